@@ -1,0 +1,199 @@
+#include "inifile.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
+
+namespace vardune {
+
+namespace {
+
+std::string Trim(const std::string& s)
+{
+    const char* blanks = " \t\r\n\v\f";
+    const auto first = s.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return {};
+    const auto last = s.find_last_not_of(blanks);
+    return s.substr(first, last - first + 1);
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[i]);
+        const auto la = (ca >= 'A' && ca <= 'Z') ? ca + 32 : ca;
+        const auto lb = (cb >= 'A' && cb <= 'Z') ? cb + 32 : cb;
+        if (la != lb)
+            return false;
+    }
+    return true;
+}
+
+// The section name of a header line, or nothing when the line is not a header.
+std::optional<std::string> HeaderName(const std::string& line)
+{
+    const std::string t = Trim(line);
+    if (t.empty() || t[0] != '[')
+        return std::nullopt;
+    const auto close = t.find(']');
+    return Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+}
+
+bool IsComment(const std::string& line)
+{
+    const std::string t = Trim(line);
+    return !t.empty() && t[0] == ';';
+}
+
+} // namespace
+
+IniFile::IniFile(std::string path)
+    : path_(std::move(path))
+{
+}
+
+void IniFile::Load()
+{
+    lines_.clear();
+    eol_ = "\n";
+    std::ifstream in(path_, std::ios::binary);
+    if (!in)
+        return;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    const std::string text = buffer.str();
+
+    // Lines are written back with the ending the file's first line had.
+    std::size_t start = 0;
+    bool eolKnown = false;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        const bool ended = end != std::string::npos;
+        if (!ended)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        const bool crlf = !line.empty() && line.back() == '\r';
+        if (crlf)
+            line.pop_back();
+        if (ended && !eolKnown) {
+            eol_ = crlf ? "\r\n" : "\n";
+            eolKnown = true;
+        }
+        lines_.push_back(std::move(line));
+        start = end + 1;
+    }
+}
+
+long IniFile::FindSection(const std::string& section) const
+{
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const auto name = HeaderName(lines_[i]);
+        if (name && EqualNoCase(*name, section))
+            return static_cast<long>(i);
+    }
+    return -1;
+}
+
+std::size_t IniFile::SectionEnd(long header) const
+{
+    std::size_t i = static_cast<std::size_t>(header) + 1;
+    while (i < lines_.size() && !HeaderName(lines_[i]))
+        ++i;
+    return i;
+}
+
+long IniFile::FindKey(long header, const std::string& key) const
+{
+    const std::size_t end = SectionEnd(header);
+    for (std::size_t i = static_cast<std::size_t>(header) + 1; i < end; ++i) {
+        if (IsComment(lines_[i]))
+            continue;
+        const auto eq = lines_[i].find('=');
+        if (eq == std::string::npos)
+            continue;
+        if (EqualNoCase(Trim(lines_[i].substr(0, eq)), key))
+            return static_cast<long>(i);
+    }
+    return -1;
+}
+
+std::optional<std::string> IniFile::Value(const std::string& section, const std::string& key) const
+{
+    const long header = FindSection(section);
+    if (header < 0)
+        return std::nullopt;
+    const long line = FindKey(header, key);
+    if (line < 0)
+        return std::nullopt;
+    const std::string& text = lines_[static_cast<std::size_t>(line)];
+    std::string value = Trim(text.substr(text.find('=') + 1));
+    // A value in matching quotes is given without them.
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
+        && value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+void IniFile::SetValue(const std::string& section, const std::string& key, const std::string& value)
+{
+    const std::string entry = key + "=" + value;
+    long header = FindSection(section);
+    if (header < 0) {
+        lines_.push_back("[" + section + "]");
+        lines_.push_back(entry);
+        return;
+    }
+    const long line = FindKey(header, key);
+    if (line >= 0) {
+        lines_[static_cast<std::size_t>(line)] = entry;
+        return;
+    }
+    // After the section's last non-blank line, so blank separators stay between sections.
+    std::size_t at = SectionEnd(header);
+    while (at > static_cast<std::size_t>(header) + 1 && Trim(lines_[at - 1]).empty())
+        --at;
+    lines_.insert(lines_.begin() + static_cast<long>(at), entry);
+}
+
+bool IniFile::Save() const
+{
+    namespace fs = std::filesystem;
+    std::string text;
+    for (const auto& line : lines_)
+        text += line + eol_;
+
+    std::error_code ec;
+    const fs::path target(path_);
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::random_device seed;
+    const fs::path temp = folder / (target.filename().string() + ".tmp" + std::to_string(seed()));
+
+    std::FILE* file = std::fopen(temp.string().c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = std::fflush(file) == 0 && ok;
+#if defined(__unix__) || defined(__APPLE__)
+    ok = ::fsync(fileno(file)) == 0 && ok;
+#endif
+    ok = std::fclose(file) == 0 && ok;
+    if (ok) {
+        fs::rename(temp, target, ec);
+        ok = !ec;
+    }
+    if (!ok)
+        fs::remove(temp, ec);
+    return ok;
+}
+
+} // namespace vardune

@@ -1,0 +1,187 @@
+#include "configcodec.h"
+#include "configtable.h"
+#include "inifile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+using namespace vardune;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ConfigFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("vardune-config-" + std::to_string(std::random_device()()));
+        fs::create_directories(dir);
+        path = (dir / "Vardune.ini").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    void Write(const std::string& bytes) const
+    {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    std::string Read() const
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    static std::string Line(const std::string& key, const std::string& plainValue)
+    {
+        return EncodeConfigText(key) + "=" + EncodeConfigText(plainValue);
+    }
+    static std::string Section() { return "[" + EncodeConfigText("CONFIG") + "]"; }
+
+    fs::path dir;
+    std::string path;
+    const std::string home = "/home/user/";
+};
+
+void ExpectDefaults(const Settings& s, const std::string& home)
+{
+    EXPECT_EQ(s.versionText, "03.00.01");
+    EXPECT_EQ(s.sourceFolder, home);
+    EXPECT_EQ(s.targetFolder, home);
+    EXPECT_EQ(s.profile, EncodingProfile());
+}
+
+} // namespace
+
+TEST_F(ConfigFile, FirstStartGivesDefaultsAndSaveCreatesAnEncodedFile)
+{
+    ExpectDefaults(ReadConfig(path, home), home);
+
+    ASSERT_TRUE(WriteConfig(path, ReadConfig(path, home)));
+    const std::string text = Read();
+    EXPECT_EQ(text.find_first_not_of("0123456789[]=\n"), std::string::npos) << text;
+    EXPECT_EQ(text.rfind(Section(), 0), 0u);
+    for (const char* key : {"VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE"})
+        EXPECT_NE(text.find("\n" + EncodeConfigText(key) + "="), std::string::npos) << key;
+    ExpectDefaults(ReadConfig(path, home), home);
+}
+
+TEST_F(ConfigFile, EveryValueRoundTripsWhole)
+{
+    Settings s;
+    s.versionText = "01.02.03";                 // a stored version is written back as it was
+    s.sourceFolder = "/media/zoë/Müsik/日本語 \"live\"/";
+    s.targetFolder = "/out/" + std::string(300, 'x') + "/";
+    s.profile = {"4- Mobile Phone with MP3 Module", "3- TAPE QUALITY", "typed mono", "128"};
+    ASSERT_TRUE(WriteConfig(path, s));
+    const Settings back = ReadConfig(path, home);
+    EXPECT_EQ(back.versionText, s.versionText);
+    EXPECT_EQ(back.sourceFolder, s.sourceFolder);
+    EXPECT_EQ(back.targetFolder, s.targetFolder);
+    EXPECT_EQ(back.profile, s.profile);
+}
+
+TEST_F(ConfigFile, EmptyValuesGiveDefaultsAndShortPlainValuesGiveEmptyText)
+{
+    Settings s = ReadConfig(path, home);
+    s.targetFolder = "";
+    ASSERT_TRUE(WriteConfig(path, s));
+    EXPECT_EQ(ReadConfig(path, home).targetFolder, home);
+
+    Write(Section() + "\n" + EncodeConfigText("MKBPS__") + "=\n" + EncodeConfigText("MDEVICE") + "=ab\n");
+    const Settings back = ReadConfig(path, home);
+    EXPECT_EQ(back.profile.kbps, "96");
+    EXPECT_EQ(back.profile.device, "");
+}
+
+TEST_F(ConfigFile, SavingKeepsForeignLinesAndReplacesValuesInPlace)
+{
+    const std::string before = "; kept comment\r\n[other]\r\nx=1\r\n\r\n" + Section() + "\r\n"
+        + EncodeConfigText("TARGET_") + " = " + EncodeConfigText("/old/") + "\r\nnoise line\r\n\r\n[last]\r\ny=2\r\n";
+    Write(before);
+    Settings s = ReadConfig(path, home);
+    EXPECT_EQ(s.targetFolder, "/old/");
+    s.targetFolder = "/new/";
+    ASSERT_TRUE(WriteConfig(path, s));
+    const std::string after = Read();
+    EXPECT_EQ(after.rfind("; kept comment\r\n[other]\r\nx=1\r\n\r\n" + Section() + "\r\n" + Line("TARGET_", "/new/") + "\r\nnoise line\r\n", 0), 0u) << after;
+    EXPECT_NE(after.find("\r\n\r\n[last]\r\ny=2\r\n"), std::string::npos) << after;
+    EXPECT_EQ(after.find("\n\n"), std::string::npos) << "line endings kept as CRLF";
+    EXPECT_EQ(ReadConfig(path, home).targetFolder, "/new/");
+    // No temporary file is left beside the configuration.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(ConfigFile, BadFilesGiveDefaultsOrWhatDecodes)
+{
+    std::mt19937 random(7);
+    std::string noise(10 * 1024 * 1024, '\0');
+    for (auto& c : noise)
+        c = static_cast<char>(random());
+    std::string binary;
+    for (int i = 0; i < 4096; ++i)
+        binary += static_cast<char>(i % 256);
+
+    const std::string target = Line("TARGET_", "/music/");
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string expectedTarget;
+    } cases[] = {
+        {"empty", "", home},
+        {"binary", binary, home},
+        {"noise", noise, home},
+        {"no section", target + "\n", home},
+        {"other section", "[" + EncodeConfigText("OTHER") + "]\n" + target + "\n", home},
+        {"plain text values", "[CONFIG]\nTARGET_=/music/\n" + Section() + "\n" + EncodeConfigText("TARGET_") + "=/music/\n", ""},
+        {"lines without =", Section() + "\njunk\n" + EncodeConfigText("TARGET_") + "\n" + target + "\n", "/music/"},
+        {"CRLF", Section() + "\r\n" + target + "\r\n", "/music/"},
+        {"LF without a final break", Section() + "\n" + target, "/music/"},
+        {"key twice: the first wins", Section() + "\n" + target + "\n" + Line("TARGET_", "/second/") + "\n", "/music/"},
+        {"NUL inside the value", Section() + "\n" + target + std::string(1, '\0') + "601\n", "/music/"},
+        {"section name in another case", "[" + EncodeConfigText("CONFIG") + "]\n" + target + "\n", "/music/"},
+        {"blank padded", "  " + Section() + "  \n  " + EncodeConfigText("TARGET_") + "  =  " + EncodeConfigText("/music/") + "  \n", "/music/"},
+    };
+    for (const auto& c : cases) {
+        Write(c.bytes);
+        const Settings s = ReadConfig(path, home);
+        EXPECT_EQ(s.targetFolder, c.expectedTarget) << c.name;
+        EXPECT_EQ(s.versionText, "03.00.01") << c.name;
+        // A later save still works on such a file and makes it readable again.
+        ASSERT_TRUE(WriteConfig(path, s)) << c.name;
+        EXPECT_EQ(ReadConfig(path, home).targetFolder, c.expectedTarget.empty() ? home : c.expectedTarget) << c.name;
+    }
+}
+
+TEST_F(ConfigFile, AFailedSaveLeavesNothingBehind)
+{
+    Write(Section() + "\n" + Line("TARGET_", "/kept/") + "\n");
+    const std::string before = Read();
+    Settings s = ReadConfig(path, home);
+    EXPECT_FALSE(WriteConfig((dir / "missing" / "Vardune.ini").string(), s));
+    // The configuration is a folder here: the rename fails and the temporary file goes.
+    fs::create_directories(dir / "sub" / "Vardune.ini" / "x");
+    EXPECT_FALSE(WriteConfig((dir / "sub" / "Vardune.ini").string(), s));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sub"), fs::directory_iterator()), 1);
+    EXPECT_EQ(Read(), before);
+}
+
+TEST(IniFile, NamesMatchWithoutRegardToCase)
+{
+    const auto path = fs::temp_directory_path() / ("vardune-ini-" + std::to_string(std::random_device()()));
+    std::ofstream(path) << "[Section]\nKey=\"quoted value\"\n";
+    IniFile ini(path.string());
+    ini.Load();
+    EXPECT_EQ(ini.Value("SECTION", "key"), "quoted value");
+    ini.SetValue("section", "KEY", "new");
+    ini.SetValue("section", "added", "1");
+    ini.SetValue("fresh", "k", "v");
+    ASSERT_TRUE(ini.Save());
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    EXPECT_EQ(text.str(), "[Section]\nKEY=new\nadded=1\n[fresh]\nk=v\n");
+    fs::remove(path);
+}
