@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+// A decoded sound, read in chunks of interleaved float frames in [-1, 1] nominal range
+// (float sources may hold anything, the converter cleans that). Chosen by content, never by
+// the file name's extension.
+class AudioSource {
+public:
+    // The container the source came in: tells TagCopier where the tags live.
+    enum class Container { Mpeg, Wav, Aiff, Flac, OggVorbis, OggOpus, Other };
+
+    virtual ~AudioSource();
+
+    // Opens path read-only and picks the decoder by its content. Throws EncodeError with a
+    // user-facing reason ("not an audio file", "cannot read ...").
+    static std::unique_ptr<AudioSource> open(const std::string& path);
+
+    virtual int sampleRate() const = 0;
+    virtual int channels() const = 0;
+    virtual Container container() const = 0;
+    // Fills at most maxFrames frames; returns how many, 0 at the end of the sound.
+    // Throws EncodeError when the sound cannot be decoded any further.
+    virtual std::size_t read(float* interleaved, std::size_t maxFrames) = 0;
+    // How much of the source has been consumed, 0 to 1, for the progress display.
+    virtual double progress() const = 0;
+};

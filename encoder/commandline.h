@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// `fastencc SOURCE TARGET [-dm] [-br BITS]`. The first two arguments are always the paths,
+// whatever they look like (they may begin with "-"); options are only read after them.
+class CommandLine {
+public:
+    static constexpr int kDefaultBitrate = 128000;
+    static constexpr int kMinBitrate = 8000;
+    static constexpr int kMaxBitrate = 320000;
+
+    std::string source;
+    std::string target;
+    bool mono = false;
+    int bitrate = kDefaultBitrate;
+
+    // Returns nothing and sets error (a short reason) when the arguments are not usable.
+    static std::optional<CommandLine> parse(const std::vector<std::string>& args, std::string& error);
+    static const char* usage();
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "commandline.h"
+
+#include <functional>
+
+// One conversion, shaped like LAME's frontend: decode -> chunk -> encode -> flush -> tag.
+// Opens the source by content, reads its tags, writes the MP3 through a temporary file and
+// puts it in place only when it is complete. Throws EncodeError with the reason on failure,
+// leaving no temporary file and the target as it was.
+class Converter {
+public:
+    // Called with whole percents 0..99 as the source is consumed, only when the value changes.
+    using Progress = std::function<void(int percent)>;
+
+    explicit Converter(const CommandLine& options, Progress progress = {});
+    void run();
+
+private:
+    void checkTargetIsNotSource() const;
+
+    CommandLine m_options;
+    Progress m_progress;
+};

@@ -1,0 +1,91 @@
+#include "infoframe.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+void putBigEndian32(std::uint8_t* p, std::uint32_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
+}
+
+void putBigEndian16(std::uint8_t* p, std::uint16_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v >> 8);
+    p[1] = static_cast<std::uint8_t>(v);
+}
+
+} // namespace
+
+bool InfoFrame::fitsInFrame(const MpegHeader& header, int bitrateIndex)
+{
+    return bitrateIndex > 0 && header.frameLengthAt(bitrateIndex) >= header.sideInfoEnd() + kTagLength;
+}
+
+int InfoFrame::bitrateIndexFor(const MpegHeader& header)
+{
+    for (int i = 1; i < 15; ++i)
+        if (fitsInFrame(header, i))
+            return i;
+    return 14;
+}
+
+std::uint16_t InfoFrame::crc16(const std::uint8_t* data, std::size_t size, std::uint16_t crc)
+{
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+std::vector<std::uint8_t> InfoFrame::build(const MpegHeader& header, const Fields& f)
+{
+    const int index = bitrateIndexFor(header);
+    std::vector<std::uint8_t> frame(static_cast<std::size_t>(header.frameLengthAt(index)), 0);
+    header.toBytes(frame.data(), index);
+
+    std::uint8_t* p = frame.data() + header.sideInfoEnd();
+    std::memcpy(p, "Info", 4);
+    putBigEndian32(p + 4, 0x0F); // frames, bytes, TOC and quality present
+    putBigEndian32(p + 8, f.frames);
+    putBigEndian32(p + 12, f.streamBytes);
+    // A constant bitrate stream is linear in time: the table of contents is a straight line.
+    for (int i = 0; i < 100; ++i)
+        p[16 + i] = static_cast<std::uint8_t>(i * 256 / 100);
+    // LAME's quality indicator: 100 - 10 * VBR quality (4 by default) - quality.
+    putBigEndian32(p + 116, static_cast<std::uint32_t>(std::max(0, 100 - 10 * 4 - f.quality)));
+
+    std::uint8_t* lame = p + 120;
+    std::memcpy(lame, "LAME3.100", 9);
+    lame[9] = 0x01;                                     // tag revision 0, CBR
+    lame[10] = static_cast<std::uint8_t>(std::clamp((f.lowpassHz + 50) / 100, 0, 255));
+    // 11..14 peak, 15..18 replay gain: not measured, left 0 as LAME does without ReplayGain.
+    lame[19] = 0;                                       // ATH type / psy flags: unknown here
+    lame[20] = static_cast<std::uint8_t>(std::min(f.bitrateKbps, 255));
+    const int delay = std::clamp(f.encoderDelay, 0, 4095);
+    const int padding = std::clamp(f.padding, 0, 4095);
+    lame[21] = static_cast<std::uint8_t>(delay >> 4);
+    lame[22] = static_cast<std::uint8_t>(((delay & 0x0F) << 4) | (padding >> 8));
+    lame[23] = static_cast<std::uint8_t>(padding & 0xFF);
+    int sourceRate = 1;
+    if (f.inputRate <= 32000)
+        sourceRate = 0;
+    else if (f.inputRate == 48000)
+        sourceRate = 2;
+    else if (f.inputRate > 48000)
+        sourceRate = 3;
+    const int stereoMode = header.mono() ? 0 : header.channelMode() == 1 ? 3 : 1;
+    lame[24] = static_cast<std::uint8_t>((sourceRate << 6) | (stereoMode << 2) | 1);
+    // 25 MP3 gain, 26..27 preset and surround: 0.
+    putBigEndian32(lame + 28, f.streamBytes);
+    putBigEndian16(lame + 32, f.musicCrc);
+    const std::size_t crcLength = static_cast<std::size_t>(lame + 34 - frame.data());
+    putBigEndian16(lame + 34, crc16(frame.data(), crcLength));
+    return frame;
+}

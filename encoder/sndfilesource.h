@@ -1,0 +1,32 @@
+#pragma once
+
+#include "audiosource.h"
+
+#include <sndfile.h>
+
+#include <string>
+
+// WAV (all common encodings, WAVE_FORMAT_EXTENSIBLE, RF64), AIFF, FLAC and Ogg Vorbis/Opus
+// through libsndfile. Opened from the descriptor only: libsndfile then decides by content
+// and cannot guess a raw format from the file name. Takes ownership of the descriptor.
+class SndfileSource : public AudioSource {
+public:
+    SndfileSource(int fd, const std::string& path);
+    ~SndfileSource() override;
+    SndfileSource(const SndfileSource&) = delete;
+    SndfileSource& operator=(const SndfileSource&) = delete;
+
+    int sampleRate() const override { return m_info.samplerate; }
+    int channels() const override { return m_info.channels; }
+    Container container() const override { return m_container; }
+    std::size_t read(float* interleaved, std::size_t maxFrames) override;
+    double progress() const override;
+
+private:
+    int m_fd;
+    std::string m_path;
+    SNDFILE* m_file = nullptr;
+    SF_INFO m_info {};
+    Container m_container = Container::Other;
+    sf_count_t m_framesRead = 0;
+};

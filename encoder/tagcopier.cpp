@@ -1,0 +1,195 @@
+#include "tagcopier.h"
+
+#include <taglib/aifffile.h>
+#include <taglib/apetag.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/tfilestream.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <memory>
+
+namespace {
+
+using TagLib::PropertyMap;
+using TagLib::String;
+
+// The text the output carries, keyed as TagLib's property names.
+const char* const kCarriedKeys[] = {"TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "TRACKNUMBER",
+    "DISCNUMBER", "DATE", "GENRE", "COMMENT"};
+
+struct Picture {
+    TagLib::ByteVector data;
+    String mimeType;
+    String description;
+    int type = 0; // ID3v2/FLAC picture type; 3 = front cover
+};
+
+// Collects properties from several tags of one file; the first tag that has a key wins
+// (ID3v2 before APE before ID3v1, as players read them).
+class Collector {
+public:
+    void add(const TagLib::Tag* tag)
+    {
+        if (tag && !tag->isEmpty())
+            add(tag->properties());
+    }
+
+    void add(const PropertyMap& map)
+    {
+        for (const auto& entry : map) {
+            String key = entry.first.upper();
+            if (key == "DESCRIPTION")
+                key = "COMMENT"; // what Vorbis comments call the comment
+            if (key == "YEAR")
+                key = "DATE";
+            bool carried = false;
+            for (const char* k : kCarriedKeys)
+                carried = carried || key == k;
+            if (carried && !entry.second.isEmpty() && !m_properties.contains(key))
+                m_properties.insert(key, entry.second);
+        }
+    }
+
+    void addPicture(const Picture& picture)
+    {
+        if (picture.data.isEmpty())
+            return;
+        // Keep one picture: the front cover, or failing that the first one found.
+        if (!m_picture || (m_picture->type != 3 && picture.type == 3))
+            m_picture = std::make_unique<Picture>(picture);
+    }
+
+    void addPictures(const TagLib::ID3v2::Tag* tag)
+    {
+        if (!tag)
+            return;
+        for (const auto* frame : tag->frameList("APIC")) {
+            const auto* apic = dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame*>(frame);
+            if (apic)
+                addPicture({apic->picture(), apic->mimeType(), apic->description(), static_cast<int>(apic->type())});
+        }
+    }
+
+    void addPictures(const TagLib::List<TagLib::FLAC::Picture*>& pictures)
+    {
+        for (const auto* p : pictures)
+            addPicture({p->data(), p->mimeType(), p->description(), static_cast<int>(p->type())});
+    }
+
+    std::vector<std::uint8_t> render() const
+    {
+        if (m_properties.isEmpty() && !m_picture)
+            return {};
+        TagLib::ID3v2::Tag tag;
+        tag.setProperties(m_properties);
+        if (m_picture) {
+            auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
+            frame->setPicture(m_picture->data);
+            frame->setMimeType(m_picture->mimeType.isEmpty() ? String("image/jpeg") : m_picture->mimeType);
+            frame->setDescription(m_picture->description);
+            frame->setType(static_cast<TagLib::ID3v2::AttachedPictureFrame::Type>(m_picture->type));
+            tag.addFrame(frame);
+        }
+        const TagLib::ByteVector bytes = tag.render(TagLib::ID3v2::v3);
+        return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    }
+
+private:
+    PropertyMap m_properties;
+    std::unique_ptr<Picture> m_picture;
+};
+
+void collect(TagLib::IOStream* stream, AudioSource::Container container, Collector& out)
+{
+    using Container = AudioSource::Container;
+    switch (container) {
+    case Container::Mpeg: {
+        TagLib::MPEG::File file(stream, TagLib::ID3v2::FrameFactory::instance(), false);
+        if (!file.isValid())
+            return;
+        out.add(file.ID3v2Tag(false));
+        out.add(file.APETag(false));
+        out.add(file.ID3v1Tag(false));
+        out.addPictures(file.ID3v2Tag(false));
+        return;
+    }
+    case Container::Wav: {
+        TagLib::RIFF::WAV::File file(stream, false);
+        if (!file.isValid())
+            return;
+        if (file.hasID3v2Tag()) {
+            out.add(file.ID3v2Tag());
+            out.addPictures(file.ID3v2Tag());
+        }
+        if (file.hasInfoTag())
+            out.add(file.InfoTag());
+        return;
+    }
+    case Container::Aiff: {
+        TagLib::RIFF::AIFF::File file(stream, false);
+        if (!file.isValid())
+            return;
+        if (file.hasID3v2Tag()) {
+            out.add(file.tag());
+            out.addPictures(file.tag());
+        }
+        return;
+    }
+    case Container::Flac: {
+        TagLib::FLAC::File file(stream, TagLib::ID3v2::FrameFactory::instance(), false);
+        if (!file.isValid())
+            return;
+        out.add(file.xiphComment(false));
+        out.add(file.ID3v2Tag(false));
+        out.add(file.ID3v1Tag(false));
+        out.addPictures(file.pictureList());
+        return;
+    }
+    case Container::OggVorbis: {
+        TagLib::Ogg::Vorbis::File file(stream, false);
+        if (!file.isValid() || !file.tag())
+            return;
+        out.add(file.tag());
+        out.addPictures(file.tag()->pictureList());
+        return;
+    }
+    case Container::OggOpus: {
+        TagLib::Ogg::Opus::File file(stream, false);
+        if (!file.isValid() || !file.tag())
+            return;
+        out.add(file.tag());
+        out.addPictures(file.tag()->pictureList());
+        return;
+    }
+    case Container::Other:
+        return;
+    }
+}
+
+} // namespace
+
+std::vector<std::uint8_t> TagCopier::id3v2For(const std::string& path, AudioSource::Container container)
+{
+    try {
+        // Read-only stream: the source must never be written, even by accident.
+        TagLib::FileStream stream(path.c_str(), true);
+        if (!stream.isOpen())
+            return {};
+        Collector collector;
+        collect(&stream, container, collector);
+        return collector.render();
+    } catch (...) {
+        // Tags are a courtesy: a tag TagLib cannot read never stops the conversion.
+        return {};
+    }
+}
