@@ -1,0 +1,225 @@
+#include "module1.h"
+
+#include "form1.h"
+#include "frmstartup.h"
+#include "shutdownsignals.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include <unistd.h>
+
+// The pictures live in the window library; a static library's resources must be registered
+// by hand, once.
+static void RegisterResources()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    (void)done;
+}
+
+namespace Module1 {
+
+void LoadResources()
+{
+    RegisterResources();
+}
+
+namespace {
+
+struct TestAnswers {
+    std::vector<QMessageBox::StandardButton> messageAnswers;
+    std::vector<MessageRequest> askedMessages;
+    std::vector<QString> folderAnswers;
+    QStringList folderTitles;
+    std::function<void()> endProcess;
+};
+
+TestAnswers& testAnswers()
+{
+    static TestAnswers answers;
+    return answers;
+}
+
+std::unique_ptr<QLockFile>& instanceLock()
+{
+    static std::unique_ptr<QLockFile> lock;
+    return lock;
+}
+
+} // namespace
+
+vardune::Settings& settings()
+{
+    static vardune::Settings s;
+    return s;
+}
+
+QString& helpFile()
+{
+    static QString path;
+    return path;
+}
+
+QString ToQt(const std::string& utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+std::string FromQt(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+QString ProgramFolder()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString DefaultFolder()
+{
+    return QDir::homePath() + QDir::separator();
+}
+
+QString ConfigFilePath()
+{
+    const QString besideProgram = ProgramFolder() + QDir::separator() + QStringLiteral("Vardune.ini");
+    if (QFileInfo(ProgramFolder()).isWritable())
+        return besideProgram;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    QDir().mkpath(folder);
+    return folder + QDir::separator() + QStringLiteral("Vardune.ini");
+}
+
+void ReadConfig()
+{
+    settings() = vardune::ReadConfig(FromQt(ConfigFilePath()), FromQt(DefaultFolder()));
+}
+
+void WriteConfig(const QString& sourceFolder)
+{
+    settings().sourceFolder = FromQt(sourceFolder);
+    vardune::WriteConfig(FromQt(ConfigFilePath()), settings());
+}
+
+bool PrevInstance()
+{
+    auto& lock = instanceLock();
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    auto candidate = std::make_unique<QLockFile>(folder + QStringLiteral("/vardune-instance.lock"));
+    // A running instance holds its lock however long it runs; only a lock whose process has
+    // died counts as stale, which QLockFile checks by the process id.
+    candidate->setStaleLockTime(0);
+    if (!candidate->tryLock(0))
+        return true;
+    lock = std::move(candidate);
+    return false;
+}
+
+QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& request)
+{
+    auto& answers = testAnswers();
+    if (!answers.messageAnswers.empty()) {
+        answers.askedMessages.push_back(request);
+        const auto answer = answers.messageAnswers.front();
+        answers.messageAnswers.erase(answers.messageAnswers.begin());
+        return answer;
+    }
+    QMessageBox box(request.icon, request.title, request.text, request.buttons, parent);
+    if (request.defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(request.defaultButton);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QString BrowseForFolder(QWidget* owner, const QString& title)
+{
+    auto& answers = testAnswers();
+    if (!answers.folderAnswers.empty()) {
+        answers.folderTitles << title;
+        const QString answer = answers.folderAnswers.front();
+        answers.folderAnswers.erase(answers.folderAnswers.begin());
+        return answer;
+    }
+    return QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+}
+
+void EndProcess()
+{
+    if (testAnswers().endProcess) {
+        testAnswers().endProcess();
+        return;
+    }
+    std::fflush(nullptr);
+    // At once: no other window's close code runs, and a running encoder is left to finish.
+    ::_exit(0);
+}
+
+int Main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vardune"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Vardune"));
+    LoadResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/vardune.svg")));
+
+    frmStartUp splash;
+    splash.show();
+    splash.repaint();
+    QApplication::processEvents();
+
+    Form1 form(&splash);
+    ShutdownSignals shutdownSignals;
+    QObject::connect(&shutdownSignals, &ShutdownSignals::Received, &form, &Form1::Form_Unload);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, &Form1::Form_Unload);
+    form.InitForm();
+    form.show();
+    return QApplication::exec();
+}
+
+namespace Test {
+
+void SetNextMessageAnswer(QMessageBox::StandardButton answer)
+{
+    testAnswers().messageAnswers.push_back(answer);
+}
+
+std::vector<MessageRequest> TakeAskedMessages()
+{
+    return std::exchange(testAnswers().askedMessages, {});
+}
+
+void SetNextFolderAnswer(const QString& folder)
+{
+    testAnswers().folderAnswers.push_back(folder);
+}
+
+QStringList TakeFolderTitles()
+{
+    return std::exchange(testAnswers().folderTitles, {});
+}
+
+void SetEndProcessHandler(std::function<void()> handler)
+{
+    testAnswers().endProcess = std::move(handler);
+}
+
+void ReleaseInstanceLock()
+{
+    instanceLock().reset();
+}
+
+} // namespace Test
+
+} // namespace Module1

@@ -1,0 +1,74 @@
+#pragma once
+#include "configtable.h"
+
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+class QWidget;
+
+// The shared module: the settings of the run, the procedures every window uses, and the
+// entry point. The settings are the program's only global state.
+namespace Module1 {
+
+// Settings, loaded once while the main window loads and saved once when it closes.
+vardune::Settings& settings();
+
+QString ToQt(const std::string& utf8);
+std::string FromQt(const QString& text);
+
+// The folder the program's file lives in and the program's version constant.
+QString ProgramFolder();
+inline constexpr const char* kVersion = vardune::ConfigTable::kVersionConstant;
+// The user's home folder with a trailing separator: the folder a first start shows.
+QString DefaultFolder();
+// Vardune.ini beside the program when that folder is writable, else in the user's
+// configuration folder.
+QString ConfigFilePath();
+// The manual, recorded while the main window loads.
+QString& helpFile();
+
+void ReadConfig();
+void WriteConfig(const QString& sourceFolder);
+
+// True when another instance already runs for this user. The first call takes the instance
+// lock and holds it for the rest of the run; a lock left by a process that died is taken over.
+bool PrevInstance();
+
+// Every message box of the program goes through here.
+struct MessageRequest {
+    QString text;
+    QString title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+};
+QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& request);
+
+// The system's folder picker: the chosen folder, or an empty text when cancelled.
+QString BrowseForFolder(QWidget* owner, const QString& title);
+
+// Ends the process at once, after the caller has saved what must be saved. Only under a
+// test's handler does it return, and then the caller returns at once too.
+void EndProcess();
+
+// Registers the program's pictures; every window calls it before it loads one.
+void LoadResources();
+
+// The entry point: splash, main window, event loop.
+int Main(int argc, char* argv[]);
+
+// Seams for the tests: answers given in advance instead of a dialog, and what was asked.
+namespace Test {
+void SetNextMessageAnswer(QMessageBox::StandardButton answer);
+std::vector<MessageRequest> TakeAskedMessages();
+void SetNextFolderAnswer(const QString& folder);
+QStringList TakeFolderTitles();
+// Replaces ending the process, so a test sees the call instead of ending.
+void SetEndProcessHandler(std::function<void()> handler);
+void ReleaseInstanceLock();
+} // namespace Test
+
+} // namespace Module1

@@ -1,0 +1,336 @@
+#include "form1.h"
+
+#include "filelistview.h"
+#include "foldertreeview.h"
+#include "frmstartup.h"
+#include "module1.h"
+#include "splitterbar.h"
+#include "twips.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+
+namespace {
+// The designed client area: 10215 x 5835 twips.
+constexpr int kClientWidth = 681;
+constexpr int kClientHeight = 389;
+
+QAction* MenuItem(QMenu* menu, const char* name, const QString& caption)
+{
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QLatin1String(name));
+    return action;
+}
+} // namespace
+
+Form1::Form1(frmStartUp* splash, QWidget* parent)
+    : QMainWindow(parent)
+    , splash_(splash)
+{
+    Module1::LoadResources();
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Vardune"));
+    CreateMenus();
+    Client = new QWidget(this);
+    Client->setObjectName(QStringLiteral("Client"));
+    setCentralWidget(Client);
+    CreateToolbar();
+    CreatePanes();
+
+    Client->installEventFilter(this);
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    // Until the window is shown its client has not been laid out: give it the designed size
+    // so the load can measure it.
+    Client->resize(kClientWidth, kClientHeight);
+    PlaceDockedBars();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void Form1::CreateMenus()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("File"));
+    AddEntry = MenuItem(file, "AddEntry", QStringLiteral("Add &Entry"));
+    RemoveEntry = MenuItem(file, "RemoveEntry", QStringLiteral("&Remove Entry"));
+    ClearAllEntry = MenuItem(file, "ClearAllEntry", QStringLiteral("&Clear All Entry"));
+    Exit = MenuItem(file, "Exit", QStringLiteral("E&xit"));
+
+    QMenu* action = menuBar()->addMenu(QStringLiteral("&Action"));
+    action->setObjectName(QStringLiteral("Action"));
+    StartVardo = MenuItem(action, "StartVardo", QStringLiteral("&Start Vardo"));
+    CheckNewVersion = MenuItem(action, "CheckNewVersion", QStringLiteral("&Check New Version"));
+
+    QMenu* option = menuBar()->addMenu(QStringLiteral("&Option"));
+    option->setObjectName(QStringLiteral("Option"));
+    Options = MenuItem(option, "Options", QStringLiteral("&Options"));
+    OutputPath = MenuItem(option, "OutputPath", QStringLiteral("O&utput Path"));
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("Help"));
+    ActiveHelp = MenuItem(help, "ActiveHelp", QStringLiteral("&Help"));
+    About = MenuItem(help, "About", QStringLiteral("&About"));
+
+    connect(Exit, &QAction::triggered, this, &Form1::Form_Unload);
+    // Commands whose windows and logic are not part of the program yet stay disabled.
+    for (QAction* pending : {AddEntry, RemoveEntry, ClearAllEntry, StartVardo, CheckNewVersion,
+                             Options, OutputPath, ActiveHelp, About})
+        pending->setEnabled(false);
+}
+
+void Form1::CreateToolbar()
+{
+    Toolbar1 = new QToolBar(Client);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setMovable(false);
+    Toolbar1->setFloatable(false);
+    Toolbar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    Toolbar1->setIconSize(QSize(24, 24));
+    const struct {
+        const char* caption;
+        const char* key;
+        const char* tip;
+        const char* icon;
+    } buttons[] = {
+        {"Add New", "Add", "Add selected media files to Vardo list", "add"},
+        {"Remove", "Remove", "Remove selected entries from Vardo list", "remove"},
+        {"Clear All", "Clear", "Clear all entries from Vardo list", "clear"},
+        {"Output", "Output", "Select output path", "output"},
+        {"Options", "Options", "Config Vardo parameters", "options"},
+        {"Vardo", "Vardo", "Begin to Vardo media files in Vardo list", "vardo"},
+    };
+    for (const auto& b : buttons) {
+        QAction* button = Toolbar1->addAction(QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(b.icon))),
+                                              QLatin1String(b.caption));
+        button->setObjectName(QStringLiteral("Toolbar1_") + QLatin1String(b.key));
+        button->setData(QLatin1String(b.key));
+        button->setToolTip(QLatin1String(b.tip));
+        button->setEnabled(false);
+        connect(button, &QAction::triggered, this, [this, button] { ButtonClick(button->data().toString()); });
+    }
+
+    StatusBar1 = new QStatusBar(Client);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusPanel = new QLabel(StatusBar1);
+    StatusPanel->setObjectName(QStringLiteral("StatusPanel"));
+    StatusBar1->addWidget(StatusPanel, 1);
+}
+
+void Form1::CreatePanes()
+{
+    XTreeView1 = new FolderTreeView(Client);
+    XTreeView1->setObjectName(QStringLiteral("XTreeView1"));
+
+    SplitV = new SplitterBar(Qt::Horizontal, Client);
+    SplitV->setObjectName(QStringLiteral("SplitV"));
+    connect(SplitV, &SplitterBar::MouseDown, this, [this] { bSplitDrag = -1; });
+    connect(SplitV, &SplitterBar::MouseUp, this, [this] { bSplitDrag = 0; });
+    connect(SplitV, &SplitterBar::MouseMove, this, &Form1::SplitV_MouseMove);
+
+    Picture2 = new QWidget(Client);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    Label1 = new QLabel(QStringLiteral("Type:"), Picture2);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(Twips::ToRect({60, 60, 735, 375}));
+    ComboBox1 = new QComboBox(Picture2);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+
+    XListView1 = new FileListView(Client);
+    XListView1->setObjectName(QStringLiteral("XListView1"));
+
+    SplitH = new SplitterBar(Qt::Vertical, Client);
+    SplitH->setObjectName(QStringLiteral("SplitH"));
+    connect(SplitH, &SplitterBar::MouseDown, this, [this] { bSplitDrag = -1; });
+    connect(SplitH, &SplitterBar::MouseUp, this, [this] { bSplitDrag = 0; });
+    connect(SplitH, &SplitterBar::MouseMove, this, &Form1::SplitH_MouseMove);
+
+    ListView1 = new QTreeView(Client);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setRootIsDecorated(false);
+    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListModel = new QStandardItemModel(0, 7, ListView1);
+    ListModel->setHorizontalHeaderLabels({QStringLiteral("S"), QStringLiteral("Source Path"),
+                                          QStringLiteral("Media File"), QStringLiteral("Size"),
+                                          QStringLiteral("Target MP3 File"), QStringLiteral("Size"),
+                                          QStringLiteral("Rate")});
+    ListView1->setModel(ListModel);
+    ListView1->header()->setMinimumSectionSize(1);
+    const float widths[] = {300, 1500, 2500, 1000, 2500, 1000, 1000};
+    for (int column = 0; column < 7; ++column)
+        ListView1->setColumnWidth(column, Twips::ToPixels(widths[column]));
+
+    Picture1 = new QWidget(Client);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Command1 = new QToolButton(Picture1);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setIcon(QIcon(QStringLiteral(":/icons/folder.svg")));
+    Command1->setIconSize(QSize(32, 32));
+    Command1->setToolTip(QStringLiteral("Press the button to select output path"));
+    Command1->setGeometry(Twips::ToRect({0, 0, 675, 675}));
+    Command1->setEnabled(false);
+    Text1 = new QLineEdit(Picture1);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setToolTip(QStringLiteral("Output path"));
+
+    connect(ComboBox1, &QComboBox::currentTextChanged, XListView1, &FileListView::SetNamePattern);
+    connect(Text1, &QLineEdit::textChanged, this,
+            [](const QString& text) { Module1::settings().targetFolder = Module1::FromQt(text); });
+}
+
+void Form1::InitForm()
+{
+    if (!loaded_) {
+        Form_Load();
+        if (!loaded_)
+            return;
+    }
+    geometry_.InitForm(Frame());
+    ApplyGeometry();
+}
+
+void Form1::Form_Load()
+{
+    if (Module1::PrevInstance()) {
+        if (splash_)
+            splash_->hide();
+        Module1::MessageRequest refusal;
+        refusal.text = QStringLiteral("Vardune is running now, you need not to start it again");
+        refusal.title = QGuiApplication::applicationDisplayName();
+        Module1::MsgBox(nullptr, refusal);
+        Module1::EndProcess();
+        return;
+    }
+    loaded_ = true;
+    geometry_.tree.width = 0.4f * Frame().scaleWidth;
+    geometry_.InitForm(Frame());
+    ApplyGeometry();
+
+    Module1::ReadConfig();
+    ComboBox1->addItems({QStringLiteral("*.*"), QStringLiteral("*.MP3"), QStringLiteral("*.WAV")});
+    ComboBox1->setCurrentText(QStringLiteral("*.MP3"));
+    XListView1->SetNamePattern(ComboBox1->currentText());
+    XTreeView1->SetFileView(XListView1);
+    XListView1->SetCurrentFolder(Module1::ToQt(Module1::settings().sourceFolder));
+    Text1->setText(Module1::ToQt(Module1::settings().targetFolder));
+    ShowStatusBarValue();
+    if (splash_)
+        splash_->hide();
+    Module1::helpFile() = Module1::ProgramFolder() + QDir::separator() + QStringLiteral("VarduneManual.chm");
+}
+
+void Form1::Form_Unload()
+{
+    if (unloading_)
+        return;
+    unloading_ = true;
+    if (loaded_)
+        Module1::WriteConfig(XListView1->CurrentFolder());
+    Module1::EndProcess();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    Form_Unload();
+}
+
+void Form1::ShowStatusBarValue()
+{
+    StatusPanel->setText(Module1::ToQt(Module1::settings().profile.StatusLine()));
+    StatusPanel->setToolTip(StatusPanel->text());
+}
+
+void Form1::ButtonClick(const QString& key)
+{
+    Q_UNUSED(key);
+}
+
+vardune::LayoutFrame Form1::Frame() const
+{
+    vardune::LayoutFrame f;
+    f.scaleWidth = Twips::FromPixels(Client->width());
+    f.scaleHeight = Twips::FromPixels(Client->height());
+    f.toolbarTop = Twips::FromPixels(Toolbar1->y());
+    f.toolbarHeight = Twips::FromPixels(Toolbar1->height());
+    f.statusTop = Twips::FromPixels(StatusBar1->y());
+    f.statusHeight = Twips::FromPixels(StatusBar1->height());
+    return f;
+}
+
+void Form1::PlaceDockedBars()
+{
+    const int toolbarHeight = Toolbar1->sizeHint().height();
+    const int statusHeight = StatusBar1->sizeHint().height();
+    Toolbar1->setGeometry(0, 0, Client->width(), toolbarHeight);
+    StatusBar1->setGeometry(0, Client->height() - statusHeight, Client->width(), statusHeight);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Client && event->type() == QEvent::Resize) {
+        PlaceDockedBars();
+        Form_Resize();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::Form_Resize()
+{
+    if (isMinimized() || !loaded_)
+        return;
+    XTreeView1->SetScreenUpdate(false);
+    XListView1->SetScreenUpdate(false);
+    geometry_.Resize(Frame());
+    ApplyGeometry();
+    XTreeView1->SetScreenUpdate(true);
+    XListView1->SetScreenUpdate(true);
+}
+
+void Form1::ApplyGeometry()
+{
+    const vardune::MainGeometry& g = geometry_;
+    XTreeView1->setGeometry(Twips::ToRect(g.tree));
+    SplitV->setGeometry(Twips::ToRect(g.splitV));
+    Picture2->setGeometry(Twips::ToRect(g.picture2));
+    ComboBox1->setGeometry(Twips::ToRect(g.combo));
+    XListView1->setGeometry(Twips::ToRect(g.fileView));
+    SplitH->setGeometry(Twips::ToRect(g.splitH));
+    ListView1->setGeometry(Twips::ToRect(g.list));
+    Picture1->setGeometry(Twips::ToRect(g.picture1));
+    Text1->setGeometry(Twips::ToRect(g.text1));
+}
+
+void Form1::SplitH_MouseMove(float x)
+{
+    if (bSplitDrag == -1) {
+        if (const auto width = vardune::SplitDrag(geometry_.tree.width, x, Frame().scaleWidth))
+            geometry_.tree.width = *width;
+    }
+    Form_Resize();
+}
+
+void Form1::SplitV_MouseMove(float y)
+{
+    if (bSplitDrag == -1) {
+        if (const auto height = vardune::SplitDrag(geometry_.tree.height, y, Frame().scaleHeight))
+            geometry_.tree.height = *height;
+    }
+    Form_Resize();
+}

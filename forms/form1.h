@@ -1,0 +1,92 @@
+#pragma once
+#include "mainlayout.h"
+
+#include <QMainWindow>
+
+class FileListView;
+class FolderTreeView;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QStandardItemModel;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+class SplitterBar;
+class frmStartUp;
+
+// The main window: folder tree and file view on the left, the Vardo list and the output
+// folder on the right, toolbar on top, the profile line in the status bar at the bottom.
+// Panes are placed by the layout arithmetic in twips; the window only applies it.
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit Form1(frmStartUp* splash = nullptr, QWidget* parent = nullptr);
+
+    // The first layout pass. The first call loads the window (settings, file view, status
+    // bar) before the pass runs.
+    void InitForm();
+    // The layout pass: on every resize and on every mouse move over a splitter bar.
+    void Form_Resize();
+    // Writes the settings, with the file view's folder, and ends the process.
+    void Form_Unload();
+    void ShowStatusBarValue();
+    // A toolbar button, by its key.
+    void ButtonClick(const QString& key);
+
+    const vardune::MainGeometry& Geometry() const { return geometry_; }
+    vardune::LayoutFrame Frame() const;
+    bool IsLoaded() const { return loaded_; }
+
+    // Menu items, under their menu names.
+    QAction* AddEntry;
+    QAction* RemoveEntry;
+    QAction* ClearAllEntry;
+    QAction* Exit;
+    QAction* StartVardo;
+    QAction* CheckNewVersion;
+    QAction* Options;
+    QAction* OutputPath;
+    QAction* ActiveHelp;
+    QAction* About;
+
+    QWidget* Client;
+    QToolBar* Toolbar1;
+    QStatusBar* StatusBar1;
+    QLabel* StatusPanel;
+    FolderTreeView* XTreeView1;
+    SplitterBar* SplitV;
+    QWidget* Picture2;
+    QLabel* Label1;
+    QComboBox* ComboBox1;
+    FileListView* XListView1;
+    SplitterBar* SplitH;
+    QTreeView* ListView1;
+    QStandardItemModel* ListModel;
+    QWidget* Picture1;
+    QToolButton* Command1;
+    QLineEdit* Text1;
+
+    // True (-1) from a press on either splitter bar to the next release on either.
+    qint16 bSplitDrag = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Form_Load();
+    void CreateMenus();
+    void CreateToolbar();
+    void CreatePanes();
+    void PlaceDockedBars();
+    void ApplyGeometry();
+    void SplitH_MouseMove(float x);
+    void SplitV_MouseMove(float y);
+
+    frmStartUp* splash_;
+    vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
+    bool loaded_ = false;
+    bool unloading_ = false;
+};

@@ -1,0 +1,291 @@
+#include "configcodec.h"
+#include "configtable.h"
+#include "filelistview.h"
+#include "foldertreeview.h"
+#include "form1.h"
+#include "frmstartup.h"
+#include "guitestmain.h"
+#include "module1.h"
+#include "splitterbar.h"
+#include "twips.h"
+
+#include <QComboBox>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+
+namespace {
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButtons buttons)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, at, widget->mapToGlobal(at), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+QStringList ShownNames(FileListView* view)
+{
+    QStringList names;
+    QFileSystemModel* model = view->FileModel();
+    const QModelIndex root = view->rootIndex();
+    for (int row = 0; row < model->rowCount(root); ++row)
+        names << model->fileName(model->index(row, 0, root));
+    names.sort();
+    return names;
+}
+
+} // namespace
+
+class Form1Test : public QObject {
+    Q_OBJECT
+
+private:
+    int ended_ = 0;
+    QString ini_;
+
+private slots:
+    void initTestCase()
+    {
+        Module1::Test::SetEndProcessHandler([this] { ++ended_; });
+        ini_ = Module1::ConfigFilePath();
+        QVERIFY(ini_.startsWith(QCoreApplication::applicationDirPath()));
+    }
+
+    void init()
+    {
+        ended_ = 0;
+        QFile::remove(ini_);
+        Module1::Test::ReleaseInstanceLock();
+        Module1::Test::TakeAskedMessages();
+    }
+
+    void firstStartShowsDefaultsAndExitSavesThem()
+    {
+        Form1 form;
+        form.InitForm();
+        QVERIFY(form.IsLoaded());
+        QCOMPARE(form.ComboBox1->count(), 3);
+        QCOMPARE(QStringList({form.ComboBox1->itemText(0), form.ComboBox1->itemText(1), form.ComboBox1->itemText(2)}),
+                 QStringList({"*.*", "*.MP3", "*.WAV"}));
+        QCOMPARE(form.ComboBox1->currentText(), QStringLiteral("*.MP3"));
+        QCOMPARE(form.XListView1->NamePattern(), QStringLiteral("*.MP3"));
+        QCOMPARE(form.XListView1->CurrentFolder(), QDir::homePath() + "/");
+        QCOMPARE(form.Text1->text(), QDir::homePath() + "/");
+        const QString line = "1- MP3 Potable Player  1- CD Quality  1- Stereo";
+        QCOMPARE(form.StatusPanel->text(), line);
+        QCOMPARE(form.StatusPanel->toolTip(), line);
+        QCOMPARE(Module1::helpFile(), QCoreApplication::applicationDirPath() + "/VarduneManual.chm");
+        QVERIFY(!QFile::exists(ini_));
+
+        form.Exit->trigger();
+        QCOMPARE(ended_, 1);
+        const vardune::Settings saved = vardune::ReadConfig(Module1::FromQt(ini_), "unused");
+        QCOMPARE(Module1::ToQt(saved.versionText), QStringLiteral("03.00.01"));
+        QCOMPARE(Module1::ToQt(saved.sourceFolder), QDir::homePath() + "/");
+        QCOMPARE(Module1::ToQt(saved.targetFolder), QDir::homePath() + "/");
+        QVERIFY(saved.profile == vardune::EncodingProfile());
+    }
+
+    void controlsMenusAndToolbarAreComplete()
+    {
+        Form1 form;
+        for (const char* name : {"Toolbar1", "StatusBar1", "XTreeView1", "SplitV", "Picture2", "Label1",
+                                 "ComboBox1", "XListView1", "SplitH", "ListView1", "Picture1", "Command1", "Text1"})
+            QVERIFY2(form.findChild<QWidget*>(name), name);
+        QCOMPARE(form.Text1->toolTip(), QStringLiteral("Output path"));
+        QCOMPARE(form.Command1->toolTip(), QStringLiteral("Press the button to select output path"));
+        QCOMPARE(form.Label1->text(), QStringLiteral("Type:"));
+
+        QStringList menus;
+        for (QAction* menu : form.menuBar()->actions()) {
+            QStringList items;
+            for (QAction* item : menu->menu()->actions())
+                items << item->objectName() + "=" + item->text();
+            menus << menu->text() + ": " + items.join(", ");
+        }
+        QCOMPARE(menus, QStringList({
+            "&File: AddEntry=Add &Entry, RemoveEntry=&Remove Entry, ClearAllEntry=&Clear All Entry, Exit=E&xit",
+            "&Action: StartVardo=&Start Vardo, CheckNewVersion=&Check New Version",
+            "&Option: Options=&Options, OutputPath=O&utput Path",
+            "&Help: ActiveHelp=&Help, About=&About"}));
+
+        QStringList buttons;
+        for (QAction* button : form.Toolbar1->actions())
+            buttons << button->text() + "|" + button->data().toString() + "|" + button->toolTip();
+        QCOMPARE(buttons, QStringList({
+            "Add New|Add|Add selected media files to Vardo list",
+            "Remove|Remove|Remove selected entries from Vardo list",
+            "Clear All|Clear|Clear all entries from Vardo list",
+            "Output|Output|Select output path",
+            "Options|Options|Config Vardo parameters",
+            "Vardo|Vardo|Begin to Vardo media files in Vardo list"}));
+
+        QStringList headers;
+        QList<int> widths;
+        for (int column = 0; column < form.ListModel->columnCount(); ++column) {
+            headers << form.ListModel->headerData(column, Qt::Horizontal).toString();
+            widths << form.ListView1->columnWidth(column);
+        }
+        QCOMPARE(headers, QStringList({"S", "Source Path", "Media File", "Size", "Target MP3 File", "Size", "Rate"}));
+        QCOMPARE(widths, QList<int>({20, 100, 167, 67, 167, 67, 67}));
+    }
+
+    void windowAppliesTheLayoutAndKeepsTheTreeOnResize()
+    {
+        Form1 form;
+        form.InitForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const auto& g = form.Geometry();
+        QCOMPARE(g.tree.width, 0.4f * Twips::FromPixels(681));
+        const struct {
+            QWidget* widget;
+            const vardune::TwipsRect* rect;
+        } panes[] = {{form.XTreeView1, &g.tree}, {form.SplitV, &g.splitV}, {form.Picture2, &g.picture2},
+                     {form.ComboBox1, &g.combo}, {form.XListView1, &g.fileView}, {form.SplitH, &g.splitH},
+                     {form.ListView1, &g.list}, {form.Picture1, &g.picture1}, {form.Text1, &g.text1}};
+        for (const auto& pane : panes)
+            QCOMPARE(pane.widget->geometry(), Twips::ToRect(*pane.rect));
+        QCOMPARE(form.ListView1->geometry().right() + 1, form.Client->width());
+        QCOMPARE(form.XTreeView1->y(), form.Toolbar1->height());
+        QCOMPARE(form.XListView1->geometry().bottom() + 1, form.StatusBar1->y());
+
+        const QRect treeBefore = form.XTreeView1->geometry();
+        form.resize(form.width() + 150, form.height() + 90);
+        QTRY_COMPARE(form.Client->width(), 681 + 150);
+        QCOMPARE(form.XTreeView1->geometry(), treeBefore);
+        QCOMPARE(form.ListView1->geometry().right() + 1, form.Client->width());
+        QCOMPARE(form.XListView1->geometry().bottom() + 1, form.StatusBar1->y());
+    }
+
+    void splitterBarsDragWithinTheirLimits()
+    {
+        Form1 form;
+        form.InitForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const float width = form.Geometry().tree.width;
+
+        // Moving over the bar without a button changes the cursor only.
+        SendMouse(form.SplitH, QEvent::MouseMove, {2, 10}, Qt::NoButton);
+        QCOMPARE(form.SplitH->cursor().shape(), Qt::SizeHorCursor);
+        QCOMPARE(form.Geometry().tree.width, width);
+
+        SendMouse(form.SplitH, QEvent::MouseButtonPress, {2, 10}, Qt::LeftButton);
+        QCOMPARE(form.bSplitDrag, qint16(-1));
+        SendMouse(form.SplitH, QEvent::MouseMove, {32, 10}, Qt::LeftButton);
+        QCOMPARE(form.Geometry().tree.width, width + 32 * 15);
+        QCOMPARE(form.XTreeView1->width(), Twips::ToRect(form.Geometry().tree).width());
+        // A move that would leave the tree 200 twips or less wide is dropped.
+        SendMouse(form.SplitH, QEvent::MouseMove, {-2000, 10}, Qt::LeftButton);
+        QCOMPARE(form.Geometry().tree.width, width + 32 * 15);
+        SendMouse(form.SplitH, QEvent::MouseButtonRelease, {0, 10}, Qt::NoButton);
+        QCOMPARE(form.bSplitDrag, qint16(0));
+
+        const float height = form.Geometry().tree.height;
+        SendMouse(form.SplitV, QEvent::MouseButtonPress, {10, 1}, Qt::LeftButton);
+        SendMouse(form.SplitV, QEvent::MouseMove, {10, 21}, Qt::LeftButton);
+        SendMouse(form.SplitV, QEvent::MouseButtonRelease, {10, 21}, Qt::NoButton);
+        QCOMPARE(form.SplitV->cursor().shape(), Qt::SizeVerCursor);
+        QCOMPARE(form.Geometry().tree.height, height + 21 * 15);
+        QCOMPARE(form.SplitV->y(), form.XTreeView1->geometry().bottom() + 1);
+    }
+
+    void secondInstanceIsRefusedAndTouchesNothing()
+    {
+        Form1 first;
+        first.InitForm();
+        first.Text1->setText("/changed/");
+        vardune::WriteConfig(Module1::FromQt(ini_), Module1::settings());
+        const QByteArray before = ReadAll(ini_);
+        Module1::settings() = {};
+
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        Form1 second;
+        second.InitForm();
+        QCOMPARE(ended_, 1);
+        QVERIFY(!second.IsLoaded());
+        const auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].text, QStringLiteral("Vardune is running now, you need not to start it again"));
+        QCOMPARE(asked[0].title, QStringLiteral("Vardune"));
+        QCOMPARE(asked[0].icon, QMessageBox::NoIcon);
+        QCOMPARE(asked[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(ReadAll(ini_), before);
+        QVERIFY(Module1::settings().targetFolder.empty());
+    }
+
+    void storedSettingsComeBackUnchanged()
+    {
+        QTemporaryDir music;
+        const QString source = music.path() + "/Müsik 日本 'live'";
+        QVERIFY(QDir().mkpath(source));
+        vardune::Settings stored;
+        stored.versionText = "01.02.03";
+        stored.sourceFolder = Module1::FromQt(source);
+        stored.targetFolder = "/out/" + std::string(300, 'x');
+        stored.profile = {"Walkman", "3- TAPE QUALITY", "2- Mono", "128"};
+        QVERIFY(vardune::WriteConfig(Module1::FromQt(ini_), stored));
+
+        Form1 form;
+        form.InitForm();
+        QCOMPARE(form.XListView1->CurrentFolder(), source);
+        QCOMPARE(form.Text1->text(), Module1::ToQt(stored.targetFolder));
+        QCOMPARE(form.StatusPanel->text(), QStringLiteral("Walkman  3- TAPE QUALITY  2- Mono"));
+        form.close();
+        QCOMPARE(ended_, 1);
+
+        const vardune::Settings saved = vardune::ReadConfig(Module1::FromQt(ini_), "unused");
+        QCOMPARE(saved.versionText, stored.versionText);
+        QCOMPARE(saved.sourceFolder, stored.sourceFolder);
+        QCOMPARE(saved.targetFolder, stored.targetFolder);
+        QVERIFY(saved.profile == stored.profile);
+    }
+
+    void typeBoxFiltersTheFileViewIgnoringCase()
+    {
+        QTemporaryDir folder;
+        for (const char* name : {"a.mp3", "B.MP3", "c.wav", "d.txt"}) {
+            QFile file(folder.path() + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("x");
+        }
+        Form1 form;
+        form.InitForm();
+        form.XListView1->SetCurrentFolder(folder.path());
+        QTRY_COMPARE(ShownNames(form.XListView1), QStringList({"B.MP3", "a.mp3"}));
+        form.ComboBox1->setCurrentIndex(2);
+        QTRY_COMPARE(ShownNames(form.XListView1), QStringList({"c.wav"}));
+        form.ComboBox1->setEditText("*.*");
+        QTRY_COMPARE(ShownNames(form.XListView1), QStringList({"B.MP3", "a.mp3", "c.wav", "d.txt"}));
+        // Picking a folder in the tree shows it in the file view.
+        const QModelIndex home = form.XTreeView1->FolderModel()->index(QDir::homePath());
+        form.XTreeView1->setCurrentIndex(home);
+        QCOMPARE(form.XListView1->CurrentFolder(), QDir::homePath());
+    }
+
+    void splashShowsTheVersionOverThePicture()
+    {
+        frmStartUp splash;
+        QCOMPARE(splash.size(), QSize(192, 190));
+        QCOMPARE(splash.lblVersion->text(), QStringLiteral("Version 03.00.01"));
+        QCOMPARE(splash.lblVersion->y(), 104);
+    }
+};
+
+VARDUNE_GUI_TEST_MAIN(Form1Test)
+#include "form1_test.moc"
