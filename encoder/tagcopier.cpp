@@ -38,7 +38,10 @@ struct Picture {
 // (ID3v2 before APE before ID3v1, as players read them).
 class Collector {
 public:
-    void add(const TagLib::Tag* tag)
+    // Called with the tag's own type: TagLib 1.13 only maps the full key set (ALBUMARTIST,
+    // DISCNUMBER...) through the derived classes' properties(), not through TagLib::Tag.
+    template <class TagType>
+    void add(const TagType* tag)
     {
         if (tag && !tag->isEmpty())
             add(tag->properties());

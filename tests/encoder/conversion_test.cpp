@@ -1,0 +1,206 @@
+// What fastencc makes of good sources: valid constant-bitrate MPEG audio at the asked
+// bitrate, with the source's channels (or mono with -dm) and its exact playing time.
+
+#include "testsupport.h"
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <tuple>
+
+using namespace enctest;
+
+namespace {
+
+constexpr double kDurationTolerance = 0.050; // seconds
+
+void expectGoodMp3(const std::string& mp3, double sourceSeconds, int kbps, int channels)
+{
+    const Decoded d = decodeMp3(mp3);
+    ASSERT_TRUE(d.ok) << mp3 << " does not decode";
+    EXPECT_EQ(d.layers, std::set<int>{3});
+    EXPECT_EQ(d.bitratesKbps, std::set<int>{kbps}) << "not constant at the asked bitrate";
+    EXPECT_EQ(d.channels, channels);
+    EXPECT_NEAR(d.seconds(), sourceSeconds, kDurationTolerance);
+}
+
+// Writes a fixture with libsndfile, for the encodings our own WAV writer does not make.
+void writeWithSndfile(const std::string& path, int format, int rate, int channels, double seconds)
+{
+    SF_INFO info {};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    const sf_count_t frames = sf_count_t(seconds * rate);
+    std::vector<float> buf(std::size_t(frames * channels));
+    for (sf_count_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            buf[std::size_t(i * channels + c)] = signal(c, i, rate);
+    sf_writef_float(f, buf.data(), frames);
+    sf_close(f);
+}
+
+} // namespace
+
+// Every bitrate of the MPEG table, stereo and mono: the Info frame keeps the playing time
+// exact even where LAME's own frame does not fit (8, 16 and 32 kbit/s).
+class BitrateTest : public ::testing::TestWithParam<std::tuple<int, bool>> {};
+
+TEST_P(BitrateTest, ConstantBitrateWithExactDuration)
+{
+    const auto [kbps, mono] = GetParam();
+    TempDir dir;
+    WavSpec spec;
+    spec.seconds = 1.5;
+    writeWav(dir.path("in.wav"), spec);
+    std::vector<std::string> args = {dir.path("in.wav"), dir.path("out.mp3"), "-br", std::to_string(kbps * 1000)};
+    if (mono)
+        args.push_back("-dm");
+    const RunResult r = runFastencc(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    expectGoodMp3(dir.path("out.mp3"), spec.seconds, kbps, mono ? 1 : 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllBitrates, BitrateTest,
+    ::testing::Combine(::testing::Values(8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320),
+        ::testing::Bool()),
+    [](const auto& info) {
+        return std::to_string(std::get<0>(info.param)) + (std::get<1>(info.param) ? "_mono" : "_stereo");
+    });
+
+TEST(Conversion, DefaultBitrateAndProgressLines)
+{
+    TempDir dir;
+    writeWav(dir.path("in.wav"), WavSpec {});
+    const RunResult r = runFastencc({dir.path("in.wav"), dir.path("out.mp3")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectGoodMp3(dir.path("out.mp3"), 2.0, 128, 2);
+
+    // Whole percents, one per line, rising, each printed once, ending at 100.
+    std::istringstream lines(r.out);
+    int last = -1;
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_FALSE(line.empty());
+        ASSERT_EQ(line.find_first_not_of("0123456789"), std::string::npos) << line;
+        const int percent = std::stoi(line);
+        EXPECT_GT(percent, last);
+        last = percent;
+    }
+    EXPECT_EQ(last, 100);
+}
+
+// Sources in the forms WAV, AIFF, FLAC and Ogg come in; the extension is deliberately wrong
+// so that only the content can select the decoder.
+struct FormatCase {
+    const char* name;
+    int format;       // libsndfile format, or 0 for our own WAV writer
+    WavSpec wav;
+    int rate;
+    int channels;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SourceFormatTest : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(SourceFormatTest, Converts)
+{
+    const FormatCase& c = GetParam();
+    TempDir dir;
+    const std::string in = dir.path("source.dat");
+    double seconds = 1.5;
+    if (c.format == 0) {
+        writeWav(in, c.wav);
+        seconds = c.wav.seconds;
+    } else {
+        writeWithSndfile(in, c.format, c.rate, c.channels, seconds);
+        // ADPCM pads the last block: the source is as long as libsndfile reads it.
+        SF_INFO info {};
+        SNDFILE* f = sf_open(in.c_str(), SFM_READ, &info);
+        ASSERT_NE(f, nullptr);
+        seconds = double(info.frames) / info.samplerate;
+        sf_close(f);
+    }
+    const RunResult r = runFastencc({in, dir.path("out.mp3"), "-br", "128000"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const int outChannels = std::min(c.format == 0 ? c.wav.channels : c.channels, 2);
+    const Decoded d = decodeMp3(dir.path("out.mp3"));
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.channels, outChannels);
+    EXPECT_NEAR(d.seconds(), seconds, kDurationTolerance);
+}
+
+WavSpec wav(int bits, bool isFloat, bool extensible, int channels = 2, int rate = 44100)
+{
+    WavSpec s;
+    s.bits = bits;
+    s.isFloat = isFloat;
+    s.extensible = extensible;
+    s.channels = channels;
+    s.rate = rate;
+    s.seconds = 1.5;
+    return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SourceFormatTest,
+    ::testing::Values(FormatCase {"pcm8_mono_8k", 0, wav(8, false, false, 1, 8000), 0, 0},
+        FormatCase {"pcm16", 0, wav(16, false, false), 0, 0},
+        FormatCase {"pcm24_48k", 0, wav(24, false, false, 2, 48000), 0, 0},
+        FormatCase {"pcm32_22k", 0, wav(32, false, false, 2, 22050), 0, 0},
+        FormatCase {"float", 0, wav(32, true, false), 0, 0},
+        FormatCase {"extensible_float", 0, wav(32, true, true), 0, 0},
+        FormatCase {"extensible_6ch", 0, wav(16, false, true, 6), 0, 0},
+        FormatCase {"ima_adpcm", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, {}, 22050, 2},
+        FormatCase {"ms_adpcm", SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, {}, 22050, 1},
+        FormatCase {"ulaw", SF_FORMAT_WAV | SF_FORMAT_ULAW, {}, 8000, 1},
+        FormatCase {"alaw", SF_FORMAT_WAV | SF_FORMAT_ALAW, {}, 8000, 1},
+        FormatCase {"rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, {}, 44100, 2},
+        FormatCase {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, {}, 44100, 2},
+        FormatCase {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, {}, 48000, 2},
+        FormatCase {"ogg_vorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS, {}, 44100, 2},
+        FormatCase {"ogg_opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, {}, 48000, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// MPEG sources, made by fastencc itself: MPEG-1, 2 and 2.5 decode back to their length.
+class MpegSourceTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(MpegSourceTest, TranscodesWithDuration)
+{
+    TempDir dir;
+    writeWav(dir.path("in.wav"), WavSpec {});
+    ASSERT_EQ(runFastencc({dir.path("in.wav"), dir.path("src.bin"), "-br", std::to_string(GetParam())}).exitCode, 0);
+    // 64 kbit/s: LAME does not upsample, and caps 8 kHz sources (from 16 kbit/s) there.
+    const RunResult r = runFastencc({dir.path("src.bin"), dir.path("out.mp3"), "-br", "64000", "-dm"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectGoodMp3(dir.path("out.mp3"), 2.0, 64, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, MpegSourceTest, ::testing::Values(16000, 32000, 128000));
+
+// A whole source in, the same sound out: the MP3 is not silence or noise but the signal.
+TEST(Conversion, OutputCarriesTheSignal)
+{
+    TempDir dir;
+    WavSpec spec;
+    spec.channels = 1;
+    writeWav(dir.path("in.wav"), spec);
+    ASSERT_EQ(runFastencc({dir.path("in.wav"), dir.path("out.mp3"), "-br", "192000"}).exitCode, 0);
+    const Decoded d = decodeMp3(dir.path("out.mp3"), true);
+    ASSERT_TRUE(d.ok);
+    ASSERT_EQ(d.rate, 44100);
+    double error = 0;
+    double energy = 0;
+    for (std::size_t i = 0; i < d.pcm.size(); ++i) {
+        const double ref = signal(0, std::int64_t(i), 44100);
+        error += (d.pcm[i] - ref) * (d.pcm[i] - ref);
+        energy += ref * ref;
+    }
+    // Sample-aligned thanks to the Info frame: the difference is coding noise only (> 20 dB SNR).
+    EXPECT_LT(error, energy / 100) << "output is not aligned with or not like the source";
+}

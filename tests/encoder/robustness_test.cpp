@@ -1,0 +1,320 @@
+// fastencc never loses or corrupts data: every failure gives one clear line on standard
+// error, a non-zero status, no temporary file and no new or damaged target.
+
+#include "testsupport.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <random>
+
+using namespace enctest;
+
+namespace {
+
+std::string randomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = char(gen() & 0xFF);
+    return s;
+}
+
+std::string makeMp3(const TempDir& dir, double seconds)
+{
+    WavSpec spec;
+    spec.seconds = seconds;
+    writeWav(dir.path("mk.wav"), spec);
+    EXPECT_EQ(runFastencc({dir.path("mk.wav"), dir.path("mk.mp3")}).exitCode, 0);
+    std::string mp3 = readFile(dir.path("mk.mp3"));
+    std::filesystem::remove(dir.path("mk.wav"));
+    std::filesystem::remove(dir.path("mk.mp3"));
+    return mp3;
+}
+
+// A shared library: libmpg123 alone would take most of them for layer I audio.
+std::string sharedLibrary()
+{
+    for (const char* p : {"/usr/lib/x86_64-linux-gnu/libmpg123.so.0", "/usr/lib/x86_64-linux-gnu/libc.so.6",
+             "/lib/x86_64-linux-gnu/libc.so.6"})
+        if (std::filesystem::exists(p))
+            return readFile(p);
+    return readFile("/bin/ls");
+}
+
+void expectOneErrorLine(const RunResult& r, const std::string& words)
+{
+    EXPECT_EQ(r.signal, 0) << "crashed";
+    EXPECT_NE(r.exitCode, 0);
+    const auto lines = r.errLines();
+    ASSERT_EQ(lines.size(), 1u) << r.err;
+    EXPECT_NE(lines[0].find(words), std::string::npos) << lines[0];
+}
+
+struct InputCase {
+    const char* name;
+    const char* fileName;
+    std::function<void(const TempDir&, const std::string& path)> make;
+    const char* error;         // nullptr: the conversion succeeds
+    double minSeconds = 0;     // for successes: the output plays at least / at most this long
+    double maxSeconds = 0;
+};
+
+void PrintTo(const InputCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+} // namespace
+
+class BadInputTest : public ::testing::TestWithParam<InputCase> {};
+
+TEST_P(BadInputTest, SoundOutcome)
+{
+    const InputCase& c = GetParam();
+    TempDir dir;
+    const std::string source = dir.path(c.fileName);
+    c.make(dir, source);
+    const auto filesBefore = dir.files();
+    const RunResult r = runFastencc({source, dir.path("out.mp3")});
+
+    if (c.error) {
+        expectOneErrorLine(r, c.error);
+        EXPECT_EQ(dir.files(), filesBefore) << "left a file behind";
+        return;
+    }
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    const Decoded d = decodeMp3(dir.path("out.mp3"));
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.bitratesKbps, std::set<int>{128});
+    EXPECT_GE(d.seconds(), c.minSeconds);
+    EXPECT_LE(d.seconds(), c.maxSeconds);
+    auto expected = filesBefore;
+    expected.push_back("out.mp3");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(dir.files(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, BadInputTest,
+    ::testing::Values(
+        InputCase {"empty", "empty.wav", [](const TempDir&, const std::string& p) { writeFile(p, ""); },
+            "not an audio file"},
+        InputCase {"random_bytes", "noise.mp3",
+            [](const TempDir&, const std::string& p) { writeFile(p, randomBytes(100000, 1)); }, "not an audio file"},
+        // libsndfile would open any data named .gsm as raw GSM if it were given the name.
+        InputCase {"random_bytes_named_gsm", "noise.gsm",
+            [](const TempDir&, const std::string& p) { writeFile(p, randomBytes(50000, 2)); }, "not an audio file"},
+        InputCase {"text_named_mp3", "notes.mp3",
+            [](const TempDir&, const std::string& p) {
+                std::string text;
+                for (int i = 0; i < 200; ++i)
+                    text += "This is a plain text file, line " + std::to_string(i) + ".\n";
+                writeFile(p, text);
+            },
+            "not an audio file"},
+        InputCase {"elf_program", "ls.mp3",
+            [](const TempDir&, const std::string& p) { writeFile(p, readFile("/bin/ls")); }, "not an audio file"},
+        InputCase {"elf_shared_library", "lib.mp3",
+            [](const TempDir&, const std::string& p) { writeFile(p, sharedLibrary()); }, "not an audio file"},
+        InputCase {"missing", "missing.wav", [](const TempDir&, const std::string&) {}, "No such file or directory"},
+        InputCase {"folder", "folder.wav",
+            [](const TempDir&, const std::string& p) { std::filesystem::create_directory(p); }, "folder"},
+        InputCase {"zero_rate", "zero-rate.wav",
+            [](const TempDir&, const std::string& p) {
+                WavSpec s;
+                s.zeroRateInHeader = true;
+                writeWav(p, s);
+            },
+            "fastencc: "},
+        InputCase {"zero_channels", "zero-channels.wav",
+            [](const TempDir&, const std::string& p) {
+                WavSpec s;
+                s.claimedChannels = 0xFFFF; // overwritten below to 0
+                writeWav(p, s);
+                std::string bytes = readFile(p);
+                bytes[22] = 0;
+                bytes[23] = 0;
+                writeFile(p, bytes);
+            },
+            "fastencc: "},
+        // Converts what is there.
+        InputCase {"truncated_mp3", "cut.mp3",
+            [](const TempDir& d, const std::string& p) {
+                const std::string mp3 = makeMp3(d, 4.0);
+                writeFile(p, mp3.substr(0, mp3.size() / 2));
+            },
+            nullptr, 1.7, 2.3},
+        // Resyncs after the damage and keeps the second half.
+        InputCase {"garbage_in_mp3", "damaged.mp3",
+            [](const TempDir& d, const std::string& p) {
+                const std::string mp3 = makeMp3(d, 4.0);
+                writeFile(p, mp3.substr(0, mp3.size() / 2) + randomBytes(8192, 3) + mp3.substr(mp3.size() / 2));
+            },
+            nullptr, 3.8, 4.4},
+        InputCase {"wav_claims_more_data", "short.wav",
+            [](const TempDir&, const std::string& p) {
+                WavSpec s;
+                s.claimedDataBytes = 100000000;
+                writeWav(p, s);
+            },
+            nullptr, 1.95, 2.05},
+        InputCase {"nan_float_wav", "nan.wav",
+            [](const TempDir&, const std::string& p) {
+                WavSpec s;
+                s.isFloat = true;
+                s.nanSamples = true;
+                writeWav(p, s);
+            },
+            nullptr, 1.95, 2.05},
+        InputCase {"six_channels", "surround.wav",
+            [](const TempDir&, const std::string& p) {
+                WavSpec s;
+                s.channels = 6;
+                writeWav(p, s);
+            },
+            nullptr, 1.95, 2.05}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class UsageTest : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(UsageTest, ExitsTwoWithUsageLine)
+{
+    TempDir dir;
+    writeWav(dir.path("in.wav"), WavSpec {});
+    std::vector<std::string> args;
+    for (const auto& a : GetParam())
+        args.push_back(a == "IN" ? dir.path("in.wav") : a == "OUT" ? dir.path("out.mp3") : a);
+    const RunResult r = runFastencc(args);
+    EXPECT_EQ(r.exitCode, 2);
+    const auto lines = r.errLines();
+    ASSERT_EQ(lines.size(), 1u) << r.err;
+    EXPECT_NE(lines[0].find("usage: fastencc SOURCE TARGET"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("out.mp3")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, UsageTest,
+    ::testing::Values(std::vector<std::string> {}, std::vector<std::string> {"IN"},
+        std::vector<std::string> {"IN", "OUT", "-x"}, std::vector<std::string> {"IN", "OUT", "-br"},
+        std::vector<std::string> {"IN", "OUT", "-br", "7999"}, std::vector<std::string> {"IN", "OUT", "-br", "320001"},
+        std::vector<std::string> {"IN", "OUT", "-br", "128k"}, std::vector<std::string> {"IN", "OUT", "-br", "abc"},
+        std::vector<std::string> {"IN", "OUT", "-br", "-128000"}, std::vector<std::string> {"-br", "128000", "IN", "OUT"}));
+
+// The first two arguments are the paths whatever they look like.
+TEST(Paths, OddNamesAreJustNames)
+{
+    TempDir dir;
+    for (const std::string name : {"-dm", "-br", "with blanks  .wav", "it's \"quoted\".wav", "Ümlaut 音楽.wav"}) {
+        writeWav(dir.path(name), WavSpec {});
+        const std::string target = dir.path("-" + name + ".mp3");
+        const RunResult r = runFastencc({dir.path(name), target, "-dm"});
+        ASSERT_EQ(r.exitCode, 0) << name << ": " << r.err;
+        EXPECT_EQ(decodeMp3(target).channels, 1) << name;
+    }
+    // Relative names beginning with "-" are paths too.
+    writeWav(dir.path("-in.wav"), WavSpec {});
+    const std::string cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.root());
+    const RunResult r = runFastencc({"-in.wav", "-out.mp3"});
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(decodeMp3(dir.path("-out.mp3")).ok);
+}
+
+TEST(Target, SourceItselfIsRefusedUnderAnyName)
+{
+    TempDir dir;
+    writeFile(dir.path("song.mp3"), makeMp3(dir, 1.0));
+    const std::string original = readFile(dir.path("song.mp3"));
+    std::filesystem::create_hard_link(dir.path("song.mp3"), dir.path("hardlink.mp3"));
+    std::filesystem::create_symlink(dir.path("song.mp3"), dir.path("symlink.mp3"));
+    const auto filesBefore = dir.files();
+    for (const std::string& target : std::vector<std::string> {dir.path("song.mp3"), dir.root() + "/./song.mp3", dir.path("hardlink.mp3"),
+             dir.path("symlink.mp3")}) {
+        const RunResult r = runFastencc({dir.path("song.mp3"), target});
+        expectOneErrorLine(r, "is the source file");
+        EXPECT_EQ(readFile(dir.path("song.mp3")), original) << target;
+        EXPECT_EQ(dir.files(), filesBefore) << target;
+    }
+}
+
+TEST(Target, UnwritablePlaceFailsCleanly)
+{
+    TempDir dir;
+    writeWav(dir.path("in.wav"), WavSpec {});
+    writeFile(dir.path("a-file"), "x");
+    std::filesystem::create_directory(dir.path("a-folder"));
+    std::vector<std::string> targets = {dir.path("no-such-folder/out.mp3"), dir.path("a-file/out.mp3"), dir.path("a-folder")};
+    if (geteuid() != 0) { // root writes anywhere
+        std::filesystem::create_directory(dir.path("read-only"));
+        chmod(dir.path("read-only").c_str(), 0555);
+        targets.push_back(dir.path("read-only/out.mp3"));
+    }
+    const auto filesBefore = dir.files();
+    for (const auto& target : targets) {
+        const RunResult r = runFastencc({dir.path("in.wav"), target});
+        expectOneErrorLine(r, "cannot write to " + target + ": ");
+        EXPECT_EQ(dir.files(), filesBefore);
+    }
+    if (geteuid() != 0) {
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path("read-only")));
+    }
+}
+
+TEST(Target, ExistingTargetUntouchedOnFailure)
+{
+    TempDir dir;
+    writeFile(dir.path("noise.wav"), randomBytes(30000, 4));
+    writeWav(dir.path("in.wav"), WavSpec {});
+    writeFile(dir.path("out.mp3"), "precious old content");
+    const auto filesBefore = dir.files();
+
+    // An input that is not audio.
+    expectOneErrorLine(runFastencc({dir.path("noise.wav"), dir.path("out.mp3")}), "not an audio file");
+    EXPECT_EQ(readFile(dir.path("out.mp3")), "precious old content");
+
+    // A write error part way (a file size limit stands in for a full disk).
+    RunOptions limited;
+    limited.fileSizeLimit = 8000;
+    expectOneErrorLine(runFastencc({dir.path("in.wav"), dir.path("out.mp3")}, limited),
+        "cannot write to " + dir.path("out.mp3") + ": File too large");
+    EXPECT_EQ(readFile(dir.path("out.mp3")), "precious old content");
+    EXPECT_EQ(dir.files(), filesBefore);
+}
+
+TEST(Target, ExistingTargetReplacedWithUsualMode)
+{
+    TempDir dir;
+    writeWav(dir.path("in.wav"), WavSpec {});
+    writeFile(dir.path("out.mp3"), "old");
+    const mode_t old = umask(027);
+    const RunResult r = runFastencc({dir.path("in.wav"), dir.path("out.mp3")});
+    umask(old);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(decodeMp3(dir.path("out.mp3")).ok);
+    struct stat st {};
+    ASSERT_EQ(stat(dir.path("out.mp3").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(dir.files(), (std::vector<std::string> {"in.wav", "out.mp3"}));
+}
+
+TEST(Interruption, SigtermLeavesNothing)
+{
+    TempDir dir;
+    WavSpec spec;
+    spec.seconds = 30;
+    writeWav(dir.path("long.wav"), spec);
+    writeFile(dir.path("old.mp3"), "old");
+    for (const std::string& target : std::vector<std::string> {dir.path("new.mp3"), dir.path("old.mp3")}) {
+        RunOptions options;
+        options.killAtPercent = 5;
+        const RunResult r = runFastencc({dir.path("long.wav"), target, "-br", "320000"}, options);
+        ASSERT_EQ(r.signal, SIGTERM) << "finished before the signal: " << r.out;
+        EXPECT_EQ(dir.files(), (std::vector<std::string> {"long.wav", "old.mp3"}));
+        EXPECT_EQ(readFile(dir.path("old.mp3")), "old");
+    }
+}

@@ -1,0 +1,233 @@
+// Tags travel from the source to the MP3 as ID3v2.3: text fields and the front cover, from
+// every container's own tag format. The source is never written.
+
+#include "testsupport.h"
+
+#include <sndfile.h>
+#include <taglib/apetag.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2header.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <functional>
+
+using namespace enctest;
+using TagLib::PropertyMap;
+using TagLib::String;
+using TagLib::StringList;
+
+namespace {
+
+PropertyMap fullTags()
+{
+    PropertyMap m;
+    m.insert("TITLE", StringList(String("Über den Wolken — 雲", String::UTF8)));
+    m.insert("ARTIST", StringList("The Testers"));
+    m.insert("ALBUM", StringList("Fixtures"));
+    m.insert("ALBUMARTIST", StringList("Various"));
+    m.insert("TRACKNUMBER", StringList("7/12"));
+    m.insert("DISCNUMBER", StringList("2/3"));
+    m.insert("DATE", StringList("1999"));
+    m.insert("GENRE", StringList("Jazz"));
+    m.insert("COMMENT", StringList("made by a test"));
+    return m;
+}
+
+// Not a real image, but bytes the output must hold unchanged.
+TagLib::ByteVector coverBytes()
+{
+    std::string s = "\xFF\xD8\xFF\xE0 fake jpeg ";
+    for (int i = 0; i < 3000; ++i)
+        s.push_back(char(i * 7));
+    return TagLib::ByteVector(s.data(), unsigned(s.size()));
+}
+
+TagLib::ID3v2::AttachedPictureFrame* coverFrame()
+{
+    auto* f = new TagLib::ID3v2::AttachedPictureFrame;
+    f->setPicture(coverBytes());
+    f->setMimeType("image/jpeg");
+    f->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    return f;
+}
+
+TagLib::FLAC::Picture* flacCover()
+{
+    auto* p = new TagLib::FLAC::Picture;
+    p->setData(coverBytes());
+    p->setMimeType("image/jpeg");
+    p->setType(TagLib::FLAC::Picture::FrontCover);
+    return p;
+}
+
+void makeMp3(const TempDir& dir, const std::string& path)
+{
+    writeWav(dir.path("plain.wav"), WavSpec {});
+    ASSERT_EQ(runFastencc({dir.path("plain.wav"), path}).exitCode, 0);
+}
+
+void makeSndfile(const std::string& path, int format)
+{
+    SF_INFO info {};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<float> buf(44100 * 2);
+    for (std::size_t i = 0; i < buf.size(); ++i)
+        buf[i] = signal(int(i % 2), std::int64_t(i / 2), 44100);
+    sf_writef_float(f, buf.data(), 44100);
+    sf_close(f);
+}
+
+struct TagCase {
+    const char* name;
+    std::function<void(const TempDir&, const std::string&)> make;
+    std::vector<std::string> expectedKeys; // keys of fullTags() the format can hold
+    bool cover;
+};
+
+void PrintTo(const TagCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const std::vector<std::string> kAllKeys = {"TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "TRACKNUMBER",
+    "DISCNUMBER", "DATE", "GENRE", "COMMENT"};
+
+} // namespace
+
+class TagCarryTest : public ::testing::TestWithParam<TagCase> {};
+
+TEST_P(TagCarryTest, CarriedAsId3v23)
+{
+    const TagCase& c = GetParam();
+    TempDir dir;
+    const std::string source = dir.path("source.any");
+    c.make(dir, source);
+    const std::string before = readFile(source);
+
+    const RunResult r = runFastencc({source, dir.path("out.mp3")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(source), before) << "the source was modified";
+    ASSERT_TRUE(decodeMp3(dir.path("out.mp3")).ok);
+
+    TagLib::MPEG::File out(dir.path("out.mp3").c_str());
+    ASSERT_TRUE(out.hasID3v2Tag());
+    EXPECT_EQ(out.ID3v2Tag()->header()->majorVersion(), 3u);
+    const PropertyMap got = out.ID3v2Tag()->properties();
+    const PropertyMap want = fullTags();
+    for (const auto& key : c.expectedKeys) {
+        ASSERT_TRUE(got.contains(key)) << key;
+        // ID3v1 and RIFF INFO keep only the track number; the year stays a year.
+        EXPECT_EQ(got[key].front().split("/").front(), want[key].front().split("/").front()) << key;
+    }
+    const auto pictures = out.ID3v2Tag()->frameList("APIC");
+    if (c.cover) {
+        ASSERT_EQ(pictures.size(), 1u);
+        const auto* apic = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(pictures.front());
+        ASSERT_NE(apic, nullptr);
+        EXPECT_EQ(apic->picture(), coverBytes());
+        EXPECT_EQ(apic->type(), TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    } else {
+        EXPECT_TRUE(pictures.isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, TagCarryTest,
+    ::testing::Values(
+        TagCase {"wav_id3_chunk",
+            [](const TempDir&, const std::string& p) {
+                writeWav(p, WavSpec {});
+                TagLib::RIFF::WAV::File f(p.c_str());
+                f.ID3v2Tag()->setProperties(fullTags());
+                f.ID3v2Tag()->addFrame(coverFrame());
+                ASSERT_TRUE(f.save());
+            },
+            kAllKeys, true},
+        TagCase {"wav_riff_info",
+            [](const TempDir&, const std::string& p) {
+                writeWav(p, WavSpec {});
+                TagLib::RIFF::WAV::File f(p.c_str());
+                auto* info = f.InfoTag();
+                info->setTitle(fullTags()["TITLE"].front());
+                info->setArtist("The Testers");
+                info->setAlbum("Fixtures");
+                info->setGenre("Jazz");
+                info->setYear(1999);
+                info->setTrack(7);
+                info->setComment("made by a test");
+                ASSERT_TRUE(f.save(TagLib::RIFF::WAV::File::Info));
+            },
+            {"TITLE", "ARTIST", "ALBUM", "GENRE", "DATE", "TRACKNUMBER", "COMMENT"}, false},
+        TagCase {"flac_vorbis_comment",
+            [](const TempDir&, const std::string& p) {
+                makeSndfile(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+                TagLib::FLAC::File f(p.c_str());
+                PropertyMap m = fullTags();
+                m.erase("COMMENT");
+                m.insert("DESCRIPTION", StringList("made by a test")); // the Vorbis name
+                f.xiphComment(true)->setProperties(m);
+                f.addPicture(flacCover());
+                ASSERT_TRUE(f.save());
+            },
+            kAllKeys, true},
+        TagCase {"ogg_vorbis_comment",
+            [](const TempDir&, const std::string& p) {
+                makeSndfile(p, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+                TagLib::Ogg::Vorbis::File f(p.c_str());
+                f.tag()->setProperties(fullTags());
+                f.tag()->addPicture(flacCover());
+                ASSERT_TRUE(f.save());
+            },
+            kAllKeys, true},
+        TagCase {"mp3_id3v24",
+            [](const TempDir& d, const std::string& p) {
+                makeMp3(d, p);
+                TagLib::MPEG::File f(p.c_str());
+                f.ID3v2Tag(true)->setProperties(fullTags());
+                f.ID3v2Tag(true)->addFrame(coverFrame());
+                ASSERT_TRUE(f.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4));
+            },
+            kAllKeys, true},
+        TagCase {"mp3_ape_and_id3v1",
+            [](const TempDir& d, const std::string& p) {
+                makeMp3(d, p);
+                TagLib::MPEG::File f(p.c_str());
+                f.APETag(true)->setProperties(fullTags());
+                f.ID3v1Tag(true)->setProperties(fullTags());
+                ASSERT_TRUE(f.save(TagLib::MPEG::File::APE | TagLib::MPEG::File::ID3v1, TagLib::File::StripOthers));
+            },
+            kAllKeys, false},
+        TagCase {"mp3_id3v1_only",
+            [](const TempDir& d, const std::string& p) {
+                makeMp3(d, p);
+                TagLib::MPEG::File f(p.c_str());
+                PropertyMap m = fullTags();
+                m.replace("TITLE", StringList("Plain title"));
+                m.replace("TRACKNUMBER", StringList("7")); // ID3v1.1 holds a number only
+                f.ID3v1Tag(true)->setProperties(m);
+                ASSERT_TRUE(f.save(TagLib::MPEG::File::ID3v1, TagLib::File::StripOthers));
+            },
+            {"ARTIST", "ALBUM", "DATE", "GENRE", "COMMENT", "TRACKNUMBER"}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A source without tags gives an MP3 without an ID3v2 tag (nothing invented).
+TEST(Tags, NoTagsNoId3)
+{
+    TempDir dir;
+    writeWav(dir.path("in.wav"), WavSpec {});
+    ASSERT_EQ(runFastencc({dir.path("in.wav"), dir.path("out.mp3")}).exitCode, 0);
+    TagLib::MPEG::File out(dir.path("out.mp3").c_str());
+    EXPECT_FALSE(out.hasID3v2Tag());
+}

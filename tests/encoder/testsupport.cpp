@@ -1,0 +1,267 @@
+#include "testsupport.h"
+
+#include <mpg123.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+namespace enctest {
+
+namespace {
+
+void put16(std::string& s, std::uint32_t v)
+{
+    s.push_back(char(v & 0xFF));
+    s.push_back(char((v >> 8) & 0xFF));
+}
+
+void put32(std::string& s, std::uint32_t v)
+{
+    put16(s, v & 0xFFFF);
+    put16(s, v >> 16);
+}
+
+} // namespace
+
+float signal(int channel, std::int64_t frame, int rate)
+{
+    const double t = double(frame) / rate;
+    const double base = 220.0 * (1 + channel);
+    const double v = 0.4 * std::sin(2 * M_PI * base * t) + 0.2 * std::sin(2 * M_PI * base * 2.01 * t)
+        + 0.1 * std::sin(2 * M_PI * 3150.0 * t) * (0.5 + 0.5 * std::sin(2 * M_PI * 2.0 * t));
+    return float(v);
+}
+
+void writeWav(const std::string& path, const WavSpec& spec)
+{
+    const int bits = spec.isFloat ? 32 : spec.bits;
+    const int bytesPerSample = bits / 8;
+    const std::int64_t frames = std::int64_t(spec.seconds * spec.rate);
+    std::string data;
+    data.reserve(std::size_t(frames * spec.channels * bytesPerSample));
+    for (std::int64_t f = 0; f < frames; ++f)
+        for (int c = 0; c < spec.channels; ++c) {
+            float v = signal(c, f, spec.rate);
+            if (spec.isFloat) {
+                if (spec.nanSamples && (f + c) % 2 == 0)
+                    v = (f % 7 == 0) ? std::numeric_limits<float>::infinity() : std::nanf("");
+                std::uint32_t u;
+                std::memcpy(&u, &v, 4);
+                put32(data, u);
+            } else if (bits == 8) {
+                data.push_back(char(std::lround(v * 127.0) + 128));
+            } else {
+                const std::int64_t scaled = std::llround(double(v) * double((1LL << (bits - 1)) - 1));
+                for (int b = 0; b < bytesPerSample; ++b)
+                    data.push_back(char((scaled >> (8 * b)) & 0xFF));
+            }
+        }
+
+    const std::uint16_t channels = spec.claimedChannels ? spec.claimedChannels : std::uint16_t(spec.channels);
+    const std::uint32_t rate = spec.zeroRateInHeader ? 0 : std::uint32_t(spec.rate);
+    std::string fmt;
+    put16(fmt, spec.extensible ? 0xFFFE : (spec.isFloat ? 3 : 1));
+    put16(fmt, channels);
+    put32(fmt, rate);
+    put32(fmt, rate * channels * bytesPerSample);
+    put16(fmt, std::uint16_t(channels * bytesPerSample));
+    put16(fmt, std::uint16_t(bits));
+    if (spec.extensible) {
+        put16(fmt, 22);
+        put16(fmt, std::uint16_t(bits));
+        put32(fmt, channels == 6 ? 0x3F : channels == 1 ? 0x4 : 0x3);
+        // KSDATAFORMAT_SUBTYPE_PCM / IEEE_FLOAT GUID
+        put32(fmt, spec.isFloat ? 3 : 1);
+        fmt += std::string("\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 12);
+    }
+    std::string out = "RIFF";
+    put32(out, std::uint32_t(4 + 8 + fmt.size() + 8 + data.size()));
+    out += "WAVEfmt ";
+    put32(out, std::uint32_t(fmt.size()));
+    out += fmt;
+    out += "data";
+    put32(out, spec.claimedDataBytes ? spec.claimedDataBytes : std::uint32_t(data.size()));
+    out += data;
+    writeFile(path, out);
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), std::streamsize(bytes.size()));
+    ASSERT_TRUE(f.good()) << path;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> RunResult::errLines() const
+{
+    std::vector<std::string> lines;
+    std::istringstream s(err);
+    for (std::string line; std::getline(s, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& options)
+{
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+        std::abort();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(FASTENCC_PATH));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        close(outPipe[1]);
+        close(errPipe[1]);
+        if (options.fileSizeLimit >= 0) {
+            rlimit limit {rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        execv(FASTENCC_PATH, argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+
+    RunResult result;
+    bool killed = false;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buf[4096];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? result.out : result.err).append(buf, std::size_t(n));
+        }
+        if (options.killAtPercent >= 0 && !killed) {
+            std::istringstream s(result.out);
+            for (std::string line; std::getline(s, line);)
+                if (!line.empty() && std::atoi(line.c_str()) >= options.killAtPercent) {
+                    kill(pid, SIGTERM);
+                    killed = true;
+                    break;
+                }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
+    return result;
+}
+
+Decoded decodeMp3(const std::string& path, bool keepPcm)
+{
+    Decoded d;
+    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
+    mpg123_param(mh, MPG123_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+    mpg123_format_none(mh);
+    for (long rate : {8000L, 11025L, 12000L, 16000L, 22050L, 24000L, 32000L, 44100L, 48000L})
+        mpg123_format(mh, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
+    if (mpg123_open(mh, path.c_str()) != MPG123_OK) {
+        mpg123_delete(mh);
+        return d;
+    }
+    int encoding = 0;
+    for (;;) {
+        off_t num = 0;
+        unsigned char* audio = nullptr;
+        size_t bytes = 0;
+        const int rc = mpg123_decode_frame(mh, &num, &audio, &bytes);
+        if (rc == MPG123_NEW_FORMAT) {
+            mpg123_getformat(mh, &d.rate, &d.channels, &encoding);
+            continue;
+        }
+        if (rc == MPG123_DONE) {
+            d.ok = d.rate > 0;
+            break;
+        }
+        if (rc != MPG123_OK)
+            break;
+        mpg123_frameinfo info {};
+        if (mpg123_info(mh, &info) == MPG123_OK) {
+            d.bitratesKbps.insert(info.bitrate);
+            d.layers.insert(info.layer);
+        }
+        const std::size_t n = bytes / sizeof(float) / std::size_t(std::max(1, d.channels));
+        if (keepPcm) {
+            const float* s = reinterpret_cast<const float*>(audio);
+            for (std::size_t i = 0; i < n; ++i)
+                d.pcm.push_back(s[i * std::size_t(d.channels)]);
+        }
+        d.frames += std::int64_t(n);
+    }
+    mpg123_close(mh);
+    mpg123_delete(mh);
+    return d;
+}
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "fastencc-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        std::abort();
+    m_path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    // Undo permission changes made by a test before removing.
+    chmod(m_path.c_str(), 0700);
+    std::filesystem::remove_all(m_path, ec);
+}
+
+std::vector<std::string> TempDir::files() const
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_path))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace enctest

@@ -1,0 +1,79 @@
+#pragma once
+
+// Fixtures and probes shared by the encoder tests: a small WAV writer, a runner for the real
+// fastencc executable, and an MP3 decoder (libmpg123) to judge what fastencc wrote.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace enctest {
+
+// A WAV file as written by writeWav. The header can lie, to model damaged files.
+struct WavSpec {
+    int rate = 44100;
+    int channels = 2;
+    int bits = 16;          // 8, 16, 24 or 32
+    bool isFloat = false;   // 32-bit IEEE float
+    bool extensible = false;
+    double seconds = 2.0;
+    std::uint32_t claimedDataBytes = 0; // non-zero: the data chunk says this many bytes
+    std::uint16_t claimedChannels = 0;  // non-zero: the header says this many channels
+    bool zeroRateInHeader = false;
+    bool nanSamples = false;  // float only: every other sample NaN, some Inf
+};
+
+void writeWav(const std::string& path, const WavSpec& spec);
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+
+// Music-like test signal: a few partials per channel, different for each channel.
+float signal(int channel, std::int64_t frame, int rate);
+
+struct RunResult {
+    int exitCode = -1;   // -1 when killed by a signal
+    int signal = 0;
+    std::string out;
+    std::string err;
+    std::vector<std::string> errLines() const;
+};
+
+struct RunOptions {
+    long fileSizeLimit = -1;              // RLIMIT_FSIZE for the child, bytes
+    int killAtPercent = -1;               // send SIGTERM when this progress line appears
+};
+
+RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// What libmpg123 (gapless) makes of an MP3.
+struct Decoded {
+    bool ok = false;
+    long rate = 0;
+    int channels = 0;
+    std::int64_t frames = 0;        // decoded sample frames after gapless trimming
+    std::set<int> bitratesKbps;     // of all audio frames
+    std::set<int> layers;
+    double seconds() const { return rate ? double(frames) / double(rate) : 0.0; }
+    std::vector<float> pcm;         // first channel only, when asked for
+};
+
+Decoded decodeMp3(const std::string& path, bool keepPcm = false);
+
+// A fresh folder per test, removed afterwards; lists files to prove no temporary is left.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    std::string path(const std::string& name) const { return m_path + "/" + name; }
+    const std::string& root() const { return m_path; }
+    std::vector<std::string> files() const; // names in the folder, sorted
+
+private:
+    std::string m_path;
+};
+
+} // namespace enctest
