@@ -1,0 +1,80 @@
+# Shared by the end-to-end tests: a private Xvfb display, a private copy of the programs and a
+# private home, so a run touches nothing of the user's.
+set -euo pipefail
+
+E2E_WORK=$(mktemp -d)
+E2E_PIDS=()
+e2e_cleanup() {
+  for pid in "${E2E_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+  [ -n "${E2E_XVFB:-}" ] && kill "$E2E_XVFB" 2>/dev/null || true
+  rm -rf "$E2E_WORK"
+}
+trap e2e_cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; [ -f "$E2E_WORK/log" ] && sed 's/^/  log: /' "$E2E_WORK/log" >&2; exit 1; }
+pass() { echo "ok: $*"; }
+
+# e2e_setup BIN_DIR: copies vardune (and fastencc, when built) into a folder of their own.
+e2e_setup() {
+  mkdir -p "$E2E_WORK/app" "$E2E_WORK/home" "$E2E_WORK/config" "$E2E_WORK/run"
+  chmod 700 "$E2E_WORK/run"
+  cp "$1/vardune" "$E2E_WORK/app/"
+  [ -x "$1/fastencc" ] && cp "$1/fastencc" "$E2E_WORK/app/"
+  export HOME="$E2E_WORK/home" XDG_RUNTIME_DIR="$E2E_WORK/run" XDG_CONFIG_HOME="$E2E_WORK/config"
+  unset QT_QPA_PLATFORM
+  APP="$E2E_WORK/app/vardune"
+  INI="$E2E_WORK/app/Vardune.ini"
+  LOCK="$E2E_WORK/run/vardune-instance.lock"
+  : > "$E2E_WORK/display"
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$E2E_WORK/display" >/dev/null 2>&1 &
+  E2E_XVFB=$!
+  for _ in $(seq 100); do [ -s "$E2E_WORK/display" ] && break; sleep 0.05; done
+  [ -s "$E2E_WORK/display" ] || fail "Xvfb did not start"
+  export DISPLAY=":$(head -n1 "$E2E_WORK/display")"
+}
+
+# start_app: starts vardune in the background; its pid is in $PID.
+start_app() {
+  "$APP" >>"$E2E_WORK/log" 2>&1 &
+  PID=$!
+  E2E_PIDS+=("$PID")
+}
+
+# wait_window PID: waits until PID shows a window titled Vardune; prints its id.
+wait_window() {
+  local id
+  for _ in $(seq 200); do
+    id=$(xdotool search --all --onlyvisible --pid "$1" --name '^Vardune$' 2>/dev/null | head -n1) || true
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    kill -0 "$1" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
+
+# wait_exit PID: waits up to 10 s for PID to end; fails the test with its status otherwise.
+wait_exit() {
+  for _ in $(seq 200); do
+    kill -0 "$1" 2>/dev/null || { wait "$1"; return $?; }
+    sleep 0.05
+  done
+  fail "process $1 did not end"
+}
+
+# encode TEXT: the configuration file's encoding of an ASCII text.
+encode() {
+  local s=$1 out="" i c
+  for ((i = 0; i < ${#s}; i++)); do
+    printf -v c '%d' "'${s:i:1}"
+    printf -v c '%03d' $((500 + (i + 1) % 10 + c))
+    out+=$c
+  done
+  printf '%s' "$out"
+}
+
+# ini_value KEY: the stored (encoded) value of KEY.
+ini_value() {
+  local key
+  key=$(encode "$1")
+  sed -n "s/^$key=//p" "$INI" | tr -d '\r' | head -n1
+}

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The real program under Xvfb: it starts, a second copy is turned away, and every way of
+# ending it saves the settings.
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/lib.sh"
+e2e_setup "$(dirname "$1")"
+
+# First start without a configuration: the window comes up; SIGTERM saves all seven keys.
+start_app
+wait_window "$PID" >/dev/null || fail "main window did not appear"
+[ -e "$INI" ] && fail "configuration written before the program ended"
+kill -TERM "$PID"
+wait_exit "$PID" || fail "SIGTERM: exit status $?"
+[ "$(head -n1 "$INI" | tr -d '\r')" = "[$(encode CONFIG)]" ] || fail "section missing: $(cat "$INI")"
+for key in VERSION SOURCE_ TARGET_ MCHANNE MQUALIT MKBPS__ MDEVICE; do
+  [ -n "$(ini_value "$key")" ] || fail "key $key missing"
+done
+[ "$(ini_value VERSION)" = "$(encode 03.00.01)" ] || fail "VERSION"
+[ "$(ini_value TARGET_)" = "$(encode "$HOME/")" ] || fail "TARGET_ is not the home folder"
+[ "$(ini_value MDEVICE)" = "$(encode "1- MP3 Potable Player")" ] || fail "MDEVICE"
+grep -q '[^0-9=]' <(grep -v '^\[' "$INI") && fail "a plain-text character in the file"
+pass "first start saves the defaults on SIGTERM"
+
+# Exit from the menu keeps the folder the file view shows and the values it does not use.
+mkdir -p "$HOME/music"
+printf '[%s]\n%s=%s\n%s=%s\n%s=%s\n' "$(encode CONFIG)" "$(encode SOURCE_)" "$(encode "$HOME/music")" \
+  "$(encode MKBPS__)" "$(encode 128)" "$(encode VERSION)" "$(encode 01.00.00)" > "$INI"
+start_app
+win=$(wait_window "$PID") || fail "main window did not appear"
+xdotool windowfocus --sync "$win" key --clearmodifiers alt+f
+sleep 0.3
+xdotool key --clearmodifiers x
+wait_exit "$PID" || fail "Exit: exit status $?"
+[ "$(ini_value SOURCE_)" = "$(encode "$HOME/music")" ] || fail "SOURCE_ is not the file view's folder"
+[ "$(ini_value MKBPS__)" = "$(encode 128)" ] || fail "MKBPS__ changed"
+[ "$(ini_value VERSION)" = "$(encode 01.00.00)" ] || fail "VERSION changed"
+pass "Exit from the menu saves the file view's folder and keeps the rest"
+
+# A second copy shows the refusal and ends; the first runs on and the file is untouched.
+start_app
+first=$PID
+wait_window "$first" >/dev/null || fail "main window did not appear"
+before=$(md5sum < "$INI")
+for attempt in second stale-looking; do
+  # A long-running instance keeps its lock however old the lock file is.
+  [ "$attempt" = stale-looking ] && touch -d '2 hours ago' "$LOCK"
+  start_app
+  box=$(wait_window "$PID") || fail "$attempt copy: no refusal message"
+  sleep 0.2
+  xdotool windowfocus --sync "$box" key --clearmodifiers Return
+  wait_exit "$PID" || fail "$attempt copy: exit status $?"
+  [ "$(md5sum < "$INI")" = "$before" ] || fail "$attempt copy changed the configuration"
+  kill -0 "$first" || fail "the first instance ended"
+done
+pass "a second copy is turned away and touches nothing"
+
+# A crashed instance does not block the next start; SIGINT and SIGHUP save like SIGTERM.
+kill -9 "$first"
+wait "$first" 2>/dev/null || true
+for signal in INT HUP; do
+  rm -f "$INI"
+  start_app
+  wait_window "$PID" >/dev/null || fail "start after a crash: main window did not appear"
+  kill -"$signal" "$PID"
+  wait_exit "$PID" || fail "SIG$signal: exit status $?"
+  [ -n "$(ini_value TARGET_)" ] || fail "SIG$signal did not save"
+done
+pass "a dead instance's lock is taken over; SIGINT and SIGHUP save"
