@@ -14,6 +14,7 @@ void quiet(const char*, va_list) {}
 
 // Large enough for lame_encode_flush in 3.100, which can overrun a buffer with no room left.
 constexpr std::size_t kBufferSize = 256 * 1024;
+constexpr int kMaxFramesPerCall = 8192;
 
 } // namespace
 
@@ -68,7 +69,8 @@ Mp3Writer::Mp3Writer(AtomicFile& out, int sampleRate, int channels, const Settin
         const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(m_placeholderSize), 0);
         m_out.write(zeros.data(), zeros.size());
     }
-    m_maxFramesPerCall = std::max(1, lame_get_maximum_number_of_samples(m_lame, kBufferSize / 2));
+    m_maxFramesPerCall = std::clamp(lame_get_maximum_number_of_samples(m_lame, kBufferSize / 2), 1, kMaxFramesPerCall);
+    m_intBuffer.resize(static_cast<std::size_t>(m_maxFramesPerCall) * static_cast<std::size_t>(m_channels));
 }
 
 Mp3Writer::~Mp3Writer()
@@ -111,15 +113,26 @@ void Mp3Writer::encode(const float* pcm, std::size_t frames)
 {
     while (frames > 0) {
         const int n = static_cast<int>(std::min<std::size_t>(frames, static_cast<std::size_t>(m_maxFramesPerCall)));
+        const std::size_t samples = static_cast<std::size_t>(n) * static_cast<std::size_t>(m_channels);
+        // LAME is fed 32-bit integers, as the `lame` tool feeds it: a 16-bit source then
+        // reaches the psychoacoustic model with exactly the values `lame` gives it (LAME's
+        // float entry scales by 32767, not 32768), so the output is bit for bit the
+        // reference encoder's.
+        for (std::size_t i = 0; i < samples; ++i) {
+            const double scaled = static_cast<double>(pcm[i]) * 2147483648.0;
+            m_intBuffer[i] = scaled >= 2147483647.0 ? 2147483647
+                : scaled <= -2147483648.0           ? -2147483647 - 1
+                                                    : static_cast<int>(scaled);
+        }
         const int size = static_cast<int>(m_buffer.size());
         // The interleaved call assumes two channels: mono goes through the planar one.
         const int written = m_channels == 2
-            ? lame_encode_buffer_interleaved_ieee_float(m_lame, pcm, n, m_buffer.data(), size)
-            : lame_encode_buffer_ieee_float(m_lame, pcm, nullptr, n, m_buffer.data(), size);
+            ? lame_encode_buffer_interleaved_int(m_lame, m_intBuffer.data(), n, m_buffer.data(), size)
+            : lame_encode_buffer_int(m_lame, m_intBuffer.data(), nullptr, n, m_buffer.data(), size);
         if (written < 0)
             failEncode(written);
         put(m_buffer.data(), written);
-        pcm += static_cast<std::size_t>(n) * static_cast<std::size_t>(m_channels);
+        pcm += samples;
         frames -= static_cast<std::size_t>(n);
     }
 }

@@ -49,6 +49,7 @@ private:
     std::uint16_t m_musicCrc = 0;
     std::int64_t m_audioBytes = 0;
     std::vector<unsigned char> m_buffer;
+    std::vector<int> m_intBuffer;
     int m_maxFramesPerCall = 0;
     int m_placeholderSize = 0;
 };
