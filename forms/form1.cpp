@@ -6,6 +6,10 @@
 #include "module1.h"
 #include "splitterbar.h"
 #include "twips.h"
+#include "vardolistmodel.h"
+#include "vardolistview.h"
+
+#include "numerictext.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -16,11 +20,12 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
-#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+
+#include <unordered_set>
 
 namespace {
 // The designed client area: 10215 x 5835 twips.
@@ -83,10 +88,13 @@ void Form1::CreateMenus()
     ActiveHelp = MenuItem(help, "ActiveHelp", QStringLiteral("&Help"));
     About = MenuItem(help, "About", QStringLiteral("&About"));
 
+    connect(AddEntry, &QAction::triggered, this, &Form1::AddSelectedEntries);
+    connect(RemoveEntry, &QAction::triggered, this, &Form1::RemoveSelectedEntries);
+    connect(ClearAllEntry, &QAction::triggered, this, &Form1::ClearAllEntries);
     connect(Exit, &QAction::triggered, this, &Form1::Form_Unload);
+    connect(OutputPath, &QAction::triggered, this, &Form1::SelectOutputPath);
     // Commands whose windows and logic are not part of the program yet stay disabled.
-    for (QAction* pending : {AddEntry, RemoveEntry, ClearAllEntry, StartVardo, CheckNewVersion,
-                             Options, OutputPath, ActiveHelp, About})
+    for (QAction* pending : {StartVardo, CheckNewVersion, Options, ActiveHelp, About})
         pending->setEnabled(false);
 }
 
@@ -117,7 +125,8 @@ void Form1::CreateToolbar()
         button->setObjectName(QStringLiteral("Toolbar1_") + QLatin1String(b.key));
         button->setData(QLatin1String(b.key));
         button->setToolTip(QLatin1String(b.tip));
-        button->setEnabled(false);
+        // Options and Vardo open windows that are not part of the program yet.
+        button->setEnabled(qstrcmp(b.key, "Options") != 0 && qstrcmp(b.key, "Vardo") != 0);
         connect(button, &QAction::triggered, this, [this, button] { ButtonClick(button->data().toString()); });
     }
 
@@ -159,18 +168,19 @@ void Form1::CreatePanes()
     connect(SplitH, &SplitterBar::MouseUp, this, [this] { bSplitDrag = 0; });
     connect(SplitH, &SplitterBar::MouseMove, this, &Form1::SplitH_MouseMove);
 
-    ListView1 = new QTreeView(Client);
+    ListView1 = new VardoListView(Client);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListModel = new QStandardItemModel(0, 7, ListView1);
-    ListModel->setHorizontalHeaderLabels({QStringLiteral("S"), QStringLiteral("Source Path"),
-                                          QStringLiteral("Media File"), QStringLiteral("Size"),
-                                          QStringLiteral("Target MP3 File"), QStringLiteral("Size"),
-                                          QStringLiteral("Rate")});
+    ListView1->SetFileView(XListView1);
+    ListModel = new VardoListModel(ListView1);
     ListView1->setModel(ListModel);
+    connect(ListView1, &VardoListView::DroppedFromFileView, this, &Form1::AddSelectedEntries);
+    connect(ListView1, &VardoListView::DroppedFiles, this, &Form1::AddEntries);
+    connect(XListView1, &FileListView::ItemEvent, this, &Form1::XListView1_ItemEvent);
     ListView1->header()->setMinimumSectionSize(1);
     const float widths[] = {300, 1500, 2500, 1000, 2500, 1000, 1000};
     for (int column = 0; column < 7; ++column)
@@ -184,7 +194,7 @@ void Form1::CreatePanes()
     Command1->setIconSize(QSize(32, 32));
     Command1->setToolTip(QStringLiteral("Press the button to select output path"));
     Command1->setGeometry(Twips::ToRect({0, 0, 675, 675}));
-    Command1->setEnabled(false);
+    connect(Command1, &QToolButton::clicked, this, &Form1::SelectOutputPath);
     Text1 = new QLineEdit(Picture1);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setToolTip(QStringLiteral("Output path"));
@@ -259,7 +269,107 @@ void Form1::ShowStatusBarValue()
 
 void Form1::ButtonClick(const QString& key)
 {
-    Q_UNUSED(key);
+    if (key == QLatin1String("Add"))
+        AddSelectedEntries();
+    else if (key == QLatin1String("Remove"))
+        RemoveSelectedEntries();
+    else if (key == QLatin1String("Clear"))
+        ClearAllEntries();
+    else if (key == QLatin1String("Output"))
+        SelectOutputPath();
+}
+
+void Form1::AddSelectedEntries()
+{
+    QStringList paths;
+    for (QString path = XListView1->FirstSelectedItem(); !path.isEmpty(); path = XListView1->NextSelectedItem())
+        paths << path;
+    AddEntries(paths);
+}
+
+void Form1::AddEntries(const QStringList& paths)
+{
+    // Accepted files are appended in runs, so adding thousands stays fast; a run is shown
+    // before any message about the next refused file.
+    std::vector<std::pair<std::string, std::string>> pending;
+    std::unordered_set<std::string> pendingPaths;
+    const auto flush = [&] {
+        if (pending.empty())
+            return;
+        ListModel->Append(pending);
+        pending.clear();
+        pendingPaths.clear();
+        ListView1->scrollTo(ListModel->index(ListModel->rowCount() - 1, 0));
+    };
+    for (const QString& path : paths) {
+        const std::string file = Module1::FromQt(path);
+        if (ListModel->List().IsDuplicatedEntry(file) || pendingPaths.count(file)) {
+            flush();
+            Module1::MsgBox(this, {QStringLiteral("Duplicated file name: ") + path,
+                                   QStringLiteral("Duplicated File Name"), QMessageBox::Information,
+                                   QMessageBox::Ok, QMessageBox::NoButton});
+            continue;
+        }
+        const std::string size = vardune::VardoList::GetFileSize(file);
+        if (vardune::LeadingNumber(size) != 0) {
+            pending.emplace_back(file, size);
+            pendingPaths.insert(file);
+            continue;
+        }
+        flush();
+        Module1::MsgBox(this, {QStringLiteral("Invalid file name: ") + path + QStringLiteral(" or file size is 0 byte."),
+                               QStringLiteral("Invalid File Name"), QMessageBox::Information,
+                               QMessageBox::Ok, QMessageBox::NoButton});
+    }
+    flush();
+}
+
+bool Form1::IsDuplicatedEntry(const QString& path) const
+{
+    return ListModel->List().IsDuplicatedEntry(Module1::FromQt(path));
+}
+
+void Form1::RemoveSelectedEntries()
+{
+    const QModelIndexList rows = ListView1->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return;
+    std::vector<bool> selected(static_cast<std::size_t>(ListModel->rowCount()), false);
+    for (const QModelIndex& row : rows)
+        selected[static_cast<std::size_t>(row.row())] = true;
+    ListModel->RemoveSelected(selected);
+}
+
+void Form1::ClearAllEntries()
+{
+    const auto answer = Module1::MsgBox(this, {QStringLiteral("Do yo really want to delete all enties?"),
+                                               QStringLiteral("Confirm Delete All"), QMessageBox::Question,
+                                               QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel});
+    if (answer == QMessageBox::Ok)
+        ListModel->Clear();
+}
+
+QString Form1::GetFileName(const QString& path)
+{
+    return Module1::ToQt(vardune::VardoList::GetFileName(Module1::FromQt(path)));
+}
+
+void Form1::XListView1_ItemEvent()
+{
+    // Only when the first selected item is a non-empty file; otherwise nothing, silently.
+    const QString first = XListView1->FirstSelectedItem();
+    if (first.isEmpty() || vardune::LeadingNumber(vardune::VardoList::GetFileSize(Module1::FromQt(first))) == 0)
+        return;
+    AddSelectedEntries();
+}
+
+void Form1::SelectOutputPath()
+{
+    const QString folder = Module1::BrowseForFolder(this, QStringLiteral("Please select a folder."));
+    if (folder.isEmpty())
+        return;
+    Text1->setText(folder);
+    Text1->setToolTip(folder);
 }
 
 vardune::LayoutFrame Form1::Frame() const

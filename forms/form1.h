@@ -8,12 +8,13 @@ class FolderTreeView;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QStandardItemModel;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
 class QTreeView;
 class SplitterBar;
+class VardoListModel;
+class VardoListView;
 class frmStartUp;
 
 // The main window: folder tree and file view on the left, the Vardo list and the output
@@ -34,6 +35,14 @@ public:
     void ShowStatusBarValue();
     // A toolbar button, by its key.
     void ButtonClick(const QString& key);
+
+    // The Vardo list commands.
+    void AddSelectedEntries();
+    bool IsDuplicatedEntry(const QString& path) const;
+    void RemoveSelectedEntries();
+    void ClearAllEntries();
+    static QString GetFileName(const QString& path);
+    void SelectOutputPath();
 
     const vardune::MainGeometry& Geometry() const { return geometry_; }
     vardune::LayoutFrame Frame() const;
@@ -62,8 +71,8 @@ public:
     QComboBox* ComboBox1;
     FileListView* XListView1;
     SplitterBar* SplitH;
-    QTreeView* ListView1;
-    QStandardItemModel* ListModel;
+    VardoListView* ListView1;
+    VardoListModel* ListModel;
     QWidget* Picture1;
     QToolButton* Command1;
     QLineEdit* Text1;
@@ -82,6 +91,9 @@ private:
     void CreatePanes();
     void PlaceDockedBars();
     void ApplyGeometry();
+    // Checks each path and appends the good ones; each refused one gets its own message.
+    void AddEntries(const QStringList& paths);
+    void XListView1_ItemEvent();
     void SplitH_MouseMove(float x);
     void SplitV_MouseMove(float y);
 

@@ -8,6 +8,8 @@
 #include "module1.h"
 #include "splitterbar.h"
 #include "twips.h"
+#include "vardolistmodel.h"
+#include "vardolistview.h"
 
 #include <QComboBox>
 #include <QFileSystemModel>
@@ -137,7 +139,7 @@ private slots:
         QStringList headers;
         QList<int> widths;
         for (int column = 0; column < form.ListModel->columnCount(); ++column) {
-            headers << form.ListModel->headerData(column, Qt::Horizontal).toString();
+            headers << form.ListModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
             widths << form.ListView1->columnWidth(column);
         }
         QCOMPARE(headers, QStringList({"S", "Source Path", "Media File", "Size", "Target MP3 File", "Size", "Rate"}));

@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "module1.h"
+
 // Runs a window test with a home, configuration and runtime folder of its own, so it never
 // touches the user's files or meets another run's instance lock.
 #define VARDUNE_GUI_TEST_MAIN(TestClass)                                                    \
@@ -26,5 +28,7 @@
         QApplication::setApplicationName(QStringLiteral("Vardune"));                       \
         QApplication::setApplicationDisplayName(QStringLiteral("Vardune"));                \
         TestClass test;                                                                    \
-        return QTest::qExec(&test, argc, argv);                                            \
+        const int failed = QTest::qExec(&test, argc, argv);                                \
+        Module1::Test::ReleaseInstanceLock();                                              \
+        return failed;                                                                     \
     }

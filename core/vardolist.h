@@ -1,0 +1,64 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace vardune {
+
+// State of an entry, as the index of its icon in the list's picture list.
+enum class EntryState : int { Failed = 3, Done = 4, Waiting = 5 };
+
+struct VardoEntry {
+    std::uint64_t id = 0;  // stable: finds the entry whatever was removed before it
+    EntryState state = EntryState::Waiting;
+    std::string sourcePath;  // folder, ending with the separator
+    std::string sourceName;
+    std::string sourceSize;  // " 1048576"
+    std::string targetPath;
+    std::string targetSize;
+    std::string rate;        // " 42%"
+};
+
+// The Vardo list: the files waiting to be made smaller and, after the batch, its results.
+// Entries keep the order they were added in; ids grow with that order.
+class VardoList {
+public:
+    // The size of the file at path as text with one leading blank (" 1048576"), or a single
+    // blank when path is not a readable regular file.
+    static std::string GetFileSize(const std::string& path);
+    // The text after the path's last separator; the whole path when it has none.
+    static std::string GetFileName(const std::string& path);
+
+    std::size_t Count() const { return entries_.size(); }
+    const VardoEntry& At(std::size_t position) const { return entries_[position]; }
+    const std::vector<VardoEntry>& Entries() const { return entries_; }
+
+    // True when a waiting entry has exactly this full path, letter case included.
+    bool IsDuplicatedEntry(const std::string& path) const;
+    // Appends a waiting entry for path, whose size text is given; returns its id.
+    std::uint64_t Append(const std::string& path, const std::string& sizeText);
+
+    // Position of the entry with this id, or -1 when it has been removed.
+    long Find(std::uint64_t id) const;
+    // Changes an entry's state, keeping the duplicate test in step.
+    void SetState(std::uint64_t id, EntryState state);
+    // Writes an entry's results.
+    void SetResult(std::uint64_t id, const std::string& targetPath, const std::string& targetSize,
+                   const std::string& rate, EntryState state);
+
+    // Removes the entries whose flag is set; selected has one flag per entry.
+    void RemoveSelected(const std::vector<bool>& selected);
+    void Clear();
+
+private:
+    static std::string FullPath(const VardoEntry& e) { return e.sourcePath + e.sourceName; }
+    void CountWaiting(const VardoEntry& e, int delta);
+
+    std::vector<VardoEntry> entries_;
+    // Full paths of the waiting entries, with how many entries wait for each.
+    std::unordered_map<std::string, int> waiting_;
+    std::uint64_t nextId_ = 1;
+};
+
+} // namespace vardune

@@ -1,0 +1,142 @@
+#include "vardolist.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace vardune;
+namespace fs = std::filesystem;
+
+namespace {
+
+class VardoListFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("vardune-list-" + std::to_string(std::random_device()()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string Make(const std::string& name, std::size_t bytes) const
+    {
+        const fs::path p = dir / fs::u8path(name);
+        std::ofstream(p, std::ios::binary) << std::string(bytes, 'x');
+        return p.u8string();
+    }
+    fs::path dir;
+};
+
+std::vector<std::string> Names(const VardoList& list)
+{
+    std::vector<std::string> names;
+    for (const auto& e : list.Entries())
+        names.push_back(e.sourceName);
+    return names;
+}
+
+} // namespace
+
+TEST_F(VardoListFiles, FileSizeTextOfEachKindOfPath)
+{
+    const std::string song = Make("song.wav", 1048576);
+    fs::create_symlink(song, dir / "link.wav");
+    fs::create_symlink(dir / "gone.wav", dir / "broken.wav");
+    ::mkfifo((dir / "pipe").c_str(), 0600);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (dir / "sock").string();
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    const struct {
+        std::string path;
+        const char* text;
+    } cases[] = {
+        {song, " 1048576"},
+        {Make("empty.mp3", 0), " 0"},
+        {Make("naïve \"x\"\nname.mp3", 3), " 3"},
+        {(dir / "link.wav").string(), " 1048576"},
+        {(dir / "broken.wav").string(), " "},
+        {(dir / "missing.mp3").string(), " "},
+        {dir.string(), " "},
+        {(dir / "pipe").string(), " "},
+        {socketPath, " "},
+        {"/dev/null", " "},
+        {"", " "},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(VardoList::GetFileSize(c.path), c.text) << c.path;
+    ::close(sock);
+}
+
+TEST(VardoList, FileNameOfAPath)
+{
+    EXPECT_EQ(VardoList::GetFileName("/music/song.mp3"), "song.mp3");
+    EXPECT_EQ(VardoList::GetFileName("song.mp3"), "song.mp3");
+    EXPECT_EQ(VardoList::GetFileName("/music/"), "");
+}
+
+TEST(VardoList, AnEntryHoldsFolderNameAndSizeAndWaits)
+{
+    VardoList list;
+    const auto id = list.Append("/music/song.wav", " 1048576");
+    const VardoEntry& e = list.At(0);
+    EXPECT_EQ(e.id, id);
+    EXPECT_EQ(e.state, EntryState::Waiting);
+    EXPECT_EQ(e.sourcePath, "/music/");
+    EXPECT_EQ(e.sourceName, "song.wav");
+    EXPECT_EQ(e.sourceSize, " 1048576");
+    EXPECT_EQ(e.targetPath + e.targetSize + e.rate, "");
+}
+
+TEST(VardoList, OnlyWaitingEntriesWithTheExactPathAreDuplicates)
+{
+    VardoList list;
+    const auto first = list.Append("/music/song.mp3", " 10");
+    list.Append("/music/song.mp3", " 10");  // the caller decides; the list just counts
+    EXPECT_TRUE(list.IsDuplicatedEntry("/music/song.mp3"));
+    EXPECT_FALSE(list.IsDuplicatedEntry("/music/Song.mp3"));
+    EXPECT_FALSE(list.IsDuplicatedEntry("/music/song.mp3 "));
+
+    list.SetResult(first, "/out/V_song.mp3", " 5", " 50%", EntryState::Done);
+    EXPECT_TRUE(list.IsDuplicatedEntry("/music/song.mp3")) << "the second entry still waits";
+    list.SetState(list.At(1).id, EntryState::Failed);
+    EXPECT_FALSE(list.IsDuplicatedEntry("/music/song.mp3"));
+    list.Append("/music/song.mp3", " 10");
+    EXPECT_TRUE(list.IsDuplicatedEntry("/music/song.mp3"));
+    EXPECT_EQ(list.Count(), 3u);
+
+    list.RemoveSelected({false, false, true});
+    EXPECT_FALSE(list.IsDuplicatedEntry("/music/song.mp3"));
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0u);
+    EXPECT_FALSE(list.IsDuplicatedEntry("/music/song.mp3"));
+}
+
+TEST(VardoList, RemovingKeepsOrderAndIdsStillFindTheirEntries)
+{
+    VardoList list;
+    for (const char* name : {"/a/1.mp3", "/a/2.mp3", "/a/3.mp3", "/a/4.mp3"})
+        list.Append(name, " 1");
+    const auto fourth = list.At(3).id;
+    const auto second = list.At(1).id;
+    list.RemoveSelected({false, true, true, false});
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"1.mp3", "4.mp3"}));
+    EXPECT_EQ(list.Find(fourth), 1);
+    EXPECT_EQ(list.Find(second), -1);
+    list.SetResult(second, "/x", " 1", " 1%", EntryState::Done);  // gone: nothing happens
+    list.SetResult(fourth, "/out/V_4.mp3", " 1", " 100%", EntryState::Done);
+    EXPECT_EQ(list.At(1).targetPath, "/out/V_4.mp3");
+    EXPECT_EQ(list.At(1).state, EntryState::Done);
+    const auto fifth = list.Append("/a/5.mp3", " 1");
+    EXPECT_GT(fifth, fourth);
+    EXPECT_EQ(list.Find(fifth), 2);
+}

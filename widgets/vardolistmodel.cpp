@@ -1,0 +1,92 @@
+#include "vardolistmodel.h"
+
+#include "module1.h"
+
+namespace {
+const char* const kHeaders[] = {"S", "Source Path", "Media File", "Size", "Target MP3 File", "Size", "Rate"};
+}
+
+VardoListModel::VardoListModel(QObject* parent)
+    : QAbstractTableModel(parent)
+    , imageList1_(6)
+{
+    Module1::LoadResources();
+    imageList1_[static_cast<int>(vardune::EntryState::Failed)] = QIcon(QStringLiteral(":/icons/failed.svg"));
+    imageList1_[static_cast<int>(vardune::EntryState::Done)] = QIcon(QStringLiteral(":/icons/done.svg"));
+    imageList1_[static_cast<int>(vardune::EntryState::Waiting)] = QIcon(QStringLiteral(":/icons/waiting.svg"));
+}
+
+int VardoListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(list_.Count());
+}
+
+int VardoListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : 7;
+}
+
+QVariant VardoListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const vardune::VardoEntry& e = list_.At(static_cast<std::size_t>(index.row()));
+    if (role == Qt::DecorationRole && index.column() == 0)
+        return imageList1_.value(static_cast<int>(e.state));
+    if (role == Qt::UserRole)
+        return static_cast<int>(e.state);
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    switch (index.column()) {
+    case 0: return QStringLiteral("Media File");
+    case 1: return Module1::ToQt(e.sourcePath);
+    case 2: return Module1::ToQt(e.sourceName);
+    case 3: return Module1::ToQt(e.sourceSize);
+    case 4: return Module1::ToQt(e.targetPath);
+    case 5: return Module1::ToQt(e.targetSize);
+    case 6: return Module1::ToQt(e.rate);
+    }
+    return {};
+}
+
+QVariant VardoListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 7)
+        return QString::fromLatin1(kHeaders[section]);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+void VardoListModel::Append(const std::vector<std::pair<std::string, std::string>>& files)
+{
+    if (files.empty())
+        return;
+    const int first = rowCount();
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(files.size()) - 1);
+    for (const auto& [path, size] : files)
+        list_.Append(path, size);
+    endInsertRows();
+}
+
+void VardoListModel::RemoveSelected(const std::vector<bool>& selected)
+{
+    // One pass and one reset: removing thousands of scattered rows stays linear.
+    beginResetModel();
+    list_.RemoveSelected(selected);
+    endResetModel();
+}
+
+void VardoListModel::Clear()
+{
+    beginResetModel();
+    list_.Clear();
+    endResetModel();
+}
+
+void VardoListModel::SetResult(std::uint64_t id, const std::string& targetPath, const std::string& targetSize,
+                               const std::string& rate, vardune::EntryState state)
+{
+    list_.SetResult(id, targetPath, targetSize, rate, state);
+    const long row = list_.Find(id);
+    if (row >= 0)
+        emit dataChanged(index(static_cast<int>(row), 0), index(static_cast<int>(row), 6));
+}

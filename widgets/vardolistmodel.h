@@ -1,0 +1,36 @@
+#pragma once
+#include "vardolist.h"
+
+#include <QAbstractTableModel>
+#include <QIcon>
+#include <QVector>
+
+// Shows the Vardo list in the main window's list: the row text "Media File" with the state's
+// picture, then source folder, name, size, output path, output size and rate. All changes go
+// through here so the list view follows them.
+class VardoListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit VardoListModel(QObject* parent = nullptr);
+
+    const vardune::VardoList& List() const { return list_; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Appends waiting entries for (path, size text) pairs in one step.
+    void Append(const std::vector<std::pair<std::string, std::string>>& files);
+    void RemoveSelected(const std::vector<bool>& selected);
+    void Clear();
+    void SetResult(std::uint64_t id, const std::string& targetPath, const std::string& targetSize,
+                   const std::string& rate, vardune::EntryState state);
+
+    // The list's pictures, indexed by state: 3 failed, 4 done, 5 waiting.
+    const QVector<QIcon>& ImageList1() const { return imageList1_; }
+
+private:
+    vardune::VardoList list_;
+    QVector<QIcon> imageList1_;
+};
