@@ -6,7 +6,12 @@ E2E_WORK=$(mktemp -d)
 E2E_PIDS=()
 e2e_cleanup() {
   for pid in "${E2E_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
-  [ -n "${E2E_XVFB:-}" ] && kill "$E2E_XVFB" 2>/dev/null || true
+  # Wait for Xvfb to go: a server still shutting down would remove the socket of the next
+  # run's server if that one got the same display number.
+  if [ -n "${E2E_XVFB:-}" ]; then
+    kill "$E2E_XVFB" 2>/dev/null || true
+    wait "$E2E_XVFB" 2>/dev/null || true
+  fi
   rm -rf "$E2E_WORK"
 }
 trap e2e_cleanup EXIT
@@ -26,7 +31,7 @@ e2e_setup() {
   INI="$E2E_WORK/app/Vardune.ini"
   LOCK="$E2E_WORK/run/vardune-instance.lock"
   : > "$E2E_WORK/display"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$E2E_WORK/display" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$E2E_WORK/display" >/dev/null 2>&1 &
   E2E_XVFB=$!
   for _ in $(seq 100); do [ -s "$E2E_WORK/display" ] && break; sleep 0.05; done
   [ -s "$E2E_WORK/display" ] || fail "Xvfb did not start"
