@@ -1,0 +1,128 @@
+// How the Vardo list copes with a whole collection: adding 10,000 selected files to a list
+// that holds 10,000 waiting entries, removing 5,000 selected entries of 20,000, and clearing
+// 20,000 entries, all through the main window as a user drives it. Prints milliseconds.
+#include "filelistview.h"
+#include "form1.h"
+#include "module1.h"
+#include "vardolistmodel.h"
+#include "vardolistview.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileSystemModel>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kFiles = 20000;
+
+void SelectFileRows(FileListView* view, int first, int last)
+{
+    QFileSystemModel* model = view->FileModel();
+    const QModelIndex root = view->rootIndex();
+    view->selectionModel()->select(QItemSelection(model->index(first, 0, root), model->index(last, 0, root)),
+                                   QItemSelectionModel::ClearAndSelect);
+}
+
+template <typename F>
+bool WaitFor(F&& done, int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+template <typename F>
+qint64 Measure(F&& f)
+{
+    QElapsedTimer timer;
+    timer.start();
+    f();
+    return timer.elapsed();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QTemporaryDir sandbox;
+    QDir(sandbox.path()).mkpath(QStringLiteral("run"));
+    QFile::setPermissions(sandbox.path() + QStringLiteral("/run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", (sandbox.path() + QStringLiteral("/run")).toUtf8());
+    qputenv("HOME", sandbox.path().toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Module1::Test::SetEndProcessHandler([] {});
+
+    const QString music = sandbox.path() + QStringLiteral("/music");
+    QDir().mkpath(music);
+    for (int i = 0; i < kFiles; ++i) {
+        QFile file(music + QStringLiteral("/song%1.mp3").arg(i, 5, 10, QLatin1Char('0')));
+        if (!file.open(QIODevice::WriteOnly) || file.write("x", 1) != 1) {
+            std::fprintf(stderr, "cannot create the files\n");
+            return 1;
+        }
+    }
+
+    Form1 form;
+    form.InitForm();
+    form.show();
+    form.ComboBox1->setEditText(QStringLiteral("*.*"));
+    form.XListView1->SetCurrentFolder(music);
+    QFileSystemModel* files = form.XListView1->FileModel();
+    if (!WaitFor([&] { return files->rowCount(form.XListView1->rootIndex()) == kFiles; }, 120000)) {
+        std::fprintf(stderr, "the file view did not list the files\n");
+        return 1;
+    }
+    files->sort(0);
+
+    SelectFileRows(form.XListView1, 0, kFiles / 2 - 1);
+    const qint64 fill = Measure([&] { form.AddSelectedEntries(); });
+    SelectFileRows(form.XListView1, kFiles / 2, kFiles - 1);
+    const qint64 add = Measure([&] { form.AddSelectedEntries(); });
+    QApplication::processEvents();
+
+    // Every fourth entry: 5,000 scattered selected rows.
+    QItemSelection every4th;
+    for (int row = 0; row < kFiles; row += 4)
+        every4th.select(form.ListModel->index(row, 0), form.ListModel->index(row, 6));
+    form.ListView1->selectionModel()->select(every4th, QItemSelectionModel::ClearAndSelect);
+    const qint64 remove = Measure([&] { form.RemoveSelectedEntries(); });
+    QApplication::processEvents();
+    const int afterRemove = form.ListModel->rowCount();
+
+    // Put the removed ones back, then clear all 20,000.
+    SelectFileRows(form.XListView1, 0, kFiles - 1);
+    QItemSelection removedFiles;
+    QFileSystemModel* model = form.XListView1->FileModel();
+    for (int row = 0; row < kFiles; row += 4)
+        removedFiles.select(model->index(row, 0, form.XListView1->rootIndex()), model->index(row, 0, form.XListView1->rootIndex()));
+    form.XListView1->selectionModel()->select(removedFiles, QItemSelectionModel::ClearAndSelect);
+    form.AddSelectedEntries();
+    const int beforeClear = form.ListModel->rowCount();
+    Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+    const qint64 clear = Measure([&] { form.ClearAllEntries(); });
+
+    std::printf("fill 10000 entries into an empty list:          %5lld ms\n", static_cast<long long>(fill));
+    std::printf("add 10000 selected files to 10000 waiting:      %5lld ms (aim: under 1000)\n", static_cast<long long>(add));
+    std::printf("remove 5000 selected entries of 20000:          %5lld ms (aim: under 1000), %d left\n",
+                static_cast<long long>(remove), afterRemove);
+    std::printf("clear %d entries:                            %5lld ms (aim: under 1000)\n", beforeClear,
+                static_cast<long long>(clear));
+    Module1::Test::ReleaseInstanceLock();
+    return 0;
+}
