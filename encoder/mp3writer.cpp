@@ -118,12 +118,10 @@ void Mp3Writer::encode(const float* pcm, std::size_t frames)
         // reaches the psychoacoustic model with exactly the values `lame` gives it (LAME's
         // float entry scales by 32767, not 32768), so the output is bit for bit the
         // reference encoder's.
-        for (std::size_t i = 0; i < samples; ++i) {
-            const double scaled = static_cast<double>(pcm[i]) * 2147483648.0;
-            m_intBuffer[i] = scaled >= 2147483647.0 ? 2147483647
-                : scaled <= -2147483648.0           ? -2147483647 - 1
-                                                    : static_cast<int>(scaled);
-        }
+        // Samples are within [-1, 1]; only +1.0 itself would overflow, so it is clamped to
+        // the largest float below 2^31.
+        for (std::size_t i = 0; i < samples; ++i)
+            m_intBuffer[i] = static_cast<int>(std::min(pcm[i] * 2147483648.0f, 2147483520.0f));
         const int size = static_cast<int>(m_buffer.size());
         // The interleaved call assumes two channels: mono goes through the planar one.
         const int written = m_channels == 2
