@@ -23,6 +23,7 @@ static void RegisterResources()
 {
     static const bool done = [] {
         Q_INIT_RESOURCE(resources);
+        Q_INIT_RESOURCE(artwork);
         return true;
     }();
     (void)done;
