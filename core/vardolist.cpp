@@ -94,6 +94,20 @@ void VardoList::SetResult(std::uint64_t id, const std::string& targetPath, const
     SetState(id, state);
 }
 
+void VardoList::SetConverting(std::uint64_t id, bool converting)
+{
+    const long at = Find(id);
+    if (at >= 0)
+        entries_[static_cast<std::size_t>(at)].converting = converting;
+}
+
+void VardoList::SetNote(std::uint64_t id, const std::string& note)
+{
+    const long at = Find(id);
+    if (at >= 0)
+        entries_[static_cast<std::size_t>(at)].note = note;
+}
+
 void VardoList::RemoveSelected(const std::vector<bool>& selected)
 {
     std::size_t kept = 0;

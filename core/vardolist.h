@@ -18,6 +18,8 @@ struct VardoEntry {
     std::string targetPath;
     std::string targetSize;
     std::string rate;        // " 42%"
+    std::string note;        // why a failed entry failed, in the encoder's words
+    bool converting = false; // its encoder runs now: no other batch takes it up
 };
 
 // The Vardo list: the files waiting to be made smaller and, after the batch, its results.
@@ -46,6 +48,11 @@ public:
     // Writes an entry's results.
     void SetResult(std::uint64_t id, const std::string& targetPath, const std::string& targetSize,
                    const std::string& rate, EntryState state);
+
+    // Marks an entry whose encoder runs, or no longer runs.
+    void SetConverting(std::uint64_t id, bool converting);
+    // Sets why an entry failed (empty when it did not).
+    void SetNote(std::uint64_t id, const std::string& note);
 
     // Removes the entries whose flag is set; selected has one flag per entry.
     void RemoveSelected(const std::vector<bool>& selected);

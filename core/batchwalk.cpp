@@ -1,0 +1,114 @@
+#include "batchwalk.h"
+
+#include "numerictext.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace vardune {
+
+void BatchWalk::Start(const VardoList& list)
+{
+    ids_.clear();
+    for (const VardoEntry& e : list.Entries())
+        if (e.state == EntryState::Waiting && !e.converting)
+            ids_.push_back(e.id);
+    at_ = 0;
+    current_ = 0;
+    outputs_.clear();
+}
+
+std::optional<std::uint64_t> BatchWalk::Next(const VardoList& list)
+{
+    while (at_ < ids_.size()) {
+        const std::uint64_t id = ids_[at_++];
+        const long position = list.Find(id);
+        if (position < 0)
+            continue;
+        const VardoEntry& e = list.At(static_cast<std::size_t>(position));
+        if (e.state != EntryState::Waiting || e.converting)
+            continue;
+        ++current_;
+        return id;
+    }
+    return std::nullopt;
+}
+
+std::string BatchWalk::OutputPath(const std::string& folder, const std::string& name)
+{
+    const std::string output = OutputName(name);
+    std::string path = folder + output;
+    if (outputs_.count(path)) {
+        const auto dot = output.rfind('.');
+        const std::string stem = output.substr(0, dot);
+        const std::string extension = dot == std::string::npos ? std::string() : output.substr(dot);
+        for (int k = 2;; ++k) {
+            path = folder + stem + " (" + std::to_string(k) + ")" + extension;
+            if (!outputs_.count(path))
+                break;
+        }
+    }
+    outputs_.insert(path);
+    return path;
+}
+
+std::string BatchWalk::CounterText(int n)
+{
+    const std::string text = "000" + std::to_string(n);
+    return text.substr(text.size() - 3);
+}
+
+std::string BatchWalk::NormaliseOutputFolder(const std::string& folder)
+{
+    if (!folder.empty() && folder.back() != '/')
+        return folder + '/';
+    return folder;
+}
+
+std::string BatchWalk::OutputName(const std::string& name)
+{
+    std::string ending = name.size() > 4 ? name.substr(name.size() - 4) : std::string();
+    for (char& c : ending)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return "V_" + name + (ending == ".MP3" ? "" : ".MP3");
+}
+
+std::optional<std::string> BatchWalk::RateText(const std::string& sourceSize, const std::string& targetSize)
+{
+    const double source = LeadingNumber(sourceSize);
+    if (source == 0)
+        return std::nullopt;
+    const double rate = std::floor(LeadingNumber(targetSize) / source * 100);
+    if (rate == 0 || !std::isfinite(rate))
+        return std::nullopt;
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.0f", rate);
+    return " " + std::string(digits) + "%";
+}
+
+BatchWalk::Outcome BatchWalk::Judge(int started, int exitStatus, const std::string& errorLine,
+                                    const std::string& targetSizeText, const std::string& sourceSizeText)
+{
+    Outcome outcome;
+    if (started != 0) {
+        outcome.note = "the encoder could not be started";
+        return outcome;
+    }
+    if (exitStatus != 0) {
+        outcome.note = errorLine.empty() ? "the encoder failed (exit status " + std::to_string(exitStatus) + ")"
+                                         : errorLine;
+        return outcome;
+    }
+    outcome.writeTarget = true;
+    outcome.targetSize = targetSizeText;
+    if (LeadingNumber(targetSizeText) > 0) {
+        outcome.state = EntryState::Done;
+    } else {
+        outcome.note = "the encoder left no output";
+    }
+    outcome.rate = RateText(sourceSizeText, targetSizeText);
+    return outcome;
+}
+
+} // namespace vardune

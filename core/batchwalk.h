@@ -1,0 +1,63 @@
+#pragma once
+#include "vardolist.h"
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vardune {
+
+// One batch over the Vardo list: which entries it takes up, in which order, under which output
+// names, and how an encoder's outcome is written into an entry. The window side runs the
+// encoder and shows the counters; everything it decides is here.
+class BatchWalk {
+public:
+    // Counts the entries that wait now (and whose encoder is not still running from an
+    // earlier batch) and starts the walk over them.
+    void Start(const VardoList& list);
+    int Total() const { return static_cast<int>(ids_.size()); }
+    int Current() const { return current_; }
+
+    // The next entry to take up, or nothing when the walk is over. An entry that is gone or
+    // no longer waits is passed over; it is not counted.
+    std::optional<std::uint64_t> Next(const VardoList& list);
+
+    // The output path for an entry's name in the folder. Two entries of one batch with the same
+    // name (Track01.mp3 from two albums) get different outputs: the later one is numbered.
+    std::string OutputPath(const std::string& folder, const std::string& name);
+
+    // A counter as three digits: 7 -> "007", 1000 -> "000".
+    static std::string CounterText(int n);
+    // The output folder with the separator at its end, unless it is empty.
+    static std::string NormaliseOutputFolder(const std::string& folder);
+    // "V_" + name, then ".MP3" unless the name is longer than four characters and already
+    // ends with ".mp3" in any letter case.
+    static std::string OutputName(const std::string& name);
+    // The output size as a whole percentage of the source size (" 45%"), or nothing when the
+    // source size is 0 or the percentage rounds down to 0.
+    static std::optional<std::string> RateText(const std::string& sourceSize, const std::string& targetSize);
+
+    // What becomes of an entry after its encoder call.
+    struct Outcome {
+        EntryState state = EntryState::Failed;
+        bool writeTarget = false;  // output path and size are written
+        std::string targetSize;
+        std::optional<std::string> rate;
+        std::string note;  // why it failed
+    };
+    // started: 0 when the encoder ran, -1 when it could not be started. exitStatus and
+    // errorLine are the encoder's. A non-zero exit fails the entry whatever file stands at the
+    // target: such a file is not this run's output.
+    static Outcome Judge(int started, int exitStatus, const std::string& errorLine,
+                         const std::string& targetSizeText, const std::string& sourceSizeText);
+
+private:
+    std::vector<std::uint64_t> ids_;
+    std::size_t at_ = 0;
+    int current_ = 0;
+    std::set<std::string> outputs_;
+};
+
+} // namespace vardune

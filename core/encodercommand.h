@@ -1,0 +1,28 @@
+#pragma once
+#include "encodingprofile.h"
+
+#include <string>
+#include <vector>
+
+namespace vardune {
+
+// What the encoder is given for one file: the source, the target, then the channel option
+// and the bitrate option that the profile's texts imply, compared exactly as stored.
+class EncoderCommand {
+public:
+    // "fastencc", or "fastencc.exe" on Windows.
+    static std::string ProgramName();
+    // The option text: one blank, then " -dm" unless the channel is exactly "1- Stereo", then
+    // " -br N" when the quality is exactly one of the four entries.
+    static std::string OptionText(const EncodingProfile& profile);
+    // The whole command line as one text, the paths in double quotes. Shown to people and
+    // kept for reference; the encoder itself is started with Arguments, never through a shell.
+    static std::string CommandLine(const std::string& programFolder, const std::string& source,
+                                   const std::string& target, const EncodingProfile& profile);
+    // The argument list the encoder gets: source, target, then "-dm" and "-br" with its value
+    // as separate arguments, in the order of the option text.
+    static std::vector<std::string> Arguments(const std::string& source, const std::string& target,
+                                              const EncodingProfile& profile);
+};
+
+} // namespace vardune
