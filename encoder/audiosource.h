@@ -1,8 +1,11 @@
 #pragma once
 
+#include "channelmixer.h"
+
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 // A decoded sound, read in chunks of interleaved float frames in [-1, 1] nominal range
 // (float sources may hold anything, the converter cleans that). Chosen by content, never by
@@ -21,6 +24,8 @@ public:
     virtual int sampleRate() const = 0;
     virtual int channels() const = 0;
     virtual Container container() const = 0;
+    // Where each channel sits, when the file says so; empty means the usual WAV order.
+    virtual std::vector<ChannelMixer::Position> channelPositions() const { return {}; }
     // Fills at most maxFrames frames; returns how many, 0 at the end of the sound.
     // Throws EncodeError when the sound cannot be decoded any further.
     virtual std::size_t read(float* interleaved, std::size_t maxFrames) = 0;

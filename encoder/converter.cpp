@@ -72,7 +72,7 @@ void Converter::run()
     const int lameChannels = std::min(channels, 2);
     std::unique_ptr<ChannelMixer> mixer;
     if (channels > 2)
-        mixer = std::make_unique<ChannelMixer>(channels);
+        mixer = std::make_unique<ChannelMixer>(channels, source->channelPositions());
 
     Mp3Writer::Settings settings;
     settings.bitrate = m_options.bitrate;

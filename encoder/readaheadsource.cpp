@@ -17,6 +17,7 @@ ReadAheadSource::ReadAheadSource(std::unique_ptr<AudioSource> inner)
     , m_rate(m_inner->sampleRate())
     , m_channels(m_inner->channels())
     , m_container(m_inner->container())
+    , m_positions(m_inner->channelPositions())
     , m_chunks(kChunks)
 {
     for (auto& chunk : m_chunks)

@@ -24,6 +24,7 @@ public:
     int sampleRate() const override { return m_rate; }
     int channels() const override { return m_channels; }
     Container container() const override { return m_container; }
+    std::vector<ChannelMixer::Position> channelPositions() const override { return m_positions; }
     // Rethrows, in the caller's thread, what the decoder threw.
     std::size_t read(float* interleaved, std::size_t maxFrames) override;
     double progress() const override { return m_progress; }
@@ -42,6 +43,7 @@ private:
     int m_rate;
     int m_channels;
     Container m_container;
+    std::vector<ChannelMixer::Position> m_positions;
     std::vector<Chunk> m_chunks;     // a ring: the decoder fills, the reader empties
     std::size_t m_filled = 0;        // chunks ready for the reader
     std::size_t m_readIndex = 0;

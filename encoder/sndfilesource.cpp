@@ -80,3 +80,40 @@ double SndfileSource::progress() const
         return 0.0;
     return std::clamp(static_cast<double>(m_framesRead) / static_cast<double>(m_info.frames), 0.0, 1.0);
 }
+
+std::vector<ChannelMixer::Position> SndfileSource::channelPositions() const
+{
+    std::vector<int> map(static_cast<std::size_t>(m_info.channels));
+    if (sf_command(m_file, SFC_GET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(map.size() * sizeof(int))) != SF_TRUE)
+        return {};
+    std::vector<ChannelMixer::Position> positions;
+    for (const int speaker : map) {
+        switch (speaker) {
+        case SF_CHANNEL_MAP_LEFT:
+        case SF_CHANNEL_MAP_FRONT_LEFT:
+        case SF_CHANNEL_MAP_REAR_LEFT:
+        case SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER:
+        case SF_CHANNEL_MAP_SIDE_LEFT:
+        case SF_CHANNEL_MAP_TOP_FRONT_LEFT:
+        case SF_CHANNEL_MAP_TOP_REAR_LEFT:
+            positions.push_back(ChannelMixer::Position::Left);
+            break;
+        case SF_CHANNEL_MAP_RIGHT:
+        case SF_CHANNEL_MAP_FRONT_RIGHT:
+        case SF_CHANNEL_MAP_REAR_RIGHT:
+        case SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER:
+        case SF_CHANNEL_MAP_SIDE_RIGHT:
+        case SF_CHANNEL_MAP_TOP_FRONT_RIGHT:
+        case SF_CHANNEL_MAP_TOP_REAR_RIGHT:
+            positions.push_back(ChannelMixer::Position::Right);
+            break;
+        case SF_CHANNEL_MAP_LFE:
+            positions.push_back(ChannelMixer::Position::Lfe);
+            break;
+        default:
+            positions.push_back(ChannelMixer::Position::Centre);
+            break;
+        }
+    }
+    return positions;
+}

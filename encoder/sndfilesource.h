@@ -19,6 +19,7 @@ public:
     int sampleRate() const override { return m_info.samplerate; }
     int channels() const override { return m_info.channels; }
     Container container() const override { return m_container; }
+    std::vector<ChannelMixer::Position> channelPositions() const override;
     std::size_t read(float* interleaved, std::size_t maxFrames) override;
     double progress() const override;
 

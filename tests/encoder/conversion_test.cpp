@@ -204,3 +204,26 @@ TEST(Conversion, OutputCarriesTheSignal)
     // Sample-aligned thanks to the Info frame: the difference is coding noise only (> 20 dB SNR).
     EXPECT_LT(error, energy / 100) << "output is not aligned with or not like the source";
 }
+
+// More than two channels are folded by their positions: front left goes left only, the LFE
+// channel is left out.
+TEST(Conversion, SurroundFoldsToItsSides)
+{
+    TempDir dir;
+    WavSpec spec;
+    spec.channels = 6; // FL FR FC LFE BL BR
+    spec.extensible = true;
+    spec.soundingChannels = (1u << 0) | (1u << 3);
+    writeWav(dir.path("in.wav"), spec);
+    ASSERT_EQ(runFastencc({dir.path("in.wav"), dir.path("out.mp3")}).exitCode, 0);
+    const Decoded d = decodeMp3(dir.path("out.mp3"), true);
+    ASSERT_EQ(d.channels, 2);
+    auto rms = [](const std::vector<float>& v) {
+        double sum = 0;
+        for (float x : v)
+            sum += double(x) * x;
+        return std::sqrt(sum / double(std::max<std::size_t>(1, v.size())));
+    };
+    EXPECT_GT(rms(d.pcm), 0.05);
+    EXPECT_LT(rms(d.pcmRight), 0.005);
+}

@@ -56,7 +56,7 @@ void writeWav(const std::string& path, const WavSpec& spec)
     data.reserve(std::size_t(frames * spec.channels * bytesPerSample));
     for (std::int64_t f = 0; f < frames; ++f)
         for (int c = 0; c < spec.channels; ++c) {
-            float v = signal(c, f, spec.rate);
+            float v = (spec.soundingChannels >> c) & 1 ? signal(c, f, spec.rate) : 0.0f;
             if (spec.isFloat) {
                 if (spec.nanSamples && (f + c) % 2 == 0)
                     v = (f % 7 == 0) ? std::numeric_limits<float>::infinity() : std::nanf("");
@@ -229,8 +229,11 @@ Decoded decodeMp3(const std::string& path, bool keepPcm)
         const std::size_t n = bytes / sizeof(float) / std::size_t(std::max(1, d.channels));
         if (keepPcm) {
             const float* s = reinterpret_cast<const float*>(audio);
-            for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t i = 0; i < n; ++i) {
                 d.pcm.push_back(s[i * std::size_t(d.channels)]);
+                if (d.channels > 1)
+                    d.pcmRight.push_back(s[i * std::size_t(d.channels) + 1]);
+            }
         }
         d.frames += std::int64_t(n);
     }

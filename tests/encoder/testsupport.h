@@ -25,6 +25,7 @@ struct WavSpec {
     std::uint16_t claimedChannels = 0;  // non-zero: the header says this many channels
     bool zeroRateInHeader = false;
     bool nanSamples = false;  // float only: every other sample NaN, some Inf
+    unsigned soundingChannels = ~0u; // bit per channel: the others are silent
 };
 
 void writeWav(const std::string& path, const WavSpec& spec);
@@ -58,7 +59,8 @@ struct Decoded {
     std::set<int> bitratesKbps;     // of all audio frames
     std::set<int> layers;
     double seconds() const { return rate ? double(frames) / double(rate) : 0.0; }
-    std::vector<float> pcm;         // first channel only, when asked for
+    std::vector<float> pcm;         // first channel, when asked for
+    std::vector<float> pcmRight;    // second channel, when asked for and there is one
 };
 
 Decoded decodeMp3(const std::string& path, bool keepPcm = false);
