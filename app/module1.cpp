@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <random>
 
 #include <unistd.h>
 
@@ -44,6 +45,7 @@ struct TestAnswers {
     std::vector<QString> folderAnswers;
     QStringList folderTitles;
     std::function<void()> endProcess;
+    std::function<float()> random;
 };
 
 TestAnswers& testAnswers()
@@ -64,6 +66,15 @@ vardune::Settings& settings()
 {
     static vardune::Settings s;
     return s;
+}
+
+float Random()
+{
+    if (testAnswers().random)
+        return testAnswers().random();
+    static std::mt19937 generator;
+    // 24 random bits make every float of [0, 1) on a 2^-24 grid, and never 1.
+    return static_cast<float>(generator() >> 8) * (1.0f / 16777216.0f);
 }
 
 QString& helpFile()
@@ -214,6 +225,11 @@ QStringList TakeFolderTitles()
 void SetEndProcessHandler(std::function<void()> handler)
 {
     testAnswers().endProcess = std::move(handler);
+}
+
+void SetRandom(std::function<float()> random)
+{
+    testAnswers().random = std::move(random);
 }
 
 void ReleaseInstanceLock()

@@ -54,6 +54,10 @@ QString BrowseForFolder(QWidget* owner, const QString& title);
 // test's handler does it return, and then the caller returns at once too.
 void EndProcess();
 
+// The program's one pseudo-random generator, never seeded, so every run draws the same
+// sequence: the next number, uniform in [0, 1).
+float Random();
+
 // Registers the program's pictures; every window calls it before it loads one.
 void LoadResources();
 
@@ -69,6 +73,8 @@ QStringList TakeFolderTitles();
 // Replaces ending the process, so a test sees the call instead of ending.
 void SetEndProcessHandler(std::function<void()> handler);
 void ReleaseInstanceLock();
+// Replaces the random generator; an empty function restores it.
+void SetRandom(std::function<float()> random);
 } // namespace Test
 
 } // namespace Module1

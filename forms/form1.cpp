@@ -2,6 +2,7 @@
 
 #include "filelistview.h"
 #include "foldertreeview.h"
+#include "frmmonitor.h"
 #include "frmstartup.h"
 #include "module1.h"
 #include "splitterbar.h"
@@ -93,8 +94,9 @@ void Form1::CreateMenus()
     connect(ClearAllEntry, &QAction::triggered, this, &Form1::ClearAllEntries);
     connect(Exit, &QAction::triggered, this, &Form1::Form_Unload);
     connect(OutputPath, &QAction::triggered, this, &Form1::SelectOutputPath);
+    connect(StartVardo, &QAction::triggered, this, &Form1::ShowStatusBoard);
     // Commands whose windows and logic are not part of the program yet stay disabled.
-    for (QAction* pending : {StartVardo, CheckNewVersion, Options, ActiveHelp, About})
+    for (QAction* pending : {CheckNewVersion, Options, ActiveHelp, About})
         pending->setEnabled(false);
 }
 
@@ -125,8 +127,8 @@ void Form1::CreateToolbar()
         button->setObjectName(QStringLiteral("Toolbar1_") + QLatin1String(b.key));
         button->setData(QLatin1String(b.key));
         button->setToolTip(QLatin1String(b.tip));
-        // Options and Vardo open windows that are not part of the program yet.
-        button->setEnabled(qstrcmp(b.key, "Options") != 0 && qstrcmp(b.key, "Vardo") != 0);
+        // Options opens a window that is not part of the program yet.
+        button->setEnabled(qstrcmp(b.key, "Options") != 0);
         connect(button, &QAction::triggered, this, [this, button] { ButtonClick(button->data().toString()); });
     }
 
@@ -277,6 +279,16 @@ void Form1::ButtonClick(const QString& key)
         ClearAllEntries();
     else if (key == QLatin1String("Output"))
         SelectOutputPath();
+    else if (key == QLatin1String("Vardo"))
+        ShowStatusBoard();
+}
+
+void Form1::ShowStatusBoard()
+{
+    // A board that was closed is gone even if its deletion is still pending: open a new one.
+    if (!monitor_ || !monitor_->isVisible())
+        monitor_ = new frmMonitor(this);
+    monitor_->show();
 }
 
 void Form1::AddSelectedEntries()

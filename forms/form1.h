@@ -2,6 +2,7 @@
 #include "mainlayout.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class FileListView;
 class FolderTreeView;
@@ -16,6 +17,7 @@ class SplitterBar;
 class VardoListModel;
 class VardoListView;
 class frmStartUp;
+class frmMonitor;
 
 // The main window: folder tree and file view on the left, the Vardo list and the output
 // folder on the right, toolbar on top, the profile line in the status bar at the bottom.
@@ -43,6 +45,8 @@ public:
     void ClearAllEntries();
     static QString GetFileName(const QString& path);
     void SelectOutputPath();
+    // Opens the status board, which runs the batch.
+    void ShowStatusBoard();
 
     const vardune::MainGeometry& Geometry() const { return geometry_; }
     vardune::LayoutFrame Frame() const;
@@ -77,6 +81,9 @@ public:
     QToolButton* Command1;
     QLineEdit* Text1;
 
+    // The status board's animation step: kept from one opening of the board to the next.
+    qint16 monitorAnimationStep = 0;
+
     // True (-1) from a press on either splitter bar to the next release on either.
     qint16 bSplitDrag = 0;
 
@@ -98,6 +105,7 @@ private:
     void SplitV_MouseMove(float y);
 
     frmStartUp* splash_;
+    QPointer<frmMonitor> monitor_;
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
     bool loaded_ = false;
     bool unloading_ = false;

@@ -35,6 +35,9 @@ QVariant VardoListModel::data(const QModelIndex& index, int role) const
         return imageList1_.value(static_cast<int>(e.state));
     if (role == Qt::UserRole)
         return static_cast<int>(e.state);
+    // A failed entry says why wherever the user points at it.
+    if (role == Qt::ToolTipRole && !e.note.empty())
+        return Module1::ToQt(e.note);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {
@@ -89,4 +92,23 @@ void VardoListModel::SetResult(std::uint64_t id, const std::string& targetPath, 
     const long row = list_.Find(id);
     if (row >= 0)
         emit dataChanged(index(static_cast<int>(row), 0), index(static_cast<int>(row), 6));
+}
+
+void VardoListModel::SetConverting(std::uint64_t id, bool converting)
+{
+    list_.SetConverting(id, converting);
+}
+
+void VardoListModel::Record(std::uint64_t id, const std::string& targetPath, const vardune::BatchWalk::Outcome& outcome)
+{
+    const long row = list_.Find(id);
+    if (row < 0)
+        return;
+    const vardune::VardoEntry& e = list_.At(static_cast<std::size_t>(row));
+    if (outcome.writeTarget)
+        list_.SetResult(id, targetPath, outcome.targetSize, outcome.rate.value_or(e.rate), outcome.state);
+    else
+        list_.SetState(id, outcome.state);
+    list_.SetNote(id, outcome.note);
+    emit dataChanged(index(static_cast<int>(row), 0), index(static_cast<int>(row), 6));
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "batchwalk.h"
 #include "vardolist.h"
 
 #include <QAbstractTableModel>
@@ -26,6 +27,10 @@ public:
     void Clear();
     void SetResult(std::uint64_t id, const std::string& targetPath, const std::string& targetSize,
                    const std::string& rate, vardune::EntryState state);
+
+    void SetConverting(std::uint64_t id, bool converting);
+    // Writes an encoder call's outcome into the entry with this id, if it is still there.
+    void Record(std::uint64_t id, const std::string& targetPath, const vardune::BatchWalk::Outcome& outcome);
 
     // The list's pictures, indexed by state: 3 failed, 4 done, 5 waiting.
     const QVector<QIcon>& ImageList1() const { return imageList1_; }

@@ -1,0 +1,54 @@
+#pragma once
+#include "skinnedwindow.h"
+
+#include <QPixmap>
+#include <QPointer>
+#include <QVector>
+
+class Form1;
+class QLabel;
+class QPushButton;
+class QTimer;
+
+// The status board: the batch runs while it is open. It disables the main window, starts the
+// batch a second after it opens, animates the progress picture, and closes when the batch is
+// over or when the user ends it.
+class frmMonitor : public SkinnedWindow {
+    Q_OBJECT
+public:
+    explicit frmMonitor(Form1* main);
+
+    void DisplayDigital(QLabel* DisplayPic, const QString& Strin);
+    qint16 SetProgressPic(qint16 iValue);
+
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* ProgressPic1;
+    QLabel* ProgressPic2;
+    QVector<QPixmap> ProgressImageList1;
+    QLabel* PicFile1;
+    QLabel* PicFile2;
+    QPushButton* Command2;
+    QLabel* Picture1;
+    QTimer* Timer1;
+    QTimer* Timer2;
+
+    // 1 while the batch may take up further entries, else 0.
+    qint16 iRunning = 0;
+
+protected:
+    void imgTitleClose_Click() override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Command2_Click();
+
+    QPointer<Form1> main_;
+};

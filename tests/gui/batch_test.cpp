@@ -1,0 +1,395 @@
+#include "batchdriver.h"
+#include "digitaldisplay.h"
+#include "form1.h"
+#include "frmmonitor.h"
+#include "guitestmain.h"
+#include "module1.h"
+#include "vardolistmodel.h"
+#include "vardolistview.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cmath>
+
+using vardune::EntryState;
+
+namespace {
+
+// A 16-bit stereo PCM WAV of a tone.
+void WriteWav(const QString& path, double seconds, int rate = 44100)
+{
+    const int frames = static_cast<int>(seconds * rate);
+    QByteArray pcm;
+    for (int i = 0; i < frames; ++i) {
+        const qint16 sample = static_cast<qint16>(8000 * std::sin(2 * M_PI * 440 * i / rate));
+        for (int channel = 0; channel < 2; ++channel)
+            pcm.append(reinterpret_cast<const char*>(&sample), 2);
+    }
+    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
+    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char*>(&v), 2); };
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write("RIFF" + u32(36 + pcm.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(rate)
+               + u32(rate * 4) + u16(4) + u16(16) + "data" + u32(pcm.size()) + pcm);
+}
+
+void Click(QWidget* widget)
+{
+    const QPoint at = widget->rect().center();
+    QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
+QImage Readout(frmMonitor* board, const QString& text)
+{
+    QLabel scratch;
+    scratch.setPalette(board->PicFile1->palette());
+    DisplayDigital(&scratch, text, board->Picture1);
+    return scratch.pixmap().toImage();
+}
+
+} // namespace
+
+class BatchTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir* dir_ = nullptr;
+    Form1* form_ = nullptr;
+    QString encoder_;
+
+    QString Path(const QString& name) const { return dir_->path() + "/" + name; }
+
+    // Puts a fake encoder, a shell script, where the program starts its encoder.
+    void FakeEncoder(const QString& body)
+    {
+        QFile::remove(encoder_);
+        QFile file(encoder_);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\n" + body.toUtf8() + "\n");
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+
+    void RealEncoder()
+    {
+        QFile::remove(encoder_);
+        QVERIFY(QFile::link(QStringLiteral(FASTENCC_PATH), encoder_));
+    }
+
+    QString Make(const QString& name, int bytes)
+    {
+        QDir().mkpath(QFileInfo(Path(name)).path());
+        QFile file(Path(name));
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot make %s", qPrintable(name));
+        file.write(QByteArray(bytes, 'x'));
+        return file.fileName();
+    }
+
+    void Add(const QStringList& paths)
+    {
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const QString& path : paths)
+            files.emplace_back(Module1::FromQt(path), vardune::VardoList::GetFileSize(Module1::FromQt(path)));
+        form_->ListModel->Append(files);
+    }
+
+    const vardune::VardoEntry& Entry(int row) const { return form_->ListModel->List().At(static_cast<std::size_t>(row)); }
+
+    frmMonitor* Board() const { return form_->findChild<frmMonitor*>(); }
+
+    // Opens the board and waits until it has closed itself.
+    bool RunBatch(int seconds = 30)
+    {
+        form_->StartVardo->trigger();
+        return QTest::qWaitFor([this] { return form_->isEnabled() && !BoardOpen(); }, seconds * 1000);
+    }
+
+    bool BoardOpen() const
+    {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<frmMonitor*>(window) && window->isVisible())
+                return true;
+        return false;
+    }
+
+    frmMonitor* OpenBoard() const
+    {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* board = qobject_cast<frmMonitor*>(window); board && board->isVisible())
+                return board;
+        return nullptr;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Module1::Test::SetEndProcessHandler([] {});
+        encoder_ = QCoreApplication::applicationDirPath() + "/fastencc";
+    }
+
+    void init()
+    {
+        dir_ = new QTemporaryDir;
+        Module1::Test::ReleaseInstanceLock();
+        Module1::settings() = {};
+        form_ = new Form1;
+        form_->InitForm();
+        QDir().mkpath(Path("out"));
+        form_->Text1->setText(Path("out"));
+    }
+
+    void cleanup()
+    {
+        delete form_;
+        form_ = nullptr;
+        QTRY_VERIFY(!BoardOpen());
+        delete dir_;
+        QFile::remove(encoder_);
+    }
+
+    void realEncoderConvertsOnlyTheWaitingEntries()
+    {
+        RealEncoder();
+        QStringList sources;
+        for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav"}) {
+            WriteWav(Path(name), 1.0);
+            sources << Path(name);
+        }
+        Add(sources);
+        form_->ListModel->SetResult(Entry(1).id, "/old/V_b.wav.MP3", " 7", " 1%", EntryState::Done);
+        form_->ListModel->SetResult(Entry(2).id, "", "", "", EntryState::Failed);
+        QVERIFY(RunBatch());
+
+        QCOMPARE(form_->Text1->text(), Path("out/"));
+        QCOMPARE(Module1::settings().targetFolder, Module1::FromQt(Path("out/")));
+        for (int row : {0, 3}) {
+            const auto& e = Entry(row);
+            QCOMPARE(e.state, EntryState::Done);
+            const QString target = Path("out/V_" + Module1::ToQt(e.sourceName) + ".MP3");
+            QCOMPARE(Module1::ToQt(e.targetPath), target);
+            QCOMPARE(Module1::ToQt(e.targetSize), " " + QString::number(QFileInfo(target).size()));
+            const int rate = static_cast<int>(std::floor(double(QFileInfo(target).size()) / QFileInfo(sources[row]).size() * 100));
+            QCOMPARE(Module1::ToQt(e.rate), " " + QString::number(rate) + "%");
+            QFile mp3(target);
+            QVERIFY(mp3.open(QIODevice::ReadOnly));
+            const QByteArray head = mp3.read(3);
+            QVERIFY(head == "ID3" || (quint8(head[0]) == 0xFF && (quint8(head[1]) & 0xE0) == 0xE0));
+        }
+        QCOMPARE(Entry(1).targetPath, std::string("/old/V_b.wav.MP3"));
+        QCOMPARE(Entry(2).state, EntryState::Failed);
+        QVERIFY(!QFile::exists(Path("out/V_b.wav.MP3")));
+        QVERIFY(!QFile::exists(Path("out/V_c.wav.MP3")));
+        QCOMPARE(form_->ListModel->index(0, 0).data(Qt::UserRole).toInt(), 4);
+    }
+
+    void missingEncoderFailsEveryEntryAtOnce()
+    {
+        QFile::remove(encoder_);
+        Add({Make("1.mp3", 10), Make("2.mp3", 10)});
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(RunBatch());
+        QVERIFY(timer.elapsed() < 5000);
+        for (int row : {0, 1}) {
+            QCOMPARE(Entry(row).state, EntryState::Failed);
+            QCOMPARE(Entry(row).targetPath, std::string());
+            QCOMPARE(form_->ListModel->index(row, 2).data(Qt::ToolTipRole).toString(),
+                     QStringLiteral("the encoder could not be started"));
+        }
+    }
+
+    void outcomesOfOddEncoders()
+    {
+        // The fake writes as many bytes as the source's sidecar says, or fails as told.
+        FakeEncoder(R"(case "$1" in
+  *fail*) echo "not an audio file" >&2; exit 1 ;;
+  *crash*) kill -9 $$ ;;
+esac
+n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
+        const struct {
+            const char* name;
+            int source;
+            int output;
+            EntryState state;
+            const char* size;
+            const char* rate;
+            const char* note;
+        } cases[] = {
+            {"rate45.mp3", 10000000, 4567890, EntryState::Done, " 4567890", " 45%", ""},
+            {"bigger.mp3", 100, 120, EntryState::Done, " 120", " 120%", ""},
+            {"tiny.mp3", 1000, 9, EntryState::Done, " 9", "", ""},
+            {"empty.mp3", 1000, 0, EntryState::Failed, " 0", "", "the encoder left no output"},
+            {"fail.mp3", 1000, 0, EntryState::Failed, "", "", "not an audio file"},
+            {"crash.mp3", 1000, 0, EntryState::Failed, "", "", "the encoder stopped unexpectedly"},
+        };
+        QStringList sources;
+        for (const auto& c : cases) {
+            sources << Make(c.name, c.source);
+            Make(QString(c.name) + ".out", 0);
+            QFile out(Path(QString(c.name) + ".out"));
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(QByteArray::number(c.output));
+        }
+        // A file of the failing entry's name stands there from an earlier run.
+        Make("out/V_fail.mp3", 5);
+        Add(sources);
+        QVERIFY(RunBatch());
+        for (int row = 0; row < int(std::size(cases)); ++row) {
+            const auto& c = cases[row];
+            const auto& e = Entry(row);
+            QCOMPARE(e.state, c.state);
+            QCOMPARE(e.targetSize, std::string(c.size));
+            QCOMPARE(e.rate, std::string(c.rate));
+            QCOMPARE(e.note, std::string(c.note));
+            QCOMPARE(e.targetPath.empty(), std::string(c.size).empty());
+        }
+    }
+
+    void sameNameFromTwoFoldersAndOddNames()
+    {
+        FakeEncoder(R"(printf x > "$2")");
+        Add({Make("cd1/Track01.mp3", 5), Make("cd2/Track01.mp3", 5), Make("cd1/Song.Mp3", 5), Make("cd1/.mp3", 5),
+             Make("cd1/song.wav", 5)});
+        form_->Text1->setText(Path("out/"));
+        QVERIFY(RunBatch());
+        QStringList targets;
+        for (int row = 0; row < 5; ++row)
+            targets << Module1::ToQt(Entry(row).targetPath).mid(Path("out/").size());
+        QCOMPARE(targets, QStringList({"V_Track01.mp3", "V_Track01 (2).mp3", "V_Song.Mp3", "V_.mp3.MP3", "V_song.wav.MP3"}));
+        QCOMPARE(form_->Text1->text(), Path("out/"));
+    }
+
+    void exitWhileTheThirdOfFiveConverts()
+    {
+        // The third file's encoder waits for a gate file; the others finish at once.
+        const QString gate = Path("gate");
+        FakeEncoder(QString(R"(case "$1" in *3.mp3) while [ ! -e "%1" ]; do sleep 0.02; done ;; esac
+printf xx > "$2")").arg(gate));
+        QStringList sources;
+        for (int i = 1; i <= 5; ++i)
+            sources << Make(QString("%1.mp3").arg(i), 10);
+        Add(sources);
+        form_->StartVardo->trigger();
+        frmMonitor* board = OpenBoard();
+        QVERIFY(board);
+        QVERIFY(!form_->isEnabled());
+        QCOMPARE(board->PicFile1->pixmap().toImage(), Readout(board, "000"));
+        QTRY_VERIFY_WITH_TIMEOUT(board->Label1->text().endsWith("3.mp3"), 10000);
+        QCOMPARE(board->PicFile1->pixmap().toImage(), Readout(board, "005"));
+        QCOMPARE(board->PicFile2->pixmap().toImage(), Readout(board, "003"));
+        Click(board->Command2);
+        QTRY_VERIFY(!BoardOpen());
+        QVERIFY(form_->isEnabled());
+        QCOMPARE(Entry(2).state, EntryState::Waiting);
+
+        // A new batch while the third still converts leaves it alone and takes the 4th and 5th.
+        form_->StartVardo->trigger();
+        frmMonitor* second = OpenBoard();
+        QVERIFY(second);
+        QTRY_COMPARE_WITH_TIMEOUT(second->PicFile1->pixmap().toImage(), Readout(second, "002"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 10000);
+        QCOMPARE(Entry(3).state, EntryState::Done);
+        QCOMPARE(Entry(4).state, EntryState::Done);
+        QCOMPARE(Entry(2).state, EntryState::Waiting);
+
+        QFile(gate).open(QIODevice::WriteOnly);
+        QTRY_COMPARE_WITH_TIMEOUT(Entry(2).state, EntryState::Done, 10000);
+        QCOMPARE(Module1::ToQt(Entry(2).targetPath), Path("out/V_3.mp3"));
+        for (int row = 0; row < 2; ++row)
+            QCOMPARE(Entry(row).state, EntryState::Done);
+    }
+
+    void endingEarly_data()
+    {
+        QTest::addColumn<bool>("titleClose");
+        QTest::addColumn<bool>("withinFirstSecond");
+        QTest::newRow("Exit in the first second") << false << true;
+        QTest::newRow("title close in the first second") << true << true;
+        QTest::newRow("title close during a file") << true << false;
+    }
+
+    void endingEarly()
+    {
+        QFETCH(bool, titleClose);
+        QFETCH(bool, withinFirstSecond);
+        const QString gate = Path("gate");
+        FakeEncoder(QString(R"(while [ ! -e "%1" ]; do sleep 0.02; done; printf x > "$2")").arg(gate));
+        Add({Make("1.mp3", 10), Make("2.mp3", 10)});
+        form_->ButtonClick("Vardo");
+        frmMonitor* board = OpenBoard();
+        QVERIFY(board);
+        if (!withinFirstSecond)
+            QTRY_VERIFY_WITH_TIMEOUT(board->Label1->text().endsWith("1.mp3"), 5000);
+        if (titleClose)
+            Click(board->imgTitleClose);
+        else
+            Click(board->Command2);
+        QTRY_VERIFY(!BoardOpen());
+        QVERIFY(form_->isEnabled());
+        QFile(gate).open(QIODevice::WriteOnly);
+        if (withinFirstSecond) {
+            QTest::qWait(1500);
+            QCOMPARE(Entry(0).state, EntryState::Waiting);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(Entry(0).state, EntryState::Done, 5000);
+        }
+        QCOMPARE(Entry(1).state, EntryState::Waiting);
+    }
+
+    void entryRemovedOrWindowGoneWhileItsEncoderRuns()
+    {
+        const QString gate = Path("gate");
+        FakeEncoder(QString(R"(while [ ! -e "%1" ]; do sleep 0.02; done; printf x > "$2")").arg(gate));
+        Add({Make("1.mp3", 10), Make("2.mp3", 10)});
+        form_->StartVardo->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(OpenBoard() && OpenBoard()->Label1->text().endsWith("1.mp3"), 5000);
+        Click(OpenBoard()->Command2);
+        QTRY_VERIFY(form_->isEnabled());
+        form_->ListView1->selectAll();
+        form_->RemoveSelectedEntries();
+        Add({Make("3.mp3", 10)});
+        QFile(gate).open(QIODevice::WriteOnly);
+        QTest::qWait(500);
+        QCOMPARE(form_->ListModel->rowCount(), 1);
+        QCOMPARE(Entry(0).state, EntryState::Waiting);
+        QCOMPARE(Entry(0).targetPath, std::string());
+
+        // The main window going away mid-batch: the board and the driver cope.
+        QFile::remove(gate);
+        form_->StartVardo->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(OpenBoard() && OpenBoard()->Label1->text().endsWith("3.mp3"), 5000);
+        delete form_;
+        form_ = nullptr;
+        QFile(gate).open(QIODevice::WriteOnly);
+        QTest::qWait(300);
+        if (frmMonitor* board = OpenBoard())
+            board->close();
+    }
+
+    void theAnimationStepCarriesOverToTheNextOpening()
+    {
+        Add({Make("1.mp3", 10)});
+        form_->monitorAnimationStep = 40;
+        form_->StartVardo->trigger();
+        QTRY_COMPARE(form_->monitorAnimationStep, qint16(45));
+        Click(OpenBoard()->Command2);
+        QTRY_VERIFY(!BoardOpen());
+        form_->StartVardo->trigger();
+        QTRY_COMPARE(form_->monitorAnimationStep, qint16(50));
+        Click(OpenBoard()->Command2);
+        QTRY_VERIFY(!BoardOpen());
+        QCOMPARE(Entry(0).state, EntryState::Waiting);
+    }
+};
+
+VARDUNE_GUI_TEST_MAIN(BatchTest)
+#include "batch_test.moc"
