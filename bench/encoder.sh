@@ -41,21 +41,32 @@ ffmpeg -v error -f lavfi -i "aevalsrc=exprs='0.22*sin(2*PI*220*t+2*sin(2*PI*5*t)
   -c:a pcm_s16le source.wav
 lame --quiet -b 192 source.wav source.mp3
 
-# Runs a command RUNS times; prints the median wall time (s) and the median peak RSS (KiB).
-measure() {
-  local times=() mems=()
+# Times one command once: prints wall seconds and peak RSS (KiB).
+time_once() {
+  local start end
+  start=$(date +%s.%N)
+  /usr/bin/time -f "%M" -o mem.txt "$@" >/dev/null 2>&1
+  end=$(date +%s.%N)
+  echo "$(echo "$end - $start" | bc -l) $(tail -1 mem.txt)"
+}
+
+median() { sort -g | sed -n "$(( (runs + 1) / 2 ))p"; }
+
+# Runs the four encoders in turn, RUNS rounds, so that a change of load on the machine hits
+# all of them alike; sets fe la lanorg ff (median seconds) and fe_mem (median KiB).
+measure_all() {
+  local input=$1 output=$2
+  local fe_mono=() lame_mono=() ff_mono=()
+  if [ "$output" = mono ]; then fe_mono=(-dm); lame_mono=(-m m); ff_mono=(-ac 1); fi
+  : >t-fe; : >t-la; : >t-lanorg; : >t-ff; : >m-fe
   for _ in $(seq "$runs"); do
-    local start end
-    start=$(date +%s.%N)
-    /usr/bin/time -f "%M" -o mem.txt "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    times+=("$(echo "$end - $start" | bc -l)")
-    mems+=("$(tail -1 mem.txt)")
+    read -r t m < <(time_once "$fastencc" "source.$input" out-fe.mp3 -br $((kbps * 1000)) "${fe_mono[@]}")
+    echo "$t" >>t-fe; echo "$m" >>m-fe
+    time_once lame --quiet -b "$kbps" "${lame_mono[@]}" "source.$input" out-lame.mp3 | cut -d' ' -f1 >>t-la
+    time_once lame --quiet --noreplaygain -b "$kbps" "${lame_mono[@]}" "source.$input" out-norg.mp3 | cut -d' ' -f1 >>t-lanorg
+    time_once ffmpeg -v error -y -i "source.$input" -c:a libmp3lame -b:a "${kbps}k" "${ff_mono[@]}" out-ff.mp3 | cut -d' ' -f1 >>t-ff
   done
-  local t m
-  t=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(( (runs + 1) / 2 ))p")
-  m=$(printf '%s\n' "${mems[@]}" | sort -g | sed -n "$(( (runs + 1) / 2 ))p")
-  echo "$t $m"
+  fe=$(median <t-fe); la=$(median <t-la); lanorg=$(median <t-lanorg); ff=$(median <t-ff); fe_mem=$(median <m-fe)
 }
 
 echo "fastencc: $fastencc"
@@ -63,12 +74,7 @@ echo "source: ${minutes} min, 44.1 kHz stereo; bitrate ${kbps} kbit/s CBR; LAME 
 printf '\n%-6s %-6s %10s %10s %10s %10s %9s %9s %9s\n' input output fastencc lame lame-noRG ffmpeg lame/fe ffmpeg/fe "fe MiB"
 for input in wav mp3; do
   for output in stereo mono; do
-    fe_mono=(); lame_mono=(); ff_mono=()
-    if [ "$output" = mono ]; then fe_mono=(-dm); lame_mono=(-m m); ff_mono=(-ac 1); fi
-    read -r fe fe_mem < <(measure "$fastencc" "source.$input" out-fe.mp3 -br $((kbps * 1000)) "${fe_mono[@]}")
-    read -r la _ < <(measure lame --quiet -b "$kbps" "${lame_mono[@]}" "source.$input" out-lame.mp3)
-    read -r lanorg _ < <(measure lame --quiet --noreplaygain -b "$kbps" "${lame_mono[@]}" "source.$input" out-lame-norg.mp3)
-    read -r ff _ < <(measure ffmpeg -v error -y -i "source.$input" -c:a libmp3lame -b:a "${kbps}k" "${ff_mono[@]}" out-ff.mp3)
+    measure_all "$input" "$output"
     printf '%-6s %-6s %9.2fs %9.2fs %9.2fs %9.2fs %9.2f %9.2f %9.1f\n' "$input" "$output" "$fe" "$la" "$lanorg" "$ff" \
       "$(echo "$la / $fe" | bc -l)" "$(echo "$ff / $fe" | bc -l)" "$(echo "$fe_mem / 1024" | bc -l)"
   done
@@ -89,10 +95,10 @@ if [ "$hour" = 1 ]; then
   # Peak memory does not grow with the length: a one-hour source (20 loops of the source).
   loops=$(( 60 / minutes ))
   ffmpeg -v error -stream_loop $((loops - 1)) -i source.wav -c copy hour.wav
-  read -r t m < <(RUNS=1 runs=1 measure "$fastencc" hour.wav out-hour.mp3 -br $((kbps * 1000)))
+  read -r t m < <(time_once "$fastencc" hour.wav out-hour.mp3 -br $((kbps * 1000)))
   printf '\none-hour WAV source (%d MiB): fastencc %.1f s, peak memory %.1f MiB\n' \
     $(( $(stat -c %s hour.wav) / 1048576 )) "$t" "$(echo "$m / 1024" | bc -l)"
   lame --quiet -b 192 hour.wav hour.mp3
-  read -r t m < <(runs=1 measure "$fastencc" hour.mp3 out-hour.mp3 -br $((kbps * 1000)))
+  read -r t m < <(time_once "$fastencc" hour.mp3 out-hour.mp3 -br $((kbps * 1000)))
   printf 'one-hour MP3 source: fastencc %.1f s, peak memory %.1f MiB\n' "$t" "$(echo "$m / 1024" | bc -l)"
 fi
