@@ -270,10 +270,13 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
 
     void exitWhileTheThirdOfFiveConverts()
     {
-        // The third file's encoder waits for a gate file; the others finish at once.
-        const QString gate = Path("gate");
-        FakeEncoder(QString(R"(case "$1" in *3.mp3) while [ ! -e "%1" ]; do sleep 0.02; done ;; esac
-printf xx > "$2")").arg(gate));
+        // The third file's encoder waits for one gate file, the 4th and 5th for another.
+        const QString gate = Path("gate"), gate2 = Path("gate2");
+        FakeEncoder(QString(R"(case "$1" in
+  *3.mp3) while [ ! -e "%1" ]; do sleep 0.02; done ;;
+  *[45].mp3) while [ ! -e "%2" ]; do sleep 0.02; done ;;
+esac
+printf xx > "$2")").arg(gate, gate2));
         QStringList sources;
         for (int i = 1; i <= 5; ++i)
             sources << Make(QString("%1.mp3").arg(i), 10);
@@ -295,7 +298,9 @@ printf xx > "$2")").arg(gate));
         form_->StartVardo->trigger();
         frmMonitor* second = OpenBoard();
         QVERIFY(second);
-        QTRY_COMPARE_WITH_TIMEOUT(second->PicFile1->pixmap().toImage(), Readout(second, "002"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(second->Label1->text().endsWith("4.mp3"), 5000);
+        QCOMPARE(second->PicFile1->pixmap().toImage(), Readout(second, "002"));
+        QFile(gate2).open(QIODevice::WriteOnly);
         QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 10000);
         QCOMPARE(Entry(3).state, EntryState::Done);
         QCOMPARE(Entry(4).state, EntryState::Done);
