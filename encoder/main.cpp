@@ -7,6 +7,9 @@
 #include "converter.h"
 #include "encodeerror.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -18,6 +21,26 @@ void showPercent(int percent)
 {
     std::printf("%d\n", percent);
     std::fflush(stdout); // the caller reads the progress through a pipe, line by line
+}
+
+// The libraries print notes of their own on standard error (libmpg123 does even when told
+// to be quiet); the caller gets exactly one line from fastencc. While converting, descriptor
+// 2 goes to /dev/null and our line goes to the saved descriptor. Sanitizer builds keep
+// standard error so that their reports are seen.
+FILE* silenceLibraries()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return stderr;
+#else
+    const int saved = fcntl(2, F_DUPFD_CLOEXEC, 3);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved < 0 || null < 0)
+        return stderr;
+    dup2(null, 2);
+    close(null);
+    FILE* err = fdopen(saved, "w");
+    return err ? err : stderr;
+#endif
 }
 
 } // namespace
@@ -33,17 +56,18 @@ int main(int argc, char** argv)
     }
 
     AtomicFile::installSignalHandlers();
+    FILE* err = silenceLibraries();
     try {
         Converter converter(*options, showPercent);
         converter.run();
     } catch (const EncodeError& e) {
-        std::fprintf(stderr, "fastencc: %s\n", e.what());
+        std::fprintf(err, "fastencc: %s\n", e.what());
         return 1;
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "fastencc: out of memory\n");
+        std::fprintf(err, "fastencc: out of memory\n");
         return 1;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "fastencc: %s\n", e.what());
+        std::fprintf(err, "fastencc: %s\n", e.what());
         return 1;
     }
     showPercent(100);

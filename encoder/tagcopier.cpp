@@ -10,6 +10,7 @@
 #include <taglib/infotag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/opusfile.h>
+#include <taglib/tdebuglistener.h>
 #include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
@@ -112,6 +113,12 @@ private:
     std::unique_ptr<Picture> m_picture;
 };
 
+// TagLib reports malformed tags on standard error; fastencc's standard error is one line.
+class QuietListener : public TagLib::DebugListener {
+public:
+    void printMessage(const String&) override {}
+};
+
 void collect(TagLib::IOStream* stream, AudioSource::Container container, Collector& out)
 {
     using Container = AudioSource::Container;
@@ -183,6 +190,8 @@ void collect(TagLib::IOStream* stream, AudioSource::Container container, Collect
 
 std::vector<std::uint8_t> TagCopier::id3v2For(const std::string& path, AudioSource::Container container)
 {
+    static QuietListener quiet;
+    TagLib::setDebugListener(&quiet);
     try {
         // Read-only stream: the source must never be written, even by accident.
         TagLib::FileStream stream(path.c_str(), true);
