@@ -62,6 +62,8 @@ Mp3Writer::Mp3Writer(AtomicFile& out, int sampleRate, int channels, const Settin
     if (settings.ownInfoFrame && lameWritesInfo) {
         lame_close(m_lame);
         m_lame = startLame(sampleRate, channels, settings, false);
+        if (!m_lame)
+            throw EncodeError("the MP3 encoder cannot encode " + std::to_string(sampleRate) + " Hz");
     }
     if (m_ownInfoFrame) {
         // Room for our Info frame, filled in by finish().
