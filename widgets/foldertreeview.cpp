@@ -17,6 +17,15 @@ FolderTreeView::FolderTreeView(QWidget* parent)
         hideColumn(column);
     header()->hide();
     setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(model_, &QFileSystemModel::directoryLoaded, this, [this](const QString& loaded) {
+        if (revealing_.isEmpty() || !(revealing_ + QLatin1Char('/')).startsWith(QDir::cleanPath(loaded)))
+            return;
+        const QModelIndex index = model_->index(revealing_);
+        if (index.isValid())
+            scrollTo(index, QAbstractItemView::PositionAtCenter);
+        if (QDir::cleanPath(loaded) == revealing_)
+            revealing_.clear();
+    });
 }
 
 void FolderTreeView::SetFileView(FileListView* view)
@@ -33,8 +42,11 @@ void FolderTreeView::SetFileView(FileListView* view)
 void FolderTreeView::Reveal(const QString& folder)
 {
     const QModelIndex index = model_->index(QDir::cleanPath(folder));
-    if (!index.isValid() || index == currentIndex())
+    if (!index.isValid())
         return;
-    setCurrentIndex(index);
+    if (index != currentIndex())
+        setCurrentIndex(index);
     scrollTo(index, QAbstractItemView::PositionAtCenter);
+    // The folders above it are read in the background: show it again once they are listed.
+    revealing_ = QDir::cleanPath(folder);
 }

@@ -21,4 +21,5 @@ private:
 
     QFileSystemModel* model_;
     FileListView* fileView_ = nullptr;
+    QString revealing_;
 };
