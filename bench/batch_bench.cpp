@@ -6,6 +6,7 @@
 #include "form1.h"
 #include "frmmonitor.h"
 #include "module1.h"
+#include "sandbox.h"
 #include "vardolistmodel.h"
 
 #include <QApplication>
@@ -183,12 +184,7 @@ int Leak(Form1& form, const QString& work, int count)
 int main(int argc, char* argv[])
 {
     QTemporaryDir sandbox;
-    QDir(sandbox.path()).mkpath(QStringLiteral("run"));
-    QFile::setPermissions(sandbox.path() + QStringLiteral("/run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", (sandbox.path() + QStringLiteral("/run")).toUtf8());
-    qputenv("HOME", sandbox.path().toUtf8());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    EnterSandbox(sandbox.path());
     QApplication app(argc, argv);
     Module1::Test::SetEndProcessHandler([] {});
     const QStringList args = QCoreApplication::arguments();

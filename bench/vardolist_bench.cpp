@@ -4,6 +4,7 @@
 #include "filelistview.h"
 #include "form1.h"
 #include "module1.h"
+#include "sandbox.h"
 #include "vardolistmodel.h"
 #include "vardolistview.h"
 
@@ -58,13 +59,7 @@ qint64 Measure(F&& f)
 int main(int argc, char* argv[])
 {
     QTemporaryDir sandbox;
-    QDir(sandbox.path()).mkpath(QStringLiteral("run"));
-    QFile::setPermissions(sandbox.path() + QStringLiteral("/run"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", (sandbox.path() + QStringLiteral("/run")).toUtf8());
-    qputenv("HOME", sandbox.path().toUtf8());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    EnterSandbox(sandbox.path());
     QApplication app(argc, argv);
     Module1::Test::SetEndProcessHandler([] {});
 

@@ -38,14 +38,6 @@ void WriteWav(const QString& path, double seconds, int rate = 44100)
                + u32(rate * 4) + u16(4) + u16(16) + "data" + u32(pcm.size()) + pcm);
 }
 
-void Click(QWidget* widget)
-{
-    const QPoint at = widget->rect().center();
-    QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(widget, &release);
-}
 
 QImage Readout(frmMonitor* board, const QString& text)
 {
@@ -289,7 +281,7 @@ printf xx > "$2")").arg(gate, gate2));
         QTRY_VERIFY_WITH_TIMEOUT(board->Label1->text().endsWith("3.mp3"), 10000);
         QCOMPARE(board->PicFile1->pixmap().toImage(), Readout(board, "005"));
         QCOMPARE(board->PicFile2->pixmap().toImage(), Readout(board, "003"));
-        Click(board->Command2);
+        ClickWidget(board->Command2);
         QTRY_VERIFY(!BoardOpen());
         QVERIFY(form_->isEnabled());
         QCOMPARE(Entry(2).state, EntryState::Waiting);
@@ -335,9 +327,9 @@ printf xx > "$2")").arg(gate, gate2));
         if (!withinFirstSecond)
             QTRY_VERIFY_WITH_TIMEOUT(board->Label1->text().endsWith("1.mp3"), 5000);
         if (titleClose)
-            Click(board->imgTitleClose);
+            ClickWidget(board->imgTitleClose);
         else
-            Click(board->Command2);
+            ClickWidget(board->Command2);
         QTRY_VERIFY(!BoardOpen());
         QVERIFY(form_->isEnabled());
         QFile(gate).open(QIODevice::WriteOnly);
@@ -357,7 +349,7 @@ printf xx > "$2")").arg(gate, gate2));
         Add({Make("1.mp3", 10), Make("2.mp3", 10)});
         form_->StartVardo->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(OpenBoard() && OpenBoard()->Label1->text().endsWith("1.mp3"), 5000);
-        Click(OpenBoard()->Command2);
+        ClickWidget(OpenBoard()->Command2);
         QTRY_VERIFY(form_->isEnabled());
         form_->ListView1->selectAll();
         form_->RemoveSelectedEntries();
@@ -386,11 +378,11 @@ printf xx > "$2")").arg(gate, gate2));
         form_->monitorAnimationStep = 40;
         form_->StartVardo->trigger();
         QTRY_COMPARE(form_->monitorAnimationStep, qint16(45));
-        Click(OpenBoard()->Command2);
+        ClickWidget(OpenBoard()->Command2);
         QTRY_VERIFY(!BoardOpen());
         form_->StartVardo->trigger();
         QTRY_COMPARE(form_->monitorAnimationStep, qint16(50));
-        Click(OpenBoard()->Command2);
+        ClickWidget(OpenBoard()->Command2);
         QTRY_VERIFY(!BoardOpen());
         QCOMPARE(Entry(0).state, EntryState::Waiting);
     }

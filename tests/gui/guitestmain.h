@@ -5,25 +5,26 @@
 #include <QTest>
 
 #include "module1.h"
+#include "sandbox.h"
 
-// Runs a window test with a home, configuration and runtime folder of its own, so it never
-// touches the user's files or meets another run's instance lock.
+#include <QMouseEvent>
+
+// A click with the left button in the middle of a widget, delivered at once.
+inline void ClickWidget(QWidget* widget)
+{
+    const QPoint at = widget->rect().center();
+    QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
+// Runs a window test in a sandbox of its own.
 #define VARDUNE_GUI_TEST_MAIN(TestClass)                                                    \
     int main(int argc, char* argv[])                                                       \
     {                                                                                      \
         QTemporaryDir sandbox;                                                             \
-        const QString root = sandbox.path();                                               \
-        QDir(root).mkpath(QStringLiteral("home"));                                         \
-        QDir(root).mkpath(QStringLiteral("config"));                                       \
-        QDir(root).mkpath(QStringLiteral("run"));                                          \
-        QFile::setPermissions(root + QStringLiteral("/run"),                               \
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner             \
-                                  | QFileDevice::ExeOwner);                                \
-        qputenv("HOME", (root + QStringLiteral("/home")).toUtf8());                        \
-        qputenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toUtf8());           \
-        qputenv("XDG_RUNTIME_DIR", (root + QStringLiteral("/run")).toUtf8());              \
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                \
-            qputenv("QT_QPA_PLATFORM", "offscreen");                                       \
+        EnterSandbox(sandbox.path());                                                      \
         QApplication app(argc, argv);                                                      \
         QApplication::setApplicationName(QStringLiteral("Vardune"));                       \
         QApplication::setApplicationDisplayName(QStringLiteral("Vardune"));                \

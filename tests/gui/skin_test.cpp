@@ -19,14 +19,6 @@ QImage Shown(const QLabel* display, int i)
     return display->pixmap().copy(i * 14, 0, 14, 20).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-void Click(QWidget* widget)
-{
-    const QPoint at = widget->rect().center();
-    QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(widget, &release);
-}
 
 } // namespace
 
@@ -69,11 +61,11 @@ private slots:
         window.SetFormSkin();
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        Click(window.imgTitleHelp);
-        Click(window.imgTitleMinimize);
+        ClickWidget(window.imgTitleHelp);
+        ClickWidget(window.imgTitleMinimize);
         QVERIFY(window.isVisible());
         QVERIFY(!window.isMinimized());
-        Click(window.imgTitleClose);
+        ClickWidget(window.imgTitleClose);
         QVERIFY(!window.isVisible());
         window.SetFormTopMost(-1);
         QVERIFY(window.windowFlags() & Qt::WindowStaysOnTopHint);
