@@ -2,7 +2,9 @@
 
 #include "filelistview.h"
 #include "foldertreeview.h"
+#include "frmabout.h"
 #include "frmmonitor.h"
+#include "frmoption.h"
 #include "frmstartup.h"
 #include "module1.h"
 #include "splitterbar.h"
@@ -95,8 +97,10 @@ void Form1::CreateMenus()
     connect(Exit, &QAction::triggered, this, &Form1::Form_Unload);
     connect(OutputPath, &QAction::triggered, this, &Form1::SelectOutputPath);
     connect(StartVardo, &QAction::triggered, this, &Form1::ShowStatusBoard);
+    connect(Options, &QAction::triggered, this, &Form1::ShowOptions);
+    connect(About, &QAction::triggered, this, &Form1::ShowAbout);
     // Commands whose windows and logic are not part of the program yet stay disabled.
-    for (QAction* pending : {CheckNewVersion, Options, ActiveHelp, About})
+    for (QAction* pending : {CheckNewVersion, ActiveHelp})
         pending->setEnabled(false);
 }
 
@@ -127,8 +131,6 @@ void Form1::CreateToolbar()
         button->setObjectName(QStringLiteral("Toolbar1_") + QLatin1String(b.key));
         button->setData(QLatin1String(b.key));
         button->setToolTip(QLatin1String(b.tip));
-        // Options opens a window that is not part of the program yet.
-        button->setEnabled(qstrcmp(b.key, "Options") != 0);
         connect(button, &QAction::triggered, this, [this, button] { ButtonClick(button->data().toString()); });
     }
 
@@ -279,8 +281,29 @@ void Form1::ButtonClick(const QString& key)
         ClearAllEntries();
     else if (key == QLatin1String("Output"))
         SelectOutputPath();
+    else if (key == QLatin1String("Options"))
+        ShowOptions();
     else if (key == QLatin1String("Vardo"))
         ShowStatusBoard();
+}
+
+void Form1::ShowOptions()
+{
+    if (options_ && options_->isVisible()) {
+        options_->raise();
+        options_->activateWindow();
+    } else {
+        options_ = new frmOption(this);
+        options_->show();
+    }
+    ShowStatusBarValue();
+}
+
+void Form1::ShowAbout()
+{
+    if (!about_ || !about_->isVisible())
+        about_ = new frmAbout(this);
+    about_->show();
 }
 
 void Form1::ShowStatusBoard()

@@ -18,6 +18,8 @@ class VardoListModel;
 class VardoListView;
 class frmStartUp;
 class frmMonitor;
+class frmOption;
+class frmAbout;
 
 // The main window: folder tree and file view on the left, the Vardo list and the output
 // folder on the right, toolbar on top, the profile line in the status bar at the bottom.
@@ -47,6 +49,9 @@ public:
     void SelectOutputPath();
     // Opens the status board, which runs the batch.
     void ShowStatusBoard();
+    // Shows the options dialog (one at a time) and the profile line at once.
+    void ShowOptions();
+    void ShowAbout();
 
     const vardune::MainGeometry& Geometry() const { return geometry_; }
     vardune::LayoutFrame Frame() const;
@@ -106,6 +111,8 @@ private:
 
     frmStartUp* splash_;
     QPointer<frmMonitor> monitor_;
+    QPointer<frmOption> options_;
+    QPointer<frmAbout> about_;
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
     bool loaded_ = false;
     bool unloading_ = false;

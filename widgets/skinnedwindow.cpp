@@ -68,6 +68,7 @@ QLabel* SkinnedWindow::Piece(const char* name, bool stretched)
     // Parked out of sight until the frame is laid out.
     piece->move(-100, -100);
     piece->installEventFilter(this);
+    pieces_ << piece;
     return piece;
 }
 
@@ -154,5 +155,10 @@ bool SkinnedWindow::eventFilter(QObject* watched, QEvent* event)
     default:
         break;
     }
+    // The frame's pictures answer no other click, and pass none on to the window behind them.
+    const bool mouse = event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease
+        || event->type() == QEvent::MouseButtonDblClick;
+    if (mouse && (title || pieces_.contains(static_cast<QWidget*>(watched))))
+        return true;
     return QWidget::eventFilter(watched, event);
 }

@@ -42,6 +42,7 @@ protected:
 
 private:
     QLabel* Piece(const char* name, bool stretched);
+    QList<QWidget*> pieces_;
     bool dragging_ = false;
     QPoint dragOffset_;
 };

@@ -1,0 +1,246 @@
+#include "form1.h"
+#include "frmabout.h"
+#include "frmmonitor.h"
+#include "frmoption.h"
+#include "guitestmain.h"
+#include "module1.h"
+#include "vardolistmodel.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolBar>
+
+namespace {
+
+template <typename W>
+W* Open()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* w = qobject_cast<W*>(window); w && w->isVisible())
+            return w;
+    return nullptr;
+}
+
+int PictureIndex(const QLabel* picture)
+{
+    return picture->property("pictureIndex").toInt();
+}
+
+QList<int> Pictures(const frmOption* options)
+{
+    return {PictureIndex(options->Picture3), PictureIndex(options->Picture4), PictureIndex(options->Picture5)};
+}
+
+// A choice from a box's list, as a click on the list does it.
+void Choose(QComboBox* box, int index)
+{
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+} // namespace
+
+class OptionsTest : public QObject {
+    Q_OBJECT
+
+private:
+    Form1* form_ = nullptr;
+    QString defaultLine_ = "1- MP3 Potable Player  1- CD Quality  1- Stereo";
+
+private slots:
+    void initTestCase() { Module1::Test::SetEndProcessHandler([] {}); }
+
+    void init()
+    {
+        Module1::Test::ReleaseInstanceLock();
+        QFile::remove(Module1::ConfigFilePath());
+        form_ = new Form1;
+        form_->InitForm();
+    }
+
+    void cleanup()
+    {
+        delete form_;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<SkinnedWindow*>(window))
+                window->close();
+        QTRY_VERIFY(!Open<SkinnedWindow>());
+    }
+
+    void defaultsAndChoicesShowTheirPictures()
+    {
+        form_->Options->trigger();
+        frmOption* options = Open<frmOption>();
+        QVERIFY(options);
+        QCOMPARE(options->Combo1->currentText(), QStringLiteral("1- MP3 Potable Player"));
+        QCOMPARE(options->Combo2->currentText(), QStringLiteral("1- CD Quality"));
+        QCOMPARE(options->Combo3->currentText(), QStringLiteral("1- Stereo"));
+        QVERIFY(!options->Combo1->isEditable());
+        QVERIFY(options->Combo2->isEditable() && options->Combo3->isEditable());
+        QCOMPARE(Pictures(options), QList<int>({1, 5, 8}));
+        QCOMPARE(options->Picture3->pixmap().toImage(), options->ImageList1[1].toImage());
+        QCOMPARE(options->windowTitle(), QStringLiteral("Vardune Options"));
+        QCOMPARE(options->size(), QSize(345, 352));
+
+        Choose(options->Combo1, 4);
+        QCOMPARE(Pictures(options), QList<int>({10, 5, 8}));
+        QCOMPARE(options->Combo2->currentText(), QStringLiteral("1- CD Quality"));
+        Choose(options->Combo2, 1);
+        QCOMPARE(Pictures(options), QList<int>({10, 6, 8}));
+        Choose(options->Combo2, 3);
+        QCOMPARE(Pictures(options), QList<int>({10, 11, 8}));
+
+        // Typing shows no picture until the next choice from any list.
+        options->Combo3->setEditText("2- typed mono");
+        QCOMPARE(Pictures(options), QList<int>({10, 11, 8}));
+        Choose(options->Combo1, 1);
+        QCOMPARE(Pictures(options), QList<int>({2, 11, 9}));
+        // An entry number no row knows leaves the picture as it was.
+        options->Combo2->setEditText("7- unknown");
+        Choose(options->Combo1, 2);
+        QCOMPARE(Pictures(options), QList<int>({3, 11, 9}));
+
+        ClickWidget(options->Command1);
+        QTRY_VERIFY(!Open<frmOption>());
+        const auto& profile = Module1::settings().profile;
+        QCOMPARE(profile.device, std::string("3- WinCE PDA with MP3 Module"));
+        QCOMPARE(profile.quality, std::string("7- unknown"));
+        QCOMPARE(profile.channel, std::string("2- typed mono"));
+        QCOMPARE(form_->StatusPanel->text(), QStringLiteral("3- WinCE PDA with MP3 Module  7- unknown  2- typed mono"));
+    }
+
+    void cancelAndCloseKeepTheProfileAndRefreshTheLine_data()
+    {
+        QTest::addColumn<bool>("titleClose");
+        QTest::newRow("Cancel") << false;
+        QTest::newRow("close image") << true;
+    }
+
+    void cancelAndCloseKeepTheProfileAndRefreshTheLine()
+    {
+        QFETCH(bool, titleClose);
+        Module1::settings().profile = {"Walkman", "3- TAPE QUALITY", "1- Stereo", "96"};
+        form_->ButtonClick("Options");
+        frmOption* options = Open<frmOption>();
+        QVERIFY(options);
+        // The status bar follows at once, before any change.
+        QCOMPARE(form_->StatusPanel->text(), QStringLiteral("Walkman  3- TAPE QUALITY  1- Stereo"));
+        QCOMPARE(options->Combo1->currentText(), QStringLiteral("1- MP3 Potable Player"));
+        QCOMPARE(options->Combo2->currentText(), QStringLiteral("3- TAPE QUALITY"));
+        QCOMPARE(Pictures(options), QList<int>({1, 7, 8}));
+        Choose(options->Combo1, 3);
+        Choose(options->Combo2, 0);
+        Choose(options->Combo3, 1);
+        form_->StatusPanel->setText("stale");
+        if (titleClose)
+            ClickWidget(options->imgTitleClose);
+        else
+            ClickWidget(options->Command2);
+        QTRY_VERIFY(!Open<frmOption>());
+        QVERIFY(Module1::settings().profile == vardune::EncodingProfile({"Walkman", "3- TAPE QUALITY", "1- Stereo", "96"}));
+        QCOMPARE(form_->StatusPanel->text(), QStringLiteral("Walkman  3- TAPE QUALITY  1- Stereo"));
+        QCOMPARE(form_->StatusPanel->toolTip(), form_->StatusPanel->text());
+    }
+
+    void oneDialogAtATimeAndEachOpeningStartsFromTheProfile()
+    {
+        form_->Options->trigger();
+        frmOption* first = Open<frmOption>();
+        Choose(first->Combo1, 3);
+        form_->Options->trigger();
+        QCOMPARE(Open<frmOption>(), first);
+        QCOMPARE(first->Combo1->currentIndex(), 3);
+        first->close();
+        QTRY_VERIFY(!Open<frmOption>());
+        form_->Options->trigger();
+        QCOMPARE(Open<frmOption>()->Combo1->currentIndex(), 0);
+    }
+
+    void aChoiceConfirmedDuringABatchReachesTheNextFile()
+    {
+        QTemporaryDir dir;
+        const QString log = dir.path() + "/arguments", gate = dir.path() + "/gate";
+        const QString encoder = QCoreApplication::applicationDirPath() + "/fastencc";
+        QFile script(encoder);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QString("#!/bin/sh\nprintf '%s|' \"$@\" >> '%1'; echo >> '%1'\n"
+                             "case \"$1\" in *1.mp3) while [ ! -e '%2' ]; do sleep 0.02; done ;; esac\nprintf x > \"$2\"\n")
+                         .arg(log, gate).toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const char* name : {"1.mp3", "2.mp3"}) {
+            QFile f(dir.path() + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("abc");
+            files.emplace_back(Module1::FromQt(f.fileName()), " 3");
+        }
+        form_->ListModel->Append(files);
+        form_->Text1->setText(dir.path());
+
+        form_->Options->trigger();
+        frmOption* options = Open<frmOption>();
+        form_->StartVardo->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log), 5000);
+        QVERIFY(!form_->isEnabled());
+        QVERIFY(options->isEnabled());
+        Choose(options->Combo2, 2);
+        Choose(options->Combo3, 1);
+        ClickWidget(options->Command1);
+        QFile(gate).open(QIODevice::WriteOnly);
+        QTRY_VERIFY_WITH_TIMEOUT(form_->isEnabled() && !Open<frmMonitor>(), 10000);
+        QFile arguments(log);
+        QVERIFY(arguments.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(arguments.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], dir.path() + "/1.mp3|" + dir.path() + "/V_1.mp3|-br|96000|");
+        QCOMPARE(lines[1], dir.path() + "/2.mp3|" + dir.path() + "/V_2.mp3|-dm|-br|32000|");
+        QFile::remove(encoder);
+    }
+
+    void aboutBoxHoldsTheMainWindowUntilClosed_data()
+    {
+        QTest::addColumn<QString>("closeBy");
+        QTest::newRow("picture") << "Image1";
+        QTest::newRow("background") << "background";
+        QTest::newRow("close image") << "imgTitleClose";
+    }
+
+    void aboutBoxHoldsTheMainWindowUntilClosed()
+    {
+        QFETCH(QString, closeBy);
+        form_->About->trigger();
+        frmAbout* about = Open<frmAbout>();
+        QVERIFY(about);
+        QVERIFY(!form_->isEnabled());
+        QVERIFY(about->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(about->lblVersion->text(), QStringLiteral("Version 03.00.01"));
+        QCOMPARE(about->windowTitle(), QStringLiteral("About Vardune"));
+        QCOMPARE(about->Image1->geometry(), QRect(16, 32, 196, 193));
+
+        // Clicks that close nothing: the version text, the frame's edges and its idle buttons.
+        for (QWidget* idle : std::initializer_list<QWidget*>{about->lblVersion, about->imgWindowLeft, about->imgWindowBottom,
+                                                             about->imgTitleHelp, about->imgTitleMinimize})
+            ClickWidget(idle);
+        QVERIFY(about->isVisible());
+        QVERIFY(!form_->isEnabled());
+
+        if (closeBy == "background") {
+            const QPoint at(about->width() / 2, about->height() - 34);
+            QMouseEvent press(QEvent::MouseButtonPress, at, about->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(about, &press);
+            QMouseEvent release(QEvent::MouseButtonRelease, at, about->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(about, &release);
+        } else {
+            ClickWidget(about->findChild<QWidget*>(closeBy));
+        }
+        QTRY_VERIFY(!Open<frmAbout>());
+        QVERIFY(form_->isEnabled());
+    }
+};
+
+VARDUNE_GUI_TEST_MAIN(OptionsTest)
+#include "options_test.moc"
