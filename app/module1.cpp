@@ -5,6 +5,8 @@
 #include "shutdownsignals.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -46,6 +48,8 @@ struct TestAnswers {
     QStringList folderTitles;
     std::function<void()> endProcess;
     std::function<float()> random;
+    bool captureWebPages = false;
+    QStringList openedWebPages;
 };
 
 TestAnswers& testAnswers()
@@ -167,6 +171,25 @@ QString BrowseForFolder(QWidget* owner, const QString& title)
     return QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
 }
 
+void OpenWebPage(const QString& url)
+{
+    if (testAnswers().captureWebPages) {
+        testAnswers().openedWebPages << url;
+        return;
+    }
+    QDesktopServices::openUrl(QUrl(url));
+}
+
+void ShowUserGuide(QWidget* owner)
+{
+    Q_UNUSED(owner);
+}
+
+QString VendorSite()
+{
+    return QStringLiteral(VARDUNE_VENDOR_SITE);
+}
+
 void EndProcess()
 {
     if (testAnswers().endProcess) {
@@ -225,6 +248,16 @@ QStringList TakeFolderTitles()
 void SetEndProcessHandler(std::function<void()> handler)
 {
     testAnswers().endProcess = std::move(handler);
+}
+
+void CaptureWebPages(bool capture)
+{
+    testAnswers().captureWebPages = capture;
+}
+
+QStringList TakeOpenedWebPages()
+{
+    return std::exchange(testAnswers().openedWebPages, {});
 }
 
 void SetRandom(std::function<float()> random)

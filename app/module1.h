@@ -50,6 +50,13 @@ QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& reques
 // The system's folder picker: the chosen folder, or an empty text when cancelled.
 QString BrowseForFolder(QWidget* owner, const QString& title);
 
+// Opens a web page in the user's default browser; returns at once.
+void OpenWebPage(const QString& url);
+// Opens the user guide page of the manual, owned by the window whose command asked for it.
+void ShowUserGuide(QWidget* owner);
+// The vendor's web site, a setting of the build: "http://host".
+QString VendorSite();
+
 // Ends the process at once, after the caller has saved what must be saved. Only under a
 // test's handler does it return, and then the caller returns at once too.
 void EndProcess();
@@ -73,6 +80,9 @@ QStringList TakeFolderTitles();
 // Replaces ending the process, so a test sees the call instead of ending.
 void SetEndProcessHandler(std::function<void()> handler);
 void ReleaseInstanceLock();
+// Web pages are recorded instead of opened while capturing.
+void CaptureWebPages(bool capture);
+QStringList TakeOpenedWebPages();
 // Replaces the random generator; an empty function restores it.
 void SetRandom(std::function<float()> random);
 } // namespace Test

@@ -5,6 +5,7 @@
 #include "frmabout.h"
 #include "frmmonitor.h"
 #include "frmoption.h"
+#include "frmupdate.h"
 #include "frmstartup.h"
 #include "module1.h"
 #include "splitterbar.h"
@@ -99,9 +100,8 @@ void Form1::CreateMenus()
     connect(StartVardo, &QAction::triggered, this, &Form1::ShowStatusBoard);
     connect(Options, &QAction::triggered, this, &Form1::ShowOptions);
     connect(About, &QAction::triggered, this, &Form1::ShowAbout);
-    // Commands whose windows and logic are not part of the program yet stay disabled.
-    for (QAction* pending : {CheckNewVersion, ActiveHelp})
-        pending->setEnabled(false);
+    connect(CheckNewVersion, &QAction::triggered, this, &Form1::ShowCheckNewVersion);
+    connect(ActiveHelp, &QAction::triggered, this, [this] { Module1::ShowUserGuide(this); });
 }
 
 void Form1::CreateToolbar()
@@ -297,6 +297,17 @@ void Form1::ShowOptions()
         options_->show();
     }
     ShowStatusBarValue();
+}
+
+void Form1::ShowCheckNewVersion()
+{
+    if (update_ && update_->isVisible()) {
+        update_->raise();
+        update_->activateWindow();
+        return;
+    }
+    update_ = new frmUpdate;
+    update_->show();
 }
 
 void Form1::ShowAbout()

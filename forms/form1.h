@@ -20,6 +20,7 @@ class frmStartUp;
 class frmMonitor;
 class frmOption;
 class frmAbout;
+class frmUpdate;
 
 // The main window: folder tree and file view on the left, the Vardo list and the output
 // folder on the right, toolbar on top, the profile line in the status bar at the bottom.
@@ -52,6 +53,8 @@ public:
     // Shows the options dialog (one at a time) and the profile line at once.
     void ShowOptions();
     void ShowAbout();
+    // Shows the version check; when it is open already, only brings it to the front.
+    void ShowCheckNewVersion();
 
     const vardune::MainGeometry& Geometry() const { return geometry_; }
     vardune::LayoutFrame Frame() const;
@@ -113,6 +116,7 @@ private:
     QPointer<frmMonitor> monitor_;
     QPointer<frmOption> options_;
     QPointer<frmAbout> about_;
+    QPointer<frmUpdate> update_;
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
     bool loaded_ = false;
     bool unloading_ = false;
