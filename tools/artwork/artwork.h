@@ -9,6 +9,8 @@ namespace Artwork {
 bool WriteSkin(const QString& resourcesDir);
 bool WriteGlyphStrip(const QString& resourcesDir);
 bool WriteProgressPictures(const QString& resourcesDir);
+bool WriteOptionPictures(const QString& resourcesDir);
+bool WriteProductPictures(const QString& resourcesDir);
 
 bool SaveImage(const QImage& image, const QString& path, const char* format, int quality = -1);
 

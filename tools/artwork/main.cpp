@@ -1,10 +1,12 @@
-// Draws every picture of the program: window skin, display glyphs and progress pictures.
+// Draws every picture of the program: window skin, display glyphs, progress pictures, the
+// option pictures and the product art.
 //
 //   cmake --build build --target vardune_artwork
 //   build/bin/vardune_artwork resources
 //
-// The argument is the resources folder; the generator writes skin/, glyphs/ and progress/
-// below it, and resources/artwork.qrc lists those files. Commit the output with any change here.
+// The argument is the resources folder; the generator writes skin/, glyphs/, progress/,
+// options/ and pictures/ below it, and resources/artwork.qrc lists those files. Commit the
+// output with any change here.
 
 #include "artwork.h"
 
@@ -41,6 +43,7 @@ int main(int argc, char* argv[])
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const bool ok = Artwork::WriteSkin(dir) && Artwork::WriteGlyphStrip(dir)
-                    && Artwork::WriteProgressPictures(dir);
+                    && Artwork::WriteProgressPictures(dir) && Artwork::WriteOptionPictures(dir)
+                    && Artwork::WriteProductPictures(dir);
     return ok ? 0 : 1;
 }
