@@ -1,5 +1,6 @@
 // The program's pictures, read from the compiled resources as the windows read them: the skin
-// the borderless window is built from, the display's glyph strip and the progress pictures.
+// the borderless window is built from, the display's glyph strip, the progress pictures, the
+// option pictures of the player kinds and the product art behind the version.
 
 #include "guitestmain.h"
 #include "module1.h"
@@ -8,7 +9,9 @@
 #include <QImage>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -39,6 +42,11 @@ QString Skin(const char* name)
 QString Progress(int n)
 {
     return QStringLiteral(":/progress/progress%1.jpg").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+QString Option(int n)
+{
+    return QStringLiteral(":/options/option%1.png").arg(n, 2, 10, QLatin1Char('0'));
 }
 
 bool Contains(const QImage& image, QRgb colour)
@@ -120,6 +128,10 @@ private slots:
         for (int n = 1; n <= 10; ++n)
             QTest::newRow(qPrintable(Progress(n))) << Progress(n) << QSize(300, 50);
         QTest::newRow("background") << QStringLiteral(":/progress/background.jpg") << QSize(300, 50);
+        for (int n = 1; n <= 11; ++n)
+            QTest::newRow(qPrintable(Option(n))) << Option(n) << QSize(90, 90);
+        QTest::newRow("product") << QStringLiteral(":/pictures/product.png") << QSize(196, 193);
+        QTest::newRow("splash") << QStringLiteral(":/pictures/splash.png") << QSize(192, 190);
     }
 
     void picturesHaveTheirSizes()
@@ -305,6 +317,96 @@ private slots:
         }
         double spread = 0;
         QCOMPARE(MeanHue(Load(QStringLiteral(":/progress/background.jpg")), &spread), -1.0);
+    }
+
+    // The option list shows each device on the white of the dialog: the whole frame is white,
+    // so nothing is cut off at an edge and no shadow stops short in a visible line, and a drawn
+    // device covers a fair part of the picture without filling it like a block.
+    void optionPicturesShowADeviceOnWhite_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (int n = 1; n <= 11; ++n)
+            QTest::newRow(qPrintable(Option(n))) << Option(n);
+    }
+
+    void optionPicturesShowADeviceOnWhite()
+    {
+        QFETCH(QString, path);
+        const QImage image = Load(path).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!image.isNull());
+        const QRgb white = qRgb(255, 255, 255);
+        int drawn = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb c = image.pixel(x, y);
+                const bool edge = x == 0 || y == 0 || x == image.width() - 1 || y == image.height() - 1;
+                if (edge && c != white)
+                    QFAIL(qPrintable(QStringLiteral("edge pixel %1,%2 is not white").arg(x).arg(y)));
+                if (qGray(c) < 230)
+                    ++drawn;
+            }
+        const double share = double(drawn) / (image.width() * image.height());
+        QVERIFY2(share > 0.15 && share < 0.8, qPrintable(QString::number(share)));
+    }
+
+    // Each option shows its own device: any two pictures differ over a good part of their area,
+    // so a copied or a blank picture stands out.
+    void optionPicturesAreAllDifferent()
+    {
+        QList<QImage> pictures;
+        for (int n = 1; n <= 11; ++n)
+            pictures << Load(Option(n)).convertToFormat(QImage::Format_RGB32);
+        for (int a = 0; a < pictures.size(); ++a)
+            for (int b = a + 1; b < pictures.size(); ++b) {
+                QCOMPARE(pictures[a].size(), pictures[b].size());
+                int differ = 0;
+                for (int y = 0; y < pictures[a].height(); ++y)
+                    for (int x = 0; x < pictures[a].width(); ++x)
+                        if (std::abs(qGray(pictures[a].pixel(x, y)) - qGray(pictures[b].pixel(x, y))) > 24)
+                            ++differ;
+                QVERIFY2(differ > pictures[a].width() * pictures[a].height() / 10,
+                         qPrintable(Option(a + 1) + QStringLiteral(" looks like ") + Option(b + 1)));
+            }
+    }
+
+    // The windows write the version in white bold across these pictures: a 12 pt line about 70
+    // to 85 pixels down the product picture, a 14 pt line from 104 down on the splash. That band
+    // must stay dark, with nothing light in it for the white letters to get lost on, while the
+    // rest of the picture carries the art.
+    void productArtKeepsTheVersionBandDark_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("top");
+        QTest::addColumn<int>("bottom");
+        QTest::newRow("product") << QStringLiteral(":/pictures/product.png") << 68 << 90;
+        QTest::newRow("splash") << QStringLiteral(":/pictures/splash.png") << 104 << 128;
+    }
+
+    void productArtKeepsTheVersionBandDark()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, top);
+        QFETCH(int, bottom);
+        const QImage image = Load(path).convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!image.isNull());
+        double sum = 0;
+        int brightest = 0;
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb c = image.pixel(x, y);
+                if (y < top || y >= bottom) {
+                    colours.insert(c);
+                    continue;
+                }
+                const int grey = qGray(c);
+                sum += grey;
+                brightest = std::max(brightest, grey);
+            }
+        const double mean = sum / ((bottom - top) * image.width());
+        QVERIFY2(mean < 80, qPrintable(QStringLiteral("mean %1").arg(mean)));
+        QVERIFY2(brightest < 150, qPrintable(QStringLiteral("brightest %1").arg(brightest)));
+        QVERIFY2(colours.size() > 500, "the art around the band is missing");
     }
 };
 

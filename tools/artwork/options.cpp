@@ -255,12 +255,12 @@ void cdPlayer(QPainter& p)
     QPainterPath left(QPointF(78, 44));
     left.cubicTo(74, 38, 72, 30, 73, 22);
     QPainterPath right(QPointF(78, 44));
-    right.cubicTo(82, 38, 84, 34, 83, 30);
+    right.cubicTo(82, 38, 82, 34, 81, 30);
     Cable(p, left, 0.85);
     Cable(p, right, 0.85);
     Body(p, QRectF(76.3, 42, 3.4, 4.5), 1.2, QColor(225, 228, 233));
     Earbud(p, QPointF(73.5, 17), 5.2, -8);
-    Earbud(p, QPointF(83, 25.5), 5.2, 18);
+    Earbud(p, QPointF(81, 25.5), 5.2, 18);
 
     // The side band, then the lid on top of it.
     QPainterPath side;
