@@ -46,7 +46,8 @@ void Cable(QPainter& p, const QPainterPath& path, double width = 1.1);
 void Earbud(QPainter& p, QPointF centre, double r, double angle);
 
 // The pocket player shared by the option picture and the product art, its body in the
-// 24..56 x 10..70 box of a 90 x 90 picture. `cable` leaves its foot at (33, 70).
+// 24..56 x 10..70 box of a 90 x 90 picture; the earphones' cable leaves its foot at (33, 70)
+// and the buds sit to its right, within 86 x 86.
 void PocketPlayer(QPainter& p, bool withEarphones);
 
 // Block capitals drawn as strokes, `height` tall, starting at `origin` (top left); returns the

@@ -452,7 +452,7 @@ void headphonePair(QPainter& p, QPointF centre, double r, double cupW, double cu
         Body(p, cup, kAccent, 1.2);
         // The foam pad on the inner side.
         QPainterPath pad;
-        pad.addRoundedRect(QRectF(at.x() - s * cupW * 0.5 - (s > 0 ? cupW * 0.38 : 0) + (s < 0 ? 0 : 0),
+        pad.addRoundedRect(QRectF(at.x() - s * cupW * 0.5 - (s > 0 ? cupW * 0.38 : 0),
                                   at.y() + cupH * 0.06, cupW * 0.38, cupH * 0.88),
                            cupW * 0.19, cupW * 0.19);
         Body(p, pad, QColor(52, 56, 64), 0.8);

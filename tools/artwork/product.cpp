@@ -170,11 +170,9 @@ void productArt(QPainter& p, const Layout& l)
 
     const QPointF screen = at(QPointF(40, 24));
     narrowingWaves(p, -4, screen.y() + (bottom - top) * 0.22, screen, (bottom - top) * 0.55);
-    const QColor ink(225, 240, 255);
     notePair(p, QPointF(12, screen.y() + (bottom - top) * 0.42), 17, QColor(225, 240, 255, 150));
     note(p, QPointF(w * 0.22, screen.y() + (bottom - top) * 0.02), 12, QColor(225, 240, 255, 185));
     note(p, at(QPointF(12, 34)), 8, QColor(225, 240, 255, 220));
-    (void)ink;
 
     p.save();
     p.translate(frame);
