@@ -1,0 +1,35 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+struct chmFile;
+
+// A compiled HTML Help file (CHM) opened for reading through CHMLIB: the pages, pictures and
+// style sheets stored in it, each found by its path inside the file.
+class ChmFile
+{
+public:
+    explicit ChmFile(const QString& path);
+    ~ChmFile();
+    ChmFile(const ChmFile&) = delete;
+    ChmFile& operator=(const ChmFile&) = delete;
+
+    // False when the file is missing, unreadable, or not a CHM file.
+    bool IsOpen() const { return file_ != nullptr; }
+    const QString& Path() const { return path_; }
+
+    // Whether a file (not a folder) of that path is stored.
+    bool Contains(const QString& objectPath) const;
+    // The stored bytes, or nothing when the path holds no file or its bytes cannot be read.
+    std::optional<QByteArray> Read(const QString& objectPath) const;
+
+    // The path as CHMLIB looks it up: "/" separators, rooted, so "HTML\page.htm",
+    // "HTML/page.htm" and "/HTML/page.htm" all name one page.
+    static QByteArray ObjectPath(const QString& path);
+
+private:
+    QString path_;
+    chmFile* file_ = nullptr;
+};
