@@ -23,6 +23,7 @@ ChmBrowser::ChmBrowser(QWidget* parent)
 {
     // Links are followed here: pages of the manual in this window, web pages outside it.
     setOpenLinks(false);
+    document()->setDocumentMargin(12);
     connect(this, &QTextBrowser::anchorClicked, this, &ChmBrowser::FollowLink);
 }
 
