@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScreen>
-#include <QSvgRenderer>
 
 frmStartUp::frmStartUp(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)
@@ -36,6 +35,5 @@ frmStartUp::frmStartUp(QWidget* parent)
 void frmStartUp::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    QSvgRenderer picture(QStringLiteral(":/pictures/splash.svg"));
-    picture.render(&painter, rect());
+    painter.drawImage(rect(), QImage(QStringLiteral(":/pictures/splash.png")));
 }

@@ -1,0 +1,254 @@
+// A user's first session, with the real windows on a real X display and the real encoder:
+// collect files, refuse the empty one, choose the output folder and the options, run the
+// batch, close, and find everything again at the next start.
+#include "filelistview.h"
+#include "foldertreeview.h"
+#include "form1.h"
+#include "frmmonitor.h"
+#include "frmoption.h"
+#include "frmstartup.h"
+#include "module1.h"
+#include "vardolistmodel.h"
+#include "vardolistview.h"
+
+#include "configcodec.h"
+#include "configtable.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <mpg123.h>
+
+namespace {
+
+QToolButton* ToolbarButton(Form1* form, const QString& key)
+{
+    for (QAction* action : form->Toolbar1->actions())
+        if (action->data().toString() == key)
+            return qobject_cast<QToolButton*>(form->Toolbar1->widgetForAction(action));
+    return nullptr;
+}
+
+// Answers the next modal dialog as a person would, once it shows, and remembers its text.
+class ModalAnswer : public QObject {
+public:
+    explicit ModalAnswer(std::function<void(QWidget*)> answer)
+        : answer_(std::move(answer))
+    {
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || !modal->isVisible())
+                return;
+            timer_.stop();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                text = box->text();
+                title = box->windowTitle();
+            }
+            answer_(modal);
+        });
+        timer_.start(50);
+    }
+    QString text, title;
+
+private:
+    std::function<void(QWidget*)> answer_;
+    QTimer timer_;
+};
+
+struct Decoded {
+    long samples = 0;
+    int channels = 0;
+    long rate = 0;
+    int bitrate = 0;
+};
+
+Decoded Decode(const QString& path)
+{
+    Decoded d;
+    mpg123_handle* handle = mpg123_new(nullptr, nullptr);
+    mpg123_param(handle, MPG123_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+    if (mpg123_open(handle, QFile::encodeName(path).constData()) == MPG123_OK) {
+        int encoding = 0;
+        mpg123_getformat(handle, &d.rate, &d.channels, &encoding);
+        unsigned char buffer[16384];
+        size_t done = 0;
+        // The last read, the one that says the stream is done, may still bring samples.
+        int result;
+        do {
+            result = mpg123_read(handle, buffer, sizeof buffer, &done);
+            d.samples += static_cast<long>(done) / (d.channels * mpg123_encsize(encoding));
+        } while (result == MPG123_OK || result == MPG123_NEW_FORMAT);
+        mpg123_frameinfo info {};
+        mpg123_info(handle, &info);
+        d.bitrate = info.bitrate;
+        mpg123_close(handle);
+    }
+    mpg123_delete(handle);
+    return d;
+}
+
+// A 16-bit stereo WAV of a tone, 44.1 kHz.
+void WriteWav(const QString& path, double seconds)
+{
+    const int rate = 44100, frames = static_cast<int>(seconds * rate);
+    QByteArray pcm;
+    for (int i = 0; i < frames; ++i) {
+        const qint16 s = static_cast<qint16>(9000 * std::sin(2 * M_PI * 523.25 * i / rate));
+        pcm.append(reinterpret_cast<const char*>(&s), 2).append(reinterpret_cast<const char*>(&s), 2);
+    }
+    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
+    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char*>(&v), 2); };
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write("RIFF" + u32(36 + pcm.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(rate) + u32(rate * 4)
+               + u16(4) + u16(16) + "data" + u32(pcm.size()) + pcm);
+}
+
+} // namespace
+
+class JourneyTest : public QObject {
+    Q_OBJECT
+
+private:
+    QString home_ = QDir::homePath();
+    QString music_ = QDir::homePath() + "/music";
+    QString out_ = QDir::homePath() + "/small";
+    QString ini_;
+    int ended_ = 0;
+
+private slots:
+    void initTestCase()
+    {
+        mpg123_init();
+        Module1::Test::SetEndProcessHandler([this] { ++ended_; });
+        ini_ = Module1::ConfigFilePath();
+        QVERIFY(!QFile::exists(ini_));
+        QDir().mkpath(music_);
+        QDir().mkpath(out_);
+        WriteWav(music_ + "/first song.wav", 2.0);
+        QFile(music_ + "/empty.wav").open(QIODevice::WriteOnly);
+        WriteWav(music_ + "/Zweites Lied ü.wav", 1.5);
+    }
+
+    // A failed step must not leave the instance lock to the next, which would then be refused.
+    void cleanup() { Module1::Test::ReleaseInstanceLock(); }
+
+    void firstSession()
+    {
+        frmStartUp splash;
+        splash.show();
+        Form1 form(&splash);
+        form.InitForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(!splash.isVisible());
+        QCOMPARE(form.ComboBox1->currentText(), QStringLiteral("*.MP3"));
+        QCOMPARE(form.XListView1->CurrentFolder(), home_ + "/");
+
+        // Into the music folder through the tree, then show the WAV files.
+        QFileSystemModel* folders = form.XTreeView1->FolderModel();
+        QModelIndex music;
+        QVERIFY(QTest::qWaitFor([&] {
+            music = folders->index(music_);
+            form.XTreeView1->scrollTo(music);
+            return music.isValid() && !form.XTreeView1->visualRect(music).isEmpty();
+        }, 10000));
+        QTest::mouseClick(form.XTreeView1->viewport(), Qt::LeftButton, {}, form.XTreeView1->visualRect(music).center());
+        QTRY_COMPARE(form.XListView1->CurrentFolder(), music_);
+        form.ComboBox1->lineEdit()->selectAll();
+        QTest::keyClicks(form.ComboBox1->lineEdit(), "*.wav");
+        QTRY_COMPARE(form.XListView1->FileModel()->rowCount(form.XListView1->rootIndex()), 3);
+
+        // All three selected and added: the empty one is refused with its message.
+        form.XListView1->setFocus();
+        QTest::keyClick(form.XListView1, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(form.XListView1->SelectedPaths().size(), 3);
+        ModalAnswer refusal([](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });
+        QTest::mouseClick(ToolbarButton(&form, "Add"), Qt::LeftButton);
+        QCOMPARE(refusal.title, QStringLiteral("Invalid File Name"));
+        QCOMPARE(refusal.text, "Invalid file name: " + music_ + "/empty.wav or file size is 0 byte.");
+        QCOMPARE(form.ListModel->rowCount(), 2);
+
+        // The output folder through the folder picker.
+        ModalAnswer picker([this](QWidget* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(edit);
+            edit->setText(out_);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        QTest::mouseClick(form.Command1, Qt::LeftButton);
+        QCOMPARE(form.Text1->text(), out_);
+
+        // Options: mono, tape quality.
+        QTest::mouseClick(ToolbarButton(&form, "Options"), Qt::LeftButton);
+        frmOption* options = nullptr;
+        QTRY_VERIFY((options = qobject_cast<frmOption*>(QApplication::topLevelWidgets().value(0)), [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* o = qobject_cast<frmOption*>(w); o && o->isVisible())
+                    options = o;
+            return options != nullptr;
+        }()));
+        QVERIFY(QTest::qWaitForWindowExposed(options));
+        QTest::keyClick(options->Combo3, Qt::Key_Down);
+        QTest::keyClick(options->Combo2, Qt::Key_Down);
+        QTest::keyClick(options->Combo2, Qt::Key_Down);
+        QCOMPARE(options->Combo3->currentText(), QStringLiteral("2- Mono"));
+        QCOMPARE(options->Combo2->currentText(), QStringLiteral("3- Tape Quality"));
+        QCOMPARE(options->Picture5->property("pictureIndex").toInt(), 9);
+        QTest::mouseClick(options->Command1, Qt::LeftButton);
+        QCOMPARE(form.StatusPanel->text(), QStringLiteral("1- MP3 Potable Player  3- Tape Quality  2- Mono"));
+
+        // The batch.
+        QTest::mouseClick(ToolbarButton(&form, "Vardo"), Qt::LeftButton);
+        QTRY_VERIFY(!form.isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(form.isEnabled(), 60000);
+        for (int row = 0; row < 2; ++row) {
+            const auto& e = form.ListModel->List().At(static_cast<std::size_t>(row));
+            QCOMPARE(e.state, vardune::EntryState::Done);
+            const QString target = Module1::ToQt(e.targetPath);
+            QCOMPARE(target, out_ + "/V_" + Module1::ToQt(e.sourceName) + ".MP3");
+            QVERIFY(!e.rate.empty());
+            const Decoded d = Decode(target);
+            QCOMPARE(d.channels, 1);
+            QCOMPARE(d.bitrate, 32);
+            const double sourceSeconds = e.sourceName == "first song.wav" ? 2.0 : 1.5;
+            QVERIFY2(std::abs(double(d.samples) / d.rate - sourceSeconds) < 0.05, qPrintable(QString::number(d.samples)));
+        }
+
+        // Closing writes the settings.
+        form.close();
+        QCOMPARE(ended_, 1);
+        const vardune::Settings saved = vardune::ReadConfig(Module1::FromQt(ini_), "");
+        QCOMPARE(Module1::ToQt(saved.sourceFolder), music_);
+        QCOMPARE(Module1::ToQt(saved.targetFolder), out_ + "/");
+        QCOMPARE(saved.profile.channel, std::string("2- Mono"));
+        QCOMPARE(saved.profile.quality, std::string("3- Tape Quality"));
+    }
+
+    void nextStartRestoresEverything()
+    {
+        Module1::settings() = {};
+        Form1 form;
+        form.InitForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.XListView1->CurrentFolder(), music_);
+        QCOMPARE(form.Text1->text(), out_ + "/");
+        QCOMPARE(form.StatusPanel->text(), QStringLiteral("1- MP3 Potable Player  3- Tape Quality  2- Mono"));
+        QCOMPARE(form.ListModel->rowCount(), 0);
+    }
+};
+
+QTEST_MAIN(JourneyTest)
+#include "journey_test.moc"
