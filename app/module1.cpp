@@ -2,6 +2,7 @@
 
 #include "form1.h"
 #include "frmstartup.h"
+#include "helpwindow.h"
 #include "shutdownsignals.h"
 
 #include <QApplication>
@@ -182,7 +183,7 @@ void OpenWebPage(const QString& url)
 
 void ShowUserGuide(QWidget* owner)
 {
-    Q_UNUSED(owner);
+    HelpWindow::ShowUserGuide(owner, helpFile());
 }
 
 QString VendorSite()

@@ -2,6 +2,7 @@
 #include "form1.h"
 #include "frmupdate.h"
 #include "guitestmain.h"
+#include "helpwindow.h"
 #include "module1.h"
 
 #include <QLabel>
@@ -228,6 +229,32 @@ private slots:
         window->close();
         QTest::qWait(1300);
         QVERIFY(server_->paths.isEmpty());
+    }
+
+    void helpOpensTheGuideOwnedByTheAskingWindow()
+    {
+        Module1::helpFile() = QStringLiteral(VARDUNE_MANUAL);
+        server_->mode = HttpServer::Mode::Stall;
+        frmUpdate* window = Open();
+        window->Command5->click();
+        auto* help = window->findChild<HelpWindow*>();
+        QVERIFY(help);
+        QVERIFY(help->isVisible());
+        QVERIFY(help->Problem().isEmpty());
+        QVERIFY(window->isVisible());
+
+        Module1::Test::SetEndProcessHandler([] {});
+        Form1 form;
+        form.InitForm();
+        Module1::helpFile() = QStringLiteral(VARDUNE_MANUAL);
+        form.ActiveHelp->trigger();
+        QVERIFY(form.findChild<HelpWindow*>());
+        QVERIFY(form.findChild<HelpWindow*>()->Problem().isEmpty());
+        // A manual that is not there says so in the help window.
+        Module1::helpFile() = QStringLiteral("/nowhere/VarduneManual.chm");
+        form.ActiveHelp->trigger();
+        QVERIFY(!form.findChild<HelpWindow*>()->Problem().isEmpty());
+        Module1::Test::ReleaseInstanceLock();
     }
 
     void oneWindowAtATimeFromTheMainWindow()

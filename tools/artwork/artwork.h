@@ -14,4 +14,7 @@ bool WriteProductPictures(const QString& resourcesDir);
 
 bool SaveImage(const QImage& image, const QString& path, const char* format, int quality = -1);
 
+// The program's icon for the desktop, in several sizes, from icons/vardune.svg.
+bool WriteAppIcons(const QString& dir);
+
 } // namespace Artwork

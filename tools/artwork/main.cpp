@@ -1,5 +1,5 @@
 // Draws every picture of the program: window skin, display glyphs, progress pictures, the
-// option pictures and the product art.
+// option pictures, the product art and the desktop icon.
 //
 //   cmake --build build --target vardune_artwork
 //   build/bin/vardune_artwork resources
@@ -44,6 +44,6 @@ int main(int argc, char* argv[])
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const bool ok = Artwork::WriteSkin(dir) && Artwork::WriteGlyphStrip(dir)
                     && Artwork::WriteProgressPictures(dir) && Artwork::WriteOptionPictures(dir)
-                    && Artwork::WriteProductPictures(dir);
+                    && Artwork::WriteProductPictures(dir) && Artwork::WriteAppIcons(dir);
     return ok ? 0 : 1;
 }

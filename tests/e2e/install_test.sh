@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix as a desktop program, checks what lands where,
+# and runs the installed program as a user who cannot write to it: the settings then go to
+# that user's configuration folder. Usage: install_test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+for file in bin/vardune bin/fastencc bin/VarduneManual.chm share/applications/vardune.desktop \
+            share/icons/hicolor/scalable/apps/vardune.svg; do
+  [ -s "$prefix/$file" ] || fail "$file was not installed"
+done
+for size in 16 32 48 64 128 256; do
+  [ -s "$prefix/share/icons/hicolor/${size}x${size}/apps/vardune.png" ] || fail "no ${size}px icon"
+done
+desktop-file-validate "$prefix/share/applications/vardune.desktop" || fail "the menu entry is not valid"
+grep -q '^Icon=vardune$' "$prefix/share/applications/vardune.desktop" || fail "the menu entry names no icon"
+echo "ok: program, encoder, manual, menu entry and icons are installed"
+
+# The installed folder belongs to root and nobody may write to it; a plain user runs it.
+chmod -R a-w "$prefix"
+chmod 755 "$work"
+user_home=$work/home
+mkdir -p "$user_home/run"
+chmod 700 "$user_home/run"
+# root may write anywhere: it runs the program as nobody. Anyone else is a plain user already.
+become=()
+if [ "$(id -u)" -eq 0 ]; then
+  chown -R nobody "$user_home"
+  become=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+# exec: in the background the function runs in a subshell, which must become the program.
+as_user() {
+  exec "${become[@]}" env -i HOME="$user_home" XDG_CONFIG_HOME="$user_home/config" \
+    XDG_RUNTIME_DIR="$user_home/run" QT_QPA_PLATFORM=offscreen PATH=/usr/bin:/bin "$@"
+}
+as_user "$prefix/bin/vardune" >"$work/log" 2>&1 &
+pid=$!
+for _ in $(seq 200); do
+  [ -e "$user_home/run/vardune-instance.lock" ] && break
+  kill -0 "$pid" 2>/dev/null || { cat "$work/log"; fail "the installed program ended at start"; }
+  sleep 0.05
+done
+sleep 0.3
+kill -TERM "$pid"
+wait "$pid" || fail "exit status $?"
+[ -s "$user_home/config/Vardune/Vardune.ini" ] || { ls -R "$user_home"; fail "no settings in the user's configuration folder"; }
+[ -e "$prefix/bin/Vardune.ini" ] && fail "settings written into the installed folder"
+echo "ok: run from a folder it cannot write, the program keeps its settings in ~/.config/Vardune"
