@@ -5,7 +5,7 @@
 
 // Gives a run of the program's windows a home, configuration and runtime folder of its own
 // under root, so it never touches the user's files or meets another run's instance lock.
-// Call before the QApplication is made.
+// Without a display the windows are drawn offscreen. Call before the QApplication is made.
 inline void EnterSandbox(const QString& root)
 {
     for (const char* folder : {"home", "config", "run"})
@@ -15,6 +15,6 @@ inline void EnterSandbox(const QString& root)
     qputenv("HOME", (root + QStringLiteral("/home")).toUtf8());
     qputenv("XDG_CONFIG_HOME", (root + QStringLiteral("/config")).toUtf8());
     qputenv("XDG_RUNTIME_DIR", (root + QStringLiteral("/run")).toUtf8());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
