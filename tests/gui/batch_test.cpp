@@ -222,6 +222,7 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
             {"empty.mp3", 1000, 0, EntryState::Failed, " 0", "", "the encoder left no output"},
             {"fail.mp3", 1000, 0, EntryState::Failed, "", "", "not an audio file"},
             {"crash.mp3", 1000, 0, EntryState::Failed, "", "", "the encoder stopped unexpectedly"},
+            {"zero.mp3", 0, 50, EntryState::Done, " 50", "", ""},  // no source size: no rate
         };
         QStringList sources;
         for (const auto& c : cases) {
@@ -303,6 +304,28 @@ printf xx > "$2")").arg(gate, gate2));
         QCOMPARE(Module1::ToQt(Entry(2).targetPath), Path("out/V_3.mp3"));
         for (int row = 0; row < 2; ++row)
             QCOMPARE(Entry(row).state, EntryState::Done);
+    }
+
+    void countersOfAThousandEntriesShowTheirLastThreeDigits()
+    {
+        // Instant, but the last file waits until its counters have been read.
+        const QString gate = Path("gate");
+        FakeEncoder(QString(R"(case "$1" in *f0999.mp3) while [ ! -e "%1" ]; do sleep 0.02; done ;; esac
+printf x > "$2")").arg(gate));
+        QStringList sources;
+        for (int i = 0; i < 1000; ++i)
+            sources << Make(QString("many/f%1.mp3").arg(i, 4, 10, QLatin1Char('0')), 1);
+        Add(sources);
+        form_->StartVardo->trigger();
+        frmMonitor* board = OpenBoard();
+        QVERIFY(board);
+        QTRY_VERIFY_WITH_TIMEOUT(board->Label1->text().endsWith("f0999.mp3"), 120000);
+        QCOMPARE(board->PicFile1->pixmap().toImage(), Readout(board, "000"));
+        QCOMPARE(board->PicFile2->pixmap().toImage(), Readout(board, "000"));
+        QFile(gate).open(QIODevice::WriteOnly);
+        QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 10000);
+        QCOMPARE(Entry(999).state, EntryState::Done);
+        QCOMPARE(Entry(998).state, EntryState::Done);
     }
 
     void endingEarly_data()
