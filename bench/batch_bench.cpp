@@ -7,6 +7,7 @@
 #include "frmmonitor.h"
 #include "module1.h"
 #include "sandbox.h"
+#include "testaudio.h"
 #include "vardolistmodel.h"
 
 #include <QApplication>
@@ -34,31 +35,18 @@ double CpuSeconds(int who)
     return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
 }
 
-// A music-like 16-bit stereo WAV: two voices with vibrato and a little noise.
-void WriteWav(const QString& path, double seconds, unsigned seed)
+// A music-like stereo WAV: two voices with vibrato and a little noise.
+void WriteMusicWav(const QString& path, double seconds, unsigned seed)
 {
     const int rate = 44100;
-    const int frames = static_cast<int>(seconds * rate);
     std::mt19937 random(seed);
     std::normal_distribution<double> noise(0, 0.02);
-    QByteArray pcm;
-    pcm.reserve(frames * 4);
-    for (int i = 0; i < frames; ++i) {
+    WriteWav(path, static_cast<int>(seconds * rate), 2, rate, [&](int i, int channel) {
         const double t = double(i) / rate;
         const double vibrato = 1 + 0.004 * std::sin(2 * M_PI * 5 * t);
-        const double left = 0.3 * std::sin(2 * M_PI * 220 * vibrato * t) + 0.15 * std::sin(2 * M_PI * 1320 * t) + noise(random);
-        const double right = 0.3 * std::sin(2 * M_PI * 330 * vibrato * t) + 0.1 * std::sin(2 * M_PI * 2640 * t) + noise(random);
-        for (double v : {left, right}) {
-            const qint16 s = static_cast<qint16>(std::lround(std::clamp(v, -1.0, 1.0) * 32767));
-            pcm.append(reinterpret_cast<const char*>(&s), 2);
-        }
-    }
-    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
-    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char*>(&v), 2); };
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write("RIFF" + u32(36 + pcm.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(rate) + u32(rate * 4)
-               + u16(4) + u16(16) + "data" + u32(pcm.size()) + pcm);
+        return channel == 0 ? 0.3 * std::sin(2 * M_PI * 220 * vibrato * t) + 0.15 * std::sin(2 * M_PI * 1320 * t) + noise(random)
+                            : 0.3 * std::sin(2 * M_PI * 330 * vibrato * t) + 0.1 * std::sin(2 * M_PI * 2640 * t) + noise(random);
+    });
 }
 
 int OpenDescriptors()
@@ -119,7 +107,7 @@ int Speed(Form1& form, const QString& work, int count, double seconds)
     QStringList files;
     for (int i = 0; i < count; ++i) {
         files << work + QStringLiteral("/song%1.wav").arg(i, 2, 10, QLatin1Char('0'));
-        WriteWav(files.last(), seconds, static_cast<unsigned>(i));
+        WriteMusicWav(files.last(), seconds, static_cast<unsigned>(i));
     }
     QDir(work).mkpath(QStringLiteral("loop"));
     QDir(work).mkpath(QStringLiteral("batch"));

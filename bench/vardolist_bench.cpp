@@ -32,20 +32,6 @@ void SelectFileRows(FileListView* view, int first, int last)
 }
 
 template <typename F>
-bool WaitFor(F&& done, int milliseconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-template <typename F>
 qint64 Measure(F&& f)
 {
     QElapsedTimer timer;

@@ -3,6 +3,7 @@
 #include "batchdriver.h"
 #include "digitaldisplay.h"
 #include "form1.h"
+#include "formcontrols.h"
 #include "progresspicture.h"
 
 #include <QCloseEvent>
@@ -10,34 +11,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-namespace {
-
-QLabel* Caption(QWidget* parent, const char* name, const QString& text, QRect at, QColor colour)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(9.75);
-    font.setBold(true);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-    label->setGeometry(at);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return label;
-}
-
-QLabel* PictureBox(QWidget* parent, const char* name, QRect at)
-{
-    auto* box = new QLabel(parent);
-    box->setObjectName(QLatin1String(name));
-    box->setGeometry(at);
-    box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return box;
-}
-
-} // namespace
 
 frmMonitor::frmMonitor(Form1* main)
     : SkinnedWindow(QStringLiteral("Vardune Status Board"), 339, 276)
@@ -46,12 +19,12 @@ frmMonitor::frmMonitor(Form1* main)
     setObjectName(QStringLiteral("frmMonitor"));
     setAttribute(Qt::WA_DeleteOnClose);
     const QColor caption(0, 0, 64), path(0, 0, 128);
-    Label3 = Caption(this, "Label3", QStringLiteral("Source Media File:"), {16, 32, 261, 17}, caption);
-    Label1 = Caption(this, "Label1", QStringLiteral("Source File"), {16, 48, 304, 49}, path);
-    Label4 = Caption(this, "Label4", QStringLiteral("Output Media File:"), {16, 104, 297, 17}, caption);
-    Label2 = Caption(this, "Label2", QStringLiteral("Output File"), {16, 120, 304, 49}, path);
-    Label5 = Caption(this, "Label5", QStringLiteral("Current:"), {16, 232, 81, 17}, caption);
-    Label6 = Caption(this, "Label6", QStringLiteral("Total:"), {136, 232, 57, 17}, caption);
+    Label3 = NewCaption(this, "Label3", QStringLiteral("Source Media File:"), {16, 32, 261, 17}, caption);
+    Label1 = NewCaption(this, "Label1", QStringLiteral("Source File"), {16, 48, 304, 49}, path);
+    Label4 = NewCaption(this, "Label4", QStringLiteral("Output Media File:"), {16, 104, 297, 17}, caption);
+    Label2 = NewCaption(this, "Label2", QStringLiteral("Output File"), {16, 120, 304, 49}, path);
+    Label5 = NewCaption(this, "Label5", QStringLiteral("Current:"), {16, 232, 81, 17}, caption);
+    Label6 = NewCaption(this, "Label6", QStringLiteral("Total:"), {136, 232, 57, 17}, caption);
     for (QLabel* label : {Label1, Label2}) {
         // Three lines of text; long paths wrap anywhere rather than run out of the board.
         label->setWordWrap(true);
@@ -59,29 +32,18 @@ frmMonitor::frmMonitor(Form1* main)
     }
 
     ProgressImageList1 = ProgressImages();
-    ProgressPic1 = PictureBox(this, "ProgressPic1", {16, 176, 304, 54});
-    ProgressPic2 = PictureBox(this, "ProgressPic2", {16, 176, 16, 54});
-    for (QLabel* box : {ProgressPic1, ProgressPic2}) {
-        box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        box->setLineWidth(2);
-    }
-    ProgressPic1->setPixmap(ProgressBackground());
-    ProgressPic2->setPixmap(ProgressImageList1.value(2));
+    ProgressPic1 = NewPictureBox(this, "ProgressPic1", {16, 176, 304, 54});
+    ProgressPic2 = NewPictureBox(this, "ProgressPic2", {16, 176, 16, 54});
+    PrepareProgressPictures(ProgressPic1, ProgressPic2, ProgressImageList1);
 
-    PicFile2 = PictureBox(this, "PicFile2", {72, 232, 57, 25});
-    PicFile1 = PictureBox(this, "PicFile1", {192, 232, 57, 25});
-    for (QLabel* readout : {PicFile1, PicFile2}) {
-        QPalette palette = readout->palette();
-        palette.setColor(QPalette::Window, Qt::black);
-        readout->setPalette(palette);
-        readout->setAutoFillBackground(true);
-    }
+    PicFile2 = NewReadout(this, "PicFile2", {72, 232, 57, 25});
+    PicFile1 = NewReadout(this, "PicFile1", {192, 232, 57, 25});
     Command2 = new QPushButton(QStringLiteral("Exit"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setGeometry(264, 232, 57, 25);
     connect(Command2, &QPushButton::clicked, this, &frmMonitor::Command2_Click);
 
-    Picture1 = PictureBox(this, "Picture1", {8, 320, 252, 20});
+    Picture1 = NewPictureBox(this, "Picture1", {8, 320, 252, 20});
     Picture1->setPixmap(QPixmap(QStringLiteral(":/glyphs/glyphstrip.png")));
     Picture1->hide();
 

@@ -1,6 +1,7 @@
 #include "frmoption.h"
 
 #include "form1.h"
+#include "formcontrols.h"
 #include "module1.h"
 #include "twips.h"
 
@@ -12,18 +13,6 @@
 #include <QPushButton>
 
 namespace {
-
-QLabel* BlueLabel(QWidget* parent, const char* name, const QString& text)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(9.75);
-    font.setBold(true);
-    label->setFont(font);
-    label->setStyleSheet(QStringLiteral("color: rgb(0, 0, 192); background: transparent;"));
-    return label;
-}
 
 QLabel* PictureBox(QWidget* parent, const char* name)
 {
@@ -63,18 +52,18 @@ frmOption::frmOption(Form1* main)
 
     Combo1 = new QComboBox(Frame1);
     Combo1->setObjectName(QStringLiteral("Combo1"));
-    Label2 = BlueLabel(Frame1, "Label2", QStringLiteral("My Potable Player:"));
+    Label2 = NewCaption(Frame1, "Label2", QStringLiteral("My Potable Player:"), {}, QColor(0, 0, 192));
     Picture3 = PictureBox(Frame1, "Picture3");
     Combo2 = new QComboBox(Frame1);
     Combo2->setObjectName(QStringLiteral("Combo2"));
     Combo2->setEditable(true);
     Picture4 = PictureBox(Frame1, "Picture4");
-    Label3 = BlueLabel(Frame1, "Label3", QStringLiteral("Quality I Prefer"));
+    Label3 = NewCaption(Frame1, "Label3", QStringLiteral("Quality I Prefer"), {}, QColor(0, 0, 192));
     Picture5 = PictureBox(Frame1, "Picture5");
     Combo3 = new QComboBox(Frame1);
     Combo3->setObjectName(QStringLiteral("Combo3"));
     Combo3->setEditable(true);
-    Label4 = BlueLabel(Frame1, "Label4", QStringLiteral("Effect I want:"));
+    Label4 = NewCaption(Frame1, "Label4", QStringLiteral("Effect I want:"), {}, QColor(0, 0, 192));
     Command1 = new QPushButton(QStringLiteral("OK"), Frame1);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command2 = new QPushButton(QStringLiteral("Cancel"), Frame1);

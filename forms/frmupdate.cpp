@@ -1,6 +1,7 @@
 #include "frmupdate.h"
 
 #include "digitaldisplay.h"
+#include "formcontrols.h"
 #include "module1.h"
 #include "progresspicture.h"
 #include "twips.h"
@@ -15,34 +16,6 @@
 #include <QTimer>
 #include <QToolButton>
 
-namespace {
-
-QLabel* NavyLabel(QWidget* parent, const char* name, const QString& text, const vardune::TwipsRect& at)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(9.75);
-    font.setBold(true);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    label->setPalette(palette);
-    label->setGeometry(Twips::ToRect(at));
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return label;
-}
-
-QLabel* PictureBox(QWidget* parent, const char* name, QRect at)
-{
-    auto* box = new QLabel(parent);
-    box->setObjectName(QLatin1String(name));
-    box->setGeometry(at);
-    box->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return box;
-}
-
-} // namespace
 
 frmUpdate::frmUpdate()
     : SkinnedWindow(QStringLiteral("Check New Version"), Twips::ToPixels(5115), Twips::ToPixels(3465))
@@ -52,27 +25,16 @@ frmUpdate::frmUpdate()
     setObjectName(QStringLiteral("frmUpdate"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    Label1 = NavyLabel(this, "Label1", QStringLiteral("Connecting to internet......"), {240, 480, 4695, 495});
+    Label1 = NewCaption(this, "Label1", QStringLiteral("Connecting to internet......"), Twips::ToRect({240, 480, 4695, 495}), QColor(0, 0, 128));
     Label1->setWordWrap(true);
     ProgressImageList1 = ProgressImages();
-    ProgressPic1 = PictureBox(this, "ProgressPic1", Twips::ToRect({240, 1080, 4560, 810}));
-    ProgressPic2 = PictureBox(this, "ProgressPic2", {64, 80, 72, 30});
-    for (QLabel* box : {ProgressPic1, ProgressPic2}) {
-        box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        box->setLineWidth(2);
-    }
-    ProgressPic1->setPixmap(ProgressBackground());
-    ProgressPic2->setPixmap(ProgressImageList1.value(2));
-    Label2 = NavyLabel(this, "Label2", QStringLiteral("Installed Version:"), {120, 2040, 2175, 375});
-    picVer1 = PictureBox(this, "picVer1", Twips::ToRect({240, 2280, 1695, 375}));
-    Label3 = NavyLabel(this, "Label3", QStringLiteral("Latest Version:"), {120, 2640, 2175, 375});
-    picVer2 = PictureBox(this, "picVer2", Twips::ToRect({240, 2880, 1695, 375}));
-    for (QLabel* readout : {picVer1, picVer2}) {
-        QPalette palette = readout->palette();
-        palette.setColor(QPalette::Window, Qt::black);
-        readout->setPalette(palette);
-        readout->setAutoFillBackground(true);
-    }
+    ProgressPic1 = NewPictureBox(this, "ProgressPic1", Twips::ToRect({240, 1080, 4560, 810}));
+    ProgressPic2 = NewPictureBox(this, "ProgressPic2", {64, 80, 72, 30});
+    PrepareProgressPictures(ProgressPic1, ProgressPic2, ProgressImageList1);
+    Label2 = NewCaption(this, "Label2", QStringLiteral("Installed Version:"), Twips::ToRect({120, 2040, 2175, 375}), QColor(0, 0, 128));
+    picVer1 = NewReadout(this, "picVer1", Twips::ToRect({240, 2280, 1695, 375}));
+    Label3 = NewCaption(this, "Label3", QStringLiteral("Latest Version:"), Twips::ToRect({120, 2640, 2175, 375}), QColor(0, 0, 128));
+    picVer2 = NewReadout(this, "picVer2", Twips::ToRect({240, 2880, 1695, 375}));
 
     cmdDownload = new QToolButton(this);
     cmdDownload->setObjectName(QStringLiteral("cmdDownload"));
@@ -91,7 +53,7 @@ frmUpdate::frmUpdate()
     Command4->setGeometry(Twips::ToRect({3720, 2760, 1095, 495}));
     connect(Command4, &QPushButton::clicked, this, &QWidget::close);
 
-    Picture1 = PictureBox(this, "Picture1", {8, height() + 20, 252, 20});
+    Picture1 = NewPictureBox(this, "Picture1", {8, height() + 20, 252, 20});
     Picture1->setPixmap(QPixmap(QStringLiteral(":/glyphs/glyphstrip.png")));
     Picture1->hide();
 

@@ -29,6 +29,16 @@ qint16 SetProgressPic(QLabel* ProgressPic1, QLabel* ProgressPic2, const QVector<
     return 0;
 }
 
+void PrepareProgressPictures(QLabel* ProgressPic1, QLabel* ProgressPic2, const QVector<QPixmap>& ProgressImageList1)
+{
+    for (QLabel* box : {ProgressPic1, ProgressPic2}) {
+        box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        box->setLineWidth(2);
+    }
+    ProgressPic1->setPixmap(ProgressBackground());
+    ProgressPic2->setPixmap(ProgressImageList1.value(2));
+}
+
 QVector<QPixmap> ProgressImages()
 {
     Module1::LoadResources();

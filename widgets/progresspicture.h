@@ -11,6 +11,10 @@ class QLabel;
 qint16 SetProgressPic(QLabel* ProgressPic1, QLabel* ProgressPic2, const QVector<QPixmap>& ProgressImageList1,
                       qint16 iValue, bool repaintWindow);
 
+// Gives a window's two progress boxes their sunken frames and first pictures: the background
+// picture behind, the third of the list in front.
+void PrepareProgressPictures(QLabel* ProgressPic1, QLabel* ProgressPic2, const QVector<QPixmap>& ProgressImageList1);
+
 // The ten pictures every progress animation chooses from, and the picture behind them at first.
 QVector<QPixmap> ProgressImages();
 QPixmap ProgressBackground();

@@ -8,6 +8,7 @@
 #include "frmoption.h"
 #include "frmstartup.h"
 #include "module1.h"
+#include "testaudio.h"
 #include "vardolistmodel.h"
 #include "vardolistview.h"
 
@@ -98,23 +99,6 @@ Decoded Decode(const QString& path)
     return d;
 }
 
-// A 16-bit stereo WAV of a tone, 44.1 kHz.
-void WriteWav(const QString& path, double seconds)
-{
-    const int rate = 44100, frames = static_cast<int>(seconds * rate);
-    QByteArray pcm;
-    for (int i = 0; i < frames; ++i) {
-        const qint16 s = static_cast<qint16>(9000 * std::sin(2 * M_PI * 523.25 * i / rate));
-        pcm.append(reinterpret_cast<const char*>(&s), 2).append(reinterpret_cast<const char*>(&s), 2);
-    }
-    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
-    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char*>(&v), 2); };
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write("RIFF" + u32(36 + pcm.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(rate) + u32(rate * 4)
-               + u16(4) + u16(16) + "data" + u32(pcm.size()) + pcm);
-}
-
 } // namespace
 
 class JourneyTest : public QObject {
@@ -136,9 +120,9 @@ private slots:
         QVERIFY(!QFile::exists(ini_));
         QDir().mkpath(music_);
         QDir().mkpath(out_);
-        WriteWav(music_ + "/first song.wav", 2.0);
+        WriteToneWav(music_ + "/first song.wav", 2.0, 523.25);
         QFile(music_ + "/empty.wav").open(QIODevice::WriteOnly);
-        WriteWav(music_ + "/Zweites Lied ü.wav", 1.5);
+        WriteToneWav(music_ + "/Zweites Lied ü.wav", 1.5, 523.25);
     }
 
     // A failed step must not leave the instance lock to the next, which would then be refused.

@@ -3,6 +3,7 @@
 #include "form1.h"
 #include "frmmonitor.h"
 #include "guitestmain.h"
+#include "testaudio.h"
 #include "module1.h"
 #include "vardolistmodel.h"
 #include "vardolistview.h"
@@ -18,26 +19,6 @@
 using vardune::EntryState;
 
 namespace {
-
-// A 16-bit stereo PCM WAV of a tone.
-void WriteWav(const QString& path, double seconds, int rate = 44100)
-{
-    const int frames = static_cast<int>(seconds * rate);
-    QByteArray pcm;
-    for (int i = 0; i < frames; ++i) {
-        const qint16 sample = static_cast<qint16>(8000 * std::sin(2 * M_PI * 440 * i / rate));
-        for (int channel = 0; channel < 2; ++channel)
-            pcm.append(reinterpret_cast<const char*>(&sample), 2);
-    }
-    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
-    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char*>(&v), 2); };
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write("RIFF" + u32(36 + pcm.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(rate)
-               + u32(rate * 4) + u16(4) + u16(16) + "data" + u32(pcm.size()) + pcm);
-}
-
 
 QImage Readout(frmMonitor* board, const QString& text)
 {
@@ -153,7 +134,7 @@ private slots:
         RealEncoder();
         QStringList sources;
         for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav"}) {
-            WriteWav(Path(name), 1.0);
+            WriteToneWav(Path(name), 1.0);
             sources << Path(name);
         }
         Add(sources);

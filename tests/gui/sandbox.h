@@ -18,3 +18,27 @@ inline void EnterSandbox(const QString& root)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+// Serves events until done() holds or the time is up; for programs that are not Qt tests.
+template <typename F>
+bool WaitFor(F&& done, int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+inline void Wait(int milliseconds)
+{
+    WaitFor([] { return false; }, milliseconds);
+}

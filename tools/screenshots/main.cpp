@@ -11,6 +11,7 @@
 #include "frmupdate.h"
 #include "module1.h"
 #include "sandbox.h"
+#include "testaudio.h"
 #include "vardolistmodel.h"
 #include "vardolistview.h"
 
@@ -37,29 +38,6 @@ namespace {
 
 QString g_output;
 
-void Wait(int milliseconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < milliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-}
-
-template <typename F>
-bool WaitFor(F&& done, int milliseconds)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        Wait(20);
-    }
-    return true;
-}
-
 bool Shoot(QWidget* window, const char* name)
 {
     window->raise();
@@ -82,25 +60,6 @@ bool Shoot(QWidget* window, const char* name)
     }
     std::printf("%s\n", qPrintable(path));
     return true;
-}
-
-void WriteWav(const QString& path, double seconds, double pitch)
-{
-    const int rate = 44100, frames = static_cast<int>(seconds * rate);
-    QByteArray pcm;
-    pcm.reserve(frames * 4);
-    for (int i = 0; i < frames; ++i) {
-        const double t = double(i) / rate;
-        const double v = 0.25 * std::sin(2 * M_PI * pitch * t) + 0.1 * std::sin(2 * M_PI * pitch * 1.5 * t);
-        const qint16 s = static_cast<qint16>(v * 32767);
-        pcm.append(reinterpret_cast<const char*>(&s), 2).append(reinterpret_cast<const char*>(&s), 2);
-    }
-    const auto u32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
-    const auto u16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char*>(&v), 2); };
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write("RIFF" + u32(36 + pcm.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(rate) + u32(rate * 4)
-               + u16(4) + u16(16) + "data" + u32(pcm.size()) + pcm);
 }
 
 template <typename W>
@@ -135,7 +94,7 @@ int main(int argc, char* argv[])
     const char* names[] = {"01 Morning Drive.wav", "02 Open Highway.wav", "03 Desert Lights.wav",
                            "04 Coastline.wav", "05 Night Rain.wav", "06 Home Again.wav"};
     for (int i = 0; i < 6; ++i)
-        WriteWav(music + QLatin1Char('/') + QLatin1String(names[i]), i == 5 ? 20 : 6 + i, 220 * std::pow(1.12, i));
+        WriteToneWav(music + QLatin1Char('/') + QLatin1String(names[i]), i == 5 ? 20 : 6 + i, 220 * std::pow(1.12, i));
 
     Form1 form;
     form.InitForm();
