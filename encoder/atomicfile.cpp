@@ -133,27 +133,22 @@ void AtomicFile::fail(int error) const
 
 void AtomicFile::write(const void* data, std::size_t size)
 {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
-        if (n == 0)
-            fail(ENOSPC);
-        p += n;
-        size -= static_cast<std::size_t>(n);
-        m_size += n;
-    }
+    writeAll(data, size, -1);
+    m_size += static_cast<std::int64_t>(size);
 }
 
 void AtomicFile::writeAt(std::int64_t offset, const void* data, std::size_t size)
 {
+    writeAll(data, size, offset);
+}
+
+// Writes every byte, at the current position (offset -1) or at offset; a short write that
+// makes no progress means the disk is full.
+void AtomicFile::writeAll(const void* data, std::size_t size, std::int64_t offset)
+{
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::pwrite(m_fd, p, size, offset);
+        const ssize_t n = offset < 0 ? ::write(m_fd, p, size) : ::pwrite(m_fd, p, size, offset);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -162,7 +157,8 @@ void AtomicFile::writeAt(std::int64_t offset, const void* data, std::size_t size
         if (n == 0)
             fail(ENOSPC);
         p += n;
-        offset += n;
+        if (offset >= 0)
+            offset += n;
         size -= static_cast<std::size_t>(n);
     }
 }

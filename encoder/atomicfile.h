@@ -31,6 +31,7 @@ public:
 private:
     [[noreturn]] void fail(int error) const;
     void discard();
+    void writeAll(const void* data, std::size_t size, std::int64_t offset);
 
     std::string m_target;
     std::string m_tempPath;

@@ -15,13 +15,7 @@ before=$(md5sum < "$INI")
 start_app
 first=$PID
 wait_window "$first" >/dev/null || fail "main window did not appear"
-start_app
-box=$(wait_window "$PID") || fail "second copy: no refusal message"
-sleep 0.2
-xdotool windowfocus --sync "$box" key --clearmodifiers Return
-wait_exit "$PID" || fail "second copy: exit status $?"
-[ "$(md5sum < "$INI")" = "$before" ] || fail "the second copy changed the configuration"
-kill -0 "$first" || fail "the first instance ended"
+expect_refused second "$first"
 pass "a second copy is turned away while the first runs"
 kill -TERM "$first"
 wait_exit "$first" || fail "SIGTERM: exit status $?"

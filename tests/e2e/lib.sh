@@ -83,3 +83,17 @@ ini_value() {
   key=$(encode "$1")
   sed -n "s/^$key=//p" "$INI" | tr -d '\r' | head -n1
 }
+
+# expect_refused WHAT FIRST_PID: starts a second copy while FIRST_PID runs, answers its refusal
+# message, and checks that it ended, that the configuration is as $before says and that the
+# first copy still runs.
+expect_refused() {
+  start_app
+  local box
+  box=$(wait_window "$PID") || fail "$1 copy: no refusal message"
+  sleep 0.2
+  xdotool windowfocus --sync "$box" key --clearmodifiers Return
+  wait_exit "$PID" || fail "$1 copy: exit status $?"
+  [ "$(md5sum < "$INI")" = "$before" ] || fail "the $1 copy changed the configuration"
+  kill -0 "$2" || fail "the first instance ended"
+}

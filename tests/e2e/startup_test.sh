@@ -44,13 +44,7 @@ before=$(md5sum < "$INI")
 for attempt in second stale-looking; do
   # A long-running instance keeps its lock however old the lock file is.
   [ "$attempt" = stale-looking ] && touch -d '2 hours ago' "$LOCK"
-  start_app
-  box=$(wait_window "$PID") || fail "$attempt copy: no refusal message"
-  sleep 0.2
-  xdotool windowfocus --sync "$box" key --clearmodifiers Return
-  wait_exit "$PID" || fail "$attempt copy: exit status $?"
-  [ "$(md5sum < "$INI")" = "$before" ] || fail "$attempt copy changed the configuration"
-  kill -0 "$first" || fail "the first instance ended"
+  expect_refused "$attempt" "$first"
 done
 pass "a second copy is turned away and touches nothing"
 
