@@ -19,7 +19,13 @@ BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
     , main_(main)
     , board_(board)
     , walk_(main->RunningTargets().Folding())
+    , refresh_(new QTimer(this))
 {
+    // Percent lines come many times a second from every encoder; the rows and the board are
+    // redrawn only as often as a reader can follow.
+    refresh_->setSingleShot(true);
+    refresh_->setInterval(250);
+    connect(refresh_, &QTimer::timeout, this, &BatchDriver::ShowPercents);
 }
 
 bool BatchDriver::MayStart() const
@@ -133,9 +139,17 @@ void BatchDriver::ReadProgress(QProcess* process)
         process->readAllStandardOutput();
     if (percent < 0)
         return;
+    job->percent = percent;
     progress_.Update(job->entry, percent);
+    if (!refresh_->isActive())
+        refresh_->start();
+}
+
+void BatchDriver::ShowPercents()
+{
     if (main_)
-        main_->ListModel->SetPercent(job->entry, percent);
+        for (const Job& job : jobs_)
+            main_->ListModel->SetPercent(job.entry, job.percent);
     ShowBatchProgress();
 }
 

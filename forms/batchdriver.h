@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+#include <QTimer>
 
 #include <list>
 
@@ -43,6 +44,7 @@ private:
         QProcess* process = nullptr;
         std::uint64_t entry = 0;
         std::string target;
+        int percent = 0;
     };
 
     bool MayStart() const;
@@ -56,6 +58,8 @@ private:
     // Writes an encoder's outcome into its entry and lets its output name go.
     void Record(const Job& job, int started, int exitStatus, const QString& errorLine);
     void ShowBatchProgress();
+    // Shows the percents read since the last time, at most a few times a second.
+    void ShowPercents();
     void EndBatch();
 
     QPointer<Form1> main_;
@@ -63,6 +67,7 @@ private:
     vardune::BatchWalk walk_;
     vardune::BatchProgress progress_;
     QElapsedTimer clock_;
+    QTimer* refresh_;
     std::list<Job> jobs_;
     int limit_ = 1;
     int shownPercent_ = -1;

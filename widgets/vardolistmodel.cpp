@@ -111,10 +111,11 @@ void VardoListModel::SetConverting(std::uint64_t id, bool converting)
 
 void VardoListModel::SetPercent(std::uint64_t id, int percent)
 {
-    if (!list_.SetPercent(id, percent))
+    const long row = list_.Find(id);
+    if (row < 0 || list_.At(static_cast<std::size_t>(row)).percent == percent)
         return;
-    const int row = static_cast<int>(list_.Find(id));
-    emit dataChanged(index(row, 4), index(row, 4));
+    list_.SetPercent(id, percent);
+    emit dataChanged(index(static_cast<int>(row), 4), index(static_cast<int>(row), 4));
 }
 
 void VardoListModel::Record(std::uint64_t id, const std::string& targetPath, const vardune::BatchWalk::Outcome& outcome)

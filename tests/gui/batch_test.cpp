@@ -437,7 +437,7 @@ cat "$1" > "$2")").arg(Path("gate")));
     void progressOfEachFileAndOfTheBatch()
     {
         Module1::settings().jobs = "2";
-        GatedEncoder(QStringLiteral("echo 10; sleep 0.05; echo 50; sleep 0.05; printf '90\\nnoise\\n'"));
+        GatedEncoder(QStringLiteral("echo 10; sleep 0.5; echo 50; sleep 0.5; printf '90\\nnoise\\n'"));
         Add({Make("1.mp3", 3000), Make("2.mp3", 1000)});
         QList<int> rowPercents;
         connect(form_->ListModel, &QAbstractItemModel::dataChanged, this, [&] {
