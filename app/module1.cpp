@@ -224,7 +224,7 @@ void EndProcess()
 // argument is left to Qt (-platform, -display, ...), as before.
 static const char* InformationRequest(int argc, char* argv[])
 {
-    static const std::string help = std::string(
+    static const char* const help =
         "Usage: vardune [--help | --version]\n"
         "Vardune makes MP3 and WAV files smaller so that more of them fit on a portable player.\n"
         "It opens its window; files are chosen there, not on the command line.\n"
@@ -234,11 +234,11 @@ static const char* InformationRequest(int argc, char* argv[])
         "\n"
         "Each file is converted by the encoder fastencc(1). Settings are kept in\n"
         "~/.config/Vardune/Vardune.ini, or in Vardune.ini beside a copy that is not installed.\n"
-        "The manual opens from Help > Help; see also vardune(1).\n");
+        "The manual opens from Help > Help; see also vardune(1).\n";
     static const std::string version = std::string("Vardune ") + kVersion + "\n";
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
-            return help.c_str();
+            return help;
         if (std::strcmp(argv[i], "--version") == 0)
             return version.c_str();
     }
