@@ -73,7 +73,7 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target)
 
     delete process_;
     process_ = new QProcess(this);
-    process_->setProgram(Module1::ProgramFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
+    process_->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
     process_->setArguments(arguments);
     // Its progress lines are not needed; its error line says why a file failed.
     process_->setStandardOutputFile(QProcess::nullDevice());
