@@ -3,6 +3,7 @@
 #include "form1.h"
 #include "frmstartup.h"
 #include "helpwindow.h"
+#include "installlayout.h"
 #include "shutdownsignals.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include "batchwalk.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <random>
@@ -112,11 +114,27 @@ QString DefaultFolder()
     return QDir::homePath() + QDir::separator();
 }
 
+static vardune::InstallLayout Layout()
+{
+    return vardune::InstallLayout(FromQt(ProgramFolder()));
+}
+
+QString EncoderFolder()
+{
+    return ToQt(Layout().EncoderFolder());
+}
+
+QString ManualFile()
+{
+    return ToQt(Layout().ManualFolder()) + QDir::separator() + QLatin1String(vardune::InstallLayout::ManualName());
+}
+
 QString ConfigFilePath()
 {
-    const QString besideProgram = ProgramFolder() + QDir::separator() + QStringLiteral("Vardune.ini");
-    if (QFileInfo(ProgramFolder()).isWritable())
-        return besideProgram;
+    // An installed copy never writes beside itself: root could, and would leave settings in
+    // the system's program folder.
+    if (!Layout().Installed() && QFileInfo(ProgramFolder()).isWritable())
+        return ProgramFolder() + QDir::separator() + QStringLiteral("Vardune.ini");
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(folder);
     return folder + QDir::separator() + QStringLiteral("Vardune.ini");
@@ -224,8 +242,37 @@ void EndProcess()
     ::_exit(0);
 }
 
+// The answer to --help or --version, or nothing when the window is to start. Every other
+// argument is left to Qt (-platform, -display, ...), as before.
+static const char* InformationRequest(int argc, char* argv[])
+{
+    static const char* const help =
+        "Usage: vardune [--help | --version]\n"
+        "Vardune makes MP3 and WAV files smaller so that more of them fit on a portable player.\n"
+        "It opens its window; files are chosen there, not on the command line.\n"
+        "\n"
+        "  -h, --help     show this help and exit\n"
+        "      --version  show the version and exit\n"
+        "\n"
+        "Each file is converted by the encoder fastencc(1). Settings are kept in\n"
+        "~/.config/Vardune/Vardune.ini, or in Vardune.ini beside a copy that is not installed.\n"
+        "The manual opens from Help > Help; see also vardune(1).\n";
+    static const std::string version = std::string("Vardune ") + kVersion + "\n";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return help;
+        if (std::strcmp(argv[i], "--version") == 0)
+            return version.c_str();
+    }
+    return nullptr;
+}
+
 int Main(int argc, char* argv[])
 {
+    if (const char* answer = InformationRequest(argc, argv)) {
+        std::fputs(answer, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vardune"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vardune"));

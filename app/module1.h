@@ -24,8 +24,12 @@ QString ProgramFolder();
 inline constexpr const char* kVersion = vardune::ConfigTable::kVersionConstant;
 // The user's home folder with a trailing separator: the folder a first start shows.
 QString DefaultFolder();
-// Vardune.ini beside the program when that folder is writable, else in the user's
-// configuration folder.
+// The folders that hold the encoder and the manual: beside the program, or the installed
+// folders of an installed copy.
+QString EncoderFolder();
+QString ManualFile();
+// Vardune.ini beside the program when that folder is writable and the copy is not installed
+// (a build tree, a portable copy), else in the user's configuration folder.
 QString ConfigFilePath();
 // The manual, recorded while the main window loads.
 QString& helpFile();
@@ -74,7 +78,8 @@ float Random();
 // Registers the program's pictures; every window calls it before it loads one.
 void LoadResources();
 
-// The entry point: splash, main window, event loop.
+// The entry point: splash, main window, event loop. --help and --version are answered on
+// standard output instead, without a window.
 int Main(int argc, char* argv[]);
 
 // Seams for the tests: answers given in advance instead of a dialog, and what was asked.

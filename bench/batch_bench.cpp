@@ -163,7 +163,7 @@ int Done(const Form1& form)
 // the output sample rate that fastencc picks, so both do the same work.
 int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
 {
-    const QString encoder = Module1::ProgramFolder() + QStringLiteral("/fastencc");
+    const QString encoder = Module1::EncoderFolder() + QStringLiteral("/fastencc");
     QStringList files;
     for (int i = 0; i < count; ++i) {
         const QString wav = work + QStringLiteral("/song%1.wav").arg(i, 2, 10, QLatin1Char('0'));

@@ -44,11 +44,40 @@ FILE* silenceLibraries()
 #endif
 }
 
+// `fastencc --help` and `fastencc --version`, alone: the answer on standard output, or
+// nothing. With two or more arguments the first two are always the paths, whatever they are.
+const char* informationRequest(const std::vector<std::string>& args)
+{
+    static const std::string help = std::string(CommandLine::usage()) + "\n"
+        "Converts one audio file (MP3, MP2, WAV, AIFF, FLAC, Ogg) to a constant-bitrate MP3.\n"
+        "\n"
+        "  -dm          mono output\n"
+        "  -br BITS     bitrate in bits per second\n"
+        "  -h, --help   show this help and exit (alone)\n"
+        "  --version    show the version and exit (alone)\n"
+        "\n"
+        "Progress goes to standard output as percent lines; the target is written only when\n"
+        "complete. Exit status: 0 converted, 1 conversion failed, 2 unusable command line.\n"
+        "See fastencc(1).\n";
+    static const std::string version = "fastencc " VARDUNE_VERSION_TEXT "\n";
+    if (args.size() != 1)
+        return nullptr;
+    if (args[0] == "--help" || args[0] == "-h")
+        return help.c_str();
+    if (args[0] == "--version")
+        return version.c_str();
+    return nullptr;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (const char* answer = informationRequest(args)) {
+        std::fputs(answer, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     std::string error;
     const auto options = CommandLine::parse(args, error);
     if (!options) {

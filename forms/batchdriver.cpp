@@ -94,7 +94,7 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         arguments << Module1::ToQt(argument);
 
     auto* process = new QProcess(this);
-    process->setProgram(Module1::ProgramFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
+    process->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
     process->setArguments(arguments);
     // Its percent lines come on standard output; its error line says why a file failed.
     process->setStandardInputFile(QProcess::nullDevice());

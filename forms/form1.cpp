@@ -247,7 +247,7 @@ void Form1::Form_Load()
     ShowStatusBarValue();
     if (splash_)
         splash_->hide();
-    Module1::helpFile() = Module1::ProgramFolder() + QDir::separator() + QStringLiteral("VarduneManual.chm");
+    Module1::helpFile() = Module1::ManualFile();
 }
 
 void Form1::Form_Unload()

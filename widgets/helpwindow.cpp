@@ -19,7 +19,7 @@ QPointer<HelpWindow>& OwnerlessWindow()
 }
 
 const QString kAdvice = QStringLiteral(
-    "Vardune keeps its manual in the file VarduneManual.chm in the program's folder. "
+    "Vardune keeps its manual in the file named above. "
     "Installing Vardune again puts a good copy there.");
 } // namespace
 

@@ -10,16 +10,20 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for file in bin/vardune bin/fastencc bin/VarduneManual.chm share/applications/vardune.desktop \
-            share/icons/hicolor/scalable/apps/vardune.svg; do
+for file in bin/vardune bin/fastencc lib/vardune/fastencc share/vardune/VarduneManual.chm \
+            share/applications/vardune.desktop share/icons/hicolor/scalable/apps/vardune.svg \
+            share/man/man1/vardune.1.gz share/man/man1/fastencc.1.gz \
+            share/metainfo/example.vardune.vardune.metainfo.xml; do
   [ -s "$prefix/$file" ] || fail "$file was not installed"
 done
+[ "$(readlink "$prefix/bin/fastencc")" = ../lib/vardune/fastencc ] || fail "bin/fastencc is not a relative link to the encoder"
 for size in 16 32 48 64 128 256; do
   [ -s "$prefix/share/icons/hicolor/${size}x${size}/apps/vardune.png" ] || fail "no ${size}px icon"
 done
 desktop-file-validate "$prefix/share/applications/vardune.desktop" || fail "the menu entry is not valid"
 grep -q '^Icon=vardune$' "$prefix/share/applications/vardune.desktop" || fail "the menu entry names no icon"
-echo "ok: program, encoder, manual, menu entry and icons are installed"
+grep -qx "Exec=$prefix/bin/vardune" "$prefix/share/applications/vardune.desktop" || fail "the menu entry does not start the installed program"
+echo "ok: program, encoder, manual, menu entry, icons, manual pages and metainfo are installed"
 
 # The installed folder belongs to root and nobody may write to it; a plain user runs it.
 chmod -R a-w "$prefix"

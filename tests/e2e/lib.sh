@@ -30,6 +30,11 @@ e2e_setup() {
   APP="$E2E_WORK/app/vardune"
   INI="$E2E_WORK/app/Vardune.ini"
   LOCK="$E2E_WORK/run/vardune-instance.lock"
+  e2e_display
+}
+
+# e2e_display: starts a private Xvfb server and exports its DISPLAY.
+e2e_display() {
   : > "$E2E_WORK/display"
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$E2E_WORK/display" >/dev/null 2>&1 &
   E2E_XVFB=$!
