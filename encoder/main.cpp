@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -85,9 +84,6 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    // The percent lines are for a caller that may go away before the file is done (the
-    // program quitting mid-batch): a closed pipe must not end the conversion.
-    std::signal(SIGPIPE, SIG_IGN);
     AtomicFile::installSignalHandlers();
     FILE* err = silenceLibraries();
     try {
