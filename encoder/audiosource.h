@@ -3,6 +3,7 @@
 #include "channelmixer.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,4 +32,12 @@ public:
     virtual std::size_t read(float* interleaved, std::size_t maxFrames) = 0;
     // How much of the source has been consumed, 0 to 1, for the progress display.
     virtual double progress() const = 0;
+
+    // Once read to its end: whether the sound stopped before the length its header promises
+    // (a cut-off download), and that length in frames when the header gives one (else 0).
+    struct Ending {
+        bool early = false;
+        std::int64_t declaredFrames = 0;
+    };
+    virtual Ending ending() const { return {}; }
 };
