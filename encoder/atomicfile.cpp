@@ -125,25 +125,25 @@ void AtomicFile::installSignalHandlers()
 
 std::string AtomicFile::resolveTarget(const std::string& target)
 {
-    std::string path = target;
     struct stat link {};
-    if (lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        // Write the file the link names; renaming over the link would replace the link.
-        char* real = realpath(target.c_str(), nullptr);
-        if (!real) {
-            const int e = errno;
-            throw EncodeError(cannotWrite(target, e == ENOENT ? "it is a link to a file that does not exist"
-                                                              : std::strerror(e)));
-        }
-        path = real;
-        std::free(real);
-    }
+    const bool isLink = lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
+    if (stat(target.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode))
             throw EncodeError(cannotWrite(target, kindOf(st.st_mode)));
     } else if (errno != ENOENT) {
         throw EncodeError(cannotWrite(target, std::strerror(errno)));
+    } else if (isLink) {
+        throw EncodeError(cannotWrite(target, "it is a link to a file that does not exist"));
+    }
+    std::string path = target;
+    if (isLink) {
+        // Write the file the link names; renaming over the link would replace the link.
+        char* real = realpath(target.c_str(), nullptr);
+        if (!real)
+            throw EncodeError(cannotWrite(target, std::strerror(errno)));
+        path = real;
+        std::free(real);
     }
     const std::string name = baseNameOf(path);
     if (name.empty() || name == "." || name == "..")

@@ -18,6 +18,10 @@ public:
 
     virtual ~AudioSource();
 
+    // Frames per decode round: a fixed number of bytes (8192 stereo frames), so that memory
+    // does not grow with the channel count (a WAV may have 1024 channels).
+    static std::size_t chunkFrames(int channels);
+
     // Opens path read-only and picks the decoder by its content. Throws EncodeError with a
     // user-facing reason ("not an audio file", "cannot read ...").
     static std::unique_ptr<AudioSource> open(const std::string& path);

@@ -18,10 +18,6 @@
 
 namespace {
 
-// Frames per decode/encode round: small enough that memory does not grow with the file,
-// large enough that the per-call overhead vanishes.
-constexpr std::size_t kChunkFrames = 8192;
-
 // Float sources can hold anything; LAME aborts the process on NaN and distorts beyond full
 // scale, so every sample is made finite and clamped first.
 void cleanSamples(float* samples, std::size_t count)
@@ -75,11 +71,12 @@ void Converter::run()
     checkTargetIsNotSource();
     std::unique_ptr<AudioSource> decoder = AudioSource::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
-    const std::vector<std::uint8_t> tag = TagCopier::id3v2For(m_options.source, decoder->container());
+    const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container());
     auto source = std::make_unique<ReadAheadSource>(std::move(decoder));
 
     AtomicFile out(m_target);
-    out.write(tag.data(), tag.size());
+    for (const TagLib::ByteVector& piece : tag)
+        out.write(piece.data(), piece.size());
 
     const int channels = source->channels();
     const int lameChannels = std::min(channels, 2);
@@ -96,12 +93,15 @@ void Converter::run()
             + " bit/s, not " + std::to_string(m_options.bitrate) + ": the most an MP3 of "
             + std::to_string(writer.outputSampleRate()) + " Hz can hold");
 
-    std::vector<float> pcm(kChunkFrames * static_cast<std::size_t>(channels));
-    std::vector<float> stereo(mixer ? kChunkFrames * 2 : 0);
+    // Small enough that memory does not grow with the file or the channels, large enough
+    // that the per-call overhead vanishes.
+    const std::size_t chunkFrames = AudioSource::chunkFrames(channels);
+    std::vector<float> pcm(chunkFrames * static_cast<std::size_t>(channels));
+    std::vector<float> stereo(mixer ? chunkFrames * 2 : 0);
     int shown = -1;
     std::int64_t framesRead = 0;
     for (;;) {
-        const std::size_t frames = source->read(pcm.data(), kChunkFrames);
+        const std::size_t frames = source->read(pcm.data(), chunkFrames);
         if (frames == 0)
             break;
         framesRead += static_cast<std::int64_t>(frames);
