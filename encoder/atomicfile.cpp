@@ -205,7 +205,10 @@ void AtomicFile::removeStaleTemporaries(const std::string& prefix) const
         const std::string name = entry->d_name;
         if (name.size() != prefix.size() + kRandomLength || name.compare(0, prefix.size(), prefix) != 0)
             continue;
-        const int fd = openat(m_dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        // Writable where possible: over NFS an exclusive lock needs a descriptor open for writing.
+        int fd = openat(m_dir, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            fd = openat(m_dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct stat held {};
