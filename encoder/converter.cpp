@@ -89,9 +89,10 @@ void Converter::run()
     settings.mono = m_options.mono;
     Mp3Writer writer(out, source->sampleRate(), lameChannels, settings);
     if (writer.outputBitrateKbps() * 1000 != m_options.bitrate)
+        // LAME never upsamples, and caps the bitrate of a low sample rate.
         m_warnings.push_back("the MP3 is written at " + std::to_string(writer.outputBitrateKbps() * 1000)
-            + " bit/s, not " + std::to_string(m_options.bitrate) + ": the most an MP3 of "
-            + std::to_string(writer.outputSampleRate()) + " Hz can hold");
+            + " bit/s, not " + std::to_string(m_options.bitrate) + " (the encoder's limit for a source of "
+            + std::to_string(source->sampleRate()) + " Hz)");
 
     // Small enough that memory does not grow with the file or the channels, large enough
     // that the per-call overhead vanishes.
