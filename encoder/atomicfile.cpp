@@ -82,6 +82,8 @@ std::string kindOf(mode_t mode)
     return "not a regular file";
 }
 
+// The folder's limit for a name, never above 255 bytes (vfat says 1530 and allows 255
+// characters).
 std::size_t nameMaxOf(long limit)
 {
     return limit > 0 && static_cast<unsigned long>(limit) < kMaxName ? static_cast<std::size_t>(limit) : kMaxName;
@@ -152,7 +154,7 @@ std::string AtomicFile::resolveTarget(const std::string& target)
     const long limit = pathconf(folderOf(path).c_str(), _PC_NAME_MAX);
     if (limit < 0 && errno != 0)
         throw EncodeError(cannotWrite(target, std::strerror(errno)));
-    if (name.size() > (limit > 0 ? static_cast<std::size_t>(limit) : kMaxName))
+    if (name.size() > nameMaxOf(limit))
         throw EncodeError(cannotWrite(target, std::strerror(ENAMETOOLONG)));
     return path;
 }

@@ -23,7 +23,7 @@ public:
     static std::size_t chunkFrames(int channels);
 
     // Opens path read-only and picks the decoder by its content. Throws EncodeError with a
-    // user-facing reason ("not an audio file", "cannot read ...").
+    // user-facing reason ("not an audio file", "not a regular file", "cannot read ...").
     static std::unique_ptr<AudioSource> open(const std::string& path);
 
     virtual int sampleRate() const = 0;
