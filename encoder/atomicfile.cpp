@@ -149,7 +149,7 @@ std::string AtomicFile::resolveTarget(const std::string& target)
     }
     const std::string name = baseNameOf(path);
     if (name.empty() || name == "." || name == "..")
-        throw EncodeError(cannotWrite(target, kindOf(S_IFDIR)));
+        throw EncodeError(cannotWrite(target, "it names a folder, not a file"));
     errno = 0;
     const long limit = pathconf(folderOf(path).c_str(), _PC_NAME_MAX);
     if (limit < 0 && errno != 0)
