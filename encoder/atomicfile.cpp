@@ -2,26 +2,36 @@
 
 #include "encodeerror.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <random>
 
 namespace {
 
-// The temporary file the signal handler must remove; empty when there is none. A fixed
-// buffer because the handler may only use async-signal-safe calls.
-char g_pendingPath[4096];
-volatile sig_atomic_t g_pending = 0;
+// The longest temporary name: NAME_MAX of the common file systems. The name is cut to fit
+// the folder's own limit too, so any target name that fits its folder has a temporary name
+// that fits.
+constexpr std::size_t kMaxName = 255;
+const char kMarker[] = ".fastencc-";
+constexpr std::size_t kRandomLength = 6;
+
+// The temporary file the signal handler must remove, by folder and name: fixed storage
+// because the handler may only use async-signal-safe calls.
+char g_pendingName[kMaxName + 1];
+volatile sig_atomic_t g_pendingDir = -1;
 
 extern "C" void removePendingAndDie(int sig)
 {
-    if (g_pending)
-        unlink(g_pendingPath);
+    if (g_pendingDir >= 0)
+        unlinkat(g_pendingDir, g_pendingName, 0);
     // Die of the same signal so the parent sees what happened.
     signal(sig, SIG_DFL);
     raise(sig);
@@ -53,6 +63,48 @@ std::string baseNameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string cannotWrite(const std::string& target, const std::string& reason)
+{
+    return "cannot write to " + EncodeError::printable(target) + ": " + reason;
+}
+
+// What a file that is not a regular file is, in the user's words.
+std::string kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "it is a folder, not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "it is a device, not a regular file";
+    if (S_ISFIFO(mode))
+        return "it is a FIFO, not a regular file";
+    if (S_ISSOCK(mode))
+        return "it is a socket, not a regular file";
+    return "not a regular file";
+}
+
+// The folder's limit for a name, never above 255 bytes (vfat says 1530 and allows 255
+// characters).
+std::size_t nameMaxOf(long limit)
+{
+    return limit > 0 && static_cast<unsigned long>(limit) < kMaxName ? static_cast<std::size_t>(limit) : kMaxName;
+}
+
+// The start of every temporary name for this target: "." + its name, cut (at a character
+// boundary of UTF-8) so that the whole temporary name fits nameMax, + the marker.
+std::string temporaryPrefix(const std::string& name, std::size_t nameMax)
+{
+    const std::size_t overhead = 1 + (sizeof kMarker - 1) + kRandomLength;
+    std::size_t keep = nameMax > overhead ? std::min(name.size(), nameMax - overhead) : 0;
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return "." + name.substr(0, keep) + kMarker;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 } // namespace
 
 void AtomicFile::installSignalHandlers()
@@ -63,72 +115,203 @@ void AtomicFile::installSignalHandlers()
     sigaddset(&sa.sa_mask, SIGTERM);
     sigaddset(&sa.sa_mask, SIGINT);
     sigaddset(&sa.sa_mask, SIGHUP);
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP})
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue; // whoever started us chose that this signal does not end us
         sigaction(sig, &sa, nullptr);
+    }
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
 }
 
+std::string AtomicFile::resolveTarget(const std::string& target)
+{
+    struct stat link {};
+    const bool isLink = lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    struct stat st {};
+    if (stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            throw EncodeError(cannotWrite(target, kindOf(st.st_mode)));
+    } else if (errno != ENOENT) {
+        throw EncodeError(cannotWrite(target, std::strerror(errno)));
+    } else if (isLink) {
+        throw EncodeError(cannotWrite(target, "it is a link to a file that does not exist"));
+    }
+    std::string path = target;
+    if (isLink) {
+        // Write the file the link names; renaming over the link would replace the link.
+        char* real = realpath(target.c_str(), nullptr);
+        if (!real)
+            throw EncodeError(cannotWrite(target, std::strerror(errno)));
+        path = real;
+        std::free(real);
+    }
+    const std::string name = baseNameOf(path);
+    if (name.empty() || name == "." || name == "..")
+        throw EncodeError(cannotWrite(target, "it names a folder, not a file"));
+    errno = 0;
+    const long limit = pathconf(folderOf(path).c_str(), _PC_NAME_MAX);
+    if (limit < 0 && errno != 0)
+        throw EncodeError(cannotWrite(target, std::strerror(errno)));
+    if (name.size() > nameMaxOf(limit))
+        throw EncodeError(cannotWrite(target, std::strerror(ENAMETOOLONG)));
+    return path;
+}
+
 AtomicFile::AtomicFile(const std::string& target)
     : m_target(target)
+    , m_name(baseNameOf(target))
 {
-    std::string name = baseNameOf(target);
-    // Keep the temporary name within NAME_MAX whatever the target's name is.
-    if (name.size() > 200)
-        name.resize(200);
-    std::string pattern = folderOf(target) + "/." + name + ".XXXXXX";
-    if (pattern.size() >= sizeof(g_pendingPath))
-        throw EncodeError("cannot write to " + target + ": " + std::strerror(ENAMETOOLONG));
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-
-    // Register the name before the file exists, with the signals held back, so that no
-    // moment leaves a file the handler does not know of.
-    blockTerminationSignals(true);
-    m_fd = mkstemp(buffer.data());
-    const int error = errno;
-    if (m_fd >= 0) {
-        m_tempPath = buffer.data();
-        std::memcpy(g_pendingPath, m_tempPath.c_str(), m_tempPath.size() + 1);
-        g_pending = 1;
+    // Everything below works on names inside this folder, so a target path near PATH_MAX
+    // never gets a temporary path beyond it.
+    m_dir = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_dir < 0)
+        fail(errno);
+    struct stat replaced {};
+    const bool exists = fstatat(m_dir, m_name.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && !S_ISREG(replaced.st_mode)) {
+        ::close(m_dir);
+        failWith(kindOf(replaced.st_mode));
     }
-    blockTerminationSignals(false);
-    if (m_fd < 0)
-        throw EncodeError("cannot write to " + target + ": " + std::strerror(error));
-
-    // mkstemp makes 0600; the output should get the mode any new file of the user gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    if (fchmod(m_fd, 0666 & ~mask) != 0) {
-        const int e = errno;
+    const std::string prefix = temporaryPrefix(m_name, nameMaxOf(fpathconf(m_dir, _PC_NAME_MAX)));
+    removeStaleTemporaries(prefix);
+    try {
+        createTemporary(prefix);
+        keepModeOf(exists ? &replaced : nullptr);
+    } catch (...) {
         discard();
-        fail(e);
+        ::close(m_dir);
+        throw;
     }
 }
 
 AtomicFile::~AtomicFile()
 {
     discard();
+    ::close(m_dir);
+}
+
+// Removes the temporary files of this target that a process killed outright left behind:
+// those whose lock nobody holds. A file whose writer still runs keeps its lock and stays.
+void AtomicFile::removeStaleTemporaries(const std::string& prefix) const
+{
+    const int listFd = openat(m_dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        return; // an unlisted folder only means nothing is tidied
+    }
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() != prefix.size() + kRandomLength || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        // Writable where possible: over NFS an exclusive lock needs a descriptor open for writing.
+        int fd = openat(m_dir, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            fd = openat(m_dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat held {};
+        struct stat named {};
+        // Locked: no live writer. Still under this name: nobody renamed it meanwhile.
+        if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0
+            && fstatat(m_dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named))
+            unlinkat(m_dir, name.c_str(), 0);
+        ::close(fd);
+    }
+    closedir(dir);
+}
+
+void AtomicFile::createTemporary(const std::string& prefix)
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device device;
+    std::mt19937 random(device());
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof letters) - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = prefix;
+        for (std::size_t i = 0; i < kRandomLength; ++i)
+            name += letters[pick(random)];
+
+        // Register the name before the file exists, with the signals held back, so that no
+        // moment leaves a file the handler does not know of.
+        blockTerminationSignals(true);
+        const int fd = openat(m_dir, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int error = errno;
+        if (fd >= 0) {
+            m_fd = fd;
+            m_tempName = name;
+            std::memcpy(g_pendingName, name.c_str(), name.size() + 1);
+            g_pendingDir = m_dir;
+        }
+        blockTerminationSignals(false);
+        if (fd < 0) {
+            if (error == EEXIST)
+                continue;
+            fail(error);
+        }
+
+        // Between creating and locking, another conversion may have taken the file for a
+        // stale one and removed it: then start again under a new name.
+        if (flock(m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            discard();
+            continue;
+        } // a file system without locks: nobody can lock it, so nobody removes it either
+        struct stat held {};
+        struct stat named {};
+        if (fstat(m_fd, &held) == 0 && fstatat(m_dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+            && sameFile(held, named))
+            return;
+        discard();
+    }
+    fail(EEXIST);
+}
+
+// The new file replaces the old one in place: same permission bits and, where this process
+// may give it away, the same owner and group. A new target gets the mode any new file of
+// the user gets (the temporary file was made 0600).
+void AtomicFile::keepModeOf(const struct stat* replaced)
+{
+    mode_t mode = 0;
+    if (replaced) {
+        if (fchown(m_fd, replaced->st_uid, replaced->st_gid) != 0)
+            (void)!fchown(m_fd, static_cast<uid_t>(-1), replaced->st_gid);
+        mode = replaced->st_mode & 0777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (fchmod(m_fd, mode) != 0)
+        fail(errno);
 }
 
 void AtomicFile::discard()
 {
+    if (!m_tempName.empty()) {
+        blockTerminationSignals(true);
+        unlinkat(m_dir, m_tempName.c_str(), 0);
+        g_pendingDir = -1;
+        m_tempName.clear();
+        blockTerminationSignals(false);
+    }
+    // Closed after the unlink: the lock keeps the file ours until its name is gone.
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
-    }
-    if (!m_tempPath.empty()) {
-        blockTerminationSignals(true);
-        unlink(m_tempPath.c_str());
-        g_pending = 0;
-        m_tempPath.clear();
-        blockTerminationSignals(false);
     }
 }
 
 void AtomicFile::fail(int error) const
 {
-    throw EncodeError("cannot write to " + m_target + ": " + std::strerror(error));
+    failWith(std::strerror(error));
+}
+
+void AtomicFile::failWith(const std::string& reason) const
+{
+    throw EncodeError(cannotWrite(m_target, reason));
 }
 
 void AtomicFile::write(const void* data, std::size_t size)
@@ -167,26 +350,28 @@ void AtomicFile::commit()
 {
     if (fsync(m_fd) != 0)
         fail(errno);
-    if (::close(m_fd) != 0) {
-        m_fd = -1;
-        fail(errno);
-    }
-    m_fd = -1;
     // Hold the signals so that an interruption cannot leave both the renamed target and a
     // handler that thinks the temporary file still exists.
     blockTerminationSignals(true);
-    if (rename(m_tempPath.c_str(), m_target.c_str()) != 0) {
+    // What was a regular file (or nothing) when the conversion began may have been replaced
+    // meanwhile; a device, FIFO, link or folder there is never replaced.
+    struct stat now {};
+    if (fstatat(m_dir, m_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(now.st_mode)) {
+        blockTerminationSignals(false);
+        failWith(kindOf(now.st_mode));
+    }
+    if (renameat(m_dir, m_tempName.c_str(), m_dir, m_name.c_str()) != 0) {
         const int e = errno;
         blockTerminationSignals(false);
         fail(e);
     }
-    g_pending = 0;
-    m_tempPath.clear();
+    g_pendingDir = -1;
+    m_tempName.clear();
     blockTerminationSignals(false);
+    // The lock is held until the name is the target's, so no tidying conversion can take
+    // the finished file for a stale one. The data is on disk already (fsync above).
+    ::close(m_fd);
+    m_fd = -1;
     // Make the rename itself durable.
-    const int dir = ::open(folderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        ::close(dir);
-    }
+    fsync(m_dir);
 }

@@ -3,6 +3,7 @@
 #include "channelmixer.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,8 +18,12 @@ public:
 
     virtual ~AudioSource();
 
+    // Frames per decode round: a fixed number of bytes (8192 stereo frames), so that memory
+    // does not grow with the channel count (a WAV may have 1024 channels).
+    static std::size_t chunkFrames(int channels);
+
     // Opens path read-only and picks the decoder by its content. Throws EncodeError with a
-    // user-facing reason ("not an audio file", "cannot read ...").
+    // user-facing reason ("not an audio file", "not a regular file", "cannot read ...").
     static std::unique_ptr<AudioSource> open(const std::string& path);
 
     virtual int sampleRate() const = 0;
@@ -31,4 +36,12 @@ public:
     virtual std::size_t read(float* interleaved, std::size_t maxFrames) = 0;
     // How much of the source has been consumed, 0 to 1, for the progress display.
     virtual double progress() const = 0;
+
+    // Once read to its end: whether the sound stopped before the length its header promises
+    // (a cut-off download), and that length in frames when the header gives one (else 0).
+    struct Ending {
+        bool early = false;
+        std::int64_t declaredFrames = 0;
+    };
+    virtual Ending ending() const { return {}; }
 };

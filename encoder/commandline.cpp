@@ -1,17 +1,45 @@
 #include "commandline.h"
 
-#include <cerrno>
+#include "encodeerror.h"
+
+#include <algorithm>
 #include <cstdlib>
+
+namespace {
+
+// The bitrates an MP3 frame can say (MPEG-1 and MPEG-2 layer III), in kbit/s.
+const int kMp3Bitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 192, 224, 256, 320};
+
+bool isOption(const std::string& a)
+{
+    return a == "-dm" || a == "-br";
+}
+
+std::string mp3BitrateList()
+{
+    std::string list;
+    for (const int kbps : kMp3Bitrates)
+        list += (list.empty() ? "" : ", ") + std::to_string(kbps * 1000);
+    return list;
+}
+
+} // namespace
 
 const char* CommandLine::usage()
 {
-    return "usage: fastencc SOURCE TARGET [-dm] [-br BITS]  (BITS from 8000 to 320000, default 128000)";
+    return "usage: fastencc SOURCE TARGET [-dm] [-br BITS]  (BITS an MP3 bitrate from 8000 to 320000, default 128000)";
 }
 
 std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& args, std::string& error)
 {
     if (args.size() < 2 || args[0].empty() || args[1].empty()) {
         error = "a source and a target file are needed";
+        return std::nullopt;
+    }
+    // `fastencc in.wav -dm` names no target: an option in the target's place is a forgotten
+    // target, not a file to create. A file really named so is given as ./-dm.
+    if (args.size() == 2 && isOption(args[1])) {
+        error = "a target file is needed before " + args[1] + " (a file of that name is written as ./" + args[1] + ")";
         return std::nullopt;
     }
     CommandLine cl;
@@ -27,21 +55,26 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
                 return std::nullopt;
             }
             const std::string& value = args[++i];
-            char* end = nullptr;
-            errno = 0;
-            const long bits = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || errno != 0 || value[0] == '-' || value[0] == '+'
-                || value[0] == ' ') {
-                error = "the bitrate \"" + value + "\" is not a number";
+            // Digits only: no sign, no blank, tab or newline before or after.
+            if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) {
+                error = "the bitrate \"" + EncodeError::printable(value) + "\" is not a number";
                 return std::nullopt;
             }
-            if (bits < kMinBitrate || bits > kMaxBitrate) {
+            const std::size_t firstDigit = std::min(value.find_first_not_of('0'), value.size());
+            const std::string digits = value.substr(firstDigit);
+            if (digits.size() > 6 || std::atol(digits.c_str()) < kMinBitrate || std::atol(digits.c_str()) > kMaxBitrate) {
                 error = "the bitrate " + value + " is outside 8000 to 320000";
+                return std::nullopt;
+            }
+            const long bits = std::atol(digits.c_str());
+            // LAME would silently write the nearest table bitrate instead.
+            if (bits % 1000 != 0 || std::find(std::begin(kMp3Bitrates), std::end(kMp3Bitrates), bits / 1000) == std::end(kMp3Bitrates)) {
+                error = "the bitrate " + value + " is not an MP3 bitrate (those are " + mp3BitrateList() + ")";
                 return std::nullopt;
             }
             cl.bitrate = static_cast<int>(bits);
         } else {
-            error = "unknown option \"" + a + "\"";
+            error = "unknown option \"" + EncodeError::printable(a) + "\"";
             return std::nullopt;
         }
     }

@@ -3,6 +3,8 @@
 #include "commandline.h"
 
 #include <functional>
+#include <string>
+#include <vector>
 
 // One conversion, shaped like LAME's frontend: decode -> chunk -> encode -> flush -> tag.
 // Opens the source by content, reads its tags, writes the MP3 through a temporary file and
@@ -15,10 +17,16 @@ public:
 
     explicit Converter(const CommandLine& options, Progress progress = {});
     void run();
+    // After a successful run: what the user should know of a conversion that succeeded with
+    // a reservation (LAME writes another bitrate, the source ends early), in that order, so
+    // that the source's state is the last word.
+    const std::vector<std::string>& warnings() const { return m_warnings; }
 
 private:
     void checkTargetIsNotSource() const;
 
     CommandLine m_options;
     Progress m_progress;
+    std::string m_target; // the regular file to write: the target, or the file its link names
+    std::vector<std::string> m_warnings;
 };

@@ -1,6 +1,8 @@
 // fastencc: converts one audio file to a constant-bitrate MP3 for small players.
 // Exit status 0 on success; otherwise one line on standard error says why (status 2 for a
-// command line that cannot be used, 1 for a conversion that failed).
+// command line that cannot be used, 1 for a conversion that failed). A success with a
+// reservation (the source ends early) says so in "fastencc: warning: ..." lines, the most
+// important one last, since a caller may keep only the last line.
 
 #include "atomicfile.h"
 #include "commandline.h"
@@ -10,12 +12,31 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
 
 namespace {
+
+// A descriptor 0, 1 or 2 that the caller left closed would be the next one open() hands
+// out: the output file would become standard output and the progress lines would land in
+// the MP3. Each closed one is taken by /dev/null before anything else is opened.
+bool openStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int null = open("/dev/null", O_RDWR);
+        if (null != fd) {
+            if (null >= 0)
+                close(null);
+            return false;
+        }
+    }
+    return true;
+}
 
 void showPercent(int percent)
 {
@@ -72,6 +93,8 @@ const char* informationRequest(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
+    if (!openStandardDescriptors())
+        return 1; // without /dev/null no output file is safe from stray writes
     std::vector<std::string> args(argv + 1, argv + argc);
     if (const char* answer = informationRequest(args)) {
         std::fputs(answer, stdout);
@@ -89,6 +112,9 @@ int main(int argc, char** argv)
     try {
         Converter converter(*options, showPercent);
         converter.run();
+        for (const std::string& warning : converter.warnings())
+            std::fprintf(err, "fastencc: warning: %s\n", warning.c_str());
+        std::fflush(err);
     } catch (const EncodeError& e) {
         std::fprintf(err, "fastencc: %s\n", e.what());
         return 1;

@@ -27,6 +27,8 @@ public:
     bool padding() const { return m_padding; }
     bool mono() const { return m_channelMode == 3; }
     int channelMode() const { return m_channelMode; }
+    // A 16-bit CRC follows the header (the side information starts 2 bytes later).
+    bool hasCrc() const { return (m_raw[1] & 1) == 0; }
     // Total length of the frame in bytes, header included.
     int frameLength() const;
     // Audio samples per channel that one frame carries.

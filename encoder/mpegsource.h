@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audiosource.h"
+#include "mpegframechain.h"
 
 #include <cstdint>
 #include <string>
@@ -8,10 +9,13 @@
 struct mpg123_handle_struct;
 
 // MPEG audio layers I, II and III through libmpg123, decoded to float at the stream's first
-// format. Takes ownership of the file descriptor.
+// format. libmpg123 is fed the frames that MpegFrameChain lets through, one at a time, so it
+// never sees junk, tags or a partial frame. Takes ownership of the file descriptor once
+// constructed.
 class MpegSource : public AudioSource {
 public:
-    MpegSource(int fd, const std::string& path);
+    // start: the offset of the first frame, as MpegDetector found it.
+    MpegSource(int fd, const std::string& path, std::int64_t start);
     ~MpegSource() override;
     MpegSource(const MpegSource&) = delete;
     MpegSource& operator=(const MpegSource&) = delete;
@@ -21,15 +25,25 @@ public:
     Container container() const override { return Container::Mpeg; }
     std::size_t read(float* interleaved, std::size_t maxFrames) override;
     double progress() const override;
+    Ending ending() const override;
 
 private:
-    [[noreturn]] void fail(const std::string& what) const;
+    // Gives libmpg123 the next frame; false at the end of the data.
+    bool feed();
+    void fadeIn(float* samples, std::size_t frames);
+    [[noreturn]] void fail() const;
 
     int m_fd;
     std::string m_path;
+    MpegFrameChain m_chain;
     mpg123_handle_struct* m_handle = nullptr;
     int m_rate = 0;
     int m_channels = 0;
     std::int64_t m_fileSize = 0;
+    std::int64_t m_framesDecoded = 0;
     bool m_done = false;
+    // After a gap the decoder starts afresh and its output is faded in over this many
+    // frames: the first block after a restart lacks the overlap that cancels its aliasing.
+    std::int64_t m_fadeLength = 0;
+    std::int64_t m_fadePosition = 0;
 };

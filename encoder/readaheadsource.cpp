@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr std::size_t kChunkFrames = 8192;
 constexpr std::size_t kChunks = 4;
 
 } // namespace
@@ -21,7 +20,7 @@ ReadAheadSource::ReadAheadSource(std::unique_ptr<AudioSource> inner)
     , m_chunks(kChunks)
 {
     for (auto& chunk : m_chunks)
-        chunk.samples.resize(kChunkFrames * static_cast<std::size_t>(m_channels));
+        chunk.samples.resize(chunkFrames(m_channels) * static_cast<std::size_t>(m_channels));
 
     // The new thread inherits the signal mask: start it with the termination signals held
     // back, so that they are always delivered to this thread.
@@ -60,7 +59,7 @@ void ReadAheadSource::decodeLoop()
         Chunk& chunk = m_chunks[writeIndex];
         chunk.error = nullptr;
         try {
-            chunk.frames = m_inner->read(chunk.samples.data(), kChunkFrames);
+            chunk.frames = m_inner->read(chunk.samples.data(), chunkFrames(m_channels));
             chunk.progress = m_inner->progress();
         } catch (...) {
             chunk.frames = 0;

@@ -28,6 +28,8 @@ public:
     // Rethrows, in the caller's thread, what the decoder threw.
     std::size_t read(float* interleaved, std::size_t maxFrames) override;
     double progress() const override { return m_progress; }
+    // Valid once read() has returned 0: the decoder thread has finished with the source.
+    Ending ending() const override { return m_inner->ending(); }
 
 private:
     struct Chunk {

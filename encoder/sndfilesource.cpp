@@ -2,9 +2,12 @@
 
 #include "encodeerror.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -32,6 +35,36 @@ AudioSource::Container containerOf(int format)
     }
 }
 
+std::uint64_t littleEndian(const std::uint8_t* p, int bytes)
+{
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+std::uint64_t bigEndian(const std::uint8_t* p, int bytes)
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+bool readAt(int fd, std::int64_t offset, std::uint8_t* buffer, std::size_t size)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = pread(fd, buffer + got, size - got, offset + static_cast<std::int64_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 } // namespace
 
 SndfileSource::SndfileSource(int fd, const std::string& path)
@@ -43,17 +76,20 @@ SndfileSource::SndfileSource(int fd, const std::string& path)
     if (!m_file || (m_info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
         if (m_file)
             sf_close(m_file);
-        ::close(m_fd);
-        throw EncodeError(path + " is not an audio file");
+        throw EncodeError(EncodeError::printable(path) + " is not an audio file");
     }
     if (m_info.channels < 1 || m_info.samplerate < kMinRate || m_info.samplerate > kMaxRate) {
         sf_close(m_file);
-        ::close(m_fd);
-        throw EncodeError(path + " has an unsupported sample rate or channel count ("
+        throw EncodeError(EncodeError::printable(path) + " has an unsupported sample rate or channel count ("
                           + std::to_string(m_info.samplerate) + " Hz, "
                           + std::to_string(m_info.channels) + " channels)");
     }
     m_container = containerOf(m_info.format);
+    struct stat st {};
+    if (fstat(m_fd, &st) == 0)
+        m_fileSize = st.st_size;
+    // libsndfile cannot find the length of an Ogg file whose last page is missing.
+    m_declaredFrames = m_info.frames == SF_COUNT_MAX ? 0 : std::max<std::int64_t>(m_info.frames, framesInHeader());
 }
 
 SndfileSource::~SndfileSource()
@@ -69,16 +105,82 @@ std::size_t SndfileSource::read(float* interleaved, std::size_t maxFrames)
         m_framesRead += n;
         return static_cast<std::size_t>(n);
     }
-    if (sf_error(m_file) != SF_ERR_NO_ERROR)
-        throw EncodeError("cannot decode " + m_path + ": " + sf_strerror(m_file));
+    const int error = sf_error(m_file);
+    if (error == SF_ERR_SYSTEM)
+        throw EncodeError("cannot read " + EncodeError::printable(m_path));
+    if (error != SF_ERR_NO_ERROR)
+        throw EncodeError::damaged(m_path, static_cast<double>(m_framesRead) / m_info.samplerate);
     return 0;
 }
 
 double SndfileSource::progress() const
 {
-    if (m_info.frames <= 0)
+    if (m_declaredFrames > 0)
+        return std::clamp(static_cast<double>(m_framesRead) / static_cast<double>(m_declaredFrames), 0.0, 1.0);
+    // No length known: how far libsndfile has read the file.
+    const off_t position = lseek(m_fd, 0, SEEK_CUR);
+    if (m_fileSize <= 0 || position < 0)
         return 0.0;
-    return std::clamp(static_cast<double>(m_framesRead) / static_cast<double>(m_info.frames), 0.0, 1.0);
+    return std::clamp(static_cast<double>(position) / static_cast<double>(m_fileSize), 0.0, 1.0);
+}
+
+AudioSource::Ending SndfileSource::ending() const
+{
+    Ending ending;
+    ending.declaredFrames = m_declaredFrames;
+    ending.early = m_info.frames == SF_COUNT_MAX || m_framesRead < m_declaredFrames;
+    return ending;
+}
+
+std::int64_t SndfileSource::framesInHeader() const
+{
+    const int type = m_info.format & SF_FORMAT_TYPEMASK;
+    std::uint8_t head[12];
+    if (!readAt(m_fd, 0, head, sizeof head))
+        return 0;
+    if (type == SF_FORMAT_AIFF) {
+        // Big-endian chunks after "FORM" size "AIFF"; COMM gives the frames outright.
+        std::int64_t pos = 12;
+        for (int chunk = 0; chunk < 64; ++chunk) {
+            std::uint8_t c[14];
+            if (!readAt(m_fd, pos, c, sizeof c))
+                return 0;
+            const std::uint64_t size = bigEndian(c + 4, 4);
+            if (std::memcmp(c, "COMM", 4) == 0)
+                return static_cast<std::int64_t>(bigEndian(c + 10, 4));
+            pos += 8 + static_cast<std::int64_t>(size + (size & 1));
+        }
+        return 0;
+    }
+    if (type != SF_FORMAT_WAV && type != SF_FORMAT_WAVEX && type != SF_FORMAT_RF64)
+        return 0;
+    // RIFF (or RIFX, big-endian), RF64 and BW64: the data chunk's size, or the ds64 chunk's
+    // when the data chunk says 0xFFFFFFFF. The frames the header promises are then in the
+    // proportion of that size to the data bytes really there.
+    const bool big = std::memcmp(head, "RIFX", 4) == 0;
+    std::int64_t pos = 12;
+    std::uint64_t ds64Data = 0;
+    std::int64_t blockAlign = 1;
+    for (int chunk = 0; chunk < 64; ++chunk) {
+        std::uint8_t c[24];
+        if (!readAt(m_fd, pos, c, 8))
+            return 0;
+        const std::uint64_t size = big ? bigEndian(c + 4, 4) : littleEndian(c + 4, 4);
+        if (std::memcmp(c, "ds64", 4) == 0 && readAt(m_fd, pos + 8, c + 8, 16))
+            ds64Data = littleEndian(c + 16, 8);
+        if (std::memcmp(c, "fmt ", 4) == 0 && readAt(m_fd, pos + 8, c + 8, 14))
+            blockAlign = std::max<std::int64_t>(1, static_cast<std::int64_t>(big ? bigEndian(c + 20, 2) : littleEndian(c + 20, 2)));
+        if (std::memcmp(c, "data", 4) == 0) {
+            const std::uint64_t declared = size == 0xFFFFFFFF ? ds64Data : size;
+            // libsndfile decodes whole blocks only.
+            const std::int64_t present = (m_fileSize - (pos + 8)) / blockAlign * blockAlign;
+            if (declared == 0 || declared == 0xFFFFFFFF || present <= 0 || declared <= static_cast<std::uint64_t>(present))
+                return 0;
+            return static_cast<std::int64_t>(static_cast<long double>(m_info.frames) * declared / present + 0.5L);
+        }
+        pos += 8 + static_cast<std::int64_t>(size + (size & 1));
+    }
+    return 0;
 }
 
 std::vector<ChannelMixer::Position> SndfileSource::channelPositions() const

@@ -8,7 +8,8 @@
 
 // WAV (all common encodings, WAVE_FORMAT_EXTENSIBLE, RF64), AIFF, FLAC and Ogg Vorbis/Opus
 // through libsndfile. Opened from the descriptor only: libsndfile then decides by content
-// and cannot guess a raw format from the file name. Takes ownership of the descriptor.
+// and cannot guess a raw format from the file name. Takes ownership of the descriptor once
+// constructed.
 class SndfileSource : public AudioSource {
 public:
     SndfileSource(int fd, const std::string& path);
@@ -22,12 +23,19 @@ public:
     std::vector<ChannelMixer::Position> channelPositions() const override;
     std::size_t read(float* interleaved, std::size_t maxFrames) override;
     double progress() const override;
+    Ending ending() const override;
 
 private:
+    // libsndfile counts the frames of a cut-off WAV or AIFF file as far as its data goes;
+    // the header still says how long the whole was.
+    std::int64_t framesInHeader() const;
+
     int m_fd;
     std::string m_path;
     SNDFILE* m_file = nullptr;
     SF_INFO m_info {};
     Container m_container = Container::Other;
     sf_count_t m_framesRead = 0;
+    std::int64_t m_fileSize = 0;
+    std::int64_t m_declaredFrames = 0; // 0: unknown (an Ogg file cut before its last page)
 };

@@ -6,6 +6,7 @@
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
 #include <taglib/id3v1tag.h>
+#include <taglib/id3v2synchdata.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mpegfile.h>
@@ -27,6 +28,15 @@ using TagLib::String;
 // The text the output carries, keyed as TagLib's property names.
 const char* const kCarriedKeys[] = {"TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "TRACKNUMBER",
     "DISCNUMBER", "DATE", "GENRE", "COMMENT"};
+
+// The tag's size field has 28 bits; what the text frames and padding take stays free.
+constexpr unsigned int kMaxPicture = 0x0FFFFFFF - (1u << 20);
+
+void overwrite(TagLib::ByteVector& bytes, unsigned int offset, const TagLib::ByteVector& with)
+{
+    for (unsigned int i = 0; i < with.size(); ++i)
+        bytes[offset + i] = with[i];
+}
 
 struct Picture {
     TagLib::ByteVector data;
@@ -90,22 +100,41 @@ public:
             addPicture({p->data(), p->mimeType(), p->description(), static_cast<int>(p->type())});
     }
 
-    std::vector<std::uint8_t> render() const
+    std::vector<TagLib::ByteVector> render() const
     {
         if (m_properties.isEmpty() && !m_picture)
             return {};
         TagLib::ID3v2::Tag tag;
         tag.setProperties(m_properties);
-        if (m_picture) {
+        // The picture frame is rendered without its picture; the picture follows as a piece
+        // of its own, and the two sizes that count it are raised by its length.
+        const bool withPicture = m_picture && m_picture->data.size() <= kMaxPicture;
+        if (withPicture) {
             auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
-            frame->setPicture(m_picture->data);
             frame->setMimeType(m_picture->mimeType.isEmpty() ? String("image/jpeg") : m_picture->mimeType);
             frame->setDescription(m_picture->description);
             frame->setType(static_cast<TagLib::ID3v2::AttachedPictureFrame::Type>(m_picture->type));
             tag.addFrame(frame);
         }
-        const TagLib::ByteVector bytes = tag.render(TagLib::ID3v2::v3);
-        return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+        TagLib::ByteVector bytes = tag.render(TagLib::ID3v2::v3);
+        if (!withPicture)
+            return {bytes};
+        const unsigned int extra = m_picture->data.size();
+        // Frames of ID3v2.3: 4-byte id, 4-byte big-endian size, 2 flag bytes; padding (zero
+        // bytes) after the last.
+        unsigned int pos = 10;
+        while (pos + 10 <= bytes.size() && bytes[pos] != 0) {
+            const unsigned int size = bytes.toUInt(pos + 4, true);
+            if (bytes.mid(pos, 4) == "APIC") {
+                const unsigned int end = pos + 10 + size;
+                overwrite(bytes, pos + 4, TagLib::ByteVector::fromUInt(size + extra, true));
+                const unsigned int tagSize = TagLib::ID3v2::SynchData::toUInt(bytes.mid(6, 4)) + extra;
+                overwrite(bytes, 6, TagLib::ID3v2::SynchData::fromUInt(tagSize));
+                return {bytes.mid(0, end), m_picture->data, bytes.mid(end)};
+            }
+            pos += 10 + size;
+        }
+        return {}; // not reached: the frame was added above
     }
 
 private:
@@ -188,7 +217,7 @@ void collect(TagLib::IOStream* stream, AudioSource::Container container, Collect
 
 } // namespace
 
-std::vector<std::uint8_t> TagCopier::id3v2For(const std::string& path, AudioSource::Container container)
+std::vector<TagLib::ByteVector> TagCopier::id3v2For(const std::string& path, AudioSource::Container container)
 {
     static QuietListener quiet;
     TagLib::setDebugListener(&quiet);

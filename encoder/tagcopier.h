@@ -2,7 +2,8 @@
 
 #include "audiosource.h"
 
-#include <cstdint>
+#include <taglib/tbytevector.h>
+
 #include <string>
 #include <vector>
 
@@ -12,7 +13,9 @@
 // conversion.
 class TagCopier {
 public:
-    // The rendered tag to put before the first MPEG frame, or nothing when the source has no
-    // tag worth carrying.
-    static std::vector<std::uint8_t> id3v2For(const std::string& path, AudioSource::Container container);
+    // The rendered tag to put before the first MPEG frame, as pieces to write one after the
+    // other, or nothing when the source has no tag worth carrying. The picture is its own
+    // piece, holding the very bytes TagLib read: a cover of 100 MB costs 100 MB, not a copy
+    // per rendering step.
+    static std::vector<TagLib::ByteVector> id3v2For(const std::string& path, AudioSource::Container container);
 };

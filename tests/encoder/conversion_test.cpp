@@ -24,24 +24,6 @@ void expectGoodMp3(const std::string& mp3, double sourceSeconds, int kbps, int c
     EXPECT_NEAR(d.seconds(), sourceSeconds, kDurationTolerance);
 }
 
-// Writes a fixture with libsndfile, for the encodings our own WAV writer does not make.
-void writeWithSndfile(const std::string& path, int format, int rate, int channels, double seconds)
-{
-    SF_INFO info {};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-    const sf_count_t frames = sf_count_t(seconds * rate);
-    std::vector<float> buf(std::size_t(frames * channels));
-    for (sf_count_t i = 0; i < frames; ++i)
-        for (int c = 0; c < channels; ++c)
-            buf[std::size_t(i * channels + c)] = signal(c, i, rate);
-    sf_writef_float(f, buf.data(), frames);
-    sf_close(f);
-}
-
 } // namespace
 
 // Every bitrate of the MPEG table, stereo and mono: the Info frame keeps the playing time

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <mpg123.h>
+#include <sndfile.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,12 +13,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <random>
 #include <sstream>
 
 namespace enctest {
@@ -56,7 +59,7 @@ void writeWav(const std::string& path, const WavSpec& spec)
     data.reserve(std::size_t(frames * spec.channels * bytesPerSample));
     for (std::int64_t f = 0; f < frames; ++f)
         for (int c = 0; c < spec.channels; ++c) {
-            float v = (spec.soundingChannels >> c) & 1 ? signal(c, f, spec.rate) : 0.0f;
+            float v = c < 32 && ((spec.soundingChannels >> c) & 1) ? float(spec.gain) * signal(c, f, spec.rate) : 0.0f;
             if (spec.isFloat) {
                 if (spec.nanSamples && (f + c) % 2 == 0)
                     v = (f % 7 == 0) ? std::numeric_limits<float>::infinity() : std::nanf("");
@@ -98,6 +101,32 @@ void writeWav(const std::string& path, const WavSpec& spec)
     put32(out, spec.claimedDataBytes ? spec.claimedDataBytes : std::uint32_t(data.size()));
     out += data;
     writeFile(path, out);
+}
+
+void writeWithSndfile(const std::string& path, int format, int rate, int channels, double seconds)
+{
+    SF_INFO info {};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    const sf_count_t frames = sf_count_t(seconds * rate);
+    std::vector<float> buf(std::size_t(frames * channels));
+    for (sf_count_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            buf[std::size_t(i * channels + c)] = signal(c, i, rate);
+    sf_writef_float(f, buf.data(), frames);
+    sf_close(f);
+}
+
+std::string randomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = char(gen() & 0xFF);
+    return s;
 }
 
 void writeFile(const std::string& path, const std::string& bytes)
@@ -148,6 +177,10 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
             rlimit limit {rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
+        for (const int sig : options.ignoredSignals)
+            ::signal(sig, SIG_IGN);
+        for (const int fd : options.closedDescriptors)
+            close(fd);
         execv(FASTENCC_PATH, argv.data());
         _exit(127);
     }
@@ -158,8 +191,13 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
     bool killed = false;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int open = 2;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
     while (open > 0) {
-        if (poll(fds, 2, -1) < 0)
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, 1000) <= 0)
             continue;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -178,19 +216,45 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
             std::istringstream s(result.out);
             for (std::string line; std::getline(s, line);)
                 if (!line.empty() && std::atoi(line.c_str()) >= options.killAtPercent) {
-                    kill(pid, SIGTERM);
+                    if (options.atPercent)
+                        options.atPercent(pid);
+                    else
+                        kill(pid, SIGTERM);
                     killed = true;
                     break;
                 }
         }
     }
+    for (const pollfd& p : fds)
+        if (p.fd >= 0)
+            close(p.fd);
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    result.peakKiB = usage.ru_maxrss;
     if (WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
         result.signal = WTERMSIG(status);
     return result;
+}
+
+void expectOneErrorLine(const RunResult& r, const std::string& words)
+{
+    EXPECT_EQ(r.signal, 0) << "crashed";
+    EXPECT_NE(r.exitCode, 0);
+    const auto lines = r.errLines();
+    ASSERT_EQ(lines.size(), 1u) << r.err;
+    EXPECT_NE(lines[0].find(words), std::string::npos) << lines[0];
+}
+
+float peakOf(const Decoded& d)
+{
+    float peak = 0;
+    for (const auto* channel : {&d.pcm, &d.pcmRight})
+        for (const float v : *channel)
+            peak = std::max(peak, std::fabs(v));
+    return peak;
 }
 
 Decoded decodeMp3(const std::string& path, bool keepPcm)
@@ -265,6 +329,23 @@ std::vector<std::string> TempDir::files() const
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+} // namespace enctest
+
+namespace enctest {
+
+std::string makeMp3(const TempDir& dir, double seconds, double gain)
+{
+    WavSpec spec;
+    spec.seconds = seconds;
+    spec.gain = gain;
+    writeWav(dir.path("mk.wav"), spec);
+    EXPECT_EQ(runFastencc({dir.path("mk.wav"), dir.path("mk.mp3")}).exitCode, 0);
+    std::string mp3 = readFile(dir.path("mk.mp3"));
+    std::filesystem::remove(dir.path("mk.wav"));
+    std::filesystem::remove(dir.path("mk.mp3"));
+    return mp3;
 }
 
 } // namespace enctest

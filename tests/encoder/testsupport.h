@@ -25,12 +25,17 @@ struct WavSpec {
     std::uint16_t claimedChannels = 0;  // non-zero: the header says this many channels
     bool zeroRateInHeader = false;
     bool nanSamples = false;  // float only: every other sample NaN, some Inf
-    unsigned soundingChannels = ~0u; // bit per channel: the others are silent
+    unsigned soundingChannels = ~0u; // bit per channel (the first 32): the others are silent
+    double gain = 1.0;        // of the test signal
 };
 
 void writeWav(const std::string& path, const WavSpec& spec);
+// A fixture written by libsndfile (format: SF_FORMAT_...), for the encodings and containers
+// our own WAV writer does not make.
+void writeWithSndfile(const std::string& path, int format, int rate, int channels, double seconds);
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
+std::string randomBytes(std::size_t n, unsigned seed);
 
 // Music-like test signal: a few partials per channel, different for each channel.
 float signal(int channel, std::int64_t frame, int rate);
@@ -40,15 +45,24 @@ struct RunResult {
     int signal = 0;
     std::string out;
     std::string err;
+    long peakKiB = 0;    // the child's peak resident memory
     std::vector<std::string> errLines() const;
 };
 
 struct RunOptions {
     long fileSizeLimit = -1;              // RLIMIT_FSIZE for the child, bytes
-    int killAtPercent = -1;               // send SIGTERM when this progress line appears
+    int killAtPercent = -1;               // when this progress line appears: atPercent(pid),
+    std::function<void(int pid)> atPercent; // or SIGTERM when there is none
+    std::vector<int> closedDescriptors;   // closed in the child before fastencc starts
+    std::vector<int> ignoredSignals;      // ignored in the child, as nohup and trap '' do
+    int timeoutSeconds = 120;             // then SIGKILL: a hang fails the test, not the run
 };
 
 RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// A failure as fastencc reports one: not a crash, a non-zero status and exactly one line on
+// standard error that contains words.
+void expectOneErrorLine(const RunResult& r, const std::string& words);
 
 // What libmpg123 (gapless) makes of an MP3.
 struct Decoded {
@@ -64,6 +78,8 @@ struct Decoded {
 };
 
 Decoded decodeMp3(const std::string& path, bool keepPcm = false);
+// The largest sample magnitude of either channel (decoded with keepPcm).
+float peakOf(const Decoded& d);
 
 // A fresh folder per test, removed afterwards; lists files to prove no temporary is left.
 class TempDir {
@@ -77,5 +93,8 @@ public:
 private:
     std::string m_path;
 };
+
+// An MP3 of the test signal made by fastencc at 128 kbit/s (its bytes; no file is left in dir).
+std::string makeMp3(const TempDir& dir, double seconds, double gain = 1.0);
 
 } // namespace enctest
