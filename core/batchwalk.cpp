@@ -128,6 +128,9 @@ BatchWalk::Outcome BatchWalk::Judge(int started, int exitStatus, const std::stri
     outcome.targetSize = targetSizeText;
     if (LeadingNumber(targetSizeText) > 0) {
         outcome.state = EntryState::Done;
+        // A converted file can still come with a warning (a source cut short): the user sees
+        // it where a failed entry says why.
+        outcome.note = errorLine;
     } else {
         outcome.note = "the encoder left no output";
     }

@@ -53,7 +53,7 @@ public:
         bool writeTarget = false;  // output path and size are written
         std::string targetSize;
         std::optional<std::string> rate;
-        std::string note;  // why it failed
+        std::string note;  // why it failed, or the encoder's warning about a file it converted
     };
     // started: 0 when the encoder ran, -1 when it could not be started. exitStatus and
     // errorLine are the encoder's. A non-zero exit fails the entry whatever file stands at the

@@ -59,6 +59,10 @@ TEST(BatchWalk, JudgingAnEncoderCall)
     EXPECT_EQ(o.rate, " 45%");
     EXPECT_EQ(o.note, "");
 
+    o = BatchWalk::Judge(0, 0, "fastencc: warning: the source ends early (1.0 s of 9.0 s converted)", " 450", " 1000");
+    EXPECT_EQ(o.state, EntryState::Done);
+    EXPECT_EQ(o.note, "fastencc: warning: the source ends early (1.0 s of 9.0 s converted)");
+
     o = BatchWalk::Judge(0, 0, "", " ", " 1000");  // ran, left nothing
     EXPECT_EQ(o.state, EntryState::Failed);
     EXPECT_TRUE(o.writeTarget);

@@ -184,6 +184,8 @@ private slots:
             WriteToneWav(Path(name), 1.0);
             sources << Path(name);
         }
+        // d.wav is cut short: what is there is converted, and its tool tip says so.
+        QVERIFY(QFile::resize(sources[3], QFileInfo(sources[3]).size() / 2));
         Add(sources);
         form_->ListModel->SetResult(Entry(1).id, "/old/V_b.wav.MP3", " 7", " 1%", EntryState::Done);
         form_->ListModel->SetResult(Entry(2).id, "", "", "", EntryState::Failed);
@@ -209,6 +211,9 @@ private slots:
         QVERIFY(!QFile::exists(Path("out/V_b.wav.MP3")));
         QVERIFY(!QFile::exists(Path("out/V_c.wav.MP3")));
         QCOMPARE(form_->ListModel->index(0, 0).data(Qt::UserRole).toInt(), 4);
+        QCOMPARE(form_->ListModel->index(0, 2).data(Qt::ToolTipRole).toString(), QStringLiteral("a.wav"));
+        QVERIFY2(form_->ListModel->index(3, 2).data(Qt::ToolTipRole).toString().contains("the source ends early"),
+                 qPrintable(form_->ListModel->index(3, 2).data(Qt::ToolTipRole).toString()));
     }
 
     void missingEncoderFailsEveryEntryAtOnce()
