@@ -14,6 +14,9 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QThread>
+
+#include "batchwalk.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +24,7 @@
 #include <optional>
 #include <random>
 
+#include <sched.h>
 #include <unistd.h>
 
 // The pictures live in the window library; a static library's resources must be registered
@@ -134,6 +138,24 @@ QString ConfigFilePath()
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(folder);
     return folder + QDir::separator() + QStringLiteral("Vardune.ini");
+}
+
+std::string FoldFileName(const std::string& path)
+{
+    return FromQt(ToQt(path).toCaseFolded());
+}
+
+int JobLimit()
+{
+    int cores = QThread::idealThreadCount();
+#if defined(__linux__)
+    // The cores this process may run on, which a container or taskset may narrow.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        cores = CPU_COUNT(&set);
+#endif
+    return vardune::BatchWalk::JobLimit(settings().jobs, cores);
 }
 
 void ReadConfig()

@@ -34,6 +34,12 @@ QString ConfigFilePath();
 // The manual, recorded while the main window loads.
 QString& helpFile();
 
+// A path folded so that paths a case-insensitive file system takes for one file are equal.
+std::string FoldFileName(const std::string& path);
+// How many encoders a batch runs at once: the MJOBS__ setting, or one per core this process
+// may use.
+int JobLimit();
+
 void ReadConfig();
 void WriteConfig(const QString& sourceFolder);
 

@@ -1,7 +1,7 @@
 // A whole batch through the status board and its driver, as a user runs it, against a plain
 // shell loop of the encoder over the same files; the program's own CPU time while it waits;
 // and a long batch of a fake instant encoder for descriptor and memory growth.
-//   batch_bench speed [FILES] [SECONDS]   real fastencc beside this program
+//   batch_bench speed [FILES] [SECONDS] [RUNS]   real fastencc beside this program
 //   batch_bench leak [ENTRIES]            whatever fastencc lies beside this program
 #include "form1.h"
 #include "frmmonitor.h"
@@ -20,7 +20,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <random>
 
@@ -102,41 +104,129 @@ BatchRun RunBatch(Form1& form, const QStringList& files)
     return run;
 }
 
-int Speed(Form1& form, const QString& work, int count, double seconds)
+// The sample rate of an MP3 file's first frame (after its ID3v2 tag), or 0.
+int Mp3SampleRate(const QString& path)
 {
-    QStringList files;
-    for (int i = 0; i < count; ++i) {
-        files << work + QStringLiteral("/song%1.wav").arg(i, 2, 10, QLatin1Char('0'));
-        WriteMusicWav(files.last(), seconds, static_cast<unsigned>(i));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray bytes = file.read(1 << 20);
+    qsizetype at = 0;
+    if (bytes.startsWith("ID3") && bytes.size() > 10)
+        at = 10 + ((bytes[6] & 0x7f) << 21 | (bytes[7] & 0x7f) << 14 | (bytes[8] & 0x7f) << 7 | (bytes[9] & 0x7f));
+    for (; at + 3 < bytes.size(); ++at) {
+        const auto b1 = quint8(bytes[at + 1]), b2 = quint8(bytes[at + 2]);
+        if (quint8(bytes[at]) != 0xFF || (b1 & 0xE0) != 0xE0 || ((b2 >> 2) & 3) == 3)
+            continue;
+        const int version = (b1 >> 3) & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+        const int base[] = {44100, 48000, 32000};
+        const int rate = base[(b2 >> 2) & 3];
+        return version == 3 ? rate : version == 2 ? rate / 2 : rate / 4;
     }
-    QDir(work).mkpath(QStringLiteral("loop"));
-    QDir(work).mkpath(QStringLiteral("batch"));
-    const QString encoder = Module1::ProgramFolder() + QStringLiteral("/fastencc");
+    return 0;
+}
 
-    // The plain loop, as a user would type it in a shell.
-    QString script = QStringLiteral("for f in \"$@\"; do \"%1\" \"$f\" \"%2/loop/V_${f##*/}.MP3\" -br 96000 >/dev/null || exit 1; done")
-                         .arg(encoder, work);
-    QElapsedTimer loopClock;
-    loopClock.start();
+// Runs a shell command over the files; its wall seconds and the CPU of what it started.
+struct ShellRun {
+    double wallSeconds = 0;
+    double cpu = 0;
+};
+ShellRun RunShell(const QString& script, const QStringList& files)
+{
+    const double childrenAtStart = CpuSeconds(RUSAGE_CHILDREN);
+    QElapsedTimer clock;
+    clock.start();
     if (QProcess::execute(QStringLiteral("sh"), QStringList{QStringLiteral("-c"), script, QStringLiteral("sh")} + files) != 0) {
-        std::fprintf(stderr, "the shell loop failed\n");
-        return 1;
+        std::fprintf(stderr, "bench: this failed: %s\n", qPrintable(script));
+        std::exit(1);
     }
-    const double loopSeconds = loopClock.elapsed() / 1000.0;
+    return {clock.elapsed() / 1000.0, CpuSeconds(RUSAGE_CHILDREN) - childrenAtStart};
+}
 
-    form.Text1->setText(work + QStringLiteral("/batch"));
-    const BatchRun run = RunBatch(form, files);
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+int Done(const Form1& form)
+{
     int done = 0;
     for (const auto& e : form.ListModel->List().Entries())
         done += e.state == vardune::EntryState::Done;
+    return done;
+}
 
-    std::printf("%d files of %.0f s, 96 kbit/s stereo, %d converted by the batch\n", count, seconds, done);
-    std::printf("shell loop of fastencc:           %7.2f s\n", loopSeconds);
-    std::printf("batch through the status board:   %7.2f s (after its designed 1 s start delay)\n", run.wallSeconds);
-    std::printf("batch overhead:                   %+6.1f %% (aim: at most 3 %%)\n", (run.wallSeconds / loopSeconds - 1) * 100);
-    std::printf("vardune CPU during the batch:     %7.3f s = %.2f %% of the encoders' %.2f s (aim: at most 2 %%)\n",
-                run.ownCpu, run.ownCpu / run.encoderCpu * 100, run.encoderCpu);
-    return done == count ? 0 : 1;
+// The batch as a user runs it: MP3 sources at 192 kbit/s, the default quality (96 kbit/s
+// stereo). With one encoder at a time against a shell loop of fastencc, and with one encoder
+// per core against ffmpeg and libmp3lame run on every core at once, at the same bitrate and
+// the output sample rate that fastencc picks, so both do the same work.
+int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
+{
+    const QString encoder = Module1::EncoderFolder() + QStringLiteral("/fastencc");
+    QStringList files;
+    for (int i = 0; i < count; ++i) {
+        const QString wav = work + QStringLiteral("/song%1.wav").arg(i, 2, 10, QLatin1Char('0'));
+        WriteMusicWav(wav, seconds, static_cast<unsigned>(i));
+        files << work + QStringLiteral("/song%1.mp3").arg(i, 2, 10, QLatin1Char('0'));
+        QProcess make;
+        make.setStandardOutputFile(QProcess::nullDevice());
+        make.start(encoder, {wav, files.last(), QStringLiteral("-br"), QStringLiteral("192000")});
+        if (!make.waitForFinished(-1) || make.exitCode() != 0)
+            return 1;
+        QFile::remove(wav);
+    }
+    QDir(work).mkpath(QStringLiteral("loop"));
+    QDir(work).mkpath(QStringLiteral("peer"));
+    RunShell(QStringLiteral("\"%1\" \"$1\" \"%2/loop/probe.mp3\" -br 96000 >/dev/null").arg(encoder, work), files.mid(0, 1));
+    const int rate = Mp3SampleRate(work + QStringLiteral("/loop/probe.mp3"));
+    const int cores = Module1::JobLimit();
+
+    const QString loop = QStringLiteral("for f in \"$@\"; do \"%1\" \"$f\" \"%2/loop/V_${f##*/}\" -br 96000 >/dev/null || exit 1; done")
+                             .arg(encoder, work);
+    const QString peer = QStringLiteral("printf '%s\\0' \"$@\" | xargs -0 -P %1 -I{} sh -c "
+                                        "'ffmpeg -nostdin -v error -y -i \"$1\" -c:a libmp3lame -b:a 96k -ar %2 \"%3/peer/V_${1##*/}\"' sh {}")
+                             .arg(cores).arg(rate).arg(work);
+    const bool havePeer = QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("command -v ffmpeg >/dev/null")}) == 0;
+
+    // Alternated, so a change of load on the machine hits all of them alike.
+    std::vector<double> loopWall, oneWall, allWall, peerWall, peerCpu, allCpu, ownShare;
+    int converted = 0, batches = 0;
+    for (int run = 0; run < runs; ++run) {
+        loopWall.push_back(RunShell(loop, files).wallSeconds);
+        for (const char* jobs : {"1", ""}) {
+            Module1::settings().jobs = jobs;
+            const QString out = work + QStringLiteral("/batch%1").arg(++batches);
+            QDir(work).mkpath(out);
+            form.Text1->setText(out);
+            form.ListModel->Clear();
+            const BatchRun batch = RunBatch(form, files);
+            converted += Done(form);
+            (*jobs ? oneWall : allWall).push_back(batch.wallSeconds);
+            if (!*jobs) {
+                allCpu.push_back(batch.encoderCpu);
+                ownShare.push_back(batch.ownCpu / batch.encoderCpu * 100);
+            }
+        }
+        if (havePeer) {
+            const ShellRun p = RunShell(peer, files);
+            peerWall.push_back(p.wallSeconds);
+            peerCpu.push_back(p.cpu);
+        }
+    }
+
+    std::printf("%d MP3 files of %.0f s (192 kbit/s) to 96 kbit/s stereo at %d Hz; %d cores; median of %d runs\n",
+                count, seconds, rate, cores, runs);
+    std::printf("shell loop of fastencc:                %7.2f s\n", Median(loopWall));
+    std::printf("batch, one encoder at a time:          %7.2f s  overhead %+5.1f %% (aim: at most 3 %%)\n",
+                Median(oneWall), (Median(oneWall) / Median(loopWall) - 1) * 100);
+    std::printf("batch, %2d encoders at once:            %7.2f s  encoders' CPU %.2f s\n", cores, Median(allWall), Median(allCpu));
+    if (havePeer) {
+        std::printf("ffmpeg + libmp3lame, xargs -P %-2d:      %7.2f s  its CPU %.2f s\n", cores, Median(peerWall), Median(peerCpu));
+        std::printf("batch / ffmpeg on every core:          %7.2f (aim: at most 0.90)\n", Median(allWall) / Median(peerWall));
+    }
+    std::printf("vardune CPU during the parallel batch: %7.2f %% of its encoders' CPU (aim: at most 2 %%)\n", Median(ownShare));
+    return converted == 2 * runs * count ? 0 : 1;
 }
 
 int Leak(Form1& form, const QString& work, int count)
@@ -184,7 +274,8 @@ int main(int argc, char* argv[])
     if (mode == QLatin1String("leak"))
         result = Leak(form, sandbox.path(), args.value(2, QStringLiteral("2100")).toInt());
     else
-        result = Speed(form, sandbox.path(), args.value(2, QStringLiteral("20")).toInt(), args.value(3, QStringLiteral("30")).toDouble());
+        result = Speed(form, sandbox.path(), args.value(2, QStringLiteral("12")).toInt(), args.value(3, QStringLiteral("60")).toDouble(),
+                       args.value(4, QStringLiteral("3")).toInt());
     QFile::remove(Module1::ConfigFilePath());
     Module1::Test::ReleaseInstanceLock();
     return result;

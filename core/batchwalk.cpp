@@ -2,10 +2,16 @@
 
 #include "numerictext.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 namespace vardune {
+
+BatchWalk::BatchWalk(TakenNames::Fold fold)
+    : outputs_(std::move(fold))
+{
+}
 
 void BatchWalk::Start(const VardoList& list)
 {
@@ -15,7 +21,7 @@ void BatchWalk::Start(const VardoList& list)
             ids_.push_back(e.id);
     at_ = 0;
     current_ = 0;
-    outputs_.clear();
+    outputs_ = TakenNames(outputs_.Folding());
 }
 
 std::optional<std::uint64_t> BatchWalk::Next(const VardoList& list)
@@ -34,22 +40,40 @@ std::optional<std::uint64_t> BatchWalk::Next(const VardoList& list)
     return std::nullopt;
 }
 
-std::string BatchWalk::OutputPath(const std::string& folder, const std::string& name)
+std::string BatchWalk::OutputPath(const std::string& folder, const std::string& name, const TakenNames& running)
 {
+    const auto taken = [&](const std::string& path) { return outputs_.Contains(path) || running.Contains(path); };
     const std::string output = OutputName(name);
     std::string path = folder + output;
-    if (outputs_.count(path)) {
+    if (taken(path)) {
         const auto dot = output.rfind('.');
         const std::string stem = output.substr(0, dot);
         const std::string extension = dot == std::string::npos ? std::string() : output.substr(dot);
         for (int k = 2;; ++k) {
             path = folder + stem + " (" + std::to_string(k) + ")" + extension;
-            if (!outputs_.count(path))
+            if (!taken(path))
                 break;
         }
     }
-    outputs_.insert(path);
+    outputs_.Take(path);
     return path;
+}
+
+int BatchWalk::JobLimit(const std::string& setting, int cores)
+{
+    const int fallback = std::clamp(cores, 1, kMaxJobs);
+    const auto first = setting.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return fallback;
+    const auto last = setting.find_last_not_of(' ');
+    // Only digits, with blanks around them: "2x", "-1", "1.5" and "0" are no setting.
+    int value = 0;
+    for (std::size_t i = first; i <= last; ++i) {
+        if (setting[i] < '0' || setting[i] > '9')
+            return fallback;
+        value = std::min(value * 10 + (setting[i] - '0'), kMaxJobs);
+    }
+    return value >= 1 ? value : fallback;
 }
 
 std::string BatchWalk::CounterText(int n)
@@ -104,6 +128,9 @@ BatchWalk::Outcome BatchWalk::Judge(int started, int exitStatus, const std::stri
     outcome.targetSize = targetSizeText;
     if (LeadingNumber(targetSizeText) > 0) {
         outcome.state = EntryState::Done;
+        // A converted file can still come with a warning (a source cut short): the user sees
+        // it where a failed entry says why.
+        outcome.note = errorLine;
     } else {
         outcome.note = "the encoder left no output";
     }

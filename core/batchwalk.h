@@ -1,9 +1,9 @@
 #pragma once
+#include "takennames.h"
 #include "vardolist.h"
 
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +14,8 @@ namespace vardune {
 // encoder and shows the counters; everything it decides is here.
 class BatchWalk {
 public:
+    explicit BatchWalk(TakenNames::Fold fold = TakenNames::AsciiFold);
+
     // Counts the entries that wait now (and whose encoder is not still running from an
     // earlier batch) and starts the walk over them.
     void Start(const VardoList& list);
@@ -25,8 +27,14 @@ public:
     std::optional<std::uint64_t> Next(const VardoList& list);
 
     // The output path for an entry's name in the folder. Two entries of one batch with the same
-    // name (Track01.mp3 from two albums) get different outputs: the later one is numbered.
-    std::string OutputPath(const std::string& folder, const std::string& name);
+    // name (Track01.mp3 from two albums) get different outputs: the later one is numbered, and
+    // so is one whose name an encoder still running (of any batch) writes.
+    std::string OutputPath(const std::string& folder, const std::string& name, const TakenNames& running);
+
+    // How many encoders run at once: the setting when it is a positive whole number (at most
+    // kMaxJobs), else one per core the process may use.
+    static constexpr int kMaxJobs = 64;
+    static int JobLimit(const std::string& setting, int cores);
 
     // A counter as three digits: 7 -> "007", 1000 -> "000".
     static std::string CounterText(int n);
@@ -45,7 +53,7 @@ public:
         bool writeTarget = false;  // output path and size are written
         std::string targetSize;
         std::optional<std::string> rate;
-        std::string note;  // why it failed
+        std::string note;  // why it failed, or the encoder's warning about a file it converted
     };
     // started: 0 when the encoder ran, -1 when it could not be started. exitStatus and
     // errorLine are the encoder's. A non-zero exit fails the entry whatever file stands at the
@@ -57,7 +65,7 @@ private:
     std::vector<std::uint64_t> ids_;
     std::size_t at_ = 0;
     int current_ = 0;
-    std::set<std::string> outputs_;
+    TakenNames outputs_;
 };
 
 } // namespace vardune

@@ -8,7 +8,7 @@ namespace vardune {
 void ConfigTable::InitConfigTable(const std::string& defaultFolder)
 {
     const EncodingProfile defaults;
-    ConfigKeys = {"CONFIG", "VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE"};
+    ConfigKeys = {"CONFIG", "VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE", "MJOBS__"};
     ConfigValues = {"",
                     kVersionConstant,
                     defaultFolder,
@@ -16,7 +16,8 @@ void ConfigTable::InitConfigTable(const std::string& defaultFolder)
                     defaults.channel,
                     defaults.quality,
                     defaults.kbps,
-                    defaults.device};
+                    defaults.device,
+                    ""};
 }
 
 Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
@@ -45,6 +46,7 @@ Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
     settings.profile.quality = table.ConfigValues[5];
     settings.profile.kbps = table.ConfigValues[6];
     settings.profile.device = table.ConfigValues[7];
+    settings.jobs = table.ConfigValues[8];
     return settings;
 }
 
@@ -59,12 +61,14 @@ bool WriteConfig(const std::string& path, const Settings& settings)
     table.ConfigValues[5] = settings.profile.quality;
     table.ConfigValues[6] = settings.profile.kbps;
     table.ConfigValues[7] = settings.profile.device;
+    table.ConfigValues[8] = settings.jobs;
 
     IniFile file(path);
     file.Load();
     const std::string section = EncodeConfigText(table.ConfigKeys[0]);
     for (std::size_t i = 1; i < ConfigTable::kEntries; ++i)
-        file.SetValue(section, EncodeConfigText(table.ConfigKeys[i]), EncodeConfigText(table.ConfigValues[i]));
+        if (i < ConfigTable::kRequiredEntries || !table.ConfigValues[i].empty())
+            file.SetValue(section, EncodeConfigText(table.ConfigKeys[i]), EncodeConfigText(table.ConfigValues[i]));
     return file.Save();
 }
 

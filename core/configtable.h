@@ -12,13 +12,18 @@ struct Settings {
     std::string sourceFolder;
     std::string targetFolder;
     EncodingProfile profile;
+    // How many encoders run at once, as the user wrote it; empty: one per core.
+    std::string jobs;
 };
 
-// The one table of the configuration file: index 0 is the section, 1 to 7 the keys in the
-// order they are read and written, with their default texts.
+// The one table of the configuration file: index 0 is the section, 1 to 7 the keys every
+// file holds, in the order they are read and written, with their default texts; the keys
+// after them are optional: written only when they hold a value, and a missing one keeps the
+// program's behaviour without it.
 class ConfigTable {
 public:
-    static constexpr std::size_t kEntries = 8;
+    static constexpr std::size_t kEntries = 9;
+    static constexpr std::size_t kRequiredEntries = 8;
     static constexpr const char* kVersionConstant = "03.00.01";
 
     // defaultFolder stands for both folder keys when the file has none.

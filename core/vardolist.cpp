@@ -97,8 +97,20 @@ void VardoList::SetResult(std::uint64_t id, const std::string& targetPath, const
 void VardoList::SetConverting(std::uint64_t id, bool converting)
 {
     const long at = Find(id);
-    if (at >= 0)
-        entries_[static_cast<std::size_t>(at)].converting = converting;
+    if (at < 0)
+        return;
+    VardoEntry& e = entries_[static_cast<std::size_t>(at)];
+    e.converting = converting;
+    e.percent = 0;
+}
+
+bool VardoList::SetPercent(std::uint64_t id, int percent)
+{
+    const long at = Find(id);
+    if (at < 0)
+        return false;
+    entries_[static_cast<std::size_t>(at)].percent = percent;
+    return true;
 }
 
 void VardoList::SetNote(std::uint64_t id, const std::string& note)

@@ -20,6 +20,7 @@ struct VardoEntry {
     std::string rate;        // " 42%"
     std::string note;        // why a failed entry failed, in the encoder's words
     bool converting = false; // its encoder runs now: no other batch takes it up
+    int percent = 0;         // how far its running encoder is
 };
 
 // The Vardo list: the files waiting to be made smaller and, after the batch, its results.
@@ -49,8 +50,10 @@ public:
     void SetResult(std::uint64_t id, const std::string& targetPath, const std::string& targetSize,
                    const std::string& rate, EntryState state);
 
-    // Marks an entry whose encoder runs, or no longer runs.
+    // Marks an entry whose encoder runs, or no longer runs; either way it starts at 0 %.
     void SetConverting(std::uint64_t id, bool converting);
+    // How far the entry's running encoder is; false when the entry is gone.
+    bool SetPercent(std::uint64_t id, int percent);
     // Sets why an entry failed (empty when it did not).
     void SetNote(std::uint64_t id, const std::string& note);
 

@@ -1,12 +1,15 @@
 #include "batchdriver.h"
 
+#include "desktopnotifier.h"
 #include "form1.h"
 #include "frmmonitor.h"
 #include "module1.h"
 #include "vardolistmodel.h"
 
 #include "encodercommand.h"
+#include "numerictext.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,33 +18,50 @@ BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
     : QObject(main)
     , main_(main)
     , board_(board)
+    , walk_(main->RunningTargets().Folding())
+    , refresh_(new QTimer(this))
 {
+    // Percent lines come many times a second from every encoder; the rows and the board are
+    // redrawn only as often as a reader can follow.
+    refresh_->setSingleShot(true);
+    refresh_->setInterval(250);
+    connect(refresh_, &QTimer::timeout, this, &BatchDriver::ShowPercents);
 }
 
-bool BatchDriver::Running() const
+bool BatchDriver::MayStart() const
 {
-    return board_ && board_->iRunning == 1;
+    return main_ && board_ && board_->iRunning == 1;
 }
 
 void BatchDriver::VardoMediaFile()
 {
-    walk_.Start(main_->ListModel->List());
+    const vardune::VardoList& list = main_->ListModel->List();
+    walk_.Start(list);
+    std::vector<std::pair<std::uint64_t, double>> files;
+    for (const vardune::VardoEntry& e : list.Entries())
+        if (e.state == vardune::EntryState::Waiting && !e.converting)
+            files.emplace_back(e.id, vardune::LeadingNumber(e.sourceSize));
+    progress_.Start(files);
+    clock_.start();
+    limit_ = Module1::JobLimit();
     if (board_) {
         board_->DisplayDigital(board_->PicFile1, Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
         board_->DisplayDigital(board_->PicFile2, QStringLiteral("000"));
         board_->iRunning = 1;
     }
-    TakeNext();
+    Fill();
 }
 
-void BatchDriver::TakeNext()
+void BatchDriver::Fill()
 {
     // Encoders that cannot be started fail their entries one after the other, here, without
     // waiting for anything.
-    while (main_ && Running()) {
+    while (!walkOver_ && MayStart() && Running() < limit_) {
         const auto id = walk_.Next(main_->ListModel->List());
-        if (!id)
+        if (!id) {
+            walkOver_ = true;
             break;
+        }
         const vardune::VardoList& list = main_->ListModel->List();
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(*id)));
         const QString source = Module1::ToQt(entry.sourcePath + entry.sourceName);
@@ -52,45 +72,94 @@ void BatchDriver::TakeNext()
         const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(main_->Text1->text()));
         if (Module1::ToQt(folder) != main_->Text1->text())
             main_->Text1->setText(Module1::ToQt(folder));
-        target_ = walk_.OutputPath(folder, entry.sourceName);
-        board_->Label2->setText(Module1::ToQt(target_));
+        const std::string target = walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets());
+        board_->Label2->setText(Module1::ToQt(target));
 
-        entry_ = *id;
-        main_->ListModel->SetConverting(entry_, true);
-        if (MediaConvert(source, Module1::ToQt(target_)) == 0)
-            return;
-        Record(-1, 0, QString());
+        // The name is taken from here until its encoder has ended, for every batch.
+        main_->RunningTargets().Take(target);
+        main_->ListModel->SetConverting(*id, true);
+        if (MediaConvert(source, Module1::ToQt(target), *id) != 0)
+            Record({nullptr, *id, target}, -1, 0, QString());
     }
-    EndBatch();
+    ShowBatchProgress();
+    if (jobs_.empty() && (walkOver_ || !MayStart()))
+        EndBatch();
 }
 
-int BatchDriver::MediaConvert(const QString& Source, const QString& Target)
+int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry)
 {
     const vardune::EncodingProfile profile = Module1::settings().profile;
     QStringList arguments;
     for (const std::string& argument : vardune::EncoderCommand::Arguments(Module1::FromQt(Source), Module1::FromQt(Target), profile))
         arguments << Module1::ToQt(argument);
 
-    delete process_;
-    process_ = new QProcess(this);
-    process_->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
-    process_->setArguments(arguments);
-    // Its progress lines are not needed; its error line says why a file failed.
-    process_->setStandardOutputFile(QProcess::nullDevice());
-    process_->setStandardInputFile(QProcess::nullDevice());
-    connect(process_, &QProcess::finished, this, &BatchDriver::EncoderFinished);
-    process_->start();
-    if (!process_->waitForStarted(10000)) {
-        process_->disconnect(this);
+    auto* process = new QProcess(this);
+    process->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
+    process->setArguments(arguments);
+    // Its percent lines come on standard output; its error line says why a file failed.
+    process->setStandardInputFile(QProcess::nullDevice());
+    connect(process, &QProcess::readyReadStandardOutput, this, [this, process] { ReadProgress(process); });
+    connect(process, &QProcess::finished, this,
+            [this, process](int exitCode, QProcess::ExitStatus status) { EncoderFinished(process, exitCode, status); });
+    connect(process, &QProcess::errorOccurred, this,
+            [this, process](QProcess::ProcessError error) { EncoderError(process, error); });
+    // The start is reported by signal: the window never waits for an encoder to come up.
+    process->start();
+    if (process->state() == QProcess::NotRunning && process->error() == QProcess::FailedToStart) {
+        process->disconnect(this);
+        process->deleteLater();
         return -1;
     }
+    jobs_.push_back({process, entry, Module1::FromQt(Target)});
     return 0;
 }
 
-void BatchDriver::EncoderFinished(int exitCode, QProcess::ExitStatus status)
+std::list<BatchDriver::Job>::iterator BatchDriver::FindJob(const QProcess* process)
 {
+    for (auto it = jobs_.begin(); it != jobs_.end(); ++it)
+        if (it->process == process)
+            return it;
+    return jobs_.end();
+}
+
+void BatchDriver::ReadProgress(QProcess* process)
+{
+    const auto job = FindJob(process);
+    if (job == jobs_.end())
+        return;
+    int percent = -1;
+    while (process->canReadLine()) {
+        bool ok = false;
+        const int value = process->readLine().trimmed().toInt(&ok);
+        if (ok && value >= 0 && value <= 100)
+            percent = value;
+    }
+    // Anything but whole lines stays for the next read; a line that never ends is not ours.
+    if (process->bytesAvailable() > 64)
+        process->readAllStandardOutput();
+    if (percent < 0)
+        return;
+    job->percent = percent;
+    progress_.Update(job->entry, percent);
+    if (!refresh_->isActive())
+        refresh_->start();
+}
+
+void BatchDriver::ShowPercents()
+{
+    if (main_)
+        for (const Job& job : jobs_)
+            main_->ListModel->SetPercent(job.entry, job.percent);
+    ShowBatchProgress();
+}
+
+void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::ExitStatus status)
+{
+    const auto job = FindJob(process);
+    if (job == jobs_.end())
+        return;
     QString errorLine;
-    const QStringList lines = QString::fromUtf8(process_->readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines = QString::fromUtf8(process->readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     if (!lines.isEmpty())
         errorLine = lines.last().trimmed().left(500);
     if (status == QProcess::CrashExit) {
@@ -98,30 +167,68 @@ void BatchDriver::EncoderFinished(int exitCode, QProcess::ExitStatus status)
         if (errorLine.isEmpty())
             errorLine = QStringLiteral("the encoder stopped unexpectedly");
     }
-    Record(0, exitCode, errorLine);
-    TakeNext();
+    Record(*job, 0, exitCode, errorLine);
+    jobs_.erase(job);
+    // Not deleted here: this handler runs inside the process object's own signal.
+    process->deleteLater();
+    Fill();
 }
 
-void BatchDriver::Record(int started, int exitStatus, const QString& errorLine)
+void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)
+{
+    // A crash also ends in finished; only a start that failed ends here.
+    if (error != QProcess::FailedToStart)
+        return;
+    const auto job = FindJob(process);
+    if (job == jobs_.end())
+        return;
+    Record(*job, -1, 0, QString());
+    jobs_.erase(job);
+    process->disconnect(this);
+    process->deleteLater();
+    Fill();
+}
+
+void BatchDriver::Record(const Job& job, int started, int exitStatus, const QString& errorLine)
 {
     if (!main_)
         return;
+    main_->RunningTargets().Release(job.target);
     VardoListModel* model = main_->ListModel;
-    model->SetConverting(entry_, false);
+    model->SetConverting(job.entry, false);
     const vardune::VardoList& list = model->List();
-    const long position = list.Find(entry_);
+    const long position = list.Find(job.entry);
+    const std::string targetSize = started == 0 && exitStatus == 0 ? vardune::VardoList::GetFileSize(job.target) : std::string(" ");
     // Removed while its encoder ran: there is nothing to write into.
-    if (position < 0)
-        return;
-    const std::string sourceSize = list.At(static_cast<std::size_t>(position)).sourceSize;
-    const std::string targetSize = started == 0 && exitStatus == 0 ? vardune::VardoList::GetFileSize(target_) : std::string(" ");
-    model->Record(entry_, target_, vardune::BatchWalk::Judge(started, exitStatus, Module1::FromQt(errorLine), targetSize, sourceSize));
+    const std::string sourceSize = position < 0 ? std::string(" ") : list.At(static_cast<std::size_t>(position)).sourceSize;
+    const auto outcome = vardune::BatchWalk::Judge(started, exitStatus, Module1::FromQt(errorLine), targetSize, sourceSize);
+    progress_.Finish(job.entry, outcome.state == vardune::EntryState::Done, vardune::LeadingNumber(targetSize));
+    if (position >= 0)
+        model->Record(job.entry, job.target, outcome);
+}
+
+void BatchDriver::ShowBatchProgress()
+{
+    if (progress_.Percent() != shownPercent_) {
+        shownPercent_ = progress_.Percent();
+        emit ProgressChanged(shownPercent_);
+    }
+    if (board_)
+        board_->BatchProgress->setText(Module1::ToQt(progress_.Line(clock_.elapsed() / 1000.0)));
 }
 
 void BatchDriver::EndBatch()
 {
+    if (ended_)
+        return;
+    ended_ = true;
+    // Whoever is elsewhere learns how the batch went; whoever watches sees it in the list.
+    // Asked before the board closes, which takes the activation with it.
+    const bool watched = QApplication::activeWindow() != nullptr;
     if (board_)
         board_->close();
+    if (!watched && progress_.Done() + progress_.Failed() > 0)
+        DesktopNotifier::Notify(QStringLiteral("Vardune: batch finished"), Module1::ToQt(progress_.Summary()));
     emit Finished();
     deleteLater();
 }

@@ -1,17 +1,24 @@
 #pragma once
+#include "batchprogress.h"
 #include "batchwalk.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+#include <QTimer>
+
+#include <list>
 
 class Form1;
 class frmMonitor;
 
-// Runs one batch over the Vardo list. It belongs to the main window, not to the status board:
-// closing the board mid-batch ends the walk after the file in progress, whose outcome is still
-// written into its own entry. It waits for each encoder by its finished signal, so the program
-// uses no CPU while an encoder works.
+// Runs one batch over the Vardo list, with up to the job limit of encoders at once. It
+// belongs to the main window, not to the status board: closing the board mid-batch starts no
+// further file, but every file in progress still finishes and its outcome is written into its
+// own entry, found by id, in whatever order the encoders end. It waits for each encoder by its
+// signals, so the program uses no CPU while encoders work, and reads their percent lines as
+// they come.
 class BatchDriver : public QObject {
     Q_OBJECT
 public:
@@ -19,24 +26,51 @@ public:
 
     void VardoMediaFile();
 
-    // Starts the encoder for one file: 0 when it runs, -1 when it cannot be started.
-    int MediaConvert(const QString& Source, const QString& Target);
+    // Starts the encoder for one file without waiting for it: 0 when it is on its way (its end
+    // or its failure to start arrives as a signal), -1 when it cannot be started at all.
+    int MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry);
+
+    // The entries whose encoders run now.
+    int Running() const { return static_cast<int>(jobs_.size()); }
 
 signals:
     // The batch is over; the driver deletes itself afterwards.
     void Finished();
+    // The whole batch's percent, weighted by source size, each time it rises.
+    void ProgressChanged(int percent);
 
 private:
-    bool Running() const;
-    void TakeNext();
-    void Record(int started, int exitStatus, const QString& errorLine);
-    void EncoderFinished(int exitCode, QProcess::ExitStatus status);
+    struct Job {
+        QProcess* process = nullptr;
+        std::uint64_t entry = 0;
+        std::string target;
+        int percent = 0;
+    };
+
+    bool MayStart() const;
+    // Starts encoders while there is room and entries wait; ends the batch when nothing runs
+    // and nothing more will start.
+    void Fill();
+    std::list<Job>::iterator FindJob(const QProcess* process);
+    void ReadProgress(QProcess* process);
+    void EncoderFinished(QProcess* process, int exitCode, QProcess::ExitStatus status);
+    void EncoderError(QProcess* process, QProcess::ProcessError error);
+    // Writes an encoder's outcome into its entry and lets its output name go.
+    void Record(const Job& job, int started, int exitStatus, const QString& errorLine);
+    void ShowBatchProgress();
+    // Shows the percents read since the last time, at most a few times a second.
+    void ShowPercents();
     void EndBatch();
 
     QPointer<Form1> main_;
     QPointer<frmMonitor> board_;
     vardune::BatchWalk walk_;
-    QProcess* process_ = nullptr;
-    std::uint64_t entry_ = 0;
-    std::string target_;
+    vardune::BatchProgress progress_;
+    QElapsedTimer clock_;
+    QTimer* refresh_;
+    std::list<Job> jobs_;
+    int limit_ = 1;
+    int shownPercent_ = -1;
+    bool walkOver_ = false;
+    bool ended_ = false;
 };

@@ -47,6 +47,7 @@ QAction* MenuItem(QMenu* menu, const char* name, const QString& caption)
 Form1::Form1(frmStartUp* splash, QWidget* parent)
     : QMainWindow(parent)
     , splash_(splash)
+    , runningTargets_(Module1::FoldFileName)
 {
     Module1::LoadResources();
     setObjectName(QStringLiteral("Form1"));

@@ -1,5 +1,6 @@
 #pragma once
 #include "mainlayout.h"
+#include "takennames.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -59,6 +60,8 @@ public:
     const vardune::MainGeometry& Geometry() const { return geometry_; }
     vardune::LayoutFrame Frame() const;
     bool IsLoaded() const { return loaded_; }
+    // Output paths that encoders write now, of every batch: no other encoder gets them.
+    vardune::TakenNames& RunningTargets() { return runningTargets_; }
 
     // Menu items, under their menu names.
     QAction* AddEntry;
@@ -118,6 +121,7 @@ private:
     QPointer<frmAbout> about_;
     QPointer<frmUpdate> update_;
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
+    vardune::TakenNames runningTargets_;
     bool loaded_ = false;
     bool unloading_ = false;
 };

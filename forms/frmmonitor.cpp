@@ -43,6 +43,16 @@ frmMonitor::frmMonitor(Form1* main)
     Command2->setGeometry(264, 232, 57, 25);
     connect(Command2, &QPushButton::clicked, this, &frmMonitor::Command2_Click);
 
+    // Several files convert at once, so the paths above tell only of the one started last;
+    // this line tells of the whole batch. It takes the free strip above the bottom edge and
+    // leaves every other control where it is.
+    BatchProgress = NewCaption(this, "BatchProgress", QString(), {16, 259, 305, 13}, caption);
+    QFont small = BatchProgress->font();
+    small.setBold(false);
+    small.setPointSizeF(7.5);
+    BatchProgress->setFont(small);
+    BatchProgress->setTextFormat(Qt::PlainText);
+
     Picture1 = NewPictureBox(this, "Picture1", {8, 320, 252, 20});
     Picture1->setPixmap(QPixmap(QStringLiteral(":/glyphs/glyphstrip.png")));
     Picture1->hide();

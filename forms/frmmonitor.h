@@ -34,6 +34,8 @@ public:
     QLabel* PicFile2;
     QPushButton* Command2;
     QLabel* Picture1;
+    // How far the whole batch is and the time left, on the free strip under the readouts.
+    QLabel* BatchProgress;
     QTimer* Timer1;
     QTimer* Timer2;
 

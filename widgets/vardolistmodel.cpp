@@ -35,6 +35,8 @@ QVariant VardoListModel::data(const QModelIndex& index, int role) const
         return imageList1_.value(static_cast<int>(e.state));
     if (role == Qt::UserRole)
         return static_cast<int>(e.state);
+    if (role == PercentRole)
+        return e.converting ? e.percent : -1;
     // A failed entry says why wherever the user points at it.
     if (role == Qt::ToolTipRole && !e.note.empty())
         return Module1::ToQt(e.note);
@@ -45,7 +47,12 @@ QVariant VardoListModel::data(const QModelIndex& index, int role) const
     case 1: return Module1::ToQt(e.sourcePath);
     case 2: return Module1::ToQt(e.sourceName);
     case 3: return Module1::ToQt(e.sourceSize);
-    case 4: return Module1::ToQt(e.targetPath);
+    case 4:
+        // The output path is written when the file is done; until then its row shows how far
+        // its encoder is.
+        if (e.converting)
+            return QStringLiteral("Converting\u2026 %1%").arg(e.percent);
+        return Module1::ToQt(e.targetPath);
     case 5: return Module1::ToQt(e.targetSize);
     case 6: return Module1::ToQt(e.rate);
     }
@@ -97,6 +104,18 @@ void VardoListModel::SetResult(std::uint64_t id, const std::string& targetPath, 
 void VardoListModel::SetConverting(std::uint64_t id, bool converting)
 {
     list_.SetConverting(id, converting);
+    const long row = list_.Find(id);
+    if (row >= 0)
+        emit dataChanged(index(static_cast<int>(row), 4), index(static_cast<int>(row), 4));
+}
+
+void VardoListModel::SetPercent(std::uint64_t id, int percent)
+{
+    const long row = list_.Find(id);
+    if (row < 0 || list_.At(static_cast<std::size_t>(row)).percent == percent)
+        return;
+    list_.SetPercent(id, percent);
+    emit dataChanged(index(static_cast<int>(row), 4), index(static_cast<int>(row), 4));
 }
 
 void VardoListModel::Record(std::uint64_t id, const std::string& targetPath, const vardune::BatchWalk::Outcome& outcome)

@@ -29,6 +29,10 @@ public:
                    const std::string& rate, vardune::EntryState state);
 
     void SetConverting(std::uint64_t id, bool converting);
+    // How far an entry's encoder is: shown in its row while it converts.
+    void SetPercent(std::uint64_t id, int percent);
+    // The role that gives a converting entry's percent (-1 when it does not convert).
+    static constexpr int PercentRole = Qt::UserRole + 1;
     // Writes an encoder call's outcome into the entry with this id, if it is still there.
     void Record(std::uint64_t id, const std::string& targetPath, const vardune::BatchWalk::Outcome& outcome);
 

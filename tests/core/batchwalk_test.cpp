@@ -1,3 +1,4 @@
+#include "batchprogress.h"
 #include "batchwalk.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +59,10 @@ TEST(BatchWalk, JudgingAnEncoderCall)
     EXPECT_EQ(o.rate, " 45%");
     EXPECT_EQ(o.note, "");
 
+    o = BatchWalk::Judge(0, 0, "fastencc: warning: the source ends early (1.0 s of 9.0 s converted)", " 450", " 1000");
+    EXPECT_EQ(o.state, EntryState::Done);
+    EXPECT_EQ(o.note, "fastencc: warning: the source ends early (1.0 s of 9.0 s converted)");
+
     o = BatchWalk::Judge(0, 0, "", " ", " 1000");  // ran, left nothing
     EXPECT_EQ(o.state, EntryState::Failed);
     EXPECT_TRUE(o.writeTarget);
@@ -95,12 +100,120 @@ TEST(BatchWalk, SameNameFromTwoFoldersGetsTwoOutputs)
 {
     BatchWalk walk;
     VardoList list;
+    const TakenNames running;
     walk.Start(list);
-    EXPECT_EQ(walk.OutputPath("/out/", "Track01.mp3"), "/out/V_Track01.mp3");
-    EXPECT_EQ(walk.OutputPath("/out/", "Track01.mp3"), "/out/V_Track01 (2).mp3");
-    EXPECT_EQ(walk.OutputPath("/out/", "Track01.mp3"), "/out/V_Track01 (3).mp3");
-    EXPECT_EQ(walk.OutputPath("/out/", "song.wav"), "/out/V_song.wav.MP3");
-    EXPECT_EQ(walk.OutputPath("/out/", "song.wav"), "/out/V_song.wav (2).MP3");
+    EXPECT_EQ(walk.OutputPath("/out/", "Track01.mp3", running), "/out/V_Track01.mp3");
+    EXPECT_EQ(walk.OutputPath("/out/", "Track01.mp3", running), "/out/V_Track01 (2).mp3");
+    EXPECT_EQ(walk.OutputPath("/out/", "Track01.mp3", running), "/out/V_Track01 (3).mp3");
+    EXPECT_EQ(walk.OutputPath("/out/", "song.wav", running), "/out/V_song.wav.MP3");
+    EXPECT_EQ(walk.OutputPath("/out/", "song.wav", running), "/out/V_song.wav (2).MP3");
     walk.Start(list);  // a new batch replaces earlier outputs as before
-    EXPECT_EQ(walk.OutputPath("/out/", "Track01.mp3"), "/out/V_Track01.mp3");
+    EXPECT_EQ(walk.OutputPath("/out/", "Track01.mp3", running), "/out/V_Track01.mp3");
+}
+
+TEST(BatchWalk, NamesThatMayBeOneFileAreNumbered)
+{
+    VardoList list;
+    TakenNames running;
+    // An encoder of an ended batch still writes V_Track01.mp3.
+    running.Take("/out/V_Track01.mp3");
+    BatchWalk walk;
+    walk.Start(list);
+    EXPECT_EQ(walk.OutputPath("/out/", "Track01.mp3", running), "/out/V_Track01 (2).mp3");
+    // Letter case alone does not make two files on a player's card.
+    EXPECT_EQ(walk.OutputPath("/out/", "Song.mp3", running), "/out/V_Song.mp3");
+    EXPECT_EQ(walk.OutputPath("/out/", "SONG.MP3", running), "/out/V_SONG (2).MP3");
+    running.Take("/out/v_track01 (3).mp3");
+    EXPECT_EQ(walk.OutputPath("/out/", "TRACK01.mp3", running), "/out/V_TRACK01 (4).mp3");
+
+    // Once that encoder has ended, its name is free for the next batch.
+    running.Release("/out/V_Track01.mp3");
+    walk.Start(list);
+    EXPECT_EQ(walk.OutputPath("/out/", "Track01.mp3", running), "/out/V_Track01.mp3");
+}
+
+TEST(TakenNames, CountsEachTakeAndUsesTheGivenFolding)
+{
+    TakenNames names([](const std::string& path) { return path.substr(0, 3); });
+    names.Take("/a/one");
+    names.Take("/a/two");  // the same under this folding
+    names.Release("/a/one");
+    EXPECT_TRUE(names.Contains("/a/three"));
+    names.Release("/a/x");
+    EXPECT_FALSE(names.Contains("/a/three"));
+    names.Release("/a/x");  // releasing what is not taken changes nothing
+    EXPECT_FALSE(names.Contains("/a/"));
+}
+
+TEST(BatchWalk, JobLimitIsAPositiveSettingOrTheCores)
+{
+    const struct {
+        const char* setting;
+        int cores;
+        int limit;
+    } cases[] = {
+        {"", 4, 4},       {"1", 8, 1},     {" 3 ", 8, 3},   {"12", 2, 12},     {"0", 4, 4},
+        {"-2", 4, 4},     {"2x", 4, 4},    {"1.5", 4, 4},   {"abc", 4, 4},     {"3 4", 4, 4},
+        {"\t3", 4, 4},   {"", 0, 1},      {"", 500, BatchWalk::kMaxJobs},
+        {"99999999999999999999", 2, BatchWalk::kMaxJobs},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(BatchWalk::JobLimit(c.setting, c.cores), c.limit) << '"' << c.setting << "\" " << c.cores;
+}
+
+TEST(BatchProgress, WeighsFilesBySizeAndOnlyRises)
+{
+    BatchProgress p;
+    p.Start({{1, 3000}, {2, 1000}, {3, 0}});  // a file of unknown size weighs next to nothing
+    EXPECT_EQ(p.Percent(), 0);
+    p.Update(2, 50);
+    EXPECT_NEAR(p.Fraction(), 500.0 / 4001, 1e-12);
+    p.Update(2, 10);   // an encoder never takes back a percent
+    p.Update(9, 50);   // not of this batch
+    EXPECT_NEAR(p.Fraction(), 500.0 / 4001, 1e-12);
+    p.Update(1, 100);  // the encoder said 100, but it has not ended yet
+    p.Finish(2, true, 400);
+    p.Finish(2, false, 0);  // one outcome per file
+    EXPECT_EQ(p.Percent(), 99);
+    p.Finish(1, false, 0);
+    p.Finish(3, true, 0);
+    EXPECT_EQ(p.Percent(), 100);
+    EXPECT_EQ(p.Done(), 2);
+    EXPECT_EQ(p.Failed(), 1);
+    EXPECT_EQ(p.Summary(), "2 done, 1 failed, 600 B saved");
+}
+
+TEST(BatchProgress, TimeLeftFromTheTimeTaken)
+{
+    BatchProgress p;
+    p.Start({{1, 100}, {2, 100}});
+    p.Update(1, 50);
+    EXPECT_EQ(p.SecondsLeft(1.0), std::nullopt);  // too early to judge
+    EXPECT_EQ(p.Line(1.0), "Batch 25% done, estimating the time left");
+    EXPECT_DOUBLE_EQ(*p.SecondsLeft(30.0), 90.0);
+    EXPECT_EQ(p.Line(30.0), "Batch 25% done, about 1 min 30 s left");
+
+    const struct {
+        double seconds;
+        const char* text;
+    } cases[] = {
+        {0, "about 5 s left"},          {3, "about 5 s left"},           {41, "about 45 s left"},
+        {59.4, "about 60 s left"},      {61, "about 1 min left"},        {200, "about 3 min 20 s left"},
+        {3599, "about 60 min left"},    {3600, "about 1 h left"},        {7530, "about 2 h 6 min left"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(BatchProgress::TimeLeftText(c.seconds), c.text) << c.seconds;
+}
+
+TEST(BatchProgress, SizesInDecimalUnits)
+{
+    const struct {
+        double bytes;
+        const char* text;
+    } cases[] = {
+        {0, "0 B"},           {999, "999 B"},        {1000, "1.0 kB"},       {38200000, "38.2 MB"},
+        {999960, "1.0 MB"},   {1.5e9, "1.5 GB"},     {-5, "0 B"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(BatchProgress::SizeText(c.bytes), c.text) << c.bytes;
 }

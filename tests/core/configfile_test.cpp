@@ -66,7 +66,21 @@ TEST_F(ConfigFile, FirstStartGivesDefaultsAndSaveCreatesAnEncodedFile)
     EXPECT_EQ(text.rfind(Section(), 0), 0u);
     for (const char* key : {"VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE"})
         EXPECT_NE(text.find("\n" + EncodeConfigText(key) + "="), std::string::npos) << key;
+    // An optional key that was never set stays out of the file.
+    EXPECT_EQ(text.find(EncodeConfigText("MJOBS__")), std::string::npos);
     ExpectDefaults(ReadConfig(path, home), home);
+}
+
+TEST_F(ConfigFile, JobsKeyIsKeptAsWritten)
+{
+    Write(Section() + "\n" + Line("MJOBS__", "3") + "\n");
+    Settings s = ReadConfig(path, home);
+    EXPECT_EQ(s.jobs, "3");
+    s.jobs = "not a number";  // kept as the user wrote it; the batch reads it as missing
+    ASSERT_TRUE(WriteConfig(path, s));
+    EXPECT_EQ(ReadConfig(path, home).jobs, "not a number");
+    const std::string text = Read();
+    EXPECT_EQ(text.find(EncodeConfigText("MJOBS__")), text.rfind(EncodeConfigText("MJOBS__")));  // replaced in place
 }
 
 TEST_F(ConfigFile, EveryValueRoundTripsWhole)

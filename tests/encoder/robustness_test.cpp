@@ -5,6 +5,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -282,4 +283,33 @@ TEST(Interruption, SigtermLeavesNothing)
         EXPECT_EQ(dir.files(), (std::vector<std::string> {"long.wav", "old.mp3"}));
         EXPECT_EQ(readFile(dir.path("old.mp3")), "old");
     }
+}
+
+TEST(Interruption, ACallerThatGoesAwayDoesNotEndTheConversion)
+{
+    // The program may quit mid-batch: the pipe its percent lines went to has no reader any
+    // more, and the file still has to be finished.
+    TempDir dir;
+    WavSpec spec;
+    spec.seconds = 10;
+    writeWav(dir.path("in.wav"), spec);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        dup2(fds[1], 1);
+        execl(FASTENCC_PATH, FASTENCC_PATH, dir.path("in.wav").c_str(), dir.path("out.mp3").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const Decoded d = decodeMp3(dir.path("out.mp3"));
+    ASSERT_TRUE(d.ok);
+    EXPECT_NEAR(double(d.frames) / d.rate, 10.0, 0.05);
 }

@@ -8,13 +8,17 @@
 #include "vardolistmodel.h"
 #include "vardolistview.h"
 
+#include <QDBusConnection>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
+
+#include <sched.h>
 
 using vardune::EntryState;
 
@@ -30,6 +34,22 @@ QImage Readout(frmMonitor* board, const QString& text)
 
 } // namespace
 
+// The desktop's notification service, as far as the program uses it: it keeps what it is told.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList received;  // "summary|body"
+
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body, const QStringList&,
+                const QVariantMap&, int)
+    {
+        received << summary + "|" + body;
+        return static_cast<uint>(received.size());
+    }
+};
+
 class BatchTest : public QObject {
     Q_OBJECT
 
@@ -37,6 +57,9 @@ private:
     QTemporaryDir* dir_ = nullptr;
     Form1* form_ = nullptr;
     QString encoder_;
+    QProcess bus_;
+    QString busAddress_;
+    FakeNotifications notifications_;
 
     QString Path(const QString& name) const { return dir_->path() + "/" + name; }
 
@@ -105,8 +128,28 @@ private:
 private slots:
     void initTestCase()
     {
+        // A session bus of the test's own, so the desktop's notification service is one the
+        // test can read. It must be in place before the program first looks for a bus.
+        bus_.setProgram(QStringLiteral("dbus-daemon"));
+        bus_.setArguments({"--session", "--nofork", "--print-address=1"});
+        bus_.start();
+        if (bus_.waitForReadyRead(5000)) {
+            const QString address = QString::fromUtf8(bus_.readLine()).trimmed();
+            qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+            QDBusConnection server = QDBusConnection::connectToBus(address, QStringLiteral("notifications"));
+            if (server.registerService(QStringLiteral("org.freedesktop.Notifications")) &&
+                server.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &notifications_,
+                                      QDBusConnection::ExportAllSlots))
+                busAddress_ = address;
+        }
         Module1::Test::SetEndProcessHandler([] {});
         encoder_ = QCoreApplication::applicationDirPath() + "/fastencc";
+    }
+
+    void cleanupTestCase()
+    {
+        bus_.kill();
+        bus_.waitForFinished();
     }
 
     void init()
@@ -124,6 +167,10 @@ private slots:
     {
         delete form_;
         form_ = nullptr;
+        // A failed test may leave its board behind; the next test starts without it.
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<frmMonitor*>(window))
+                window->close();
         QTRY_VERIFY(!BoardOpen());
         delete dir_;
         QFile::remove(encoder_);
@@ -137,6 +184,8 @@ private slots:
             WriteToneWav(Path(name), 1.0);
             sources << Path(name);
         }
+        // d.wav is cut short: what is there is converted, and its tool tip says so.
+        QVERIFY(QFile::resize(sources[3], QFileInfo(sources[3]).size() / 2));
         Add(sources);
         form_->ListModel->SetResult(Entry(1).id, "/old/V_b.wav.MP3", " 7", " 1%", EntryState::Done);
         form_->ListModel->SetResult(Entry(2).id, "", "", "", EntryState::Failed);
@@ -162,6 +211,9 @@ private slots:
         QVERIFY(!QFile::exists(Path("out/V_b.wav.MP3")));
         QVERIFY(!QFile::exists(Path("out/V_c.wav.MP3")));
         QCOMPARE(form_->ListModel->index(0, 0).data(Qt::UserRole).toInt(), 4);
+        QCOMPARE(form_->ListModel->index(0, 2).data(Qt::ToolTipRole).toString(), QStringLiteral("a.wav"));
+        QVERIFY2(form_->ListModel->index(3, 2).data(Qt::ToolTipRole).toString().contains("the source ends early"),
+                 qPrintable(form_->ListModel->index(3, 2).data(Qt::ToolTipRole).toString()));
     }
 
     void missingEncoderFailsEveryEntryAtOnce()
@@ -230,20 +282,233 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
 
     void sameNameFromTwoFoldersAndOddNames()
     {
-        FakeEncoder(R"(printf x > "$2")");
-        Add({Make("cd1/Track01.mp3", 5), Make("cd2/Track01.mp3", 5), Make("cd1/Song.Mp3", 5), Make("cd1/.mp3", 5),
-             Make("cd1/song.wav", 5)});
+        // Several at once: names are still given out in list order, and each output on disk is
+        // its own entry's (the fake copies its source, whose size tells them apart).
+        Module1::settings().jobs = "3";
+        FakeEncoder(R"(cat "$1" > "$2")");
+        Add({Make("cd1/Track01.mp3", 5), Make("cd2/Track01.mp3", 6), Make("cd1/Song.Mp3", 7), Make("cd1/.mp3", 8),
+             Make("cd1/song.wav", 9), Make("cd2/SONG.MP3", 10), Make("cd3/track01.MP3", 11)});
         form_->Text1->setText(Path("out/"));
         QVERIFY(RunBatch());
         QStringList targets;
-        for (int row = 0; row < 5; ++row)
-            targets << Module1::ToQt(Entry(row).targetPath).mid(Path("out/").size());
-        QCOMPARE(targets, QStringList({"V_Track01.mp3", "V_Track01 (2).mp3", "V_Song.Mp3", "V_.mp3.MP3", "V_song.wav.MP3"}));
+        for (int row = 0; row < 7; ++row) {
+            const auto& e = Entry(row);
+            QCOMPARE(e.state, EntryState::Done);
+            QCOMPARE(QFileInfo(Module1::ToQt(e.targetPath)).size(), qint64(5 + row));
+            QCOMPARE(e.targetSize, " " + std::to_string(5 + row));
+            targets << Module1::ToQt(e.targetPath).mid(Path("out/").size());
+        }
+        // Letter case alone does not make two files on a player's card.
+        QCOMPARE(targets, QStringList({"V_Track01.mp3", "V_Track01 (2).mp3", "V_Song.Mp3", "V_.mp3.MP3", "V_song.wav.MP3",
+                                       "V_SONG (2).MP3", "V_track01 (3).MP3"}));
         QCOMPARE(form_->Text1->text(), Path("out/"));
+    }
+
+    // The fake encoder of the parallel tests: it marks its start, prints what it is told, waits
+    // for its own gate and then copies its source.
+    void GatedEncoder(const QString& printed = QString())
+    {
+        FakeEncoder(QString(R"(name=$(basename "$1")
+: > "%1/started-$name"
+%2
+while [ ! -e "%1/gate-$name" ]; do sleep 0.02; done
+cat "$1" > "$2")").arg(dir_->path(), printed));
+    }
+    void Open(const QString& name) { QFile(Path("gate-" + name)).open(QIODevice::WriteOnly); }
+    QStringList Started(int count) const
+    {
+        QStringList started;
+        for (int i = 1; i <= count; ++i)
+            if (QFile::exists(Path(QString("started-%1.mp3").arg(i))))
+                started << QString::number(i);
+        return started;
+    }
+    QStringList Sources(int count)
+    {
+        QStringList sources;
+        for (int i = 1; i <= count; ++i)
+            sources << Make(QString("%1.mp3").arg(i), 10 * i);
+        return sources;
+    }
+
+    void severalEncodersAtOnceInListOrder()
+    {
+        Module1::settings().jobs = "3";
+        GatedEncoder();
+        Add(Sources(7));
+        form_->StartVardo->trigger();
+        frmMonitor* board = OpenBoard();
+        QVERIFY(board);
+        QTRY_COMPARE_WITH_TIMEOUT(Started(7), QStringList({"1", "2", "3"}), 5000);
+        QTest::qWait(300);
+        QCOMPARE(Started(7), QStringList({"1", "2", "3"}));  // never more than three
+        QVERIFY(board->Label1->text().endsWith("/3.mp3"));
+        QCOMPARE(board->PicFile2->pixmap().toImage(), Readout(board, "003"));
+        QCOMPARE(board->PicFile1->pixmap().toImage(), Readout(board, "007"));
+
+        // Each encoder that ends makes room for the next waiting entry, in list order, and its
+        // outcome lands in its own row whatever the order of ending.
+        const struct {
+            int opens;
+            QStringList started;
+        } steps[] = {
+            {2, {"1", "2", "3", "4"}},           {3, {"1", "2", "3", "4", "5"}},
+            {1, {"1", "2", "3", "4", "5", "6"}}, {5, {"1", "2", "3", "4", "5", "6", "7"}},
+        };
+        for (const auto& step : steps) {
+            Open(QString("%1.mp3").arg(step.opens));
+            QTRY_COMPARE_WITH_TIMEOUT(Entry(step.opens - 1).state, EntryState::Done, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(Started(7), step.started, 5000);
+            QVERIFY(board->Label1->text().endsWith("/" + step.started.last() + ".mp3"));
+            QVERIFY(board->Label2->text().endsWith("/V_" + step.started.last() + ".mp3"));
+        }
+        QCOMPARE(board->PicFile2->pixmap().toImage(), Readout(board, "007"));
+        QCOMPARE(Entry(3).state, EntryState::Waiting);  // started, not ended
+        for (int i : {4, 7, 6})
+            Open(QString("%1.mp3").arg(i));
+        QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 5000);
+        for (int row = 0; row < 7; ++row) {
+            const auto& e = Entry(row);
+            QCOMPARE(e.state, EntryState::Done);
+            QCOMPARE(Module1::ToQt(e.targetPath), Path(QString("out/V_%1.mp3").arg(row + 1)));
+            QCOMPARE(e.targetSize, " " + std::to_string(10 * (row + 1)));
+            QCOMPARE(QFileInfo(Module1::ToQt(e.targetPath)).size(), qint64(10 * (row + 1)));
+        }
+    }
+
+    void exitAndClosingWithSeveralInProgress()
+    {
+        Module1::settings().jobs = "3";
+        GatedEncoder();
+        Add(Sources(5));
+        form_->StartVardo->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(Started(5), QStringList({"1", "2", "3"}), 5000);
+        ClickWidget(OpenBoard()->Command2);
+        QTRY_VERIFY(!BoardOpen());
+        QVERIFY(form_->isEnabled());
+        for (int i = 1; i <= 5; ++i)
+            Open(QString("%1.mp3").arg(i));
+        // Every file in progress is finished and recorded; none starts after Exit.
+        for (int row = 0; row < 3; ++row)
+            QTRY_COMPARE_WITH_TIMEOUT(Entry(row).state, EntryState::Done, 5000);
+        QTest::qWait(300);
+        QCOMPARE(Started(5), QStringList({"1", "2", "3"}));
+        QCOMPARE(Entry(3).state, EntryState::Waiting);
+        QCOMPARE(Entry(4).state, EntryState::Waiting);
+
+        // The main window closing and going away while three encoders still run.
+        for (int i = 1; i <= 5; ++i)
+            QFile::remove(Path(QString("gate-%1.mp3").arg(i)));
+        Add({Make("6.mp3", 60)});
+        form_->StartVardo->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(Started(6), QStringList({"1", "2", "3", "4", "5", "6"}), 5000);
+        form_->close();
+        delete form_;
+        form_ = nullptr;
+        for (int i = 4; i <= 6; ++i)
+            Open(QString("%1.mp3").arg(i));
+        QTest::qWait(300);
+        if (frmMonitor* board = OpenBoard())
+            board->close();
+    }
+
+    void aLateEncoderKeepsItsOutputFromTheNextBatch()
+    {
+        // cd1/Track01.wav still converts from a batch that was ended early when cd2/Track01.wav
+        // starts in the next: the two must not share one output.
+        Module1::settings().jobs = "1";
+        FakeEncoder(QString(R"(case "$1" in *cd1/*) while [ ! -e "%1" ]; do sleep 0.02; done ;; esac
+cat "$1" > "$2")").arg(Path("gate")));
+        Add({Make("cd1/Track01.wav", 100)});
+        form_->StartVardo->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(OpenBoard() && OpenBoard()->Label1->text().endsWith("cd1/Track01.wav"), 5000);
+        ClickWidget(OpenBoard()->Command2);
+        QTRY_VERIFY(!BoardOpen());
+        Add({Make("cd2/Track01.wav", 200)});
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(1).state, EntryState::Done);
+        QFile(Path("gate")).open(QIODevice::WriteOnly);
+        QTRY_COMPARE_WITH_TIMEOUT(Entry(0).state, EntryState::Done, 5000);
+        QCOMPARE(Module1::ToQt(Entry(0).targetPath), Path("out/V_Track01.wav.MP3"));
+        QCOMPARE(Module1::ToQt(Entry(1).targetPath), Path("out/V_Track01.wav (2).MP3"));
+        for (int row : {0, 1}) {
+            QCOMPARE(QFileInfo(Module1::ToQt(Entry(row).targetPath)).size(), qint64(100 * (row + 1)));
+            QCOMPARE(Entry(row).targetSize, " " + std::to_string(100 * (row + 1)));
+        }
+        // Once that encoder has ended, its name is free again for a later batch.
+        QVERIFY(!form_->RunningTargets().Contains(Module1::FromQt(Path("out/V_Track01.wav.MP3"))));
+    }
+
+    void progressOfEachFileAndOfTheBatch()
+    {
+        Module1::settings().jobs = "2";
+        GatedEncoder(QStringLiteral("echo 10; sleep 0.5; echo 50; sleep 0.5; printf '90\\nnoise\\n'"));
+        Add({Make("1.mp3", 3000), Make("2.mp3", 1000)});
+        QList<int> rowPercents;
+        connect(form_->ListModel, &QAbstractItemModel::dataChanged, this, [&] {
+            const int percent = form_->ListModel->index(0, 4).data(VardoListModel::PercentRole).toInt();
+            if (percent >= 0 && (rowPercents.isEmpty() || rowPercents.last() != percent))
+                rowPercents << percent;
+        });
+        form_->StartVardo->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(form_->findChild<BatchDriver*>(), 5000);
+        QList<int> batchPercents;
+        connect(form_->findChild<BatchDriver*>(), &BatchDriver::ProgressChanged, this, [&](int p) { batchPercents << p; });
+        frmMonitor* board = OpenBoard();
+        QTRY_COMPARE_WITH_TIMEOUT(board->BatchProgress->text().left(15), QStringLiteral("Batch 90% done,"), 5000);
+        QCOMPARE(rowPercents, QList<int>({0, 10, 50, 90}));
+        QCOMPARE(form_->ListModel->index(0, 4).data().toString(), QStringLiteral("Converting… 90%"));
+        Open("2.mp3");
+        QTRY_COMPARE_WITH_TIMEOUT(Entry(1).state, EntryState::Done, 5000);
+        QCOMPARE(form_->ListModel->index(1, 4).data().toString(), Path("out/V_2.mp3"));
+        Open("1.mp3");
+        QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 5000);
+        QVERIFY(!batchPercents.isEmpty());
+        QCOMPARE(batchPercents.last(), 100);
+        QVERIFY(std::is_sorted(batchPercents.begin(), batchPercents.end()));
+        QCOMPARE(form_->ListModel->index(0, 4).data(VardoListModel::PercentRole).toInt(), -1);
+    }
+
+    void theDesktopIsToldOnlyWhenVarduneIsNotActive()
+    {
+        if (busAddress_.isEmpty())
+            QSKIP("no dbus-daemon to stand in for the desktop's session bus");
+        FakeEncoder(QString(R"(while [ ! -e "%1" ]; do sleep 0.02; done; head -c 400 "$1" > "$2")").arg(Path("gate")));
+        notifications_.received.clear();  // earlier tests' batches ended with nothing active
+        for (bool elsewhere : {false, true}) {
+            QFile::remove(Path("gate"));
+            Add({Make(QString("%1.mp3").arg(elsewhere), 1000)});
+            form_->StartVardo->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(OpenBoard() && !OpenBoard()->Label1->text().startsWith("Source"), 5000);
+            // The user watching the board, or working in another program.
+            QApplication::setActiveWindow(elsewhere ? nullptr : OpenBoard());
+            QFile(Path("gate")).open(QIODevice::WriteOnly);
+            QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 5000);
+            QTest::qWait(300);
+            QCOMPARE(notifications_.received.size(), elsewhere ? 1 : 0);
+        }
+        QCOMPARE(notifications_.received.value(0), QStringLiteral("Vardune: batch finished|1 done, 0 failed, 600 B saved"));
+    }
+
+    void jobLimitFromTheSettingOrTheCores()
+    {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        QCOMPARE(sched_getaffinity(0, sizeof set, &set), 0);
+        const int cores = std::min(CPU_COUNT(&set), int(vardune::BatchWalk::kMaxJobs));
+        const struct {
+            const char* setting;
+            int limit;
+        } cases[] = {{"", cores}, {"5", 5}, {"1", 1}, {"0", cores}, {"two", cores}, {"-3", cores}};
+        for (const auto& c : cases) {
+            Module1::settings().jobs = c.setting;
+            QCOMPARE(Module1::JobLimit(), c.limit);
+        }
     }
 
     void exitWhileTheThirdOfFiveConverts()
     {
+        Module1::settings().jobs = "1";  // the one-at-a-time batch
         // The third file's encoder waits for one gate file, the 4th and 5th for another.
         const QString gate = Path("gate"), gate2 = Path("gate2");
         FakeEncoder(QString(R"(case "$1" in
@@ -320,6 +585,7 @@ printf x > "$2")").arg(gate));
 
     void endingEarly()
     {
+        Module1::settings().jobs = "1";  // the one-at-a-time batch
         QFETCH(bool, titleClose);
         QFETCH(bool, withinFirstSecond);
         const QString gate = Path("gate");
@@ -348,6 +614,7 @@ printf x > "$2")").arg(gate));
 
     void entryRemovedOrWindowGoneWhileItsEncoderRuns()
     {
+        Module1::settings().jobs = "1";  // the one-at-a-time batch
         const QString gate = Path("gate");
         FakeEncoder(QString(R"(while [ ! -e "%1" ]; do sleep 0.02; done; printf x > "$2")").arg(gate));
         Add({Make("1.mp3", 10), Make("2.mp3", 10)});

@@ -180,6 +180,8 @@ private slots:
         }
         form_->ListModel->Append(files);
         form_->Text1->setText(dir.path());
+        // One file at a time, so the second starts after the choice.
+        Module1::settings().jobs = "1";
 
         form_->Options->trigger();
         frmOption* options = Open<frmOption>();
