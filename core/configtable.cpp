@@ -8,7 +8,8 @@ namespace vardune {
 void ConfigTable::InitConfigTable(const std::string& defaultFolder)
 {
     const EncodingProfile defaults;
-    ConfigKeys = {"CONFIG", "VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE"};
+    ConfigKeys = {"CONFIG", "VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE",
+                  "WINLEFT", "WINTOP_", "WINWIDT", "WINHEIG", "WINMAXI", "COLUMNS"};
     ConfigValues = {"",
                     kVersionConstant,
                     defaultFolder,
@@ -16,7 +17,8 @@ void ConfigTable::InitConfigTable(const std::string& defaultFolder)
                     defaults.channel,
                     defaults.quality,
                     defaults.kbps,
-                    defaults.device};
+                    defaults.device,
+                    "", "", "", "", "", ""};
 }
 
 Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
@@ -45,6 +47,8 @@ Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
     settings.profile.quality = table.ConfigValues[5];
     settings.profile.kbps = table.ConfigValues[6];
     settings.profile.device = table.ConfigValues[7];
+    settings.window = WindowPlacement::FromTexts({table.ConfigValues[8], table.ConfigValues[9], table.ConfigValues[10],
+                                                  table.ConfigValues[11], table.ConfigValues[12], table.ConfigValues[13]});
     return settings;
 }
 
@@ -59,6 +63,9 @@ bool WriteConfig(const std::string& path, const Settings& settings)
     table.ConfigValues[5] = settings.profile.quality;
     table.ConfigValues[6] = settings.profile.kbps;
     table.ConfigValues[7] = settings.profile.device;
+    const WindowPlacement::Texts window = settings.window.ToTexts();
+    for (std::size_t i = 0; i < window.size(); ++i)
+        table.ConfigValues[8 + i] = window[i];
 
     IniFile file(path);
     file.Load();

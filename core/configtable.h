@@ -1,5 +1,6 @@
 #pragma once
 #include "encodingprofile.h"
+#include "windowplacement.h"
 
 #include <array>
 #include <string>
@@ -12,13 +13,15 @@ struct Settings {
     std::string sourceFolder;
     std::string targetFolder;
     EncodingProfile profile;
+    WindowPlacement window;
 };
 
 // The one table of the configuration file: index 0 is the section, 1 to 7 the keys in the
-// order they are read and written, with their default texts.
+// order they are read and written, with their default texts; after them the keys of the main
+// window's placement, whose empty defaults give the designed window.
 class ConfigTable {
 public:
-    static constexpr std::size_t kEntries = 8;
+    static constexpr std::size_t kEntries = 14;
     static constexpr const char* kVersionConstant = "03.00.01";
 
     // defaultFolder stands for both folder keys when the file has none.
