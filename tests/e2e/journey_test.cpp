@@ -1,6 +1,7 @@
 // A user's first session, with the real windows on a real X display and the real encoder:
 // collect files, refuse the empty one, choose the output folder and the options, run the
 // batch, close, and find everything again at the next start.
+#include "choicebox.h"
 #include "filelistview.h"
 #include "foldertreeview.h"
 #include "form1.h"

@@ -1,3 +1,4 @@
+#include "choicebox.h"
 #include "configcodec.h"
 #include "configtable.h"
 #include "filelistview.h"

@@ -1,3 +1,4 @@
+#include "choicebox.h"
 #include "form1.h"
 #include "frmabout.h"
 #include "frmmonitor.h"
