@@ -266,14 +266,18 @@ private slots:
 
     void outputFolderFromThePickerReachesTheSettings()
     {
+        form_->Text1->setText(dir_->path());
         const QString before = form_->Text1->text();
         Module1::Test::SetNextFolderAnswer(QString());
         form_->Command1->click();
         QCOMPARE(Module1::Test::TakeFolderTitles(), QStringList({"Please select a folder."}));
+        // The picker opens at the output folder.
+        QCOMPARE(Module1::Test::TakeFolderStarts(), QStringList({before}));
         QCOMPARE(form_->Text1->text(), before);
         QCOMPARE(form_->Text1->toolTip(), QStringLiteral("Output path"));
 
         const QString chosen = dir_->path() + "/Müsik out";
+        QDir().mkpath(chosen);
         Module1::Test::SetNextFolderAnswer(chosen);
         form_->OutputPath->trigger();
         QCOMPARE(form_->Text1->text(), chosen);
@@ -283,9 +287,19 @@ private slots:
         QCOMPARE(vardune::ReadConfig(Module1::FromQt(Module1::ConfigFilePath()), "").targetFolder,
                  Module1::FromQt(chosen));
 
-        // Typing into the box keeps the setting in step too.
-        form_->Text1->setText("/typed");
+        Module1::Test::SetNextFolderAnswer(QString());
+        form_->Command1->click();
+        QCOMPARE(Module1::Test::TakeFolderStarts(), QStringList({before, chosen}));
+
+        // Typing into the box keeps the setting in step too; a folder that is not there sends
+        // the picker home.
+        form_->Text1->setFocus();
+        QTest::keyClick(form_->Text1, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(form_->Text1, "/typed");
         QCOMPARE(Module1::settings().targetFolder, std::string("/typed"));
+        Module1::Test::SetNextFolderAnswer(QString());
+        form_->Command1->click();
+        QCOMPARE(Module1::Test::TakeFolderStarts(), QStringList({QDir::homePath()}));
     }
 };
 
