@@ -33,6 +33,7 @@
 #include <QTreeView>
 
 #include <unordered_set>
+#include <utility>
 
 namespace {
 // The designed client area: 10215 x 5835 twips.
@@ -382,21 +383,25 @@ int Form1::AddEntries(const QStringList& paths)
 
 void Form1::AddDroppedPaths(const QStringList& paths)
 {
+    // Dropped files go in together, in runs as Add takes them; each folder in its turn.
+    QStringList files;
     for (const QString& path : paths) {
         if (!QFileInfo(path).isDir()) {
-            AddEntries({path});
+            files << path;
             continue;
         }
-        QStringList files;
+        AddEntries(std::exchange(files, {}));
+        QStringList inside;
         for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(path)))
-            files << Module1::ToQt(file);
-        const int added = AddEntries(files);
+            inside << Module1::ToQt(file);
+        const int added = AddEntries(inside);
         Module1::MsgBox(this, {(added == 1 ? QStringLiteral("1 media file was added from ")
                                            : QString::number(added) + QStringLiteral(" media files were added from "))
                                    + QDir::toNativeSeparators(path) + QLatin1Char('.'),
                                QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
                                QMessageBox::NoButton});
     }
+    AddEntries(files);
 }
 
 bool Form1::IsDuplicatedEntry(const QString& path) const
