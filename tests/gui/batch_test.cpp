@@ -402,6 +402,7 @@ cat "$1" > "$2")").arg(dir_->path(), printed));
         Add({Make("6.mp3", 60)});
         form_->StartVardo->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(Started(6), QStringList({"1", "2", "3", "4", "5", "6"}), 5000);
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Yes);  // stop after the files in progress
         form_->close();
         delete form_;
         form_ = nullptr;

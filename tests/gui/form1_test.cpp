@@ -45,10 +45,8 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButtons b
 QStringList ShownNames(FileListView* view)
 {
     QStringList names;
-    QFileSystemModel* model = view->FileModel();
-    const QModelIndex root = view->rootIndex();
-    for (int row = 0; row < model->rowCount(root); ++row)
-        names << model->fileName(model->index(row, 0, root));
+    for (const QString& path : view->ShownPaths())
+        names << QFileInfo(path).fileName();
     names.sort();
     return names;
 }

@@ -57,13 +57,10 @@ private:
     bool Select(const QStringList& names)
     {
         FileListView* view = form_->XListView1;
-        QFileSystemModel* model = view->FileModel();
         view->clearSelection();
         for (const QString& name : names) {
-            const QModelIndex index = model->index(dir_->path() + "/" + name);
-            if (!QTest::qWaitFor([&] { return view->rootIndex().isValid() && model->rowCount(view->rootIndex()) > 0; }))
-                return false;
-            if (!index.isValid())
+            QModelIndex index;
+            if (!QTest::qWaitFor([&] { return (index = view->IndexOf(dir_->path() + "/" + name)).isValid(); }))
                 return false;
             view->selectionModel()->select(index, QItemSelectionModel::Select);
         }
@@ -154,8 +151,8 @@ private slots:
         form_->AddSelectedEntries();
         QStringList expected = names;
         std::sort(expected.begin(), expected.end(), [this](const QString& a, const QString& b) {
-            return form_->XListView1->FileModel()->index(dir_->path() + "/" + a).row()
-                < form_->XListView1->FileModel()->index(dir_->path() + "/" + b).row();
+            return form_->XListView1->IndexOf(dir_->path() + "/" + a).row()
+                < form_->XListView1->IndexOf(dir_->path() + "/" + b).row();
         });
         QCOMPARE(Column(form_->ListModel, 2), expected);
         const auto asked = Asked();
