@@ -12,7 +12,14 @@
 FolderTreeView::FolderTreeView(QWidget* parent)
     : QTreeView(parent)
     , model_(new QFileSystemModel(this))
+    , menu_(new QMenu(this))
 {
+    menu_->setObjectName(QStringLiteral("FolderMenu"));
+    QAction* add = menu_->addAction(QStringLiteral("&Add Folder to Vardo List"));
+    add->setObjectName(QStringLiteral("AddFolderToVardoList"));
+    add->setToolTip(QStringLiteral("Add the files of this folder and its subfolders that match the Type box"));
+    connect(add, &QAction::triggered, this, [this] { emit AddFolderRequested(menuFolder_); });
+
     model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
     setModel(model_);
     setRootIndex(model_->setRootPath(QDir::rootPath()));
@@ -82,13 +89,7 @@ void FolderTreeView::contextMenuEvent(QContextMenuEvent* event)
     const QModelIndex index = event->reason() == QContextMenuEvent::Mouse ? indexAt(event->pos()) : currentIndex();
     if (!index.isValid())
         return;
-    const QString folder = model_->filePath(index);
-    QMenu menu(this);
-    QAction* add = menu.addAction(QStringLiteral("&Add Folder to Vardo List"));
-    add->setObjectName(QStringLiteral("AddFolderToVardoList"));
-    add->setToolTip(QStringLiteral("Add the files of this folder and its subfolders that match the Type box"));
-    const QPoint at = event->reason() == QContextMenuEvent::Mouse ? event->globalPos()
-                                                                   : viewport()->mapToGlobal(visualRect(index).center());
-    if (menu.exec(at) == add)
-        emit AddFolderRequested(folder);
+    menuFolder_ = model_->filePath(index);
+    menu_->popup(event->reason() == QContextMenuEvent::Mouse ? event->globalPos()
+                                                             : viewport()->mapToGlobal(visualRect(index).center()));
 }

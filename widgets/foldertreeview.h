@@ -3,6 +3,7 @@
 
 class FileListView;
 class QFileSystemModel;
+class QMenu;
 
 // The folder tree: folders only, from the file system's root. Once linked to a file view,
 // the folder the user picks becomes the file view's folder, and the tree shows the folder the
@@ -15,6 +16,8 @@ public:
     void SetFileView(FileListView* view);
     void SetScreenUpdate(bool on) { setUpdatesEnabled(on); }
     QFileSystemModel* FolderModel() const { return model_; }
+    // The context menu of a folder, and its one command.
+    QMenu* FolderMenu() const { return menu_; }
 
 signals:
     // "Add Folder to Vardo List" was chosen on this folder.
@@ -33,6 +36,8 @@ private:
     void StopRevealing() { revealing_.clear(); }
 
     QFileSystemModel* model_;
+    QMenu* menu_;
+    QString menuFolder_;  // the folder the menu was opened on
     FileListView* fileView_ = nullptr;
     QString revealing_;
 };
