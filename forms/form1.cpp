@@ -35,6 +35,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -393,18 +394,26 @@ void Form1::CommandStarted()
 void Form1::ShowYourself()
 {
     if (isMinimized())
-        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
-    activateWindow();
-    // A message waiting for an answer, or the status board while it runs a batch, stays in front.
-    QWidget* inCharge = QApplication::activeModalWidget();
-    if (!inCharge && monitor_ && monitor_->isVisible())
-        inCharge = monitor_;
-    if (inCharge) {
-        inCharge->raise();
-        inCharge->activateWindow();
-    }
+    // The focus is asked for a moment later: the other copy's message is still going away, and
+    // the window system gives the focus back to where the pointer is when it has gone.
+    QTimer::singleShot(100, this, [this] {
+        raise();
+        activateWindow();
+        // A message waiting for an answer, or the status board while it runs a batch, stays in
+        // front of the window it holds.
+        QWidget* inCharge = QApplication::activeModalWidget();
+        if (!inCharge && monitor_ && monitor_->isVisible())
+            inCharge = monitor_;
+        if (inCharge) {
+            inCharge->raise();
+            inCharge->activateWindow();
+        }
+        // Where the desktop still refuses, the task bar marks the window for the user.
+        QApplication::alert(inCharge ? inCharge : this);
+    });
 }
 
 void Form1::ShowStatusBarValue()
