@@ -43,9 +43,9 @@ TEST(Sitemap, TheContentsAsHelpCompilersWriteThemAndAsPeopleDo)
 </ul><li><object type="text/sitemap"><param name="Name" value="Settings"><param name="Local" value="HTML/settings.htm"></object></ul>)",
          "Guide>HTML/guide.htm [Files>HTML/files.htm, Batch>HTML/batch.htm#stop], Settings>HTML/settings.htm"},
         // Upper case, bare and single-quoted values, end tags left out, a heading without a page.
-        {"<UL><LI><OBJECT TYPE=text/sitemap><PARAM NAME=Name VALUE='Part one'></OBJECT>"
+        {"<UL><LI><OBJECT TYPE=text/sitemap><PARAM NAME=Name VALUE='Chapter one'></OBJECT>"
          "<UL><LI><OBJECT type=\"TEXT/SITEMAP\"><PARAM name=\"Local\" value=a.htm><PARAM name=\"Name\" value=\"A\"></OBJECT></UL></UL>",
-         "Part one> [A>a.htm]"},
+         "Chapter one> [A>a.htm]"},
         // References in values; other objects, comments and stray ends passed over.
         {"</ul><!-- <object type=\"text/sitemap\"><param name=\"Name\" value=\"hidden\"></object> -->"
          "<object type=\"text/site properties\"><param name=\"Name\" value=\"not a heading\"></object>"

@@ -162,6 +162,7 @@ private slots:
         form_->InitForm();
         QDir().mkpath(Path("out"));
         form_->Text1->setText(Path("out"));
+        Module1::Test::TakeAskedMessages();  // what earlier tests were asked
     }
 
     void cleanup()
