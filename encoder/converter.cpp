@@ -6,6 +6,8 @@
 #include "encodeerror.h"
 #include "mp3writer.h"
 #include "readaheadsource.h"
+#include "resampledsource.h"
+#include "samplecleaner.h"
 #include "tagcopier.h"
 
 #include <sys/stat.h>
@@ -21,19 +23,6 @@ namespace {
 // Frames per decode/encode round: small enough that memory does not grow with the file,
 // large enough that the per-call overhead vanishes.
 constexpr std::size_t kChunkFrames = 8192;
-
-// Float sources can hold anything; LAME aborts the process on NaN and distorts beyond full
-// scale, so every sample is made finite and clamped first.
-void cleanSamples(float* samples, std::size_t count)
-{
-    for (std::size_t i = 0; i < count; ++i) {
-        const float s = samples[i];
-        // Written without calls or branches so that the compiler vectorises it; NaN is the
-        // only value unequal to itself, infinities are caught by the clamp.
-        const float finite = s == s ? s : 0.0f;
-        samples[i] = finite > 1.0f ? 1.0f : (finite < -1.0f ? -1.0f : finite);
-    }
-}
 
 } // namespace
 
@@ -63,21 +52,30 @@ void Converter::run()
     std::unique_ptr<AudioSource> decoder = AudioSource::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
     const std::vector<std::uint8_t> tag = TagCopier::id3v2For(m_options.source, decoder->container());
+
+    const int channels = decoder->channels();
+    const int lameChannels = std::min(channels, 2);
+    Mp3Writer::Settings settings;
+    settings.bitrate = m_options.bitrate;
+    settings.mono = m_options.mono;
+    // LAME lowers the sample rate at low bitrates. It is asked which rate it would pick, and
+    // the sound is resampled to it before LAME, on the read-ahead thread.
+    const int sourceRate = decoder->sampleRate();
+    const int lameRate = Mp3Writer::chosenRate(sourceRate, lameChannels, settings);
+    if (lameRate != sourceRate) {
+        decoder = std::make_unique<ResampledSource>(std::move(decoder), lameRate);
+        settings.sourceRate = sourceRate;
+    }
     auto source = std::make_unique<ReadAheadSource>(std::move(decoder));
 
     AtomicFile out(m_options.target);
     out.write(tag.data(), tag.size());
 
-    const int channels = source->channels();
-    const int lameChannels = std::min(channels, 2);
     std::unique_ptr<ChannelMixer> mixer;
     if (channels > 2)
         mixer = std::make_unique<ChannelMixer>(channels, source->channelPositions());
 
-    Mp3Writer::Settings settings;
-    settings.bitrate = m_options.bitrate;
-    settings.mono = m_options.mono;
-    Mp3Writer writer(out, source->sampleRate(), lameChannels, settings);
+    Mp3Writer writer(out, lameRate, lameChannels, settings);
 
     std::vector<float> pcm(kChunkFrames * static_cast<std::size_t>(channels));
     std::vector<float> stereo(mixer ? kChunkFrames * 2 : 0);
@@ -91,7 +89,7 @@ void Converter::run()
             mixer->mix(pcm.data(), stereo.data(), frames);
             samples = stereo.data();
         }
-        cleanSamples(samples, frames * static_cast<std::size_t>(lameChannels));
+        SampleCleaner::clean(samples, frames * static_cast<std::size_t>(lameChannels));
         writer.encode(samples, frames);
 
         // 100 is for a finished file only: reading everything is not yet success.
