@@ -110,6 +110,9 @@ void InfoFrame::setSourceRate(std::uint8_t* frame, std::size_t size, int sampleR
     if (lameAt + kTagCrc + 2 > size || std::memcmp(frame + lameAt, "LAME", 4) != 0)
         return;
     std::uint8_t* lame = frame + lameAt;
-    lame[kMiscByte] = static_cast<std::uint8_t>((lame[kMiscByte] & 0x3F) | (sourceRateCode(sampleRate) << 6));
+    // LAME also marks a source of 32 kHz or less as an unusual setting (bit 5). It marks
+    // nothing else that fastencc uses, so the mark follows the source's rate.
+    const int unusual = sampleRate <= 32000 ? 1 : 0;
+    lame[kMiscByte] = static_cast<std::uint8_t>((lame[kMiscByte] & 0x1F) | (unusual << 5) | (sourceRateCode(sampleRate) << 6));
     putBigEndian16(lame + kTagCrc, crc16(frame, lameAt + kTagCrc));
 }
