@@ -57,7 +57,7 @@ time_once() {
 median() { sort -g | sed -n "$(( (runs + 1) / 2 ))p"; }
 ratio() { echo "$1 / $2" | bc -l; }
 
-rate_of() { ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate -of csv=p=0 "$1"; }
+rate_of() { ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate -of default=nw=1:nk=1 "$1"; }
 
 # Runs the encoders in turn, RUNS rounds, so that a change of load on the machine hits all of
 # them alike. Sets fe_cpu fe_wall fe_mem ff_cpu ff_wall la_cpu la_wall bl_cpu (medians).
