@@ -406,10 +406,12 @@ int main(int argc, char** argv)
     if (!mkdtemp(pattern))
         return 1;
     const std::string dir = pattern;
-    std::printf("Tones at -6 dBFS through both paths, decoded back (libmpg123, gapless). Level and\n"
-                "passband error in dB against the tone put in (0 is exact); noise is what is left of the\n"
-                "1 kHz tone's segment besides the tone; aliasing is what comes out of tones above the new\n"
-                "Nyquist frequency, of which nothing belongs in the output (lower is better).\n");
+    std::printf("Tones at -6 dBFS through both paths, decoded back (libmpg123, gapless). The 1 kHz\n"
+                "level against the tone put in (LAME's quantiser leaves tones about 0.45 dB quieter in\n"
+                "every path); its noise: what is left of the tone's segment besides the tone; passband:\n"
+                "the worst level of stepped tones up to 90 %% of LAME's lowpass against the 1 kHz level\n"
+                "(0 is flat); aliasing: what comes out of tones above the new Nyquist frequency, of which\n"
+                "nothing belongs in the output (lower is better).\n");
     for (const int kbps : {96, 64, 32})
         compareResamplers(argv[1], dir, kbps);
     compareFeeds(argv[1], dir);
