@@ -45,7 +45,8 @@ void writeWithSndfile(const std::string& path, int format, int rate, int channel
 } // namespace
 
 // Every bitrate of the MPEG table, stereo and mono: the Info frame keeps the playing time
-// exact even where LAME's own frame does not fit (8, 16 and 32 kbit/s).
+// exact even where LAME's own frame does not fit (8, 16 and 32 kbit/s), and where the sound is
+// resampled before LAME (up to 96 kbit/s stereo and 56 mono LAME lowers the rate).
 class BitrateTest : public ::testing::TestWithParam<std::tuple<int, bool>> {};
 
 TEST_P(BitrateTest, ConstantBitrateWithExactDuration)
