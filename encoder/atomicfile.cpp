@@ -306,6 +306,8 @@ void AtomicFile::discard()
 
 void AtomicFile::fail(int error) const
 {
+    if (error == ENOSPC || error == EDQUOT)
+        throw EncodeError::full(cannotWrite(m_target, std::strerror(error)));
     failWith(std::strerror(error));
 }
 
