@@ -164,8 +164,9 @@ std::optional<double> FreeBytes(const QString& folder)
 bool TakesOnlyPortableNames(const QString& folder)
 {
     const QString path = OutputFolderPath(folder);
+    // vfat, msdos, exfat, and their FUSE forms (fuse.fusefat, fuseblk.exfat...).
     const QByteArray type = QStorageInfo(path).fileSystemType().toLower();
-    if (type == "vfat" || type == "msdos" || type == "exfat" || type == "fat" || type == "umsdos")
+    if (type.contains("fat"))
         return true;
     // Another file system may refuse them too (NTFS mounted for Windows names, a share, a
     // FUSE file system): ask the folder itself with a name holding every one of them.
@@ -177,7 +178,8 @@ bool TakesOnlyPortableNames(const QString& folder)
         ::unlink(probe.constData());
         return false;
     }
-    return errno == EINVAL || errno == EILSEQ;
+    // Refused for its name (a folder the user may not write to says EACCES or EROFS).
+    return errno == EINVAL || errno == EILSEQ || errno == EPERM;
 }
 
 int JobLimit()

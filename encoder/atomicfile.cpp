@@ -284,7 +284,10 @@ void AtomicFile::keepModeOf(const struct stat* replaced)
         umask(mask);
         mode = 0666 & ~mask;
     }
-    if (fchmod(m_fd, mode) != 0)
+    // FAT and exFAT keep no permission bits of their own: vfat refuses a mode it cannot hold
+    // (EPERM), FUSE file systems may not offer chmod at all. The file then has the folder's
+    // mode, which is all a player's card can give it.
+    if (fchmod(m_fd, mode) != 0 && errno != EPERM && errno != ENOSYS && errno != EOPNOTSUPP)
         fail(errno);
 }
 
