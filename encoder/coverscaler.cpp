@@ -2,6 +2,8 @@
 
 #include <vips/vips.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -51,20 +53,62 @@ std::optional<CoverScaler::Size> jpegSize(const TagLib::ByteVector& b)
     return std::nullopt;
 }
 
-// One libvips for the process, started the first time a cover needs it: a conversion whose
-// cover is small never pays for it.
-bool startVips()
-{
-    static const bool started = [] {
-        if (VIPS_INIT("fastencc") != 0)
-            return false;
-        vips_concurrency_set(1);   // a batch runs one encoder per core already
-        vips_cache_set_max(0);     // every picture is seen once
-        vips_block_untrusted_set(TRUE);
-        return true;
-    }();
-    return started;
-}
+// libvips, loaded the first time a cover needs scaling. Linked outright it would bring its
+// hundred libraries into every start of fastencc (24 ms against 4 ms here), for every file of
+// a batch, though few carry a cover that needs it. When it cannot be loaded, a cover that
+// needs scaling is left out.
+class Vips {
+public:
+    static const Vips* get()
+    {
+        static const Vips vips;
+        return vips.m_ready ? &vips : nullptr;
+    }
+
+    int (*thumbnailBuffer)(void*, std::size_t, VipsImage**, int, ...) = nullptr;
+    gboolean (*hasAlpha)(VipsImage*) = nullptr;
+    int (*flatten)(VipsImage*, VipsImage**, ...) = nullptr;
+    VipsArrayDouble* (*arrayDouble)(int, ...) = nullptr;
+    void (*areaUnref)(VipsArea*) = nullptr;
+    int (*jpegsaveBuffer)(VipsImage*, void**, std::size_t*, ...) = nullptr;
+    void (*errorClear)() = nullptr;
+    void (*objectUnref)(gpointer) = nullptr;
+    void (*free)(gpointer) = nullptr;
+
+private:
+    Vips()
+    {
+        void* library = dlopen("libvips.so.42", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return;
+        int (*init)(const char*) = nullptr;
+        void (*concurrency)(int) = nullptr;
+        void (*cacheMax)(int) = nullptr;
+        void (*blockUntrusted)(gboolean) = nullptr;
+        const bool found = bind(library, "vips_init", init) && bind(library, "vips_concurrency_set", concurrency)
+            && bind(library, "vips_cache_set_max", cacheMax) && bind(library, "vips_block_untrusted_set", blockUntrusted)
+            && bind(library, "vips_thumbnail_buffer", thumbnailBuffer) && bind(library, "vips_image_hasalpha", hasAlpha)
+            && bind(library, "vips_flatten", flatten) && bind(library, "vips_array_double_newv", arrayDouble)
+            && bind(library, "vips_area_unref", areaUnref) && bind(library, "vips_jpegsave_buffer", jpegsaveBuffer)
+            && bind(library, "vips_error_clear", errorClear) && bind(library, "g_object_unref", objectUnref)
+            && bind(library, "g_free", free);
+        if (!found || init("fastencc") != 0)
+            return; // the library stays loaded: it cannot be unloaded once initialised
+        concurrency(1);        // a batch runs one encoder per core already
+        cacheMax(0);           // every picture is seen once
+        blockUntrusted(TRUE);  // no loader that is not made for hostile files
+        m_ready = true;
+    }
+
+    template <class F>
+    static bool bind(void* library, const char* name, F& function)
+    {
+        function = reinterpret_cast<F>(dlsym(library, name));
+        return function != nullptr;
+    }
+
+    bool m_ready = false;
+};
 
 } // namespace
 
@@ -92,39 +136,40 @@ TagLib::ByteVector CoverScaler::scale(const TagLib::ByteVector& picture)
     if (const auto size = dimensions(picture);
         size && static_cast<double>(size->width) * static_cast<double>(size->height) > kMaxPixels)
         return {};
-    if (!startVips())
+    const Vips* vips = Vips::get();
+    if (!vips)
         return {};
     VipsImage* thumb = nullptr;
     // Fitted into the box, never enlarged, turned upright as its EXIF orientation says (a
     // player does not read that), colours brought to sRGB.
-    if (vips_thumbnail_buffer(const_cast<char*>(picture.data()), picture.size(), &thumb, kMaxSide,
+    if (vips->thumbnailBuffer(const_cast<char*>(picture.data()), picture.size(), &thumb, kMaxSide,
             "height", kMaxSide, "size", VIPS_SIZE_DOWN, nullptr) != 0) {
-        vips_error_clear();
+        vips->errorClear();
         return {};
     }
     VipsImage* flat = thumb;
-    if (vips_image_hasalpha(thumb)) {
+    if (vips->hasAlpha(thumb)) {
         // JPEG has no transparency: what shows through is white, as on a page.
-        VipsArrayDouble* white = vips_array_double_newv(1, 255.0);
-        const int failed = vips_flatten(thumb, &flat, "background", white, nullptr);
-        vips_area_unref(VIPS_AREA(white));
-        g_object_unref(thumb);
+        VipsArrayDouble* white = vips->arrayDouble(1, 255.0);
+        const int failed = vips->flatten(thumb, &flat, "background", white, nullptr);
+        vips->areaUnref(VIPS_AREA(white));
+        vips->objectUnref(thumb);
         if (failed != 0) {
-            vips_error_clear();
+            vips->errorClear();
             return {};
         }
     }
     void* jpeg = nullptr;
     std::size_t length = 0;
-    const int failed = vips_jpegsave_buffer(flat, &jpeg, &length, "Q", kJpegQuality, "interlace", FALSE,
+    const int failed = vips->jpegsaveBuffer(flat, &jpeg, &length, "Q", kJpegQuality, "interlace", FALSE,
         "strip", TRUE, "optimize_coding", TRUE, nullptr);
-    g_object_unref(flat);
+    vips->objectUnref(flat);
     if (failed != 0) {
-        vips_error_clear();
+        vips->errorClear();
         return {};
     }
     TagLib::ByteVector out(static_cast<const char*>(jpeg), static_cast<unsigned>(length));
-    g_free(jpeg);
+    vips->free(jpeg);
     return out;
 }
 
