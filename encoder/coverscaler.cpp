@@ -3,6 +3,7 @@
 #include <vips/vips.h>
 
 #include <dlfcn.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cmath>
@@ -52,6 +53,27 @@ std::optional<CoverScaler::Size> jpegSize(const TagLib::ByteVector& b)
     }
     return std::nullopt;
 }
+
+// Holds SIGTERM, SIGINT and SIGHUP back in this thread (and in every thread it starts) for
+// as long as it lives; a signal that came meanwhile arrives afterwards.
+class TerminationSignalsHeld {
+public:
+    TerminationSignalsHeld()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &set, &m_old);
+    }
+    ~TerminationSignalsHeld() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
+    TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+    TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+private:
+    sigset_t m_old;
+};
 
 // libvips, loaded the first time a cover needs scaling. Linked outright it would bring its
 // hundred libraries into every start of fastencc (24 ms against 4 ms here), for every file of
@@ -136,6 +158,10 @@ TagLib::ByteVector CoverScaler::scale(const TagLib::ByteVector& picture)
     if (const auto size = dimensions(picture);
         size && static_cast<double>(size->width) * static_cast<double>(size->height) > kMaxPixels)
         return {};
+    // libvips starts threads of its own; they are made with SIGTERM, SIGINT and SIGHUP held
+    // back, so those signals always reach a thread of ours, whose handler knows the temporary
+    // output file.
+    const TerminationSignalsHeld held;
     const Vips* vips = Vips::get();
     if (!vips)
         return {};
