@@ -13,8 +13,9 @@ namespace {
 
 // JPEG quality of a scaled cover: no visible loss at 600 x 600, a third of the bytes of 95.
 constexpr int kJpegQuality = 85;
-// What a 600 x 600 picture takes per pixel at that quality, measured on photographs and
-// drawn covers (0.15 to 0.35).
+// What a scaled picture is reckoned to take per pixel at that quality, for forecasts: a
+// photograph comes to about 0.15 to 0.3; generated test pictures here took from 0.03 (flat
+// colour) to 0.46 (fine noise). At 600 x 600 the estimate is off by 80 kB at the very most.
 constexpr double kBytesPerPixel = 0.25;
 
 unsigned at(const TagLib::ByteVector& b, unsigned i)
