@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFileSystemModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 
