@@ -43,6 +43,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "the file view did not list the files\n");
         return 1;
     }
+    // The file view goes on reading the files' details for a while after it lists them: that
+    // is its own work, not the forecast's, so it is let finish first.
+    Wait(3000);
     const QModelIndex root = form.XListView1->rootIndex();
     form.XListView1->selectionModel()->select(
         QItemSelection(files->index(0, 0, root), files->index(count - 1, 0, root)), QItemSelectionModel::ClearAndSelect);
@@ -52,12 +55,16 @@ int main(int argc, char* argv[])
     QElapsedTimer clock;
     qint64 lastTurn = 0;
     qint64 largestGap = 0;
+    qint64 largestGapAt = 0;
     QTimer heartbeat;
     heartbeat.setTimerType(Qt::PreciseTimer);
     heartbeat.setInterval(1);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
-        largestGap = std::max(largestGap, now - lastTurn);
+        if (now - lastTurn > largestGap) {
+            largestGap = now - lastTurn;
+            largestGapAt = lastTurn;
+        }
         lastTurn = now;
     });
 
@@ -87,7 +94,8 @@ int main(int argc, char* argv[])
     std::printf("add to the list                      %lld ms\n", static_cast<long long>(added));
     std::printf("first figure, from the add           %lld ms\n", static_cast<long long>(first));
     std::printf("complete figure, from the add        %lld ms\n", static_cast<long long>(complete));
-    std::printf("largest gap between event-loop turns %lld ms (after the add)\n", static_cast<long long>(largestGap));
+    std::printf("largest gap between event-loop turns %lld ms (after the add), from %lld ms\n", static_cast<long long>(largestGap),
+                static_cast<long long>(largestGapAt));
     std::printf("shown: %s\n", qPrintable(form.ForecastPanel->text()));
     return 0;
 }

@@ -26,28 +26,35 @@ ForecastReader::~ForecastReader()
     }
 }
 
-std::string ForecastReader::Key(const std::string& path, const std::string& sizeText)
+int ForecastReader::Request(const std::string& path, const std::string& sizeText)
 {
-    return path + '\n' + sizeText;
+    const auto [found, added] = numbers_.emplace(path + '\n' + sizeText, static_cast<int>(sources_.size()));
+    if (!added)
+        return found->second;
+    sources_.push_back({path, false, {}});
+    queue_.push_back(found->second);
+    return found->second;
 }
 
-void ForecastReader::Request(const std::vector<std::pair<std::string, std::string>>& sources)
+void ForecastReader::Send()
 {
-    for (const auto& [path, size] : sources) {
-        std::string key = Key(path, size);
-        if (!asked_.insert(key).second)
-            continue;
-        paths_.emplace(key, path);
-        queue_.push_back(std::move(key));
-    }
     if (!process_)
         StartNext();
 }
 
-const vardune::SizeForecast::Facts* ForecastReader::Find(const std::string& path, const std::string& sizeText) const
+const vardune::SizeForecast::Facts* ForecastReader::Find(int source) const
 {
-    const auto found = facts_.find(Key(path, sizeText));
-    return found == facts_.end() ? nullptr : &found->second;
+    if (source < 0 || source >= static_cast<int>(sources_.size()) || !sources_[static_cast<std::size_t>(source)].read)
+        return nullptr;
+    return &sources_[static_cast<std::size_t>(source)].facts;
+}
+
+void ForecastReader::Answer(int source, vardune::SizeForecast::Facts facts)
+{
+    Source& s = sources_[static_cast<std::size_t>(source)];
+    s.facts = std::move(facts);
+    s.read = true;
+    s.path = std::string(); // asked once only
 }
 
 void ForecastReader::StartNext()
@@ -56,11 +63,10 @@ void ForecastReader::StartNext()
         return;
     QByteArray input;
     while (!queue_.empty() && inFlight_.size() < kSourcesPerProcess) {
-        const std::string& key = queue_.front();
         // A path holds no NUL byte, so NUL ends each one whatever characters it has.
-        input += QByteArray::fromStdString(paths_[key]);
+        input += QByteArray::fromStdString(sources_[static_cast<std::size_t>(queue_.front())].path);
         input += '\0';
-        inFlight_.push_back(key);
+        inFlight_.push_back(queue_.front());
         queue_.pop_front();
     }
     auto* process = new QProcess(this);
@@ -86,23 +92,12 @@ void ForecastReader::ReadLines()
     bool any = false;
     while (process_->canReadLine() && !inFlight_.empty()) {
         const QByteArray line = process_->readLine();
-        const std::string key = inFlight_.front();
+        Answer(inFlight_.front(), vardune::SizeForecast::Parse(line.chopped(line.endsWith('\n') ? 1 : 0).toStdString()));
         inFlight_.pop_front();
-        facts_[key] = vardune::SizeForecast::Parse(line.chopped(line.endsWith('\n') ? 1 : 0).toStdString());
-        paths_.erase(key);
         any = true;
     }
     if (any)
         emit Read();
-}
-
-void ForecastReader::GiveUp(std::deque<std::string>& keys)
-{
-    for (const std::string& key : keys) {
-        facts_[key] = vardune::SizeForecast::Facts {};
-        paths_.erase(key);
-    }
-    keys.clear();
 }
 
 void ForecastReader::Ended()
@@ -114,22 +109,21 @@ void ForecastReader::Ended()
     process_ = nullptr;
     ended->disconnect(this);
     ended->deleteLater();
-    const bool started = ended->error() != QProcess::FailedToStart;
-    if (!inFlight_.empty()) {
-        // Ended before it answered every source (it crashed on one): the rest go to a new
-        // process, less the one it ended on.
-        const std::string culprit = inFlight_.front();
+    // Sources the encoder can no longer answer count as unreadable, so the forecast completes:
+    // the one a crashed encoder ended on, or all of them when there is no encoder to start.
+    if (ended->error() == QProcess::FailedToStart) {
+        for (const int source : inFlight_)
+            Answer(source, {});
+        for (const int source : queue_)
+            Answer(source, {});
+        inFlight_.clear();
+        queue_.clear();
+    } else if (!inFlight_.empty()) {
+        Answer(inFlight_.front(), {});
         inFlight_.pop_front();
-        facts_[culprit] = vardune::SizeForecast::Facts {};
-        paths_.erase(culprit);
-        if (started)
-            queue_.insert(queue_.begin(), inFlight_.begin(), inFlight_.end());
-        else
-            GiveUp(inFlight_);
+        queue_.insert(queue_.begin(), inFlight_.begin(), inFlight_.end());
         inFlight_.clear();
     }
-    if (!started)
-        GiveUp(queue_);
     emit Read();
     StartNext();
 }

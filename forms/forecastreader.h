@@ -8,7 +8,6 @@
 #include <deque>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 // Reads what the encoder says of each source (`fastencc --facts`), in a process of its own
@@ -22,30 +21,33 @@ public:
     explicit ForecastReader(QObject* parent = nullptr);
     ~ForecastReader() override;
 
-    // Asks for the facts of these sources (path and its size text, as the entry holds them);
-    // those known or asked already are not asked again.
-    void Request(const std::vector<std::pair<std::string, std::string>>& sources);
-    // The facts of a source, or nullptr while they are not read.
-    const vardune::SizeForecast::Facts* Find(const std::string& path, const std::string& sizeText) const;
-    // Sources asked for and not answered yet.
-    int Pending() const { return static_cast<int>(queue_.size() + inFlight_.size()); }
+    // The number by which a source (path and its size text, as the entry holds them) is
+    // known from now on; the first time, its facts are asked for with the next Send().
+    int Request(const std::string& path, const std::string& sizeText);
+    // Sends what was asked for to the encoder, unless one reads already (it takes the rest
+    // when it is done).
+    void Send();
+    // The facts of a source by its number, or nullptr while they are not read.
+    const vardune::SizeForecast::Facts* Find(int source) const;
 
 signals:
     // New facts have come in.
     void Read();
 
 private:
-    static std::string Key(const std::string& path, const std::string& sizeText);
     void StartNext();
     void ReadLines();
     void Ended();
-    // Sources the encoder can no longer answer count as unreadable, so the forecast completes.
-    void GiveUp(std::deque<std::string>& keys);
+    void Answer(int source, vardune::SizeForecast::Facts facts);
 
-    std::unordered_map<std::string, vardune::SizeForecast::Facts> facts_;
-    std::unordered_set<std::string> asked_;
-    std::deque<std::string> queue_;     // keys not yet sent
-    std::deque<std::string> inFlight_;  // keys sent to the running process, in order
-    std::unordered_map<std::string, std::string> paths_; // key -> path, until answered
+    struct Source {
+        std::string path;
+        bool read = false;
+        vardune::SizeForecast::Facts facts;
+    };
+    std::vector<Source> sources_;
+    std::unordered_map<std::string, int> numbers_;  // path + size -> number
+    std::deque<int> queue_;     // not yet sent
+    std::deque<int> inFlight_;  // sent to the running process, in order
     QPointer<QProcess> process_;
 };

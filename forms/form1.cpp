@@ -307,21 +307,25 @@ void Form1::ScheduleForecast()
 vardune::SizeForecast Form1::Forecast() const
 {
     vardune::SizeForecast forecast(Module1::settings().profile);
-    for (const vardune::VardoEntry& e : ListModel->List().Entries())
-        if (e.state == vardune::EntryState::Waiting && !e.converting)
-            forecast.Add(vardune::LeadingNumber(e.sourceSize), forecastReader_->Find(e.sourcePath + e.sourceName, e.sourceSize));
+    for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
+        if (e.state != vardune::EntryState::Waiting || e.converting)
+            continue;
+        const auto source = forecastSource_.find(e.id);
+        forecast.Add(vardune::LeadingNumber(e.sourceSize),
+                     source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second));
+    }
     return forecast;
 }
 
 void Form1::ShowForecast()
 {
-    std::vector<std::pair<std::string, std::string>> unread;
+    // Each new entry's source is asked for once; after that it is found by the entry's id.
+    if (ListModel->List().Count() == 0)
+        forecastSource_.clear();
     for (const vardune::VardoEntry& e : ListModel->List().Entries())
-        if (e.state == vardune::EntryState::Waiting && !e.converting
-            && !forecastReader_->Find(e.sourcePath + e.sourceName, e.sourceSize))
-            unread.emplace_back(e.sourcePath + e.sourceName, e.sourceSize);
-    if (!unread.empty())
-        forecastReader_->Request(unread);
+        if (e.state == vardune::EntryState::Waiting && !forecastSource_.count(e.id))
+            forecastSource_.emplace(e.id, forecastReader_->Request(e.sourcePath + e.sourceName, e.sourceSize));
+    forecastReader_->Send();
     const vardune::SizeForecast forecast = Forecast();
     if (forecast.Waiting() == 0) {
         ForecastPanel->hide();

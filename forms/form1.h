@@ -6,6 +6,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <unordered_map>
+
 class FileListView;
 class ForecastReader;
 class FolderTreeView;
@@ -133,6 +135,8 @@ private:
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
     vardune::TakenNames runningTargets_;
     ForecastReader* forecastReader_;
+    // Each entry's source as the forecast reader numbers it, by entry id.
+    std::unordered_map<std::uint64_t, int> forecastSource_;
     QTimer* forecastTimer_;
     QTimer* freeSpaceTimer_;
     bool loaded_ = false;
