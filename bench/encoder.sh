@@ -58,6 +58,8 @@ measure_all() {
   local input=$1 output=$2
   local fe_mono=() lame_mono=() ff_mono=()
   if [ "$output" = mono ]; then fe_mono=(-dm); lame_mono=(-m m); ff_mono=(-ac 1); fi
+  # The encoders are compared: fastencc encodes even where it would copy an MP3 already small.
+  fe_mono+=(-reencode)
   : >t-fe; : >t-la; : >t-lanorg; : >t-ff; : >m-fe
   for _ in $(seq "$runs"); do
     read -r t m < <(time_once "$fastencc" "source.$input" out-fe.mp3 -br $((kbps * 1000)) "${fe_mono[@]}")
