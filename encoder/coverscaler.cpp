@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -115,12 +116,20 @@ private:
             && bind(library, "vips_area_unref", areaUnref) && bind(library, "vips_jpegsave_buffer", jpegsaveBuffer)
             && bind(library, "vips_error_clear", errorClear) && bind(library, "g_object_unref", objectUnref)
             && bind(library, "g_free", free);
-        if (!found || init("fastencc") != 0)
+        if (!found || !bind(library, "vips_shutdown", stop) || init("fastencc") != 0)
             return; // the library stays loaded: it cannot be unloaded once initialised
+        // Its worker threads are stopped before the process ends, not torn down under it.
+        std::atexit(shutdown);
         concurrency(1);        // a batch runs one encoder per core already
         cacheMax(0);           // every picture is seen once
         blockUntrusted(TRUE);  // no loader that is not made for hostile files
         m_ready = true;
+    }
+
+    static void shutdown()
+    {
+        const TerminationSignalsHeld held;
+        get()->stop();
     }
 
     template <class F>
@@ -130,6 +139,7 @@ private:
         return function != nullptr;
     }
 
+    void (*stop)() = nullptr;
     bool m_ready = false;
 };
 
