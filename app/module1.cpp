@@ -56,6 +56,7 @@ struct TestAnswers {
     std::vector<MessageRequest> askedMessages;
     std::vector<QString> folderAnswers;
     QStringList folderTitles;
+    QStringList folderStarts;
     std::function<void()> endProcess;
     std::function<float()> random;
     bool captureWebPages = false;
@@ -237,16 +238,17 @@ QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& reques
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-QString BrowseForFolder(QWidget* owner, const QString& title)
+QString BrowseForFolder(QWidget* owner, const QString& title, const QString& start)
 {
     auto& answers = testAnswers();
     if (!answers.folderAnswers.empty()) {
         answers.folderTitles << title;
+        answers.folderStarts << start;
         const QString answer = answers.folderAnswers.front();
         answers.folderAnswers.erase(answers.folderAnswers.begin());
         return answer;
     }
-    return QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+    return QFileDialog::getExistingDirectory(owner, title, start, QFileDialog::ShowDirsOnly);
 }
 
 void OpenWebPage(const QString& url)
@@ -311,8 +313,8 @@ int Main(int argc, char* argv[])
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     QApplication app(argc, argv);
+    // The name only: a display name would be appended to every window's title on the taskbar.
     QApplication::setApplicationName(QStringLiteral("Vardune"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vardune"));
     LoadResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/vardune.svg")));
 
@@ -350,6 +352,11 @@ void SetNextFolderAnswer(const QString& folder)
 QStringList TakeFolderTitles()
 {
     return std::exchange(testAnswers().folderTitles, {});
+}
+
+QStringList TakeFolderStarts()
+{
+    return std::exchange(testAnswers().folderStarts, {});
 }
 
 void SetEndProcessHandler(std::function<void()> handler)

@@ -68,8 +68,9 @@ struct MessageRequest {
 };
 QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& request);
 
-// The system's folder picker: the chosen folder, or an empty text when cancelled.
-QString BrowseForFolder(QWidget* owner, const QString& title);
+// The system's folder picker, opened at start: the chosen folder, or an empty text when
+// cancelled.
+QString BrowseForFolder(QWidget* owner, const QString& title, const QString& start);
 
 // Opens a web page in the user's default browser; returns at once.
 void OpenWebPage(const QString& url);
@@ -99,6 +100,8 @@ void SetNextMessageAnswer(QMessageBox::StandardButton answer);
 std::vector<MessageRequest> TakeAskedMessages();
 void SetNextFolderAnswer(const QString& folder);
 QStringList TakeFolderTitles();
+// The folders the pickers that were answered would have opened at.
+QStringList TakeFolderStarts();
 // Replaces ending the process, so a test sees the call instead of ending.
 void SetEndProcessHandler(std::function<void()> handler);
 void ReleaseInstanceLock();

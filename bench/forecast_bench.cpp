@@ -2,6 +2,7 @@
 // main window, and the time until the window shows its first figure and its complete one,
 // while the largest gap between two turns of the event loop says whether the window waited.
 // Usage: forecast_bench FOLDER (the MP3 files, made by forecast.sh). Prints milliseconds.
+#include "choicebox.h"
 #include "filelistview.h"
 #include "form1.h"
 #include "module1.h"

@@ -1,6 +1,7 @@
 // How the Vardo list copes with a whole collection: adding 10,000 selected files to a list
 // that holds 10,000 waiting entries, removing 5,000 selected entries of 20,000, and clearing
 // 20,000 entries, all through the main window as a user drives it. Prints milliseconds.
+#include "choicebox.h"
 #include "filelistview.h"
 #include "form1.h"
 #include "module1.h"

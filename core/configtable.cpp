@@ -8,7 +8,8 @@ namespace vardune {
 void ConfigTable::InitConfigTable(const std::string& defaultFolder)
 {
     const EncodingProfile defaults;
-    ConfigKeys = {"CONFIG", "VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE", "MJOBS__"};
+    ConfigKeys = {"CONFIG", "VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE", "MJOBS__",
+                  "WINLEFT", "WINTOP_", "WINWIDT", "WINHEIG", "WINMAXI", "COLUMNS"};
     ConfigValues = {"",
                     kVersionConstant,
                     defaultFolder,
@@ -17,7 +18,7 @@ void ConfigTable::InitConfigTable(const std::string& defaultFolder)
                     defaults.quality,
                     defaults.kbps,
                     defaults.device,
-                    ""};
+                    "", "", "", "", "", "", ""};
 }
 
 Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
@@ -47,6 +48,8 @@ Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
     settings.profile.kbps = table.ConfigValues[6];
     settings.profile.device = table.ConfigValues[7];
     settings.jobs = table.ConfigValues[8];
+    settings.window = WindowPlacement::FromTexts({table.ConfigValues[9], table.ConfigValues[10], table.ConfigValues[11],
+                                                  table.ConfigValues[12], table.ConfigValues[13], table.ConfigValues[14]});
     return settings;
 }
 
@@ -62,6 +65,9 @@ bool WriteConfig(const std::string& path, const Settings& settings)
     table.ConfigValues[6] = settings.profile.kbps;
     table.ConfigValues[7] = settings.profile.device;
     table.ConfigValues[8] = settings.jobs;
+    const WindowPlacement::Texts window = settings.window.ToTexts();
+    for (std::size_t i = 0; i < window.size(); ++i)
+        table.ConfigValues[9 + i] = window[i];
 
     IniFile file(path);
     file.Load();

@@ -1,5 +1,6 @@
 #pragma once
 #include "encodingprofile.h"
+#include "windowplacement.h"
 
 #include <array>
 #include <string>
@@ -14,15 +15,17 @@ struct Settings {
     EncodingProfile profile;
     // How many encoders run at once, as the user wrote it; empty: one per core.
     std::string jobs;
+    WindowPlacement window;
 };
 
 // The one table of the configuration file: index 0 is the section, 1 to 7 the keys every
 // file holds, in the order they are read and written, with their default texts; the keys
-// after them are optional: written only when they hold a value, and a missing one keeps the
-// program's behaviour without it.
+// after them are optional (how many encoders at once, the main window's placement): written
+// only when they hold a value, and a missing one keeps the program's behaviour without it,
+// the designed window among them.
 class ConfigTable {
 public:
-    static constexpr std::size_t kEntries = 9;
+    static constexpr std::size_t kEntries = 15;
     static constexpr std::size_t kRequiredEntries = 8;
     static constexpr const char* kVersionConstant = "03.00.01";
 

@@ -165,27 +165,75 @@ void IniFile::SetValue(const std::string& section, const std::string& key, const
     lines_.insert(lines_.begin() + static_cast<long>(at), entry);
 }
 
-bool IniFile::Save() const
+namespace {
+
+namespace fs = std::filesystem;
+
+// The file a path finally names: a symbolic link is followed to its target (through a chain of
+// links, up to a sane depth), so saving replaces the file the user linked to, not the link.
+fs::path FinalTarget(const fs::path& path)
 {
-    namespace fs = std::filesystem;
-    std::string text;
-    for (const auto& line : lines_)
-        text += line + eol_;
+    fs::path at = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(at, ec)))
+            return at;
+        const fs::path next = fs::read_symlink(at, ec);
+        if (ec)
+            return at;
+        at = next.is_absolute() ? next : at.parent_path() / next;
+    }
+    return at;
+}
 
-    std::error_code ec;
-    const fs::path target(path_);
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::random_device seed;
-    const fs::path temp = folder / (target.filename().string() + ".tmp" + std::to_string(seed()));
-
-    std::FILE* file = std::fopen(temp.string().c_str(), "wb");
-    if (!file)
-        return false;
+bool WriteAll(std::FILE* file, const std::string& text)
+{
     bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     ok = std::fflush(file) == 0 && ok;
 #if defined(__unix__) || defined(__APPLE__)
     ok = ::fsync(fileno(file)) == 0 && ok;
 #endif
+    return ok;
+}
+
+} // namespace
+
+bool IniFile::Save() const
+{
+    std::string text;
+    for (const auto& line : lines_)
+        text += line + eol_;
+
+    std::error_code ec;
+    const fs::path target = FinalTarget(fs::path(path_));
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::random_device seed;
+    const fs::path temp = folder / (target.filename().string() + ".tmp" + std::to_string(seed()));
+
+    std::FILE* file = std::fopen(temp.string().c_str(), "wbx");
+    if (!file) {
+        // A file the user may write in a folder they may not (a link to such a file): written
+        // in place, since a temporary file cannot be made beside it.
+        if (!fs::is_regular_file(target, ec))
+            return false;
+        std::FILE* inPlace = std::fopen(target.string().c_str(), "r+b");
+        if (!inPlace)
+            return false;
+        bool ok = WriteAll(inPlace, text);
+        ok = std::fclose(inPlace) == 0 && ok;
+        if (ok)
+            fs::resize_file(target, text.size(), ec);
+        return ok && !ec;
+    }
+    // The replacement keeps the permission bits the file had, set before anything is written
+    // into it: a private file is never readable by others, not even for a moment.
+    bool ok = true;
+    const fs::file_status before = fs::status(target, ec);
+    if (!ec && fs::is_regular_file(before)) {
+        fs::permissions(temp, before.permissions(), fs::perm_options::replace, ec);
+        ok = !ec;
+    }
+    ok = ok && WriteAll(file, text);
     ok = std::fclose(file) == 0 && ok;
     if (ok) {
         fs::rename(temp, target, ec);

@@ -20,7 +20,10 @@ public:
     std::optional<std::string> Value(const std::string& section, const std::string& key) const;
     void SetValue(const std::string& section, const std::string& key, const std::string& value);
     // Writes the whole file to a temporary file beside it and renames that over the file, so
-    // an interrupted save leaves the previous file intact. Returns false when nothing was saved.
+    // an interrupted save leaves the previous file intact. A symbolic link is written through
+    // to the file it names, and the file keeps its permission bits. When no temporary file can
+    // be made there (a writable file in a folder that is not), the file is written in place.
+    // Returns false when nothing was saved.
     bool Save() const;
 
     const std::string& Path() const { return path_; }

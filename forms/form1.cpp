@@ -1,7 +1,9 @@
 #include "form1.h"
 
+#include "choicebox.h"
 #include "filelistview.h"
 #include "forecastreader.h"
+#include "formcontrols.h"
 #include "foldertreeview.h"
 #include "frmabout.h"
 #include "frmmonitor.h"
@@ -14,11 +16,12 @@
 #include "vardolistmodel.h"
 #include "vardolistview.h"
 
+#include "mediafolder.h"
 #include "numerictext.h"
 
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -32,6 +35,7 @@
 #include <QTreeView>
 
 #include <unordered_set>
+#include <utility>
 
 namespace {
 // The designed client area: 10215 x 5835 twips.
@@ -157,6 +161,7 @@ void Form1::CreateToolbar()
 
     StatusBar1 = new QStatusBar(Client);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setFont(SansSerif(8.25, false));
     StatusBar1->setSizeGripEnabled(false);
     StatusPanel = new QLabel(StatusBar1);
     StatusPanel->setObjectName(QStringLiteral("StatusPanel"));
@@ -183,10 +188,8 @@ void Form1::CreatePanes()
     Label1 = new QLabel(QStringLiteral("Type:"), Picture2);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(Twips::ToRect({60, 60, 735, 375}));
-    ComboBox1 = new QComboBox(Picture2);
+    ComboBox1 = new ChoiceBox(Picture2);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setEditable(true);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
 
     XListView1 = new FileListView(Client);
     XListView1->setObjectName(QStringLiteral("XListView1"));
@@ -207,8 +210,10 @@ void Form1::CreatePanes()
     ListView1->SetFileView(XListView1);
     ListModel = new VardoListModel(ListView1);
     ListView1->setModel(ListModel);
-    connect(ListView1, &VardoListView::DroppedFromFileView, this, &Form1::AddSelectedEntries);
-    connect(ListView1, &VardoListView::DroppedFiles, this, &Form1::AddEntries);
+    // After the drop has ended: a message about a refused file must not hold the other
+    // program's drag open.
+    connect(ListView1, &VardoListView::DroppedFromFileView, this, &Form1::AddSelectedEntries, Qt::QueuedConnection);
+    connect(ListView1, &VardoListView::DroppedFiles, this, &Form1::AddDroppedPaths, Qt::QueuedConnection);
     connect(XListView1, &FileListView::ItemEvent, this, &Form1::XListView1_ItemEvent);
     ListView1->header()->setMinimumSectionSize(1);
     const float widths[] = {300, 1500, 2500, 1000, 2500, 1000, 1000};
@@ -262,8 +267,9 @@ void Form1::Form_Load()
     ApplyGeometry();
 
     Module1::ReadConfig();
+    RestorePlacement(Module1::settings().window);
     ComboBox1->addItems({QStringLiteral("*.*"), QStringLiteral("*.MP3"), QStringLiteral("*.WAV")});
-    ComboBox1->setCurrentText(QStringLiteral("*.MP3"));
+    ComboBox1->ShowText(QStringLiteral("*.MP3"));
     XListView1->SetNamePattern(ComboBox1->currentText());
     XTreeView1->SetFileView(XListView1);
     XListView1->SetCurrentFolder(Module1::ToQt(Module1::settings().sourceFolder));
@@ -279,8 +285,10 @@ void Form1::Form_Unload()
     if (unloading_)
         return;
     unloading_ = true;
-    if (loaded_)
+    if (loaded_) {
+        Module1::settings().window = CurrentPlacement();
         Module1::WriteConfig(XListView1->CurrentFolder());
+    }
     Module1::EndProcess();
 }
 
@@ -417,8 +425,9 @@ void Form1::AddSelectedEntries()
     AddEntries(paths);
 }
 
-void Form1::AddEntries(const QStringList& paths)
+int Form1::AddEntries(const QStringList& paths)
 {
+    int added = 0;
     // Accepted files are appended in runs, so adding thousands stays fast; a run is shown
     // before any message about the next refused file.
     std::vector<std::pair<std::string, std::string>> pending;
@@ -427,6 +436,7 @@ void Form1::AddEntries(const QStringList& paths)
         if (pending.empty())
             return;
         ListModel->Append(pending);
+        added += static_cast<int>(pending.size());
         pending.clear();
         pendingPaths.clear();
         ListView1->scrollTo(ListModel->index(ListModel->rowCount() - 1, 0));
@@ -452,6 +462,30 @@ void Form1::AddEntries(const QStringList& paths)
                                QMessageBox::Ok, QMessageBox::NoButton});
     }
     flush();
+    return added;
+}
+
+void Form1::AddDroppedPaths(const QStringList& paths)
+{
+    // Dropped files go in together, in runs as Add takes them; each folder in its turn.
+    QStringList files;
+    for (const QString& path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            files << path;
+            continue;
+        }
+        AddEntries(std::exchange(files, {}));
+        QStringList inside;
+        for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(path)))
+            inside << Module1::ToQt(file);
+        const int added = AddEntries(inside);
+        Module1::MsgBox(this, {(added == 1 ? QStringLiteral("1 media file was added from ")
+                                           : QString::number(added) + QStringLiteral(" media files were added from "))
+                                   + QDir::toNativeSeparators(path) + QLatin1Char('.'),
+                               QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
+                               QMessageBox::NoButton});
+    }
+    AddEntries(files);
 }
 
 bool Form1::IsDuplicatedEntry(const QString& path) const
@@ -498,7 +532,10 @@ void Form1::XListView1_ItemEvent()
 
 void Form1::SelectOutputPath()
 {
-    const QString folder = Module1::BrowseForFolder(this, QStringLiteral("Please select a folder."));
+    // The picker opens at the output folder the box names, or at home when that is no folder.
+    const QString shown = Text1->text();
+    const QString start = !shown.isEmpty() && QFileInfo(shown).isDir() ? shown : QDir::homePath();
+    const QString folder = Module1::BrowseForFolder(this, QStringLiteral("Please select a folder."), start);
     if (folder.isEmpty())
         return;
     Text1->setText(folder);
@@ -576,4 +613,38 @@ void Form1::SplitV_MouseMove(float y)
             geometry_.tree.height = *height;
     }
     Form_Resize();
+}
+
+void Form1::RestorePlacement(const vardune::WindowPlacement& placement)
+{
+    if (placement.normal) {
+        QRect normal(Twips::ToPixels(placement.normal->left), Twips::ToPixels(placement.normal->top),
+                     Twips::ToPixels(placement.normal->width), Twips::ToPixels(placement.normal->height));
+        // A place no screen shows any more (a screen taken away): the size stays, centred.
+        bool seen = false;
+        for (const QScreen* screen : QGuiApplication::screens())
+            seen = seen || screen->availableGeometry().intersects(normal);
+        if (!seen)
+            if (const QScreen* screen = QGuiApplication::primaryScreen())
+                normal.moveCenter(screen->availableGeometry().center());
+        setGeometry(normal);
+    }
+    if (placement.maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+    if (placement.columnWidths.size() == vardune::WindowPlacement::kColumns)
+        for (int column = 0; column < int(vardune::WindowPlacement::kColumns); ++column)
+            ListView1->setColumnWidth(column, Twips::ToPixels(placement.columnWidths[std::size_t(column)]));
+}
+
+vardune::WindowPlacement Form1::CurrentPlacement() const
+{
+    vardune::WindowPlacement placement;
+    const QRect normal = isMaximized() ? normalGeometry() : geometry();
+    if (normal.isValid())
+        placement.normal = vardune::TwipsRect{Twips::FromPixels(normal.x()), Twips::FromPixels(normal.y()),
+                                              Twips::FromPixels(normal.width()), Twips::FromPixels(normal.height())};
+    placement.maximized = isMaximized();
+    for (int column = 0; column < int(vardune::WindowPlacement::kColumns); ++column)
+        placement.columnWidths.push_back(Twips::FromPixels(ListView1->columnWidth(column)));
+    return placement;
 }

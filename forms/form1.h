@@ -2,16 +2,17 @@
 #include "mainlayout.h"
 #include "sizeforecast.h"
 #include "takennames.h"
+#include "windowplacement.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
 #include <unordered_map>
 
+class ChoiceBox;
 class FileListView;
 class ForecastReader;
 class FolderTreeView;
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QStatusBar;
@@ -95,7 +96,7 @@ public:
     SplitterBar* SplitV;
     QWidget* Picture2;
     QLabel* Label1;
-    QComboBox* ComboBox1;
+    ChoiceBox* ComboBox1;
     FileListView* XListView1;
     SplitterBar* SplitH;
     VardoListView* ListView1;
@@ -122,7 +123,14 @@ private:
     void PlaceDockedBars();
     void ApplyGeometry();
     // Checks each path and appends the good ones; each refused one gets its own message.
-    void AddEntries(const QStringList& paths);
+    // Returns how many were appended.
+    int AddEntries(const QStringList& paths);
+    // Files and folders dropped from a file manager: a file goes through Add's checks, a
+    // folder gives its MP3 and WAV files, and a message says how many of them were added.
+    void AddDroppedPaths(const QStringList& paths);
+    // The placement the user left the window in, restored at load and kept at unload.
+    void RestorePlacement(const vardune::WindowPlacement& placement);
+    vardune::WindowPlacement CurrentPlacement() const;
     void XListView1_ItemEvent();
     void SplitH_MouseMove(float x);
     void SplitV_MouseMove(float y);

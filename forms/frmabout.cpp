@@ -66,7 +66,7 @@ void frmAbout::imgTitleClose_Click()
 
 void frmAbout::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    if (IsClick(event, this))
         CloseBox();
 }
 
@@ -77,8 +77,10 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event)
         || type == QEvent::MouseButtonDblClick;
     if (watched == lblVersion && mouse)
         return true;
+    // The picture and the background close the box by the same rule: a click is the left
+    // button, as everywhere in the program's windows.
     if (watched == Image1 && type == QEvent::MouseButtonRelease) {
-        if (Image1->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
+        if (IsClick(static_cast<QMouseEvent*>(event), Image1))
             CloseBox();
         return true;
     }

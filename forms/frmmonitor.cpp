@@ -38,6 +38,12 @@ frmMonitor::frmMonitor(Form1* main)
 
     PicFile2 = NewReadout(this, "PicFile2", {72, 232, 57, 25});
     PicFile1 = NewReadout(this, "PicFile1", {192, 232, 57, 25});
+    // The captions keep their places; each whole text fits before what lies beside it (the
+    // readouts overlap the ends of "Current:" and "Total:").
+    FitCaption(Label3, Label3->width());
+    FitCaption(Label4, Label4->width());
+    FitCaption(Label5, PicFile2->x() - Label5->x());
+    FitCaption(Label6, PicFile1->x() - Label6->x());
     Command2 = new QPushButton(QStringLiteral("Exit"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setGeometry(264, 232, 57, 25);

@@ -1,5 +1,6 @@
 #include "frmoption.h"
 
+#include "choicebox.h"
 #include "form1.h"
 #include "formcontrols.h"
 #include "module1.h"
@@ -22,19 +23,15 @@ QLabel* PictureBox(QWidget* parent, const char* name)
     return picture;
 }
 
-// Fills a box with its list and shows the profile's text, or the first entry when the
-// profile's text stands for no entry.
+// Fills a box with its list; the text it should show is the profile's text, or the first
+// entry when the profile's text stands for no entry.
 template <std::size_t N>
-void Fill(QComboBox* box, const std::array<std::string, N>& list, const std::string& text)
+QString Fill(QComboBox* box, const std::array<std::string, N>& list, const std::string& text)
 {
     box->clear();
     for (const std::string& entry : list)
         box->addItem(Module1::ToQt(entry));
-    const QString shown = vardune::EncodingProfile::IsUsableText(text) ? Module1::ToQt(text) : Module1::ToQt(list[0]);
-    box->setCurrentText(shown);
-    // A list-only box cannot show a text that is no entry: it shows the first entry.
-    if (!box->isEditable() && box->currentText() != shown)
-        box->setCurrentIndex(0);
+    return Module1::ToQt(vardune::EncodingProfile::IsUsableText(text) ? text : list[0]);
 }
 
 } // namespace
@@ -54,15 +51,13 @@ frmOption::frmOption(Form1* main)
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Label2 = NewCaption(Frame1, "Label2", QStringLiteral("My Potable Player:"), {}, QColor(0, 0, 192));
     Picture3 = PictureBox(Frame1, "Picture3");
-    Combo2 = new QComboBox(Frame1);
+    Combo2 = new ChoiceBox(Frame1);
     Combo2->setObjectName(QStringLiteral("Combo2"));
-    Combo2->setEditable(true);
     Picture4 = PictureBox(Frame1, "Picture4");
     Label3 = NewCaption(Frame1, "Label3", QStringLiteral("Quality I Prefer"), {}, QColor(0, 0, 192));
     Picture5 = PictureBox(Frame1, "Picture5");
-    Combo3 = new QComboBox(Frame1);
+    Combo3 = new ChoiceBox(Frame1);
     Combo3->setObjectName(QStringLiteral("Combo3"));
-    Combo3->setEditable(true);
     Label4 = NewCaption(Frame1, "Label4", QStringLiteral("Effect I want:"), {}, QColor(0, 0, 192));
     Command1 = new QPushButton(QStringLiteral("OK"), Frame1);
     Command1->setObjectName(QStringLiteral("Command1"));
@@ -91,8 +86,9 @@ frmOption::frmOption(Form1* main)
         ImageList1[i] = QPixmap(QStringLiteral(":/options/option%1.png").arg(i, 2, 10, QLatin1Char('0')));
 
     // A choice from a list shows its picture; typing does not.
-    for (QComboBox* box : {Combo1, Combo2, Combo3})
-        connect(box, &QComboBox::activated, this, &frmOption::SetPicture);
+    connect(Combo1, &QComboBox::activated, this, &frmOption::SetPicture);
+    for (ChoiceBox* box : {Combo2, Combo3})
+        connect(box, &ChoiceBox::Chosen, this, &frmOption::SetPicture);
     connect(Command1, &QPushButton::clicked, this, &frmOption::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &QWidget::close);
 
@@ -108,9 +104,12 @@ void frmOption::Form_Load()
     Frame1->setAutoFillBackground(true);
 
     const vardune::EncodingProfile& profile = Module1::settings().profile;
-    Fill(Combo1, vardune::EncodingProfile::DeviceList(), profile.device);
-    Fill(Combo2, vardune::EncodingProfile::QualityList(), profile.quality);
-    Fill(Combo3, vardune::EncodingProfile::ChannelList(), profile.channel);
+    // A list-only box cannot show a text that is no entry: it shows the first entry.
+    const int device = Combo1->findText(Fill(Combo1, vardune::EncodingProfile::DeviceList(), profile.device),
+                                        Qt::MatchExactly | Qt::MatchCaseSensitive);
+    Combo1->setCurrentIndex(device >= 0 ? device : 0);
+    Combo2->ShowText(Fill(Combo2, vardune::EncodingProfile::QualityList(), profile.quality));
+    Combo3->ShowText(Fill(Combo3, vardune::EncodingProfile::ChannelList(), profile.channel));
     SetPicture();
 }
 

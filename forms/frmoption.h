@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QVector>
 
+class ChoiceBox;
 class Form1;
 class QComboBox;
 class QLabel;
@@ -23,8 +24,8 @@ public:
 
     QWidget* Frame1;
     QComboBox* Combo1;
-    QComboBox* Combo2;
-    QComboBox* Combo3;
+    ChoiceBox* Combo2;
+    ChoiceBox* Combo3;
     QLabel* Label2;
     QLabel* Label3;
     QLabel* Label4;

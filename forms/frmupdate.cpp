@@ -21,6 +21,7 @@ frmUpdate::frmUpdate()
     : SkinnedWindow(QStringLiteral("Check New Version"), Twips::ToPixels(5115), Twips::ToPixels(3465))
     , site(Module1::VendorSite())
     , network_(new QNetworkAccessManager(this))
+    , deadline_(new QTimer(this))
 {
     setObjectName(QStringLiteral("frmUpdate"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -66,6 +67,11 @@ frmUpdate::frmUpdate()
     Timer3 = new QTimer(this);
     Timer3->setInterval(1000);
     connect(Timer3, &QTimer::timeout, this, &frmUpdate::Timer3_Timer);
+    deadline_->setSingleShot(true);
+    connect(deadline_, &QTimer::timeout, this, [this] {
+        EndFetch();
+        Failed();
+    });
 
     Form_Load();
     Timer1->start();
@@ -108,9 +114,9 @@ void frmUpdate::Timer2_Timer()
     Timer2->stop();
     cmdDownload->setEnabled(false);
     QNetworkRequest request(QUrl(site + QLatin1String(vardune::VersionCheck::kVersionFile)));
-    request.setTransferTimeout(transferTimeout);
     body_.clear();
     bodyComplete_ = false;
+    deadline_->start(requestTimeout);
     reply_ = network_->get(request);
     connect(reply_, &QNetworkReply::readyRead, this, &frmUpdate::FetchRead);
     connect(reply_, &QNetworkReply::finished, this, &frmUpdate::FetchFinished);
@@ -128,6 +134,7 @@ void frmUpdate::FetchRead()
 
 void frmUpdate::FetchFinished()
 {
+    deadline_->stop();
     QNetworkReply* reply = reply_;
     reply->deleteLater();
     if (!bodyComplete_) {
@@ -178,16 +185,22 @@ void frmUpdate::cmdDownload_Click()
     Module1::OpenWebPage(site + QLatin1String(vardune::VersionCheck::kDownloadPage));
 }
 
+void frmUpdate::EndFetch()
+{
+    deadline_->stop();
+    if (reply_) {
+        reply_->disconnect(this);
+        reply_->abort();
+        reply_->deleteLater();
+    }
+}
+
 void frmUpdate::closeEvent(QCloseEvent* event)
 {
     Timer1->stop();
     Timer2->stop();
     Timer3->stop();
     // A fetch still under way ends with the window: nothing writes into it later.
-    if (reply_) {
-        reply_->disconnect(this);
-        reply_->abort();
-        reply_->deleteLater();
-    }
+    EndFetch();
     event->accept();
 }

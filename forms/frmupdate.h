@@ -40,9 +40,10 @@ public:
     QTimer* Timer2;
     QTimer* Timer3;
 
-    // Where the version file is fetched from, and how long a transfer may take.
+    // Where the version file is fetched from, and how long the whole request may take, from
+    // asking to the last byte: a server that trickles its answer ends in Failed all the same.
     QString site;
-    int transferTimeout = 60000;
+    int requestTimeout = 60000;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -54,11 +55,13 @@ private:
     void Timer3_Timer();
     void FetchRead();
     void FetchFinished();
+    void EndFetch();
     void Failed();
     void cmdDownload_Click();
 
     qint16 counter_ = 0;
     QNetworkAccessManager* network_;
+    QTimer* deadline_;
     QPointer<QNetworkReply> reply_;
     QByteArray body_;
     bool bodyComplete_ = false;

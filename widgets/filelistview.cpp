@@ -1,5 +1,7 @@
 #include "filelistview.h"
 
+#include "namepattern.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -26,13 +28,8 @@ void FileListView::SetNamePattern(const QString& pattern)
 {
     pattern_ = pattern;
     QStringList filters;
-    for (const QString& part : pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const QString trimmed = part.trimmed();
-        if (!trimmed.isEmpty())
-            filters << trimmed;
-    }
-    if (filters.isEmpty())
-        filters << QStringLiteral("*");
+    for (const std::string& filter : vardune::NameFilters(pattern.toStdString()))
+        filters << QString::fromStdString(filter);
     model_->setNameFilters(filters);
 }
 

@@ -10,7 +10,8 @@ class FileListView : public QListView {
 public:
     explicit FileListView(QWidget* parent = nullptr);
 
-    // One pattern or several separated by ";" ("*.MP3", "*.mp3;*.wav"); empty shows all.
+    // One pattern or several separated by ";" ("*.MP3", "*.mp3;*.wav"); "*.*" and an empty
+    // text show every file.
     void SetNamePattern(const QString& pattern);
     QString NamePattern() const { return pattern_; }
 

@@ -2,14 +2,19 @@
 
 #include <QLabel>
 
+QFont SansSerif(qreal points, bool bold)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
 QLabel* NewCaption(QWidget* parent, const char* name, const QString& text, QRect at, const QColor& colour)
 {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(9.75);
-    font.setBold(true);
-    label->setFont(font);
+    label->setFont(SansSerif(9.75, true));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
@@ -35,4 +40,13 @@ QLabel* NewReadout(QWidget* parent, const char* name, QRect at)
     readout->setPalette(palette);
     readout->setAutoFillBackground(true);
     return readout;
+}
+
+void FitCaption(QLabel* caption, int width)
+{
+    QFont font = caption->font();
+    // Quarter points down to a size still readable; the text never grows.
+    while (QFontMetrics(font).horizontalAdvance(caption->text()) > width && font.pointSizeF() > 6.0)
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    caption->setFont(font);
 }

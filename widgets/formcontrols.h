@@ -1,5 +1,6 @@
 #pragma once
 #include <QColor>
+#include <QFont>
 #include <QRect>
 #include <QString>
 
@@ -7,8 +8,15 @@ class QLabel;
 class QWidget;
 
 // The controls the skinned windows share, placed in pixels and named for the tests.
+// The windows' "MS Sans Serif" at a size in points; the font system stands in its nearest
+// match where the face itself is missing.
+QFont SansSerif(qreal points, bool bold);
 // A bold "MS Sans Serif" 9.75 pt caption in the given colour, on a transparent background.
 QLabel* NewCaption(QWidget* parent, const char* name, const QString& text, QRect at, const QColor& colour);
+// Makes a caption's whole text fit within width pixels from its left edge: where the face
+// that stands in is wider than the designed one, the text is set a little smaller rather
+// than run under the control beside it.
+void FitCaption(QLabel* caption, int width);
 // A box that shows a picture unscaled from its top-left corner.
 QLabel* NewPictureBox(QWidget* parent, const char* name, QRect at);
 // A glyph readout: a picture box on black.

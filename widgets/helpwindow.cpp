@@ -4,20 +4,15 @@
 #include "chmfile.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFileInfo>
 #include <QPointer>
 #include <QStyle>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
-// The one window for callers that name no owner.
-QPointer<HelpWindow>& OwnerlessWindow()
-{
-    static QPointer<HelpWindow> window;
-    return window;
-}
-
 const QString kAdvice = QStringLiteral(
     "Vardune keeps its manual in the file named above. "
     "Installing Vardune again puts a good copy there.");
@@ -25,15 +20,14 @@ const QString kAdvice = QStringLiteral(
 
 HelpWindow* HelpWindow::ShowUserGuide(QWidget* owner, const QString& chmPath, const QString& topic)
 {
-    HelpWindow* window = owner ? owner->findChild<HelpWindow*>(QString(), Qt::FindDirectChildrenOnly)
-                               : OwnerlessWindow().data();
-    if (!window) {
-        window = new HelpWindow(owner);
-        if (!owner) {
-            window->setAttribute(Qt::WA_DeleteOnClose);
-            OwnerlessWindow() = window;
-        }
+    HelpWindow* window = nullptr;
+    for (QWidget* open : QApplication::topLevelWidgets()) {
+        auto* help = qobject_cast<HelpWindow*>(open);
+        if (help && help->owner_ == owner && help->isVisible())
+            window = help;
     }
+    if (!window)
+        window = new HelpWindow(owner);
     window->ShowTopic(chmPath, topic);
     window->show();
     window->raise();
@@ -42,9 +36,19 @@ HelpWindow* HelpWindow::ShowUserGuide(QWidget* owner, const QString& chmPath, co
 }
 
 HelpWindow::HelpWindow(QWidget* owner)
-    : QWidget(owner, Qt::Window)
+    : QWidget(nullptr, Qt::Window)
+    , owner_(owner)
 {
     setObjectName(QStringLiteral("HelpWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    // Not a child of the owner, which would disable it with the owner: it goes with the owner
+    // instead, and the window system keeps it above the owner.
+    if (owner) {
+        connect(owner, &QObject::destroyed, [window = QPointer<HelpWindow>(this)] { delete window.data(); });
+        winId();
+        if (QWindow* over = owner->window()->windowHandle())
+            windowHandle()->setTransientParent(over);
+    }
     setWindowTitle(QStringLiteral("Vardune Help"));
 
     auto* toolbar = new QToolBar(this);

@@ -4,8 +4,10 @@
 #include "skinlayout.h"
 
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
 #include <QScreen>
@@ -104,7 +106,35 @@ void SkinnedWindow::SetFormRegion()
     const qreal radius = vardune::SkinLayout::kCornerEllipse / 2.0;
     QPainterPath outline;
     outline.addRoundedRect(QRectF(0, 0, s.regionWidth, s.regionHeight), radius, radius);
-    setMask(QRegion(outline.toFillPolygon().toPolygon()));
+    QRegion region(outline.toFillPolygon().toPolygon());
+
+    // The corner art marks in magenta what lies outside the rounding. A polygon only comes
+    // close to the art's own curve, so every pixel the frame would show in magenta is cut
+    // away as well: the frame is drawn as it stacks, and its magenta pixels leave the region.
+    QImage frame(size(), QImage::Format_ARGB32_Premultiplied);
+    frame.fill(Qt::transparent);
+    {
+        QPainter painter(&frame);
+        for (QWidget* piece : pieces_)
+            if (piece->geometry().intersects(rect()))
+                painter.drawPixmap(piece->geometry(), static_cast<QLabel*>(piece)->pixmap());
+    }
+    const QRgb magenta = qRgb(255, 0, 255);
+    for (int y = 0; y < frame.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(frame.constScanLine(y));
+        for (int x = 0; x < frame.width();) {
+            if (line[x] != magenta) {
+                ++x;
+                continue;
+            }
+            int end = x;
+            while (end < frame.width() && line[end] == magenta)
+                ++end;
+            region -= QRegion(x, y, end - x, 1);
+            x = end;
+        }
+    }
+    setMask(region);
 }
 
 void SkinnedWindow::DragForm()
@@ -115,6 +145,11 @@ void SkinnedWindow::DragForm()
         return;
     dragging_ = true;
     dragOffset_ = QCursor::pos() - pos();
+}
+
+bool SkinnedWindow::IsClick(const QMouseEvent* release, const QWidget* on)
+{
+    return release->button() == Qt::LeftButton && on->rect().contains(release->position().toPoint());
 }
 
 void SkinnedWindow::SetFormTopMost(qint16 OnTop)
@@ -147,7 +182,7 @@ bool SkinnedWindow::eventFilter(QObject* watched, QEvent* event)
             dragging_ = false;
             return true;
         }
-        if (watched == imgTitleClose && imgTitleClose->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
+        if (watched == imgTitleClose && IsClick(static_cast<QMouseEvent*>(event), imgTitleClose)) {
             imgTitleClose_Click();
             return true;
         }

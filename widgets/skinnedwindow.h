@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QLabel;
+class QMouseEvent;
 
 // A borderless window that draws its own frame: a blue title bar with the title and three
 // round buttons, grey edges, rounded corners. Pressing the title moves the window; the close
@@ -38,6 +39,9 @@ public:
 
 protected:
     virtual void imgTitleClose_Click() { close(); }
+    // A click, as the frame's pictures and the About box take it: the left button released
+    // over the control.
+    static bool IsClick(const QMouseEvent* release, const QWidget* on);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

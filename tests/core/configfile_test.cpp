@@ -9,6 +9,8 @@
 #include <random>
 #include <sstream>
 
+#include <unistd.h>
+
 using namespace vardune;
 namespace fs = std::filesystem;
 
@@ -198,4 +200,98 @@ TEST(IniFile, NamesMatchWithoutRegardToCase)
     text << std::ifstream(path).rdbuf();
     EXPECT_EQ(text.str(), "[Section]\nKEY=new\nadded=1\n[fresh]\nk=v\n");
     fs::remove(path);
+}
+
+TEST_F(ConfigFile, ALinkedFileIsWrittenThroughTheLinkAndKeepsItsMode)
+{
+    const fs::path real = dir / "kept" / "settings.ini";
+    fs::create_directories(real.parent_path());
+    std::ofstream(real) << Section() << "\n" << Line("TARGET_", "/old/") << "\n";
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    // A relative link to a relative link: the chain is followed to the file.
+    fs::create_symlink("kept/settings.ini", dir / "middle.ini");
+    fs::create_symlink("middle.ini", path);
+
+    Settings s = ReadConfig(path, home);
+    EXPECT_EQ(s.targetFolder, "/old/");
+    s.targetFolder = "/new/";
+    ASSERT_TRUE(WriteConfig(path, s));
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_TRUE(fs::is_symlink(dir / "middle.ini"));
+    EXPECT_EQ(ReadConfig(real.string(), home).targetFolder, "/new/");
+    EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(std::distance(fs::directory_iterator(real.parent_path()), fs::directory_iterator()), 1);
+
+    // A link to a file not yet there creates that file.
+    fs::remove(real);
+    ASSERT_TRUE(WriteConfig(path, s));
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(ReadConfig(real.string(), home).targetFolder, "/new/");
+}
+
+TEST_F(ConfigFile, AWritableFileInAFolderThatIsNotIsWrittenInPlace)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "the superuser writes into any folder";
+    const fs::path locked = dir / "locked";
+    fs::create_directories(locked);
+    const fs::path real = locked / "Vardune.ini";
+    std::ofstream(real) << Section() << "\n" << Line("TARGET_", "/a rather long old folder name/") << "\n";
+    fs::create_symlink(real, path);
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
+    Settings s = ReadConfig(path, home);
+    s.targetFolder = "/new/";
+    const bool saved = WriteConfig(path, s);
+    fs::permissions(locked, fs::perms::owner_all, fs::perm_options::replace);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(ReadConfig(real.string(), home).targetFolder, "/new/");
+}
+
+TEST_F(ConfigFile, TheMainWindowsPlacementRoundTripsAndBadTextsGiveTheDesignedWindow)
+{
+    Settings s = ReadConfig(path, home);
+    EXPECT_FALSE(s.window.normal);
+    EXPECT_FALSE(s.window.maximized);
+    EXPECT_TRUE(s.window.columnWidths.empty());
+
+    s.window.normal = TwipsRect{-450, 300, 15000, 9000};
+    s.window.maximized = true;
+    s.window.columnWidths = {300, 1500, 4500, 1000, 2500, 15, 1000};
+    ASSERT_TRUE(WriteConfig(path, s));
+    const std::string text = Read();
+    EXPECT_EQ(text.find_first_not_of("0123456789[]=\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(Line("WINLEFT", "-450")), std::string::npos) << text;
+    EXPECT_NE(text.find(Line("COLUMNS", "300,1500,4500,1000,2500,15,1000")), std::string::npos) << text;
+    const WindowPlacement back = ReadConfig(path, home).window;
+    ASSERT_TRUE(back.normal);
+    EXPECT_EQ(back.normal->left, -450);
+    EXPECT_EQ(back.normal->top, 300);
+    EXPECT_EQ(back.normal->width, 15000);
+    EXPECT_EQ(back.normal->height, 9000);
+    EXPECT_TRUE(back.maximized);
+    EXPECT_EQ(back.columnWidths, s.window.columnWidths);
+
+    const struct {
+        const char* name;
+        WindowPlacement::Texts texts;
+        bool hasRect;
+        bool hasColumns;
+    } cases[] = {
+        {"all good", {"0", "0", "15", "15", "0", "15,15,15,15,15,15,15"}, true, true},
+        {"one key missing", {"100", "", "9000", "6000", "0", ""}, false, false},
+        {"not a number", {"100", "x", "9000", "6000", "0", "1,2"}, false, false},
+        {"a number with more after it", {"100", "100", "9000px", "6000", "0", ""}, false, false},
+        {"no size", {"100", "100", "0", "6000", "0", ""}, false, false},
+        {"beyond any screen", {"100", "100", "9000", "99999999", "0", ""}, false, false},
+        {"six columns", {"", "", "", "", "", "300,1500,2500,1000,2500,1000"}, false, false},
+        {"eight columns", {"", "", "", "", "", "300,1500,2500,1000,2500,1000,1000,1000"}, false, false},
+        {"a column of nothing", {"", "", "", "", "", "300,1500,,1000,2500,1000,1000"}, false, false},
+        {"a negative column", {"", "", "", "", "", "300,1500,-2500,1000,2500,1000,1000"}, false, false},
+        {"blanks in the list", {"", "", "", "", "", "300, 1500,2500,1000,2500,1000,1000"}, false, false},
+    };
+    for (const auto& c : cases) {
+        const WindowPlacement p = WindowPlacement::FromTexts(c.texts);
+        EXPECT_EQ(bool(p.normal), c.hasRect) << c.name;
+        EXPECT_EQ(!p.columnWidths.empty(), c.hasColumns) << c.name;
+    }
 }

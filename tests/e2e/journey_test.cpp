@@ -1,12 +1,14 @@
 // A user's first session, with the real windows on a real X display and the real encoder:
 // collect files, refuse the empty one, choose the output folder and the options, run the
 // batch, close, and find everything again at the next start.
+#include "choicebox.h"
 #include "filelistview.h"
 #include "foldertreeview.h"
 #include "form1.h"
 #include "frmmonitor.h"
 #include "frmoption.h"
 #include "frmstartup.h"
+#include "modalanswer.h"
 #include "module1.h"
 #include "testaudio.h"
 #include "vardolistmodel.h"
@@ -40,32 +42,6 @@ QToolButton* ToolbarButton(Form1* form, const QString& key)
             return qobject_cast<QToolButton*>(form->Toolbar1->widgetForAction(action));
     return nullptr;
 }
-
-// Answers the next modal dialog as a person would, once it shows, and remembers its text.
-class ModalAnswer : public QObject {
-public:
-    explicit ModalAnswer(std::function<void(QWidget*)> answer)
-        : answer_(std::move(answer))
-    {
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal || !modal->isVisible())
-                return;
-            timer_.stop();
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                text = box->text();
-                title = box->windowTitle();
-            }
-            answer_(modal);
-        });
-        timer_.start(50);
-    }
-    QString text, title;
-
-private:
-    std::function<void(QWidget*)> answer_;
-    QTimer timer_;
-};
 
 struct Decoded {
     long samples = 0;

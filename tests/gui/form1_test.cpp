@@ -1,3 +1,4 @@
+#include "choicebox.h"
 #include "configcodec.h"
 #include "configtable.h"
 #include "filelistview.h"
@@ -13,6 +14,8 @@
 
 #include <QComboBox>
 #include <QFileSystemModel>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,12 +87,17 @@ private slots:
         QCOMPARE(QStringList({form.ComboBox1->itemText(0), form.ComboBox1->itemText(1), form.ComboBox1->itemText(2)}),
                  QStringList({"*.*", "*.MP3", "*.WAV"}));
         QCOMPARE(form.ComboBox1->currentText(), QStringLiteral("*.MP3"));
+        QCOMPARE(form.ComboBox1->currentIndex(), 1);
         QCOMPARE(form.XListView1->NamePattern(), QStringLiteral("*.MP3"));
         QCOMPARE(form.XListView1->CurrentFolder(), QDir::homePath() + "/");
         QCOMPARE(form.Text1->text(), QDir::homePath() + "/");
         const QString line = "1- MP3 Potable Player  1- CD Quality  1- Stereo";
         QCOMPARE(form.StatusPanel->text(), line);
         QCOMPARE(form.StatusPanel->toolTip(), line);
+        // The status bar's regular 8.25 pt "MS Sans Serif", as its text is drawn.
+        QCOMPARE(form.StatusPanel->font().family(), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(form.StatusPanel->font().pointSizeF(), 8.25);
+        QVERIFY(!form.StatusPanel->font().bold());
         QCOMPARE(Module1::helpFile(), QCoreApplication::applicationDirPath() + "/VarduneManual.chm");
         QVERIFY(!QFile::exists(ini_));
 
@@ -261,7 +269,7 @@ private slots:
     void typeBoxFiltersTheFileViewIgnoringCase()
     {
         QTemporaryDir folder;
-        for (const char* name : {"a.mp3", "B.MP3", "c.wav", "d.txt"}) {
+        for (const char* name : {"a.mp3", "B.MP3", "c.wav", "d.txt", "noext"}) {
             QFile file(folder.path() + "/" + name);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("x");
@@ -272,12 +280,84 @@ private slots:
         QTRY_COMPARE(ShownNames(form.XListView1), QStringList({"B.MP3", "a.mp3"}));
         form.ComboBox1->setCurrentIndex(2);
         QTRY_COMPARE(ShownNames(form.XListView1), QStringList({"c.wav"}));
-        form.ComboBox1->setEditText("*.*");
-        QTRY_COMPARE(ShownNames(form.XListView1), QStringList({"B.MP3", "a.mp3", "c.wav", "d.txt"}));
+        // Typed key by key, each key applies at once; "*.*" is every file, a name without a
+        // dot included, and "*" stays "*".
+        const QStringList all = {"B.MP3", "a.mp3", "c.wav", "d.txt", "noext"};
+        const struct {
+            const char* typed;
+            QStringList shown;
+        } cases[] = {{"*.*", all}, {"*.w", {}}, {"*.wa", {}}, {"*.WAV", {"c.wav"}}, {"*", all}, {"*.TXT;*.mp3", {"B.MP3", "a.mp3", "d.txt"}}};
+        for (const auto& c : cases) {
+            form.ComboBox1->setFocus();
+            QTest::keyClick(form.ComboBox1, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(form.ComboBox1, c.typed);
+            QCOMPARE(form.ComboBox1->currentText(), QLatin1String(c.typed));
+            QCOMPARE(form.XListView1->NamePattern(), QLatin1String(c.typed));
+            QTRY_COMPARE(ShownNames(form.XListView1), c.shown);
+        }
         // Picking a folder in the tree shows it in the file view.
         const QModelIndex home = form.XTreeView1->FolderModel()->index(QDir::homePath());
         form.XTreeView1->setCurrentIndex(home);
         QCOMPARE(form.XListView1->CurrentFolder(), QDir::homePath());
+    }
+
+    void placementAndColumnWidthsComeBackAtTheNextStart()
+    {
+        {
+            Form1 form;
+            form.InitForm();
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            form.setGeometry(40, 50, 900, 600);
+            // The "Media File" column widened by dragging its header's right edge.
+            QHeaderView* header = form.ListView1->header();
+            const int edge = header->sectionViewportPosition(2) + header->sectionSize(2) - 1;
+            const int middle = header->height() / 2;
+            SendMouse(header->viewport(), QEvent::MouseButtonPress, {edge, middle}, Qt::LeftButton);
+            SendMouse(header->viewport(), QEvent::MouseMove, {edge + 60, middle}, Qt::LeftButton);
+            SendMouse(header->viewport(), QEvent::MouseButtonRelease, {edge + 60, middle}, Qt::NoButton);
+            QCOMPARE(form.ListView1->columnWidth(2), 167 + 60);
+            form.close();
+        }
+        {
+            Module1::Test::ReleaseInstanceLock();
+            Form1 form;
+            form.InitForm();
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            QCOMPARE(form.geometry(), QRect(40, 50, 900, 600));
+            QCOMPARE(form.ListView1->columnWidth(2), 167 + 60);
+            QCOMPARE(form.ListView1->columnWidth(3), 67);
+            form.showMaximized();
+            QTRY_VERIFY(form.isMaximized());
+            form.close();
+        }
+        {
+            Module1::Test::ReleaseInstanceLock();
+            Form1 form;
+            form.InitForm();
+            QVERIFY(form.windowState() & Qt::WindowMaximized);
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            QTRY_VERIFY(form.geometry() != QRect(40, 50, 900, 600));
+            QCOMPARE(form.normalGeometry(), QRect(40, 50, 900, 600));
+            // The tree keeps its designed width; the list takes the rest.
+            QCOMPARE(form.Geometry().tree.width, 0.4f * Twips::FromPixels(681));
+            QCOMPARE(form.ListView1->geometry().right() + 1, form.Client->width());
+            form.close();
+        }
+        QCOMPARE(ended_, 3);
+
+        // A placement on no screen any more keeps its size and comes back centred.
+        vardune::Settings stored = vardune::ReadConfig(Module1::FromQt(ini_), "");
+        stored.window.normal = vardune::TwipsRect{-300000, 200000, 9000, 6000};
+        stored.window.maximized = false;
+        QVERIFY(vardune::WriteConfig(Module1::FromQt(ini_), stored));
+        Module1::Test::ReleaseInstanceLock();
+        Form1 form;
+        form.InitForm();
+        QCOMPARE(form.size(), QSize(600, 400));
+        QCOMPARE(form.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
     }
 
     void splashShowsTheVersionOverThePicture()

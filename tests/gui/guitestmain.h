@@ -27,7 +27,6 @@ inline void ClickWidget(QWidget* widget)
         EnterSandbox(sandbox.path());                                                      \
         QApplication app(argc, argv);                                                      \
         QApplication::setApplicationName(QStringLiteral("Vardune"));                       \
-        QApplication::setApplicationDisplayName(QStringLiteral("Vardune"));                \
         TestClass test;                                                                    \
         const int failed = QTest::qExec(&test, argc, argv);                                \
         Module1::Test::ReleaseInstanceLock();                                              \

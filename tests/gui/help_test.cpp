@@ -1,16 +1,19 @@
 #include "guitestmain.h"
 
 #include "chmbrowser.h"
+#include "form1.h"
 #include "helpwindow.h"
 
 #include <QAction>
 #include <QDesktopServices>
 #include <QFile>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTextFragment>
+#include <QToolBar>
 
 namespace {
 
@@ -83,6 +86,7 @@ class HelpTest : public QObject
     Q_OBJECT
 private slots:
     void belongsToItsOwnerAndNeverBlocks();
+    void staysUsableWhileTheMainWindowWaits();
     void linksReachEveryPageAndBack_data();
     void linksReachEveryPageAndBack();
     void backForwardAndHome();
@@ -104,7 +108,7 @@ void HelpTest::belongsToItsOwnerAndNeverBlocks()
     HelpWindow* window = HelpWindow::ShowUserGuide(owner, kManual);
     QVERIFY(window);
     QCOMPARE(window->windowTitle(), QStringLiteral("Vardune Help"));
-    QCOMPARE(window->parentWidget(), owner);
+    QCOMPARE(window->Owner(), owner);
     QVERIFY(window->isWindow());
     QVERIFY(window->isVisible());
     QCOMPARE(window->windowModality(), Qt::NonModal);
@@ -114,11 +118,10 @@ void HelpTest::belongsToItsOwnerAndNeverBlocks()
 
     // One window per owner: asking again brings the same window back.
     QCOMPARE(HelpWindow::ShowUserGuide(owner, kManual), window);
-    QCOMPARE(owner->findChildren<HelpWindow*>().size(), 1);
     QWidget other;
     HelpWindow* second = HelpWindow::ShowUserGuide(&other, kManual);
     QVERIFY(second != window);
-    QCOMPARE(second->parentWidget(), &other);
+    QCOMPARE(second->Owner(), &other);
 
     // It goes with its owner.
     QPointer<HelpWindow> watched = window;
@@ -132,6 +135,42 @@ void HelpTest::belongsToItsOwnerAndNeverBlocks()
     ownerless->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!ownerless);
+}
+
+void HelpTest::staysUsableWhileTheMainWindowWaits()
+{
+    Module1::Test::SetEndProcessHandler([] {});
+    auto* form = new Form1;
+    form->InitForm();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    Module1::helpFile() = kManual;
+    form->ActiveHelp->trigger();
+    QPointer<HelpWindow> window;
+    for (QWidget* open : QApplication::topLevelWidgets())
+        if (auto* help = qobject_cast<HelpWindow*>(open); help && help->isVisible())
+            window = help;
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+
+    // The About box holds the main window, as a batch does; the manual reads on.
+    form->About->trigger();
+    QVERIFY(!form->isEnabled());
+    QVERIFY(window->isEnabled());
+    QTextBrowser* browser = window->Browser();
+    QVERIFY(ClickLink(browser, QStringLiteral("the_batch.htm")));
+    QCOMPARE(Heading(browser), QStringLiteral("The batch"));
+    QTest::keyClick(browser->viewport(), Qt::Key_PageDown);
+    QVERIFY(browser->verticalScrollBar()->value() > 0);
+    auto* toolbar = window->findChild<QToolBar*>(QStringLiteral("HelpToolbar"));
+    QTest::mouseClick(toolbar->widgetForAction(window->findChild<QAction*>(QStringLiteral("HelpBack"))), Qt::LeftButton);
+    QCOMPARE(Heading(browser), QStringLiteral("Vardune User Guide"));
+    // Asking again while it is open brings the same window; it goes with the program.
+    form->ActiveHelp->trigger();
+    QCOMPARE(QApplication::topLevelWidgets().count(window.data()), 1);
+    delete form;
+    QVERIFY(!window);
+    Module1::Test::ReleaseInstanceLock();
 }
 
 void HelpTest::linksReachEveryPageAndBack_data()

@@ -1,3 +1,4 @@
+#include "choicebox.h"
 #include "form1.h"
 #include "frmabout.h"
 #include "frmmonitor.h"
@@ -39,6 +40,15 @@ void Choose(QComboBox* box, int index)
 {
     box->setCurrentIndex(index);
     emit box->activated(index);
+}
+
+// Replaces a box's text as a user does: the box takes the focus, Ctrl+A selects its text, and
+// the new text is typed key by key.
+void Type(QComboBox* box, const QString& text)
+{
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, text);
 }
 
 } // namespace
@@ -94,12 +104,12 @@ private slots:
         QCOMPARE(Pictures(options), QList<int>({10, 11, 8}));
 
         // Typing shows no picture until the next choice from any list.
-        options->Combo3->setEditText("2- typed mono");
+        Type(options->Combo3, "2- typed mono");
         QCOMPARE(Pictures(options), QList<int>({10, 11, 8}));
         Choose(options->Combo1, 1);
         QCOMPARE(Pictures(options), QList<int>({2, 11, 9}));
         // An entry number no row knows leaves the picture as it was.
-        options->Combo2->setEditText("7- unknown");
+        Type(options->Combo2, "7- unknown");
         Choose(options->Combo1, 2);
         QCOMPARE(Pictures(options), QList<int>({3, 11, 9}));
 
@@ -110,6 +120,50 @@ private slots:
         QCOMPARE(profile.quality, std::string("7- unknown"));
         QCOMPARE(profile.channel, std::string("2- typed mono"));
         QCOMPARE(form_->StatusPanel->text(), QStringLiteral("3- WinCE PDA with MP3 Module  7- unknown  2- typed mono"));
+    }
+
+    void typedTextsStayAsTypedAndTheListsNeverGrow_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("leaveBy");
+        QTest::addColumn<int>("current");  // the entry current afterwards
+        QTest::newRow("quality in other letter case") << "Combo2" << "3- tape quality" << int(Qt::Key_Tab) << -1;
+        QTest::newRow("stereo in other letter case") << "Combo3" << "1- stereo" << int(Qt::Key_Tab) << -1;
+        QTest::newRow("the start of an entry") << "Combo3" << "2" << int(Qt::Key_Tab) << -1;
+        QTest::newRow("Enter after a new text") << "Combo3" << "2- mono please" << int(Qt::Key_Return) << -1;
+        QTest::newRow("an entry typed exactly") << "Combo3" << "2- Mono" << int(Qt::Key_Tab) << 1;
+        QTest::newRow("an entry typed exactly, Enter") << "Combo2" << "4- Telephone Quality" << int(Qt::Key_Return) << 3;
+    }
+
+    void typedTextsStayAsTypedAndTheListsNeverGrow()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, typed);
+        QFETCH(int, leaveBy);
+        QFETCH(int, current);
+        form_->Options->trigger();
+        frmOption* options = Open<frmOption>();
+        options->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(options));
+        auto* combo = options->findChild<QComboBox*>(box);
+        const int entries = combo->count();
+
+        Type(combo, typed);
+        QCOMPARE(combo->currentText(), typed);
+        QTest::keyClick(combo, Qt::Key(leaveBy));
+        if (leaveBy == Qt::Key_Tab)
+            QVERIFY(!combo->hasFocus());
+        QCOMPARE(combo->currentText(), typed);
+        QCOMPARE(combo->count(), entries);
+        QCOMPARE(combo->currentIndex(), current);
+        QCOMPARE(Pictures(options), QList<int>({1, 5, 8}));
+
+        ClickWidget(options->Command1);
+        QTRY_VERIFY(!Open<frmOption>());
+        const auto& profile = Module1::settings().profile;
+        QCOMPARE(Module1::ToQt(box == "Combo2" ? profile.quality : profile.channel), typed);
+        Module1::settings().profile = {};
     }
 
     void cancelAndCloseKeepTheProfileAndRefreshTheLine_data()
@@ -130,6 +184,9 @@ private slots:
         QCOMPARE(form_->StatusPanel->text(), QStringLiteral("Walkman  3- TAPE QUALITY  1- Stereo"));
         QCOMPARE(options->Combo1->currentText(), QStringLiteral("1- MP3 Potable Player"));
         QCOMPARE(options->Combo2->currentText(), QStringLiteral("3- TAPE QUALITY"));
+        // A text that is no entry makes no entry current: the drop-down highlights none.
+        QCOMPARE(options->Combo2->currentIndex(), -1);
+        QCOMPARE(options->Combo3->currentIndex(), 0);
         QCOMPARE(Pictures(options), QList<int>({1, 7, 8}));
         Choose(options->Combo1, 3);
         Choose(options->Combo2, 0);
@@ -228,6 +285,12 @@ private slots:
         for (QWidget* idle : std::initializer_list<QWidget*>{about->lblVersion, about->imgWindowLeft, about->imgWindowBottom,
                                                              about->imgTitleHelp, about->imgTitleMinimize})
             ClickWidget(idle);
+        // A click is the left button, on the picture, the background and the close image alike.
+        QVERIFY(QTest::qWaitForWindowExposed(about));
+        for (QWidget* closer : std::initializer_list<QWidget*>{about->Image1, about, about->imgTitleClose})
+            for (Qt::MouseButton other : {Qt::RightButton, Qt::MiddleButton})
+                QTest::mouseClick(closer, other, Qt::NoModifier,
+                                  closer == about ? QPoint(about->width() / 2, about->height() - 34) : closer->rect().center());
         QVERIFY(about->isVisible());
         QVERIFY(!form_->isEnabled());
 

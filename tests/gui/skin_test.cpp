@@ -1,4 +1,7 @@
 #include "digitaldisplay.h"
+#include "frmmonitor.h"
+#include "frmoption.h"
+#include "frmupdate.h"
 #include "guitestmain.h"
 #include "module1.h"
 #include "progresspicture.h"
@@ -53,6 +56,36 @@ private slots:
         QVERIFY(!mask.contains(QPoint(344, 351)));
         QVERIFY(mask.contains(QPoint(12, 1)));
         QVERIFY(mask.contains(QPoint(172, 176)));
+    }
+
+    void captionsShowTheirWholeTextInTheirPlaces()
+    {
+        frmMonitor board(nullptr);
+        frmOption options(nullptr);
+        frmUpdate update;
+        const struct {
+            QLabel* caption;
+            QRect at;
+            int room;  // up to what is drawn beside it
+        } cases[] = {
+            {board.Label3, {16, 32, 261, 17}, 261},
+            {board.Label4, {16, 104, 297, 17}, 297},
+            {board.Label5, {16, 232, 81, 17}, board.PicFile2->x() - 16},
+            {board.Label6, {136, 232, 57, 17}, board.PicFile1->x() - 136},
+            {options.Label2, options.Label2->geometry(), options.Label2->width()},
+            {options.Label3, options.Label3->geometry(), options.Label3->width()},
+            {options.Label4, options.Label4->geometry(), options.Label4->width()},
+            {update.Label2, update.Label2->geometry(), update.Label2->width()},
+            {update.Label3, update.Label3->geometry(), update.Label3->width()},
+        };
+        for (const auto& c : cases) {
+            QCOMPARE(c.caption->geometry(), c.at);
+            const int width = QFontMetrics(c.caption->font()).horizontalAdvance(c.caption->text());
+            QVERIFY2(width <= c.room, qPrintable(QStringLiteral("%1 is %2 pixels wide in %3").arg(c.caption->text()).arg(width).arg(c.room)));
+            QVERIFY(c.caption->font().bold());
+        }
+        QCOMPARE(board.Label5->text(), QStringLiteral("Current:"));
+        update.close();
     }
 
     void titleButtons()

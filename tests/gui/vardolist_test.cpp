@@ -1,3 +1,4 @@
+#include "choicebox.h"
 #include "filelistview.h"
 #include "form1.h"
 #include "guitestmain.h"
@@ -165,20 +166,41 @@ private slots:
     void filesDroppedFromAFileManagerGoThroughTheSameChecks()
     {
         const QString good = Make("good.wav", 5);
-        QDir(dir_->path()).mkdir("folder");
+        const QString folder = dir_->path() + "/folder";
+        QDir(dir_->path()).mkpath("folder/sub");
+        for (const auto& [name, size] : {std::pair{"folder/b.mp3", 3}, {"folder/empty.wav", 0}, {"folder/sub/a.WAV", 2},
+                                        {"folder/notes.txt", 4}})
+            Make(name, size);
         ::mkfifo(QFile::encodeName(dir_->path() + "/pipe").constData(), 0600);
-        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        emit form_->ListView1->DroppedFiles({good, dir_->path() + "/folder", dir_->path() + "/pipe", good});
-        QCOMPARE(Column(form_->ListModel, 2), QStringList({"good.wav"}));
+        for (int i = 0; i < 4; ++i)
+            Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        emit form_->ListView1->DroppedFiles({good, folder, dir_->path() + "/pipe", good});
+        // Added once the drop is over, so no message holds the dragging program.
+        QCOMPARE(form_->ListModel->rowCount(), 0);
+        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "a.WAV"}));
+        QCOMPARE(Column(form_->ListModel, 1), QStringList({dir_->path() + "/", folder + "/", folder + "/sub/"}));
         const auto asked = Asked();
-        QCOMPARE(asked.size(), std::size_t(3));
+        QCOMPARE(asked.size(), std::size_t(4));
         QCOMPARE(asked[0].title, QStringLiteral("Invalid File Name"));
-        QCOMPARE(asked[1].title, QStringLiteral("Invalid File Name"));
-        QCOMPARE(asked[2].title, QStringLiteral("Duplicated File Name"));
+        QCOMPARE(asked[0].text, "Invalid file name: " + folder + "/empty.wav or file size is 0 byte.");
+        QCOMPARE(asked[1].title, QStringLiteral("Folder Added"));
+        QCOMPARE(asked[1].text, "2 media files were added from " + folder + ".");
+        QCOMPARE(asked[1].icon, QMessageBox::Information);
+        QCOMPARE(asked[2].title, QStringLiteral("Invalid File Name"));
+        QCOMPARE(asked[3].title, QStringLiteral("Duplicated File Name"));
 
-        // A real drop of URLs reaches the same path.
+        // A folder dropped again adds nothing new: each of its files is a duplicate.
+        for (int i = 0; i < 2; ++i)
+            Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        emit form_->ListView1->DroppedFiles({folder + "/sub"});
+        QCoreApplication::processEvents();
+        QCOMPARE(form_->ListModel->rowCount(), 3);
+        const auto again = Asked();
+        QCOMPARE(again.size(), std::size_t(2));
+        QCOMPARE(again[0].title, QStringLiteral("Duplicated File Name"));
+        QCOMPARE(again[1].text, "0 media files were added from " + folder + "/sub.");
+
+        // A drop of URLs reaches the same path.
         const QString other = Make("other.wav", 5);
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(other)});
@@ -188,7 +210,7 @@ private slots:
         QVERIFY(enter.isAccepted());
         QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(form_->ListView1->viewport(), &drop);
-        QCOMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "other.wav"}));
+        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "a.WAV", "other.wav"}));
     }
 
     void itemEventAddsOnlyWhenTheFirstSelectedIsANonEmptyFile()
@@ -244,14 +266,18 @@ private slots:
 
     void outputFolderFromThePickerReachesTheSettings()
     {
+        form_->Text1->setText(dir_->path());
         const QString before = form_->Text1->text();
         Module1::Test::SetNextFolderAnswer(QString());
         form_->Command1->click();
         QCOMPARE(Module1::Test::TakeFolderTitles(), QStringList({"Please select a folder."}));
+        // The picker opens at the output folder.
+        QCOMPARE(Module1::Test::TakeFolderStarts(), QStringList({before}));
         QCOMPARE(form_->Text1->text(), before);
         QCOMPARE(form_->Text1->toolTip(), QStringLiteral("Output path"));
 
         const QString chosen = dir_->path() + "/Müsik out";
+        QDir().mkpath(chosen);
         Module1::Test::SetNextFolderAnswer(chosen);
         form_->OutputPath->trigger();
         QCOMPARE(form_->Text1->text(), chosen);
@@ -261,9 +287,19 @@ private slots:
         QCOMPARE(vardune::ReadConfig(Module1::FromQt(Module1::ConfigFilePath()), "").targetFolder,
                  Module1::FromQt(chosen));
 
-        // Typing into the box keeps the setting in step too.
-        form_->Text1->setText("/typed");
+        Module1::Test::SetNextFolderAnswer(QString());
+        form_->Command1->click();
+        QCOMPARE(Module1::Test::TakeFolderStarts(), QStringList({before, chosen}));
+
+        // Typing into the box keeps the setting in step too; a folder that is not there sends
+        // the picker home.
+        form_->Text1->setFocus();
+        QTest::keyClick(form_->Text1, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(form_->Text1, "/typed");
         QCOMPARE(Module1::settings().targetFolder, std::string("/typed"));
+        Module1::Test::SetNextFolderAnswer(QString());
+        form_->Command1->click();
+        QCOMPARE(Module1::Test::TakeFolderStarts(), QStringList({QDir::homePath()}));
     }
 };
 

@@ -3,6 +3,7 @@
 // script puts a slower encoder in front of the real one for the last file, so the board is
 // caught while it works.
 //   vardune_screenshots OUTPUT_DIR        (run by tools/screenshots.sh under Xvfb)
+#include "choicebox.h"
 #include "filelistview.h"
 #include "form1.h"
 #include "frmabout.h"
@@ -82,7 +83,7 @@ int main(int argc, char* argv[])
     QTemporaryDir sandbox;
     EnterSandbox(sandbox.path());
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Vardune"));
+    QApplication::setApplicationName(QStringLiteral("Vardune"));
     g_output = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(g_output);
     Module1::Test::SetEndProcessHandler([] {});

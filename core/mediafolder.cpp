@@ -1,0 +1,72 @@
+#include "mediafolder.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+namespace vardune {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+char Lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+// Letter case ignored first, so "b.mp3" comes between "A.mp3" and "C.mp3"; names that differ
+// only in case keep one fixed order.
+bool NameBefore(const std::string& a, const std::string& b)
+{
+    const auto lowerLess = [](char x, char y) { return Lower(x) < Lower(y); };
+    if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), lowerLess))
+        return true;
+    if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), lowerLess))
+        return false;
+    return a < b;
+}
+
+void Walk(const fs::path& folder, std::set<fs::path>& walked, std::vector<std::string>& files)
+{
+    std::error_code ec;
+    const fs::path real = fs::canonical(folder, ec);
+    if (ec || !walked.insert(real).second)
+        return;
+    std::vector<std::pair<std::string, fs::path>> entries;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        entries.emplace_back(it->path().filename().string(), it->path());
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return NameBefore(a.first, b.first); });
+    for (const auto& [name, path] : entries) {
+        std::error_code statusError;
+        const fs::file_status status = fs::status(path, statusError);
+        if (statusError)
+            continue;
+        if (fs::is_directory(status))
+            Walk(path, walked, files);
+        else if (fs::is_regular_file(status) && MediaFolder::IsMediaName(name))
+            files.push_back(path.string());
+    }
+}
+
+} // namespace
+
+bool MediaFolder::IsMediaName(const std::string& name)
+{
+    if (name.size() < 4)
+        return false;
+    std::string ending = name.substr(name.size() - 4);
+    std::transform(ending.begin(), ending.end(), ending.begin(), Lower);
+    return ending == ".mp3" || ending == ".wav";
+}
+
+std::vector<std::string> MediaFolder::Files(const std::string& folder)
+{
+    std::set<fs::path> walked;
+    std::vector<std::string> files;
+    Walk(fs::path(folder), walked, files);
+    return files;
+}
+
+} // namespace vardune
