@@ -8,6 +8,7 @@
 #include "readaheadsource.h"
 #include "resampledsource.h"
 #include "samplecleaner.h"
+#include "streamcopy.h"
 #include "tagcopier.h"
 
 #include <sys/stat.h>
@@ -55,8 +56,13 @@ void Converter::checkTargetIsNotSource() const
 void Converter::run()
 {
     m_warnings.clear();
+    m_notes.clear();
     m_target = AtomicFile::resolveTarget(m_options.target);
     checkTargetIsNotSource();
+    if (!m_options.reencode && StreamCopy::copyIfSmall(m_options, m_target, m_progress)) {
+        m_notes.push_back(StreamCopy::kNote);
+        return;
+    }
     std::unique_ptr<AudioSource> decoder = AudioSource::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container());
