@@ -17,16 +17,19 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QThread>
 
 #include "batchwalk.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <random>
 
+#include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -149,6 +152,40 @@ QString ConfigFilePath()
 std::string FoldFileName(const std::string& path)
 {
     return FromQt(ToQt(path).toCaseFolded());
+}
+
+QString OutputFolderPath(const QString& folderText)
+{
+    return folderText.isEmpty() ? QDir::currentPath() : folderText;
+}
+
+std::optional<double> FreeBytes(const QString& folder)
+{
+    const QStorageInfo storage(OutputFolderPath(folder));
+    if (!storage.isValid() || !storage.isReady() || !QFileInfo(OutputFolderPath(folder)).isDir())
+        return std::nullopt;
+    return static_cast<double>(storage.bytesAvailable());
+}
+
+bool TakesOnlyPortableNames(const QString& folder)
+{
+    const QString path = OutputFolderPath(folder);
+    // vfat, msdos, exfat, and their FUSE forms (fuse.fusefat, fuseblk.exfat...).
+    const QByteArray type = QStorageInfo(path).fileSystemType().toLower();
+    if (type.contains("fat"))
+        return true;
+    // Another file system may refuse them too (NTFS mounted for Windows names, a share, a
+    // FUSE file system): ask the folder itself with a name holding every one of them.
+    const QByteArray probe = QFile::encodeName(QDir(path).filePath(
+        QStringLiteral(".vardune-names-%1-\"*:<>?\\|").arg(QCoreApplication::applicationPid())));
+    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(probe.constData());
+        return false;
+    }
+    // Refused for its name (a folder the user may not write to says EACCES or EROFS).
+    return errno == EINVAL || errno == EILSEQ || errno == EPERM;
 }
 
 int JobLimit()

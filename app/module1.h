@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QWidget;
@@ -39,6 +40,16 @@ std::string FoldFileName(const std::string& path);
 // How many encoders a batch runs at once: the MJOBS__ setting, or one per core this process
 // may use.
 int JobLimit();
+
+// The output folder as the encoder meets it: an empty folder box means the program's current
+// folder, where the encoder resolves a bare name.
+QString OutputFolderPath(const QString& folderText);
+// The bytes the user may still write on the folder's file system; nothing when the folder
+// cannot be found.
+std::optional<double> FreeBytes(const QString& folder);
+// True when the folder lies on a FAT or exFAT file system, or on any that refuses the
+// characters FAT refuses in a name: outputs there get portable names.
+bool TakesOnlyPortableNames(const QString& folder);
 
 void ReadConfig();
 void WriteConfig(const QString& sourceFolder);

@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
-# Benchmark of fastencc against `lame` and `ffmpeg -c:a libmp3lame` at the same bitrate and
-# LAME quality, on WAV and MP3 sources, stereo and mono output; peak memory for a one-hour
-# source. Usage: bench/encoder.sh [BUILD_DIR]   (env: RUNS=3 BITRATE=128 MINUTES=3 HOUR=1)
+# Benchmark of fastencc against `ffmpeg -c:a libmp3lame` and `lame` at the program's own
+# bitrates, on WAV and MP3 sources, stereo and mono output. Every peer is told the output
+# sample rate that fastencc picks, so all do the same work. Prints CPU time (user + system,
+# every thread) and wall time, medians, runs alternated, as ratios measured in this run; then
+# bit-identity with lame where nothing resamples, and peak memory for a one-hour source.
+# Usage: bench/encoder.sh [BUILD_DIR]
+#   env: RUNS=3 BITRATES="96 32 128" OUTPUTS="stereo mono" MINUTES=3 HOUR=1
+#        BASELINE=/path/to/an/earlier/fastencc  (adds its CPU time as a column)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 build=${1:-$repo/build-bench}
 runs=${RUNS:-3}
-kbps=${BITRATE:-128}
+bitrates=${BITRATES:-96 32 128}
+outputs=${OUTPUTS:-stereo mono}
 minutes=${MINUTES:-3}
 hour=${HOUR:-1}
+baseline=${BASELINE:-}
 
-for tool in lame ffmpeg /usr/bin/time cmake; do
-  command -v "$tool" >/dev/null || { echo "bench: $tool is needed (apt-get install ${tool##*/})" >&2; exit 1; }
+for tool in lame ffmpeg ffprobe /usr/bin/time cmake bc; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is needed (tools/setup-debian.sh bench)" >&2; exit 1; }
 done
 
 # A Release build of fastencc: the project's own, or fastencc alone when the whole project
@@ -41,64 +48,99 @@ ffmpeg -v error -f lavfi -i "aevalsrc=exprs='0.22*sin(2*PI*220*t+2*sin(2*PI*5*t)
   -c:a pcm_s16le source.wav
 lame --quiet -b 192 source.wav source.mp3
 
-# Times one command once: prints wall seconds and peak RSS (KiB).
+# Runs one command once: prints CPU seconds (user + system), wall seconds and peak RSS (KiB).
 time_once() {
-  local start end
-  start=$(date +%s.%N)
-  /usr/bin/time -f "%M" -o mem.txt "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  echo "$(echo "$end - $start" | bc -l) $(tail -1 mem.txt)"
+  /usr/bin/time -f "%U %S %e %M" -o usage.txt "$@" >/dev/null 2>&1
+  tail -1 usage.txt | awk '{ printf "%.3f %.3f %d\n", $1 + $2, $3, $4 }'
 }
 
 median() { sort -g | sed -n "$(( (runs + 1) / 2 ))p"; }
+ratio() { echo "$1 / $2" | bc -l; }
 
-# Runs the four encoders in turn, RUNS rounds, so that a change of load on the machine hits
-# all of them alike; sets fe la lanorg ff (median seconds) and fe_mem (median KiB).
+rate_of() { ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate -of default=nw=1:nk=1 "$1"; }
+
+# Runs the encoders in turn, RUNS rounds, so that a change of load on the machine hits all of
+# them alike. Sets fe_cpu fe_wall fe_mem ff_cpu ff_wall la_cpu la_wall bl_cpu (medians).
 measure_all() {
-  local input=$1 output=$2
-  local fe_mono=() lame_mono=() ff_mono=()
-  if [ "$output" = mono ]; then fe_mono=(-dm); lame_mono=(-m m); ff_mono=(-ac 1); fi
-  : >t-fe; : >t-la; : >t-lanorg; : >t-ff; : >m-fe
+  local input=$1 output=$2 kbps=$3 rate=$4
+  local fe_mono=() la_mono=() ff_mono=()
+  if [ "$output" = mono ]; then fe_mono=(-dm); la_mono=(-m m); ff_mono=(-ac 1); fi
+  local la_rate
+  la_rate=$(echo "$rate / 1000" | bc -l | sed 's/0*$//; s/\.$//')
+  rm -f t-*
   for _ in $(seq "$runs"); do
-    read -r t m < <(time_once "$fastencc" "source.$input" out-fe.mp3 -br $((kbps * 1000)) "${fe_mono[@]}")
-    echo "$t" >>t-fe; echo "$m" >>m-fe
-    time_once lame --quiet -b "$kbps" "${lame_mono[@]}" "source.$input" out-lame.mp3 | cut -d' ' -f1 >>t-la
-    time_once lame --quiet --noreplaygain -b "$kbps" "${lame_mono[@]}" "source.$input" out-norg.mp3 | cut -d' ' -f1 >>t-lanorg
-    time_once ffmpeg -v error -y -i "source.$input" -c:a libmp3lame -b:a "${kbps}k" "${ff_mono[@]}" out-ff.mp3 | cut -d' ' -f1 >>t-ff
+    # The encoders are compared: fastencc encodes even where it would copy an MP3 already small.
+    read -r c w m < <(time_once "$fastencc" "source.$input" out-fe.mp3 -br $((kbps * 1000)) "${fe_mono[@]}" -reencode)
+    echo "$c" >>t-fe-cpu; echo "$w" >>t-fe-wall; echo "$m" >>t-fe-mem
+    read -r c w m < <(time_once ffmpeg -v error -y -i "source.$input" -c:a libmp3lame -b:a "${kbps}k" -ar "$rate" "${ff_mono[@]}" out-ff.mp3)
+    echo "$c" >>t-ff-cpu; echo "$w" >>t-ff-wall
+    read -r c w m < <(time_once lame --quiet --noreplaygain -b "$kbps" --resample "$la_rate" "${la_mono[@]}" "source.$input" out-la.mp3)
+    echo "$c" >>t-la-cpu; echo "$w" >>t-la-wall
+    if [ -n "$baseline" ]; then
+      read -r c w m < <(time_once "$baseline" "source.$input" out-bl.mp3 -br $((kbps * 1000)) "${fe_mono[@]}")
+      echo "$c" >>t-bl-cpu
+    fi
   done
-  fe=$(median <t-fe); la=$(median <t-la); lanorg=$(median <t-lanorg); ff=$(median <t-ff); fe_mem=$(median <m-fe)
+  fe_cpu=$(median <t-fe-cpu); fe_wall=$(median <t-fe-wall); fe_mem=$(median <t-fe-mem)
+  ff_cpu=$(median <t-ff-cpu); ff_wall=$(median <t-ff-wall)
+  la_cpu=$(median <t-la-cpu); la_wall=$(median <t-la-wall)
+  bl_cpu=$([ -n "$baseline" ] && median <t-bl-cpu || echo 0)
+  [ "$(rate_of out-ff.mp3)" = "$rate" ] && [ "$(rate_of out-la.mp3)" = "$rate" ] \
+    || echo "bench: a peer wrote another sample rate than $rate Hz" >&2
 }
 
 echo "fastencc: $fastencc"
-echo "source: ${minutes} min, 44.1 kHz stereo; bitrate ${kbps} kbit/s CBR; LAME quality 3 everywhere; median of $runs runs"
-printf '\n%-6s %-6s %10s %10s %10s %10s %9s %9s %9s\n' input output fastencc lame lame-noRG ffmpeg lame/fe ffmpeg/fe "fe MiB"
-for input in wav mp3; do
-  for output in stereo mono; do
-    measure_all "$input" "$output"
-    printf '%-6s %-6s %9.2fs %9.2fs %9.2fs %9.2fs %9.2f %9.2f %9.1f\n' "$input" "$output" "$fe" "$la" "$lanorg" "$ff" \
-      "$(echo "$la / $fe" | bc -l)" "$(echo "$ff / $fe" | bc -l)" "$(echo "$fe_mem / 1024" | bc -l)"
+[ -n "$baseline" ] && echo "baseline: $baseline"
+echo "source: ${minutes} min, 44.1 kHz stereo; CBR, LAME quality 3 everywhere; median of $runs runs, alternated"
+echo "peers: ffmpeg -c:a libmp3lame -b:a Nk -ar RATE; lame --noreplaygain -b N --resample RATE"
+echo "cpu = user + system time of all threads; a ratio below 1 means fastencc is cheaper"
+printf '\n%-5s %-5s %-6s %6s | %8s %8s %8s | %9s %9s %9s' kbps input output rate "fe cpu" "ff cpu" "lame cpu" "fe/ff cpu" "fe/la cpu" "fe/ff wall"
+[ -n "$baseline" ] && printf ' %9s' "fe/base"
+printf ' %7s\n' "fe MiB"
+for kbps in $bitrates; do
+  for input in wav mp3; do
+    for output in $outputs; do
+      mono=(); [ "$output" = mono ] && mono=(-dm)
+      "$fastencc" "source.$input" probe.mp3 -br $((kbps * 1000)) "${mono[@]}" >/dev/null
+      rate=$(rate_of probe.mp3)
+      measure_all "$input" "$output" "$kbps" "$rate"
+      printf '%-5s %-5s %-6s %6s | %7.2fs %7.2fs %7.2fs | %9.3f %9.3f %9.3f' "$kbps" "$input" "$output" "$rate" \
+        "$fe_cpu" "$ff_cpu" "$la_cpu" "$(ratio "$fe_cpu" "$ff_cpu")" "$(ratio "$fe_cpu" "$la_cpu")" "$(ratio "$fe_wall" "$ff_wall")"
+      [ -n "$baseline" ] && printf ' %9.3f' "$(ratio "$fe_cpu" "$bl_cpu")"
+      printf ' %7.1f\n' "$(echo "$fe_mem / 1024" | bc -l)"
+    done
   done
 done
 
-# Same encoder, same sound: fastencc's audio frames against lame --noreplaygain's (the Info
-# frame differs only by the ReplayGain fields, so compare from the second frame on).
-"$fastencc" source.wav out-fe.mp3 -br $((kbps * 1000)) >/dev/null
-lame --quiet --noreplaygain -b "$kbps" source.wav out-lame.mp3
-frame=$(( 144000 * kbps / 44100 ))
-if cmp -s <(tail -c +$((frame + 2)) out-fe.mp3) <(tail -c +$((frame + 2)) out-lame.mp3); then
-  echo; echo "audio frames of fastencc and lame --noreplaygain: identical"
-else
-  echo; echo "audio frames of fastencc and lame --noreplaygain: differ (see README)"
-fi
+# Same encoder, same sound where nothing resamples: fastencc's audio frames against lame
+# --noreplaygain's (the Info frames differ in the ReplayGain fields, so compare from the
+# second frame on). Where the output rate differs from the source's, each resamples with its
+# own filter and the frames differ by design.
+echo
+for kbps in $bitrates; do
+  "$fastencc" source.wav out-fe.mp3 -br $((kbps * 1000)) >/dev/null
+  lame --quiet --noreplaygain -b "$kbps" source.wav out-la.mp3
+  rate=$(rate_of out-fe.mp3)
+  frame=$(( 144000 * kbps / rate ))
+  if [ "$rate" != 44100 ]; then
+    echo "${kbps} kbit/s (44.1 kHz -> $rate Hz, resampled): audio frames differ from lame's by design"
+  elif cmp -s <(tail -c +$((frame + 2)) out-fe.mp3) <(tail -c +$((frame + 2)) out-la.mp3); then
+    echo "${kbps} kbit/s (no resampling): audio frames of fastencc and lame --noreplaygain identical"
+  else
+    echo "${kbps} kbit/s (no resampling): audio frames of fastencc and lame --noreplaygain DIFFER"
+  fi
+done
 
 if [ "$hour" = 1 ]; then
-  # Peak memory does not grow with the length: a one-hour source (20 loops of the source).
+  # Peak memory does not grow with the length: a one-hour source, at the default 96 kbit/s
+  # (resampled to 32 kHz).
   loops=$(( 60 / minutes ))
   ffmpeg -v error -stream_loop $((loops - 1)) -i source.wav -c copy hour.wav
-  read -r t m < <(time_once "$fastencc" hour.wav out-hour.mp3 -br $((kbps * 1000)))
-  printf '\none-hour WAV source (%d MiB): fastencc %.1f s, peak memory %.1f MiB\n' \
-    $(( $(stat -c %s hour.wav) / 1048576 )) "$t" "$(echo "$m / 1024" | bc -l)"
+  read -r c w m < <(time_once "$fastencc" hour.wav out-hour.mp3 -br 96000)
+  printf '\none-hour WAV source (%d MiB) at 96 kbit/s: fastencc %.1f s cpu, %.1f s wall, peak memory %.1f MiB\n' \
+    $(( $(stat -c %s hour.wav) / 1048576 )) "$c" "$w" "$(echo "$m / 1024" | bc -l)"
   lame --quiet -b 192 hour.wav hour.mp3
-  read -r t m < <(time_once "$fastencc" hour.mp3 out-hour.mp3 -br $((kbps * 1000)))
-  printf 'one-hour MP3 source: fastencc %.1f s, peak memory %.1f MiB\n' "$t" "$(echo "$m / 1024" | bc -l)"
+  read -r c w m < <(time_once "$fastencc" hour.mp3 out-hour.mp3 -br 96000)
+  printf 'one-hour MP3 source at 96 kbit/s: fastencc %.1f s cpu, %.1f s wall, peak memory %.1f MiB\n' \
+    "$c" "$w" "$(echo "$m / 1024" | bc -l)"
 fi

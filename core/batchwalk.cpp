@@ -1,6 +1,7 @@
 #include "batchwalk.h"
 
 #include "numerictext.h"
+#include "portablename.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,11 +14,11 @@ BatchWalk::BatchWalk(TakenNames::Fold fold)
 {
 }
 
-void BatchWalk::Start(const VardoList& list)
+void BatchWalk::Start(const VardoList& list, std::optional<std::size_t> limit)
 {
     ids_.clear();
     for (const VardoEntry& e : list.Entries())
-        if (e.state == EntryState::Waiting && !e.converting)
+        if (e.state == EntryState::Waiting && !e.converting && (!limit || ids_.size() < *limit))
             ids_.push_back(e.id);
     at_ = 0;
     current_ = 0;
@@ -40,17 +41,19 @@ std::optional<std::uint64_t> BatchWalk::Next(const VardoList& list)
     return std::nullopt;
 }
 
-std::string BatchWalk::OutputPath(const std::string& folder, const std::string& name, const TakenNames& running)
+std::string BatchWalk::OutputPath(const std::string& folder, const std::string& name, const TakenNames& running,
+                                  bool portable)
 {
     const auto taken = [&](const std::string& path) { return outputs_.Contains(path) || running.Contains(path); };
-    const std::string output = OutputName(name);
+    const std::string output = portable ? PortableName::Make(OutputName(name)) : OutputName(name);
     std::string path = folder + output;
     if (taken(path)) {
         const auto dot = output.rfind('.');
         const std::string stem = output.substr(0, dot);
         const std::string extension = dot == std::string::npos ? std::string() : output.substr(dot);
         for (int k = 2;; ++k) {
-            path = folder + stem + " (" + std::to_string(k) + ")" + extension;
+            const std::string suffix = " (" + std::to_string(k) + ")";
+            path = folder + (portable ? PortableName::Fit(stem, suffix, extension) : stem + suffix + extension);
             if (!taken(path))
                 break;
         }
@@ -119,18 +122,24 @@ BatchWalk::Outcome BatchWalk::Judge(int started, int exitStatus, const std::stri
         outcome.note = "the encoder could not be started";
         return outcome;
     }
+    // "fastencc: not an audio file" reads "not an audio file" in the entry's tool tip.
+    static const std::string program = "fastencc: ";
+    const std::string words = errorLine.compare(0, program.size(), program) == 0 ? errorLine.substr(program.size()) : errorLine;
+    if (exitStatus == kFolderFullStatus) {
+        outcome.note = "the output folder is full";
+        return outcome;
+    }
     if (exitStatus != 0) {
-        outcome.note = errorLine.empty() ? "the encoder failed (exit status " + std::to_string(exitStatus) + ")"
-                                         : errorLine;
+        outcome.note = words.empty() ? "the encoder failed (exit status " + std::to_string(exitStatus) + ")" : words;
         return outcome;
     }
     outcome.writeTarget = true;
     outcome.targetSize = targetSizeText;
     if (LeadingNumber(targetSizeText) > 0) {
         outcome.state = EntryState::Done;
-        // A converted file can still come with a warning (a source cut short): the user sees
-        // it where a failed entry says why.
-        outcome.note = errorLine;
+        // A converted file can still come with a warning (a source cut short) or a note (an MP3
+        // already small enough was copied): the user sees it where a failed entry says why.
+        outcome.note = words;
     } else {
         outcome.note = "the encoder left no output";
     }

@@ -17,9 +17,12 @@ public:
     explicit BatchWalk(TakenNames::Fold fold = TakenNames::AsciiFold);
 
     // Counts the entries that wait now (and whose encoder is not still running from an
-    // earlier batch) and starts the walk over them.
-    void Start(const VardoList& list);
+    // earlier batch) and starts the walk over them; over the first limit of them only, when
+    // a limit is given (the files that fit into the output folder).
+    void Start(const VardoList& list, std::optional<std::size_t> limit = std::nullopt);
     int Total() const { return static_cast<int>(ids_.size()); }
+    // The entries of the walk, in list order.
+    const std::vector<std::uint64_t>& Ids() const { return ids_; }
     int Current() const { return current_; }
 
     // The next entry to take up, or nothing when the walk is over. An entry that is gone or
@@ -28,8 +31,10 @@ public:
 
     // The output path for an entry's name in the folder. Two entries of one batch with the same
     // name (Track01.mp3 from two albums) get different outputs: the later one is numbered, and
-    // so is one whose name an encoder still running (of any batch) writes.
-    std::string OutputPath(const std::string& folder, const std::string& name, const TakenNames& running);
+    // so is one whose name an encoder still running (of any batch) writes. portable: the
+    // folder lies on a file system that takes only portable names (PortableName).
+    std::string OutputPath(const std::string& folder, const std::string& name, const TakenNames& running,
+                           bool portable = false);
 
     // How many encoders run at once: the setting when it is a positive whole number (at most
     // kMaxJobs), else one per core the process may use.
@@ -47,6 +52,10 @@ public:
     // source size is 0 or the percentage rounds down to 0.
     static std::optional<std::string> RateText(const std::string& sourceSize, const std::string& targetSize);
 
+    // The encoder's exit status when the output folder has no room left: the batch starts no
+    // further file.
+    static constexpr int kFolderFullStatus = 3;
+
     // What becomes of an entry after its encoder call.
     struct Outcome {
         EntryState state = EntryState::Failed;
@@ -56,8 +65,9 @@ public:
         std::string note;  // why it failed, or the encoder's warning about a file it converted
     };
     // started: 0 when the encoder ran, -1 when it could not be started. exitStatus and
-    // errorLine are the encoder's. A non-zero exit fails the entry whatever file stands at the
-    // target: such a file is not this run's output.
+    // errorLine are the encoder's (the program's name before its words is not repeated). A
+    // non-zero exit fails the entry whatever file stands at the target: such a file is not this
+    // run's output.
     static Outcome Judge(int started, int exitStatus, const std::string& errorLine,
                          const std::string& targetSizeText, const std::string& sourceSizeText);
 

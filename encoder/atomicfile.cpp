@@ -284,7 +284,10 @@ void AtomicFile::keepModeOf(const struct stat* replaced)
         umask(mask);
         mode = 0666 & ~mask;
     }
-    if (fchmod(m_fd, mode) != 0)
+    // FAT and exFAT keep no permission bits of their own: vfat refuses a mode it cannot hold
+    // (EPERM), FUSE file systems may not offer chmod at all. The file then has the folder's
+    // mode, which is all a player's card can give it.
+    if (fchmod(m_fd, mode) != 0 && errno != EPERM && errno != ENOSYS && errno != EOPNOTSUPP)
         fail(errno);
 }
 
@@ -306,6 +309,8 @@ void AtomicFile::discard()
 
 void AtomicFile::fail(int error) const
 {
+    if (error == ENOSPC || error == EDQUOT)
+        throw EncodeError::full(cannotWrite(m_target, std::strerror(error)));
     failWith(std::strerror(error));
 }
 

@@ -22,7 +22,7 @@ std::size_t AudioSource::chunkFrames(int channels)
     return std::clamp<std::size_t>(kChunkBytes / (sizeof(float) * static_cast<std::size_t>(std::max(channels, 1))), 1, kMaxFrames);
 }
 
-std::unique_ptr<AudioSource> AudioSource::open(const std::string& path)
+int AudioSource::openFile(const std::string& path)
 {
     const std::string shown = EncodeError::printable(path);
     // The type is checked before opening and again on what was opened: open() of a FIFO
@@ -55,7 +55,12 @@ std::unique_ptr<AudioSource> AudioSource::open(const std::string& path)
         ::close(fd);
         throw EncodeError(got == 0 ? shown + " is empty, not an audio file" : "cannot read " + shown + ": " + std::strerror(e));
     }
+    return fd;
+}
 
+std::unique_ptr<AudioSource> AudioSource::open(const std::string& path)
+{
+    const int fd = openFile(path);
     // MPEG audio goes to libmpg123; everything else to libsndfile, opened without a file name
     // so that it cannot fall back to guessing from the extension.
     try {

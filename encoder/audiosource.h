@@ -25,6 +25,9 @@ public:
     // Opens path read-only and picks the decoder by its content. Throws EncodeError with a
     // user-facing reason ("not an audio file", "not a regular file", "cannot read ...").
     static std::unique_ptr<AudioSource> open(const std::string& path);
+    // The checks of open() without choosing a decoder: a descriptor (close-on-exec, the
+    // caller closes it) of a regular, non-empty file. Throws EncodeError like open().
+    static int openFile(const std::string& path);
 
     virtual int sampleRate() const = 0;
     virtual int channels() const = 0;
@@ -36,6 +39,8 @@ public:
     virtual std::size_t read(float* interleaved, std::size_t maxFrames) = 0;
     // How much of the source has been consumed, 0 to 1, for the progress display.
     virtual double progress() const = 0;
+    // The sample frames the source holds, as known before decoding it; -1 when unknown.
+    virtual std::int64_t lengthFrames() const { return -1; }
 
     // Once read to its end: whether the sound stopped before the length its header promises
     // (a cut-off download), and that length in frames when the header gives one (else 0).

@@ -12,7 +12,7 @@ const int kMp3Bitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144
 
 bool isOption(const std::string& a)
 {
-    return a == "-dm" || a == "-br";
+    return a == "-dm" || a == "-br" || a == "-reencode";
 }
 
 std::string mp3BitrateList()
@@ -27,7 +27,7 @@ std::string mp3BitrateList()
 
 const char* CommandLine::usage()
 {
-    return "usage: fastencc SOURCE TARGET [-dm] [-br BITS]  (BITS an MP3 bitrate from 8000 to 320000, default 128000)";
+    return "usage: fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode]  (BITS an MP3 bitrate from 8000 to 320000, default 128000)";
 }
 
 std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& args, std::string& error)
@@ -49,6 +49,8 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
         const std::string& a = args[i];
         if (a == "-dm") {
             cl.mono = true;
+        } else if (a == "-reencode") {
+            cl.reencode = true;
         } else if (a == "-br") {
             if (i + 1 >= args.size()) {
                 error = "-br needs a bitrate";

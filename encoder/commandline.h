@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-// `fastencc SOURCE TARGET [-dm] [-br BITS]`. The first two arguments are always the paths,
+// `fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode]`. The first two arguments are always the paths,
 // whatever they look like (they may begin with "-"); options are only read after them.
 class CommandLine {
 public:
@@ -16,6 +16,8 @@ public:
     std::string target;
     bool mono = false;
     int bitrate = kDefaultBitrate;
+    // Encode even an MP3 that is already at or below the bitrate (it is copied otherwise).
+    bool reencode = false;
 
     // Returns nothing and sets error (a short reason) when the arguments are not usable.
     static std::optional<CommandLine> parse(const std::vector<std::string>& args, std::string& error);

@@ -2,10 +2,13 @@
 
 #include "atomicfile.h"
 #include "audiosource.h"
-#include "channelmixer.h"
+#include "downmixedsource.h"
 #include "encodeerror.h"
 #include "mp3writer.h"
 #include "readaheadsource.h"
+#include "resampledsource.h"
+#include "samplecleaner.h"
+#include "streamcopy.h"
 #include "tagcopier.h"
 
 #include <sys/stat.h>
@@ -18,27 +21,13 @@
 
 namespace {
 
-// Float sources can hold anything; LAME aborts the process on NaN and distorts beyond full
-// scale, so every sample is made finite and clamped first.
-void cleanSamples(float* samples, std::size_t count)
-{
-    for (std::size_t i = 0; i < count; ++i) {
-        const float s = samples[i];
-        // Written without calls or branches so that the compiler vectorises it; NaN is the
-        // only value unequal to itself, infinities are caught by the clamp.
-        const float finite = s == s ? s : 0.0f;
-        samples[i] = finite > 1.0f ? 1.0f : (finite < -1.0f ? -1.0f : finite);
-    }
-}
-
 // "11.4 s of 1200.0 s": what was converted is rounded down, so it never reads as the whole.
-std::string endsEarlyText(std::int64_t converted, std::int64_t declared, int rate)
+std::string endsEarlyText(double convertedSeconds, double declaredSeconds)
 {
     char text[128];
-    const double seconds = std::floor(static_cast<double>(converted) * 10.0 / rate) / 10.0;
-    if (declared > 0)
-        std::snprintf(text, sizeof text, "the source ends early (%.1f s of %.1f s converted)", seconds,
-            static_cast<double>(declared) / rate);
+    const double seconds = std::floor(convertedSeconds * 10.0) / 10.0;
+    if (declaredSeconds > 0)
+        std::snprintf(text, sizeof text, "the source ends early (%.1f s of %.1f s converted)", seconds, declaredSeconds);
     else
         std::snprintf(text, sizeof text, "the source ends early (%.1f s converted)", seconds);
     return text;
@@ -67,38 +56,46 @@ void Converter::checkTargetIsNotSource() const
 void Converter::run()
 {
     m_warnings.clear();
+    m_notes.clear();
     m_target = AtomicFile::resolveTarget(m_options.target);
     checkTargetIsNotSource();
+    if (!m_options.reencode && StreamCopy::copyIfSmall(m_options, m_target, m_progress)) {
+        m_notes.push_back(StreamCopy::kNote);
+        return;
+    }
     std::unique_ptr<AudioSource> decoder = AudioSource::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container());
+
+    if (decoder->channels() > 2)
+        decoder = std::make_unique<DownmixedSource>(std::move(decoder));
+    const int channels = decoder->channels();
+    Mp3Writer::Settings settings;
+    settings.bitrate = m_options.bitrate;
+    settings.mono = m_options.mono;
+    // LAME lowers the sample rate at low bitrates. It is asked which rate it would pick, and
+    // the sound is resampled to it before LAME, on the read-ahead thread.
+    const int sourceRate = decoder->sampleRate();
+    const int lameRate = Mp3Writer::chosenRate(sourceRate, channels, settings);
+    if (lameRate != sourceRate) {
+        decoder = std::make_unique<ResampledSource>(std::move(decoder), lameRate);
+        settings.sourceRate = sourceRate;
+    }
     auto source = std::make_unique<ReadAheadSource>(std::move(decoder));
 
     AtomicFile out(m_target);
     for (const TagLib::ByteVector& piece : tag)
         out.write(piece.data(), piece.size());
 
-    const int channels = source->channels();
-    const int lameChannels = std::min(channels, 2);
-    std::unique_ptr<ChannelMixer> mixer;
-    if (channels > 2)
-        mixer = std::make_unique<ChannelMixer>(channels, source->channelPositions());
-
-    Mp3Writer::Settings settings;
-    settings.bitrate = m_options.bitrate;
-    settings.mono = m_options.mono;
-    Mp3Writer writer(out, source->sampleRate(), lameChannels, settings);
+    Mp3Writer writer(out, lameRate, channels, settings);
     if (writer.outputBitrateKbps() * 1000 != m_options.bitrate)
         // LAME never upsamples, and caps the bitrate of a low sample rate.
         m_warnings.push_back("the MP3 is written at " + std::to_string(writer.outputBitrateKbps() * 1000)
             + " bit/s, not " + std::to_string(m_options.bitrate) + " (the encoder's limit for a source of "
-            + std::to_string(source->sampleRate()) + " Hz)");
+            + std::to_string(sourceRate) + " Hz)");
 
-    // Small enough that memory does not grow with the file or the channels, large enough
-    // that the per-call overhead vanishes.
     const std::size_t chunkFrames = AudioSource::chunkFrames(channels);
     std::vector<float> pcm(chunkFrames * static_cast<std::size_t>(channels));
-    std::vector<float> stereo(mixer ? chunkFrames * 2 : 0);
     int shown = -1;
     std::int64_t framesRead = 0;
     for (;;) {
@@ -106,13 +103,8 @@ void Converter::run()
         if (frames == 0)
             break;
         framesRead += static_cast<std::int64_t>(frames);
-        float* samples = pcm.data();
-        if (mixer) {
-            mixer->mix(pcm.data(), stereo.data(), frames);
-            samples = stereo.data();
-        }
-        cleanSamples(samples, frames * static_cast<std::size_t>(lameChannels));
-        writer.encode(samples, frames);
+        SampleCleaner::clean(pcm.data(), frames * static_cast<std::size_t>(channels));
+        writer.encode(pcm.data(), frames);
 
         // 100 is for a finished file only: reading everything is not yet success.
         const int percent = std::min(99, static_cast<int>(source->progress() * 100.0));
@@ -125,5 +117,6 @@ void Converter::run()
     out.commit();
     const AudioSource::Ending ending = source->ending();
     if (ending.early)
-        m_warnings.push_back(endsEarlyText(framesRead, ending.declaredFrames, source->sampleRate()));
+        m_warnings.push_back(endsEarlyText(static_cast<double>(framesRead) / lameRate,
+                                           static_cast<double>(ending.declaredFrames) / sourceRate));
 }

@@ -21,6 +21,9 @@ public:
     // a reservation (LAME writes another bitrate, the source ends early), in that order, so
     // that the source's state is the last word.
     const std::vector<std::string>& warnings() const { return m_warnings; }
+    // After a successful run: what the user should know that is no reservation (an MP3 that
+    // was already small enough was copied); printed after the warnings.
+    const std::vector<std::string>& notes() const { return m_notes; }
 
 private:
     void checkTargetIsNotSource() const;
@@ -29,4 +32,5 @@ private:
     Progress m_progress;
     std::string m_target; // the regular file to write: the target, or the file its link names
     std::vector<std::string> m_warnings;
+    std::vector<std::string> m_notes;
 };

@@ -19,6 +19,22 @@ void putBigEndian16(std::uint8_t* p, std::uint16_t v)
     p[1] = static_cast<std::uint8_t>(v);
 }
 
+// The LAME tag's two-bit code of the source's sample rate.
+int sourceRateCode(int sampleRate)
+{
+    if (sampleRate <= 32000)
+        return 0;
+    if (sampleRate == 48000)
+        return 2;
+    return sampleRate > 48000 ? 3 : 1;
+}
+
+// Where the LAME part of the tag starts, after the Xing part (all four fields present).
+constexpr std::size_t kLamePart = 120;
+// Offsets in the LAME part.
+constexpr std::size_t kMiscByte = 24;  // source rate, stereo mode, noise shaping
+constexpr std::size_t kTagCrc = 34;
+
 } // namespace
 
 bool InfoFrame::fitsInFrame(const MpegHeader& header, int bitrateIndex)
@@ -61,7 +77,7 @@ std::vector<std::uint8_t> InfoFrame::build(const MpegHeader& header, const Field
     // LAME's quality indicator: 100 - 10 * VBR quality (4 by default) - quality.
     putBigEndian32(p + 116, static_cast<std::uint32_t>(std::max(0, 100 - 10 * 4 - f.quality)));
 
-    std::uint8_t* lame = p + 120;
+    std::uint8_t* lame = p + kLamePart;
     std::memcpy(lame, "LAME3.100", 9);
     lame[9] = 0x01;                                     // tag revision 0, CBR
     lame[10] = static_cast<std::uint8_t>(std::clamp((f.lowpassHz + 50) / 100, 0, 255));
@@ -73,19 +89,30 @@ std::vector<std::uint8_t> InfoFrame::build(const MpegHeader& header, const Field
     lame[21] = static_cast<std::uint8_t>(delay >> 4);
     lame[22] = static_cast<std::uint8_t>(((delay & 0x0F) << 4) | (padding >> 8));
     lame[23] = static_cast<std::uint8_t>(padding & 0xFF);
-    int sourceRate = 1;
-    if (f.inputRate <= 32000)
-        sourceRate = 0;
-    else if (f.inputRate == 48000)
-        sourceRate = 2;
-    else if (f.inputRate > 48000)
-        sourceRate = 3;
     const int stereoMode = header.mono() ? 0 : header.channelMode() == 1 ? 3 : 1;
-    lame[24] = static_cast<std::uint8_t>((sourceRate << 6) | (stereoMode << 2) | 1);
+    lame[kMiscByte] = static_cast<std::uint8_t>((sourceRateCode(f.inputRate) << 6) | (stereoMode << 2) | 1);
     // 25 MP3 gain, 26..27 preset and surround: 0.
     putBigEndian32(lame + 28, f.streamBytes);
     putBigEndian16(lame + 32, f.musicCrc);
-    const std::size_t crcLength = static_cast<std::size_t>(lame + 34 - frame.data());
-    putBigEndian16(lame + 34, crc16(frame.data(), crcLength));
+    const std::size_t crcLength = static_cast<std::size_t>(lame + kTagCrc - frame.data());
+    putBigEndian16(lame + kTagCrc, crc16(frame.data(), crcLength));
     return frame;
+}
+
+void InfoFrame::setSourceRate(std::uint8_t* frame, std::size_t size, int sampleRate)
+{
+    if (size < 4)
+        return;
+    const auto header = MpegHeader::parse(frame);
+    if (!header)
+        return;
+    const std::size_t lameAt = static_cast<std::size_t>(header->sideInfoEnd()) + kLamePart;
+    if (lameAt + kTagCrc + 2 > size || std::memcmp(frame + lameAt, "LAME", 4) != 0)
+        return;
+    std::uint8_t* lame = frame + lameAt;
+    // LAME also marks a source of 32 kHz or less as an unusual setting (bit 5). It marks
+    // nothing else that fastencc uses, so the mark follows the source's rate.
+    const int unusual = sampleRate <= 32000 ? 1 : 0;
+    lame[kMiscByte] = static_cast<std::uint8_t>((lame[kMiscByte] & 0x1F) | (unusual << 5) | (sourceRateCode(sampleRate) << 6));
+    putBigEndian16(lame + kTagCrc, crc16(frame, lameAt + kTagCrc));
 }

@@ -35,6 +35,11 @@ public:
     // header: the first audio frame's header (version, rate, channel mode).
     static std::vector<std::uint8_t> build(const MpegHeader& header, const Fields& fields);
 
+    // Sets the source sample rate that a finished Info frame of LAME's names (and what LAME
+    // derives from it), and its tag CRC to match. Leaves anything that is not such a frame
+    // alone.
+    static void setSourceRate(std::uint8_t* frame, std::size_t size, int sampleRate);
+
     // CRC-16 (polynomial 0x8005, reflected) as the LAME tag uses it.
     static std::uint16_t crc16(const std::uint8_t* data, std::size_t size, std::uint16_t crc = 0);
 };

@@ -1,13 +1,15 @@
 // fastencc: converts one audio file to a constant-bitrate MP3 for small players.
 // Exit status 0 on success; otherwise one line on standard error says why (status 2 for a
-// command line that cannot be used, 1 for a conversion that failed). A success with a
-// reservation (the source ends early) says so in "fastencc: warning: ..." lines, the most
-// important one last, since a caller may keep only the last line.
+// command line that cannot be used, 3 for a target folder without room, 1 for any other
+// conversion that failed). A success with a reservation (the source ends early) says so in
+// "fastencc: warning: ..." lines, the most important one last, since a caller may keep only
+// the last line; an MP3 copied instead of encoded says so in the very last line.
 
 #include "atomicfile.h"
 #include "commandline.h"
 #include "converter.h"
 #include "encodeerror.h"
+#include "sourcefacts.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,6 +21,10 @@
 #include <vector>
 
 namespace {
+
+// The exit status of a conversion that failed because the target's folder has no room left:
+// a batch stops starting further files into it.
+constexpr int kFolderFull = 3;
 
 // A descriptor 0, 1 or 2 that the caller left closed would be the next one open() hands
 // out: the output file would become standard output and the progress lines would land in
@@ -73,11 +79,16 @@ const char* informationRequest(const std::vector<std::string>& args)
         "\n"
         "  -dm          mono output\n"
         "  -br BITS     bitrate in bits per second\n"
+        "  -reencode    encode even an MP3 already at or below the bitrate (it is copied\n"
+        "               otherwise)\n"
         "  -h, --help   show this help and exit (alone)\n"
+        "  --facts      (alone) read sources, each ended by a NUL byte, on standard input and\n"
+        "               print for each its playing time and the output's size at every bitrate\n"
         "  --version    show the version and exit (alone)\n"
         "\n"
         "Progress goes to standard output as percent lines; the target is written only when\n"
-        "complete. Exit status: 0 converted, 1 conversion failed, 2 unusable command line.\n"
+        "complete. Exit status: 0 converted (or copied), 1 conversion failed, 2 unusable\n"
+        "command line, 3 the target's folder is full.\n"
         "See fastencc(1).\n";
     static const std::string version = "fastencc " VARDUNE_VERSION_TEXT "\n";
     if (args.size() != 1)
@@ -100,6 +111,10 @@ int main(int argc, char** argv)
         std::fputs(answer, stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
+    if (args.size() == 1 && args[0] == "--facts") {
+        silenceLibraries();
+        return SourceFacts().run(stdin, stdout);
+    }
     std::string error;
     const auto options = CommandLine::parse(args, error);
     if (!options) {
@@ -114,10 +129,12 @@ int main(int argc, char** argv)
         converter.run();
         for (const std::string& warning : converter.warnings())
             std::fprintf(err, "fastencc: warning: %s\n", warning.c_str());
+        for (const std::string& note : converter.notes())
+            std::fprintf(err, "fastencc: %s\n", note.c_str());
         std::fflush(err);
     } catch (const EncodeError& e) {
         std::fprintf(err, "fastencc: %s\n", e.what());
-        return 1;
+        return e.targetFull() ? kFolderFull : 1;
     } catch (const std::bad_alloc&) {
         std::fprintf(err, "fastencc: out of memory\n");
         return 1;

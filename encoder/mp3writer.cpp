@@ -15,6 +15,8 @@ void quiet(const char*, va_list) {}
 // Large enough for lame_encode_flush in 3.100, which can overrun a buffer with no room left.
 constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr int kMaxFramesPerCall = 8192;
+// Full scale of LAME's float entry: the range of a 16-bit sample.
+constexpr float kSampleScale = 32768.0f;
 
 } // namespace
 
@@ -28,6 +30,9 @@ lame_global_struct* Mp3Writer::startLame(int sampleRate, int channels, const Set
     lame_set_msgf(lame, quiet);
     lame_set_debugf(lame, quiet);
     lame_set_in_samplerate(lame, sampleRate);
+    // Sound resampled for LAME already has the rate LAME chose: it must not pick again.
+    if (settings.sourceRate > 0)
+        lame_set_out_samplerate(lame, sampleRate);
     lame_set_num_channels(lame, channels);
     if (settings.mono)
         lame_set_mode(lame, MONO); // LAME folds stereo as (L+R)/2, as `lame -m m` does
@@ -44,15 +49,33 @@ lame_global_struct* Mp3Writer::startLame(int sampleRate, int channels, const Set
     return lame;
 }
 
+lame_global_struct* Mp3Writer::startOrThrow(int sampleRate, int channels, const Settings& settings, bool lameInfoFrame)
+{
+    lame_global_struct* lame = startLame(sampleRate, channels, settings, lameInfoFrame);
+    if (!lame)
+        throw EncodeError("the MP3 encoder cannot encode "
+                          + std::to_string(settings.sourceRate > 0 ? settings.sourceRate : sampleRate) + " Hz at "
+                          + std::to_string(settings.bitrate) + " bit/s");
+    return lame;
+}
+
+int Mp3Writer::chosenRate(int sampleRate, int channels, const Settings& settings)
+{
+    Settings asked = settings;
+    asked.sourceRate = 0;
+    lame_global_struct* lame = startOrThrow(sampleRate, channels, asked, false);
+    const int rate = lame_get_out_samplerate(lame);
+    lame_close(lame);
+    return rate;
+}
+
 Mp3Writer::Mp3Writer(AtomicFile& out, int sampleRate, int channels, const Settings& settings)
     : m_out(out)
     , m_channels(channels)
+    , m_sourceRate(settings.sourceRate > 0 ? settings.sourceRate : sampleRate)
     , m_buffer(kBufferSize)
 {
-    m_lame = startLame(sampleRate, channels, settings, true);
-    if (!m_lame)
-        throw EncodeError("the MP3 encoder cannot encode " + std::to_string(sampleRate) + " Hz at "
-                          + std::to_string(settings.bitrate) + " bit/s");
+    m_lame = startOrThrow(sampleRate, channels, settings, true);
 
     m_streamStart = m_out.size();
     const MpegHeader layout = MpegHeader::layer3(lame_get_out_samplerate(m_lame),
@@ -61,9 +84,7 @@ Mp3Writer::Mp3Writer(AtomicFile& out, int sampleRate, int channels, const Settin
     m_ownInfoFrame = settings.ownInfoFrame || !lameWritesInfo;
     if (settings.ownInfoFrame && lameWritesInfo) {
         lame_close(m_lame);
-        m_lame = startLame(sampleRate, channels, settings, false);
-        if (!m_lame)
-            throw EncodeError("the MP3 encoder cannot encode " + std::to_string(sampleRate) + " Hz");
+        m_lame = startOrThrow(sampleRate, channels, settings, false);
     }
     if (m_ownInfoFrame) {
         // Room for our Info frame, filled in by finish().
@@ -72,7 +93,8 @@ Mp3Writer::Mp3Writer(AtomicFile& out, int sampleRate, int channels, const Settin
         m_out.write(zeros.data(), zeros.size());
     }
     m_maxFramesPerCall = std::clamp(lame_get_maximum_number_of_samples(m_lame, kBufferSize / 2), 1, kMaxFramesPerCall);
-    m_intBuffer.resize(static_cast<std::size_t>(m_maxFramesPerCall) * static_cast<std::size_t>(m_channels));
+    m_left.resize(static_cast<std::size_t>(m_maxFramesPerCall));
+    m_right.resize(static_cast<std::size_t>(m_maxFramesPerCall));
 }
 
 Mp3Writer::~Mp3Writer()
@@ -113,26 +135,30 @@ void Mp3Writer::put(const unsigned char* data, int size)
 
 void Mp3Writer::encode(const float* pcm, std::size_t frames)
 {
+    float* left = m_left.data();
+    float* right = m_right.data();
     while (frames > 0) {
         const int n = static_cast<int>(std::min<std::size_t>(frames, static_cast<std::size_t>(m_maxFramesPerCall)));
-        const std::size_t samples = static_cast<std::size_t>(n) * static_cast<std::size_t>(m_channels);
-        // LAME is fed 32-bit integers, as the `lame` tool feeds it: a 16-bit source then
-        // reaches the psychoacoustic model with exactly the values `lame` gives it (LAME's
-        // float entry scales by 32767, not 32768), so the output is bit for bit the
-        // reference encoder's.
-        // Samples are within [-1, 1]; only +1.0 itself would overflow, so it is clamped to
-        // the largest float below 2^31.
-        for (std::size_t i = 0; i < samples; ++i)
-            m_intBuffer[i] = static_cast<int>(std::min(pcm[i] * 2147483648.0f, 2147483520.0f));
-        const int size = static_cast<int>(m_buffer.size());
-        // The interleaved call assumes two channels: mono goes through the planar one.
-        const int written = m_channels == 2
-            ? lame_encode_buffer_interleaved_int(m_lame, m_intBuffer.data(), n, m_buffer.data(), size)
-            : lame_encode_buffer_int(m_lame, m_intBuffer.data(), nullptr, n, m_buffer.data(), size);
+        // LAME is fed floats on the scale of 16-bit samples, as it holds them inside. The
+        // factor is a power of two, so nothing is rounded: a 16- or 24-bit source reaches the
+        // psychoacoustic model with exactly the values that the `lame` tool gives it (its
+        // output is bit for bit the reference encoder's), and a float source keeps every bit
+        // of its precision.
+        if (m_channels == 2) {
+            for (int i = 0; i < n; ++i) {
+                left[i] = pcm[2 * i] * kSampleScale;
+                right[i] = pcm[2 * i + 1] * kSampleScale;
+            }
+        } else {
+            for (int i = 0; i < n; ++i)
+                left[i] = pcm[i] * kSampleScale;
+        }
+        const int written = lame_encode_buffer_float(m_lame, left, m_channels == 2 ? right : nullptr, n,
+            m_buffer.data(), static_cast<int>(m_buffer.size()));
         if (written < 0)
             failEncode(written);
         put(m_buffer.data(), written);
-        pcm += samples;
+        pcm += static_cast<std::size_t>(n) * static_cast<std::size_t>(m_channels);
         frames -= static_cast<std::size_t>(n);
     }
 }
@@ -147,8 +173,11 @@ void Mp3Writer::finish()
     if (!m_ownInfoFrame) {
         unsigned char frame[2880];
         const std::size_t size = lame_get_lametag_frame(m_lame, frame, sizeof frame);
-        if (size > 0 && size <= sizeof frame)
+        if (size > 0 && size <= sizeof frame) {
+            // LAME names the rate it was given; the source had its own.
+            InfoFrame::setSourceRate(frame, size, m_sourceRate);
             m_out.writeAt(m_streamStart, frame, size);
+        }
         return;
     }
     const auto header = m_firstHeader.size() == 4 ? MpegHeader::parse(m_firstHeader.data()) : std::nullopt;
@@ -161,7 +190,7 @@ void Mp3Writer::finish()
     f.padding = lame_get_encoder_padding(m_lame);
     f.lowpassHz = lame_get_lowpassfreq(m_lame);
     f.bitrateKbps = lame_get_brate(m_lame);
-    f.inputRate = lame_get_in_samplerate(m_lame);
+    f.inputRate = m_sourceRate;
     f.quality = lame_get_quality(m_lame);
     f.musicCrc = m_musicCrc;
     const auto frame = InfoFrame::build(*header, f);

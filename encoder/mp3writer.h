@@ -19,9 +19,18 @@ public:
         int bitrate = 128000;        // bits per second; LAME snaps to the MPEG table
         bool mono = false;           // downmix to one channel
         bool ownInfoFrame = false;   // write our Info frame even where LAME could (tests)
+        // The source's own rate when the sound comes already resampled to the rate LAME
+        // picked for it (0: not resampled). LAME is then held at the rate it is given, and
+        // the Info frame names the source's rate, as when LAME resamples itself.
+        int sourceRate = 0;
     };
 
-    // channels: 1 or 2 (more are folded by the caller). Throws EncodeError if LAME refuses.
+    // The output sample rate LAME chooses for a source of this rate, channel count (1 or 2)
+    // and these settings. Throws EncodeError if LAME refuses the combination.
+    static int chosenRate(int sampleRate, int channels, const Settings& settings);
+
+    // sampleRate: of the sound given to encode(). channels: 1 or 2 (more are folded by the
+    // caller). Throws EncodeError if LAME refuses.
     Mp3Writer(AtomicFile& out, int sampleRate, int channels, const Settings& settings);
     ~Mp3Writer();
     Mp3Writer(const Mp3Writer&) = delete;
@@ -37,19 +46,22 @@ public:
 
 private:
     static lame_global_struct* startLame(int sampleRate, int channels, const Settings& settings, bool lameInfoFrame);
+    static lame_global_struct* startOrThrow(int sampleRate, int channels, const Settings& settings, bool lameInfoFrame);
     void put(const unsigned char* data, int size);
     [[noreturn]] void failEncode(int code) const;
 
     AtomicFile& m_out;
     lame_global_struct* m_lame = nullptr;
     int m_channels;
+    int m_sourceRate;
     bool m_ownInfoFrame = false;
     std::int64_t m_streamStart = 0;    // where the first MPEG frame goes (after the ID3v2 tag)
     std::vector<std::uint8_t> m_firstHeader; // of the first audio frame, for our Info frame
     std::uint16_t m_musicCrc = 0;
     std::int64_t m_audioBytes = 0;
     std::vector<unsigned char> m_buffer;
-    std::vector<int> m_intBuffer;
+    std::vector<float> m_left;   // LAME takes the channels apart
+    std::vector<float> m_right;
     int m_maxFramesPerCall = 0;
     int m_placeholderSize = 0;
 };

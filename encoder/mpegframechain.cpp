@@ -165,6 +165,7 @@ void MpegFrameChain::readStreamInfo(const std::uint8_t* frame, const MpegHeader&
     std::size_t at = static_cast<std::size_t>(header.sideInfoEnd() + (header.hasCrc() ? 2 : 0));
     if (at + 8 > length || (std::memcmp(frame + at, "Xing", 4) != 0 && std::memcmp(frame + at, "Info", 4) != 0))
         return;
+    m_info.present = true;
     const std::uint32_t flags = bigEndian32(frame + at + 4);
     at += 8;
     if ((flags & 1) && at + 4 <= length)

@@ -36,6 +36,7 @@ public:
     // and bytes of the whole stream, and the samples that gapless decoding trims from its
     // start and end. -1 where the frame does not say.
     struct StreamInfo {
+        bool present = false; // the first frame is such a frame, not audio
         std::int64_t frames = -1;
         std::int64_t bytes = -1;
         int delay = 0;

@@ -10,8 +10,9 @@
 #include <vector>
 
 // Decodes the next chunks of a source on a second thread while LAME encodes the current
-// one, so decoding (an MPEG source costs a few percent of the encoder's time) is hidden
-// behind encoding on a machine with two cores. Memory stays a few fixed chunks. The decode
+// one, so decoding (an MPEG source costs a few percent of the encoder's time) and resampling
+// (when the inner source is a ResampledSource) are hidden behind encoding on a machine with
+// two cores. Memory stays a few fixed chunks. The decode
 // thread never takes SIGTERM/SIGINT/SIGHUP: those stay with the thread that owns the
 // temporary output file.
 class ReadAheadSource : public AudioSource {

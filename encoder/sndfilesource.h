@@ -23,6 +23,7 @@ public:
     std::vector<ChannelMixer::Position> channelPositions() const override;
     std::size_t read(float* interleaved, std::size_t maxFrames) override;
     double progress() const override;
+    std::int64_t lengthFrames() const override { return m_info.frames == SF_COUNT_MAX ? -1 : m_info.frames; }
     Ending ending() const override;
 
 private:

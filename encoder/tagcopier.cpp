@@ -1,5 +1,7 @@
 #include "tagcopier.h"
 
+#include "coverscaler.h"
+
 #include <taglib/aifffile.h>
 #include <taglib/apetag.h>
 #include <taglib/attachedpictureframe.h>
@@ -100,23 +102,40 @@ public:
             addPicture({p->data(), p->mimeType(), p->description(), static_cast<int>(p->type())});
     }
 
+    // Brings the cover to what a small player shows: scaled when it is too large, left out
+    // when it is too large and cannot be decoded.
+    void fitPicture()
+    {
+        if (!m_picture || !CoverScaler::needsScaling(m_picture->data))
+            return;
+        m_picture->data = CoverScaler::scale(m_picture->data);
+        m_picture->mimeType = "image/jpeg";
+        if (m_picture->data.isEmpty())
+            m_picture.reset();
+    }
+
+    // What render() gives after fitPicture(), in bytes, with a picture to scale estimated.
+    std::size_t renderedSize() const
+    {
+        if (m_properties.isEmpty() && !m_picture)
+            return 0;
+        std::size_t picture = 0;
+        if (m_picture)
+            picture = CoverScaler::needsScaling(m_picture->data) ? CoverScaler::estimatedScaledSize(m_picture->data)
+                                                                 : m_picture->data.size();
+        if (m_picture && picture == 0)
+            return m_properties.isEmpty() ? 0 : renderTag(false).size(); // left out
+        return renderTag(m_picture != nullptr).size() + picture;
+    }
+
     std::vector<TagLib::ByteVector> render() const
     {
         if (m_properties.isEmpty() && !m_picture)
             return {};
-        TagLib::ID3v2::Tag tag;
-        tag.setProperties(m_properties);
         // The picture frame is rendered without its picture; the picture follows as a piece
         // of its own, and the two sizes that count it are raised by its length.
         const bool withPicture = m_picture && m_picture->data.size() <= kMaxPicture;
-        if (withPicture) {
-            auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
-            frame->setMimeType(m_picture->mimeType.isEmpty() ? String("image/jpeg") : m_picture->mimeType);
-            frame->setDescription(m_picture->description);
-            frame->setType(static_cast<TagLib::ID3v2::AttachedPictureFrame::Type>(m_picture->type));
-            tag.addFrame(frame);
-        }
-        TagLib::ByteVector bytes = tag.render(TagLib::ID3v2::v3);
+        TagLib::ByteVector bytes = renderTag(withPicture);
         if (!withPicture)
             return {bytes};
         const unsigned int extra = m_picture->data.size();
@@ -138,6 +157,30 @@ public:
     }
 
 private:
+    // The tag with its text and, when asked, a picture frame without its picture; without
+    // the padding TagLib leaves for editing in place, which an output never needs.
+    TagLib::ByteVector renderTag(bool withPictureFrame) const
+    {
+        TagLib::ID3v2::Tag tag;
+        tag.setProperties(m_properties);
+        if (withPictureFrame) {
+            auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
+            frame->setMimeType(m_picture->mimeType.isEmpty() ? String("image/jpeg") : m_picture->mimeType);
+            frame->setDescription(m_picture->description);
+            frame->setType(static_cast<TagLib::ID3v2::AttachedPictureFrame::Type>(m_picture->type));
+            tag.addFrame(frame);
+        }
+        TagLib::ByteVector bytes = tag.render(TagLib::ID3v2::v3);
+        unsigned int end = 10;
+        while (end + 10 <= bytes.size() && bytes[end] != 0)
+            end += 10 + bytes.toUInt(end + 4, true);
+        if (end < bytes.size()) {
+            bytes.resize(end);
+            overwrite(bytes, 6, TagLib::ID3v2::SynchData::fromUInt(end - 10));
+        }
+        return bytes;
+    }
+
     PropertyMap m_properties;
     std::unique_ptr<Picture> m_picture;
 };
@@ -228,9 +271,26 @@ std::vector<TagLib::ByteVector> TagCopier::id3v2For(const std::string& path, Aud
             return {};
         Collector collector;
         collect(&stream, container, collector);
+        collector.fitPicture();
         return collector.render();
     } catch (...) {
         // Tags are a courtesy: a tag TagLib cannot read never stops the conversion.
         return {};
+    }
+}
+
+std::size_t TagCopier::id3v2SizeFor(const std::string& path, AudioSource::Container container)
+{
+    static QuietListener quiet;
+    TagLib::setDebugListener(&quiet);
+    try {
+        TagLib::FileStream stream(path.c_str(), true);
+        if (!stream.isOpen())
+            return 0;
+        Collector collector;
+        collect(&stream, container, collector);
+        return collector.renderedSize();
+    } catch (...) {
+        return 0;
     }
 }

@@ -17,5 +17,10 @@ public:
     // other, or nothing when the source has no tag worth carrying. The picture is its own
     // piece, holding the very bytes TagLib read: a cover of 100 MB costs 100 MB, not a copy
     // per rendering step.
+    // A cover larger than a small player takes is scaled first (CoverScaler).
     static std::vector<TagLib::ByteVector> id3v2For(const std::string& path, AudioSource::Container container);
+
+    // The size in bytes of what id3v2For gives, reading the tags but scaling no picture (its
+    // scaled size is estimated): for forecasts of many files.
+    static std::size_t id3v2SizeFor(const std::string& path, AudioSource::Container container);
 };

@@ -30,17 +30,17 @@ BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
 
 bool BatchDriver::MayStart() const
 {
-    return main_ && board_ && board_->iRunning == 1;
+    return main_ && board_ && board_->iRunning == 1 && !folderFull_;
 }
 
 void BatchDriver::VardoMediaFile()
 {
     const vardune::VardoList& list = main_->ListModel->List();
-    walk_.Start(list);
+    walk_.Start(list, board_ ? board_->fileLimit : std::nullopt);
     std::vector<std::pair<std::uint64_t, double>> files;
-    for (const vardune::VardoEntry& e : list.Entries())
-        if (e.state == vardune::EntryState::Waiting && !e.converting)
-            files.emplace_back(e.id, vardune::LeadingNumber(e.sourceSize));
+    for (const std::uint64_t id : walk_.Ids())
+        files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
+    portable_ = Module1::TakesOnlyPortableNames(main_->Text1->text());
     progress_.Start(files);
     clock_.start();
     limit_ = Module1::JobLimit();
@@ -72,7 +72,7 @@ void BatchDriver::Fill()
         const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(main_->Text1->text()));
         if (Module1::ToQt(folder) != main_->Text1->text())
             main_->Text1->setText(Module1::ToQt(folder));
-        const std::string target = walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets());
+        const std::string target = walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), portable_);
         board_->Label2->setText(Module1::ToQt(target));
 
         // The name is taken from here until its encoder has ended, for every batch.
@@ -167,6 +167,8 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
         if (errorLine.isEmpty())
             errorLine = QStringLiteral("the encoder stopped unexpectedly");
     }
+    if (status == QProcess::NormalExit && exitCode == vardune::BatchWalk::kFolderFullStatus)
+        folderFull_ = true;
     Record(*job, 0, exitCode, errorLine);
     jobs_.erase(job);
     // Not deleted here: this handler runs inside the process object's own signal.

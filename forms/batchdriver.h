@@ -73,5 +73,9 @@ private:
     int limit_ = 1;
     int shownPercent_ = -1;
     bool walkOver_ = false;
+    // An encoder found the output folder full: no further file starts.
+    bool folderFull_ = false;
+    // The output folder takes only names a FAT file system takes.
+    bool portable_ = false;
     bool ended_ = false;
 };

@@ -4,6 +4,7 @@
 #include "choicebox.h"
 #include "filelistview.h"
 #include "focusframe.h"
+#include "forecastreader.h"
 #include "formcontrols.h"
 #include "foldertreeview.h"
 #include "frmabout.h"
@@ -61,6 +62,9 @@ Form1::Form1(frmStartUp* splash, QWidget* parent)
     : QMainWindow(parent)
     , splash_(splash)
     , runningTargets_(Module1::FoldFileName)
+    , forecastReader_(new ForecastReader(this))
+    , forecastTimer_(new QTimer(this))
+    , freeSpaceTimer_(new QTimer(this))
 {
     Module1::LoadResources();
     setObjectName(QStringLiteral("Form1"));
@@ -71,6 +75,21 @@ Form1::Form1(frmStartUp* splash, QWidget* parent)
     setCentralWidget(Client);
     CreateToolbar();
     CreatePanes();
+
+    // The forecast follows the list, the quality and the output folder, and the encoder's
+    // answers as they come, redrawn at most ten times a second; the free space is looked at
+    // again every few seconds, since other programs write too.
+    forecastTimer_->setSingleShot(true);
+    forecastTimer_->setInterval(100);
+    connect(forecastTimer_, &QTimer::timeout, this, &Form1::ShowForecast);
+    freeSpaceTimer_->setInterval(5000);
+    connect(freeSpaceTimer_, &QTimer::timeout, this, &Form1::ScheduleForecast);
+    connect(forecastReader_, &ForecastReader::Read, this, &Form1::ScheduleForecast);
+    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(ListModel, signal, this, &Form1::ScheduleForecast);
+    connect(ListModel, &QAbstractItemModel::modelReset, this, &Form1::ScheduleForecast);
+    connect(ListModel, &QAbstractItemModel::dataChanged, this, &Form1::ScheduleForecast);
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::ScheduleForecast);
 
     Client->installEventFilter(this);
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -158,6 +177,10 @@ void Form1::CreateToolbar()
     StatusPanel = new QLabel(StatusBar1);
     StatusPanel->setObjectName(QStringLiteral("StatusPanel"));
     StatusBar1->addWidget(StatusPanel, 1);
+    ForecastPanel = new QLabel(StatusBar1);
+    ForecastPanel->setObjectName(QStringLiteral("ForecastPanel"));
+    ForecastPanel->hide();
+    StatusBar1->addPermanentWidget(ForecastPanel);
 }
 
 void Form1::CreatePanes()
@@ -420,6 +443,51 @@ void Form1::ShowStatusBarValue()
 {
     StatusPanel->setText(Module1::ToQt(Module1::settings().profile.StatusLine()));
     StatusPanel->setToolTip(StatusPanel->text());
+    // The quality may have changed: so has the forecast.
+    ScheduleForecast();
+}
+
+void Form1::ScheduleForecast()
+{
+    if (!forecastTimer_->isActive())
+        forecastTimer_->start();
+}
+
+vardune::SizeForecast Form1::Forecast() const
+{
+    vardune::SizeForecast forecast(Module1::settings().profile);
+    for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
+        if (e.state != vardune::EntryState::Waiting || e.converting)
+            continue;
+        const auto source = forecastSource_.find(e.id);
+        forecast.Add(vardune::LeadingNumber(e.sourceSize),
+                     source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second));
+    }
+    return forecast;
+}
+
+void Form1::ShowForecast()
+{
+    // Each new entry's source is asked for once; after that it is found by the entry's id.
+    if (ListModel->List().Count() == 0)
+        forecastSource_.clear();
+    for (const vardune::VardoEntry& e : ListModel->List().Entries())
+        if (e.state == vardune::EntryState::Waiting && !forecastSource_.count(e.id))
+            forecastSource_.emplace(e.id, forecastReader_->Request(e.sourcePath + e.sourceName, e.sourceSize));
+    forecastReader_->Send();
+    const vardune::SizeForecast forecast = Forecast();
+    if (forecast.Waiting() == 0) {
+        ForecastPanel->hide();
+        ForecastPanel->clear();
+        freeSpaceTimer_->stop();
+        return;
+    }
+    const QString text = Module1::ToQt(forecast.Text(Module1::FreeBytes(Text1->text())));
+    ForecastPanel->setText(text);
+    ForecastPanel->setToolTip(text);
+    ForecastPanel->show();
+    if (!freeSpaceTimer_->isActive())
+        freeSpaceTimer_->start();
 }
 
 void Form1::ButtonClick(const QString& key)
@@ -476,9 +544,23 @@ void Form1::ShowStatusBoard()
     CommandStarted();
     // A board that was closed is gone even if its deletion is still pending: open a new one.
     if (!monitor_ || !monitor_->isVisible()) {
+        // The folder first: its free room can only be measured once it is there.
         if (!OutputFolderReady())
             return;
+        // Outputs that cannot all fit: the user decides before anything is written.
+        std::optional<std::size_t> limit;
+        const vardune::SizeForecast forecast = Forecast();
+        const std::optional<double> freeBytes = Module1::FreeBytes(Text1->text());
+        if (freeBytes && forecast.Waiting() > 0 && forecast.Bytes() > *freeBytes) {
+            const auto answer = Module1::MsgBox(this, {Module1::ToQt(vardune::SizeForecast::Question(forecast.Bytes(), *freeBytes)),
+                                                       QStringLiteral("Not Enough Room"), QMessageBox::Question,
+                                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
+            if (answer != QMessageBox::Yes)
+                return;
+            limit = forecast.FittingCount(*freeBytes);
+        }
         monitor_ = new frmMonitor(this);
+        monitor_->fileLimit = limit;
     }
     monitor_->show();
 }

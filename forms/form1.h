@@ -1,5 +1,6 @@
 #pragma once
 #include "mainlayout.h"
+#include "sizeforecast.h"
 #include "takennames.h"
 #include "windowplacement.h"
 
@@ -9,14 +10,17 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 class ChoiceBox;
 class FileListView;
+class ForecastReader;
 class FolderTreeView;
 class QLabel;
 class QLineEdit;
 class QStatusBar;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeView;
@@ -89,6 +93,11 @@ public:
     bool IsLoaded() const { return loaded_; }
     // Output paths that encoders write now, of every batch: no other encoder gets them.
     vardune::TakenNames& RunningTargets() { return runningTargets_; }
+    // The waiting files' outputs at the chosen quality, with what is known of them now.
+    vardune::SizeForecast Forecast() const;
+    // Shows the forecast beside the list: now, or soon when called again and again.
+    void ShowForecast();
+    void ScheduleForecast();
 
     // Menu items, under their menu names.
     QAction* AddEntry;
@@ -106,6 +115,8 @@ public:
     QToolBar* Toolbar1;
     QStatusBar* StatusBar1;
     QLabel* StatusPanel;
+    // The waiting files, their playing time, the forecast size and the free space.
+    QLabel* ForecastPanel;
     FolderTreeView* XTreeView1;
     SplitterBar* SplitV;
     QWidget* Picture2;
@@ -182,6 +193,11 @@ private:
     std::uint64_t menuEntry_ = 0;  // the entry the list's menu was opened on, or 0
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
     vardune::TakenNames runningTargets_;
+    ForecastReader* forecastReader_;
+    // Each entry's source as the forecast reader numbers it, by entry id.
+    std::unordered_map<std::uint64_t, int> forecastSource_;
+    QTimer* forecastTimer_;
+    QTimer* freeSpaceTimer_;
     bool loaded_ = false;
     bool unloading_ = false;
     bool quitting_ = false;      // quits once the files in progress are done

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QVector>
 
+#include <optional>
+
 class Form1;
 class QLabel;
 class QPushButton;
@@ -41,6 +43,9 @@ public:
 
     // 1 while the batch may take up further entries, else 0.
     qint16 iRunning = 0;
+    // Only the first so many waiting entries are converted (those that fit in the output
+    // folder); all of them when empty.
+    std::optional<std::size_t> fileLimit;
 
 protected:
     void imgTitleClose_Click() override;

@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
 "$root/tools/setup-debian.sh" test
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVARDUNE_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target vardune_screenshots >/dev/null
+cmake --build "$build" -j"$(nproc)" --target vardune_screenshots vardune fastencc >/dev/null
 source "$root/tests/e2e/lib.sh"
 e2e_setup "$build/bin"
 cp "$build/bin/vardune_screenshots" "$build/bin/VarduneManual.chm" "$E2E_WORK/app/"

@@ -59,9 +59,19 @@ TEST(BatchWalk, JudgingAnEncoderCall)
     EXPECT_EQ(o.rate, " 45%");
     EXPECT_EQ(o.note, "");
 
+    // The encoder's last line, without the program's name before it.
     o = BatchWalk::Judge(0, 0, "fastencc: warning: the source ends early (1.0 s of 9.0 s converted)", " 450", " 1000");
     EXPECT_EQ(o.state, EntryState::Done);
-    EXPECT_EQ(o.note, "fastencc: warning: the source ends early (1.0 s of 9.0 s converted)");
+    EXPECT_EQ(o.note, "warning: the source ends early (1.0 s of 9.0 s converted)");
+    o = BatchWalk::Judge(0, 0, "fastencc: already small: copied, not re-encoded", " 450", " 1000");
+    EXPECT_EQ(o.state, EntryState::Done);
+    EXPECT_EQ(o.note, "already small: copied, not re-encoded");
+
+    // A full output folder says so in the same words, whatever the line was.
+    o = BatchWalk::Judge(0, BatchWalk::kFolderFullStatus, "fastencc: cannot write to /o/V_a.mp3: No space left on device", " 450", " 1000");
+    EXPECT_EQ(o.state, EntryState::Failed);
+    EXPECT_FALSE(o.writeTarget);
+    EXPECT_EQ(o.note, "the output folder is full");
 
     o = BatchWalk::Judge(0, 0, "", " ", " 1000");  // ran, left nothing
     EXPECT_EQ(o.state, EntryState::Failed);

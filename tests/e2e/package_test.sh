@@ -15,7 +15,7 @@ debs=("$E2E_WORK"/package/vardune_*.deb)
 deb=${debs[0]}
 [ "$(dpkg-deb -f "$deb" Version)" = 03.00.01-1 ] || fail "version $(dpkg-deb -f "$deb" Version)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6widgets6 libmp3lame0 libmpg123-0 libsndfile1 libtag1v5 libchm1; do
+for lib in libc6 libqt6widgets6 libmp3lame0 libmpg123-0 libsndfile1 libtag1v5 libchm1 libvips42; do
   [[ ", $depends," == *", $lib "* ]] || fail "Depends lacks $lib: $depends"
 done
 pass "the package depends on the libraries its binaries use: $depends"

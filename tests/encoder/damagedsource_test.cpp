@@ -222,12 +222,9 @@ TEST(Memory, ThousandChannelsAndHugeCoverStayBounded)
     if (judgeMemory) {
         EXPECT_LT(r2.peakKiB, 100 * 1024 + 48 * 1024) << "KiB: more than one copy of a 100 MiB cover";
     }
+    // Far above what a player takes, and no picture that can be decoded and scaled: left out.
     TagLib::MPEG::File out(dir.path("out.mp3").c_str(), false);
-    ASSERT_NE(out.ID3v2Tag(), nullptr);
-    const auto pictures = out.ID3v2Tag()->frameList("APIC");
-    ASSERT_EQ(pictures.size(), 1u);
-    const auto* picture = dynamic_cast<const TagLib::ID3v2::AttachedPictureFrame*>(pictures.front());
-    ASSERT_NE(picture, nullptr);
-    EXPECT_TRUE(picture->picture() == cover) << "the cover did not arrive whole";
+    EXPECT_TRUE(!out.ID3v2Tag() || out.ID3v2Tag()->frameList("APIC").isEmpty());
+    EXPECT_LT(std::filesystem::file_size(dir.path("out.mp3")), 1024u * 1024u);
     EXPECT_NEAR(decodeMp3(dir.path("out.mp3")).seconds(), 2.0, 0.05);
 }

@@ -50,6 +50,18 @@ float signal(int channel, std::int64_t frame, int rate)
     return float(v);
 }
 
+double signalToError(const std::vector<float>& pcm, int channel, int rate)
+{
+    double error = 0;
+    double energy = 0;
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+        const double ref = signal(channel, std::int64_t(i), rate);
+        error += (pcm[i] - ref) * (pcm[i] - ref);
+        energy += ref * ref;
+    }
+    return energy / std::max(error, 1e-30);
+}
+
 void writeWav(const std::string& path, const WavSpec& spec)
 {
     const int bits = spec.isFloat ? 32 : spec.bits;
@@ -255,6 +267,15 @@ float peakOf(const Decoded& d)
         for (const float v : *channel)
             peak = std::max(peak, std::fabs(v));
     return peak;
+}
+
+RunResult convertWav(const TempDir& dir, const WavSpec& spec, int kbps, bool mono)
+{
+    writeWav(dir.path("in.wav"), spec);
+    std::vector<std::string> args = {dir.path("in.wav"), dir.path("out.mp3"), "-br", std::to_string(kbps * 1000)};
+    if (mono)
+        args.push_back("-dm");
+    return runFastencc(args);
 }
 
 Decoded decodeMp3(const std::string& path, bool keepPcm)

@@ -39,6 +39,9 @@ std::string randomBytes(std::size_t n, unsigned seed);
 
 // Music-like test signal: a few partials per channel, different for each channel.
 float signal(int channel, std::int64_t frame, int rate);
+// Energy of that signal over the energy of pcm's difference from it (one channel at rate):
+// above 100 (20 dB) pcm is the signal, sample-aligned, with coding noise only.
+double signalToError(const std::vector<float>& pcm, int channel, int rate);
 
 struct RunResult {
     int exitCode = -1;   // -1 when killed by a signal
@@ -63,6 +66,10 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
 // A failure as fastencc reports one: not a crash, a non-zero status and exactly one line on
 // standard error that contains words.
 void expectOneErrorLine(const RunResult& r, const std::string& words);
+
+class TempDir;
+// Writes spec as in.wav in dir and converts it to out.mp3 at kbps kbit/s (mono: with -dm).
+RunResult convertWav(const TempDir& dir, const WavSpec& spec, int kbps, bool mono);
 
 // What libmpg123 (gapless) makes of an MP3.
 struct Decoded {

@@ -435,7 +435,7 @@ void HelpTest::searchOverThePages()
     } searches[] = {
         {"RETRY", {"The batch", "The Vardo list"}},
         {"retry quit", {"The batch"}},
-        {"Bitrate", {}},
+        {"Xylophone", {}},
         {"  ", {}},
     };
     for (const auto& search : searches) {

@@ -306,7 +306,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(form_));
         Module1::Test::CaptureDesktopRequests(true);
         std::vector<std::pair<std::string, std::string>> files;
-        for (const QString& name : {"1.mp3", "2.mp3", "3.mp3", "4.mp3"})
+        for (const char* name : {"1.mp3", "2.mp3", "3.mp3", "4.mp3"})
             files.emplace_back(Module1::FromQt(Make(name, 4)), " 4");
         form_->ListModel->Append(files);
         VardoListView* list = form_->ListView1;

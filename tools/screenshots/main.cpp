@@ -121,6 +121,8 @@ int main(int argc, char* argv[])
     const std::string last = Module1::FromQt(music + QLatin1Char('/') + QLatin1String(names[5]));
     form.ListModel->Append({{last, vardune::VardoList::GetFileSize(last)}});
     form.ListView1->setColumnWidth(1, 170);
+    // The forecast for the waiting file, beside the list.
+    WaitFor([&] { return !form.ForecastPanel->text().isEmpty() && !form.ForecastPanel->text().contains(QLatin1String("read)")); }, 10000);
     Wait(500);
     if (!Shoot(&form, "main-window"))
         return 1;

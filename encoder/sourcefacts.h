@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <tuple>
+#include <utility>
+
+// `fastencc --facts`: what a caller needs to know of sources before it converts them, read
+// from their headers and tags without decoding them: the playing time, and the size of the
+// output at every MP3 bitrate, stereo and mono, as a conversion would write it (a copy where
+// the source is already small enough, else LAME's frames after the same tag). A batch can
+// then say how much room its outputs take before it starts.
+class SourceFacts {
+public:
+    // One line, without its newline:
+    //   ok <TAB> SECONDS <TAB> BITS:STEREO:MONO <TAB> ...   (one field per MP3 bitrate)
+    //   error <TAB> REASON
+    // SECONDS with three decimals; STEREO and MONO the forecast bytes of the output at BITS
+    // bit/s without and with -dm (0 where the encoder cannot write that bitrate).
+    std::string lineFor(const std::string& path);
+
+    // Reads sources from in, each ended by a NUL byte (the last may end at the end of the
+    // input), and writes one line for each to out, flushed at once so the caller can show
+    // a figure while the rest is read. Returns the process's exit status.
+    int run(std::FILE* in, std::FILE* out);
+
+    // The frames LAME writes for this many input sample frames (the Info frame not counted),
+    // as lame_get_totalframes() of LAME 3.100 reckons them.
+    static std::int64_t lameFrames(std::int64_t inputFrames, int inputRate, int outputRate);
+
+private:
+    struct LameChoice {
+        int rate = 0;  // 0: LAME refuses the combination
+        int kbps = 0;
+    };
+    // LAME's output sample rate and bitrate for this input, asked of LAME once.
+    LameChoice lameChoice(int inputRate, int channels, int kbps, bool mono);
+    std::int64_t encodedBytes(std::int64_t frames, int rate, int channels, int kbps, bool mono, std::size_t tag);
+
+    std::map<std::tuple<int, int, int, bool>, LameChoice> m_choices;
+};

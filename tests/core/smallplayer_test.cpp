@@ -1,0 +1,132 @@
+#include "batchwalk.h"
+#include "portablename.h"
+#include "sizeforecast.h"
+
+#include <gtest/gtest.h>
+
+using namespace vardune;
+
+TEST(PortableName, WhatAFatFileSystemTakes)
+{
+    const struct {
+        const char* name;
+        const char* portable;
+    } cases[] = {
+        {"V_What?.mp3", "V_What_.mp3"},
+        {"V_AC:DC.mp3", "V_AC_DC.mp3"},
+        {"V_a\"b*c<d>e\\f|g.MP3", "V_a_b_c_d_e_f_g.MP3"},
+        {"V_tab\there\x01.mp3", "V_tab_here_.mp3"},
+        {"V_name. . ", "V_name"},
+        {"V_Song.mp3", "V_Song.mp3"},            // taken as it is
+        {"V_Caf\xc3\xa9 \xe2\x99\xab.mp3", "V_Caf\xc3\xa9 \xe2\x99\xab.mp3"},
+        {"...", "_"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PortableName::Make(c.name), c.portable) << c.name;
+}
+
+TEST(PortableName, LongNamesKeepTheirExtensionWithin255Units)
+{
+    // 300 characters of two bytes each, and one of four (two UTF-16 units) at the cut.
+    std::string stem;
+    for (int i = 0; i < 300; ++i)
+        stem += "\xc3\xa9";
+    const std::string name = PortableName::Make("V_" + stem + ".mp3");
+    EXPECT_EQ(PortableName::Units(name), 255u);
+    EXPECT_EQ(name.substr(name.size() - 4), ".mp3");
+
+    const std::string wide = PortableName::Make(std::string(250, 'a') + "\xf0\x9f\x8e\xb5" + "b.mp3");
+    EXPECT_LE(PortableName::Units(wide), 255u);
+    EXPECT_EQ(wide, std::string(250, 'a') + ".mp3"); // the cut never splits a character
+
+    const std::string numbered = PortableName::Fit(std::string(260, 'x'), " (2)", ".mp3");
+    EXPECT_EQ(PortableName::Units(numbered), 255u);
+    EXPECT_EQ(numbered.substr(numbered.size() - 8), " (2).mp3");
+}
+
+TEST(BatchWalk, PortableOutputNamesAreReservedAsWritten)
+{
+    BatchWalk walk;
+    TakenNames running;
+    EXPECT_EQ(walk.OutputPath("/usb/", "What?.mp3", running, true), "/usb/V_What_.mp3");
+    // A name that becomes the same as one given out already is numbered, letter case aside.
+    EXPECT_EQ(walk.OutputPath("/usb/", "What*.mp3", running, true), "/usb/V_What_ (2).mp3");
+    EXPECT_EQ(walk.OutputPath("/usb/", "WHAT_.MP3", running, true), "/usb/V_WHAT_ (3).MP3");
+    EXPECT_EQ(walk.OutputPath("/usb/", "name.", running, true), "/usb/V_name..MP3");
+    // Elsewhere the names stay exactly as they are formed.
+    EXPECT_EQ(walk.OutputPath("/home/", "What?.mp3", running), "/home/V_What?.mp3");
+}
+
+TEST(BatchWalk, ALimitTakesOnlyTheFirstWaitingEntries)
+{
+    VardoList list;
+    for (const char* path : {"/m/a.mp3", "/m/b.mp3", "/m/c.mp3", "/m/d.mp3"})
+        list.Append(path, " 10");
+    list.SetState(list.At(0).id, EntryState::Done);
+    BatchWalk walk;
+    walk.Start(list, 2);
+    EXPECT_EQ(walk.Total(), 2);
+    EXPECT_EQ(walk.Next(list), list.At(1).id);
+    EXPECT_EQ(walk.Next(list), list.At(2).id);
+    EXPECT_EQ(walk.Next(list), std::nullopt);
+}
+
+TEST(SizeForecast, ReadsTheEncodersLines)
+{
+    const auto facts = SizeForecast::Parse("ok\t183.500\t96000:2202000:2201000\t128000:2936000:2935000");
+    ASSERT_TRUE(facts.readable);
+    EXPECT_DOUBLE_EQ(facts.seconds, 183.5);
+    ASSERT_EQ(facts.sizes.size(), 2u);
+    EXPECT_EQ(facts.sizes[1].bitrate, 128000);
+    EXPECT_DOUBLE_EQ(facts.sizes[1].mono, 2935000);
+    for (const char* bad : {"error\tnot an audio file", "", "ok", "ok\tx", "ok\t1.0\t96000:12", "ok\t-1\t96000:1:1",
+                            "ok\t1.0\t96000:-5:1"})
+        EXPECT_FALSE(SizeForecast::Parse(bad).readable) << bad;
+}
+
+TEST(SizeForecast, TheProfilesBitrateAndChannels)
+{
+    EncodingProfile profile;
+    EXPECT_EQ(SizeForecast::Bitrate(profile), 96000);
+    EXPECT_FALSE(SizeForecast::Mono(profile));
+    profile.quality = "3- Tape Quality";
+    profile.channel = "2- Mono";
+    EXPECT_EQ(SizeForecast::Bitrate(profile), 32000);
+    EXPECT_TRUE(SizeForecast::Mono(profile));
+    profile.quality = "no such quality";  // the encoder's own default
+    EXPECT_EQ(SizeForecast::Bitrate(profile), 128000);
+}
+
+TEST(SizeForecast, TotalsTextAndWhatFits)
+{
+    EncodingProfile profile;  // 96 kbit/s stereo
+    const auto a = SizeForecast::Parse("ok\t60.000\t96000:1000000:900000");
+    const auto b = SizeForecast::Parse("ok\t125.400\t96000:2000000:1800000");
+    const auto broken = SizeForecast::Parse("error\tnot an audio file");
+
+    SizeForecast forecast(profile);
+    forecast.Add(5e6, &a);
+    forecast.Add(8e6, &broken);  // fails at once: takes no room
+    forecast.Add(10e6, &b);
+    EXPECT_DOUBLE_EQ(forecast.Bytes(), 3e6);
+    EXPECT_EQ(forecast.Text(180e6), "3 files waiting, 3:05 long, about 3.0 MB; 180.0 MB free");
+    EXPECT_EQ(forecast.Text(std::nullopt), "3 files waiting, 3:05 long, about 3.0 MB");
+    EXPECT_EQ(forecast.FittingCount(1e6), 2u);   // the unreadable one costs nothing
+    EXPECT_EQ(forecast.FittingCount(2.5e6), 2u); // list order: the third does not fit
+    EXPECT_EQ(forecast.FittingCount(0.5e6), 0u);
+
+    // While files are still being read, they are reckoned at the share the read ones come to.
+    SizeForecast partial(profile);
+    partial.Add(5e6, &a);
+    partial.Add(20e6, nullptr);
+    EXPECT_DOUBLE_EQ(partial.Bytes(), 1e6 + 4e6);
+    EXPECT_EQ(partial.Text(std::nullopt), "2 files waiting (1 read), 1:00 so far, about 5.0 MB");
+    SizeForecast unread(profile);
+    unread.Add(7e6, nullptr);
+    EXPECT_DOUBLE_EQ(unread.Bytes(), 7e6);  // nothing to go by: the source's own size
+
+    EXPECT_EQ(SizeForecast(profile).Text(1e9), "");
+    EXPECT_EQ(SizeForecast::DurationText(3723), "1:02:03");
+    EXPECT_EQ(SizeForecast::Question(412.3e6, 180e6),
+              "The files need about 412.3 MB; the output folder has 180.0 MB free. Convert the files that fit?");
+}

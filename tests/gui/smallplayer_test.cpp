@@ -1,0 +1,283 @@
+// The main window for small players, with the real encoder: the forecast beside the list,
+// the question before a batch that cannot fit, a folder that fills up anyway, copied MP3s,
+// and names on a real FAT file system.
+#include "form1.h"
+#include "frmmonitor.h"
+#include "guitestmain.h"
+#include "module1.h"
+#include "testaudio.h"
+#include "vardolistmodel.h"
+
+#include "batchprogress.h"
+#include "sizeforecast.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <sys/mount.h>
+
+using vardune::EntryState;
+
+class SmallPlayerTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir* dir_ = nullptr;
+    Form1* form_ = nullptr;
+    QString encoder_;
+    QStringList mounts_;
+
+    QString Path(const QString& name) const { return dir_->path() + "/" + name; }
+    const vardune::VardoEntry& Entry(int row) const { return form_->ListModel->List().At(static_cast<std::size_t>(row)); }
+    QString ToolTip(int row) const { return form_->ListModel->index(row, 2).data(Qt::ToolTipRole).toString(); }
+
+    void Add(const QStringList& paths)
+    {
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const QString& path : paths)
+            files.emplace_back(Module1::FromQt(path), vardune::VardoList::GetFileSize(Module1::FromQt(path)));
+        form_->ListModel->Append(files);
+    }
+
+    QString Wav(const QString& name, double seconds)
+    {
+        QDir().mkpath(QFileInfo(Path(name)).path());
+        if (!WriteToneWav(Path(name), seconds))
+            qFatal("cannot write %s", qPrintable(name));
+        return Path(name);
+    }
+
+    // An MP3 at 64 kbit/s, made by the encoder itself.
+    QString Mp3At64k(const QString& name, double seconds)
+    {
+        const QString wav = Wav(name + ".wav", seconds);
+        QProcess::execute(QStringLiteral(FASTENCC_PATH), {wav, Path(name), "-br", "64000"});
+        QFile::remove(wav);
+        return Path(name);
+    }
+
+    // The forecast once the encoder has read every file.
+    QString ForecastText() const
+    {
+        if (!QTest::qWaitFor([this] { return !form_->ForecastPanel->isHidden() && !form_->ForecastPanel->text().contains("read)"); }, 20000))
+            return QStringLiteral("(no complete forecast: %1)").arg(form_->ForecastPanel->text());
+        return form_->ForecastPanel->text();
+    }
+
+    bool RunBatch(int seconds = 60)
+    {
+        form_->StartVardo->trigger();
+        return QTest::qWaitFor([this] { return form_->isEnabled() && !BoardOpen(); }, seconds * 1000);
+    }
+
+    static bool BoardOpen()
+    {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<frmMonitor*>(window) && window->isVisible())
+                return true;
+        return false;
+    }
+
+    // A small file system of its own for the output, or an empty text when this machine
+    // cannot mount one (not root, or no mount rights in a container).
+    QString SmallFolder(const char* size)
+    {
+        const QString folder = Path("small");
+        QDir().mkpath(folder);
+        if (mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, size) != 0)
+            return {};
+        mounts_ << folder;
+        return folder;
+    }
+
+    static QList<QFileInfo> FilesIn(const QString& folder)
+    {
+        return QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Module1::Test::SetEndProcessHandler([] {});
+        encoder_ = QCoreApplication::applicationDirPath() + "/fastencc";
+        QFile::remove(encoder_);
+        QVERIFY(QFile::link(QStringLiteral(FASTENCC_PATH), encoder_));
+    }
+
+    void cleanupTestCase() { QFile::remove(encoder_); }
+
+    void init()
+    {
+        dir_ = new QTemporaryDir;
+        Module1::Test::ReleaseInstanceLock();
+        Module1::settings() = {};
+        form_ = new Form1;
+        form_->InitForm();
+        QDir().mkpath(Path("out"));
+        form_->Text1->setText(Path("out"));
+    }
+
+    void cleanup()
+    {
+        delete form_;
+        form_ = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<frmMonitor*>(window))
+                window->close();
+        QTRY_VERIFY(!BoardOpen());
+        for (const QString& folder : mounts_) {
+            if (umount2(QFile::encodeName(folder).constData(), MNT_DETACH) != 0)
+                QProcess::execute(QStringLiteral("fusermount"), {"-u", "-z", folder});
+        }
+        mounts_.clear();
+        delete dir_;
+        Module1::Test::TakeAskedMessages();
+    }
+
+    // Three known files: the count, their playing time, the forecast at the chosen quality
+    // (the size the batch then writes) and the free space; an MP3 already small is copied.
+    void forecastOfThreeKnownFilesAndACopiedMp3()
+    {
+        Add({Wav("a.wav", 2.0), Wav("b.wav", 3.0), Mp3At64k("c.mp3", 4.0)});
+        const QString text = ForecastText();
+        const QRegularExpression shape(QStringLiteral("^3 files waiting, 0:09 long, about (.+); (.+) free$"));
+        const auto match = shape.match(text);
+        QVERIFY2(match.hasMatch(), qPrintable(text));
+        QCOMPARE(form_->ForecastPanel->toolTip(), text);
+
+        // A lower quality forecasts less at once.
+        Module1::settings().profile.quality = "3- Tape Quality";
+        form_->ShowStatusBarValue();
+        QTRY_VERIFY(form_->ForecastPanel->text() != text);
+        Module1::settings().profile.quality = "1- CD Quality";
+        form_->ShowStatusBarValue();
+        QTRY_COMPARE(form_->ForecastPanel->text().section(';', 0, 0), text.section(';', 0, 0));
+
+        QVERIFY(RunBatch());
+        double written = 0;
+        for (int row = 0; row < 3; ++row) {
+            QCOMPARE(Entry(row).state, EntryState::Done);
+            written += QFileInfo(Module1::ToQt(Entry(row).targetPath)).size();
+        }
+        QCOMPARE(match.captured(1), Module1::ToQt(vardune::BatchProgress::SizeText(written)));
+        // The MP3 at 64 kbit/s is not made larger at 96: copied, as its tool tip says.
+        QCOMPARE(ToolTip(2), QStringLiteral("already small: copied, not re-encoded"));
+        QVERIFY(QFileInfo(Module1::ToQt(Entry(2).targetPath)).size() <= QFileInfo(Path("c.mp3")).size());
+        QVERIFY(ToolTip(0).endsWith("a.wav"));  // no note: the name, as before
+        // Nothing waits any more: the forecast goes.
+        QTRY_VERIFY(form_->ForecastPanel->isHidden());
+    }
+
+    // A batch that cannot fit asks first; No starts nothing, Yes converts in list order what
+    // fits and leaves the rest waiting.
+    void aBatchThatCannotFitAsksFirst()
+    {
+        const QString small = SmallFolder("size=1m");
+        if (small.isEmpty())
+            QSKIP("cannot mount a 1 MB tmpfs for the output here (needs root with mount rights)");
+        QStringList sources;
+        for (int i = 1; i <= 5; ++i)
+            sources << Wav(QStringLiteral("long%1.wav").arg(i), 20.0);
+        Add(sources);
+        form_->Text1->setText(small);
+        QVERIFY2(ForecastText().endsWith(QStringLiteral("; 1.0 MB free")), qPrintable(form_->ForecastPanel->text()));
+        const vardune::SizeForecast forecast = form_->Forecast();
+        const double freeBytes = *Module1::FreeBytes(small);
+        QVERIFY(forecast.Bytes() > freeBytes);
+        const QString question = QStringLiteral("The files need about %1; the output folder has %2 free. Convert the files that fit?")
+                                     .arg(Module1::ToQt(vardune::BatchProgress::SizeText(forecast.Bytes())),
+                                          Module1::ToQt(vardune::BatchProgress::SizeText(freeBytes)));
+
+        Module1::Test::SetNextMessageAnswer(QMessageBox::No);
+        form_->StartVardo->trigger();
+        auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].text, question);
+        QCOMPARE(asked[0].icon, QMessageBox::Question);
+        QCOMPARE(asked[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QVERIFY(!BoardOpen());
+        QVERIFY(form_->isEnabled());
+        for (int row = 0; row < 5; ++row)
+            QCOMPARE(Entry(row).state, EntryState::Waiting);
+
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Yes);
+        QVERIFY(RunBatch());
+        QCOMPARE(Module1::Test::TakeAskedMessages().size(), std::size_t(1));
+        const int fit = static_cast<int>(forecast.FittingCount(freeBytes));
+        QCOMPARE(fit, 4);
+        for (int row = 0; row < 5; ++row)
+            QCOMPARE(Entry(row).state, row < fit ? EntryState::Done : EntryState::Waiting);
+        QCOMPARE(FilesIn(small).size(), fit);
+    }
+
+    // The forecast fitted, but something else took the room meanwhile: the file that hits the
+    // full disk fails with the reason, no further file starts, nothing half-written stays.
+    void aFolderThatFillsUpAnywayStopsTheBatch()
+    {
+        const QString small = SmallFolder("size=1m");
+        if (small.isEmpty())
+            QSKIP("cannot mount a 1 MB tmpfs for the output here (needs root with mount rights)");
+        Module1::settings().jobs = "1";
+        Add({Wav("x1.wav", 10.0), Wav("x2.wav", 10.0), Wav("x3.wav", 10.0)});
+        form_->Text1->setText(small);
+        ForecastText();
+        form_->StartVardo->trigger();
+        QVERIFY(Module1::Test::TakeAskedMessages().empty()); // it fits
+        // Another program writes to the card before the first file starts: 16 kB stay free.
+        QFile filler(small + "/other program's file");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(static_cast<int>(*Module1::FreeBytes(small)) - 16384, 'f'));
+        filler.close();
+        QTRY_VERIFY_WITH_TIMEOUT(form_->isEnabled() && !BoardOpen(), 30000);
+
+        QCOMPARE(Entry(0).state, EntryState::Failed);
+        QCOMPARE(ToolTip(0), QStringLiteral("the output folder is full"));
+        QCOMPARE(Entry(1).state, EntryState::Waiting);
+        QCOMPARE(Entry(2).state, EntryState::Waiting);
+        QCOMPARE(FilesIn(small).size(), 1); // the other program's file only
+    }
+
+    // On a real FAT file system (an image made by mkfs.vfat, mounted through a loop device, or
+    // by fusefat where the kernel has no FAT driver), every name lands as a file of its own,
+    // and the entry shows the name written.
+    void namesOnAFatFileSystem()
+    {
+        const QString image = Path("card.img");
+        const QString card = Path("card");
+        QDir().mkpath(card);
+        QFile img(image);
+        QVERIFY(img.open(QIODevice::WriteOnly) && img.resize(16 * 1024 * 1024));
+        img.close();
+        if (QProcess::execute(QStringLiteral("mkfs.vfat"), {image}) != 0)
+            QSKIP("mkfs.vfat (dosfstools) is not installed");
+        if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop", image, card}) == 0)
+            mounts_ << card;
+        else if (QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", image, card}) == 0)
+            mounts_ << card;
+        else
+            QSKIP("cannot mount a FAT image here: no loop mount (needs root and the vfat driver) and no fusefat");
+        QVERIFY(Module1::TakesOnlyPortableNames(card));
+
+        Add({Wav("src/What?.mp3", 0.5), Wav("src/AC:DC.mp3", 0.5), Wav("src/name.", 0.5), Wav("src/Song.mp3", 0.5),
+             Wav("src/SONG.mp3", 0.5)});
+        form_->Text1->setText(card);
+        QVERIFY(RunBatch());
+        const QStringList expected = {"V_What_.mp3", "V_AC_DC.mp3", "V_name..MP3", "V_Song.mp3", "V_SONG (2).mp3"};
+        for (int row = 0; row < 5; ++row) {
+            QCOMPARE(Entry(row).state, EntryState::Done);
+            QCOMPARE(Module1::ToQt(Entry(row).targetPath), card + "/" + expected[row]);
+            QCOMPARE(QFileInfo(card + "/" + expected[row]).size(), QString(Module1::ToQt(Entry(row).targetSize)).trimmed().toLongLong());
+        }
+        // Five files of their own (fusefat shows the volume label as a file too).
+        QStringList names;
+        for (const QFileInfo& file : FilesIn(card))
+            if (file.fileName().startsWith("V_"))
+                names << file.fileName();
+        QVERIFY2(names.size() == 5, qPrintable(names.join('|')));
+    }
+};
+
+VARDUNE_GUI_TEST_MAIN(SmallPlayerTest)
+#include "smallplayer_test.moc"
