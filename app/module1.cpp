@@ -7,6 +7,9 @@
 #include "shutdownsignals.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QUrl>
 #include <QDir>
@@ -61,6 +64,8 @@ struct TestAnswers {
     std::function<float()> random;
     bool captureWebPages = false;
     QStringList openedWebPages;
+    bool captureDesktop = false;
+    QStringList desktopRequests;
 };
 
 TestAnswers& testAnswers()
@@ -207,13 +212,16 @@ void WriteConfig(const QString& sourceFolder)
     vardune::WriteConfig(FromQt(ConfigFilePath()), settings());
 }
 
+QString InstanceFolder()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return folder.isEmpty() ? QDir::tempPath() : folder;
+}
+
 bool PrevInstance()
 {
     auto& lock = instanceLock();
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    auto candidate = std::make_unique<QLockFile>(folder + QStringLiteral("/vardune-instance.lock"));
+    auto candidate = std::make_unique<QLockFile>(InstanceFolder() + QStringLiteral("/vardune-instance.lock"));
     // A running instance holds its lock however long it runs; only a lock whose process has
     // died counts as stale, which QLockFile checks by the process id.
     candidate->setStaleLockTime(0);
@@ -258,6 +266,43 @@ void OpenWebPage(const QString& url)
         return;
     }
     QDesktopServices::openUrl(QUrl(url));
+}
+
+void OpenFile(const QString& path)
+{
+    if (testAnswers().captureDesktop) {
+        testAnswers().desktopRequests << QStringLiteral("open ") + path;
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void ShowInFolder(const QString& path)
+{
+    if (testAnswers().captureDesktop) {
+        testAnswers().desktopRequests << QStringLiteral("show ") + path;
+        return;
+    }
+    // The file managers' shared interface picks the file out in its folder; where no file
+    // manager answers on the session bus, the folder itself opens.
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QDesktopServices::openUrl(folder);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+                                                       QStringLiteral("/org/freedesktop/FileManager1"),
+                                                       QStringLiteral("org.freedesktop.FileManager1"),
+                                                       QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    // Answered later, never waited for: the window goes on while the bus looks for a file manager.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [folder](QDBusPendingCallWatcher* done) {
+        if (done->isError())
+            QDesktopServices::openUrl(folder);
+        done->deleteLater();
+    });
 }
 
 void ShowUserGuide(QWidget* owner)
@@ -372,6 +417,16 @@ void CaptureWebPages(bool capture)
 QStringList TakeOpenedWebPages()
 {
     return std::exchange(testAnswers().openedWebPages, {});
+}
+
+void CaptureDesktopRequests(bool capture)
+{
+    testAnswers().captureDesktop = capture;
+}
+
+QStringList TakeDesktopRequests()
+{
+    return std::exchange(testAnswers().desktopRequests, {});
 }
 
 void SetRandom(std::function<float()> random)

@@ -57,6 +57,8 @@ void WriteConfig(const QString& sourceFolder);
 // True when another instance already runs for this user. The first call takes the instance
 // lock and holds it for the rest of the run; a lock left by a process that died is taken over.
 bool PrevInstance();
+// The folder of the instance lock: the user's runtime folder, or the temporary folder.
+QString InstanceFolder();
 
 // Every message box of the program goes through here.
 struct MessageRequest {
@@ -74,6 +76,11 @@ QString BrowseForFolder(QWidget* owner, const QString& title, const QString& sta
 
 // Opens a web page in the user's default browser; returns at once.
 void OpenWebPage(const QString& url);
+// Opens a file with the desktop's program for its type; returns at once.
+void OpenFile(const QString& path);
+// Shows a file in the desktop's file manager, picked out where the file manager offers that,
+// else opens its folder; returns at once.
+void ShowInFolder(const QString& path);
 // Opens the user guide page of the manual, owned by the window whose command asked for it.
 void ShowUserGuide(QWidget* owner);
 // The vendor's web site, a setting of the build: "http://host".
@@ -108,6 +115,10 @@ void ReleaseInstanceLock();
 // Web pages are recorded instead of opened while capturing.
 void CaptureWebPages(bool capture);
 QStringList TakeOpenedWebPages();
+// Files to open and files to show in their folder are recorded instead, as "open PATH" and
+// "show PATH", while capturing.
+void CaptureDesktopRequests(bool capture);
+QStringList TakeDesktopRequests();
 // Replaces the random generator; an empty function restores it.
 void SetRandom(std::function<float()> random);
 } // namespace Test

@@ -38,7 +38,7 @@ int main(int argc, char* argv[])
     form.Text1->setText(sandbox.path());
     form.ComboBox1->setEditText(QStringLiteral("*.*"));
     form.XListView1->SetCurrentFolder(music);
-    QFileSystemModel* files = form.XListView1->FileModel();
+    QAbstractItemModel* files = form.XListView1->model();
     const int count = QDir(music).entryList(QDir::Files).size();
     if (!WaitFor([&] { return files->rowCount(form.XListView1->rootIndex()) == count; }, 120000)) {
         std::fprintf(stderr, "the file view did not list the files\n");

@@ -27,7 +27,9 @@ bool NameBefore(const std::string& a, const std::string& b)
     return a < b;
 }
 
-void Walk(const fs::path& folder, std::set<fs::path>& walked, std::vector<std::string>& files)
+using Wanted = std::function<bool(const std::string&)>;
+
+void Walk(const fs::path& folder, const Wanted& wanted, std::set<fs::path>& walked, std::vector<std::string>& files)
 {
     std::error_code ec;
     const fs::path real = fs::canonical(folder, ec);
@@ -44,8 +46,8 @@ void Walk(const fs::path& folder, std::set<fs::path>& walked, std::vector<std::s
         if (statusError)
             continue;
         if (fs::is_directory(status))
-            Walk(path, walked, files);
-        else if (fs::is_regular_file(status) && MediaFolder::IsMediaName(name))
+            Walk(path, wanted, walked, files);
+        else if (fs::is_regular_file(status) && wanted(name))
             files.push_back(path.string());
     }
 }
@@ -61,12 +63,17 @@ bool MediaFolder::IsMediaName(const std::string& name)
     return ending == ".mp3" || ending == ".wav";
 }
 
-std::vector<std::string> MediaFolder::Files(const std::string& folder)
+std::vector<std::string> MediaFolder::Files(const std::string& folder, const Wanted& wanted)
 {
     std::set<fs::path> walked;
     std::vector<std::string> files;
-    Walk(fs::path(folder), walked, files);
+    Walk(fs::path(folder), wanted, walked, files);
     return files;
+}
+
+std::vector<std::string> MediaFolder::Files(const std::string& folder)
+{
+    return Files(folder, IsMediaName);
 }
 
 } // namespace vardune

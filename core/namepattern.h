@@ -9,4 +9,10 @@ namespace vardune {
 // included; a text without any pattern shows every file too.
 std::vector<std::string> NameFilters(const std::string& pattern);
 
+// Whether a file name matches one of the patterns, as the file view matches them: "*" stands
+// for any run of characters, "?" for one character, "[abc]", "[a-z]" and "[!abc]" for one of
+// (or none of) a set; letters match without regard to their case (ASCII letters; other
+// characters match themselves). Names and patterns are UTF-8.
+bool MatchesNameFilters(const std::string& name, const std::vector<std::string>& filters);
+
 } // namespace vardune

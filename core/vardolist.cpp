@@ -120,6 +120,22 @@ void VardoList::SetNote(std::uint64_t id, const std::string& note)
         entries_[static_cast<std::size_t>(at)].note = note;
 }
 
+bool VardoList::Retry(std::uint64_t id)
+{
+    const long at = Find(id);
+    if (at < 0)
+        return false;
+    VardoEntry& e = entries_[static_cast<std::size_t>(at)];
+    if (e.state != EntryState::Failed || IsDuplicatedEntry(FullPath(e)))
+        return false;
+    e.targetPath.clear();
+    e.targetSize.clear();
+    e.rate.clear();
+    e.note.clear();
+    SetState(id, EntryState::Waiting);
+    return true;
+}
+
 void VardoList::RemoveSelected(const std::vector<bool>& selected)
 {
     std::size_t kept = 0;

@@ -56,6 +56,10 @@ public:
     bool SetPercent(std::uint64_t id, int percent);
     // Sets why an entry failed (empty when it did not).
     void SetNote(std::uint64_t id, const std::string& note);
+    // Sets a failed entry waiting again, as an entry just added waits: its output path, size,
+    // rate and note are cleared. False, and nothing changes, when the entry is gone, has not
+    // failed, or its file already waits in another entry.
+    bool Retry(std::uint64_t id);
 
     // Removes the entries whose flag is set; selected has one flag per entry.
     void RemoveSelected(const std::vector<bool>& selected);

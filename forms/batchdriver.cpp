@@ -229,8 +229,10 @@ void BatchDriver::EndBatch()
     const bool watched = QApplication::activeWindow() != nullptr;
     if (board_)
         board_->close();
-    if (!watched && progress_.Done() + progress_.Failed() > 0)
-        DesktopNotifier::Notify(QStringLiteral("Vardune: batch finished"), Module1::ToQt(progress_.Summary()));
-    emit Finished();
+    const bool tookUp = progress_.Done() + progress_.Failed() > 0;
+    const QString summary = tookUp ? Module1::ToQt(progress_.Summary()) : QString();
+    if (!watched && tookUp)
+        DesktopNotifier::Notify(QStringLiteral("Vardune: batch finished"), summary);
+    emit Finished(summary);
     deleteLater();
 }

@@ -1,7 +1,9 @@
 #include "form1.h"
 
+#include "batchdriver.h"
 #include "choicebox.h"
 #include "filelistview.h"
+#include "focusframe.h"
 #include "forecastreader.h"
 #include "formcontrols.h"
 #include "foldertreeview.h"
@@ -10,6 +12,7 @@
 #include "frmoption.h"
 #include "frmupdate.h"
 #include "frmstartup.h"
+#include "instancechannel.h"
 #include "module1.h"
 #include "splitterbar.h"
 #include "twips.h"
@@ -17,8 +20,11 @@
 #include "vardolistview.h"
 
 #include "mediafolder.h"
+#include "namepattern.h"
 #include "numerictext.h"
+#include "outputfolder.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -26,6 +32,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -34,6 +41,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <algorithm>
 #include <unordered_set>
 #include <utility>
 
@@ -120,13 +128,16 @@ void Form1::CreateMenus()
     connect(AddEntry, &QAction::triggered, this, &Form1::AddSelectedEntries);
     connect(RemoveEntry, &QAction::triggered, this, &Form1::RemoveSelectedEntries);
     connect(ClearAllEntry, &QAction::triggered, this, &Form1::ClearAllEntries);
-    connect(Exit, &QAction::triggered, this, &Form1::Form_Unload);
+    connect(Exit, &QAction::triggered, this, &Form1::RequestUnload);
     connect(OutputPath, &QAction::triggered, this, &Form1::SelectOutputPath);
     connect(StartVardo, &QAction::triggered, this, &Form1::ShowStatusBoard);
     connect(Options, &QAction::triggered, this, &Form1::ShowOptions);
     connect(About, &QAction::triggered, this, &Form1::ShowAbout);
     connect(CheckNewVersion, &QAction::triggered, this, &Form1::ShowCheckNewVersion);
-    connect(ActiveHelp, &QAction::triggered, this, [this] { Module1::ShowUserGuide(this); });
+    connect(ActiveHelp, &QAction::triggered, this, [this] {
+        CommandStarted();
+        Module1::ShowUserGuide(this);
+    });
 }
 
 void Form1::CreateToolbar()
@@ -215,6 +226,13 @@ void Form1::CreatePanes()
     connect(ListView1, &VardoListView::DroppedFromFileView, this, &Form1::AddSelectedEntries, Qt::QueuedConnection);
     connect(ListView1, &VardoListView::DroppedFiles, this, &Form1::AddDroppedPaths, Qt::QueuedConnection);
     connect(XListView1, &FileListView::ItemEvent, this, &Form1::XListView1_ItemEvent);
+    connect(ListView1, &VardoListView::DeletePressed, this, &Form1::RemoveSelectedEntries);
+    connect(ListView1, &VardoListView::ContextMenuAsked, this, &Form1::ShowListMenu);
+    connect(XTreeView1, &FolderTreeView::AddFolderRequested, this, &Form1::AddFolderEntries);
+    // Where the keys go is seen at a glance.
+    for (QWidget* pane : {static_cast<QWidget*>(XTreeView1), static_cast<QWidget*>(XListView1),
+                          static_cast<QWidget*>(ListView1)})
+        FocusFrame::Attach(pane);
     ListView1->header()->setMinimumSectionSize(1);
     const float widths[] = {300, 1500, 2500, 1000, 2500, 1000, 1000};
     for (int column = 0; column < 7; ++column)
@@ -234,8 +252,47 @@ void Form1::CreatePanes()
     Text1->setToolTip(QStringLiteral("Output path"));
 
     connect(ComboBox1, &QComboBox::currentTextChanged, XListView1, &FileListView::SetNamePattern);
+    CreateListMenu();
     connect(Text1, &QLineEdit::textChanged, this,
             [](const QString& text) { Module1::settings().targetFolder = Module1::FromQt(text); });
+}
+
+void Form1::CreateListMenu()
+{
+    ListMenu = new QMenu(ListView1);
+    ListMenu->setObjectName(QStringLiteral("ListMenu"));
+    ListRemove = MenuItem(ListMenu, "ListRemove", QStringLiteral("&Remove"));
+    ListRemove->setShortcut(QKeySequence(Qt::Key_Delete));  // shown; the list takes the key itself
+    ListRemove->setShortcutContext(Qt::WidgetShortcut);
+    ListRetry = MenuItem(ListMenu, "ListRetry", QStringLiteral("Re&try"));
+    ListMenu->addSeparator();
+    ListOpen = MenuItem(ListMenu, "ListOpen", QStringLiteral("&Open"));
+    ListShowInFolder = MenuItem(ListMenu, "ListShowInFolder", QStringLiteral("Show in &Folder"));
+    ListRetry->setToolTip(QStringLiteral("Set the failed entries waiting again, for the next Vardo"));
+    ListOpen->setToolTip(QStringLiteral("Open the new file with the desktop's program for it"));
+    ListShowInFolder->setToolTip(QStringLiteral("Show the new file in its folder"));
+    connect(ListRemove, &QAction::triggered, this, &Form1::RemoveSelectedEntries);
+    connect(ListRetry, &QAction::triggered, this, &Form1::RetrySelectedEntries);
+    connect(ListOpen, &QAction::triggered, this, &Form1::OpenOutput);
+    connect(ListShowInFolder, &QAction::triggered, this, &Form1::ShowOutputInFolder);
+}
+
+void Form1::ShowListMenu(const QModelIndex& entry, const QPoint& at)
+{
+    const vardune::VardoList& list = ListModel->List();
+    menuEntry_ = entry.isValid() ? list.At(static_cast<std::size_t>(entry.row())).id : 0;
+    bool anySelected = false, anyFailed = false;
+    for (const QModelIndex& row : ListView1->selectionModel()->selectedRows()) {
+        anySelected = true;
+        anyFailed = anyFailed || list.At(static_cast<std::size_t>(row.row())).state == vardune::EntryState::Failed;
+    }
+    ListRemove->setEnabled(anySelected);
+    ListRetry->setEnabled(anyFailed);
+    // Only a new file that is there can be opened or shown.
+    const bool output = entry.isValid() && QFileInfo(Module1::ToQt(list.At(static_cast<std::size_t>(entry.row())).targetPath)).isFile();
+    ListOpen->setEnabled(output);
+    ListShowInFolder->setEnabled(output);
+    ListMenu->popup(at);
 }
 
 void Form1::InitForm()
@@ -258,10 +315,13 @@ void Form1::Form_Load()
         refusal.text = QStringLiteral("Vardune is running now, you need not to start it again");
         refusal.title = QGuiApplication::applicationDisplayName();
         Module1::MsgBox(nullptr, refusal);
+        // The user sees where the running copy is.
+        InstanceChannel::Knock(Module1::InstanceFolder());
         Module1::EndProcess();
         return;
     }
     loaded_ = true;
+    channel_ = new InstanceChannel(Module1::InstanceFolder(), [this] { ShowYourself(); }, this);
     geometry_.tree.width = 0.4f * Frame().scaleWidth;
     geometry_.InitForm(Frame());
     ApplyGeometry();
@@ -292,10 +352,91 @@ void Form1::Form_Unload()
     Module1::EndProcess();
 }
 
+void Form1::RequestUnload()
+{
+    // Asked twice: the user will not wait. The encoders still finish their files on their own.
+    if (quitting_ || EncodersRunning() == 0) {
+        Form_Unload();
+        return;
+    }
+    const auto answer = Module1::MsgBox(this, {QStringLiteral("A batch is running. Stop after the files in progress and quit?"),
+                                               QStringLiteral("Vardune"), QMessageBox::Question,
+                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No});
+    if (answer != QMessageBox::Yes)
+        return;
+    quitting_ = true;
+    // No further file starts; each file in progress is recorded when its encoder ends, and the
+    // last one to end brings the program to its end (BatchFinished).
+    if (monitor_)
+        monitor_->close();
+    setEnabled(false);
+    StatusPanel->setText(QStringLiteral("Vardune quits when the files in progress are done\u2026"));
+    StatusPanel->setToolTip(StatusPanel->text());
+    // They may all have ended while the question was open.
+    if (EncodersRunning() == 0)
+        Form_Unload();
+}
+
 void Form1::closeEvent(QCloseEvent* event)
 {
-    event->accept();
-    Form_Unload();
+    // The window stays until the program ends, which may wait for the files in progress.
+    event->ignore();
+    RequestUnload();
+}
+
+int Form1::EncodersRunning() const
+{
+    int running = 0;
+    for (const BatchDriver* driver : findChildren<BatchDriver*>(QString(), Qt::FindDirectChildrenOnly))
+        running += driver->Running();
+    return running;
+}
+
+void Form1::BatchFinished(const QString& summary)
+{
+    if (quitting_) {
+        if (EncodersRunning() == 0)
+            Form_Unload();
+        return;
+    }
+    if (summary.isEmpty())
+        return;
+    StatusPanel->setText(summary);
+    StatusPanel->setToolTip(summary);
+    summaryShown_ = true;
+}
+
+void Form1::CommandStarted()
+{
+    if (!summaryShown_)
+        return;
+    summaryShown_ = false;
+    ShowStatusBarValue();
+}
+
+void Form1::ShowYourself()
+{
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    // The focus is asked for a moment later: the other copy's message is still going away, and
+    // the window system gives the focus back to where the pointer is when it has gone.
+    QTimer::singleShot(100, this, [this] {
+        raise();
+        activateWindow();
+        // A message waiting for an answer, or the status board while it runs a batch, stays in
+        // front of the window it holds.
+        QWidget* inCharge = QApplication::activeModalWidget();
+        if (!inCharge && monitor_ && monitor_->isVisible())
+            inCharge = monitor_;
+        if (inCharge) {
+            inCharge->raise();
+            inCharge->activateWindow();
+        }
+        // Where the desktop still refuses, the task bar marks the window for the user.
+        QApplication::alert(inCharge ? inCharge : this);
+    });
 }
 
 void Form1::ShowStatusBarValue()
@@ -367,6 +508,7 @@ void Form1::ButtonClick(const QString& key)
 
 void Form1::ShowOptions()
 {
+    CommandStarted();
     if (options_ && options_->isVisible()) {
         options_->raise();
         options_->activateWindow();
@@ -379,6 +521,7 @@ void Form1::ShowOptions()
 
 void Form1::ShowCheckNewVersion()
 {
+    CommandStarted();
     if (update_ && update_->isVisible()) {
         update_->raise();
         update_->activateWindow();
@@ -390,6 +533,7 @@ void Form1::ShowCheckNewVersion()
 
 void Form1::ShowAbout()
 {
+    CommandStarted();
     if (!about_ || !about_->isVisible())
         about_ = new frmAbout(this);
     about_->show();
@@ -397,8 +541,12 @@ void Form1::ShowAbout()
 
 void Form1::ShowStatusBoard()
 {
+    CommandStarted();
     // A board that was closed is gone even if its deletion is still pending: open a new one.
     if (!monitor_ || !monitor_->isVisible()) {
+        // The folder first: its free room can only be measured once it is there.
+        if (!OutputFolderReady())
+            return;
         // Outputs that cannot all fit: the user decides before anything is written.
         std::optional<std::size_t> limit;
         const vardune::SizeForecast forecast = Forecast();
@@ -417,12 +565,61 @@ void Form1::ShowStatusBoard()
     monitor_->show();
 }
 
+bool Form1::OutputFolderReady()
+{
+    // Asked only when the batch has a file to write: an empty list runs as it always has.
+    bool fileToWrite = false;
+    for (const vardune::VardoEntry& e : ListModel->List().Entries())
+        fileToWrite = fileToWrite || (e.state == vardune::EntryState::Waiting && !e.converting);
+    const std::string folder = Module1::FromQt(Text1->text());
+    // No folder at all: the names are taken from the current folder, as they always were.
+    if (!fileToWrite || folder.empty())
+        return true;
+    const QString name = Module1::ToQt(vardune::OutputFolder::DisplayName(folder));
+    const auto refuse = [&](const QString& why) {
+        Module1::MsgBox(this, {QStringLiteral("The output folder ") + name + why, QStringLiteral("Invalid Output Folder"),
+                               QMessageBox::Information, QMessageBox::Ok, QMessageBox::NoButton});
+        return false;
+    };
+    auto check = vardune::OutputFolder::Inspect(folder);
+    if (check.state == vardune::OutputFolder::State::Missing) {
+        const auto answer = Module1::MsgBox(this, {QStringLiteral("The output folder ") + name
+                                                       + QStringLiteral(" does not exist. Create it?"),
+                                                   QStringLiteral("Create Output Folder"), QMessageBox::Question,
+                                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
+        if (answer != QMessageBox::Yes)
+            return false;
+        const std::string failure = vardune::OutputFolder::Create(folder);
+        if (!failure.empty())
+            return refuse(QStringLiteral(" cannot be created: ") + Module1::ToQt(failure) + QLatin1Char('.'));
+        check = vardune::OutputFolder::Inspect(folder);
+    }
+    switch (check.state) {
+    case vardune::OutputFolder::State::Ready:
+        return true;
+    case vardune::OutputFolder::State::NotFolder:
+        return refuse(QStringLiteral(" is a file, not a folder."));
+    default:
+        return refuse(QStringLiteral(" cannot be written: ") + Module1::ToQt(check.reason) + QLatin1Char('.'));
+    }
+}
+
 void Form1::AddSelectedEntries()
 {
+    CommandStarted();
     QStringList paths;
     for (QString path = XListView1->FirstSelectedItem(); !path.isEmpty(); path = XListView1->NextSelectedItem())
         paths << path;
     AddEntries(paths);
+}
+
+Form1::AddCheck Form1::CheckForAdd(const std::string& file, const std::unordered_set<std::string>& pending,
+                                    std::string& size) const
+{
+    if (ListModel->List().IsDuplicatedEntry(file) || pending.count(file))
+        return AddCheck::Duplicate;
+    size = vardune::VardoList::GetFileSize(file);
+    return vardune::LeadingNumber(size) != 0 ? AddCheck::Taken : AddCheck::Invalid;
 }
 
 int Form1::AddEntries(const QStringList& paths)
@@ -443,30 +640,87 @@ int Form1::AddEntries(const QStringList& paths)
     };
     for (const QString& path : paths) {
         const std::string file = Module1::FromQt(path);
-        if (ListModel->List().IsDuplicatedEntry(file) || pendingPaths.count(file)) {
-            flush();
-            Module1::MsgBox(this, {QStringLiteral("Duplicated file name: ") + path,
-                                   QStringLiteral("Duplicated File Name"), QMessageBox::Information,
-                                   QMessageBox::Ok, QMessageBox::NoButton});
-            continue;
-        }
-        const std::string size = vardune::VardoList::GetFileSize(file);
-        if (vardune::LeadingNumber(size) != 0) {
+        std::string size;
+        const AddCheck check = CheckForAdd(file, pendingPaths, size);
+        if (check == AddCheck::Taken) {
             pending.emplace_back(file, size);
             pendingPaths.insert(file);
             continue;
         }
         flush();
-        Module1::MsgBox(this, {QStringLiteral("Invalid file name: ") + path + QStringLiteral(" or file size is 0 byte."),
-                               QStringLiteral("Invalid File Name"), QMessageBox::Information,
-                               QMessageBox::Ok, QMessageBox::NoButton});
+        ShowRefused({path}, check);
     }
     flush();
     return added;
 }
 
+void Form1::ShowRefused(const QStringList& paths, AddCheck why)
+{
+    if (paths.isEmpty())
+        return;
+    const bool duplicate = why == AddCheck::Duplicate;
+    QString text;
+    if (paths.size() == 1) {
+        text = duplicate ? QStringLiteral("Duplicated file name: ") + paths.front()
+                         : QStringLiteral("Invalid file name: ") + paths.front() + QStringLiteral(" or file size is 0 byte.");
+    } else {
+        // A folder may hold hundreds: the first ones are named, the rest counted.
+        constexpr int kNamed = 10;
+        text = (duplicate ? QStringLiteral("These %1 files are already waiting in the Vardo list:")
+                          : QStringLiteral("These %1 files are empty or cannot be read:"))
+                   .arg(paths.size());
+        for (int i = 0; i < paths.size() && i < kNamed; ++i)
+            text += QLatin1Char('\n') + paths.at(i);
+        if (paths.size() > kNamed)
+            text += QStringLiteral("\n\u2026 and %1 more.").arg(paths.size() - kNamed);
+    }
+    Module1::MsgBox(this, {text, duplicate ? QStringLiteral("Duplicated File Name") : QStringLiteral("Invalid File Name"),
+                           QMessageBox::Information, QMessageBox::Ok, QMessageBox::NoButton});
+}
+
+void Form1::AddFolder(const QString& folder, const std::function<bool(const std::string&)>& wanted)
+{
+    std::vector<std::pair<std::string, std::string>> taken;
+    std::unordered_set<std::string> takenPaths;
+    QStringList duplicates, invalid;
+    for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(folder), wanted)) {
+        std::string size;
+        switch (CheckForAdd(file, takenPaths, size)) {
+        case AddCheck::Taken:
+            taken.emplace_back(file, size);
+            takenPaths.insert(file);
+            break;
+        case AddCheck::Duplicate:
+            duplicates << Module1::ToQt(file);
+            break;
+        case AddCheck::Invalid:
+            invalid << Module1::ToQt(file);
+            break;
+        }
+    }
+    ListModel->Append(taken);
+    if (!taken.empty())
+        ListView1->scrollTo(ListModel->index(ListModel->rowCount() - 1, 0));
+    ShowRefused(duplicates, AddCheck::Duplicate);
+    ShowRefused(invalid, AddCheck::Invalid);
+    const int added = static_cast<int>(taken.size());
+    Module1::MsgBox(this, {(added == 1 ? QStringLiteral("1 media file was added from ")
+                                       : QString::number(added) + QStringLiteral(" media files were added from "))
+                               + QDir::toNativeSeparators(folder) + QLatin1Char('.'),
+                           QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
+                           QMessageBox::NoButton});
+}
+
+void Form1::AddFolderEntries(const QString& folder)
+{
+    CommandStarted();
+    const std::vector<std::string> filters = vardune::NameFilters(Module1::FromQt(ComboBox1->currentText()));
+    AddFolder(folder, [filters](const std::string& name) { return vardune::MatchesNameFilters(name, filters); });
+}
+
 void Form1::AddDroppedPaths(const QStringList& paths)
 {
+    CommandStarted();
     // Dropped files go in together, in runs as Add takes them; each folder in its turn.
     QStringList files;
     for (const QString& path : paths) {
@@ -475,15 +729,7 @@ void Form1::AddDroppedPaths(const QStringList& paths)
             continue;
         }
         AddEntries(std::exchange(files, {}));
-        QStringList inside;
-        for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(path)))
-            inside << Module1::ToQt(file);
-        const int added = AddEntries(inside);
-        Module1::MsgBox(this, {(added == 1 ? QStringLiteral("1 media file was added from ")
-                                           : QString::number(added) + QStringLiteral(" media files were added from "))
-                                   + QDir::toNativeSeparators(path) + QLatin1Char('.'),
-                               QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
-                               QMessageBox::NoButton});
+        AddFolder(path, vardune::MediaFolder::IsMediaName);
     }
     AddEntries(files);
 }
@@ -495,6 +741,7 @@ bool Form1::IsDuplicatedEntry(const QString& path) const
 
 void Form1::RemoveSelectedEntries()
 {
+    CommandStarted();
     // Read the selection by its ranges: asking row by row is quadratic in the number of
     // separately selected rows.
     const QItemSelection selection = ListView1->selectionModel()->selection();
@@ -509,11 +756,49 @@ void Form1::RemoveSelectedEntries()
 
 void Form1::ClearAllEntries()
 {
+    CommandStarted();
     const auto answer = Module1::MsgBox(this, {QStringLiteral("Do yo really want to delete all enties?"),
                                                QStringLiteral("Confirm Delete All"), QMessageBox::Question,
                                                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel});
     if (answer == QMessageBox::Ok)
         ListModel->Clear();
+}
+
+void Form1::RetrySelectedEntries()
+{
+    CommandStarted();
+    std::vector<std::uint64_t> failed;
+    for (const QModelIndex& row : ListView1->selectionModel()->selectedRows()) {
+        const vardune::VardoEntry& e = ListModel->List().At(static_cast<std::size_t>(row.row()));
+        if (e.state == vardune::EntryState::Failed)
+            failed.push_back(e.id);
+    }
+    // In list order, so of two failed entries for one file the first waits again.
+    std::sort(failed.begin(), failed.end());
+    QStringList refused;
+    for (std::uint64_t id : failed)
+        if (!ListModel->Retry(id)) {
+            const vardune::VardoEntry& e = ListModel->List().At(static_cast<std::size_t>(ListModel->List().Find(id)));
+            refused << Module1::ToQt(e.sourcePath + e.sourceName);
+        }
+    // A file that waits in another entry already is converted there.
+    ShowRefused(refused, AddCheck::Duplicate);
+}
+
+void Form1::OpenOutput()
+{
+    CommandStarted();
+    const long row = ListModel->List().Find(menuEntry_);
+    if (row >= 0)
+        Module1::OpenFile(Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
+}
+
+void Form1::ShowOutputInFolder()
+{
+    CommandStarted();
+    const long row = ListModel->List().Find(menuEntry_);
+    if (row >= 0)
+        Module1::ShowInFolder(Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
 }
 
 QString Form1::GetFileName(const QString& path)
@@ -532,6 +817,7 @@ void Form1::XListView1_ItemEvent()
 
 void Form1::SelectOutputPath()
 {
+    CommandStarted();
     // The picker opens at the output folder the box names, or at home when that is no folder.
     const QString shown = Text1->text();
     const QString start = !shown.isEmpty() && QFileInfo(shown).isDir() ? shown : QDir::homePath();

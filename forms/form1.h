@@ -7,7 +7,11 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <cstdint>
+#include <functional>
+#include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 class ChoiceBox;
 class FileListView;
@@ -28,6 +32,8 @@ class frmMonitor;
 class frmOption;
 class frmAbout;
 class frmUpdate;
+class InstanceChannel;
+class QMenu;
 
 // The main window: folder tree and file view on the left, the Vardo list and the output
 // folder on the right, toolbar on top, the profile line in the status bar at the bottom.
@@ -42,8 +48,12 @@ public:
     void InitForm();
     // The layout pass: on every resize and on every mouse move over a splitter bar.
     void Form_Resize();
-    // Writes the settings, with the file view's folder, and ends the process.
+    // Writes the settings, with the file view's folder, and ends the process. The operating
+    // system's requests to end come here at once.
     void Form_Unload();
+    // The Exit command and the close box: when encoders run, asks first whether to stop
+    // after the files in progress and quit; a second request while that goes on ends at once.
+    void RequestUnload();
     void ShowStatusBarValue();
     // A toolbar button, by its key.
     void ButtonClick(const QString& key);
@@ -62,6 +72,21 @@ public:
     void ShowAbout();
     // Shows the version check; when it is open already, only brings it to the front.
     void ShowCheckNewVersion();
+
+    // Adds every file of the folder and its subfolders that matches the type box.
+    void AddFolderEntries(const QString& folder);
+    // Sets the selected failed entries waiting again.
+    void RetrySelectedEntries();
+    // The output of the entry the list's menu was opened on: opened with the desktop's
+    // program for it, or shown in its folder.
+    void OpenOutput();
+    void ShowOutputInFolder();
+    // A batch has ended: what it did stands in the status bar until the next command.
+    void BatchFinished(const QString& summary);
+    // The encoders running now, of every batch.
+    int EncodersRunning() const;
+    // A second start asked: the window, and the window in charge of it, come to the front.
+    void ShowYourself();
 
     const vardune::MainGeometry& Geometry() const { return geometry_; }
     vardune::LayoutFrame Frame() const;
@@ -105,6 +130,13 @@ public:
     QToolButton* Command1;
     QLineEdit* Text1;
 
+    // The list's context menu.
+    QMenu* ListMenu;
+    QAction* ListRemove;
+    QAction* ListRetry;
+    QAction* ListOpen;
+    QAction* ListShowInFolder;
+
     // The status board's animation step: kept from one opening of the board to the next.
     qint16 monitorAnimationStep = 0;
 
@@ -120,13 +152,30 @@ private:
     void CreateMenus();
     void CreateToolbar();
     void CreatePanes();
+    void CreateListMenu();
+    void ShowListMenu(const QModelIndex& entry, const QPoint& at);
+    // Every command ends the end-of-batch line: the profile line stands there again.
+    void CommandStarted();
+    // Before a batch: the output folder is there and takes files, or the user has it made;
+    // false when the batch must not start.
+    bool OutputFolderReady();
     void PlaceDockedBars();
     void ApplyGeometry();
     // Checks each path and appends the good ones; each refused one gets its own message.
     // Returns how many were appended.
     int AddEntries(const QStringList& paths);
+    // What Add's checks make of a file: taken (its size text in size), already waiting, or
+    // empty, missing or unreadable. pending holds the paths taken but not yet appended.
+    enum class AddCheck { Taken, Duplicate, Invalid };
+    AddCheck CheckForAdd(const std::string& file, const std::unordered_set<std::string>& pending,
+                         std::string& size) const;
+    // The wanted files of a folder and its subfolders, in path order, through Add's checks:
+    // one message for those already waiting, one for the empty ones, one that says how many
+    // were added.
+    void AddFolder(const QString& folder, const std::function<bool(const std::string&)>& wanted);
+    void ShowRefused(const QStringList& paths, AddCheck why);
     // Files and folders dropped from a file manager: a file goes through Add's checks, a
-    // folder gives its MP3 and WAV files, and a message says how many of them were added.
+    // folder gives its MP3 and WAV files as AddFolder takes them.
     void AddDroppedPaths(const QStringList& paths);
     // The placement the user left the window in, restored at load and kept at unload.
     void RestorePlacement(const vardune::WindowPlacement& placement);
@@ -140,6 +189,8 @@ private:
     QPointer<frmOption> options_;
     QPointer<frmAbout> about_;
     QPointer<frmUpdate> update_;
+    InstanceChannel* channel_ = nullptr;
+    std::uint64_t menuEntry_ = 0;  // the entry the list's menu was opened on, or 0
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
     vardune::TakenNames runningTargets_;
     ForecastReader* forecastReader_;
@@ -149,4 +200,6 @@ private:
     QTimer* freeSpaceTimer_;
     bool loaded_ = false;
     bool unloading_ = false;
+    bool quitting_ = false;      // quits once the files in progress are done
+    bool summaryShown_ = false;  // the status bar tells of the batch that ended
 };

@@ -115,6 +115,8 @@ void frmMonitor::Timer2_Timer()
     if (!main_)
         return;
     auto* driver = new BatchDriver(main_, this);
+    // The main window hears of the end even when the board has long gone.
+    connect(driver, &BatchDriver::Finished, main_, &Form1::BatchFinished);
     driver->VardoMediaFile();
 }
 

@@ -17,6 +17,25 @@ bool Resolve(chmFile* file, const QByteArray& objectPath, chmUnitInfo& unit)
 }
 } // namespace
 
+namespace {
+int CollectFile(chmFile*, chmUnitInfo* unit, void* context)
+{
+    auto* files = static_cast<QStringList*>(context);
+    // A damaged directory could list without end; the manual has a few dozen files.
+    if (files->size() >= 100000)
+        return CHM_ENUMERATOR_SUCCESS;
+    const QString path = QString::fromUtf8(unit->path, static_cast<qsizetype>(qstrnlen(unit->path, sizeof unit->path)));
+    if (!path.endsWith(QLatin1Char('/')))
+        files->append(path);
+    return CHM_ENUMERATOR_CONTINUE;
+}
+
+quint16 Word(const QByteArray& bytes, qsizetype at)
+{
+    return static_cast<quint16>(static_cast<quint8>(bytes[at]) | (static_cast<quint8>(bytes[at + 1]) << 8));
+}
+} // namespace
+
 ChmFile::ChmFile(const QString& path)
     : path_(path)
 {
@@ -60,4 +79,37 @@ std::optional<QByteArray> ChmFile::Read(const QString& objectPath) const
         done += static_cast<LONGUINT64>(got);
     }
     return bytes;
+}
+
+QStringList ChmFile::Files() const
+{
+    QStringList files;
+    if (file_)
+        chm_enumerate(file_, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_FILES, CollectFile, &files);
+    return files;
+}
+
+QString ChmFile::ContentsFile() const
+{
+    // The system record: a version, then entries of a 16-bit code, a 16-bit length and that
+    // many bytes; code 0 names the table of contents.
+    if (const std::optional<QByteArray> system = Read(QStringLiteral("/#SYSTEM"))) {
+        for (qsizetype at = 4; at + 4 <= system->size();) {
+            const quint16 code = Word(*system, at);
+            const quint16 length = Word(*system, at + 2);
+            at += 4;
+            if (at + length > system->size())
+                break;
+            if (code == 0) {
+                const QByteArray name = system->mid(at, length).split('\0').front();
+                if (!name.isEmpty() && Contains(QString::fromUtf8(name)))
+                    return QString::fromUtf8(ObjectPath(QString::fromUtf8(name)));
+            }
+            at += length;
+        }
+    }
+    for (const QString& file : Files())
+        if (file.endsWith(QStringLiteral(".hhc"), Qt::CaseInsensitive))
+            return file;
+    return {};
 }

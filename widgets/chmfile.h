@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -24,6 +25,13 @@ public:
     bool Contains(const QString& objectPath) const;
     // The stored bytes, or nothing when the path holds no file or its bytes cannot be read.
     std::optional<QByteArray> Read(const QString& objectPath) const;
+
+    // The paths of the files stored ("/HTML/page.htm"), folders and the file's own records
+    // left out, in the order they are stored.
+    QStringList Files() const;
+    // The table of contents (the .hhc file) that the file's system record names, else the first
+    // one stored; empty when it has none.
+    QString ContentsFile() const;
 
     // The path as CHMLIB looks it up: "/" separators, rooted, so "HTML\page.htm",
     // "HTML/page.htm" and "/HTML/page.htm" all name one page.

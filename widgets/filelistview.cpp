@@ -1,5 +1,6 @@
 #include "filelistview.h"
 
+#include "fileonlyfilter.h"
 #include "namepattern.h"
 
 #include <QDir>
@@ -11,17 +12,18 @@
 FileListView::FileListView(QWidget* parent)
     : QListView(parent)
     , model_(new QFileSystemModel(this))
+    , shown_(new FileOnlyFilter(model_, this))
 {
-    model_->setFilter(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    // The model reads folders too, as it must to walk to the folder shown; the filter in
+    // front of it keeps them out of the view.
+    model_->setFilter(QDir::AllDirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot);
     // Files that do not match are hidden, not greyed.
     model_->setNameFilterDisables(false);
-    setModel(model_);
+    setModel(shown_);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setDragEnabled(true);
     setUniformItemSizes(true);
-    connect(this, &QListView::activated, this, [this](const QModelIndex& index) {
-        emit ItemEvent(model_->filePath(index));
-    });
+    connect(this, &QListView::activated, this, [this](const QModelIndex& index) { emit ItemEvent(PathOf(index)); });
 }
 
 void FileListView::SetNamePattern(const QString& pattern)
@@ -50,9 +52,18 @@ void FileListView::SetCurrentFolder(const QString& folder)
     if (QDir::cleanPath(shown) == QDir::cleanPath(folder_))
         return;
     folder_ = shown;
-    setRootIndex(model_->setRootPath(shown));
+    // Files chosen in the folder left behind are not what Add takes from this one.
+    selectionModel()->clear();
+    const QModelIndex root = model_->setRootPath(shown);
+    shown_->SetFolder(root);
+    setRootIndex(shown_->mapFromSource(root));
     model_->sort(0, Qt::AscendingOrder);
     emit CurrentFolderChanged(shown);
+}
+
+QString FileListView::PathOf(const QModelIndex& index) const
+{
+    return QDir::toNativeSeparators(model_->filePath(shown_->mapToSource(index)));
 }
 
 QStringList FileListView::SelectedPaths() const
@@ -63,7 +74,7 @@ QStringList FileListView::SelectedPaths() const
     QStringList paths;
     for (const QModelIndex& index : indexes)
         if (index.column() == 0)
-            paths << QDir::toNativeSeparators(model_->filePath(index));
+            paths << PathOf(index);
     return paths;
 }
 
@@ -77,4 +88,25 @@ QString FileListView::FirstSelectedItem()
 QString FileListView::NextSelectedItem()
 {
     return walkAt_ < walk_.size() ? walk_.at(walkAt_++) : QString();
+}
+
+QModelIndex FileListView::IndexOf(const QString& path) const
+{
+    // Looked up among the rows shown: asking the file system model for a path would make it
+    // list that path whatever its filters say.
+    const QString wanted = QDir::toNativeSeparators(QDir::cleanPath(path));
+    for (int row = 0; row < shown_->rowCount(rootIndex()); ++row) {
+        const QModelIndex index = shown_->index(row, 0, rootIndex());
+        if (PathOf(index) == wanted)
+            return index;
+    }
+    return {};
+}
+
+QStringList FileListView::ShownPaths() const
+{
+    QStringList paths;
+    for (int row = 0; row < shown_->rowCount(rootIndex()); ++row)
+        paths << PathOf(shown_->index(row, 0, rootIndex()));
+    return paths;
 }

@@ -131,3 +131,12 @@ void VardoListModel::Record(std::uint64_t id, const std::string& targetPath, con
     list_.SetNote(id, outcome.note);
     emit dataChanged(index(static_cast<int>(row), 0), index(static_cast<int>(row), 6));
 }
+
+bool VardoListModel::Retry(std::uint64_t id)
+{
+    if (!list_.Retry(id))
+        return false;
+    const int row = static_cast<int>(list_.Find(id));
+    emit dataChanged(index(row, 0), index(row, 6));
+    return true;
+}

@@ -33,6 +33,8 @@ public:
     void SetPercent(std::uint64_t id, int percent);
     // The role that gives a converting entry's percent (-1 when it does not convert).
     static constexpr int PercentRole = Qt::UserRole + 1;
+    // Sets a failed entry waiting again (VardoList::Retry); false when it cannot.
+    bool Retry(std::uint64_t id);
     // Writes an encoder call's outcome into the entry with this id, if it is still there.
     void Record(std::uint64_t id, const std::string& targetPath, const vardune::BatchWalk::Outcome& outcome);
 

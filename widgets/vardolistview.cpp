@@ -1,7 +1,9 @@
 #include "vardolistview.h"
 
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 
 VardoListView::VardoListView(QWidget* parent)
@@ -38,4 +40,25 @@ void VardoListView::dropEvent(QDropEvent* event)
     event->acceptProposedAction();
     if (!paths.isEmpty())
         emit DroppedFiles(paths);
+}
+
+void VardoListView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Delete && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        emit DeletePressed();
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+void VardoListView::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        emit ContextMenuAsked(indexAt(event->pos()), event->globalPos());
+        return;
+    }
+    const QModelIndex current = currentIndex();
+    const QRect row = visualRect(current);
+    emit ContextMenuAsked(current, viewport()->mapToGlobal(row.isValid() ? row.center() : viewport()->rect().center()));
 }

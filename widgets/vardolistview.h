@@ -2,7 +2,8 @@
 #include <QTreeView>
 
 // The Vardo list in report style. Files dragged from the file view ask for the file view's
-// selection to be added; files dropped from a file manager are handed over by path.
+// selection to be added; files dropped from a file manager are handed over by path. The
+// Delete key asks for the selected entries to be removed.
 class VardoListView : public QTreeView {
     Q_OBJECT
 public:
@@ -14,8 +15,15 @@ public:
 signals:
     void DroppedFromFileView();
     void DroppedFiles(const QStringList& paths);
+    // The Delete key, as users remove what they have selected in a list.
+    void DeletePressed();
+    // The context menu is asked for on entry (the row under the pointer, or the current row
+    // when asked from the keyboard; invalid over no row), to open at a global position.
+    void ContextMenuAsked(const QModelIndex& entry, const QPoint& at);
 
 protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;

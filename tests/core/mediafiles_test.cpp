@@ -56,3 +56,50 @@ TEST(MediaFolder, MP3AndWAVFilesBelowTheFolderInNameOrder)
     fs::permissions(root / "unreadable", fs::perms::owner_all, fs::perm_options::replace);
     fs::remove_all(root);
 }
+
+TEST(NameFilters, NamesMatchAsTheFileViewMatchesThem)
+{
+    const struct {
+        const char* name;
+        const char* pattern;
+        bool matches;
+    } cases[] = {
+        {"song.mp3", "*.MP3", true},
+        {"SONG.Mp3", "*.mp3", true},
+        {"song.mp3.txt", "*.mp3", false},
+        {"noext", "*.*", true},
+        {"a.wav", "*.mp3;*.WAV", true},
+        {"track1.mp3", "track?.mp3", true},
+        {"track10.mp3", "track?.mp3", false},
+        {"日本.mp3", "??.mp3", true},  // one character, however many bytes
+        {"b.mp3", "[abc].mp3", true},
+        {"B.mp3", "[a-c].mp3", true},
+        {"d.mp3", "[a-c].mp3", false},
+        {"d.mp3", "[!a-c].mp3", true},
+        {"[x.mp3", "[x.mp3", true},  // a "[" that opens no set is itself
+        {"Café.MP3", "café*", true},
+        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*a*c", false},  // at once, not exponential
+        {"", "*", true},
+        {"x", "", true},  // no pattern at all: every file
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MatchesNameFilters(c.name, NameFilters(c.pattern)), c.matches) << c.name << " ~ " << c.pattern;
+}
+
+TEST(MediaFolder, TheFilesOfThreeLevelsThatMatchInPathOrder)
+{
+    const fs::path root = fs::temp_directory_path() / ("vardune-tree-" + std::to_string(std::random_device()()));
+    for (const char* file : {"Album/02 b.MP3", "Album/01 a.mp3", "Album/cover.jpg", "Album/CD 2/01 c.mp3",
+                             "Album/CD 2/notes.txt", "Album/CD 2/Bonus/x.mp3", "top.wav", "z.mp3"}) {
+        fs::create_directories((root / file).parent_path());
+        std::ofstream(root / file) << "x";
+    }
+    fs::create_directories(root / "folder.mp3");  // a folder is never one of the files
+    const std::vector<std::string> filters = NameFilters("*.MP3");
+    const auto wanted = [&](const std::string& name) { return MatchesNameFilters(name, filters); };
+    const std::string r = root.string() + "/";
+    EXPECT_EQ(MediaFolder::Files(root.string(), wanted),
+              (std::vector<std::string>{r + "Album/01 a.mp3", r + "Album/02 b.MP3", r + "Album/CD 2/01 c.mp3",
+                                        r + "Album/CD 2/Bonus/x.mp3", r + "z.mp3"}));
+    fs::remove_all(root);
+}

@@ -140,3 +140,32 @@ TEST(VardoList, RemovingKeepsOrderAndIdsStillFindTheirEntries)
     EXPECT_GT(fifth, fourth);
     EXPECT_EQ(list.Find(fifth), 2);
 }
+
+TEST(VardoList, RetrySetsOnlyFailedEntriesWaitingAgainAndNeverTwiceForOneFile)
+{
+    VardoList list;
+    const auto failed = list.Append("/a/1.mp3", " 10");
+    const auto done = list.Append("/a/2.mp3", " 10");
+    const auto waiting = list.Append("/a/3.mp3", " 10");
+    list.SetResult(failed, "/out/V_1.mp3", " 0", "", EntryState::Failed);
+    list.SetNote(failed, "the encoder left no output");
+    list.SetResult(done, "/out/V_2.mp3", " 5", " 50%", EntryState::Done);
+
+    EXPECT_FALSE(list.Retry(done));
+    EXPECT_FALSE(list.Retry(waiting));
+    EXPECT_FALSE(list.Retry(999));
+    EXPECT_EQ(list.At(1).state, EntryState::Done);
+
+    ASSERT_TRUE(list.Retry(failed));
+    const VardoEntry& e = list.At(0);
+    EXPECT_EQ(e.state, EntryState::Waiting);
+    EXPECT_EQ(e.targetPath + e.targetSize + e.rate + e.note, "");
+    EXPECT_EQ(e.sourceSize, " 10");
+    EXPECT_TRUE(list.IsDuplicatedEntry("/a/1.mp3"));
+
+    // The file was added again meanwhile: the failed entry stays as it is.
+    list.SetState(failed, EntryState::Failed);
+    list.Append("/a/1.mp3", " 10");
+    EXPECT_FALSE(list.Retry(failed));
+    EXPECT_EQ(list.At(0).state, EntryState::Failed);
+}

@@ -71,6 +71,17 @@ wait_exit() {
   fail "process $1 did not end"
 }
 
+# above A B: true when X stacks window A over window B (ids as xdotool gives them). Without a
+# window manager the program's windows are children of the root, which xwininfo lists from the
+# top down.
+above() {
+  local order a b
+  order=$(xwininfo -root -children | grep -oE '^ +0x[0-9a-f]+' | tr -d ' ')
+  a=$(grep -nx "$(printf '0x%x' "$1")" <<<"$order" | cut -d: -f1)
+  b=$(grep -nx "$(printf '0x%x' "$2")" <<<"$order" | cut -d: -f1)
+  [ -n "$a" ] && [ -n "$b" ] && [ "$a" -lt "$b" ]
+}
+
 # encode TEXT: the configuration file's encoding of an ASCII text.
 encode() {
   local s=$1 out="" i c

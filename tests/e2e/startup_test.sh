@@ -48,6 +48,28 @@ for attempt in second stale-looking; do
 done
 pass "a second copy is turned away and touches nothing"
 
+# Once its message is answered, the copy turned away brings the running window to the front:
+# here from under the first copy's own help window.
+main=$(wait_window "$first")
+xdotool windowfocus --sync "$main" key --clearmodifiers alt+h
+sleep 0.3
+xdotool key --clearmodifiers h
+help=""
+for _ in $(seq 100); do
+  help=$(xdotool search --all --onlyvisible --pid "$first" --name '^Vardune Help$' 2>/dev/null | head -n1) || true
+  [ -n "$help" ] && break
+  sleep 0.05
+done
+[ -n "$help" ] || fail "Help > Help showed no help window"
+sleep 0.3
+above "$help" "$main" || fail "the help window is not over the main window to begin with"
+expect_refused raising "$first"
+for _ in $(seq 100); do above "$main" "$help" && break; sleep 0.05; done
+above "$main" "$help" || fail "the running window did not come to the front: $(xwininfo -root -children | head -20)"
+for _ in $(seq 100); do [ "$(xdotool getwindowfocus)" = "$main" ] && break; sleep 0.05; done
+[ "$(xdotool getwindowfocus)" = "$main" ] || fail "the running window does not have the focus"
+pass "a second start brings the running window to the front"
+
 # A crashed instance does not block the next start; SIGINT and SIGHUP save like SIGTERM.
 kill -9 "$first"
 wait "$first" 2>/dev/null || true

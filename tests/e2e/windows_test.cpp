@@ -129,12 +129,12 @@ private slots:
 
         // A message box: an empty file added from the file view.
         form_->XListView1->SetCurrentFolder(music_);
-        QFileSystemModel* files = form_->XListView1->FileModel();
         form_->ComboBox1->setFocus();
         QTest::keyClick(form_->ComboBox1, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(form_->ComboBox1, "*.wav");
-        QTRY_VERIFY(files->index(music_ + "/empty.wav").isValid());
-        form_->XListView1->selectionModel()->select(files->index(music_ + "/empty.wav"), QItemSelectionModel::ClearAndSelect);
+        QTRY_VERIFY(form_->XListView1->IndexOf(music_ + "/empty.wav").isValid());
+        form_->XListView1->selectionModel()->select(form_->XListView1->IndexOf(music_ + "/empty.wav"),
+                                                    QItemSelectionModel::ClearAndSelect);
         QString boxName;
         ModalAnswer refusal([&](QWidget* box) {
             boxName = XName(box);

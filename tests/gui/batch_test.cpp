@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolBar>
 
 #include <algorithm>
 #include <cmath>
@@ -161,6 +162,7 @@ private slots:
         form_->InitForm();
         QDir().mkpath(Path("out"));
         form_->Text1->setText(Path("out"));
+        Module1::Test::TakeAskedMessages();  // what earlier tests were asked
     }
 
     void cleanup()
@@ -402,6 +404,7 @@ cat "$1" > "$2")").arg(dir_->path(), printed));
         Add({Make("6.mp3", 60)});
         form_->StartVardo->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(Started(6), QStringList({"1", "2", "3", "4", "5", "6"}), 5000);
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Yes);  // stop after the files in progress
         form_->close();
         delete form_;
         form_ = nullptr;
@@ -550,6 +553,155 @@ printf xx > "$2")").arg(gate, gate2));
         QCOMPARE(Module1::ToQt(Entry(2).targetPath), Path("out/V_3.mp3"));
         for (int row = 0; row < 2; ++row)
             QCOMPARE(Entry(row).state, EntryState::Done);
+    }
+
+    void aMissingOutputFolderIsAskedForOnce()
+    {
+        RealEncoder();
+        WriteToneWav(Path("a.wav"), 0.5);
+        WriteToneWav(Path("b.wav"), 0.5);
+        Add({Path("a.wav"), Path("b.wav")});
+        const QString missing = Path("out/Müsik 日本/new");
+
+        // No: nothing starts, nothing is made.
+        form_->Text1->setText(missing + "/");
+        Module1::Test::SetNextMessageAnswer(QMessageBox::No);
+        form_->StartVardo->trigger();
+        auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].text, "The output folder " + missing + " does not exist. Create it?");
+        QCOMPARE(asked[0].icon, QMessageBox::Question);
+        QCOMPARE(asked[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QVERIFY(!BoardOpen());
+        QVERIFY(form_->isEnabled());
+        QVERIFY(!QFileInfo::exists(Path("out/Müsik 日本")));
+        QCOMPARE(Entry(0).state, EntryState::Waiting);
+
+        // Yes: made with its parents, and the batch converts into it.
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Yes);
+        QVERIFY(RunBatch());
+        QCOMPARE(Module1::Test::TakeAskedMessages().size(), std::size_t(1));
+        for (int row : {0, 1}) {
+            QCOMPARE(Entry(row).state, EntryState::Done);
+            QVERIFY(QFileInfo(Module1::ToQt(Entry(row).targetPath)).size() > 0);
+            QVERIFY(Module1::ToQt(Entry(row).targetPath).startsWith(missing + "/V_"));
+        }
+
+        // A folder that cannot be made or written: it says why, and nothing starts.
+        Add({Path("a.wav")});
+        Make("a file", 3);
+        const struct {
+            QString folder;
+            bool asked;  // whether it is offered for creating first
+            QString text;
+        } refused[] = {
+            {Path("a file/below"), true, "The output folder " + Path("a file/below") + " cannot be created: Not a directory."},
+            {Path("a file"), false, "The output folder " + Path("a file") + " is a file, not a folder."},
+            {"/proc", false, "The output folder /proc cannot be written: "},
+        };
+        for (const auto& r : refused) {
+            form_->Text1->setText(r.folder);
+            if (r.asked)
+                Module1::Test::SetNextMessageAnswer(QMessageBox::Yes);
+            Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+            form_->ButtonClick("Vardo");
+            asked = Module1::Test::TakeAskedMessages();
+            QCOMPARE(asked.size(), std::size_t(r.asked ? 2 : 1));
+            QCOMPARE(asked.back().title, QStringLiteral("Invalid Output Folder"));
+            QCOMPARE(asked.back().icon, QMessageBox::Information);
+            QVERIFY2(asked.back().text.startsWith(r.text), qPrintable(asked.back().text));
+            QVERIFY(!BoardOpen());
+            QCOMPARE(Entry(2).state, EntryState::Waiting);
+        }
+    }
+
+    void theEndOfABatchStandsInTheStatusBarUntilTheNextCommand()
+    {
+        FakeEncoder(R"(case "$1" in *bad*) exit 1 ;; esac; head -c 1000 /dev/zero > "$2")");
+        Add({Make("1.mp3", 2500000), Make("2.mp3", 1500000), Make("bad.mp3", 10)});
+        const QString profile = form_->StatusPanel->text();
+        QVERIFY(RunBatch());
+        QCOMPARE(form_->StatusPanel->text(), QStringLiteral("2 done, 1 failed, 4.0 MB saved"));
+        QCOMPARE(form_->StatusPanel->toolTip(), form_->StatusPanel->text());
+        // Pointing and typing are no commands; a toolbar button is.
+        QTest::keyClicks(form_->Text1, "x");
+        QCOMPARE(form_->StatusPanel->text(), QStringLiteral("2 done, 1 failed, 4.0 MB saved"));
+        form_->Text1->setText(Path("out"));
+        QTest::mouseClick(form_->Toolbar1->widgetForAction(form_->Toolbar1->actions().at(0)), Qt::LeftButton);
+        QCOMPARE(form_->StatusPanel->text(), profile);
+
+        // A batch that took up no file leaves the profile line as it is.
+        QVERIFY(RunBatch());
+        QCOMPARE(form_->StatusPanel->text(), profile);
+
+        // Retry sets the failed entry waiting; once its cause is gone the next batch converts it.
+        FakeEncoder(R"(head -c 1000 /dev/zero > "$2")");
+        form_->ListView1->selectionModel()->select(form_->ListModel->index(2, 0),
+                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        form_->ListRetry->trigger();
+        QCOMPARE(Entry(2).state, EntryState::Waiting);
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(2).state, EntryState::Done);
+        QCOMPARE(form_->StatusPanel->text(), QStringLiteral("1 done, 0 failed, 0 B saved"));  // it grew
+    }
+
+    void closingWhileEncodersRunAsksFirst()
+    {
+        int ended = 0;
+        Module1::Test::SetEndProcessHandler([&] { ++ended; });
+        Module1::settings().jobs = "2";
+        GatedEncoder();
+        Add(Sources(3));
+        form_->StartVardo->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(Started(3), QStringList({"1", "2"}), 5000);
+
+        // No: the batch goes on as if nothing was asked.
+        Module1::Test::SetNextMessageAnswer(QMessageBox::No);
+        form_->close();
+        auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].text, QStringLiteral("A batch is running. Stop after the files in progress and quit?"));
+        QCOMPARE(asked[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(ended, 0);
+        QVERIFY(BoardOpen());
+        Open("1.mp3");
+        QTRY_COMPARE_WITH_TIMEOUT(Started(3), QStringList({"1", "2", "3"}), 5000);
+
+        // Yes, from File > Exit: no file starts after it, the ones in progress are recorded,
+        // then the program ends with its settings written.
+        Add({Make("4.mp3", 40)});
+        QFile::remove(Module1::ConfigFilePath());
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Yes);
+        form_->close();  // the board holds the main window: its close box is what the user has
+        QCOMPARE(Module1::Test::TakeAskedMessages().size(), std::size_t(1));
+        QVERIFY(!BoardOpen());
+        QVERIFY(!form_->isEnabled());
+        QCOMPARE(ended, 0);
+        Open("2.mp3");
+        QTRY_COMPARE_WITH_TIMEOUT(Entry(1).state, EntryState::Done, 5000);
+        QCOMPARE(ended, 0);  // the third still converts
+        Open("3.mp3");
+        QTRY_COMPARE_WITH_TIMEOUT(ended, 1, 5000);
+        QCOMPARE(Entry(2).state, EntryState::Done);
+        QCOMPARE(Entry(3).state, EntryState::Waiting);
+        QCOMPARE(Started(4), QStringList({"1", "2", "3"}));
+        QVERIFY(QFile::exists(Module1::ConfigFilePath()));
+
+        // The system's request to end, by a signal, ends at once, without a question.
+        Module1::Test::ReleaseInstanceLock();
+        delete form_;
+        form_ = new Form1;
+        form_->InitForm();
+        form_->Text1->setText(Path("out"));
+        QFile::remove(Path("gate-5.mp3"));
+        Add({Make("5.mp3", 50)});
+        form_->StartVardo->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(Started(5).contains("5"), 5000);
+        form_->Form_Unload();
+        QCOMPARE(ended, 2);
+        QVERIFY(Module1::Test::TakeAskedMessages().empty());
+        Open("5.mp3");
+        Module1::Test::SetEndProcessHandler([] {});
     }
 
     void countersOfAThousandEntriesShowTheirLastThreeDigits()

@@ -45,10 +45,8 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButtons b
 QStringList ShownNames(FileListView* view)
 {
     QStringList names;
-    QFileSystemModel* model = view->FileModel();
-    const QModelIndex root = view->rootIndex();
-    for (int row = 0; row < model->rowCount(root); ++row)
-        names << model->fileName(model->index(row, 0, root));
+    for (const QString& path : view->ShownPaths())
+        names << QFileInfo(path).fileName();
     names.sort();
     return names;
 }
@@ -358,6 +356,106 @@ private slots:
         form.InitForm();
         QCOMPARE(form.size(), QSize(600, 400));
         QCOMPARE(form.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
+    }
+
+    void aClickInATallTreeHighlightsTheFolderItShows()
+    {
+        // More folders than the tree has room for, files beside them and inside one of them.
+        QTemporaryDir music;
+        for (int i = 0; i < 60; ++i)
+            QVERIFY(QDir(music.path()).mkpath(QStringLiteral("Album %1").arg(i, 2, 10, QLatin1Char('0'))));
+        QVERIFY(QDir(music.path()).mkpath(QStringLiteral("Album 55/CD 2")));
+        for (const char* name : {"a.mp3", "b.wav", "Album 55/x.mp3"}) {
+            QFile file(music.path() + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("x");
+        }
+        Form1 form;
+        form.InitForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.ComboBox1->setFocus();
+        QTest::keyClick(form.ComboBox1, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(form.ComboBox1, "*.*");
+        FolderTreeView* tree = form.XTreeView1;
+        QFileSystemModel* folders = tree->FolderModel();
+        form.XListView1->SetCurrentFolder(music.path());
+        const QPersistentModelIndex top = folders->index(music.path());
+        tree->expand(top);
+        QTRY_COMPARE(folders->rowCount(top), 60);
+        QTRY_COMPARE(folders->filePath(tree->currentIndex()), music.path());
+        QTest::qWait(300);  // the tree has revealed the folder as its parents were read
+        QVERIFY(tree->viewport()->height() < 60 * tree->visualRect(top).height());
+
+        // Rows at the bottom and at the top edge of the view, where a re-centred tree would
+        // put another folder under the pointer.
+        const struct {
+            const char* name;
+            QAbstractItemView::ScrollHint where;
+        } clicks[] = {{"Album 55", QAbstractItemView::PositionAtBottom}, {"Album 03", QAbstractItemView::PositionAtTop},
+                      {"Album 40", QAbstractItemView::PositionAtBottom}};
+        for (const auto& click : clicks) {
+            const QPersistentModelIndex folder = folders->index(music.path() + "/" + click.name);
+            tree->scrollTo(folder, click.where);
+            const QRect before = tree->visualRect(folder);
+            QVERIFY(tree->viewport()->rect().contains(before.center()));
+            QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, before.center());
+            // The highlighted folder is the one clicked, and its files are the ones shown.
+            QCOMPARE(tree->selectionModel()->selectedRows(), QModelIndexList{folder});
+            QCOMPARE(tree->currentIndex(), QModelIndex(folder));
+            QCOMPARE(form.XListView1->CurrentFolder(), music.path() + "/" + click.name);
+            QCOMPARE(tree->visualRect(folder), before);  // nothing moved under the pointer
+            if (QLatin1String(click.name) == QLatin1String("Album 55"))
+                QTRY_COMPARE(ShownNames(form.XListView1), QStringList({"x.mp3"}));
+        }
+
+        // Back to the folder above the ones visited: its files, and never its folders.
+        tree->scrollTo(top, QAbstractItemView::PositionAtTop);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualRect(top).center());
+        QCOMPARE(form.XListView1->CurrentFolder(), music.path());
+        QTRY_COMPARE(ShownNames(form.XListView1), QStringList({"a.mp3", "b.wav"}));
+        QTest::qWait(300);
+        QCOMPARE(ShownNames(form.XListView1), QStringList({"a.mp3", "b.wav"}));
+        form.close();
+    }
+
+    void focusIsVisibleInTheTreeTheFileViewAndTheList()
+    {
+        Form1 form;
+        form.InitForm();
+        form.show();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QWidget* panes[] = {form.XTreeView1, form.XListView1, form.ListView1};
+        const QColor highlight = form.palette().color(QPalette::Active, QPalette::Highlight);
+        // The middle of each pane's left edge and of its top edge, as the screen shows them.
+        const auto edgeColours = [&](QWidget* pane) {
+            const QImage shot = form.grab().toImage();
+            return QList<QColor>{shot.pixelColor(pane->mapTo(&form, QPoint(0, pane->height() / 2))),
+                                 shot.pixelColor(pane->mapTo(&form, QPoint(pane->width() / 2, 1)))};
+        };
+        for (QWidget* focused : panes) {
+            // Into the pane with the mouse, as the user reaches it.
+            QTest::mouseClick(focused, Qt::LeftButton, Qt::NoModifier, QPoint(focused->width() - 3, focused->height() / 2));
+            if (!focused->hasFocus())
+                QTest::mouseClick(static_cast<QAbstractScrollArea*>(focused)->viewport(), Qt::LeftButton, Qt::NoModifier,
+                                  QPoint(5, 5));
+            QTRY_VERIFY2(focused->hasFocus(), qPrintable(focused->objectName()));
+            for (QWidget* pane : panes) {
+                const QList<QColor> colours = edgeColours(pane);
+                for (const QColor& colour : colours)
+                    QVERIFY2((colour == highlight) == (pane == focused),
+                             qPrintable(pane->objectName() + " with the focus in " + focused->objectName() + ": "
+                                        + colour.name()));
+            }
+        }
+        // The keys move it on, and the frame with them.
+        form.XTreeView1->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* next = QApplication::focusWidget();
+        QVERIFY(next != form.XTreeView1);
+        QVERIFY(edgeColours(form.XTreeView1).first() != highlight);
+        form.close();
     }
 
     void splashShowsTheVersionOverThePicture()

@@ -7,6 +7,12 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTreeWidget>
 #include <QPointer>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -97,6 +103,9 @@ private slots:
     void manualThatCannotBeReadIsExplained_data();
     void manualThatCannotBeReadIsExplained();
     void webLinksOpenInTheDefaultBrowser();
+    void contentsFromTheManualsOwnTable();
+    void searchOverThePages();
+    void escapeClosesIt();
 
 private:
     QTemporaryDir scratch_;
@@ -342,6 +351,7 @@ void HelpTest::manualThatCannotBeReadIsExplained()
     QVERIFY2(shown.contains(QStringLiteral("The manual could not be opened: ") + named), qPrintable(shown));
     QVERIFY2(shown.contains(reason), qPrintable(shown));
     QVERIFY(window->Problem().startsWith(QStringLiteral("The manual could not be opened: ") + named));
+    QCOMPARE(window->Contents()->topLevelItemCount(), 0);
     // Nothing of the earlier manual can be reached from the message.
     auto* back = window->findChild<QAction*>(QStringLiteral("HelpBack"));
     auto* home = window->findChild<QAction*>(QStringLiteral("HelpHome"));
@@ -367,6 +377,103 @@ void HelpTest::webLinksOpenInTheDefaultBrowser()
     // The help window stays on its page.
     QCOMPARE(window->Browser()->source().path(), QStringLiteral("/HTML/settings.htm"));
     QCOMPARE(Heading(window->Browser()), QStringLiteral("Settings and updates"));
+}
+
+void HelpTest::contentsFromTheManualsOwnTable()
+{
+    QWidget owner;
+    HelpWindow* window = HelpWindow::ShowUserGuide(&owner, kManual);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTreeWidget* contents = window->Contents();
+    QVERIFY(contents->isVisible());
+    // The headings and their order are the manual's table of contents, read out of the file.
+    QCOMPARE(contents->topLevelItemCount(), 1);
+    QTreeWidgetItem* guide = contents->topLevelItem(0);
+    QCOMPARE(guide->text(0), QStringLiteral("Vardune User Guide"));
+    QStringList headings;
+    for (int i = 0; i < guide->childCount(); ++i)
+        headings << guide->child(i)->text(0);
+    QCOMPARE(headings, QStringList({"Collecting files", "The output folder", "Options", "The batch", "The Vardo list",
+                                    "Settings and updates"}));
+    QCOMPARE(contents->currentItem(), guide);
+
+    // A click on a heading opens its page; a link followed on the page moves the highlight.
+    QTest::mouseClick(contents->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      contents->visualItemRect(guide->child(3)).center());
+    QCOMPARE(Heading(window->Browser()), QStringLiteral("The batch"));
+    QVERIFY(ClickLink(window->Browser(), QStringLiteral("vardo_list.htm")));
+    QCOMPARE(contents->currentItem()->text(0), QStringLiteral("The Vardo list"));
+    // Keys walk the headings as well.
+    QTest::keyClick(contents, Qt::Key_Down);
+    QCOMPARE(Heading(window->Browser()), QStringLiteral("Settings and updates"));
+    QCOMPARE(window->Browser()->source().path(), QStringLiteral("/HTML/settings.htm"));
+}
+
+void HelpTest::searchOverThePages()
+{
+    QWidget owner;
+    HelpWindow* window = HelpWindow::ShowUserGuide(&owner, kManual);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTabBar* tabs = window->Pane()->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(1).center());
+    QCOMPARE(window->Pane()->currentIndex(), 1);
+    QLineEdit* box = window->SearchBox();
+    QListWidget* results = window->SearchResults();
+    auto* status = window->findChild<QLabel*>(QStringLiteral("HelpSearchStatus"));
+    const auto titles = [results] {
+        QStringList shown;
+        for (int i = 0; i < results->count(); ++i)
+            shown << results->item(i)->text();
+        return shown;
+    };
+
+    // Every word typed must be on a page; letter case does not matter; the order is the
+    // contents' order.
+    const struct {
+        const char* typed;
+        QStringList found;
+    } searches[] = {
+        {"RETRY", {"The batch", "The Vardo list"}},
+        {"retry quit", {"The batch"}},
+        {"Xylophone", {}},
+        {"  ", {}},
+    };
+    for (const auto& search : searches) {
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(box, Qt::Key_Delete);
+        QTest::keyClicks(box, search.typed);
+        QCOMPARE(titles(), search.found);
+    }
+    QCOMPARE(status->text(), QString());
+    QTest::keyClicks(box, "xyzzy");
+    QCOMPARE(status->text(), QStringLiteral("No page holds every word."));
+
+    // A result opens its page at the first word found, picked out.
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, "output folder");
+    QVERIFY(titles().contains(QStringLiteral("The output folder")));
+    QCOMPARE(status->text(), QStringLiteral("%1 pages found.").arg(results->count()));
+    QListWidgetItem* page = results->findItems(QStringLiteral("The output folder"), Qt::MatchExactly).front();
+    QTest::mouseClick(results->viewport(), Qt::LeftButton, Qt::NoModifier, results->visualItemRect(page).center());
+    QCOMPARE(Heading(window->Browser()), QStringLiteral("The output folder"));
+    QCOMPARE(window->Browser()->textCursor().selectedText().toLower(), QStringLiteral("output"));
+    QCOMPARE(window->Contents()->currentItem()->text(0), QStringLiteral("The output folder"));
+}
+
+void HelpTest::escapeClosesIt()
+{
+    QWidget owner;
+    for (const char* where : {"HelpBrowser", "HelpContents", "HelpSearchBox"}) {
+        QPointer<HelpWindow> window = HelpWindow::ShowUserGuide(&owner, kManual);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        auto* focus = window->findChild<QWidget*>(QLatin1String(where));
+        QVERIFY2(focus, where);
+        QTest::keyClick(focus, Qt::Key_Escape);
+        QVERIFY2(!window->isVisible(), where);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!window);
+    }
 }
 
 VARDUNE_GUI_TEST_MAIN(HelpTest)

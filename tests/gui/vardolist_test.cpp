@@ -1,5 +1,6 @@
 #include "choicebox.h"
 #include "filelistview.h"
+#include "foldertreeview.h"
 #include "form1.h"
 #include "guitestmain.h"
 #include "module1.h"
@@ -9,6 +10,7 @@
 #include <QComboBox>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QToolBar>
 #include <QToolButton>
@@ -35,6 +37,37 @@ QStringList Column(const VardoListModel* model, int column)
     return texts;
 }
 
+// A right click on a point of a widget, through its window as the window system delivers it,
+// so the widget gets its context menu event as it would from the mouse.
+void RightClick(QWidget* widget, QPoint at)
+{
+    QWidget* window = widget->window();
+    QTest::mouseClick(window->windowHandle(), Qt::RightButton, Qt::NoModifier, widget->mapTo(window, at));
+}
+
+// The context menu that is open now, and the names of its actions that can be chosen.
+QMenu* OpenMenu()
+{
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+QStringList Enabled(QMenu* menu)
+{
+    QStringList names;
+    for (QAction* action : menu->actions())
+        if (!action->isSeparator() && action->isEnabled())
+            names << action->objectName();
+    return names;
+}
+
+// Chooses an action of the open menu with the mouse.
+void Choose(QMenu* menu, const char* name)
+{
+    for (QAction* action : menu->actions())
+        if (action->objectName() == QLatin1String(name))
+            QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(action).center());
+}
+
 } // namespace
 
 class VardoListTest : public QObject {
@@ -57,17 +90,20 @@ private:
     bool Select(const QStringList& names)
     {
         FileListView* view = form_->XListView1;
-        QFileSystemModel* model = view->FileModel();
         view->clearSelection();
-        for (const QString& name : names) {
-            const QModelIndex index = model->index(dir_->path() + "/" + name);
-            if (!QTest::qWaitFor([&] { return view->rootIndex().isValid() && model->rowCount(view->rootIndex()) > 0; }))
-                return false;
-            if (!index.isValid())
-                return false;
-            view->selectionModel()->select(index, QItemSelectionModel::Select);
-        }
-        return true;
+        const auto shown = [&] {
+            for (const QString& name : names)
+                if (!view->IndexOf(dir_->path() + "/" + name).isValid())
+                    return false;
+            return true;
+        };
+        if (!QTest::qWaitFor(shown))
+            return false;
+        // Files that have just come are sorted into their places a moment later.
+        QTest::qWait(50);
+        for (const QString& name : names)
+            view->selectionModel()->select(view->IndexOf(dir_->path() + "/" + name), QItemSelectionModel::Select);
+        return shown();
     }
 
     std::vector<Module1::MessageRequest> Asked() { return Module1::Test::TakeAskedMessages(); }
@@ -154,8 +190,8 @@ private slots:
         form_->AddSelectedEntries();
         QStringList expected = names;
         std::sort(expected.begin(), expected.end(), [this](const QString& a, const QString& b) {
-            return form_->XListView1->FileModel()->index(dir_->path() + "/" + a).row()
-                < form_->XListView1->FileModel()->index(dir_->path() + "/" + b).row();
+            return form_->XListView1->IndexOf(dir_->path() + "/" + a).row()
+                < form_->XListView1->IndexOf(dir_->path() + "/" + b).row();
         });
         QCOMPARE(Column(form_->ListModel, 2), expected);
         const auto asked = Asked();
@@ -262,6 +298,148 @@ private slots:
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         form_->ClearAllEntries();
         QCOMPARE(Asked().size(), std::size_t(1));
+    }
+
+    void deleteKeyAndTheListMenu()
+    {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_));
+        Module1::Test::CaptureDesktopRequests(true);
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const char* name : {"1.mp3", "2.mp3", "3.mp3", "4.mp3"})
+            files.emplace_back(Module1::FromQt(Make(name, 4)), " 4");
+        form_->ListModel->Append(files);
+        VardoListView* list = form_->ListView1;
+        VardoListModel* model = form_->ListModel;
+        const auto id = [&](int row) { return model->List().At(std::size_t(row)).id; };
+        // 1 done (its output is there), 2 failed, 3 failed, 4 waiting.
+        const QString output = Make("V_1.mp3", 2);
+        model->SetResult(id(0), Module1::FromQt(output), " 2", " 50%", EntryState::Done);
+        model->Record(id(1), Module1::FromQt(dir_->path() + "/V_2.mp3"),
+                      {EntryState::Failed, true, " 0", std::nullopt, "the encoder left no output"});
+        model->SetResult(id(2), "", "", "", EntryState::Failed);
+
+        // On the done entry: its output can be opened and shown; nothing selected has failed.
+        const auto rowCentre = [&](int row) { return list->visualRect(model->index(row, 2)).center(); };
+        RightClick(list->viewport(), rowCentre(0));
+        QTRY_VERIFY(OpenMenu());
+        QCOMPARE(Enabled(OpenMenu()), QStringList({"ListRemove", "ListOpen", "ListShowInFolder"}));
+        Choose(OpenMenu(), "ListOpen");
+        RightClick(list->viewport(), rowCentre(0));
+        QTRY_VERIFY(OpenMenu());
+        Choose(OpenMenu(), "ListShowInFolder");
+        QCOMPARE(Module1::Test::TakeDesktopRequests(), QStringList({"open " + output, "show " + output}));
+
+        // Two failed entries selected: Retry sets them waiting, as new ones wait.
+        list->setFocus();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(1));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ShiftModifier, rowCentre(2));
+        RightClick(list->viewport(), rowCentre(2));
+        QTRY_VERIFY(OpenMenu());
+        QCOMPARE(Enabled(OpenMenu()), QStringList({"ListRemove", "ListRetry"}));  // no output to open
+        Choose(OpenMenu(), "ListRetry");
+        QTRY_COMPARE(model->index(1, 0).data(Qt::UserRole).toInt(), 5);
+        QCOMPARE(model->index(2, 0).data(Qt::UserRole).toInt(), 5);
+        QCOMPARE(Row(model, 1), QStringList({"Media File", dir_->path() + "/", "2.mp3", " 4", "", "", ""}));
+        QCOMPARE(model->index(1, 2).data(Qt::ToolTipRole).toString(), QStringLiteral("2.mp3"));
+        QVERIFY(Asked().empty());
+
+        // Over no entry the menu offers only what the selection allows; with the file waiting
+        // in another entry, a failed one is not set waiting twice.
+        model->SetResult(id(1), "", "", "", EntryState::Failed);
+        Make("5.mp3", 4);
+        QTRY_VERIFY(Select({"2.mp3"}));
+        form_->AddSelectedEntries();
+        list->selectionModel()->select(model->index(1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->ListRetry->trigger();
+        QCOMPARE(model->index(1, 0).data(Qt::UserRole).toInt(), 3);
+        auto asked = Asked();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].text, "Duplicated file name: " + dir_->path() + "/2.mp3");
+
+        // The Delete key removes the selected entries, as Remove does.
+        list->selectionModel()->select(model->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list->selectionModel()->select(model->index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(Column(model, 2), QStringList({"2.mp3", "3.mp3", "2.mp3"}));
+        list->clearSelection();
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(model->rowCount(), 3);
+        RightClick(list->viewport(), QPoint(5, list->viewport()->height() - 5));
+        QTRY_VERIFY(OpenMenu());
+        QCOMPARE(Enabled(OpenMenu()), QStringList());
+        OpenMenu()->close();
+        Module1::Test::CaptureDesktopRequests(false);
+    }
+
+    void aFolderOfThreeLevelsFromTheTreeInPathOrder()
+    {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_));
+        // Matching and other files on three levels; one empty, one waiting already.
+        QDir(dir_->path()).mkpath("Album/CD 2/Bonus");
+        const QStringList made = {"Album/02 b.MP3", "Album/01 a.mp3", "Album/cover.jpg", "Album/CD 2/01 c.mp3",
+                                  "Album/CD 2/notes.txt", "Album/CD 2/track.wav", "Album/CD 2/Bonus/x.mp3",
+                                  "Album/CD 2/Bonus/empty.mp3", "top.mp3"};
+        for (const QString& name : made)
+            Make(name, name.contains("empty") ? 0 : 6);
+        const QString album = dir_->path() + "/Album";
+        QTRY_VERIFY(Select({"top.mp3"}));
+        form_->XListView1->SetCurrentFolder(album);
+        QTRY_VERIFY(Select({}));
+        const auto addWaiting = [&] {
+            emit form_->ListView1->DroppedFiles({album + "/02 b.MP3"});
+            QTRY_COMPARE(form_->ListModel->rowCount(), 1);
+        };
+        addWaiting();
+        form_->ComboBox1->setFocus();
+        QTest::keyClick(form_->ComboBox1, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(form_->ComboBox1, "*.MP3");
+
+        FolderTreeView* tree = form_->XTreeView1;
+        const QPersistentModelIndex folder = tree->FolderModel()->index(album);
+        QTRY_VERIFY(tree->visualRect(folder).isValid());
+        tree->scrollTo(folder);
+        for (int i = 0; i < 3; ++i)
+            Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        RightClick(tree->viewport(), tree->visualRect(folder).center());
+        QTRY_VERIFY(OpenMenu());
+        QCOMPARE(OpenMenu()->actions().first()->text().remove('&'), QStringLiteral("Add Folder to Vardo List"));
+        Choose(OpenMenu(), "AddFolderToVardoList");
+
+        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"02 b.MP3", "01 a.mp3", "01 c.mp3", "x.mp3"}));
+        QCOMPARE(Column(form_->ListModel, 1),
+                 QStringList({album + "/", album + "/", album + "/CD 2/", album + "/CD 2/Bonus/"}));
+        const auto asked = Asked();
+        QCOMPARE(asked.size(), std::size_t(3));
+        QCOMPARE(asked[0].title, QStringLiteral("Duplicated File Name"));
+        QCOMPARE(asked[0].text, "Duplicated file name: " + album + "/02 b.MP3");
+        QCOMPARE(asked[1].title, QStringLiteral("Invalid File Name"));
+        QCOMPARE(asked[1].text, "Invalid file name: " + album + "/CD 2/Bonus/empty.mp3 or file size is 0 byte.");
+        QCOMPARE(asked[2].title, QStringLiteral("Folder Added"));
+        QCOMPARE(asked[2].text, "3 media files were added from " + album + ".");
+
+        // Many refused at once: one message each for the waiting and for the empty ones, naming
+        // the first ten and counting the rest.
+        QDir(dir_->path()).mkpath("many");
+        for (int i = 0; i < 14; ++i)
+            Make(QString("many/e%1.mp3").arg(i, 2, 10, QLatin1Char('0')), 0);
+        Make("many/twice.mp3", 3);
+        for (int i = 0; i < 5; ++i)
+            Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(dir_->path() + "/many");
+        form_->AddFolderEntries(dir_->path() + "/many");
+        const auto grouped = Asked();
+        QCOMPARE(grouped.size(), std::size_t(5));
+        QCOMPARE(grouped[0].title, QStringLiteral("Invalid File Name"));
+        QVERIFY2(grouped[0].text.startsWith("These 14 files are empty or cannot be read:\n" + dir_->path() + "/many/e00.mp3\n"),
+                 qPrintable(grouped[0].text));
+        QVERIFY2(grouped[0].text.endsWith("/many/e09.mp3\n\u2026 and 4 more."), qPrintable(grouped[0].text));
+        QCOMPARE(grouped[1].text, "1 media file was added from " + dir_->path() + "/many.");
+        QCOMPARE(grouped[2].text, "Duplicated file name: " + dir_->path() + "/many/twice.mp3");
+        QCOMPARE(grouped[3].title, QStringLiteral("Invalid File Name"));
+        QCOMPARE(grouped[4].text, "0 media files were added from " + dir_->path() + "/many.");
     }
 
     void outputFolderFromThePickerReachesTheSettings()

@@ -106,7 +106,7 @@ int main(int argc, char* argv[])
     form.ComboBox1->setEditText(QStringLiteral("*.WAV"));
     form.XListView1->SetCurrentFolder(music);
     form.Text1->setText(out);
-    WaitFor([&] { return form.XListView1->FileModel()->rowCount(form.XListView1->rootIndex()) == 6; }, 10000);
+    WaitFor([&] { return form.XListView1->ShownPaths().size() == 6; }, 10000);
 
     // Five files converted, then the last one waits while the board runs.
     std::vector<std::pair<std::string, std::string>> files;
