@@ -1,5 +1,7 @@
 #include "coverscaler.h"
 
+#include "terminationsignalsheld.h"
+
 #include <vips/vips.h>
 
 #include <dlfcn.h>
@@ -55,27 +57,6 @@ std::optional<CoverScaler::Size> jpegSize(const TagLib::ByteVector& b)
     }
     return std::nullopt;
 }
-
-// Holds SIGTERM, SIGINT and SIGHUP back in this thread (and in every thread it starts) for
-// as long as it lives; a signal that came meanwhile arrives afterwards.
-class TerminationSignalsHeld {
-public:
-    TerminationSignalsHeld()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGHUP);
-        pthread_sigmask(SIG_BLOCK, &set, &m_old);
-    }
-    ~TerminationSignalsHeld() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
-    TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
-    TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
-
-private:
-    sigset_t m_old;
-};
 
 // libvips, loaded the first time a cover needs scaling. Linked outright it would bring its
 // hundred libraries into every start of fastencc (24 ms against 4 ms here), for every file of

@@ -1,6 +1,7 @@
 #include "mpegsurvey.h"
 
 #include "mpegframechain.h"
+#include "positionalread.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,20 +16,6 @@ namespace {
 // constant bitrate.
 constexpr int kConstantFrames = 16;
 
-bool readAt(int fd, std::int64_t offset, void* into, std::size_t size)
-{
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = pread(fd, static_cast<char*>(into) + got, size - got, offset + static_cast<std::int64_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Where the frames end: the file's size less an ID3v1 tag and an APE tag before it.
 std::int64_t framesEnd(int fd)
 {
@@ -37,9 +24,9 @@ std::int64_t framesEnd(int fd)
         return 0;
     std::int64_t end = st.st_size;
     char tag[32];
-    if (end >= 128 && readAt(fd, end - 128, tag, 3) && std::memcmp(tag, "TAG", 3) == 0)
+    if (end >= 128 && ReadAt(fd, end - 128, tag, 3) && std::memcmp(tag, "TAG", 3) == 0)
         end -= 128;
-    if (end >= 32 && readAt(fd, end - 32, tag, 32) && std::memcmp(tag, "APETAGEX", 8) == 0) {
+    if (end >= 32 && ReadAt(fd, end - 32, tag, 32) && std::memcmp(tag, "APETAGEX", 8) == 0) {
         const auto* p = reinterpret_cast<const std::uint8_t*>(tag);
         const std::int64_t size = p[12] | (p[13] << 8) | (p[14] << 16) | (std::int64_t(p[15]) << 24);
         const bool header = (p[23] & 0x80) != 0;

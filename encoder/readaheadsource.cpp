@@ -1,6 +1,6 @@
 #include "readaheadsource.h"
 
-#include <signal.h>
+#include "terminationsignalsheld.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,15 +24,8 @@ ReadAheadSource::ReadAheadSource(std::unique_ptr<AudioSource> inner)
 
     // The new thread inherits the signal mask: start it with the termination signals held
     // back, so that they are always delivered to this thread.
-    sigset_t block;
-    sigset_t previous;
-    sigemptyset(&block);
-    sigaddset(&block, SIGTERM);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &block, &previous);
+    const TerminationSignalsHeld held;
     m_thread = std::thread([this] { decodeLoop(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 ReadAheadSource::~ReadAheadSource()

@@ -1,6 +1,7 @@
 #include "sndfilesource.h"
 
 #include "encodeerror.h"
+#include "positionalread.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,20 +50,6 @@ std::uint64_t bigEndian(const std::uint8_t* p, int bytes)
     for (int i = 0; i < bytes; ++i)
         v = (v << 8) | p[i];
     return v;
-}
-
-bool readAt(int fd, std::int64_t offset, std::uint8_t* buffer, std::size_t size)
-{
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = pread(fd, buffer + got, size - got, offset + static_cast<std::int64_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -136,14 +123,14 @@ std::int64_t SndfileSource::framesInHeader() const
 {
     const int type = m_info.format & SF_FORMAT_TYPEMASK;
     std::uint8_t head[12];
-    if (!readAt(m_fd, 0, head, sizeof head))
+    if (!ReadAt(m_fd, 0, head, sizeof head))
         return 0;
     if (type == SF_FORMAT_AIFF) {
         // Big-endian chunks after "FORM" size "AIFF"; COMM gives the frames outright.
         std::int64_t pos = 12;
         for (int chunk = 0; chunk < 64; ++chunk) {
             std::uint8_t c[14];
-            if (!readAt(m_fd, pos, c, sizeof c))
+            if (!ReadAt(m_fd, pos, c, sizeof c))
                 return 0;
             const std::uint64_t size = bigEndian(c + 4, 4);
             if (std::memcmp(c, "COMM", 4) == 0)
@@ -163,12 +150,12 @@ std::int64_t SndfileSource::framesInHeader() const
     std::int64_t blockAlign = 1;
     for (int chunk = 0; chunk < 64; ++chunk) {
         std::uint8_t c[24];
-        if (!readAt(m_fd, pos, c, 8))
+        if (!ReadAt(m_fd, pos, c, 8))
             return 0;
         const std::uint64_t size = big ? bigEndian(c + 4, 4) : littleEndian(c + 4, 4);
-        if (std::memcmp(c, "ds64", 4) == 0 && readAt(m_fd, pos + 8, c + 8, 16))
+        if (std::memcmp(c, "ds64", 4) == 0 && ReadAt(m_fd, pos + 8, c + 8, 16))
             ds64Data = littleEndian(c + 16, 8);
-        if (std::memcmp(c, "fmt ", 4) == 0 && readAt(m_fd, pos + 8, c + 8, 14))
+        if (std::memcmp(c, "fmt ", 4) == 0 && ReadAt(m_fd, pos + 8, c + 8, 14))
             blockAlign = std::max<std::int64_t>(1, static_cast<std::int64_t>(big ? bigEndian(c + 20, 2) : littleEndian(c + 20, 2)));
         if (std::memcmp(c, "data", 4) == 0) {
             const std::uint64_t declared = size == 0xFFFFFFFF ? ds64Data : size;

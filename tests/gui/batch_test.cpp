@@ -1,4 +1,5 @@
 #include "batchdriver.h"
+#include "batchwindow.h"
 #include "digitaldisplay.h"
 #include "form1.h"
 #include "frmmonitor.h"
@@ -51,18 +52,14 @@ public slots:
     }
 };
 
-class BatchTest : public QObject {
+class BatchTest : public QObject, protected BatchWindow {
     Q_OBJECT
 
 private:
-    QTemporaryDir* dir_ = nullptr;
-    Form1* form_ = nullptr;
     QString encoder_;
     QProcess bus_;
     QString busAddress_;
     FakeNotifications notifications_;
-
-    QString Path(const QString& name) const { return dir_->path() + "/" + name; }
 
     // Puts a fake encoder, a shell script, where the program starts its encoder.
     void FakeEncoder(const QString& body)
@@ -89,41 +86,6 @@ private:
             qFatal("cannot make %s", qPrintable(name));
         file.write(QByteArray(bytes, 'x'));
         return file.fileName();
-    }
-
-    void Add(const QStringList& paths)
-    {
-        std::vector<std::pair<std::string, std::string>> files;
-        for (const QString& path : paths)
-            files.emplace_back(Module1::FromQt(path), vardune::VardoList::GetFileSize(Module1::FromQt(path)));
-        form_->ListModel->Append(files);
-    }
-
-    const vardune::VardoEntry& Entry(int row) const { return form_->ListModel->List().At(static_cast<std::size_t>(row)); }
-
-    frmMonitor* Board() const { return form_->findChild<frmMonitor*>(); }
-
-    // Opens the board and waits until it has closed itself.
-    bool RunBatch(int seconds = 30)
-    {
-        form_->StartVardo->trigger();
-        return QTest::qWaitFor([this] { return form_->isEnabled() && !BoardOpen(); }, seconds * 1000);
-    }
-
-    bool BoardOpen() const
-    {
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (qobject_cast<frmMonitor*>(window) && window->isVisible())
-                return true;
-        return false;
-    }
-
-    frmMonitor* OpenBoard() const
-    {
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (auto* board = qobject_cast<frmMonitor*>(window); board && board->isVisible())
-                return board;
-        return nullptr;
     }
 
 private slots:
@@ -153,29 +115,12 @@ private slots:
         bus_.waitForFinished();
     }
 
-    void init()
-    {
-        dir_ = new QTemporaryDir;
-        Module1::Test::ReleaseInstanceLock();
-        Module1::settings() = {};
-        form_ = new Form1;
-        form_->InitForm();
-        QDir().mkpath(Path("out"));
-        form_->Text1->setText(Path("out"));
-        Module1::Test::TakeAskedMessages();  // what earlier tests were asked
-    }
+    void init() { OpenMainWindow(); }
 
     void cleanup()
     {
-        delete form_;
-        form_ = nullptr;
-        // A failed test may leave its board behind; the next test starts without it.
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (qobject_cast<frmMonitor*>(window))
-                window->close();
-        QTRY_VERIFY(!BoardOpen());
-        delete dir_;
         QFile::remove(encoder_);
+        QVERIFY(CloseMainWindow());
     }
 
     void realEncoderConvertsOnlyTheWaitingEntries()

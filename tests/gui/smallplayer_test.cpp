@@ -1,6 +1,7 @@
 // The main window for small players, with the real encoder: the forecast beside the list,
 // the question before a batch that cannot fit, a folder that fills up anyway, copied MP3s,
 // and names on a real FAT file system.
+#include "batchwindow.h"
 #include "form1.h"
 #include "frmmonitor.h"
 #include "guitestmain.h"
@@ -20,26 +21,14 @@
 
 using vardune::EntryState;
 
-class SmallPlayerTest : public QObject {
+class SmallPlayerTest : public QObject, protected BatchWindow {
     Q_OBJECT
 
 private:
-    QTemporaryDir* dir_ = nullptr;
-    Form1* form_ = nullptr;
     QString encoder_;
     QStringList mounts_;
 
-    QString Path(const QString& name) const { return dir_->path() + "/" + name; }
-    const vardune::VardoEntry& Entry(int row) const { return form_->ListModel->List().At(static_cast<std::size_t>(row)); }
     QString ToolTip(int row) const { return form_->ListModel->index(row, 2).data(Qt::ToolTipRole).toString(); }
-
-    void Add(const QStringList& paths)
-    {
-        std::vector<std::pair<std::string, std::string>> files;
-        for (const QString& path : paths)
-            files.emplace_back(Module1::FromQt(path), vardune::VardoList::GetFileSize(Module1::FromQt(path)));
-        form_->ListModel->Append(files);
-    }
 
     QString Wav(const QString& name, double seconds)
     {
@@ -64,20 +53,6 @@ private:
         if (!QTest::qWaitFor([this] { return !form_->ForecastPanel->isHidden() && !form_->ForecastPanel->text().contains("read)"); }, 20000))
             return QStringLiteral("(no complete forecast: %1)").arg(form_->ForecastPanel->text());
         return form_->ForecastPanel->text();
-    }
-
-    bool RunBatch(int seconds = 60)
-    {
-        form_->StartVardo->trigger();
-        return QTest::qWaitFor([this] { return form_->isEnabled() && !BoardOpen(); }, seconds * 1000);
-    }
-
-    static bool BoardOpen()
-    {
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (qobject_cast<frmMonitor*>(window) && window->isVisible())
-                return true;
-        return false;
     }
 
     // A small file system of its own for the output, or an empty text when this machine
@@ -108,32 +83,16 @@ private slots:
 
     void cleanupTestCase() { QFile::remove(encoder_); }
 
-    void init()
-    {
-        dir_ = new QTemporaryDir;
-        Module1::Test::ReleaseInstanceLock();
-        Module1::settings() = {};
-        form_ = new Form1;
-        form_->InitForm();
-        QDir().mkpath(Path("out"));
-        form_->Text1->setText(Path("out"));
-    }
+    void init() { OpenMainWindow(); }
 
     void cleanup()
     {
-        delete form_;
-        form_ = nullptr;
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (qobject_cast<frmMonitor*>(window))
-                window->close();
-        QTRY_VERIFY(!BoardOpen());
         for (const QString& folder : mounts_) {
             if (umount2(QFile::encodeName(folder).constData(), MNT_DETACH) != 0)
                 QProcess::execute(QStringLiteral("fusermount"), {"-u", "-z", folder});
         }
         mounts_.clear();
-        delete dir_;
-        Module1::Test::TakeAskedMessages();
+        QVERIFY(CloseMainWindow());
     }
 
     // Three known files: the count, their playing time, the forecast at the chosen quality
