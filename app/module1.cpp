@@ -103,16 +103,6 @@ QString& helpFile()
     return path;
 }
 
-QString ToQt(const std::string& utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-std::string FromQt(const QString& text)
-{
-    return text.toUtf8().toStdString();
-}
-
 QString ProgramFolder()
 {
     return QCoreApplication::applicationDirPath();

@@ -1,5 +1,6 @@
 #pragma once
 #include "configtable.h"
+#include "textbridge.h"
 
 #include <QMessageBox>
 #include <QString>
@@ -17,8 +18,9 @@ namespace Module1 {
 // Settings, loaded once while the main window loads and saved once when it closes.
 vardune::Settings& settings();
 
-QString ToQt(const std::string& utf8);
-std::string FromQt(const QString& text);
+// The windows' shorthand for the bridge between the program's texts and Qt's.
+using TextBridge::ToQt;
+using TextBridge::FromQt;
 
 // The folder the program's file lives in and the program's version constant.
 QString ProgramFolder();

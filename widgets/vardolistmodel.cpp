@@ -1,6 +1,7 @@
 #include "vardolistmodel.h"
 
 #include "module1.h"
+#include "textbridge.h"
 
 namespace {
 const char* const kHeaders[] = {"S", "Source Path", "Media File", "Size", "Target MP3 File", "Size", "Rate"};
@@ -39,22 +40,22 @@ QVariant VardoListModel::data(const QModelIndex& index, int role) const
         return e.converting ? e.percent : -1;
     // A failed entry says why wherever the user points at it.
     if (role == Qt::ToolTipRole && !e.note.empty())
-        return Module1::ToQt(e.note);
+        return TextBridge::ToQt(e.note);
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {
     case 0: return QStringLiteral("Media File");
-    case 1: return Module1::ToQt(e.sourcePath);
-    case 2: return Module1::ToQt(e.sourceName);
-    case 3: return Module1::ToQt(e.sourceSize);
+    case 1: return TextBridge::ToQt(e.sourcePath);
+    case 2: return TextBridge::ToQt(e.sourceName);
+    case 3: return TextBridge::ToQt(e.sourceSize);
     case 4:
         // The output path is written when the file is done; until then its row shows how far
         // its encoder is.
         if (e.converting)
             return QStringLiteral("Converting\u2026 %1%").arg(e.percent);
-        return Module1::ToQt(e.targetPath);
-    case 5: return Module1::ToQt(e.targetSize);
-    case 6: return Module1::ToQt(e.rate);
+        return TextBridge::ToQt(e.targetPath);
+    case 5: return TextBridge::ToQt(e.targetSize);
+    case 6: return TextBridge::ToQt(e.rate);
     }
     return {};
 }
