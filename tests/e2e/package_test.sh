@@ -103,11 +103,17 @@ for _ in $(seq 100); do
 done
 xdotool search --onlyvisible --pid "$pid" --name '^Vardune Help' >/dev/null || fail "Help opened no window"
 manual=$(readlink -f "$root/usr/share/vardune/VarduneManual.chm")
-for _ in $(seq 100); do
-  ls -l "/proc/$pid/fd" 2>/dev/null | grep -qF -- "-> $manual" && break
-  sleep 0.05
-done
-ls -l "/proc/$pid/fd" | grep -qF -- "-> $manual" || fail "the help window did not open the installed manual"
+# Each descriptor is read on its own: the program opens and closes others meanwhile, and a
+# listing of them all fails when one goes while it is read.
+holds_open() {
+  local fd
+  for fd in /proc/"$1"/fd/*; do
+    [ "$(readlink "$fd" 2>/dev/null)" = "$2" ] && return 0
+  done
+  return 1
+}
+for _ in $(seq 100); do holds_open "$pid" "$manual" && break; sleep 0.05; done
+holds_open "$pid" "$manual" || fail "the help window did not open the installed manual"
 pass "Help opens the installed manual"
 
 # Click into the file view (the main window's lower left), pick the file by typing its name,
