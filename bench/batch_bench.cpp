@@ -99,6 +99,9 @@ BatchRun RunBatch(Form1& form, const QStringList& files)
     while (!over)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     run.wallSeconds = clock.elapsed() / 1000.0;
+    // The driver and the last encoder's process object go with the next turn of the event
+    // loop; let it come before anything is counted.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     run.ownCpu = CpuSeconds(RUSAGE_SELF) - ownAtStart;
     run.encoderCpu = CpuSeconds(RUSAGE_CHILDREN) - childrenAtStart;
     return run;
