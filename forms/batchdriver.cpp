@@ -20,12 +20,16 @@ BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
     , board_(board)
     , walk_(main->RunningTargets().Folding())
     , refresh_(new QTimer(this))
+    , clockTick_(new QTimer(this))
 {
     // Percent lines come many times a second from every encoder; the rows and the board are
     // redrawn only as often as a reader can follow.
     refresh_->setSingleShot(true);
     refresh_->setInterval(250);
     connect(refresh_, &QTimer::timeout, this, &BatchDriver::ShowPercents);
+    // The time left moves on while no encoder has news, too.
+    clockTick_->setInterval(1000);
+    connect(clockTick_, &QTimer::timeout, this, &BatchDriver::ShowBatchProgress);
 }
 
 bool BatchDriver::MayStart() const
@@ -43,6 +47,7 @@ void BatchDriver::VardoMediaFile()
     portable_ = Module1::TakesOnlyPortableNames(main_->Text1->text());
     progress_.Start(files);
     clock_.start();
+    clockTick_->start();
     limit_ = Module1::JobLimit();
     if (board_) {
         board_->DisplayDigital(board_->PicFile1, Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
@@ -224,6 +229,7 @@ void BatchDriver::EndBatch()
     if (ended_)
         return;
     ended_ = true;
+    clockTick_->stop();
     // Whoever is elsewhere learns how the batch went; whoever watches sees it in the list.
     // Asked before the board closes, which takes the activation with it.
     const bool watched = QApplication::activeWindow() != nullptr;

@@ -69,6 +69,7 @@ private:
     vardune::BatchProgress progress_;
     QElapsedTimer clock_;
     QTimer* refresh_;
+    QTimer* clockTick_;
     std::list<Job> jobs_;
     int limit_ = 1;
     int shownPercent_ = -1;
