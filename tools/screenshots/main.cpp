@@ -132,7 +132,7 @@ int main(int argc, char* argv[])
     QPointer<frmMonitor> board;
     WaitFor([&] { return (board = Open<frmMonitor>()) && board->Label1->text().endsWith(QLatin1String(names[5])); }, 10000);
     // Until the time left can be judged, then a moment for the board to show it.
-    WaitFor([&] { return board && board->BatchProgress->text().contains(QLatin1String(" left")); }, 10000);
+    WaitFor([&] { return board && board->BatchProgress->text().contains(QLatin1String(", about ")); }, 10000);
     Wait(300);
     if (!board || !Shoot(board, "status-board"))
         return 1;
