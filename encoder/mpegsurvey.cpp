@@ -15,6 +15,9 @@ namespace {
 // Frames that must share one bitrate before a file without an Info frame is taken for
 // constant bitrate.
 constexpr int kConstantFrames = 16;
+// How far an average taken from byte counts may lie above the frames' own: a padding byte
+// in some frames of a constant bitrate.
+constexpr double kPaddingAllowance = 1.005;
 
 // Where the frames end: the file's size less an ID3v1 tag and an APE tag before it.
 std::int64_t framesEnd(int fd)
@@ -134,6 +137,11 @@ bool MpegSurvey::smallEnoughFor(int bitrate, bool monoAsked) const
         return false;
     // Read from every frame the average is exact; taken from byte counts it may be a frame's
     // padding byte above a constant bitrate.
-    const double allowance = exact ? 1.0 : 1.005;
+    const double allowance = exact ? 1.0 : kPaddingAllowance;
     return averageKbps * 1000.0 <= bitrate * allowance;
+}
+
+bool MpegSurvey::undecidedAt(int bitrate) const
+{
+    return !exact && averageKbps * 1000.0 > bitrate && averageKbps * 1000.0 <= bitrate * kPaddingAllowance;
 }

@@ -29,4 +29,7 @@ public:
     // The rule of the copy path: an MP3 whose average bitrate is at or below the bitrate
     // asked, and mono when mono is asked, is not made any better by encoding it again.
     bool smallEnoughFor(int bitrate, bool monoAsked) const;
+    // Whether figures taken from byte counts leave it open if the average is at or just above
+    // the bitrate; only full() can tell, and the conversion reads every frame.
+    bool undecidedAt(int bitrate) const;
 };

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -55,6 +56,11 @@ Source readSource(const std::string& path)
     if (const auto start = MpegDetector::findAudioStart(fd.get())) {
         s.mpeg = true;
         s.survey = MpegSurvey::quick(fd.get(), *start, path);
+        // Where the byte count cannot tell whether it is at a bitrate or just above, every
+        // frame is read, as the conversion reads them, so both decide alike: copy or encode.
+        if (std::any_of(std::begin(kBitratesKbps), std::end(kBitratesKbps),
+                [&](int kbps) { return s.survey.undecidedAt(kbps * 1000); }))
+            s.survey = MpegSurvey::full(fd.get(), *start, path);
         s.frames = s.survey.decodedFrames;
         s.rate = s.survey.sampleRate;
         s.channels = s.survey.mono ? 1 : 2;

@@ -355,7 +355,10 @@ void Form1::Form_Unload()
 void Form1::RequestUnload()
 {
     // Asked twice: the user will not wait. The encoders still finish their files on their own.
-    if (quitting_ || EncodersRunning() == 0) {
+    // A batch counts as running from the moment the status board is up, before its first
+    // encoder starts: closing then would drop the batch the user has just asked for.
+    const bool batchShown = monitor_ && monitor_->isVisible();
+    if (quitting_ || (EncodersRunning() == 0 && !batchShown)) {
         Form_Unload();
         return;
     }

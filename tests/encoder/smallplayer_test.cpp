@@ -292,6 +292,54 @@ TEST(Forecast, WithinOnePercentOfTheRealOutput)
     EXPECT_FALSE(std::getline(lines, input)) << "more lines than sources";
 }
 
+// A stream whose frames average just above 96 kbit/s: every 40th frame of a 96 kbit/s one
+// raised to 112 kbit/s (its header, and 72 bytes more), the Info frame's byte count set to
+// match. Judged by its byte count alone it passes for 96 kbit/s with padding; its frames say
+// 96.4, so the conversion encodes it, and the forecast must reckon with an encoding too.
+TEST(Forecast, DecidesCopyOrEncodeAsTheConversionDoes)
+{
+    TempDir dir;
+    const std::string base = readFile(cbrMp3(dir, "base.mp3", 96000, false, 30.0));
+    std::size_t start = 0;
+    if (base.compare(0, 3, "ID3") == 0)
+        start = 10 + ((base[6] & 0x7F) << 21 | (base[7] & 0x7F) << 14 | (base[8] & 0x7F) << 7 | (base[9] & 0x7F));
+    constexpr std::size_t kFrame = 432; // 96 kbit/s at 32 kHz: never padded
+    ASSERT_EQ(static_cast<unsigned char>(base[start + 2]) >> 4, 7) << "not 96 kbit/s";
+    std::string stream = base.substr(start, kFrame); // the Info frame
+    std::size_t pos = start + kFrame;
+    for (int n = 0; pos + kFrame <= base.size() && static_cast<unsigned char>(base[pos]) == 0xFF; pos += kFrame, ++n) {
+        std::string frame = base.substr(pos, kFrame);
+        if (n % 40 == 20) {
+            frame[2] = static_cast<char>((frame[2] & 0x0F) | 0x80); // bitrate index 8: 112 kbit/s
+            frame.append(72, '\0');
+        }
+        stream += frame;
+    }
+    const std::size_t info = stream.find("Info");
+    ASSERT_NE(info, std::string::npos);
+    ASSERT_EQ(stream[info + 7] & 3, 3) << "no frame and byte counts";
+    for (int i = 0; i < 4; ++i)
+        stream[info + 12 + i] = static_cast<char>(stream.size() >> (24 - 8 * i));
+    const std::string source = dir.path("vbr96.4.mp3");
+    writeFile(source, base.substr(0, start) + stream + base.substr(pos));
+
+    writeFile(dir.path("list"), source + '\0');
+    const std::string command = std::string(FASTENCC_PATH) + " --facts < " + dir.path("list") + " > " + dir.path("facts");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string facts = readFile(dir.path("facts"));
+    const std::size_t field = facts.find("\t96000:");
+    ASSERT_NE(field, std::string::npos) << facts;
+    const double forecast = std::atof(facts.c_str() + field + 7);
+
+    const RunResult r = runFastencc({source, dir.path("out.mp3"), "-br", "96000"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("already small"), std::string::npos) << "copied: " << r.err;
+    const double real = static_cast<double>(readFile(dir.path("out.mp3")).size());
+    const double copy = static_cast<double>(readFile(source).size());
+    EXPECT_LT(std::fabs(forecast - real), std::fabs(copy - real) / 2) << "forecast " << forecast << ", output " << real
+                                                                      << ", a copy " << copy;
+}
+
 // Every record on standard input gets exactly one line, whatever it names.
 TEST(Forecast, AnswersEveryRecordInOrder)
 {

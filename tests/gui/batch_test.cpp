@@ -651,6 +651,42 @@ printf xx > "$2")").arg(gate, gate2));
         Module1::Test::SetEndProcessHandler([] {});
     }
 
+    // The board waits a moment before its first encoder; closing then is closing a batch too.
+    void closingBeforeTheFirstEncoderStartsAsksToo()
+    {
+        int ended = 0;
+        Module1::Test::SetEndProcessHandler([&] { ++ended; });
+        Module1::settings().jobs = "1";
+        GatedEncoder();
+        Add(Sources(2));
+        form_->StartVardo->trigger();
+        QVERIFY(BoardOpen());
+        QCOMPARE(form_->EncodersRunning(), 0);
+
+        // No: the batch starts as asked.
+        Module1::Test::SetNextMessageAnswer(QMessageBox::No);
+        form_->close();
+        QCOMPARE(Module1::Test::TakeAskedMessages().size(), std::size_t(1));
+        QCOMPARE(ended, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Started(2), QStringList({"1"}), 5000);
+        Open("1.mp3");
+        Open("2.mp3");
+        QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 5000);
+
+        // Yes: no file starts, every entry still waits, and the program ends.
+        Add({Make("3.mp3", 30)});
+        form_->StartVardo->trigger();
+        QVERIFY(BoardOpen());
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Yes);
+        form_->close();
+        QCOMPARE(Module1::Test::TakeAskedMessages().size(), std::size_t(1));
+        QCOMPARE(ended, 1);
+        QTest::qWait(1500);  // past the board's start
+        QVERIFY(!QFile::exists(Path("started-3.mp3")));
+        QCOMPARE(Entry(2).state, EntryState::Waiting);
+        Module1::Test::SetEndProcessHandler([] {});
+    }
+
     void countersOfAThousandEntriesShowTheirLastThreeDigits()
     {
         // Instant, but the last file waits until its counters have been read.
