@@ -1,5 +1,8 @@
 #pragma once
 
+#include <taglib/tbytevector.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -39,5 +42,9 @@ private:
     LameChoice lameChoice(int inputRate, int channels, int kbps, bool mono);
     std::int64_t encodedBytes(std::int64_t frames, int rate, int channels, int kbps, bool mono, std::size_t tag);
 
+    // The bytes a cover that needs scaling comes to once scaled, 0 when it is left out.
+    std::size_t scaledCoverSize(const TagLib::ByteVector& picture);
+
     std::map<std::tuple<int, int, int, bool>, LameChoice> m_choices;
+    std::map<std::pair<std::size_t, std::size_t>, std::size_t> m_coverSizes; // by hash and length
 };

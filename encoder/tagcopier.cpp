@@ -114,15 +114,15 @@ public:
             m_picture.reset();
     }
 
-    // What render() gives after fitPicture(), in bytes, with a picture to scale estimated.
-    std::size_t renderedSize() const
+    // What render() gives after fitPicture(), in bytes, a picture to scale measured by
+    // scaledSize.
+    std::size_t renderedSize(const TagCopier::ScaledSize& scaledSize) const
     {
         if (m_properties.isEmpty() && !m_picture)
             return 0;
         std::size_t picture = 0;
         if (m_picture)
-            picture = CoverScaler::needsScaling(m_picture->data) ? CoverScaler::estimatedScaledSize(m_picture->data)
-                                                                 : m_picture->data.size();
+            picture = CoverScaler::needsScaling(m_picture->data) ? scaledSize(m_picture->data) : m_picture->data.size();
         if (m_picture && picture == 0)
             return m_properties.isEmpty() ? 0 : renderTag(false).size(); // left out
         return renderTag(m_picture != nullptr).size() + picture;
@@ -279,7 +279,8 @@ std::vector<TagLib::ByteVector> TagCopier::id3v2For(const std::string& path, Aud
     }
 }
 
-std::size_t TagCopier::id3v2SizeFor(const std::string& path, AudioSource::Container container)
+std::size_t TagCopier::id3v2SizeFor(const std::string& path, AudioSource::Container container,
+    const ScaledSize& scaledSize)
 {
     static QuietListener quiet;
     TagLib::setDebugListener(&quiet);
@@ -289,7 +290,7 @@ std::size_t TagCopier::id3v2SizeFor(const std::string& path, AudioSource::Contai
             return 0;
         Collector collector;
         collect(&stream, container, collector);
-        return collector.renderedSize();
+        return collector.renderedSize(scaledSize);
     } catch (...) {
         return 0;
     }

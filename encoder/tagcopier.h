@@ -4,6 +4,8 @@
 
 #include <taglib/tbytevector.h>
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,10 @@ public:
     // A cover larger than a small player takes is scaled first (CoverScaler).
     static std::vector<TagLib::ByteVector> id3v2For(const std::string& path, AudioSource::Container container);
 
-    // The size in bytes of what id3v2For gives, reading the tags but scaling no picture (its
-    // scaled size is estimated): for forecasts of many files.
-    static std::size_t id3v2SizeFor(const std::string& path, AudioSource::Container container);
+    // The size in bytes of what id3v2For gives, for forecasts of many files: the tags are
+    // read, and a cover to scale is measured by scaledSize (the bytes it comes to, 0 when it
+    // is left out), which may remember the covers an album's files share.
+    using ScaledSize = std::function<std::size_t(const TagLib::ByteVector& picture)>;
+    static std::size_t id3v2SizeFor(const std::string& path, AudioSource::Container container,
+        const ScaledSize& scaledSize);
 };

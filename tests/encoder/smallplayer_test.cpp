@@ -144,6 +144,23 @@ std::string picture(int width, int height, bool png, bool progressive)
     return bytes;
 }
 
+// A picture of one colour, cheap to make at any size.
+std::string flatPicture(int width, int height, bool progressive)
+{
+    picture(1, 1, false, false); // libvips started
+    VipsImage* image = nullptr;
+    EXPECT_EQ(vips_black(&image, width, height, "bands", 3, nullptr), 0);
+    void* buffer = nullptr;
+    std::size_t length = 0;
+    // Below quality 90 libvips halves the colour planes, as most cameras' JPEGs do.
+    const int failed = vips_jpegsave_buffer(image, &buffer, &length, "Q", 80, "interlace", progressive ? TRUE : FALSE, nullptr);
+    g_object_unref(image);
+    EXPECT_EQ(failed, 0) << vips_error_buffer();
+    std::string bytes(static_cast<char*>(buffer), length);
+    g_free(buffer);
+    return bytes;
+}
+
 struct JpegShape {
     int width = 0;
     int height = 0;
@@ -254,6 +271,8 @@ TEST(Forecast, WithinOnePercentOfTheRealOutput)
     };
     writeWithSndfile(sources.back(), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2, 8.0);
     setCover(sources[2], picture(300, 300, false, false), "image/jpeg");
+    // Scaled in every output, copied or encoded: a fine-grained one, far from any rule of thumb.
+    setCover(sources[3], picture(800, 800, false, false), "image/jpeg");
 
     std::string input;
     for (const std::string& s : sources)
@@ -366,17 +385,22 @@ TEST(Covers, LargeOnesAreScaledSmallOnesKept)
     const std::string bigJpeg = picture(3000, 3000, false, true);
     const std::string heavyPng = picture(1200, 1200, true, false);
     const std::string small = picture(300, 300, false, false);
+    // Decoding a progressive JPEG holds all its coefficients: 108 MB for this one.
+    const std::string hugeProgressive = flatPicture(6000, 6000, true);
     ASSERT_GT(heavyPng.size(), 4000000u);
     ASSERT_TRUE(shapeOf(bigJpeg).progressive);
+    ASSERT_TRUE(shapeOf(hugeProgressive).progressive);
+    enum Outcome { Scaled, Kept, LeftOut };
     const struct {
         const char* name;
         const std::string& picture;
         const char* mime;
-        bool kept;
+        Outcome outcome;
     } cases[] = {
-        {"3000 x 3000 progressive JPEG", bigJpeg, "image/jpeg", false},
-        {"4 MB PNG", heavyPng, "image/png", false},
-        {"300 x 300 JPEG", small, "image/jpeg", true},
+        {"3000 x 3000 progressive JPEG", bigJpeg, "image/jpeg", Scaled},
+        {"4 MB PNG", heavyPng, "image/png", Scaled},
+        {"300 x 300 JPEG", small, "image/jpeg", Kept},
+        {"6000 x 6000 progressive JPEG", hugeProgressive, "image/jpeg", LeftOut},
     };
     for (const auto& c : cases) {
         for (const int sourceBits : {128000, 64000}) { // encoded, and copied
@@ -386,8 +410,13 @@ TEST(Covers, LargeOnesAreScaledSmallOnesKept)
             const RunResult r = runFastencc({source, dir.path("out.mp3"), "-br", "96000"}, RunOptions {});
             ASSERT_EQ(r.exitCode, 0) << r.err;
             const std::string cover = coverOf(dir.path("out.mp3"));
-            if (c.kept) {
+            if (c.outcome == Kept) {
                 EXPECT_EQ(cover, c.picture);
+                continue;
+            }
+            if (c.outcome == LeftOut) {
+                EXPECT_TRUE(cover.empty());
+                EXPECT_LT(r.peakKiB, 100 * 1024) << "peak memory";
                 continue;
             }
             const JpegShape shape = shapeOf(cover);
