@@ -6,9 +6,35 @@
 #include <cstring>
 #include <filesystem>
 
+#include <unistd.h>
+
 namespace vardune {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// A missing folder can be created when its nearest existing parent is a folder in which this
+// user may make one: offering to create it otherwise only leads to a second message.
+OutputFolder::Check CreatableOrWhyNot(const fs::path& folder)
+{
+    std::error_code ec;
+    fs::path parent = fs::absolute(folder, ec).lexically_normal();
+    if (ec)
+        return {OutputFolder::State::Missing, {}};
+    while (parent.has_relative_path() && !fs::exists(fs::symlink_status(parent, ec)))
+        parent = parent.parent_path();
+    const fs::file_status status = fs::status(parent, ec);
+    if (ec || !fs::exists(status))
+        return {OutputFolder::State::Missing, {}};  // creating it will say why
+    if (!fs::is_directory(status))
+        return {OutputFolder::State::Uncreatable, std::strerror(ENOTDIR)};
+    if (::access(parent.c_str(), W_OK | X_OK) != 0)
+        return {OutputFolder::State::Uncreatable, std::strerror(errno)};
+    return {OutputFolder::State::Missing, {}};
+}
+
+} // namespace
 
 OutputFolder::Check OutputFolder::Inspect(const std::string& folder)
 {
@@ -18,7 +44,7 @@ OutputFolder::Check OutputFolder::Inspect(const std::string& folder)
     if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
         return {State::Unwritable, ec.message()};
     if (!fs::exists(status))
-        return {State::Missing, {}};
+        return CreatableOrWhyNot(path);
     if (!fs::is_directory(status))
         return {State::NotFolder, {}};
 

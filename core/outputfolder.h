@@ -11,6 +11,7 @@ public:
     enum class State {
         Ready,       // a folder that takes new files
         Missing,     // nothing of that name (or a parent is missing): it can be created
+        Uncreatable, // missing, and its nearest existing parent takes no new folder
         NotFolder,   // a file or something else stands there
         Unwritable,  // a folder, but no new file can be made in it
     };

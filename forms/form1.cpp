@@ -602,6 +602,8 @@ bool Form1::OutputFolderReady()
         return true;
     case vardune::OutputFolder::State::NotFolder:
         return refuse(QStringLiteral(" is a file, not a folder."));
+    case vardune::OutputFolder::State::Uncreatable:
+        return refuse(QStringLiteral(" cannot be created: ") + Module1::ToQt(check.reason) + QLatin1Char('.'));
     default:
         return refuse(QStringLiteral(" cannot be written: ") + Module1::ToQt(check.reason) + QLatin1Char('.'));
     }

@@ -32,14 +32,16 @@ TEST_F(OutputFolderTest, WhatStandsThereDecidesWhatTheBatchMayDo)
         {dir.string() + "/", State::Ready},
         {(dir / "Müsik 日本" / "deeper").string(), State::Missing},
         {(dir / "a file").string(), State::NotFolder},
-        {(dir / "a file" / "below").string(), State::Missing},  // creating it says why not
+        {(dir / "a file" / "below" / "deeper").string(), State::Uncreatable},  // not offered for creating
         {"/proc", State::Unwritable},  // no file can be made there, not even by the superuser
     };
     for (const auto& c : cases) {
         const auto check = OutputFolder::Inspect(c.folder);
         EXPECT_EQ(check.state, c.state) << c.folder;
-        EXPECT_EQ(check.reason.empty(), c.state != State::Unwritable) << c.folder << ": " << check.reason;
+        const bool why = c.state == State::Unwritable || c.state == State::Uncreatable;
+        EXPECT_EQ(check.reason.empty(), !why) << c.folder << ": " << check.reason;
     }
+    EXPECT_EQ(OutputFolder::Inspect((dir / "a file" / "below").string()).reason, "Not a directory");
     // The probe leaves nothing behind.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }
