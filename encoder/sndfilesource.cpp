@@ -60,7 +60,10 @@ SndfileSource::SndfileSource(int fd, const std::string& path)
 {
     lseek(m_fd, 0, SEEK_SET);
     m_file = sf_open_fd(m_fd, SFM_READ, &m_info, SF_FALSE);
-    if (!m_file || (m_info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
+    // MPEG audio is MpegSource's alone: libsndfile's own MPEG decoder plays junk inside a
+    // file as noise. What MpegDetector refused is no MPEG audio worth converting.
+    const int type = m_file ? m_info.format & SF_FORMAT_TYPEMASK : 0;
+    if (!m_file || type == SF_FORMAT_RAW || type == SF_FORMAT_MPEG) {
         if (m_file)
             sf_close(m_file);
         throw EncodeError(EncodeError::printable(path) + " is not an audio file");
