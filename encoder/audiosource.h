@@ -44,9 +44,13 @@ public:
 
     // Once read to its end: whether the sound stopped before the length its header promises
     // (a cut-off download), and that length in frames when the header gives one (else 0).
+    // damaged: damage inside the sound cost frames that were skipped (the sound went on
+    // after it); damagedAtFrame: where the first such damage lies, -1 when not known.
     struct Ending {
         bool early = false;
         std::int64_t declaredFrames = 0;
+        bool damaged = false;
+        std::int64_t damagedAtFrame = -1;
     };
     virtual Ending ending() const { return {}; }
 };

@@ -22,14 +22,14 @@
 namespace {
 
 // "11.4 s of 1200.0 s": what was converted is rounded down, so it never reads as the whole.
-std::string endsEarlyText(double convertedSeconds, double declaredSeconds)
+std::string convertedText(double convertedSeconds, double declaredSeconds)
 {
     char text[128];
     const double seconds = std::floor(convertedSeconds * 10.0) / 10.0;
     if (declaredSeconds > 0)
-        std::snprintf(text, sizeof text, "the source ends early (%.1f s of %.1f s converted)", seconds, declaredSeconds);
+        std::snprintf(text, sizeof text, "(%.1f s of %.1f s converted)", seconds, declaredSeconds);
     else
-        std::snprintf(text, sizeof text, "the source ends early (%.1f s converted)", seconds);
+        std::snprintf(text, sizeof text, "(%.1f s converted)", seconds);
     return text;
 }
 
@@ -116,7 +116,14 @@ void Converter::run()
     writer.finish();
     out.commit();
     const AudioSource::Ending ending = source->ending();
+    const std::string converted = convertedText(static_cast<double>(framesRead) / lameRate,
+                                                static_cast<double>(ending.declaredFrames) / sourceRate);
+    if (ending.damaged)
+        m_warnings.push_back("the audio data is damaged "
+            + (ending.damagedAtFrame >= 0
+                    ? "at " + EncodeError::playingTime(static_cast<double>(ending.damagedAtFrame) / sourceRate) + " "
+                    : std::string())
+            + converted);
     if (ending.early)
-        m_warnings.push_back(endsEarlyText(static_cast<double>(framesRead) / lameRate,
-                                           static_cast<double>(ending.declaredFrames) / sourceRate));
+        m_warnings.push_back("the source ends early " + converted);
 }

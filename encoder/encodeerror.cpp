@@ -26,10 +26,15 @@ std::string EncodeError::printable(const std::string& text)
     return out;
 }
 
-EncodeError EncodeError::damaged(const std::string& path, double seconds)
+std::string EncodeError::playingTime(double seconds)
 {
     const long whole = seconds > 0 ? static_cast<long>(seconds) : 0;
     char at[32];
     std::snprintf(at, sizeof at, "%ld:%02ld", whole / 60, whole % 60);
-    return EncodeError("the audio data of " + printable(path) + " is damaged at " + at);
+    return at;
+}
+
+EncodeError EncodeError::damaged(const std::string& path, double seconds)
+{
+    return EncodeError("the audio data of " + printable(path) + " is damaged at " + playingTime(seconds));
 }

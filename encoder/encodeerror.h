@@ -24,6 +24,8 @@ public:
     static std::string printable(const std::string& text);
     // "the audio data of PATH is damaged at 1:23": a decoder gave up at that point.
     static EncodeError damaged(const std::string& path, double seconds);
+    // "1:23": a point in the sound, in whole seconds, as the messages give it.
+    static std::string playingTime(double seconds);
 
 private:
     bool m_full = false;

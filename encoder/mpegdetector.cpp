@@ -26,21 +26,81 @@ std::vector<std::uint8_t> readAt(int fd, std::int64_t offset, std::size_t length
     return buffer;
 }
 
-// Skips ID3v2 tags (some files carry more than one) and returns where the data after them starts.
-std::int64_t skipId3v2Tags(int fd)
+// An ID3v2 tag header at h: its whole size (header, body and footer), or 0 when h is none.
+std::int64_t id3v2Size(const std::uint8_t* h)
 {
-    std::int64_t pos = 0;
+    if (h[0] != 'I' || h[1] != 'D' || h[2] != '3' || h[3] == 0xFF || h[4] == 0xFF
+        || ((h[6] | h[7] | h[8] | h[9]) & 0x80))
+        return 0;
+    std::int64_t size = (std::int64_t(h[6]) << 21) | (h[7] << 14) | (h[8] << 7) | h[9];
+    size += 10;
+    if (h[5] & 0x10)
+        size += 10; // footer
+    return size;
+}
+
+// Skips ID3v2 tags (some files carry more than one) from pos on, and the zero padding
+// taggers leave after (or instead of) a tag's declared size; returns where the data after
+// them starts.
+std::int64_t skipTags(int fd, std::int64_t pos)
+{
     for (;;) {
         const auto h = readAt(fd, pos, 10);
-        if (h.size() < 10 || h[0] != 'I' || h[1] != 'D' || h[2] != '3' || h[3] == 0xFF
-            || h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80))
-            return pos;
-        std::int64_t size = (std::int64_t(h[6]) << 21) | (h[7] << 14) | (h[8] << 7) | h[9];
-        size += 10;
-        if (h[5] & 0x10)
-            size += 10; // footer
+        const std::int64_t size = h.size() < 10 ? 0 : id3v2Size(h.data());
+        if (size == 0)
+            break;
         pos += size;
     }
+    for (;;) {
+        const auto block = readAt(fd, pos, 4096);
+        std::size_t zeros = 0;
+        while (zeros < block.size() && block[zeros] == 0)
+            ++zeros;
+        pos += static_cast<std::int64_t>(zeros);
+        if (zeros < 4096 || block.empty())
+            return pos;
+    }
+}
+
+// The first frame of a chain that starts within window bytes of start, as findAudioStart
+// describes. tagsLeft: how many more ID3v2 tags inside junk may be stepped over.
+std::optional<std::int64_t> findChain(int fd, std::int64_t start, std::int64_t fileSize, int window, int tagsLeft)
+{
+    // The longest frame (layer II, MPEG-2 at 8 kHz... 2.5, 160 kbit/s) is under 3000 bytes.
+    const std::size_t maxFrame = 3000;
+    const auto buf = readAt(fd, start, static_cast<std::size_t>(window) + (MpegDetector::kFramesRequired + 1) * maxFrame);
+    const std::int64_t bufSize = static_cast<std::int64_t>(buf.size());
+
+    // The first frame that is followed by another of its stream: the start of the audio when
+    // junk cuts its chain short and the stream goes on after the junk.
+    std::int64_t cutChain = -1;
+    MpegHeader cutChainStream;
+    for (std::int64_t i = 0; i < window && i + 4 <= bufSize; ++i) {
+        if (tagsLeft > 0 && i > 0 && i + 10 <= bufSize && id3v2Size(&buf[i]) > 0)
+            return findChain(fd, skipTags(fd, start + i), fileSize, window, tagsLeft - 1);
+        if (buf[i] != 0xFF)
+            continue;
+        const auto first = MpegHeader::parse(&buf[i]);
+        if (!first)
+            continue;
+        std::int64_t p = i;
+        int frames = 0;
+        while (frames < MpegDetector::kFramesRequired && p + 4 <= bufSize) {
+            const auto h = MpegHeader::parse(&buf[p]);
+            if (!h || !h->sameStream(*first))
+                break;
+            p += h->frameLength();
+            ++frames;
+        }
+        // A very short stream: two or more frames that end exactly at the end of the file.
+        if (frames >= MpegDetector::kFramesRequired || (frames >= 2 && start + p == fileSize))
+            return start + (cutChain >= 0 && cutChainStream.sameStream(*first) ? cutChain : i);
+        if (frames >= 2 && cutChain < 0) {
+            cutChain = i;
+            cutChainStream = *first;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -51,44 +111,9 @@ std::optional<std::int64_t> MpegDetector::findAudioStart(int fd)
     if (fstat(fd, &st) != 0)
         return std::nullopt;
     const std::int64_t fileSize = st.st_size;
-
-    std::int64_t start = skipId3v2Tags(fd);
-    // Taggers leave zero padding after (or instead of) the tag's declared size.
-    for (;;) {
-        const auto block = readAt(fd, start, 4096);
-        std::size_t zeros = 0;
-        while (zeros < block.size() && block[zeros] == 0)
-            ++zeros;
-        start += static_cast<std::int64_t>(zeros);
-        if (zeros < 4096 || block.empty())
-            break;
-    }
-
-    // The longest frame (layer II, MPEG-2 at 8 kHz... 2.5, 160 kbit/s) is under 3000 bytes.
-    const std::size_t maxFrame = 3000;
-    const auto buf = readAt(fd, start, kSearchWindow + (kFramesRequired + 1) * maxFrame);
-    const std::int64_t bufSize = static_cast<std::int64_t>(buf.size());
-
-    for (std::int64_t i = 0; i < kSearchWindow && i + 4 <= bufSize; ++i) {
-        if (buf[i] != 0xFF)
-            continue;
-        const auto first = MpegHeader::parse(&buf[i]);
-        if (!first)
-            continue;
-        std::int64_t p = i;
-        int frames = 0;
-        while (frames < kFramesRequired && p + 4 <= bufSize) {
-            const auto h = MpegHeader::parse(&buf[p]);
-            if (!h || !h->sameStream(*first))
-                break;
-            p += h->frameLength();
-            ++frames;
-        }
-        if (frames >= kFramesRequired)
-            return start + i;
-        // A very short stream: two or more frames that end exactly at the end of the file.
-        if (frames >= 2 && start + p == fileSize)
-            return start + i;
-    }
-    return std::nullopt;
+    const std::int64_t start = skipTags(fd, 0);
+    if (const auto found = findChain(fd, start, fileSize, kSearchWindow, 0))
+        return found;
+    // Most files that are not MPEG audio stop at the short search above; this reads further.
+    return findChain(fd, start, fileSize, kJunkWindow, 2);
 }

@@ -78,6 +78,61 @@ TEST_P(JunkInMp3Test, SkippedNotDecodedAsNoise)
 INSTANTIATE_TEST_SUITE_P(JunkSizes, JunkInMp3Test, ::testing::Values(std::size_t(64 * 1024), std::size_t(5 * 1024 * 1024)),
     [](const auto& info) { return std::to_string(info.param / 1024) + "KiB"; });
 
+// Junk at the very start of an MP3 or inside its first frames (a damaged download): the
+// stream behind it is still found and converted whole but for the frames the junk broke,
+// without a word of a short source, and none of the junk is decoded.
+struct EarlyJunkCase {
+    const char* name;
+    std::function<std::string(const std::string& mp3, const std::string& junk)> damage;
+};
+
+void PrintTo(const EarlyJunkCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class EarlyJunkInMp3Test : public ::testing::TestWithParam<EarlyJunkCase> {};
+
+TEST_P(EarlyJunkInMp3Test, StreamBehindTheJunkConvertsWhole)
+{
+    TempDir dir;
+    const std::string mp3 = makeMp3(dir, 2.0, kQuiet);
+    writeFile(dir.path("clean.mp3"), mp3);
+    const float sourcePeak = peakOf(decodeMp3(dir.path("clean.mp3"), true));
+    writeFile(dir.path("damaged.mp3"), GetParam().damage(mp3, randomBytes(4000, 13)));
+
+    const RunResult r = runFastencc({dir.path("damaged.mp3"), dir.path("out.mp3"), "-reencode"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    const Decoded d = decodeMp3(dir.path("out.mp3"), true);
+    EXPECT_NEAR(d.seconds(), 2.0, 0.1);
+    EXPECT_LE(peakOf(d), sourcePeak) << "louder than its source: junk decoded as sound";
+}
+
+namespace {
+
+// Junk put in at byte at of the MP3 (whose 128 kbit/s frames at 44.1 kHz are 417 or 418
+// bytes long, the first of them the Info frame).
+std::function<std::string(const std::string&, const std::string&)> junkAt(std::size_t at)
+{
+    return [at](const std::string& mp3, const std::string& junk) { return mp3.substr(0, at) + junk + mp3.substr(at); };
+}
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Places, EarlyJunkInMp3Test,
+    ::testing::Values(
+        EarlyJunkCase {"before_the_stream", junkAt(0)},
+        // A tag after the junk (all padding) is stepped over like one at the start of a file.
+        EarlyJunkCase {"before_an_id3_tag",
+            [](const std::string& mp3, const std::string& junk) {
+                return junk + std::string("ID3\x03\x00\x00\x00\x00\x00\x40", 10) + std::string(64, '\0') + mp3;
+            }},
+        EarlyJunkCase {"in_the_info_frame", junkAt(100)},
+        EarlyJunkCase {"in_the_second_frame", junkAt(500)},
+        EarlyJunkCase {"in_the_third_frame", junkAt(1000)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // A source cut off part way converts what is there, exits 0 and says so in one line, the
 // last on standard error (a caller may keep only that one).
 class EndsEarlyTest : public ::testing::TestWithParam<EndingCase> {};
@@ -160,6 +215,83 @@ TEST(DamagedMp3, MidFileDamageConvertsWithoutWarning)
     EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_NEAR(decodeMp3(dir.path("out.mp3")).seconds(), 4.0 - 6000.0 / 16000.0, 0.15);
 }
+
+// Damage inside a FLAC or Ogg source, which goes on after it: not a cut-off end. FLAC is
+// resumed after the damage; Ogg loses the pages the damage hit. Either way the rest is
+// converted, nothing of the damage is decoded as sound, and one line says where the audio
+// data is damaged and what the MP3 holds.
+struct InnerDamageCase {
+    const char* name;
+    int format;
+    std::function<void(std::string& bytes)> damage;
+    double placeFrom, placeTo;     // the "at M:SS" in the line, seconds
+    double secondsFrom, secondsTo; // of the MP3
+};
+
+void PrintTo(const InnerDamageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class InnerDamageTest : public ::testing::TestWithParam<InnerDamageCase> {};
+
+TEST_P(InnerDamageTest, RestConvertedAndDamageNamed)
+{
+    const InnerDamageCase& c = GetParam();
+    TempDir dir;
+    writeWithSndfile(dir.path("clean"), c.format, 48000, 2, 10.0);
+    ASSERT_EQ(runFastencc({dir.path("clean"), dir.path("clean.mp3")}).exitCode, 0);
+    const float sourcePeak = peakOf(decodeMp3(dir.path("clean.mp3"), true));
+    std::string bytes = readFile(dir.path("clean"));
+    c.damage(bytes);
+    writeFile(dir.path("damaged"), bytes);
+
+    const RunResult r = runFastencc({dir.path("damaged"), dir.path("out.mp3")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = r.errLines();
+    ASSERT_EQ(lines.size(), 1u) << r.err;
+    const std::string expected = "fastencc: warning: the audio data is damaged at ";
+    ASSERT_EQ(lines[0].substr(0, expected.size()), expected) << lines[0];
+    const Decoded d = decodeMp3(dir.path("out.mp3"), true);
+    EXPECT_GE(d.seconds(), c.secondsFrom);
+    EXPECT_LE(d.seconds(), c.secondsTo);
+    EXPECT_LE(peakOf(d), sourcePeak * 1.05f) << "louder than its source: damage decoded as sound";
+    const std::string rest = lines[0].substr(expected.size());
+    const double place = std::stoi(rest) * 60 + std::stoi(rest.substr(rest.find(':') + 1));
+    EXPECT_GE(place, c.placeFrom) << lines[0];
+    EXPECT_LE(place, c.placeTo) << lines[0];
+    // The figure in the line is what the MP3 holds (rounded down to a tenth).
+    const double said = std::stod(rest.substr(rest.find('(') + 1));
+    EXPECT_GE(d.seconds(), said - 0.03) << lines[0];
+    EXPECT_LT(d.seconds(), said + 0.13) << lines[0];
+}
+
+namespace {
+
+std::function<void(std::string&)> randomOver(double where)
+{
+    return [where](std::string& b) {
+        const std::string junk = randomBytes(4000, 17);
+        b.replace(std::size_t(double(b.size()) * where), junk.size(), junk);
+    };
+}
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Sources, InnerDamageTest,
+    ::testing::Values(
+        InnerDamageCase {"flac_junk_in_the_middle", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, randomOver(0.5),
+            4, 5, 9.5, 10.05},
+        InnerDamageCase {"flac_junk_near_the_start", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, randomOver(0.1),
+            0, 1, 9.5, 10.05},
+        InnerDamageCase {"flac_middle_third_zeroed", SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
+            [](std::string& b) { b.replace(b.size() / 3, b.size() / 3, b.size() / 3, '\0'); },
+            3, 3, 6.2, 7.0},
+        InnerDamageCase {"ogg_vorbis_junk_in_the_middle", SF_FORMAT_OGG | SF_FORMAT_VORBIS, randomOver(0.5),
+            3, 5, 6.0, 9.9},
+        InnerDamageCase {"ogg_opus_junk_in_the_middle", SF_FORMAT_OGG | SF_FORMAT_OPUS, randomOver(0.5),
+            3, 5, 6.0, 9.9}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Only regular files are read: a FIFO without a writer would block open() for ever, a
 // device would be read without end.
