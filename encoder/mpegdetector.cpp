@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -114,6 +115,13 @@ std::optional<std::int64_t> MpegDetector::findAudioStart(int fd)
     const std::int64_t start = skipTags(fd, 0);
     if (const auto found = findChain(fd, start, fileSize, kSearchWindow, 0))
         return found;
-    // Most files that are not MPEG audio stop at the short search above; this reads further.
+    // A file that opens as another container (WAV, AIFF, FLAC, Ogg...) is that container,
+    // however its data look: only what opens as nothing known is searched for an MP3 that junk
+    // pushed back, which reads further.
+    static const char* const kContainers[] = {"RIFF", "RIFX", "RF64", "FORM", "fLaC", "OggS", "caff", "wvpk", ".snd"};
+    const auto magic = readAt(fd, start, 4);
+    for (const char* container : kContainers)
+        if (magic.size() == 4 && std::equal(magic.begin(), magic.end(), container))
+            return std::nullopt;
     return findChain(fd, start, fileSize, kJunkWindow, 2);
 }
