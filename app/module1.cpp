@@ -139,9 +139,16 @@ QString ConfigFilePath()
     return folder + QDir::separator() + QStringLiteral("Vardune.ini");
 }
 
-std::string FoldFileName(const std::string& path)
+std::string FoldOutputPath(const std::string& path)
 {
-    return FromQt(ToQt(path).toCaseFolded());
+    const QFileInfo file(ToQt(path));
+    const QFileInfo folder(file.path());
+    // The folder exists while a batch writes into it; one that has gone since is taken as
+    // written, made absolute and tidied.
+    QString canonical = folder.canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = QDir::cleanPath(folder.absoluteFilePath());
+    return FromQt((canonical + QLatin1Char('/') + file.fileName()).toCaseFolded());
 }
 
 QString OutputFolderPath(const QString& folderText)

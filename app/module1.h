@@ -37,8 +37,10 @@ QString ConfigFilePath();
 // The manual, recorded while the main window loads.
 QString& helpFile();
 
-// A path folded so that paths a case-insensitive file system takes for one file are equal.
-std::string FoldFileName(const std::string& path);
+// An output path folded so that two paths of one file are equal, however the folder is
+// written ("out/", "out//", "./out", a link to it), and so that paths a case-insensitive file
+// system takes for one file are equal too.
+std::string FoldOutputPath(const std::string& path);
 // How many encoders a batch runs at once: the MJOBS__ setting, or one per core this process
 // may use.
 int JobLimit();

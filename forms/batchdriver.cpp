@@ -61,7 +61,7 @@ void BatchDriver::Fill()
 {
     // Encoders that cannot be started fail their entries one after the other, here, without
     // waiting for anything.
-    while (!walkOver_ && MayStart() && Running() < limit_) {
+    while (!walkOver_ && MayStart() && (Running() == 0 || main_->EncodersRunning() < limit_)) {
         const auto id = walk_.Next(main_->ListModel->List());
         if (!id) {
             walkOver_ = true;
@@ -179,6 +179,7 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
     // Not deleted here: this handler runs inside the process object's own signal.
     process->deleteLater();
     Fill();
+    emit EncoderEnded();
 }
 
 void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)
@@ -194,6 +195,13 @@ void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)
     process->disconnect(this);
     process->deleteLater();
     Fill();
+    emit EncoderEnded();
+}
+
+void BatchDriver::Resume()
+{
+    if (!ended_)
+        Fill();
 }
 
 void BatchDriver::Record(const Job& job, int started, int exitStatus, const QString& errorLine)

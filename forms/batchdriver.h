@@ -33,12 +33,17 @@ public:
     // The entries whose encoders run now.
     int Running() const { return static_cast<int>(jobs_.size()); }
 
+    // Another batch's encoder has ended: its place may go to a file of this batch.
+    void Resume();
+
 signals:
     // The batch is over; the driver deletes itself afterwards. summary says what it did ("12
     // done, 1 failed, 38.2 MB saved"), or is empty when it took up no file.
     void Finished(const QString& summary);
     // The whole batch's percent, weighted by source size, each time it rises.
     void ProgressChanged(int percent);
+    // One of its encoders has ended, and its place is free for any batch.
+    void EncoderEnded();
 
 private:
     struct Job {
@@ -50,7 +55,10 @@ private:
 
     bool MayStart() const;
     // Starts encoders while there is room and entries wait; ends the batch when nothing runs
-    // and nothing more will start.
+    // and nothing more will start. The room is the job limit less the encoders of every batch
+    // (a batch started while an earlier one's files finish shares the cores with them), but a
+    // batch always runs one of its own: it is never seen to wait on files the user ended, and
+    // one encoder at a time stays the one-at-a-time batch.
     void Fill();
     std::list<Job>::iterator FindJob(const QProcess* process);
     void ReadProgress(QProcess* process);

@@ -61,7 +61,7 @@ QAction* MenuItem(QMenu* menu, const char* name, const QString& caption)
 Form1::Form1(frmStartUp* splash, QWidget* parent)
     : QMainWindow(parent)
     , splash_(splash)
-    , runningTargets_(Module1::FoldFileName)
+    , runningTargets_(Module1::FoldOutputPath)
     , forecastReader_(new ForecastReader(this))
     , forecastTimer_(new QTimer(this))
     , freeSpaceTimer_(new QTimer(this))
@@ -393,6 +393,12 @@ int Form1::EncodersRunning() const
     for (const BatchDriver* driver : findChildren<BatchDriver*>(QString(), Qt::FindDirectChildrenOnly))
         running += driver->Running();
     return running;
+}
+
+void Form1::ResumeBatches()
+{
+    for (BatchDriver* driver : findChildren<BatchDriver*>(QString(), Qt::FindDirectChildrenOnly))
+        driver->Resume();
 }
 
 void Form1::BatchFinished(const QString& summary)

@@ -85,6 +85,8 @@ public:
     void BatchFinished(const QString& summary);
     // The encoders running now, of every batch.
     int EncodersRunning() const;
+    // An encoder has ended: every batch that waits for a free place may start its next file.
+    void ResumeBatches();
     // A second start asked: the window, and the window in charge of it, come to the front.
     void ShowYourself();
 

@@ -363,28 +363,75 @@ cat "$1" > "$2")").arg(dir_->path(), printed));
     void aLateEncoderKeepsItsOutputFromTheNextBatch()
     {
         // cd1/Track01.wav still converts from a batch that was ended early when cd2/Track01.wav
-        // starts in the next: the two must not share one output.
-        Module1::settings().jobs = "1";
+        // starts in the next: the two must not share one output, however the next batch's
+        // output folder is written.
+        Module1::settings().jobs = "2";
         FakeEncoder(QString(R"(case "$1" in *cd1/*) while [ ! -e "%1" ]; do sleep 0.02; done ;; esac
 cat "$1" > "$2")").arg(Path("gate")));
-        Add({Make("cd1/Track01.wav", 100)});
+        QVERIFY(QFile::link(Path("out"), Path("link to out")));
+        const QString spellings[] = {Path("out"), Path("out") + "//", Path("link to out"), Path("cd1/../out")};
+        int row = 0;
+        for (const QString& spelling : spellings) {
+            QTest::qWait(0);
+            for (const QString& name : QDir(Path("out")).entryList(QDir::Files))
+                QFile::remove(Path("out/" + name));
+            QFile::remove(Path("gate"));
+            form_->Text1->setText(Path("out"));
+            Add({Make("cd1/Track01.wav", 100)});
+            form_->StartVardo->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(OpenBoard() && OpenBoard()->Label1->text().endsWith("cd1/Track01.wav"), 5000);
+            ClickWidget(OpenBoard()->Command2);
+            QTRY_VERIFY(!BoardOpen());
+            form_->Text1->setText(spelling);
+            Add({Make("cd2/Track01.wav", 200)});
+            QVERIFY(RunBatch());
+            QCOMPARE(Entry(row + 1).state, EntryState::Done);
+            QFile(Path("gate")).open(QIODevice::WriteOnly);
+            QTRY_COMPARE_WITH_TIMEOUT(Entry(row).state, EntryState::Done, 5000);
+            QCOMPARE(Module1::ToQt(Entry(row).targetPath), Path("out/V_Track01.wav.MP3"));
+            QCOMPARE(QFileInfo(Module1::ToQt(Entry(row + 1).targetPath)).canonicalFilePath(),
+                     Path("out/V_Track01.wav (2).MP3"));
+            for (int i : {0, 1}) {
+                QCOMPARE(QFileInfo(Module1::ToQt(Entry(row + i).targetPath)).size(), qint64(100 * (i + 1)));
+                QCOMPARE(Entry(row + i).targetSize, " " + std::to_string(100 * (i + 1)));
+            }
+            // Once that encoder has ended, its name is free again for a later batch.
+            QVERIFY(!form_->RunningTargets().Contains(Module1::FromQt(Path("out/V_Track01.wav.MP3"))));
+            row += 2;
+        }
+    }
+
+    // The job limit counts the encoders of every batch: one started while an earlier one's
+    // files finish runs one file of its own and waits for their places for more.
+    void theJobLimitHoldsAcrossBatches()
+    {
+        Module1::settings().jobs = "2";
+        GatedEncoder();
+        Add(Sources(3));
         form_->StartVardo->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(OpenBoard() && OpenBoard()->Label1->text().endsWith("cd1/Track01.wav"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Started(5), QStringList({"1", "2"}), 5000);
         ClickWidget(OpenBoard()->Command2);
         QTRY_VERIFY(!BoardOpen());
-        Add({Make("cd2/Track01.wav", 200)});
-        QVERIFY(RunBatch());
-        QCOMPARE(Entry(1).state, EntryState::Done);
-        QFile(Path("gate")).open(QIODevice::WriteOnly);
-        QTRY_COMPARE_WITH_TIMEOUT(Entry(0).state, EntryState::Done, 5000);
-        QCOMPARE(Module1::ToQt(Entry(0).targetPath), Path("out/V_Track01.wav.MP3"));
-        QCOMPARE(Module1::ToQt(Entry(1).targetPath), Path("out/V_Track01.wav (2).MP3"));
-        for (int row : {0, 1}) {
-            QCOMPARE(QFileInfo(Module1::ToQt(Entry(row).targetPath)).size(), qint64(100 * (row + 1)));
-            QCOMPARE(Entry(row).targetSize, " " + std::to_string(100 * (row + 1)));
-        }
-        // Once that encoder has ended, its name is free again for a later batch.
-        QVERIFY(!form_->RunningTargets().Contains(Module1::FromQt(Path("out/V_Track01.wav.MP3"))));
+        Add({Make("4.mp3", 40), Make("5.mp3", 50)});
+        form_->StartVardo->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(Started(5), QStringList({"1", "2", "3"}), 5000);
+        QTest::qWait(300);
+        QCOMPARE(Started(5), QStringList({"1", "2", "3"}));
+        QCOMPARE(form_->EncodersRunning(), 3);
+        Open("1.mp3");
+        QTRY_COMPARE_WITH_TIMEOUT(form_->EncodersRunning(), 2, 5000);
+        QTest::qWait(300);
+        QCOMPARE(Started(5), QStringList({"1", "2", "3"}));
+        Open("2.mp3");
+        QTRY_COMPARE_WITH_TIMEOUT(Started(5), QStringList({"1", "2", "3", "4"}), 5000);
+        Open("3.mp3");
+        QTRY_COMPARE_WITH_TIMEOUT(Started(5), QStringList({"1", "2", "3", "4", "5"}), 5000);
+        QCOMPARE(form_->EncodersRunning(), 2);
+        Open("4.mp3");
+        Open("5.mp3");
+        QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 5000);
+        for (int r = 0; r < 5; ++r)
+            QCOMPARE(Entry(r).state, EntryState::Done);
     }
 
     void progressOfEachFileAndOfTheBatch()
