@@ -8,6 +8,7 @@
 #include "frmmonitor.h"
 #include "frmoption.h"
 #include "frmupdate.h"
+#include "guitestmain.h"
 #include "helpwindow.h"
 #include "modalanswer.h"
 #include "module1.h"
@@ -25,15 +26,6 @@
 #include <QToolButton>
 
 namespace {
-
-template <typename W>
-W* Open()
-{
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (auto* w = qobject_cast<W*>(window); w && w->isVisible())
-            return w;
-    return nullptr;
-}
 
 // The name the X window carries: what the taskbar and the window list show.
 QString XName(const QWidget* window)

@@ -19,6 +19,16 @@ inline void ClickWidget(QWidget* widget)
     QApplication::sendEvent(widget, &release);
 }
 
+// The shown top-level window of a type, or nullptr.
+template <typename W>
+W* Open()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* w = qobject_cast<W*>(window); w && w->isVisible())
+            return w;
+    return nullptr;
+}
+
 // Runs a window test in a sandbox of its own.
 #define VARDUNE_GUI_TEST_MAIN(TestClass)                                                    \
     int main(int argc, char* argv[])                                                       \

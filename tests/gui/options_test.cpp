@@ -16,15 +16,6 @@
 
 namespace {
 
-template <typename W>
-W* Open()
-{
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (auto* w = qobject_cast<W*>(window); w && w->isVisible())
-            return w;
-    return nullptr;
-}
-
 int PictureIndex(const QLabel* picture)
 {
     return picture->property("pictureIndex").toInt();
