@@ -23,14 +23,23 @@ bool TakenNames::Contains(const std::string& path) const
 
 void TakenNames::Take(const std::string& path)
 {
-    ++taken_[fold_(path)];
+    auto known = paths_.find(path);
+    if (known == paths_.end())
+        known = paths_.emplace(path, std::make_pair(fold_(path), 0)).first;
+    ++known->second.second;
+    ++taken_[known->second.first];
 }
 
 void TakenNames::Release(const std::string& path)
 {
-    const auto it = taken_.find(fold_(path));
+    const auto known = paths_.find(path);
+    if (known == paths_.end())
+        return;
+    const auto it = taken_.find(known->second.first);
     if (it != taken_.end() && --it->second <= 0)
         taken_.erase(it);
+    if (--known->second.second <= 0)
+        paths_.erase(known);
 }
 
 } // namespace vardune

@@ -2,6 +2,7 @@
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 namespace vardune {
 
@@ -29,7 +30,11 @@ public:
 
 private:
     Fold fold_;
-    std::unordered_map<std::string, int> taken_;
+    std::unordered_map<std::string, int> taken_;  // by folded path
+    // Each path taken, with the folded path it was taken under and how often: folding may
+    // look at the file system, which can change before the path is released (its folder
+    // removed), and a release must free what the take took.
+    std::unordered_map<std::string, std::pair<std::string, int>> paths_;
 };
 
 } // namespace vardune

@@ -115,10 +115,11 @@ std::optional<std::int64_t> MpegDetector::findAudioStart(int fd)
     const std::int64_t start = skipTags(fd, 0);
     if (const auto found = findChain(fd, start, fileSize, kSearchWindow, 0))
         return found;
-    // A file that opens as another container (WAV, AIFF, FLAC, Ogg...) is that container,
-    // however its data look: only what opens as nothing known is searched for an MP3 that junk
-    // pushed back, which reads further.
-    static const char* const kContainers[] = {"RIFF", "RIFX", "RF64", "FORM", "fLaC", "OggS", "caff", "wvpk", ".snd"};
+    // A file that starts as another container (WAV, W64, AIFF, FLAC, Ogg, CAF...) is that
+    // container, however its data look: only what starts as none of these is searched for an
+    // MP3 that junk pushed back, which reads further.
+    static const char* const kContainers[] = {"RIFF", "RIFX", "RF64", "riff", "FORM", "fLaC", "OggS", "caff", "wvpk",
+        ".snd", "NIST", "Crea"};
     const auto magic = readAt(fd, start, 4);
     for (const char* container : kContainers)
         if (magic.size() == 4 && std::equal(magic.begin(), magic.end(), container))

@@ -121,7 +121,10 @@ std::size_t SndfileSource::read(float* interleaved, std::size_t maxFrames)
 // the damaged part is skipped. A cut-off file decodes from none of them.
 sf_count_t SndfileSource::resumeAfterDamage(float* out, sf_count_t maxFrames)
 {
-    if ((m_info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC || m_position + 1 >= m_info.frames)
+    // A stream written without its length (piped, recorded) has nothing to reach: its end is
+    // its end.
+    if ((m_info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC || m_info.frames == SF_COUNT_MAX
+        || m_position + 1 >= m_info.frames)
         return 0;
     const sf_count_t stop = m_position;
     const sf_count_t last = m_info.frames - 1;
@@ -185,13 +188,17 @@ AudioSource::Ending SndfileSource::ending() const
 {
     Ending ending;
     ending.declaredFrames = m_declaredFrames;
-    ending.early = m_info.frames == SF_COUNT_MAX || m_position < m_declaredFrames;
+    // Ogg says its length on its last page alone, so one whose length is unknown has lost its
+    // end. Any other source without a length was written as a stream (piped, recorded) and
+    // ends where it ends.
+    const bool ogg = (m_info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG;
+    ending.early = (ogg && m_info.frames == SF_COUNT_MAX) || m_position < m_declaredFrames;
     ending.damagedAtFrame = m_damagedAt;
     ending.damaged = m_damagedAt >= 0;
     // An Ogg file whose last page is there is not cut off: frames short of its length were
     // lost to damaged pages inside it, which libsndfile skipped (the place is known when a
     // page fails its checksum or a page is missing).
-    if ((m_info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG && ending.early && m_info.frames != SF_COUNT_MAX) {
+    if (ogg && ending.early && m_info.frames != SF_COUNT_MAX) {
         ending.early = false;
         ending.damaged = true;
     }

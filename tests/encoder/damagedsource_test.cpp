@@ -293,6 +293,26 @@ INSTANTIATE_TEST_SUITE_P(Sources, InnerDamageTest,
             3, 5, 6.0, 9.9}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A FLAC written as a stream, without its length in its header (piped, recorded), is whole
+// at its end: converted to the last sample, at once, with no word of damage.
+TEST(UndamagedSource, FlacWithoutItsLengthConvertsWhole)
+{
+    TempDir dir;
+    writeWithSndfile(dir.path("stream.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 3.0);
+    std::string bytes = readFile(dir.path("stream.flac"));
+    // STREAMINFO's total samples: the low 4 bits of byte 21 and bytes 22 to 25.
+    ASSERT_EQ(bytes.substr(0, 4), "fLaC");
+    bytes[21] = static_cast<char>(bytes[21] & 0xF0);
+    bytes.replace(22, 4, 4, '\0');
+    writeFile(dir.path("stream.flac"), bytes);
+    RunOptions options;
+    options.timeoutSeconds = 20;
+    const RunResult r = runFastencc({dir.path("stream.flac"), dir.path("out.mp3")}, options);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_NEAR(decodeMp3(dir.path("out.mp3")).seconds(), 3.0, 0.05);
+}
+
 // Only regular files are read: a FIFO without a writer would block open() for ever, a
 // device would be read without end.
 TEST(Source, NotARegularFileIsRefusedAtOnce)
