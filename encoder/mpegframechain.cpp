@@ -2,6 +2,7 @@
 
 #include "encodeerror.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,12 +27,19 @@ MpegFrameChain::MpegFrameChain(int fd, std::int64_t start, std::string path)
     , m_path(std::move(path))
     , m_start(start)
     , m_pos(start)
+    , m_partOffset(start)
 {
-    const std::uint8_t* first = bytesAt(start, 4);
-    const auto header = first ? MpegHeader::parse(first) : std::nullopt;
-    if (!header)
-        throw EncodeError("cannot read " + EncodeError::printable(m_path));
-    m_stream = *header;
+    MpegHeader stream;
+    if (!chainAt(start, stream)) {
+        // The detector may accept a chain cut short by junk right behind it; its first frame
+        // is all that is needed here.
+        const std::uint8_t* first = bytesAt(start, 4);
+        const auto header = first ? MpegHeader::parse(first) : std::nullopt;
+        if (!header)
+            throw EncodeError("cannot read " + EncodeError::printable(m_path));
+        stream = *header;
+    }
+    m_stream = stream;
 }
 
 // The bytes [offset, offset + n) of the file, or nullptr when the file ends before them.
@@ -71,46 +79,119 @@ const std::uint8_t* MpegFrameChain::bytesAt(std::int64_t offset, std::size_t n)
     return m_buffer.data() + (offset - m_bufferStart);
 }
 
-bool MpegFrameChain::continuesAt(std::int64_t offset)
+bool MpegFrameChain::continuesAt(std::int64_t offset, const MpegHeader& stream, bool orNewStream)
 {
     const std::uint8_t* p = bytesAt(offset, 4);
     if (!p)
         return true; // the data ends here (or within a header's length of here)
-    const auto header = MpegHeader::parse(p);
-    if (header && header->sameStream(m_stream))
+    const auto header = MpegHeader::parse(p, stream.freeFormatSize());
+    if (header && header->sameStream(stream))
         return true;
     // ID3v1, an appended ID3v2, APE and Lyrics3 tags follow the last frame.
     if (std::memcmp(p, "TAG", 3) == 0 || std::memcmp(p, "ID3", 3) == 0)
         return true;
     const std::uint8_t* q = bytesAt(offset, 8);
-    return q && (std::memcmp(q, "APETAGEX", 8) == 0 || std::memcmp(q, "LYRICSBE", 8) == 0);
+    if (q && (std::memcmp(q, "APETAGEX", 8) == 0 || std::memcmp(q, "LYRICSBE", 8) == 0))
+        return true;
+    MpegHeader other;
+    return orNewStream && chainAt(offset, other);
 }
 
-// Moves m_pos to the next place where the stream resumes; false when none is left.
+bool MpegFrameChain::chainAt(std::int64_t offset, MpegHeader& stream)
+{
+    const std::uint8_t* p = bytesAt(offset, 4);
+    if (!p || p[0] != 0xFF)
+        return false;
+    int freeSize = 0;
+    if ((p[2] >> 4) == 0) {
+        // Free format: the frame's length is where the next header of its stream starts.
+        constexpr std::size_t kWindow = 4100;
+        const std::uint8_t* w = bytesAt(offset, kWindow);
+        std::size_t available = kWindow;
+        if (!w && m_dataEnd > offset) {
+            available = static_cast<std::size_t>(m_dataEnd - offset);
+            w = bytesAt(offset, available);
+        }
+        if (!w)
+            return false;
+        freeSize = MpegHeader::measureFreeFormat(w, available);
+        if (freeSize == 0)
+            return false;
+        p = bytesAt(offset, 4);
+    }
+    const auto first = MpegHeader::parse(p, freeSize);
+    if (!first)
+        return false;
+    std::int64_t q = offset;
+    int frames = 0;
+    bool endsCleanly = false;
+    while (frames < kChainFrames) {
+        const std::uint8_t* h = bytesAt(q, 4);
+        const auto header = h ? MpegHeader::parse(h, freeSize) : std::nullopt;
+        if (!header || !header->sameStream(*first)) {
+            endsCleanly = h ? continuesAt(q, *first, false) : q == m_dataEnd;
+            break;
+        }
+        q += header->frameLength();
+        ++frames;
+    }
+    if (frames >= kChainFrames || (frames >= 2 && endsCleanly)) {
+        stream = *first;
+        return true;
+    }
+    return false;
+}
+
+bool MpegFrameChain::skipHole()
+{
+    // SEEK_DATA moves the descriptor's position, which its other readers may rely on.
+    const off_t was = lseek(m_fd, 0, SEEK_CUR);
+    const off_t data = lseek(m_fd, static_cast<off_t>(m_pos), SEEK_DATA);
+    const int error = errno;
+    if (was >= 0)
+        lseek(m_fd, was, SEEK_SET);
+    if (data < 0 && error == ENXIO) {
+        // Nothing but a hole up to the end of the file.
+        struct stat st {};
+        if (fstat(m_fd, &st) == 0 && st.st_size >= m_pos && m_dataEnd < 0)
+            m_dataEnd = st.st_size;
+        return false;
+    }
+    if (data > m_pos)
+        m_pos = static_cast<std::int64_t>(data);
+    return true;
+}
+
+// Moves m_pos to the next place where a stream resumes; false when none is left.
 bool MpegFrameChain::findChain()
 {
-    for (;; ++m_pos) {
+    for (;;) {
         const std::uint8_t* p = bytesAt(m_pos, 4);
         if (!p)
             return false;
-        if (p[0] != 0xFF)
+        const std::size_t buffered = static_cast<std::size_t>(m_bufferStart + static_cast<std::int64_t>(m_buffer.size()) - m_pos);
+        const void* sync = std::memchr(p, 0xFF, buffered - 3);
+        if (!sync) {
+            m_pos += static_cast<std::int64_t>(buffered - 3);
+            if (!skipHole())
+                return false;
             continue;
-        std::int64_t q = m_pos;
-        int frames = 0;
-        bool endsCleanly = false;
-        while (frames < kChainFrames) {
-            const std::uint8_t* h = bytesAt(q, 4);
-            const auto header = h ? MpegHeader::parse(h) : std::nullopt;
-            if (!header || !header->sameStream(m_stream)) {
-                endsCleanly = h ? continuesAt(q) : q == m_dataEnd;
-                break;
-            }
-            q += header->frameLength();
-            ++frames;
         }
-        if (frames >= kChainFrames || (frames >= 2 && endsCleanly))
+        m_pos += static_cast<const std::uint8_t*>(sync) - p;
+        MpegHeader stream;
+        if (chainAt(m_pos, stream)) {
+            if (!stream.sameStream(m_stream))
+                startPart(stream);
             return true;
+        }
+        ++m_pos;
     }
+}
+
+void MpegFrameChain::startPart(const MpegHeader& stream)
+{
+    m_stream = stream;
+    m_newPart = true;
 }
 
 bool MpegFrameChain::next(const std::uint8_t*& frame, std::size_t& size, bool& afterGap)
@@ -127,8 +208,14 @@ bool MpegFrameChain::next(const std::uint8_t*& frame, std::size_t& size, bool& a
         const std::uint8_t* p = bytesAt(m_pos, 4);
         if (!p)
             return false;
-        const auto header = MpegHeader::parse(p);
+        auto header = MpegHeader::parse(p, m_stream.freeFormatSize());
         if (!header || !header->sameStream(m_stream)) {
+            MpegHeader other;
+            if (chainAt(m_pos, other) && !other.sameStream(m_stream)) {
+                // Another stream starts right here: the next part of a joined file.
+                startPart(other);
+                continue;
+            }
             m_inChain = false; // a tag, or junk after one
             continue;
         }
@@ -137,7 +224,7 @@ bool MpegFrameChain::next(const std::uint8_t*& frame, std::size_t& size, bool& a
             m_cutInFrame = true;
             return false;
         }
-        if (!continuesAt(m_pos + static_cast<std::int64_t>(length))) {
+        if (!continuesAt(m_pos + static_cast<std::int64_t>(length), m_stream, true)) {
             // Junk follows where the next frame should start: this frame's own bytes cannot be
             // trusted either. Look for the stream from just after its first byte.
             m_inChain = false;
@@ -145,26 +232,46 @@ bool MpegFrameChain::next(const std::uint8_t*& frame, std::size_t& size, bool& a
             continue;
         }
         p = bytesAt(m_pos, length);
+        if (!m_newPart && m_partFrames > 0 && isInfoFrame(p, *header))
+            m_newPart = true; // an encoder's Info frame: the next file of a joined one begins
+        m_partStart = m_newPart && m_framesOut > 0;
+        if (m_newPart) {
+            m_newPart = false;
+            m_partOffset = m_pos;
+            m_partFrames = 0;
+            m_cutInFrame = false;
+            m_info = StreamInfo();
+            m_reservoir = 0;
+        }
         m_frame.assign(p, p + length);
-        if (m_framesOut == 0)
+        if (m_partFrames == 0)
             readStreamInfo(m_frame.data(), *header);
         muteIfReservoirMissing(*header);
         m_pos += static_cast<std::int64_t>(length);
         ++m_framesOut;
+        ++m_partFrames;
+        m_header = *header;
         frame = m_frame.data();
         size = length;
         return true;
     }
 }
 
-void MpegFrameChain::readStreamInfo(const std::uint8_t* frame, const MpegHeader& header)
+bool MpegFrameChain::isInfoFrame(const std::uint8_t* frame, const MpegHeader& header) const
 {
     if (header.layer() != 3)
+        return false;
+    const std::size_t at = static_cast<std::size_t>(header.sideInfoEnd() + (header.hasCrc() ? 2 : 0));
+    return at + 8 <= static_cast<std::size_t>(header.frameLength())
+        && (std::memcmp(frame + at, "Xing", 4) == 0 || std::memcmp(frame + at, "Info", 4) == 0);
+}
+
+void MpegFrameChain::readStreamInfo(const std::uint8_t* frame, const MpegHeader& header)
+{
+    if (!isInfoFrame(frame, header))
         return;
     const std::size_t length = static_cast<std::size_t>(header.frameLength());
     std::size_t at = static_cast<std::size_t>(header.sideInfoEnd() + (header.hasCrc() ? 2 : 0));
-    if (at + 8 > length || (std::memcmp(frame + at, "Xing", 4) != 0 && std::memcmp(frame + at, "Info", 4) != 0))
-        return;
     m_info.present = true;
     const std::uint32_t flags = bigEndian32(frame + at + 4);
     at += 8;
@@ -203,8 +310,8 @@ void MpegFrameChain::muteIfReservoirMissing(const MpegHeader& header)
 bool MpegFrameChain::endsEarly() const
 {
     // The Info frame itself is not one of the stream's frames.
-    const std::int64_t audioFrames = m_framesOut - (m_info.frames >= 0 ? 1 : 0);
+    const std::int64_t audioFrames = m_partFrames - (m_info.frames >= 0 ? 1 : 0);
     if (m_info.frames < 0 || audioFrames >= m_info.frames)
         return false;
-    return m_cutInFrame || (m_info.bytes > 0 && m_dataEnd >= 0 && m_dataEnd < m_start + m_info.bytes);
+    return m_cutInFrame || (m_info.bytes > 0 && m_dataEnd >= 0 && m_dataEnd < m_partOffset + m_info.bytes);
 }

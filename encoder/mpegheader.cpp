@@ -26,7 +26,7 @@ const int kRates[3][3] = {
 
 } // namespace
 
-std::optional<MpegHeader> MpegHeader::parse(const std::uint8_t* b)
+std::optional<MpegHeader> MpegHeader::parse(const std::uint8_t* b, int freeFormatSize)
 {
     if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0)
         return std::nullopt;
@@ -42,8 +42,10 @@ std::optional<MpegHeader> MpegHeader::parse(const std::uint8_t* b)
         return std::nullopt;
     h.m_layer = 4 - layerBits;
     h.m_bitrateIndex = b[2] >> 4;
-    if (h.m_bitrateIndex == 0 || h.m_bitrateIndex == 15)
+    if (h.m_bitrateIndex == 15 || (h.m_bitrateIndex == 0 && freeFormatSize <= 0))
         return std::nullopt;
+    if (h.m_bitrateIndex == 0)
+        h.m_freeSize = freeFormatSize;
     h.m_rateIndex = (b[2] >> 2) & 3;
     if (h.m_rateIndex == 3)
         return std::nullopt;
@@ -58,6 +60,8 @@ std::optional<MpegHeader> MpegHeader::parse(const std::uint8_t* b)
 
 int MpegHeader::bitrateKbps() const
 {
+    if (m_bitrateIndex == 0)
+        return static_cast<int>((static_cast<std::int64_t>(m_freeSize) * 8 * sampleRate() / samplesPerFrame() + 500) / 1000);
     return kBitrates[m_version == Mpeg1 ? 0 : 1][m_layer - 1][m_bitrateIndex];
 }
 
@@ -77,6 +81,8 @@ int MpegHeader::samplesPerFrame() const
 
 int MpegHeader::frameLength() const
 {
+    if (m_bitrateIndex == 0)
+        return m_freeSize + (m_padding ? (m_layer == 1 ? 4 : 1) : 0);
     const int bitrate = bitrateKbps() * 1000;
     if (m_layer == 1)
         return (12 * bitrate / sampleRate() + (m_padding ? 1 : 0)) * 4;
@@ -108,7 +114,29 @@ void MpegHeader::toBytes(std::uint8_t* out, int bitrateIndex) const
 bool MpegHeader::sameStream(const MpegHeader& other) const
 {
     return m_version == other.m_version && m_layer == other.m_layer
-        && m_rateIndex == other.m_rateIndex;
+        && m_rateIndex == other.m_rateIndex && m_freeSize == other.m_freeSize;
+}
+
+int MpegHeader::measureFreeFormat(const std::uint8_t* b, std::size_t available)
+{
+    // Free-format frames are at most about 640 kbit/s (layer III at 32 kHz: 2880 bytes).
+    constexpr std::size_t kLongest = 4096;
+    constexpr std::size_t kShortest = 24;
+    const auto first = parse(b, kShortest);
+    if (!first || !first->freeFormat())
+        return 0;
+    const int padding = first->padding() ? (first->layer() == 1 ? 4 : 1) : 0;
+    for (std::size_t at = kShortest; at + 4 <= available && at <= kLongest; ++at) {
+        if (b[at] != 0xFF)
+            continue;
+        // The next frame: the same fixed bits (version, layer, protection, rate), free format.
+        if ((b[at + 1] & 0xFF) == b[1] && (b[at + 2] & 0xF0) == 0 && (b[at + 2] & 0x0C) == (b[2] & 0x0C)) {
+            const int size = static_cast<int>(at) - padding;
+            if (parse(b + at, size))
+                return size;
+        }
+    }
+    return 0;
 }
 
 MpegHeader MpegHeader::layer3(int sampleRate, bool mono, int bitrateKbps)

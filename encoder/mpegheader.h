@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -10,8 +11,14 @@ public:
     enum Version { Mpeg1, Mpeg2, Mpeg25 };
 
     // Returns nothing for bytes that are not a usable header: no sync, a reserved version,
-    // layer or rate, or a free-format / invalid bitrate (a frame length cannot be computed).
-    static std::optional<MpegHeader> parse(const std::uint8_t* bytes);
+    // layer or rate, or an invalid bitrate. A free-format header (bitrate index 0) is usable
+    // only with the length of its stream's frames without padding (freeFormatSize, as
+    // measureFreeFormat found it): the header alone does not give it.
+    static std::optional<MpegHeader> parse(const std::uint8_t* bytes, int freeFormatSize = 0);
+    // For a free-format header at bytes: the length of its frame without padding, taken from
+    // where the next header of the same stream starts within the available bytes; 0 when
+    // none does. Only a chain of frames at that length proves it.
+    static int measureFreeFormat(const std::uint8_t* bytes, std::size_t available);
 
     // The header of a layer III frame as LAME writes it for this output rate and channel
     // count (used before LAME has produced a frame).
@@ -22,6 +29,10 @@ public:
     Version version() const { return m_version; }
     int layer() const { return m_layer; }
     int bitrateIndex() const { return m_bitrateIndex; }
+    // Free format: the encoder chose a bitrate outside the table (few players play it).
+    bool freeFormat() const { return m_bitrateIndex == 0; }
+    int freeFormatSize() const { return m_freeSize; }
+    // For free format, the bitrate its frame length gives (rounded).
     int bitrateKbps() const;
     int sampleRate() const;
     bool padding() const { return m_padding; }
@@ -43,6 +54,8 @@ public:
     // Same header with another bitrate index, padding and CRC protection off.
     void toBytes(std::uint8_t* out, int bitrateIndex) const;
 
+    // Same version, layer and rate (and the same free-format length): the frames of one
+    // encoding. The channel mode may change between frames.
     bool sameStream(const MpegHeader& other) const;
 
 private:
@@ -52,5 +65,6 @@ private:
     int m_rateIndex = 0;
     bool m_padding = false;
     int m_channelMode = 0;
+    int m_freeSize = 0;
     std::uint8_t m_raw[4] = {};
 };

@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -44,39 +47,112 @@ MpegSurvey MpegSurvey::full(int fd, std::int64_t start, const std::string& path)
 {
     MpegFrameChain chain(fd, start, path);
     MpegSurvey s;
-    std::int64_t kbpsSum = 0;
+    double bits = 0;    // of the audio frames
+    double seconds = 0; // their playing time
+    // The part being read: its audio frames, whether junk broke into it, its rate.
+    std::int64_t partFrames = 0;
+    bool partGap = false;
+    MpegFrameChain::StreamInfo partInfo;
+    int partRate = 0;
+    int partSamples = 0;
+    double decoded = 0; // sample frames at the first part's rate
+    const auto endPart = [&](bool last) {
+        double frames = static_cast<double>(partFrames * partSamples);
+        if (!partGap && !(last && chain.endsEarly()) && partInfo.frames == partFrames)
+            frames = std::max(0.0, frames - partInfo.delay - partInfo.padding);
+        if (partRate > 0)
+            decoded += frames * s.sampleRate / partRate;
+    };
     const std::uint8_t* frame = nullptr;
     std::size_t size = 0;
     bool afterGap = false;
     bool first = true;
+    bool anyMono = false;
     while (chain.next(frame, size, afterGap)) {
-        const auto header = MpegHeader::parse(frame);
-        if (!header)
-            continue; // not reached: the chain hands out frames only
+        const MpegHeader& header = chain.header();
         s.streamBytes += static_cast<std::int64_t>(size);
-        if (afterGap)
+        if (afterGap) {
             s.clean = false;
-        if (first) {
+            partGap = true;
+        }
+        if (first || chain.partStart()) {
+            if (first) {
+                s.layer = header.layer();
+                s.sampleRate = header.sampleRate();
+                s.samplesPerFrame = header.samplesPerFrame();
+            } else {
+                endPart(false);
+                ++s.parts;
+            }
             first = false;
-            s.layer = header->layer();
-            s.sampleRate = header->sampleRate();
-            s.samplesPerFrame = header->samplesPerFrame();
-            if (chain.streamInfo().present)
+            partFrames = 0;
+            partGap = afterGap;
+            partInfo = chain.streamInfo();
+            partRate = header.sampleRate();
+            partSamples = header.samplesPerFrame();
+            if (partInfo.present)
                 continue; // the Info frame tells of the sound; it is none of it
         }
         ++s.audioFrames;
-        kbpsSum += header->bitrateKbps();
-        s.mono = s.mono && header->mono();
+        ++partFrames;
+        const double frameSeconds = static_cast<double>(header.samplesPerFrame()) / header.sampleRate();
+        bits += header.bitrateKbps() * frameSeconds;
+        seconds += frameSeconds;
+        s.mono = s.mono && header.mono();
+        anyMono = anyMono || header.mono();
+        s.freeFormat = s.freeFormat || header.freeFormat();
     }
+    if (!first)
+        endPart(true);
     if (chain.endsEarly())
         s.clean = false;
-    s.averageKbps = s.audioFrames > 0 ? static_cast<double>(kbpsSum) / static_cast<double>(s.audioFrames) : 0.0;
-    const MpegFrameChain::StreamInfo& info = chain.streamInfo();
-    s.decodedFrames = s.audioFrames * s.samplesPerFrame;
-    if (s.clean && info.frames == s.audioFrames)
-        s.decodedFrames = std::max<std::int64_t>(0, s.decodedFrames - info.delay - info.padding);
+    s.averageKbps = seconds > 0 ? bits / seconds : 0.0;
+    s.uniform = s.parts == 1 && (s.mono || !anyMono);
+    s.decodedFrames = static_cast<std::int64_t>(std::llround(decoded));
     return s;
 }
+
+namespace {
+
+// Whether the frames found around offset are of the first frame's stream and channel count
+// (and, for constant bitrate, of its bitrate): a file whose figures are taken from the first
+// frames must not change further in.
+bool sampleAgrees(int fd, std::int64_t offset, const MpegHeader& first, bool constantBitrate)
+{
+    constexpr std::size_t kSample = 16 * 1024;
+    std::vector<std::uint8_t> buffer(kSample);
+    std::size_t got = 0;
+    while (got < kSample) {
+        const ssize_t n = pread(fd, buffer.data() + got, kSample - got, offset + static_cast<std::int64_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    for (std::size_t i = 0; i + 4 <= got; ++i) {
+        const auto h = MpegHeader::parse(&buffer[i]);
+        if (!h)
+            continue;
+        // Three frames in a row: a frame, not bytes inside one that look like its header.
+        std::size_t q = i;
+        int frames = 0;
+        while (frames < 3 && q + 4 <= got) {
+            const auto next = MpegHeader::parse(&buffer[q]);
+            if (!next || !next->sameStream(*h))
+                break;
+            q += static_cast<std::size_t>(next->frameLength());
+            ++frames;
+        }
+        if (frames < 3)
+            continue;
+        return h->sameStream(first) && h->mono() == first.mono()
+            && (!constantBitrate || h->bitrateIndex() == first.bitrateIndex());
+    }
+    return false;
+}
+
+} // namespace
 
 MpegSurvey MpegSurvey::quick(int fd, std::int64_t start, const std::string& path)
 {
@@ -86,52 +162,67 @@ MpegSurvey MpegSurvey::quick(int fd, std::int64_t start, const std::string& path
     bool afterGap = false;
     if (!chain.next(frame, size, afterGap))
         return full(fd, start, path);
-    const auto header = MpegHeader::parse(frame);
-    if (!header)
+    const MpegHeader header = chain.header();
+    if (header.freeFormat())
         return full(fd, start, path);
     MpegSurvey s;
     s.exact = false;
-    s.layer = header->layer();
-    s.sampleRate = header->sampleRate();
-    s.samplesPerFrame = header->samplesPerFrame();
+    s.layer = header.layer();
+    s.sampleRate = header.sampleRate();
+    s.samplesPerFrame = header.samplesPerFrame();
     const double secondsPerFrame = static_cast<double>(s.samplesPerFrame) / s.sampleRate;
+    const std::int64_t end = framesEnd(fd);
+    // Frames further in must be of the same stream: a joined file changes there.
+    const auto samplesAgree = [&](bool constantBitrate) {
+        return sampleAgrees(fd, start + (end - start) / 2, header, constantBitrate)
+            && sampleAgrees(fd, start + (end - start) / 8 * 7, header, constantBitrate);
+    };
     const MpegFrameChain::StreamInfo info = chain.streamInfo();
     if (info.present && info.frames > 0 && info.bytes > static_cast<std::int64_t>(size)) {
-        // What the encoder wrote into its Info frame: every frame and every byte of the stream.
+        // What the encoder wrote into its Info frame: every frame and every byte of the
+        // stream. It is taken only where the file agrees: an Info frame left from before files
+        // were joined, or one that lies, is not believed.
         s.audioFrames = info.frames;
         s.streamBytes = info.bytes;
         s.averageKbps = static_cast<double>(info.bytes - static_cast<std::int64_t>(size)) * 8.0
             / (static_cast<double>(info.frames) * secondsPerFrame) / 1000.0;
+        const std::int64_t slack = std::max<std::int64_t>(4 * header.frameLength(), info.bytes / 500);
+        const bool sizeAgrees = std::llabs(end - start - info.bytes) <= slack;
+        // Every frame's bitrate is one of the table's, so their average lies within its range.
+        const bool mpeg1 = header.version() == MpegHeader::Mpeg1;
+        const double lowest = mpeg1 || header.layer() == 1 ? 32 : 8;
+        const double highest = !mpeg1 ? (header.layer() == 1 ? 256 : 160) : header.layer() == 1 ? 448 : header.layer() == 2 ? 384 : 320;
+        if (!sizeAgrees || s.averageKbps < lowest * 0.999 || s.averageKbps > highest * 1.001 || !samplesAgree(false))
+            return full(fd, start, path);
         s.decodedFrames = std::max<std::int64_t>(0, info.frames * s.samplesPerFrame - info.delay - info.padding);
         // The channel mode of the Info frame is the stream's.
-        s.mono = header->mono();
+        s.mono = header.mono();
         return s;
     }
     if (info.present)
         return full(fd, start, path);
     // No Info frame: constant bitrate when the first frames all have the first one's.
     int frames = 1;
-    s.mono = header->mono();
+    s.mono = header.mono();
     while (frames < kConstantFrames && chain.next(frame, size, afterGap)) {
-        const auto h = MpegHeader::parse(frame);
-        if (!h || afterGap || h->bitrateIndex() != header->bitrateIndex())
+        const MpegHeader& h = chain.header();
+        if (afterGap || chain.partStart() || h.bitrateIndex() != header.bitrateIndex() || h.mono() != header.mono())
             return full(fd, start, path);
-        s.mono = s.mono && h->mono();
         ++frames;
     }
-    if (frames < kConstantFrames)
+    if (frames < kConstantFrames || !samplesAgree(true))
         return full(fd, start, path); // a short file: reading it all costs nothing
-    const double frameBytes = static_cast<double>(s.samplesPerFrame) / 8.0 * header->bitrateKbps() * 1000.0 / s.sampleRate;
-    s.streamBytes = framesEnd(fd) - start;
+    const double frameBytes = static_cast<double>(s.samplesPerFrame) / 8.0 * header.bitrateKbps() * 1000.0 / s.sampleRate;
+    s.streamBytes = end - start;
     s.audioFrames = static_cast<std::int64_t>(static_cast<double>(s.streamBytes) / frameBytes + 0.5);
-    s.averageKbps = header->bitrateKbps();
+    s.averageKbps = header.bitrateKbps();
     s.decodedFrames = s.audioFrames * s.samplesPerFrame;
     return s;
 }
 
 bool MpegSurvey::smallEnoughFor(int bitrate, bool monoAsked) const
 {
-    if (layer != 3 || !clean || audioFrames <= 0)
+    if (layer != 3 || !clean || !uniform || freeFormat || audioFrames <= 0)
         return false;
     if (monoAsked && !mono)
         return false;
