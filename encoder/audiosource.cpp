@@ -6,12 +6,44 @@
 #include "sndfilesource.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+namespace {
+
+// The kernel's own file systems (/proc, /sys and their kin): their files show the kernel's
+// state, never a sound, and some that stat calls regular never end or wait for ever when
+// read (/proc/kmsg, trace_pipe).
+bool kernelFileSystem(int fd)
+{
+    struct statfs fs {};
+    if (fstatfs(fd, &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case 0x62656570: // configfs
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
 
 AudioSource::~AudioSource() = default;
 
@@ -42,9 +74,12 @@ int AudioSource::openFile(const std::string& path)
         ::close(fd);
         throw EncodeError(shown + " is not a regular file");
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    // The size stat gives is not trusted (files under /proc say 0 and have content): empty
-    // is what a read finds.
+    if (kernelFileSystem(fd)) {
+        ::close(fd);
+        throw EncodeError(shown + " is not an audio file");
+    }
+    // The size stat gives is not trusted: empty is what a read finds. The first read is still
+    // made without waiting: a file whose read would wait for data is no file of sound.
     char first = 0;
     ssize_t got = 0;
     do
@@ -53,8 +88,11 @@ int AudioSource::openFile(const std::string& path)
     if (got <= 0) {
         const int e = errno;
         ::close(fd);
+        if (got < 0 && (e == EAGAIN || e == EWOULDBLOCK))
+            throw EncodeError("cannot read " + shown + ": it waits for data that may never come");
         throw EncodeError(got == 0 ? shown + " is empty, not an audio file" : "cannot read " + shown + ": " + std::strerror(e));
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

@@ -59,7 +59,8 @@ void Converter::run()
     m_notes.clear();
     m_target = AtomicFile::resolveTarget(m_options.target);
     checkTargetIsNotSource();
-    if (!m_options.reencode && StreamCopy::copyIfSmall(m_options, m_target, m_progress)) {
+    double surveyedSeconds = 0; // set when the source changed under the copy
+    if (!m_options.reencode && StreamCopy::copyIfSmall(m_options, m_target, m_progress, &surveyedSeconds)) {
         m_notes.push_back(StreamCopy::kNote);
         return;
     }
@@ -126,4 +127,8 @@ void Converter::run()
             + converted);
     if (ending.early)
         m_warnings.push_back("the source ends early " + converted);
+    else if (static_cast<double>(framesRead) / lameRate < surveyedSeconds - 0.05)
+        // Cut off while it was being copied: what it held before is what it lacks now.
+        m_warnings.push_back("the source ends early "
+            + convertedText(static_cast<double>(framesRead) / lameRate, surveyedSeconds));
 }

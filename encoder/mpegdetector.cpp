@@ -40,11 +40,29 @@ std::int64_t id3v2Size(const std::uint8_t* h)
     return size;
 }
 
+// Where the data of the file at or after pos starts, past a hole of a sparse file (read as
+// zeros, it would cost as much as a file of that size); -1 when only holes are left.
+std::int64_t nextData(int fd, std::int64_t pos)
+{
+    // SEEK_DATA moves the descriptor's position, which libsndfile reads from later.
+    const off_t was = lseek(fd, 0, SEEK_CUR);
+    const off_t data = lseek(fd, static_cast<off_t>(pos), SEEK_DATA);
+    const int error = errno;
+    if (was >= 0)
+        lseek(fd, was, SEEK_SET);
+    if (data < 0)
+        return error == ENXIO ? -1 : pos;
+    return std::max<std::int64_t>(pos, data);
+}
+
 // Skips ID3v2 tags (some files carry more than one) from pos on, and the zero padding
 // taggers leave after (or instead of) a tag's declared size; returns where the data after
-// them starts.
+// them starts. Padding is read up to kMaxPadding bytes (holes cost nothing): what lies behind
+// more zeros than any tagger leaves is no tagged MP3.
 std::int64_t skipTags(int fd, std::int64_t pos)
 {
+    constexpr std::int64_t kMaxPadding = 1024 * 1024;
+    constexpr std::size_t kBlock = 16 * 1024;
     for (;;) {
         const auto h = readAt(fd, pos, 10);
         const std::int64_t size = h.size() < 10 ? 0 : id3v2Size(h.data());
@@ -52,20 +70,28 @@ std::int64_t skipTags(int fd, std::int64_t pos)
             break;
         pos += size;
     }
-    for (;;) {
-        const auto block = readAt(fd, pos, 4096);
+    for (std::int64_t read = 0; read < kMaxPadding;) {
+        const auto block = readAt(fd, pos, kBlock);
         std::size_t zeros = 0;
         while (zeros < block.size() && block[zeros] == 0)
             ++zeros;
         pos += static_cast<std::int64_t>(zeros);
-        if (zeros < 4096 || block.empty())
+        read += static_cast<std::int64_t>(zeros);
+        if (zeros < kBlock || block.empty())
             return pos;
+        const std::int64_t data = nextData(fd, pos);
+        if (data < 0)
+            return pos;
+        pos = data;
     }
+    return pos;
 }
 
 // The first frame of a chain that starts within window bytes of start, as findAudioStart
-// describes. tagsLeft: how many more ID3v2 tags inside junk may be stepped over.
-std::optional<std::int64_t> findChain(int fd, std::int64_t start, std::int64_t fileSize, int window, int tagsLeft)
+// describes. tagsLeft: how many more ID3v2 tags inside junk may be stepped over, in this call
+// and those it makes (a tag's size may lead nowhere: the search then goes on behind its
+// header, and junk full of look-alikes costs a few windows, not one per look-alike).
+std::optional<std::int64_t> findChain(int fd, std::int64_t start, std::int64_t fileSize, int window, int& tagsLeft)
 {
     // The longest frame (layer II, MPEG-2 at 8 kHz... 2.5, 160 kbit/s) is under 3000 bytes.
     const std::size_t maxFrame = 3000;
@@ -77,17 +103,23 @@ std::optional<std::int64_t> findChain(int fd, std::int64_t start, std::int64_t f
     std::int64_t cutChain = -1;
     MpegHeader cutChainStream;
     for (std::int64_t i = 0; i < window && i + 4 <= bufSize; ++i) {
-        if (tagsLeft > 0 && i > 0 && i + 10 <= bufSize && id3v2Size(&buf[i]) > 0)
-            return findChain(fd, skipTags(fd, start + i), fileSize, window, tagsLeft - 1);
+        if (tagsLeft > 0 && i > 0 && i + 10 <= bufSize && id3v2Size(&buf[i]) > 0) {
+            --tagsLeft;
+            if (const auto found = findChain(fd, skipTags(fd, start + i), fileSize, window, tagsLeft))
+                return found;
+        }
         if (buf[i] != 0xFF)
             continue;
-        const auto first = MpegHeader::parse(&buf[i]);
+        // A free-format frame's length is where the next one starts.
+        const int freeSize = (buf[i + 2] >> 4) == 0
+            ? MpegHeader::measureFreeFormat(&buf[i], static_cast<std::size_t>(bufSize - i)) : 0;
+        const auto first = MpegHeader::parse(&buf[i], freeSize);
         if (!first)
             continue;
         std::int64_t p = i;
         int frames = 0;
         while (frames < MpegDetector::kFramesRequired && p + 4 <= bufSize) {
-            const auto h = MpegHeader::parse(&buf[p]);
+            const auto h = MpegHeader::parse(&buf[p], freeSize);
             if (!h || !h->sameStream(*first))
                 break;
             p += h->frameLength();
@@ -113,7 +145,8 @@ std::optional<std::int64_t> MpegDetector::findAudioStart(int fd)
         return std::nullopt;
     const std::int64_t fileSize = st.st_size;
     const std::int64_t start = skipTags(fd, 0);
-    if (const auto found = findChain(fd, start, fileSize, kSearchWindow, 0))
+    int noTags = 0;
+    if (const auto found = findChain(fd, start, fileSize, kSearchWindow, noTags))
         return found;
     // A file that starts as another container (WAV, W64, AIFF, FLAC, Ogg, CAF...) is that
     // container, however its data look: only what starts as none of these is searched for an
@@ -124,5 +157,12 @@ std::optional<std::int64_t> MpegDetector::findAudioStart(int fd)
     for (const char* container : kContainers)
         if (magic.size() == 4 && std::equal(magic.begin(), magic.end(), container))
             return std::nullopt;
-    return findChain(fd, start, fileSize, kJunkWindow, 2);
+    int tagsLeft = 4;
+    if (const auto found = findChain(fd, start, fileSize, kJunkWindow, tagsLeft))
+        return found;
+    // What looked like a tag at the start may be junk whose size field leads past the
+    // stream: the stream is then searched for from the start of the file.
+    if (start > 0 && readAt(fd, 0, 3) == std::vector<std::uint8_t> {'I', 'D', '3'})
+        return findChain(fd, 0, fileSize, kJunkWindow, tagsLeft);
+    return std::nullopt;
 }

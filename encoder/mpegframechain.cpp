@@ -90,6 +90,9 @@ bool MpegFrameChain::continuesAt(std::int64_t offset, const MpegHeader& stream, 
     // ID3v1, an appended ID3v2, APE and Lyrics3 tags follow the last frame.
     if (std::memcmp(p, "TAG", 3) == 0 || std::memcmp(p, "ID3", 3) == 0)
         return true;
+    // Zeros: padding after the last frame, or a hole where a download stopped.
+    if ((p[0] | p[1] | p[2] | p[3]) == 0)
+        return true;
     const std::uint8_t* q = bytesAt(offset, 8);
     if (q && (std::memcmp(q, "APETAGEX", 8) == 0 || std::memcmp(q, "LYRICSBE", 8) == 0))
         return true;

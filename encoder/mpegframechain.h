@@ -38,6 +38,8 @@ public:
     // The header of the frame next() handed out last, and whether that frame starts a part
     // after the first (the decoder starts afresh there, as at the start of a file).
     const MpegHeader& header() const { return m_header; }
+    // The stream of the current part (before the first next(): the first part's).
+    const MpegHeader& stream() const { return m_stream; }
     bool partStart() const { return m_partStart; }
 
     // How far the file has been read, in bytes from its start.

@@ -28,11 +28,8 @@ MpegSource::MpegSource(int fd, const std::string& path, std::int64_t start)
     if (!m_handle)
         throw EncodeError("cannot start the MPEG decoder: out of memory");
     try {
-        // Gapless: LAME-made files are decoded to their exact length (Info frame delay and
-        // padding). No read-ahead: whole frames come in, each is decoded as soon as it is
-        // there. libmpg123 always decodes at the stream's own rate; its own resampler is far
-        // below libsoxr's quality.
-        mpg123_param(m_handle, MPG123_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_NO_READAHEAD, 0);
+        // libmpg123 always decodes at the stream's own rate; its own resampler is far below
+        // libsoxr's quality.
         mpg123_format_none(m_handle);
         for (const long rate : kRates)
             mpg123_format(m_handle, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
@@ -40,8 +37,7 @@ MpegSource::MpegSource(int fd, const std::string& path, std::int64_t start)
         struct stat st {};
         if (fstat(m_fd, &st) == 0)
             m_fileSize = st.st_size;
-        if (mpg123_open_feed(m_handle) != MPG123_OK)
-            fail();
+        startDecoder(m_chain.stream().freeFormat());
         long rate = 0;
         int channels = 0;
         int encoding = 0;
@@ -93,11 +89,10 @@ bool MpegSource::feed()
         // has its own Info frame read.
         finishPart();
         mpg123_close(m_handle);
-        if (mpg123_open_feed(m_handle) != MPG123_OK)
-            fail();
+        startDecoder(m_chain.header().freeFormat());
         if (m_chain.partStart())
             m_framesBeforePart = m_framesMade;
-        if (afterGap) {
+        if (afterGap && !m_chain.partStart()) {
             m_fadeLength = m_chain.samplesPerFrame() * 2;
             m_fadePosition = 0;
         }
@@ -105,6 +100,17 @@ bool MpegSource::feed()
     if (mpg123_feed(m_handle, frame, size) != MPG123_OK)
         throw EncodeError("the MPEG decoder ran out of memory");
     return true;
+}
+
+void MpegSource::startDecoder(bool freeFormat)
+{
+    // Gapless: LAME-made files are decoded to their exact length (Info frame delay and
+    // padding). No read-ahead: whole frames come in, each is decoded as soon as it is there.
+    // Free format is the exception: libmpg123 takes a free-format frame's length from the
+    // next header, and loses its way without one.
+    mpg123_param(m_handle, MPG123_FLAGS, MPG123_QUIET | MPG123_GAPLESS | (freeFormat ? 0 : MPG123_NO_READAHEAD), 0);
+    if (mpg123_open_feed(m_handle) != MPG123_OK)
+        fail();
 }
 
 void MpegSource::formatChanged()

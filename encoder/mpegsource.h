@@ -32,6 +32,8 @@ public:
     Ending ending() const override;
 
 private:
+    // Opens the decoder for a new part, as for the start of a file.
+    void startDecoder(bool freeFormat);
     // Gives libmpg123 the next frame; false at the end of the data.
     bool feed();
     // Takes a new format of libmpg123's output: its sample rate may need resampling.

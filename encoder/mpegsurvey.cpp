@@ -57,6 +57,9 @@ MpegSurvey MpegSurvey::full(int fd, std::int64_t start, const std::string& path)
     int partSamples = 0;
     double decoded = 0; // sample frames at the first part's rate
     const auto endPart = [&](bool last) {
+        // One frame apart: some encoders count their Info frame among the frames.
+        if (partInfo.frames >= 0 && std::llabs(partInfo.frames - partFrames) > 1)
+            s.infoTrue = false;
         double frames = static_cast<double>(partFrames * partSamples);
         if (!partGap && !(last && chain.endsEarly()) && partInfo.frames == partFrames)
             frames = std::max(0.0, frames - partInfo.delay - partInfo.padding);
@@ -71,10 +74,10 @@ MpegSurvey MpegSurvey::full(int fd, std::int64_t start, const std::string& path)
     while (chain.next(frame, size, afterGap)) {
         const MpegHeader& header = chain.header();
         s.streamBytes += static_cast<std::int64_t>(size);
-        if (afterGap) {
+        if (afterGap)
             s.clean = false;
+        if (afterGap && !chain.partStart())
             partGap = true;
-        }
         if (first || chain.partStart()) {
             if (first) {
                 s.layer = header.layer();
@@ -86,7 +89,7 @@ MpegSurvey MpegSurvey::full(int fd, std::int64_t start, const std::string& path)
             }
             first = false;
             partFrames = 0;
-            partGap = afterGap;
+            partGap = false; // junk before a part's first frame costs that part nothing
             partInfo = chain.streamInfo();
             partRate = header.sampleRate();
             partSamples = header.samplesPerFrame();
@@ -116,8 +119,8 @@ namespace {
 
 // Whether the frames found around offset are of the first frame's stream and channel count
 // (and, for constant bitrate, of its bitrate): a file whose figures are taken from the first
-// frames must not change further in.
-bool sampleAgrees(int fd, std::int64_t offset, const MpegHeader& first, bool constantBitrate)
+// frames must not change further in. lowest, highest: widened to the bitrates met.
+bool sampleAgrees(int fd, std::int64_t offset, const MpegHeader& first, bool constantBitrate, int& lowest, int& highest)
 {
     constexpr std::size_t kSample = 16 * 1024;
     std::vector<std::uint8_t> buffer(kSample);
@@ -137,17 +140,23 @@ bool sampleAgrees(int fd, std::int64_t offset, const MpegHeader& first, bool con
         // Three frames in a row: a frame, not bytes inside one that look like its header.
         std::size_t q = i;
         int frames = 0;
-        while (frames < 3 && q + 4 <= got) {
+        int low = 1 << 30;
+        int high = 0;
+        while (frames < 16 && q + 4 <= got) {
             const auto next = MpegHeader::parse(&buffer[q]);
             if (!next || !next->sameStream(*h))
                 break;
             q += static_cast<std::size_t>(next->frameLength());
+            low = std::min(low, next->bitrateKbps());
+            high = std::max(high, next->bitrateKbps());
             ++frames;
         }
         if (frames < 3)
             continue;
+        lowest = std::min(lowest, low);
+        highest = std::max(highest, high);
         return h->sameStream(first) && h->mono() == first.mono()
-            && (!constantBitrate || h->bitrateIndex() == first.bitrateIndex());
+            && (!constantBitrate || (low == high && h->bitrateIndex() == first.bitrateIndex()));
     }
     return false;
 }
@@ -173,26 +182,34 @@ MpegSurvey MpegSurvey::quick(int fd, std::int64_t start, const std::string& path
     const double secondsPerFrame = static_cast<double>(s.samplesPerFrame) / s.sampleRate;
     const std::int64_t end = framesEnd(fd);
     // Frames further in must be of the same stream: a joined file changes there.
+    int lowest = 1 << 30;
+    int highest = 0;
     const auto samplesAgree = [&](bool constantBitrate) {
-        return sampleAgrees(fd, start + (end - start) / 2, header, constantBitrate)
-            && sampleAgrees(fd, start + (end - start) / 8 * 7, header, constantBitrate);
+        return sampleAgrees(fd, start + (end - start) / 2, header, constantBitrate, lowest, highest)
+            && sampleAgrees(fd, start + (end - start) / 8 * 7, header, constantBitrate, lowest, highest);
     };
     const MpegFrameChain::StreamInfo info = chain.streamInfo();
     if (info.present && info.frames > 0 && info.bytes > static_cast<std::int64_t>(size)) {
+        const std::int64_t infoSize = static_cast<std::int64_t>(size);
+        // The first audio frames, for the range of bitrates the stream uses.
+        for (int frames = 0; frames < kConstantFrames && chain.next(frame, size, afterGap); ++frames) {
+            if (afterGap || chain.partStart())
+                return full(fd, start, path);
+            lowest = std::min(lowest, chain.header().bitrateKbps());
+            highest = std::max(highest, chain.header().bitrateKbps());
+        }
         // What the encoder wrote into its Info frame: every frame and every byte of the
         // stream. It is taken only where the file agrees: an Info frame left from before files
         // were joined, or one that lies, is not believed.
         s.audioFrames = info.frames;
         s.streamBytes = info.bytes;
-        s.averageKbps = static_cast<double>(info.bytes - static_cast<std::int64_t>(size)) * 8.0
+        s.averageKbps = static_cast<double>(info.bytes - infoSize) * 8.0
             / (static_cast<double>(info.frames) * secondsPerFrame) / 1000.0;
         const std::int64_t slack = std::max<std::int64_t>(4 * header.frameLength(), info.bytes / 500);
         const bool sizeAgrees = std::llabs(end - start - info.bytes) <= slack;
-        // Every frame's bitrate is one of the table's, so their average lies within its range.
-        const bool mpeg1 = header.version() == MpegHeader::Mpeg1;
-        const double lowest = mpeg1 || header.layer() == 1 ? 32 : 8;
-        const double highest = !mpeg1 ? (header.layer() == 1 ? 256 : 160) : header.layer() == 1 ? 448 : header.layer() == 2 ? 384 : 320;
-        if (!sizeAgrees || s.averageKbps < lowest * 0.999 || s.averageKbps > highest * 1.001 || !samplesAgree(false))
+        // The average lies within the bitrates of the frames read: a variable bitrate of a
+        // quiet passage far below them all is rare, and costs no more than reading every frame.
+        if (!sizeAgrees || !samplesAgree(false) || s.averageKbps < lowest * 0.99 || s.averageKbps > highest * 1.01)
             return full(fd, start, path);
         s.decodedFrames = std::max<std::int64_t>(0, info.frames * s.samplesPerFrame - info.delay - info.padding);
         // The channel mode of the Info frame is the stream's.
@@ -222,7 +239,7 @@ MpegSurvey MpegSurvey::quick(int fd, std::int64_t start, const std::string& path
 
 bool MpegSurvey::smallEnoughFor(int bitrate, bool monoAsked) const
 {
-    if (layer != 3 || !clean || !uniform || freeFormat || audioFrames <= 0)
+    if (layer != 3 || !clean || !uniform || freeFormat || !infoTrue || audioFrames <= 0)
         return false;
     if (monoAsked && !mono)
         return false;

@@ -23,6 +23,7 @@ public:
     int parts = 1;                   // files joined end to end (see MpegFrameChain)
     bool uniform = true;             // one part, and all of it mono or none of it
     bool freeFormat = false;         // some frames are free format (few players play them)
+    bool infoTrue = true;            // no Info frame tells of more or fewer frames than its part has
 
     // Reads every frame from start (the first frame, as MpegDetector found it). Throws
     // EncodeError when the file cannot be read.

@@ -30,13 +30,14 @@ private:
 } // namespace
 
 bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& target,
-    const std::function<void(int)>& progress)
+    const std::function<void(int)>& progress, double* surveyedSeconds)
 {
     const Descriptor source(AudioSource::openFile(options.source));
     const auto start = MpegDetector::findAudioStart(source.get());
     if (!start)
         return false;
-    if (!MpegSurvey::full(source.get(), *start, options.source).smallEnoughFor(options.bitrate, options.mono))
+    const MpegSurvey survey = MpegSurvey::full(source.get(), *start, options.source);
+    if (!survey.smallEnoughFor(options.bitrate, options.mono))
         return false;
 
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(options.source, AudioSource::Container::Mpeg);
@@ -51,13 +52,24 @@ bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& targ
     std::size_t length = 0;
     bool afterGap = false;
     int shown = -1;
+    std::int64_t copied = 0;
+    bool same = true;
     while (chain.next(frame, length, afterGap)) {
+        copied += static_cast<std::int64_t>(length);
+        same = same && !afterGap && !chain.partStart();
         out.write(frame, length);
         const int percent = std::min(99, static_cast<int>(static_cast<double>(chain.position()) / size * 100.0));
         if (percent != shown && progress) {
             shown = percent;
             progress(percent);
         }
+    }
+    if (!same || copied != survey.streamBytes || chain.endsEarly()) {
+        // The source is not what the survey read: the temporary file goes, the source is
+        // encoded as it now is.
+        if (surveyedSeconds && survey.sampleRate > 0)
+            *surveyedSeconds = static_cast<double>(survey.decodedFrames) / survey.sampleRate;
+        return false;
     }
     out.commit();
     return true;

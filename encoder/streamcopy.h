@@ -18,6 +18,10 @@ public:
     // Copies the source to target (a path AtomicFile::resolveTarget gave) when the rule holds
     // and returns true; returns false, having written nothing, when the source is to be
     // encoded. progress gets whole percents 0..99 as the copy goes. Throws EncodeError.
+    // What is copied is checked against what was surveyed: when the source changed in
+    // between (cut off while it was copied), nothing is written, false is returned and
+    // surveyedSeconds (when given) gets the playing time the survey found, so that the
+    // encoding that follows can say what it lacks.
     static bool copyIfSmall(const CommandLine& options, const std::string& target,
-        const std::function<void(int)>& progress);
+        const std::function<void(int)>& progress, double* surveyedSeconds = nullptr);
 };
