@@ -63,7 +63,8 @@ std::int64_t skipTags(int fd, std::int64_t pos)
 {
     constexpr std::int64_t kMaxPadding = 1024 * 1024;
     constexpr std::size_t kBlock = 16 * 1024;
-    for (;;) {
+    // A file carries one tag, rarely two or three: a long run of them is junk.
+    for (int tags = 0; tags < 16; ++tags) {
         const auto h = readAt(fd, pos, 10);
         const std::int64_t size = h.size() < 10 ? 0 : id3v2Size(h.data());
         if (size == 0)

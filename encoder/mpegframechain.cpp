@@ -25,7 +25,6 @@ std::uint32_t bigEndian32(const std::uint8_t* p)
 MpegFrameChain::MpegFrameChain(int fd, std::int64_t start, std::string path)
     : m_fd(fd)
     , m_path(std::move(path))
-    , m_start(start)
     , m_pos(start)
     , m_partOffset(start)
 {
@@ -33,8 +32,9 @@ MpegFrameChain::MpegFrameChain(int fd, std::int64_t start, std::string path)
     if (!chainAt(start, stream)) {
         // The detector may accept a chain cut short by junk right behind it; its first frame
         // is all that is needed here.
+        const int freeSize = freeFormatSizeAt(start);
         const std::uint8_t* first = bytesAt(start, 4);
-        const auto header = first ? MpegHeader::parse(first) : std::nullopt;
+        const auto header = first ? MpegHeader::parse(first, freeSize) : std::nullopt;
         if (!header)
             throw EncodeError("cannot read " + EncodeError::printable(m_path));
         stream = *header;
@@ -105,23 +105,10 @@ bool MpegFrameChain::chainAt(std::int64_t offset, MpegHeader& stream)
     const std::uint8_t* p = bytesAt(offset, 4);
     if (!p || p[0] != 0xFF)
         return false;
-    int freeSize = 0;
-    if ((p[2] >> 4) == 0) {
-        // Free format: the frame's length is where the next header of its stream starts.
-        constexpr std::size_t kWindow = 4100;
-        const std::uint8_t* w = bytesAt(offset, kWindow);
-        std::size_t available = kWindow;
-        if (!w && m_dataEnd > offset) {
-            available = static_cast<std::size_t>(m_dataEnd - offset);
-            w = bytesAt(offset, available);
-        }
-        if (!w)
-            return false;
-        freeSize = MpegHeader::measureFreeFormat(w, available);
-        if (freeSize == 0)
-            return false;
-        p = bytesAt(offset, 4);
-    }
+    const int freeSize = (p[2] >> 4) == 0 ? freeFormatSizeAt(offset) : 0;
+    p = bytesAt(offset, 4);
+    if (!p)
+        return false;
     const auto first = MpegHeader::parse(p, freeSize);
     if (!first)
         return false;
@@ -143,6 +130,19 @@ bool MpegFrameChain::chainAt(std::int64_t offset, MpegHeader& stream)
         return true;
     }
     return false;
+}
+
+int MpegFrameChain::freeFormatSizeAt(std::int64_t offset)
+{
+    // Free format: the frame's length is where the next header of its stream starts.
+    constexpr std::size_t kWindow = 4100;
+    const std::uint8_t* w = bytesAt(offset, kWindow);
+    std::size_t available = kWindow;
+    if (!w && m_dataEnd > offset) {
+        available = static_cast<std::size_t>(m_dataEnd - offset);
+        w = bytesAt(offset, available);
+    }
+    return w ? MpegHeader::measureFreeFormat(w, available) : 0;
 }
 
 bool MpegFrameChain::skipHole()

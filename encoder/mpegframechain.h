@@ -69,6 +69,8 @@ private:
     // Whether frames chain from offset as at the start of a file; stream: their stream.
     bool chainAt(std::int64_t offset, MpegHeader& stream);
     bool findChain();
+    // For a free-format header at offset: its frames' length without padding, or 0.
+    int freeFormatSizeAt(std::int64_t offset);
     // Moves m_pos past a hole of a sparse file; false when only holes are left.
     bool skipHole();
     void startPart(const MpegHeader& stream);
@@ -79,7 +81,6 @@ private:
     int m_fd;
     std::string m_path;
     MpegHeader m_stream;
-    std::int64_t m_start;
     std::int64_t m_pos;
     std::int64_t m_dataEnd = -1;            // the end of the file, once a read has found it
     std::vector<std::uint8_t> m_buffer;     // file bytes from m_bufferStart on
