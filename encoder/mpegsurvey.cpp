@@ -71,6 +71,7 @@ MpegSurvey MpegSurvey::full(int fd, std::int64_t start, const std::string& path)
     bool afterGap = false;
     bool first = true;
     bool anyMono = false;
+    bool firstMono = false;
     while (chain.next(frame, size, afterGap)) {
         const MpegHeader& header = chain.header();
         s.streamBytes += static_cast<std::int64_t>(size);
@@ -96,6 +97,8 @@ MpegSurvey MpegSurvey::full(int fd, std::int64_t start, const std::string& path)
             if (partInfo.present)
                 continue; // the Info frame tells of the sound; it is none of it
         }
+        if (s.audioFrames == 0)
+            firstMono = header.mono();
         ++s.audioFrames;
         ++partFrames;
         const double frameSeconds = static_cast<double>(header.samplesPerFrame()) / header.sampleRate();
@@ -111,6 +114,8 @@ MpegSurvey MpegSurvey::full(int fd, std::int64_t start, const std::string& path)
         s.clean = false;
     s.averageKbps = seconds > 0 ? bits / seconds : 0.0;
     s.uniform = s.parts == 1 && (s.mono || !anyMono);
+    if (anyMono && !s.mono)
+        s.mono = firstMono; // decoded as the first part's channels, as the conversion does
     s.decodedFrames = static_cast<std::int64_t>(std::llround(decoded));
     return s;
 }

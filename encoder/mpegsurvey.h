@@ -13,7 +13,8 @@ public:
     int layer = 0;
     int sampleRate = 0;
     int samplesPerFrame = 0;
-    bool mono = true;                // every audio frame is single-channel
+    bool mono = true;                // every audio frame is single-channel (where the channel count
+                                     // changes: the first audio frame is; the rest is mixed to it)
     std::int64_t audioFrames = 0;    // the Info frame not counted
     double averageKbps = 0;          // of the audio frames, by their playing time
     std::int64_t streamBytes = 0;    // every frame that counts, the Info frame included
