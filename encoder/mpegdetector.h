@@ -13,7 +13,9 @@
 // chain starts within the first 2 KiB, one that starts within the first 64 KiB (ID3v2 tags
 // met in the junk are stepped over) still makes the file MPEG audio. Frames of the same
 // stream before that chain that follow each other, cut off by the junk, are where the audio
-// starts: MpegFrameChain hands out what of them is whole (often the Info frame).
+// starts: MpegFrameChain hands out what of them is whole (often the Info frame). A tag
+// header whose size leads nowhere (junk that begins "ID3") is searched behind instead.
+// Free-format frames count once their length is measured from where the next one starts.
 class MpegDetector {
 public:
     static constexpr int kSearchWindow = 2048;
