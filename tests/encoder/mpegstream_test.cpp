@@ -334,9 +334,6 @@ TEST(BoundedReading, EndlessAndSparseFilesAreAnsweredAtOnce)
     expectOneErrorLine(runFastencc({dir.path("sparse.mp3"), dir.path("out.mp3")}, options), "is not an audio file");
     const RunResult holed = runFastencc({dir.path("holed.mp3"), dir.path("out.mp3")}, options);
     ASSERT_EQ(holed.exitCode, 0) << holed.err;
-#if !defined(__SANITIZE_ADDRESS__)
-    EXPECT_LT(holed.peakKiB, 32 * 1024) << "KiB to convert 4 s of sound";
-#endif
     EXPECT_NEAR(decodeMp3(dir.path("out.mp3")).seconds(), 2 * seconds(dir, mp3), 0.03);
     EXPECT_NEAR(factsSeconds(dir, dir.path("holed.mp3")), 2 * seconds(dir, mp3), 0.03);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
