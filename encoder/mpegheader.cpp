@@ -122,6 +122,8 @@ int MpegHeader::measureFreeFormat(const std::uint8_t* b, std::size_t available)
     // Free-format frames are at most about 640 kbit/s (layer III at 32 kHz: 2880 bytes).
     constexpr std::size_t kLongest = 4096;
     constexpr std::size_t kShortest = 24;
+    if (available < 4)
+        return 0;
     const auto first = parse(b, kShortest);
     if (!first || !first->freeFormat())
         return 0;
