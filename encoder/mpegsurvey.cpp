@@ -56,13 +56,21 @@ MpegSurvey MpegSurvey::full(int fd, std::int64_t start, const std::string& path)
     int partRate = 0;
     int partSamples = 0;
     double decoded = 0; // sample frames at the first part's rate
-    const auto endPart = [&](bool last) {
+    const auto endPart = [&]() {
         // One frame apart: some encoders count their Info frame among the frames.
         if (partInfo.frames >= 0 && std::llabs(partInfo.frames - partFrames) > 1)
             s.infoTrue = false;
+        // As gapless decoding trims: the delay at the start, the padding where the Info frame
+        // says the part ends (not reached when the part is cut short or its count lies high).
+        // Both lie 529 samples later in the decoder's output than the encoder counted them.
+        constexpr double kDecoderDelay = 529;
         double frames = static_cast<double>(partFrames * partSamples);
-        if (!partGap && !(last && chain.endsEarly()) && partInfo.frames == partFrames)
-            frames = std::max(0.0, frames - partInfo.delay - partInfo.padding);
+        if (!partGap && (partInfo.delay > 0 || partInfo.padding > 0)) {
+            frames -= partInfo.delay + kDecoderDelay;
+            if (partInfo.frames >= 0 && partFrames >= partInfo.frames)
+                frames -= partInfo.padding - kDecoderDelay;
+            frames = std::max(0.0, frames);
+        }
         if (partRate > 0)
             decoded += frames * s.sampleRate / partRate;
     };
@@ -85,7 +93,7 @@ MpegSurvey MpegSurvey::full(int fd, std::int64_t start, const std::string& path)
                 s.sampleRate = header.sampleRate();
                 s.samplesPerFrame = header.samplesPerFrame();
             } else {
-                endPart(false);
+                endPart();
                 ++s.parts;
             }
             first = false;
@@ -109,7 +117,7 @@ MpegSurvey MpegSurvey::full(int fd, std::int64_t start, const std::string& path)
         s.freeFormat = s.freeFormat || header.freeFormat();
     }
     if (!first)
-        endPart(true);
+        endPart();
     if (chain.endsEarly())
         s.clean = false;
     s.averageKbps = seconds > 0 ? bits / seconds : 0.0;
