@@ -270,6 +270,25 @@ TEST(JoinedMp3, PartAtAnotherRateIsTheSameSound)
     EXPECT_GT(energy / error, 100.0) << "the 48 kHz part is not the test signal at 44.1 kHz";
 }
 
+// A joined file cut off in its last part converts what is there and says how much of the
+// whole that is; --facts gives what the conversion gives.
+TEST(JoinedMp3, CutInItsLastPartSaysSoOfTheWhole)
+{
+    TempDir dir;
+    const std::string first = encoded(dir, 44100, 2, 128000, 2.0);
+    const std::string last = encoded(dir, 48000, 2, 128000, 4.0);
+    writeFile(dir.path("in.mp3"), first + last.substr(0, last.size() / 2));
+    const RunResult r = runFastencc({dir.path("in.mp3"), dir.path("out.mp3")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = r.errLines();
+    ASSERT_EQ(lines.size(), 1u) << r.err;
+    EXPECT_EQ(lines[0].rfind("fastencc: warning: the source ends early (", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(" s of 6.0 s converted)"), std::string::npos) << lines[0];
+    const double converted = decodeMp3(dir.path("out.mp3")).seconds();
+    EXPECT_NEAR(converted, 4.0, 0.1);
+    EXPECT_NEAR(factsSeconds(dir, dir.path("in.mp3")), converted, 0.01);
+}
+
 // A source cut off while it is copied is not passed off as copied: the copy is dropped and
 // the source encoded as it now is, with the usual warning.
 TEST(CopyPath, SourceCutWhileCopiedIsEncodedAndSaysSo)
