@@ -1,0 +1,66 @@
+#pragma once
+
+#include "audiosource.h"
+
+#include <FLAC/stream_decoder.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Native FLAC through libFLAC's stream decoder, fed from the descriptor. The frames the file
+// holds are decoded, whatever STREAMINFO says of their number: a header that claims fewer
+// (or none) ends nothing. Damage is stepped over: libFLAC searches for the next frame by
+// itself, however often the stream breaks, and a frame that fails its checksum is dropped
+// rather than played. Where frames were lost is read from the sample numbers the frame
+// headers carry. Metadata other than STREAMINFO is skipped unread, so a broken tag block
+// costs no audio. Takes ownership of the descriptor once constructed.
+class FlacSource : public AudioSource {
+public:
+    // Whether the file is native FLAC ("fLaC", after an ID3v2 tag if there is one).
+    static bool detect(int fd);
+
+    FlacSource(int fd, const std::string& path);
+    ~FlacSource() override;
+    FlacSource(const FlacSource&) = delete;
+    FlacSource& operator=(const FlacSource&) = delete;
+
+    int sampleRate() const override { return m_rate; }
+    int channels() const override { return m_channels; }
+    Container container() const override { return Container::Flac; }
+    std::size_t read(float* interleaved, std::size_t maxFrames) override;
+    double progress() const override;
+    // What the frames at the file's end say (see FlacSurvey), else STREAMINFO's length.
+    std::int64_t lengthFrames() const override;
+    bool lengthIsExact() const override;
+    Ending ending() const override;
+
+    // libFLAC's callbacks.
+    struct Callbacks;
+
+private:
+    void take(const FLAC__Frame* frame, const std::int32_t* const buffer[]);
+
+    int m_fd;
+    std::string m_path;
+    FLAC__StreamDecoder* m_decoder = nullptr;
+    std::int64_t m_offset = 0;       // where libFLAC reads next
+    std::int64_t m_fileSize = 0;
+    int m_rate = 0;
+    int m_channels = 0;
+    int m_minBlock = 0;
+    int m_maxBlock = 0;
+    std::int64_t m_declaredFrames = 0; // STREAMINFO's, 0: not given
+    std::int64_t m_surveyed = -1;      // frames by the file's last frame, -1: not found
+    bool m_surveyExact = false;
+    bool m_streamInfo = false;
+    std::vector<float> m_pending;    // the decoded frame not yet handed out, interleaved
+    std::size_t m_pendingAt = 0;     // in samples
+    std::int64_t m_position = 0;     // frames handed out or pending
+    std::int64_t m_nextSample = 0;   // the sample number the next frame should start at
+    bool m_errorSinceFrame = false;  // damage met after the last frame taken
+    bool m_inDamage = false;         // damage met, and no sound since
+    bool m_checksumFailed = false;   // the frame libFLAC sends next failed its checksum
+    std::int64_t m_damagedAt = -1;
+    bool m_ended = false;
+};
