@@ -4,12 +4,10 @@
 #include "flacsurvey.h"
 #include "positionalread.h"
 
-#include <FLAC/stream_decoder.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -17,6 +15,8 @@ namespace {
 // libsndfile's limits, which the other sources keep too.
 constexpr int kMinRate = 1000;
 constexpr int kMaxRate = 768000;
+// Metadata blocks followed to find the first frame; past that they are searched over.
+constexpr int kMaxBlocks = 1024;
 
 // Where "fLaC" stands: at the start, or after an ID3v2 tag (some taggers put one there).
 std::int64_t markerAt(int fd)
@@ -37,17 +37,26 @@ struct FlacSource::Callbacks {
     static FLAC__StreamDecoderReadStatus read(const FLAC__StreamDecoder*, FLAC__byte buffer[], size_t* bytes, void* data)
     {
         auto* self = static_cast<FlacSource*>(data);
-        ssize_t got = 0;
-        do
-            got = pread(self->m_fd, buffer, *bytes, self->m_offset);
-        while (got < 0 && errno == EINTR);
-        if (got < 0) {
-            *bytes = 0;
-            return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
+        if (self->m_fed >= self->m_feed.size()) {
+            FlacFrameChain::Frame frame;
+            try {
+                if (!self->m_chain->next(frame)) {
+                    *bytes = 0;
+                    return FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM;
+                }
+            } catch (const EncodeError&) {
+                *bytes = 0;
+                return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
+            }
+            self->m_feed.assign(frame.bytes, frame.bytes + frame.size);
+            self->m_fed = 0;
+            self->m_frames.push_back({frame.sample, frame.blockSize});
         }
-        *bytes = static_cast<size_t>(got);
-        self->m_offset += got;
-        return got == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+        const std::size_t n = std::min(*bytes, self->m_feed.size() - self->m_fed);
+        std::memcpy(buffer, self->m_feed.data() + self->m_fed, n);
+        self->m_fed += n;
+        *bytes = n;
+        return FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
     }
 
     static FLAC__StreamDecoderWriteStatus write(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
@@ -57,29 +66,9 @@ struct FlacSource::Callbacks {
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     }
 
-    static void metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* block, void* data)
+    static void error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* data)
     {
-        auto* self = static_cast<FlacSource*>(data);
-        if (block->type != FLAC__METADATA_TYPE_STREAMINFO || self->m_streamInfo)
-            return;
-        const FLAC__StreamMetadata_StreamInfo& info = block->data.stream_info;
-        self->m_streamInfo = true;
-        self->m_rate = static_cast<int>(info.sample_rate);
-        self->m_channels = static_cast<int>(info.channels);
-        self->m_minBlock = static_cast<int>(info.min_blocksize);
-        self->m_maxBlock = static_cast<int>(info.max_blocksize);
-        self->m_declaredFrames = static_cast<std::int64_t>(std::min<FLAC__uint64>(info.total_samples, INT64_MAX / 2));
-    }
-
-    static void error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* data)
-    {
-        auto* self = static_cast<FlacSource*>(data);
-        if (status == FLAC__STREAM_DECODER_ERROR_STATUS_BAD_METADATA)
-            return; // a broken tag block, skipped: the audio is whole
-        self->m_errorSinceFrame = true;
-        self->m_inDamage = true;
-        if (status == FLAC__STREAM_DECODER_ERROR_STATUS_FRAME_CRC_MISMATCH)
-            self->m_checksumFailed = true;
+        static_cast<FlacSource*>(data)->m_error = true;
     }
 };
 
@@ -92,36 +81,59 @@ FlacSource::FlacSource(int fd, const std::string& path)
     : m_fd(fd)
     , m_path(path)
 {
+    const std::string notAudio = EncodeError::printable(path) + " is not an audio file";
     struct stat st {};
     if (fstat(m_fd, &st) == 0)
         m_fileSize = st.st_size;
+    // STREAMINFO comes first; libFLAC is given it alone, as the last metadata block.
+    const std::int64_t marker = markerAt(m_fd);
+    m_feed = {'f', 'L', 'a', 'C', 0x80, 0, 0, 34};
+    m_feed.resize(8 + 34);
+    std::uint8_t block[4];
+    if (marker < 0 || !ReadAt(m_fd, marker + 4, block, 4) || (block[0] & 0x7F) != 0 || block[1] != 0 || block[2] != 0
+        || block[3] != 34 || !ReadAt(m_fd, marker + 8, m_feed.data() + 8, 34))
+        throw EncodeError(notAudio);
+    const std::uint8_t* info = m_feed.data() + 8;
+    const int minBlock = (info[0] << 8) | info[1];
+    const int maxBlock = (info[2] << 8) | info[3];
+    m_rate = (info[10] << 12) | (info[11] << 4) | (info[12] >> 4);
+    m_channels = ((info[12] >> 1) & 7) + 1;
+    m_declaredFrames = (static_cast<std::int64_t>(info[13] & 0x0F) << 32) | (static_cast<std::int64_t>(info[14]) << 24)
+        | (info[15] << 16) | (info[16] << 8) | info[17];
+    if (m_rate < kMinRate || m_rate > kMaxRate)
+        throw EncodeError(EncodeError::printable(path) + " has an unsupported sample rate or channel count ("
+                          + std::to_string(m_rate) + " Hz, " + std::to_string(m_channels) + " channels)");
+    // The frames start after the last metadata block, as far as the blocks' lengths can be
+    // followed; where one is wrong, the frames are searched for from STREAMINFO's end on.
+    const std::int64_t searchFrom = marker + 8 + 34;
+    std::int64_t start = searchFrom;
+    std::int64_t pos = marker + 4;
+    for (int i = 0; i < kMaxBlocks && ReadAt(m_fd, pos, block, 4); ++i) {
+        pos += 4 + ((block[1] << 16) | (block[2] << 8) | block[3]);
+        if (pos > m_fileSize)
+            break;
+        if (block[0] & 0x80) {
+            start = pos;
+            break;
+        }
+    }
+    m_chain = std::make_unique<FlacFrameChain>(m_fd, m_fileSize, start, searchFrom, minBlock, maxBlock, m_channels);
+
     m_decoder = FLAC__stream_decoder_new();
     if (!m_decoder)
         throw std::bad_alloc();
     // No MD5 check: a damaged stream is decoded as far as it goes, and said to be damaged
     // where frames are lost.
     FLAC__stream_decoder_set_md5_checking(m_decoder, false);
-    const auto status = FLAC__stream_decoder_init_stream(m_decoder, Callbacks::read, nullptr, nullptr, nullptr, nullptr,
-                                                         Callbacks::write, Callbacks::metadata, Callbacks::error, this);
-    if (status != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+    if (FLAC__stream_decoder_init_stream(m_decoder, Callbacks::read, nullptr, nullptr, nullptr, nullptr, Callbacks::write,
+                                         nullptr, Callbacks::error, this)
+            != FLAC__STREAM_DECODER_INIT_STATUS_OK
+        || !FLAC__stream_decoder_process_until_end_of_metadata(m_decoder)) {
         FLAC__stream_decoder_delete(m_decoder);
-        throw std::bad_alloc();
+        throw EncodeError(notAudio);
     }
-    const bool metadata = FLAC__stream_decoder_process_until_end_of_metadata(m_decoder);
-    if (!metadata || !m_streamInfo) {
-        FLAC__stream_decoder_delete(m_decoder);
-        throw EncodeError(EncodeError::printable(path) + " is not an audio file");
-    }
-    if (m_channels < 1 || m_rate < kMinRate || m_rate > kMaxRate) {
-        FLAC__stream_decoder_delete(m_decoder);
-        throw EncodeError(EncodeError::printable(path) + " has an unsupported sample rate or channel count ("
-                          + std::to_string(m_rate) + " Hz, " + std::to_string(m_channels) + " channels)");
-    }
-    // Junk between the metadata and the first frame (a tag block whose length is wrong) is
-    // no damage to the sound: only frames lost count.
-    m_errorSinceFrame = false;
-    m_inDamage = false;
-    const FlacSurvey::Result survey = FlacSurvey::measure(m_fd, m_fileSize, m_minBlock, m_maxBlock, m_channels);
+    m_error = false;
+    const FlacSurvey::Result survey = FlacSurvey::measure(m_fd, m_fileSize, minBlock, maxBlock, m_channels);
     m_surveyed = survey.frames;
     m_surveyExact = survey.exact;
 }
@@ -135,32 +147,32 @@ FlacSource::~FlacSource()
 void FlacSource::take(const FLAC__Frame* frame, const std::int32_t* const buffer[])
 {
     const FLAC__FrameHeader& header = frame->header;
-    // libFLAC sends a frame that failed its checksum, and the frames missing where the stream
-    // broke, as silence of their length: after damage, silent frames are the lost ones, and
-    // are left out rather than played. (Silence at the very start after junk is the stream's
-    // own: nothing before it was lost.)
     bool silent = true;
     for (unsigned c = 0; c < header.channels && silent; ++c)
         for (unsigned i = 0; i < header.blocksize && silent; ++i)
             silent = buffer[c][i] == 0;
-    const bool lost = (m_inDamage && silent && (m_position > 0 || m_checksumFailed)) || static_cast<int>(header.channels) != m_channels
-        || header.bits_per_sample < 4 || header.bits_per_sample > 32
-        || header.number_type != FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER;
-    m_checksumFailed = false;
-    if (lost) {
-        if (m_damagedAt < 0)
+    // libFLAC sends the frames missing before one (by its number) as silence of their
+    // length, and a frame it cannot decode too: those are lost, not played.
+    const bool missing = !m_frames.empty() && header.number.sample_number < static_cast<FLAC__uint64>(m_frames.front().sample);
+    const bool broken = m_error;
+    m_error = false;
+    if (silent && (missing || broken)) {
+        if (broken && m_damagedAt < 0)
             m_damagedAt = m_position;
-        m_inDamage = true;
+        if (broken && !missing && !m_frames.empty())
+            m_frames.pop_front();
         return;
     }
-    const auto sample = static_cast<std::int64_t>(std::min<FLAC__uint64>(header.number.sample_number, INT64_MAX / 2));
-    // Frames missing before this one (their headers were damaged): the sound resumes here.
-    if (sample > m_nextSample && m_damagedAt < 0)
+    const Fed fed = m_frames.empty() ? Fed {m_nextSample, static_cast<int>(header.blocksize)} : m_frames.front();
+    if (!m_frames.empty())
+        m_frames.pop_front();
+    // Frames missing before this one: the sound resumes here. (A stream that starts anew,
+    // two files joined, is not missing anything.)
+    if (fed.sample > m_nextSample && m_damagedAt < 0)
         m_damagedAt = m_position;
-    m_nextSample = sample + header.blocksize;
-    if (!silent)
-        m_inDamage = false;
-    m_errorSinceFrame = false;
+    m_nextSample = fed.sample + fed.blockSize;
+    if (static_cast<int>(header.channels) != m_channels || header.bits_per_sample < 4 || header.bits_per_sample > 32)
+        return;
     const std::size_t samples = static_cast<std::size_t>(header.blocksize) * static_cast<std::size_t>(m_channels);
     m_pending.resize(samples);
     m_pendingAt = 0;
@@ -178,14 +190,13 @@ std::size_t FlacSource::read(float* interleaved, std::size_t maxFrames)
     while (m_pendingAt >= m_pending.size() && !m_ended) {
         m_pending.clear();
         m_pendingAt = 0;
-        if (!FLAC__stream_decoder_process_single(m_decoder)) {
-            if (FLAC__stream_decoder_get_state(m_decoder) == FLAC__STREAM_DECODER_ABORTED)
-                throw EncodeError("cannot read " + EncodeError::printable(m_path));
-            if (FLAC__stream_decoder_get_state(m_decoder) == FLAC__STREAM_DECODER_MEMORY_ALLOCATION_ERROR)
-                throw std::bad_alloc();
-            m_ended = true;
-        }
-        if (FLAC__stream_decoder_get_state(m_decoder) == FLAC__STREAM_DECODER_END_OF_STREAM)
+        const bool going = FLAC__stream_decoder_process_single(m_decoder);
+        const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(m_decoder);
+        if (state == FLAC__STREAM_DECODER_ABORTED)
+            throw EncodeError("cannot read " + EncodeError::printable(m_path));
+        if (state == FLAC__STREAM_DECODER_MEMORY_ALLOCATION_ERROR)
+            throw std::bad_alloc();
+        if (!going || state == FLAC__STREAM_DECODER_END_OF_STREAM)
             m_ended = m_pending.empty();
     }
     const std::size_t frames = std::min(maxFrames, (m_pending.size() - m_pendingAt) / channels);
@@ -198,7 +209,7 @@ double FlacSource::progress() const
 {
     if (m_fileSize <= 0)
         return 0.0;
-    return std::clamp(static_cast<double>(m_offset) / static_cast<double>(m_fileSize), 0.0, 1.0);
+    return std::clamp(static_cast<double>(m_chain->position()) / static_cast<double>(m_fileSize), 0.0, 1.0);
 }
 
 std::int64_t FlacSource::lengthFrames() const
@@ -219,13 +230,15 @@ AudioSource::Ending FlacSource::ending() const
     // STREAMINFO's length, unless the stream held more than it says.
     ending.declaredFrames = m_declaredFrames > 0 ? std::max(m_declaredFrames, m_position) : 0;
     ending.damagedAtFrame = m_damagedAt;
-    // Damage after the last whole frame: the frames it hit are lost whether or not the
-    // stream went on, and the header's length (if any) is not the measure.
-    if (m_errorSinceFrame && m_damagedAt < 0)
+    const FlacFrameChain::Tail tail = m_chain->tail();
+    const bool whole = m_declaredFrames > 0 && m_nextSample >= m_declaredFrames;
+    // Bytes that are no frame after the last one: damage that cost what followed it, unless
+    // the stream was already whole by its header's length.
+    if (tail == FlacFrameChain::Tail::Damaged && !whole && m_damagedAt < 0)
         ending.damagedAtFrame = m_position;
     ending.damaged = ending.damagedAtFrame >= 0;
-    // Cut off: the last frame ends short of the length STREAMINFO promises, with no damage
-    // after it to explain that (frames lost inside are told by their numbers).
-    ending.early = !m_errorSinceFrame && std::max(m_nextSample, m_position) < m_declaredFrames;
+    // Cut off: the file ends inside a frame, or after a whole frame short of the length
+    // STREAMINFO promises.
+    ending.early = !whole && (tail == FlacFrameChain::Tail::Cut || (tail == FlacFrameChain::Tail::Clean && m_nextSample < m_declaredFrames));
     return ending;
 }

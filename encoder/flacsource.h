@@ -1,20 +1,22 @@
 #pragma once
 
 #include "audiosource.h"
+#include "flacframechain.h"
 
 #include <FLAC/stream_decoder.h>
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
-// Native FLAC through libFLAC's stream decoder, fed from the descriptor. The frames the file
-// holds are decoded, whatever STREAMINFO says of their number: a header that claims fewer
-// (or none) ends nothing. Damage is stepped over: libFLAC searches for the next frame by
-// itself, however often the stream breaks, and a frame that fails its checksum is dropped
-// rather than played. Where frames were lost is read from the sample numbers the frame
-// headers carry. Metadata other than STREAMINFO is skipped unread, so a broken tag block
-// costs no audio. Takes ownership of the descriptor once constructed.
+// Native FLAC through libFLAC's stream decoder. libFLAC is fed STREAMINFO and then only the
+// frames FlacFrameChain proves whole, so the frames the file holds are decoded whatever
+// STREAMINFO says of their number (a header that claims fewer, or none, ends nothing), a
+// damaged frame costs itself alone however often damage recurs, and the other metadata is
+// never parsed (a broken tag block costs no audio; TagLib reads the tags). Where frames were
+// lost is read from the sample numbers their headers carry. Takes ownership of the
+// descriptor once constructed.
 class FlacSource : public AudioSource {
 public:
     // Whether the file is native FLAC ("fLaC", after an ID3v2 tag if there is one).
@@ -44,23 +46,25 @@ private:
     int m_fd;
     std::string m_path;
     FLAC__StreamDecoder* m_decoder = nullptr;
-    std::int64_t m_offset = 0;       // where libFLAC reads next
     std::int64_t m_fileSize = 0;
     int m_rate = 0;
     int m_channels = 0;
-    int m_minBlock = 0;
-    int m_maxBlock = 0;
     std::int64_t m_declaredFrames = 0; // STREAMINFO's, 0: not given
     std::int64_t m_surveyed = -1;      // frames by the file's last frame, -1: not found
     bool m_surveyExact = false;
-    bool m_streamInfo = false;
-    std::vector<float> m_pending;    // the decoded frame not yet handed out, interleaved
-    std::size_t m_pendingAt = 0;     // in samples
-    std::int64_t m_position = 0;     // frames handed out or pending
-    std::int64_t m_nextSample = 0;   // the sample number the next frame should start at
-    bool m_errorSinceFrame = false;  // damage met after the last frame taken
-    bool m_inDamage = false;         // damage met, and no sound since
-    bool m_checksumFailed = false;   // the frame libFLAC sends next failed its checksum
+    std::unique_ptr<FlacFrameChain> m_chain;
+    std::vector<std::uint8_t> m_feed;  // what libFLAC reads next
+    std::size_t m_fed = 0;             // of m_feed
+    struct Fed {
+        std::int64_t sample;
+        int blockSize;
+    };
+    std::deque<Fed> m_frames;          // given to libFLAC, not yet decoded
+    std::vector<float> m_pending;      // the decoded frame not yet handed out, interleaved
+    std::size_t m_pendingAt = 0;       // in samples
+    std::int64_t m_position = 0;       // frames handed out or pending
+    std::int64_t m_nextSample = 0;     // where the last frame taken ends, by the frame numbers
+    bool m_error = false;              // libFLAC met damage since the last frame it sent
     std::int64_t m_damagedAt = -1;
     bool m_ended = false;
 };

@@ -28,7 +28,9 @@ std::uint8_t crc8(const std::uint8_t* p, std::size_t size)
 
 } // namespace
 
-std::uint16_t FlacSurvey::crc16(const std::uint8_t* p, std::size_t size)
+namespace {
+
+const std::array<std::uint16_t, 256>& crc16Table()
 {
     static const auto table = [] {
         std::array<std::uint16_t, 256> t {};
@@ -40,9 +42,21 @@ std::uint16_t FlacSurvey::crc16(const std::uint8_t* p, std::size_t size)
         }
         return t;
     }();
+    return table;
+}
+
+} // namespace
+
+std::uint16_t FlacSurvey::crc16Step(std::uint16_t crc, std::uint8_t byte)
+{
+    return static_cast<std::uint16_t>((crc << 8) ^ crc16Table()[((crc >> 8) ^ byte) & 0xFF]);
+}
+
+std::uint16_t FlacSurvey::crc16(const std::uint8_t* p, std::size_t size)
+{
     std::uint16_t crc = 0;
     for (std::size_t i = 0; i < size; ++i)
-        crc = static_cast<std::uint16_t>((crc << 8) ^ table[((crc >> 8) ^ p[i]) & 0xFF]);
+        crc = crc16Step(crc, p[i]);
     return crc;
 }
 

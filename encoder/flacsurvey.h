@@ -28,4 +28,6 @@ public:
                             Header& header);
     // The checksum a frame ends with (CRC-16, polynomial 0x8005) of size bytes.
     static std::uint16_t crc16(const std::uint8_t* p, std::size_t size);
+    // That checksum carried on over one more byte.
+    static std::uint16_t crc16Step(std::uint16_t crc, std::uint8_t byte);
 };
