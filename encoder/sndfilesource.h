@@ -37,9 +37,6 @@ private:
     // A fresh decoder of the file, seeked to at: the frames it then decodes into out (0 when
     // it cannot seek there or decodes nothing from there) and where it landed.
     sf_count_t decodeFrom(sf_count_t at, float* out, sf_count_t maxFrames, sf_count_t& landed);
-    // Where the first damaged page of an Ogg file lies, in frames: the position its last
-    // whole page before the damage ends at; -1 when every page is whole.
-    std::int64_t oggDamagePlace() const;
 
     int m_fd;
     std::string m_path;
