@@ -120,10 +120,13 @@ FlacFrameChain::Tail FlacFrameChain::tailAt(std::int64_t offset)
         || (available >= 3 && std::memcmp(p, "ID3", 3) == 0))
         return Tail::Clean;
     FlacSurvey::Header header;
-    if (p[0] == 0xFF && (available == 1 || (p[1] & 0xFE) == 0xF8)
-        && (available < 16 || FlacSurvey::parseHeader(p, available, m_minBlock, m_maxBlock, m_channels, header))
-        && offset + static_cast<std::int64_t>(frameBound(available < 16 ? 65536 : header.blockSize, m_channels)) > m_fileSize)
+    const bool parsed = FlacSurvey::parseHeader(p, available, m_minBlock, m_maxBlock, m_channels, header);
+    if (p[0] == 0xFF && (available == 1 || (p[1] & 0xFE) == 0xF8) && (available < 16 || parsed)
+        && offset + static_cast<std::int64_t>(frameBound(parsed ? header.blockSize : 65536, m_channels)) > m_fileSize) {
+        if (parsed)
+            m_tailFrameEnd = header.sample + header.blockSize;
         return Tail::Cut;
+    }
     return Tail::Damaged;
 }
 

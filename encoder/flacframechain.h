@@ -35,6 +35,9 @@ public:
         Damaged,  // bytes that are no frame
     };
     Tail tail() const { return m_tail; }
+    // Where the frame the file ends inside would end, by its header's numbers; -1 when not
+    // known.
+    std::int64_t tailFrameEnd() const { return m_tailFrameEnd; }
     // How far the file has been read, in bytes from its start.
     std::int64_t position() const { return m_pos; }
 
@@ -58,4 +61,5 @@ private:
     std::int64_t m_bufferStart = 0;
     std::int64_t m_work = 0;      // bytes checked in vain, against a budget for hostile files
     Tail m_tail = Tail::Clean;
+    std::int64_t m_tailFrameEnd = -1;
 };

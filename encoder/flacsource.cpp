@@ -133,9 +133,8 @@ FlacSource::FlacSource(int fd, const std::string& path)
         throw EncodeError(notAudio);
     }
     m_error = false;
-    const FlacSurvey::Result survey = FlacSurvey::measure(m_fd, m_fileSize, minBlock, maxBlock, m_channels);
-    m_surveyed = survey.frames;
-    m_surveyExact = survey.exact;
+    m_minBlock = minBlock;
+    m_maxBlock = maxBlock;
 }
 
 FlacSource::~FlacSource()
@@ -214,6 +213,12 @@ double FlacSource::progress() const
 
 std::int64_t FlacSource::lengthFrames() const
 {
+    if (!m_surveyDone) {
+        const FlacSurvey::Result survey = FlacSurvey::measure(m_fd, m_fileSize, m_minBlock, m_maxBlock, m_channels);
+        m_surveyed = survey.frames;
+        m_surveyExact = survey.exact;
+        m_surveyDone = true;
+    }
     if (m_surveyed >= 0)
         return m_surveyed;
     return m_declaredFrames > 0 ? m_declaredFrames : -1;
@@ -221,6 +226,7 @@ std::int64_t FlacSource::lengthFrames() const
 
 bool FlacSource::lengthIsExact() const
 {
+    lengthFrames();
     return m_surveyed >= 0 && m_surveyExact;
 }
 
@@ -230,8 +236,12 @@ AudioSource::Ending FlacSource::ending() const
     // STREAMINFO's length, unless the stream held more than it says.
     ending.declaredFrames = m_declaredFrames > 0 ? std::max(m_declaredFrames, m_position) : 0;
     ending.damagedAtFrame = m_damagedAt;
-    const FlacFrameChain::Tail tail = m_chain->tail();
+    FlacFrameChain::Tail tail = m_chain->tail();
     const bool whole = m_declaredFrames > 0 && m_nextSample >= m_declaredFrames;
+    // The file ends inside the frame that STREAMINFO says is the last: that frame is
+    // damaged, not cut short (a cut file ends short of its last frame).
+    if (tail == FlacFrameChain::Tail::Cut && m_declaredFrames > 0 && m_chain->tailFrameEnd() >= m_declaredFrames)
+        tail = FlacFrameChain::Tail::Damaged;
     // Bytes that are no frame after the last one: damage that cost what followed it, unless
     // the stream was already whole by its header's length.
     if (tail == FlacFrameChain::Tail::Damaged && !whole && m_damagedAt < 0)

@@ -50,8 +50,11 @@ private:
     int m_rate = 0;
     int m_channels = 0;
     std::int64_t m_declaredFrames = 0; // STREAMINFO's, 0: not given
-    std::int64_t m_surveyed = -1;      // frames by the file's last frame, -1: not found
-    bool m_surveyExact = false;
+    int m_minBlock = 0;                // STREAMINFO's block sizes
+    int m_maxBlock = 0;
+    mutable bool m_surveyDone = false; // measured when first asked
+    mutable std::int64_t m_surveyed = -1; // frames by the file's last frame, -1: not found
+    mutable bool m_surveyExact = false;
     std::unique_ptr<FlacFrameChain> m_chain;
     std::vector<std::uint8_t> m_feed;  // what libFLAC reads next
     std::size_t m_fed = 0;             // of m_feed
