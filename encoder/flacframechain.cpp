@@ -135,8 +135,16 @@ bool FlacFrameChain::next(Frame& frame)
     frame.afterSkip = false;
     const std::int64_t budget = kWorkBase + kWorkPerByte * m_fileSize;
     for (; m_pos < m_fileSize && m_work <= budget; ++m_pos) {
-        if (fill(m_pos, 2) < 2 || at(m_pos)[0] != 0xFF || (at(m_pos)[1] & 0xFE) != 0xF8) {
+        const std::size_t available = fill(m_pos, 2);
+        if (available < 2 || at(m_pos)[0] != 0xFF || (at(m_pos)[1] & 0xFE) != 0xF8) {
             frame.afterSkip = true;
+            // Straight on to the next byte that may start a frame, within what is read.
+            const std::size_t buffered = static_cast<std::size_t>(m_bufferStart + static_cast<std::int64_t>(m_buffer.size()) - m_pos);
+            if (buffered > 1) {
+                const void* ff = std::memchr(at(m_pos) + 1, 0xFF, buffered - 1);
+                m_pos = ff ? m_bufferStart + (static_cast<const std::uint8_t*>(ff) - m_buffer.data()) - 1
+                           : m_bufferStart + static_cast<std::int64_t>(m_buffer.size()) - 1;
+            }
             continue;
         }
         std::int64_t sample = 0;

@@ -17,6 +17,9 @@ constexpr int kMinRate = 1000;
 constexpr int kMaxRate = 768000;
 // Metadata blocks followed to find the first frame; past that they are searched over.
 constexpr int kMaxBlocks = 1024;
+// Errors libFLAC reports on frames whose checksums hold, before the rest of the file is
+// given up.
+constexpr int kMaxRejected = 64;
 
 // Where "fLaC" stands: at the start, or after an ID3v2 tag (some taggers put one there).
 std::int64_t markerAt(int fd)
@@ -37,6 +40,12 @@ struct FlacSource::Callbacks {
     static FLAC__StreamDecoderReadStatus read(const FLAC__StreamDecoder*, FLAC__byte buffer[], size_t* bytes, void* data)
     {
         auto* self = static_cast<FlacSource*>(data);
+        // Frames whose checksums hold but that libFLAC cannot decode are made, not damaged:
+        // a file of them is not decoded to its end.
+        if (self->m_rejected > kMaxRejected) {
+            *bytes = 0;
+            return FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM;
+        }
         if (self->m_fed >= self->m_feed.size()) {
             FlacFrameChain::Frame frame;
             try {
@@ -68,7 +77,9 @@ struct FlacSource::Callbacks {
 
     static void error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* data)
     {
-        static_cast<FlacSource*>(data)->m_error = true;
+        auto* self = static_cast<FlacSource*>(data);
+        self->m_error = true;
+        ++self->m_rejected;
     }
 };
 
@@ -197,6 +208,11 @@ std::size_t FlacSource::read(float* interleaved, std::size_t maxFrames)
             throw std::bad_alloc();
         if (!going || state == FLAC__STREAM_DECODER_END_OF_STREAM)
             m_ended = m_pending.empty();
+        if (m_rejected > kMaxRejected) {
+            if (m_damagedAt < 0)
+                m_damagedAt = m_position;
+            m_ended = true;
+        }
     }
     const std::size_t frames = std::min(maxFrames, (m_pending.size() - m_pendingAt) / channels);
     std::copy_n(m_pending.data() + m_pendingAt, frames * channels, interleaved);

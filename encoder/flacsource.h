@@ -68,6 +68,7 @@ private:
     std::int64_t m_position = 0;       // frames handed out or pending
     std::int64_t m_nextSample = 0;     // where the last frame taken ends, by the frame numbers
     bool m_error = false;              // libFLAC met damage since the last frame it sent
+    int m_rejected = 0;                // errors libFLAC reported
     std::int64_t m_damagedAt = -1;
     bool m_ended = false;
 };

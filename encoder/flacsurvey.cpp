@@ -144,29 +144,30 @@ FlacSurvey::Result FlacSurvey::measure(int fd, std::int64_t fileSize, int minBlo
         data.resize(static_cast<std::size_t>(end - start));
         if (data.empty() || !ReadAt(fd, start, data.data(), data.size()))
             break;
-        std::vector<std::pair<std::size_t, Header>> found;
-        for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        // From the end backwards: the last whole frame is wanted, and each candidate needs
+        // only the few headers after it.
+        std::vector<std::pair<std::size_t, Header>> later; // nearest first, at most a few
+        for (std::size_t i = data.size() - 1; i-- > 0 && result.frames < 0;) {
             Header h;
-            if (data[i] == 0xFF && parseHeader(data.data() + i, data.size() - i, minBlock, maxBlock, channels, h))
-                found.emplace_back(i, h);
-        }
-        for (std::size_t k = found.size(); k-- > 0 && result.frames < 0;) {
-            const std::size_t from = found[k].first;
-            // The frame ends at a later header that begins a whole frame; the last one
-            // counted may end at the end of the file.
-            for (std::size_t next = k + 1; next <= found.size(); ++next) {
-                const std::size_t to = next < found.size() ? found[next].first : data.size();
-                if (to < from + found[k].second.length + 2)
+            if (data[i] != 0xFF || !parseHeader(data.data() + i, data.size() - i, minBlock, maxBlock, channels, h))
+                continue;
+            // The frame ends at a later header that begins a whole frame, or at the end of the
+            // file.
+            const std::size_t tries = later.size() + (later.size() < 4 ? 1 : 0);
+            for (std::size_t next = 0; next < tries; ++next) {
+                const std::size_t to = next < later.size() ? later[next].first : (end == fileSize ? data.size() : 0);
+                if (to < i + static_cast<std::size_t>(h.length) + 2)
                     continue;
                 const std::uint16_t stored = static_cast<std::uint16_t>((data[to - 2] << 8) | data[to - 1]);
-                if (crc16(data.data() + from, to - from - 2) == stored) {
-                    result.frames = found[k].second.sample + found[k].second.blockSize;
+                if (crc16(data.data() + i, to - i - 2) == stored) {
+                    result.frames = h.sample + h.blockSize;
                     result.exact = window == kFirstWindow;
                     break;
                 }
-                if (next - k >= 4)
-                    break;
             }
+            later.insert(later.begin(), {i, h});
+            if (later.size() > 4)
+                later.pop_back();
         }
         if (start == 0 || window >= kMaxLook)
             break;
