@@ -26,20 +26,25 @@ std::size_t frameBound(int blockSize, int channels)
     return 16 + static_cast<std::size_t>(channels) * ((static_cast<std::size_t>(blockSize) * 33 + 7) / 8 + 8) + 2;
 }
 
+// What may follow the last frame of a stream: a tag, or the next file of a join.
+bool followedByTag(const std::uint8_t* p, std::size_t available)
+{
+    const auto startsWith = [&](const char* text, std::size_t n) { return available >= n && std::memcmp(p, text, n) == 0; };
+    return startsWith("fLaC", 4) || startsWith("TAG", 3) || startsWith("ID3", 3) || startsWith("APETAGEX", 8);
+}
+
 } // namespace
 
-FlacFrameChain::FlacFrameChain(int fd, std::int64_t fileSize, std::int64_t start, std::int64_t searchFrom, int minBlock,
-                               int maxBlock, int channels)
+FlacFrameChain::FlacFrameChain(int fd, std::int64_t fileSize, std::int64_t start, std::int64_t searchFrom,
+                               const FlacSurvey::Stream& stream)
     : m_fd(fd)
     , m_fileSize(fileSize)
-    , m_minBlock(minBlock)
-    , m_maxBlock(maxBlock)
-    , m_channels(channels)
+    , m_stream(stream)
     , m_pos(start)
 {
     std::int64_t sample = 0;
     int blockSize = 0;
-    if (start > searchFrom && frameAt(start, sample, blockSize) == 0)
+    if (start > searchFrom && frameAt(start, m_stream, sample, blockSize) == 0)
         m_pos = searchFrom;
     m_lastEnd = m_pos;
 }
@@ -74,14 +79,15 @@ std::size_t FlacFrameChain::fill(std::int64_t offset, std::size_t n)
     return static_cast<std::size_t>(std::min(m_fileSize, offset + static_cast<std::int64_t>(n)) - offset);
 }
 
-std::size_t FlacFrameChain::frameAt(std::int64_t offset, std::int64_t& sample, int& blockSize)
+std::size_t FlacFrameChain::frameAt(std::int64_t offset, const FlacSurvey::Stream& stream, std::int64_t& sample,
+                                    int& blockSize)
 {
     std::size_t available = fill(offset, 16);
     FlacSurvey::Header header;
     if (available < 2 || at(offset)[0] != 0xFF
-        || !FlacSurvey::parseHeader(at(offset), available, m_minBlock, m_maxBlock, m_channels, header))
+        || !FlacSurvey::parseHeader(at(offset), available, stream, header))
         return 0;
-    const std::size_t bound = frameBound(header.blockSize, m_channels);
+    const std::size_t bound = frameBound(header.blockSize, stream.channels > 0 ? stream.channels : 8);
     available = fill(offset, bound + 2);
     const std::uint8_t* p = at(offset);
     // The frame ends where the checksum of the bytes before proves it, at the next frame
@@ -93,7 +99,8 @@ std::size_t FlacFrameChain::frameAt(std::int64_t offset, std::int64_t& sample, i
         const bool last = end == available && fileEndsInReach;
         FlacSurvey::Header next;
         if (!last && !(end + 1 < available && p[end] == 0xFF && (p[end + 1] & 0xFE) == 0xF8
-                       && FlacSurvey::parseHeader(p + end, available - end, m_minBlock, m_maxBlock, m_channels, next)))
+                       && FlacSurvey::parseHeader(p + end, available - end, FlacSurvey::Stream {}, next))
+            && !followedByTag(p + end, available - end))
             continue;
         // Brings the checksum up to the two bytes before end.
         for (; crcAt + 2 < end; ++crcAt)
@@ -116,13 +123,12 @@ FlacFrameChain::Tail FlacFrameChain::tailAt(std::int64_t offset)
         return Tail::Clean;
     const std::uint8_t* p = at(offset);
     // Taggers put an ID3v1 or APE tag at the end of a FLAC file too.
-    if ((available >= 3 && std::memcmp(p, "TAG", 3) == 0) || (available >= 8 && std::memcmp(p, "APETAGEX", 8) == 0)
-        || (available >= 3 && std::memcmp(p, "ID3", 3) == 0))
+    if (followedByTag(p, available))
         return Tail::Clean;
     FlacSurvey::Header header;
-    const bool parsed = FlacSurvey::parseHeader(p, available, m_minBlock, m_maxBlock, m_channels, header);
+    const bool parsed = FlacSurvey::parseHeader(p, available, m_stream, header);
     if (p[0] == 0xFF && (available == 1 || (p[1] & 0xFE) == 0xF8) && (available < 16 || parsed)
-        && offset + static_cast<std::int64_t>(frameBound(parsed ? header.blockSize : 65536, m_channels)) > m_fileSize) {
+        && offset + static_cast<std::int64_t>(frameBound(parsed ? header.blockSize : 65536, m_stream.channels)) > m_fileSize) {
         if (parsed)
             m_tailFrameEnd = header.sample + header.blockSize;
         return Tail::Cut;
@@ -149,11 +155,19 @@ bool FlacFrameChain::next(Frame& frame)
         }
         std::int64_t sample = 0;
         int blockSize = 0;
-        const std::size_t size = frameAt(m_pos, sample, blockSize);
+        const std::size_t size = frameAt(m_pos, m_stream, sample, blockSize);
         if (size == 0) {
             frame.afterSkip = true;
+            // A whole frame of another stream: stepped over, and said.
+            const FlacSurvey::Stream any;
+            if (const std::size_t foreign = frameAt(m_pos, any, sample, blockSize)) {
+                m_foreign = true;
+                m_pos += static_cast<std::int64_t>(foreign) - 1;
+            }
             continue;
         }
+        frame.afterForeign = m_foreign;
+        m_foreign = false;
         frame.bytes = at(m_pos);
         frame.size = size;
         frame.sample = sample;

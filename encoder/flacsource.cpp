@@ -59,7 +59,7 @@ struct FlacSource::Callbacks {
             }
             self->m_feed.assign(frame.bytes, frame.bytes + frame.size);
             self->m_fed = 0;
-            self->m_frames.push_back({frame.sample, frame.blockSize});
+            self->m_frames.push_back({frame.sample, frame.blockSize, frame.afterForeign});
         }
         const std::size_t n = std::min(*bytes, self->m_feed.size() - self->m_fed);
         std::memcpy(buffer, self->m_feed.data() + self->m_fed, n);
@@ -128,7 +128,8 @@ FlacSource::FlacSource(int fd, const std::string& path)
             break;
         }
     }
-    m_chain = std::make_unique<FlacFrameChain>(m_fd, m_fileSize, start, searchFrom, minBlock, maxBlock, m_channels);
+    m_stream = {minBlock, maxBlock, m_channels, m_rate};
+    m_chain = std::make_unique<FlacFrameChain>(m_fd, m_fileSize, start, searchFrom, m_stream);
 
     m_decoder = FLAC__stream_decoder_new();
     if (!m_decoder)
@@ -144,8 +145,6 @@ FlacSource::FlacSource(int fd, const std::string& path)
         throw EncodeError(notAudio);
     }
     m_error = false;
-    m_minBlock = minBlock;
-    m_maxBlock = maxBlock;
 }
 
 FlacSource::~FlacSource()
@@ -173,12 +172,13 @@ void FlacSource::take(const FLAC__Frame* frame, const std::int32_t* const buffer
             m_frames.pop_front();
         return;
     }
-    const Fed fed = m_frames.empty() ? Fed {m_nextSample, static_cast<int>(header.blocksize)} : m_frames.front();
+    const Fed fed = m_frames.empty() ? Fed {m_nextSample, static_cast<int>(header.blocksize), false} : m_frames.front();
     if (!m_frames.empty())
         m_frames.pop_front();
-    // Frames missing before this one: the sound resumes here. (A stream that starts anew,
-    // two files joined, is not missing anything.)
-    if (fed.sample > m_nextSample && m_damagedAt < 0)
+    // Frames missing before this one, or frames of another stream (a file at another rate
+    // joined on) left out: the sound resumes here. (A stream that starts anew, two files
+    // alike joined, is not missing anything.)
+    if ((fed.sample > m_nextSample || fed.afterForeign) && m_damagedAt < 0)
         m_damagedAt = m_position;
     m_nextSample = fed.sample + fed.blockSize;
     if (static_cast<int>(header.channels) != m_channels || header.bits_per_sample < 4 || header.bits_per_sample > 32)
@@ -230,7 +230,7 @@ double FlacSource::progress() const
 std::int64_t FlacSource::lengthFrames() const
 {
     if (!m_surveyDone) {
-        const FlacSurvey::Result survey = FlacSurvey::measure(m_fd, m_fileSize, m_minBlock, m_maxBlock, m_channels);
+        const FlacSurvey::Result survey = FlacSurvey::measure(m_fd, m_fileSize, m_stream);
         m_surveyed = survey.frames;
         m_surveyExact = survey.exact;
         m_surveyDone = true;
@@ -249,9 +249,13 @@ bool FlacSource::lengthIsExact() const
 AudioSource::Ending FlacSource::ending() const
 {
     Ending ending;
-    // STREAMINFO's length, unless the stream held more than it says.
-    ending.declaredFrames = m_declaredFrames > 0 ? std::max(m_declaredFrames, m_position) : 0;
+    // STREAMINFO's length, unless the stream held more than it says (then no length is the
+    // measure).
+    ending.declaredFrames = m_declaredFrames > m_position ? m_declaredFrames : 0;
     ending.damagedAtFrame = m_damagedAt;
+    // Frames of another stream after the last one: not converted.
+    if (m_chain->foreignAtEnd() && m_damagedAt < 0)
+        ending.damagedAtFrame = m_position;
     FlacFrameChain::Tail tail = m_chain->tail();
     const bool whole = m_declaredFrames > 0 && m_nextSample >= m_declaredFrames;
     // The file ends inside the frame that STREAMINFO says is the last: that frame is

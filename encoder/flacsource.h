@@ -2,6 +2,7 @@
 
 #include "audiosource.h"
 #include "flacframechain.h"
+#include "flacsurvey.h"
 
 #include <FLAC/stream_decoder.h>
 
@@ -50,8 +51,7 @@ private:
     int m_rate = 0;
     int m_channels = 0;
     std::int64_t m_declaredFrames = 0; // STREAMINFO's, 0: not given
-    int m_minBlock = 0;                // STREAMINFO's block sizes
-    int m_maxBlock = 0;
+    FlacSurvey::Stream m_stream;       // as STREAMINFO describes it
     mutable bool m_surveyDone = false; // measured when first asked
     mutable std::int64_t m_surveyed = -1; // frames by the file's last frame, -1: not found
     mutable bool m_surveyExact = false;
@@ -61,6 +61,7 @@ private:
     struct Fed {
         std::int64_t sample;
         int blockSize;
+        bool afterForeign;
     };
     std::deque<Fed> m_frames;          // given to libFLAC, not yet decoded
     std::vector<float> m_pending;      // the decoded frame not yet handed out, interleaved

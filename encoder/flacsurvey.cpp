@@ -60,8 +60,7 @@ std::uint16_t FlacSurvey::crc16(const std::uint8_t* p, std::size_t size)
     return crc;
 }
 
-bool FlacSurvey::parseHeader(const std::uint8_t* p, std::size_t available, int minBlock, int maxBlock, int channels,
-                             Header& header)
+bool FlacSurvey::parseHeader(const std::uint8_t* p, std::size_t available, const Stream& stream, Header& header)
 {
     if (available < 6 || p[0] != 0xFF || (p[1] & 0xFE) != 0xF8)
         return false;
@@ -72,7 +71,10 @@ bool FlacSurvey::parseHeader(const std::uint8_t* p, std::size_t available, int m
     const int sizeCode = (p[3] >> 1) & 7;
     if (blockCode == 0 || rateCode == 15 || channelCode > 10 || sizeCode == 3 || (p[3] & 1))
         return false;
-    if ((channelCode < 8 ? channelCode + 1 : 2) != channels)
+    if (stream.channels > 0 && (channelCode < 8 ? channelCode + 1 : 2) != stream.channels)
+        return false;
+    static const int kRates[12] = {0, 88200, 176400, 192000, 8000, 16000, 22050, 24000, 32000, 44100, 48000, 96000};
+    if (stream.rate > 0 && rateCode > 0 && rateCode < 12 && kRates[rateCode] != stream.rate)
         return false;
     // The number, coded as UTF-8 is (up to 36 bits in 7 bytes).
     std::size_t at = 4;
@@ -118,21 +120,24 @@ bool FlacSurvey::parseHeader(const std::uint8_t* p, std::size_t available, int m
         blockSize = ((p[at] << 8) | p[at + 1]) + 1;
         at += 2;
     }
+    int rate = 0;
+    if (rateCode >= 12 && at + (rateCode == 12 ? 1 : 2) > available)
+        return false;
     if (rateCode == 12)
-        at += 1;
+        rate = p[at] * 1000, at += 1;
     else if (rateCode == 13 || rateCode == 14)
-        at += 2;
-    if (at + 1 > available || crc8(p, at) != p[at])
+        rate = ((p[at] << 8) | p[at + 1]) * (rateCode == 14 ? 10 : 1), at += 2;
+    if (at + 1 > available || crc8(p, at) != p[at] || (stream.rate > 0 && rate > 0 && rate != stream.rate))
         return false;
     header.length = static_cast<int>(at + 1);
     header.blockSize = blockSize;
     // A stream of one block size numbers its frames: the last, shorter one too.
-    const int nominal = !variable && minBlock > 0 && minBlock == maxBlock ? minBlock : blockSize;
+    const int nominal = !variable && stream.minBlock > 0 && stream.minBlock == stream.maxBlock ? stream.minBlock : blockSize;
     header.sample = variable ? static_cast<std::int64_t>(number) : static_cast<std::int64_t>(number) * nominal;
     return true;
 }
 
-FlacSurvey::Result FlacSurvey::measure(int fd, std::int64_t fileSize, int minBlock, int maxBlock, int channels)
+FlacSurvey::Result FlacSurvey::measure(int fd, std::int64_t fileSize, const Stream& stream)
 {
     Result result;
     std::vector<std::uint8_t> data;
@@ -149,7 +154,7 @@ FlacSurvey::Result FlacSurvey::measure(int fd, std::int64_t fileSize, int minBlo
         std::vector<std::pair<std::size_t, Header>> later; // nearest first, at most a few
         for (std::size_t i = data.size() - 1; i-- > 0 && result.frames < 0;) {
             Header h;
-            if (data[i] != 0xFF || !parseHeader(data.data() + i, data.size() - i, minBlock, maxBlock, channels, h))
+            if (data[i] != 0xFF || !parseHeader(data.data() + i, data.size() - i, stream, h))
                 continue;
             // The frame ends at a later header that begins a whole frame, or at the end of the
             // file.
@@ -175,7 +180,7 @@ FlacSurvey::Result FlacSurvey::measure(int fd, std::int64_t fileSize, int minBlo
         end = std::min(fileSize, start + kFirstWindow / 4);
     }
     // No stream holds more frames than its bytes can carry, whatever a header says.
-    const std::int64_t most = fileSize / kMinFrameBytes * std::max(maxBlock, 16);
+    const std::int64_t most = fileSize / kMinFrameBytes * std::max(stream.maxBlock, 16);
     if (result.frames > most) {
         result.frames = most;
         result.exact = false;

@@ -9,13 +9,20 @@
 // whose STREAMINFO lies is measured in a few reads.
 class FlacSurvey {
 public:
+    // What STREAMINFO says of the stream's frames: a frame header with another channel count
+    // or sample rate is no frame of it (0: any). A stream of one block size numbers its
+    // frames, not its samples.
+    struct Stream {
+        int minBlock = 0;
+        int maxBlock = 0;
+        int channels = 0;
+        int rate = 0;
+    };
     struct Result {
         std::int64_t frames = -1; // sample frames up to the end of the last whole frame found
         bool exact = false;       // false: found only short of the file's end, or none found
     };
-    // minBlock, maxBlock: STREAMINFO's block sizes (a fixed-size stream numbers its frames,
-    // not its samples); channels: a header with another count is no frame of this stream.
-    static Result measure(int fd, std::int64_t fileSize, int minBlock, int maxBlock, int channels);
+    static Result measure(int fd, std::int64_t fileSize, const Stream& stream);
 
     // A frame header at p (up to 16 bytes readable there, fewer at the end of the data):
     // its length in bytes, first sample and block size; false when p holds none.
@@ -24,8 +31,7 @@ public:
         std::int64_t sample = 0;
         int blockSize = 0;
     };
-    static bool parseHeader(const std::uint8_t* p, std::size_t available, int minBlock, int maxBlock, int channels,
-                            Header& header);
+    static bool parseHeader(const std::uint8_t* p, std::size_t available, const Stream& stream, Header& header);
     // The checksum a frame ends with (CRC-16, polynomial 0x8005) of size bytes.
     static std::uint16_t crc16(const std::uint8_t* p, std::size_t size);
     // That checksum carried on over one more byte.

@@ -320,10 +320,10 @@ TEST(UndamagedSource, FlacWithoutItsLengthConvertsWhole)
 namespace {
 
 // FLAC and Ogg fixtures of the test signal, and the header fields that can lie.
-std::string flacOf(const TempDir& dir, double seconds, const std::string& title = "")
+std::string flacOf(const TempDir& dir, double seconds, const std::string& title = "", int rate = 44100)
 {
     const std::string path = dir.path("fixture.flac");
-    writeWithSndfile(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, seconds);
+    writeWithSndfile(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, rate, 2, seconds);
     if (!title.empty()) {
         TagLib::FLAC::File file(path.c_str(), false);
         file.xiphComment(true)->setTitle(title);
@@ -508,6 +508,21 @@ INSTANTIATE_TEST_SUITE_P(Sources, LosslessStreamTest,
                 return flac;
             },
             "the audio data is damaged at 0:00 ("},
+        // `cat` of two files, and an ID3v1 tag at the end: every frame up to the tag.
+        LosslessCase {"flac_joined_with_a_tag_at_the_end",
+            [](const TempDir& d, double& from, double& to) {
+                from = 7.95, to = 8.05;
+                return flacOf(d, 3.0) + flacOf(d, 5.0) + "TAG" + std::string(125, '\0');
+            },
+            ""},
+        // The frames of a file at another rate are not played at this one's: where they
+        // start is said.
+        LosslessCase {"flac_joined_to_one_at_another_rate",
+            [](const TempDir& d, double& from, double& to) {
+                from = 2.95, to = 3.05;
+                return flacOf(d, 3.0) + flacOf(d, 5.0, "", 48000);
+            },
+            "the audio data is damaged at 0:03 (3.0 s converted)"},
         // A Vorbis comment whose vendor length (or a comment's) runs far past its block: the
         // tag is broken, the audio whole.
         LosslessCase {"flac_vorbis_comment_vendor_length_broken",
