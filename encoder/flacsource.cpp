@@ -181,8 +181,11 @@ void FlacSource::take(const FLAC__Frame* frame, const std::int32_t* const buffer
     if ((fed.sample > m_nextSample || fed.afterForeign) && m_damagedAt < 0)
         m_damagedAt = m_position;
     m_nextSample = fed.sample + fed.blockSize;
-    if (static_cast<int>(header.channels) != m_channels || header.bits_per_sample < 4 || header.bits_per_sample > 32)
+    if (static_cast<int>(header.channels) != m_channels || header.bits_per_sample < 4 || header.bits_per_sample > 32) {
+        if (m_damagedAt < 0)
+            m_damagedAt = m_position;
         return;
+    }
     const std::size_t samples = static_cast<std::size_t>(header.blocksize) * static_cast<std::size_t>(m_channels);
     m_pending.resize(samples);
     m_pendingAt = 0;
