@@ -27,6 +27,7 @@ SizeForecast::Facts SizeForecast::Parse(const std::string& line)
     facts.seconds = std::strtod(field.c_str(), &end);
     if (end == field.c_str() || !std::isfinite(facts.seconds) || facts.seconds < 0)
         return {};
+    facts.atLeast = *end == '+';
     while (std::getline(fields, field, '\t')) {
         Facts::Size size;
         long long bitrate = 0, stereo = 0, mono = 0;
@@ -75,8 +76,12 @@ void SizeForecast::Add(double sourceBytes, const Facts* facts)
                 file.output = mono_ ? size.mono : size.stereo;
         ++read_;
         seconds_ += facts->seconds;
-        readSource_ += sourceBytes;
-        readOutput_ += file.output;
+        atLeast_ = atLeast_ || facts->atLeast;
+        // A file known only in part says nothing of the share the files not read yet come to.
+        if (!facts->atLeast) {
+            readSource_ += sourceBytes;
+            readOutput_ += file.output;
+        }
     }
     files_.push_back(file);
 }
@@ -128,16 +133,17 @@ std::string SizeForecast::Text(std::optional<double> freeBytes) const
     std::string text = std::to_string(n) + (n == 1 ? " file" : " files") + " waiting";
     if (read_ < n)
         text += " (" + std::to_string(read_) + " read)";
-    text += ", " + DurationText(seconds_) + (read_ < n ? " so far" : " long") + ", about "
-        + BatchProgress::SizeText(Bytes());
+    const std::string least = atLeast_ ? "at least " : "";
+    text += ", " + least + DurationText(seconds_) + (read_ < n ? " so far" : " long") + ", "
+        + (atLeast_ ? least : "about ") + BatchProgress::SizeText(Bytes());
     if (freeBytes)
         text += "; " + BatchProgress::SizeText(*freeBytes) + " free";
     return text;
 }
 
-std::string SizeForecast::Question(double needBytes, double freeBytes)
+std::string SizeForecast::Question(double needBytes, double freeBytes, bool atLeast)
 {
-    return "The files need about " + BatchProgress::SizeText(needBytes) + "; the output folder has "
+    return std::string("The files need ") + (atLeast ? "at least " : "about ") + BatchProgress::SizeText(needBytes) + "; the output folder has "
         + BatchProgress::SizeText(freeBytes) + " free. Convert the files that fit?";
 }
 

@@ -17,6 +17,9 @@ public:
     struct Facts {
         bool readable = false;  // false: the encoder cannot read it, the file will fail
         double seconds = 0;
+        // The source's length could not be measured (a stream cut or damaged at its end):
+        // seconds and sizes are what is known to be there, the least the output takes.
+        bool atLeast = false;
         struct Size {
             int bitrate = 0;    // bits per second
             double stereo = 0;  // bytes of the output without and with the mono option
@@ -25,6 +28,7 @@ public:
         std::vector<Size> sizes;
     };
     // One line of `fastencc --facts`; a line it cannot read counts as an unreadable source.
+    // A "+" after the seconds marks a length known only as a least.
     static Facts Parse(const std::string& line);
 
     // The bitrate the encoder writes at for a profile (its -br value, or the encoder's own
@@ -41,6 +45,8 @@ public:
     int Waiting() const { return static_cast<int>(files_.size()); }
     int Read() const { return read_; }
     double Seconds() const { return seconds_; }
+    // Whether a file read so far is known only as a least: Seconds() and Bytes() are too.
+    bool AtLeast() const { return atLeast_; }
     // The outputs' bytes, every file counted: a file not read yet is reckoned at the share of
     // its source that the files read so far come to (its source size while none is read).
     double Bytes() const;
@@ -51,8 +57,9 @@ public:
     // What the main window shows beside the list: "3 files waiting, 12:34 long, about
     // 8.6 MB; 180.0 MB free", with how many are read while the encoder still reads them.
     std::string Text(std::optional<double> freeBytes) const;
-    // The question before a batch that does not fit.
-    static std::string Question(double needBytes, double freeBytes);
+    // The question before a batch that does not fit (needBytes the least it takes where
+    // atLeast).
+    static std::string Question(double needBytes, double freeBytes, bool atLeast = false);
     // "0:07", "12:34", "1:02:03".
     static std::string DurationText(double seconds);
 
@@ -68,6 +75,7 @@ private:
     std::vector<File> files_;
     int read_ = 0;
     double seconds_ = 0;
+    bool atLeast_ = false;
     double readSource_ = 0;
     double readOutput_ = 0;
 };

@@ -1,9 +1,11 @@
 #include "audiosource.h"
 
 #include "encodeerror.h"
+#include "flacsource.h"
 #include "mpegdetector.h"
 #include "mpegsource.h"
 #include "sndfilesource.h"
+#include "vorbissource.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -99,9 +101,14 @@ int AudioSource::openFile(const std::string& path)
 std::unique_ptr<AudioSource> AudioSource::open(const std::string& path)
 {
     const int fd = openFile(path);
-    // MPEG audio goes to libmpg123; everything else to libsndfile, opened without a file name
-    // so that it cannot fall back to guessing from the extension.
+    // FLAC goes to libFLAC, Ogg Vorbis to libvorbisfile, MPEG audio to libmpg123; everything
+    // else to libsndfile, opened without a file name so that it cannot fall back to guessing
+    // from the extension.
     try {
+        if (FlacSource::detect(fd))
+            return std::make_unique<FlacSource>(fd, path);
+        if (VorbisSource::detect(fd))
+            return std::make_unique<VorbisSource>(fd, path);
         if (const auto start = MpegDetector::findAudioStart(fd))
             return std::make_unique<MpegSource>(fd, path, *start);
         return std::make_unique<SndfileSource>(fd, path);

@@ -41,6 +41,9 @@ public:
     virtual double progress() const = 0;
     // The sample frames the source holds, as known before decoding it; -1 when unknown.
     virtual std::int64_t lengthFrames() const { return -1; }
+    // Whether lengthFrames() is the length itself, not only as much as is known to be there
+    // (a stream whose end could not be measured).
+    virtual bool lengthIsExact() const { return lengthFrames() >= 0; }
 
     // Once read to its end: whether the sound stopped before the length its header promises
     // (a cut-off download), and that length in frames when the header gives one (else 0).

@@ -1,6 +1,7 @@
 #include "sndfilesource.h"
 
 #include "encodeerror.h"
+#include "oggpages.h"
 #include "positionalread.h"
 
 #include <sys/stat.h>
@@ -97,80 +98,18 @@ std::size_t SndfileSource::read(float* interleaved, std::size_t maxFrames)
         const int error = sf_error(m_file);
         if (error == SF_ERR_SYSTEM)
             throw EncodeError("cannot read " + EncodeError::printable(m_path));
-        n = resumeAfterDamage(interleaved, static_cast<sf_count_t>(maxFrames));
-        if (n <= 0 && error != SF_ERR_NO_ERROR)
+        n = 0;
+        if (error != SF_ERR_NO_ERROR)
             throw EncodeError::damaged(m_path, static_cast<double>(m_framesRead) / m_info.samplerate);
         // libsndfile read an Ogg file to its last page but fewer frames than that page
         // says: pages inside were lost. Where is found from the pages themselves.
-        if (n <= 0 && (m_info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG && m_info.frames != SF_COUNT_MAX
+        if ((m_info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG && m_info.frames != SF_COUNT_MAX
             && m_position < m_info.frames && m_damagedAt < 0)
-            m_damagedAt = oggDamagePlace();
+            m_damagedAt = OggPages::firstDamage(m_fd, m_info.samplerate, (m_info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS);
     }
     m_framesRead += n;
     m_position += n;
     return static_cast<std::size_t>(n);
-}
-
-// libsndfile ends a FLAC stream where damage inside it breaks the decoding (mostly without
-// an error), though the stream goes on: STREAMINFO's length is not reached. (Ogg is not
-// resumed: libsndfile reads on past lost pages by itself, to the stream's real end, and
-// counts fewer frames; a seek by that count would decode a part twice.) A fresh decoder
-// seeks ever further past that point, a twentieth of a
-// second first, then twice as far each time, up to the last frame; the first point it
-// decodes from is then narrowed down to a twentieth of a second, so that little more than
-// the damaged part is skipped. A cut-off file decodes from none of them.
-sf_count_t SndfileSource::resumeAfterDamage(float* out, sf_count_t maxFrames)
-{
-    // A stream written without its length (piped, recorded) has nothing to reach: its end is
-    // its end.
-    if ((m_info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC || m_info.frames == SF_COUNT_MAX
-        || m_position + 1 >= m_info.frames)
-        return 0;
-    const sf_count_t stop = m_position;
-    const sf_count_t last = m_info.frames - 1;
-    const sf_count_t precision = std::max<sf_count_t>(1, m_info.samplerate / 20);
-    sf_count_t failed = stop; // the furthest point known not to decode
-    sf_count_t found = -1;    // the nearest point known to decode
-    sf_count_t landed = 0;
-    for (sf_count_t distance = precision; found < 0 && failed < last; distance *= 2) {
-        const sf_count_t at = std::min(stop + distance, last);
-        if (decodeFrom(at, out, maxFrames, landed) > 0)
-            found = at;
-        else
-            failed = at;
-    }
-    if (found < 0)
-        return 0;
-    while (found - failed > precision) {
-        const sf_count_t at = failed + (found - failed) / 2;
-        if (decodeFrom(at, out, maxFrames, landed) > 0)
-            found = at;
-        else
-            failed = at;
-    }
-    const sf_count_t n = decodeFrom(found, out, maxFrames, landed);
-    if (n <= 0)
-        return 0;
-    if (m_damagedAt < 0)
-        m_damagedAt = stop;
-    m_position = landed;
-    return n;
-}
-
-sf_count_t SndfileSource::decodeFrom(sf_count_t at, float* out, sf_count_t maxFrames, sf_count_t& landed)
-{
-    SF_INFO info {};
-    lseek(m_fd, 0, SEEK_SET);
-    SNDFILE* file = sf_open_fd(m_fd, SFM_READ, &info, SF_FALSE);
-    if (!file)
-        return 0;
-    sf_close(m_file);
-    m_file = file;
-    landed = sf_seek(m_file, at, SEEK_SET);
-    if (landed <= m_position)
-        return 0;
-    const sf_count_t n = sf_readf_float(m_file, out, maxFrames);
-    return n > 0 && sf_error(m_file) == SF_ERR_NO_ERROR ? n : 0;
 }
 
 double SndfileSource::progress() const
@@ -203,61 +142,6 @@ AudioSource::Ending SndfileSource::ending() const
         ending.damaged = true;
     }
     return ending;
-}
-
-std::int64_t SndfileSource::oggDamagePlace() const
-{
-    // The Ogg page checksum: CRC-32 with polynomial 0x04C11DB7, not reflected, over the page
-    // with its checksum field zero.
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t {};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t r = i << 24;
-            for (int b = 0; b < 8; ++b)
-                r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
-            t[i] = r;
-        }
-        return t;
-    }();
-    const bool opus = (m_info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS;
-    std::int64_t pos = 0;
-    std::int64_t granule = 0;   // where the last whole page ends, in the codec's samples
-    std::int64_t sequence = -1; // of the last whole page
-    std::uint64_t serial = 0;   // of the last whole page's stream (a chained file starts anew)
-    std::vector<std::uint8_t> page;
-    for (;;) {
-        std::uint8_t head[27 + 255];
-        if (!ReadAt(m_fd, pos, head, 27))
-            return -1; // the end of the file: no page was damaged
-        bool whole = std::memcmp(head, "OggS", 4) == 0 && head[4] == 0 && ReadAt(m_fd, pos + 27, head + 27, head[26]);
-        std::size_t size = 27;
-        if (whole) {
-            size += head[26];
-            for (int i = 0; i < head[26]; ++i)
-                size += head[27 + i];
-            page.resize(size);
-            whole = ReadAt(m_fd, pos, page.data(), size)
-                && (sequence < 0 || littleEndian(head + 14, 4) != serial
-                    || static_cast<std::int64_t>(littleEndian(head + 18, 4)) == sequence + 1);
-        }
-        if (whole) {
-            std::uint32_t crc = 0;
-            for (std::size_t i = 0; i < size; ++i)
-                crc = (crc << 8) ^ table[((crc >> 24) ^ (i >= 22 && i < 26 ? 0 : page[i])) & 0xFF];
-            whole = crc == littleEndian(head + 22, 4);
-        }
-        if (!whole) {
-            // Opus counts at 48 kHz whatever rate it is decoded at.
-            const double seconds = static_cast<double>(granule) / (opus ? 48000.0 : m_info.samplerate);
-            return static_cast<std::int64_t>(seconds * m_info.samplerate);
-        }
-        sequence = static_cast<std::int64_t>(littleEndian(head + 18, 4));
-        serial = littleEndian(head + 14, 4);
-        const std::uint64_t pageGranule = littleEndian(head + 6, 8);
-        if (pageGranule != ~std::uint64_t(0))
-            granule = static_cast<std::int64_t>(pageGranule);
-        pos += static_cast<std::int64_t>(size);
-    }
 }
 
 std::int64_t SndfileSource::framesInHeader() const

@@ -6,10 +6,10 @@
 
 #include <string>
 
-// WAV (all common encodings, WAVE_FORMAT_EXTENSIBLE, RF64), AIFF, FLAC and Ogg Vorbis/Opus
-// through libsndfile. Opened from the descriptor only: libsndfile then decides by content
-// and cannot guess a raw format from the file name. Takes ownership of the descriptor once
-// constructed.
+// WAV (all common encodings, WAVE_FORMAT_EXTENSIBLE, RF64), AIFF and Ogg Opus through
+// libsndfile (FLAC and Ogg Vorbis have sources of their own). Opened from the descriptor
+// only: libsndfile then decides by content and cannot guess a raw format from the file name.
+// Takes ownership of the descriptor once constructed.
 class SndfileSource : public AudioSource {
 public:
     SndfileSource(int fd, const std::string& path);
@@ -30,17 +30,6 @@ private:
     // libsndfile counts the frames of a cut-off WAV or AIFF file as far as its data goes;
     // the header still says how long the whole was.
     std::int64_t framesInHeader() const;
-    // Where libsndfile stops inside a stream that goes on (damage in a FLAC file),
-    // decoding resumes after the damage: fills out as read() does, 0 when there is nothing
-    // to resume at (the file was cut off).
-    sf_count_t resumeAfterDamage(float* out, sf_count_t maxFrames);
-    // A fresh decoder of the file, seeked to at: the frames it then decodes into out (0 when
-    // it cannot seek there or decodes nothing from there) and where it landed.
-    sf_count_t decodeFrom(sf_count_t at, float* out, sf_count_t maxFrames, sf_count_t& landed);
-    // Where the first damaged page of an Ogg file lies, in frames: the position its last
-    // whole page before the damage ends at; -1 when every page is whole.
-    std::int64_t oggDamagePlace() const;
-
     int m_fd;
     std::string m_path;
     SNDFILE* m_file = nullptr;
@@ -48,7 +37,7 @@ private:
     Container m_container = Container::Other;
     sf_count_t m_framesRead = 0;             // frames handed out
     sf_count_t m_position = 0;               // where in the stream decoding stands
-    sf_count_t m_damagedAt = -1;             // where damage first cost frames
+    sf_count_t m_damagedAt = -1;             // where damage first cost frames (Ogg)
     std::int64_t m_fileSize = 0;
     std::int64_t m_declaredFrames = 0; // 0: unknown (an Ogg file cut before its last page)
 };

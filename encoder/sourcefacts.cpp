@@ -38,6 +38,7 @@ struct Source {
     int rate = 0;
     int channels = 0;
     std::size_t tag = 0;     // bytes of the ID3v2 tag an output carries
+    bool atLeast = false;    // frames is only what is known to be there
     bool mpeg = false;
     MpegSurvey survey;       // for an MPEG source
 };
@@ -73,11 +74,13 @@ Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSi
         s.tag = TagCopier::id3v2SizeFor(path, AudioSource::Container::Mpeg, scaledSize);
         return s;
     }
-    // Everything else is opened as a conversion opens it; libsndfile knows the frames from
-    // the header.
+    // Everything else is opened as a conversion opens it; the decoder knows the frames from
+    // the header or measures them from the stream's end (FLAC, Ogg Vorbis). A length it
+    // cannot measure is given as the least it is, never as a guess.
     ::close(fd.release());
     const std::unique_ptr<AudioSource> decoder = AudioSource::open(path);
     s.frames = std::max<std::int64_t>(0, decoder->lengthFrames());
+    s.atLeast = !decoder->lengthIsExact();
     s.rate = decoder->sampleRate();
     s.channels = decoder->channels();
     s.tag = TagCopier::id3v2SizeFor(path, decoder->container(), scaledSize);
@@ -165,7 +168,7 @@ std::string SourceFacts::lineFor(const std::string& path)
         return "error\t" + EncodeError::printable(path) + " has no sample rate";
     char number[64];
     std::snprintf(number, sizeof number, "%.3f", static_cast<double>(s.frames) / s.rate);
-    std::string line = std::string("ok\t") + number;
+    std::string line = std::string("ok\t") + number + (s.atLeast ? "+" : "");
     for (const int kbps : kBitratesKbps) {
         std::int64_t bytes[2] = {};
         for (const bool mono : {false, true}) {

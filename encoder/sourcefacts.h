@@ -20,8 +20,10 @@ public:
     // One line, without its newline:
     //   ok <TAB> SECONDS <TAB> BITS:STEREO:MONO <TAB> ...   (one field per MP3 bitrate)
     //   error <TAB> REASON
-    // SECONDS with three decimals; STEREO and MONO the forecast bytes of the output at BITS
-    // bit/s without and with -dm (0 where the encoder cannot write that bitrate).
+    // SECONDS with three decimals, followed by "+" where the length could not be measured
+    // (what is known to be there: a reader that ignores the mark reads the least); STEREO
+    // and MONO the forecast bytes of the output at BITS bit/s without and with -dm (0 where
+    // the encoder cannot write that bitrate).
     std::string lineFor(const std::string& path);
 
     // Reads sources from in, each ended by a NUL byte (the last may end at the end of the

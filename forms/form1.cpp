@@ -561,7 +561,7 @@ void Form1::ShowStatusBoard()
         const vardune::SizeForecast forecast = Forecast();
         const std::optional<double> freeBytes = Module1::FreeBytes(Text1->text());
         if (freeBytes && forecast.Waiting() > 0 && forecast.Bytes() > *freeBytes) {
-            const auto answer = Module1::MsgBox(this, {Module1::ToQt(vardune::SizeForecast::Question(forecast.Bytes(), *freeBytes)),
+            const auto answer = Module1::MsgBox(this, {Module1::ToQt(vardune::SizeForecast::Question(forecast.Bytes(), *freeBytes, forecast.AtLeast())),
                                                        QStringLiteral("Not Enough Room"), QMessageBox::Question,
                                                        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
             if (answer != QMessageBox::Yes)

@@ -130,3 +130,28 @@ TEST(SizeForecast, TotalsTextAndWhatFits)
     EXPECT_EQ(SizeForecast::Question(412.3e6, 180e6),
               "The files need about 412.3 MB; the output folder has 180.0 MB free. Convert the files that fit?");
 }
+
+// A source whose length the encoder could not measure ("+" after the seconds: what is known
+// to be there) makes the totals a least, said as such; the files not yet read are not
+// reckoned by its share, and the room it is known to need still counts.
+TEST(SizeForecast, ALengthKnownOnlyAsALeast)
+{
+    EncodingProfile profile;  // 96 kbit/s stereo
+    const auto known = SizeForecast::Parse("ok\t60.000\t96000:1000000:900000");
+    const auto least = SizeForecast::Parse("ok\t12.500+\t96000:300000:280000");
+    ASSERT_TRUE(least.readable);
+    EXPECT_TRUE(least.atLeast);
+    EXPECT_DOUBLE_EQ(least.seconds, 12.5);
+    EXPECT_FALSE(known.atLeast);
+
+    SizeForecast forecast(profile);
+    forecast.Add(5e6, &known);
+    forecast.Add(50e6, &least);
+    forecast.Add(10e6, nullptr);
+    EXPECT_TRUE(forecast.AtLeast());
+    EXPECT_DOUBLE_EQ(forecast.Bytes(), 1e6 + 0.3e6 + 2e6);
+    EXPECT_EQ(forecast.Text(std::nullopt), "3 files waiting (2 read), at least 1:13 so far, at least 3.3 MB");
+    EXPECT_EQ(forecast.FittingCount(1.1e6), 1u);
+    EXPECT_EQ(SizeForecast::Question(forecast.Bytes(), 1e6, forecast.AtLeast()),
+              "The files need at least 3.3 MB; the output folder has 1.0 MB free. Convert the files that fit?");
+}

@@ -8,13 +8,17 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/xiphcomment.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 
 using namespace enctest;
 
@@ -311,6 +315,303 @@ TEST(UndamagedSource, FlacWithoutItsLengthConvertsWhole)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
     EXPECT_NEAR(decodeMp3(dir.path("out.mp3")).seconds(), 3.0, 0.05);
+}
+
+namespace {
+
+// FLAC and Ogg fixtures of the test signal, and the header fields that can lie.
+std::string flacOf(const TempDir& dir, double seconds, const std::string& title = "", int rate = 44100)
+{
+    const std::string path = dir.path("fixture.flac");
+    writeWithSndfile(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, rate, 2, seconds);
+    if (!title.empty()) {
+        TagLib::FLAC::File file(path.c_str(), false);
+        file.xiphComment(true)->setTitle(title);
+        EXPECT_TRUE(file.save());
+    }
+    const std::string bytes = readFile(path);
+    std::filesystem::remove(path);
+    return bytes;
+}
+
+// STREAMINFO's total samples: the low 4 bits of byte 21 and bytes 22 to 25 (0: not given).
+void setFlacLength(std::string& flac, std::uint64_t frames)
+{
+    EXPECT_EQ(flac.substr(0, 4), "fLaC");
+    flac[21] = char((flac[21] & 0xF0) | ((frames >> 32) & 0x0F));
+    for (int i = 0; i < 4; ++i)
+        flac[std::size_t(22 + i)] = char(frames >> (24 - 8 * i));
+}
+
+// STREAMINFO's block size, for the playing time each frame holds.
+int flacBlockSize(const std::string& flac)
+{
+    return (static_cast<unsigned char>(flac[10]) << 8) | static_cast<unsigned char>(flac[11]);
+}
+
+// Where the Vorbis comment's vendor length lies (after its block header).
+std::size_t vorbisCommentAt(const std::string& flac)
+{
+    std::size_t pos = 4;
+    for (;;) {
+        const auto type = static_cast<unsigned char>(flac.at(pos)) & 0x7F;
+        const std::size_t length = (std::size_t(static_cast<unsigned char>(flac[pos + 1])) << 16)
+            | (std::size_t(static_cast<unsigned char>(flac[pos + 2])) << 8) | static_cast<unsigned char>(flac[pos + 3]);
+        if (type == 4)
+            return pos + 4;
+        EXPECT_FALSE(static_cast<unsigned char>(flac[pos]) & 0x80) << "no Vorbis comment";
+        pos += 4 + length;
+    }
+}
+
+void setLittleEndian32(std::string& bytes, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + std::size_t(i)] = char(v >> (8 * i));
+}
+
+std::string oggVorbisOf(const TempDir& dir, double seconds, int rate = 44100)
+{
+    const std::string path = dir.path("fixture.ogg");
+    writeWithSndfile(path, SF_FORMAT_OGG | SF_FORMAT_VORBIS, rate, 2, seconds);
+    const std::string bytes = readFile(path);
+    std::filesystem::remove(path);
+    return bytes;
+}
+
+// The pages of an Ogg file: where each starts and how long it is.
+std::vector<std::pair<std::size_t, std::size_t>> oggPages(const std::string& ogg)
+{
+    std::vector<std::pair<std::size_t, std::size_t>> pages;
+    for (std::size_t pos = 0; pos + 27 <= ogg.size();) {
+        EXPECT_EQ(ogg.substr(pos, 4), "OggS");
+        const std::size_t segments = static_cast<unsigned char>(ogg[pos + 26]);
+        std::size_t size = 27 + segments;
+        for (std::size_t i = 0; i < segments; ++i)
+            size += static_cast<unsigned char>(ogg[pos + 27 + i]);
+        pages.emplace_back(pos, size);
+        pos += size;
+    }
+    return pages;
+}
+
+// Sets a page's granule position and makes its checksum right again: a page that lies,
+// not a damaged one.
+void setOggGranule(std::string& ogg, std::pair<std::size_t, std::size_t> page, std::uint64_t granule)
+{
+    for (int i = 0; i < 8; ++i)
+        ogg[page.first + 6 + std::size_t(i)] = char(granule >> (8 * i));
+    setLittleEndian32(ogg, page.first + 22, 0);
+    std::uint32_t crc = 0;
+    for (std::size_t i = 0; i < page.second; ++i) {
+        crc ^= std::uint32_t(static_cast<unsigned char>(ogg[page.first + i])) << 24;
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    setLittleEndian32(ogg, page.first + 22, crc);
+}
+
+// 64 random bytes every 20 KB, from the first 20 KB on; the number of hits.
+int damageEvery20KB(std::string& bytes)
+{
+    int hits = 0;
+    for (std::size_t at = 20000; at + 64 <= bytes.size(); at += 20000, ++hits)
+        bytes.replace(at, 64, randomBytes(64, unsigned(at)));
+    return hits;
+}
+
+struct LosslessCase {
+    const char* name;
+    // Makes the source; sets the seconds the MP3 must hold at least and at most.
+    std::function<std::string(const TempDir&, double& from, double& to)> make;
+    const char* warning; // the start of the one warning line, "" for none
+};
+
+void PrintTo(const LosslessCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+} // namespace
+
+// FLAC and Ogg sources whose headers claim another length than their stream holds, that are
+// joined from two files, or that are damaged over and over: what the stream holds is
+// converted, whatever a header says, and every loss is named in one line with its place.
+class LosslessStreamTest : public ::testing::TestWithParam<LosslessCase> {};
+
+TEST_P(LosslessStreamTest, ConvertsWhatTheStreamHolds)
+{
+    const LosslessCase& c = GetParam();
+    TempDir dir;
+    double from = 0, to = 0;
+    writeFile(dir.path("source"), c.make(dir, from, to));
+    RunOptions options;
+    options.timeoutSeconds = 30;
+    const RunResult r = runFastencc({dir.path("source"), dir.path("out.mp3")}, options);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto lines = r.errLines();
+    const double out = decodeMp3(dir.path("out.mp3")).seconds();
+    EXPECT_GE(out, from);
+    EXPECT_LE(out, to);
+    if (*c.warning == '\0') {
+        EXPECT_TRUE(lines.empty()) << r.err;
+        return;
+    }
+    ASSERT_EQ(lines.size(), 1u) << r.err;
+    const std::string expected = std::string("fastencc: warning: ") + c.warning;
+    EXPECT_EQ(lines[0].substr(0, expected.size()), expected);
+    // The figure in the line is what the MP3 holds (rounded down to a tenth).
+    const double said = std::stod(lines[0].substr(lines[0].find('(') + 1));
+    EXPECT_GE(out, said - 0.03) << lines[0];
+    EXPECT_LT(out, said + 0.13) << lines[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, LosslessStreamTest,
+    ::testing::Values(
+        LosslessCase {"flac_streaminfo_claims_1s_of_20s",
+            [](const TempDir& d, double& from, double& to) {
+                std::string flac = flacOf(d, 20.0);
+                setFlacLength(flac, 44100);
+                from = 19.95, to = 20.05;
+                return flac;
+            },
+            ""},
+        // Written without its length, then zeroed over 4000 bytes in the middle: one or two
+        // frames lost, and said so.
+        LosslessCase {"streamed_flac_damaged_in_the_middle",
+            [](const TempDir& d, double& from, double& to) {
+                std::string flac = flacOf(d, 20.0);
+                setFlacLength(flac, 0);
+                flac.replace(flac.size() / 2, 4000, 4000, '\0');
+                const double frame = flacBlockSize(flac) / 44100.0;
+                from = 20.0 - 2 * frame - 0.05, to = 20.0 - frame + 0.05;
+                return flac;
+            },
+            "the audio data is damaged at 0:"},
+        // Each hit costs the frame it falls in (two where it falls across the seam of two),
+        // never the frames after it.
+        LosslessCase {"flac_64_bad_bytes_every_20KB_20s",
+            [](const TempDir& d, double& from, double& to) {
+                std::string flac = flacOf(d, 20.0);
+                const int hits = damageEvery20KB(flac);
+                const double frame = flacBlockSize(flac) / 44100.0;
+                from = 20.0 - (hits + 3) * frame, to = 20.0 - (hits - 3) * frame;
+                return flac;
+            },
+            "the audio data is damaged at 0:00 ("},
+        LosslessCase {"flac_64_bad_bytes_every_20KB_60s",
+            [](const TempDir& d, double& from, double& to) {
+                std::string flac = flacOf(d, 60.0);
+                const int hits = damageEvery20KB(flac);
+                const double frame = flacBlockSize(flac) / 44100.0;
+                from = 60.0 - (hits + 6) * frame, to = 60.0 - (hits - 6) * frame;
+                return flac;
+            },
+            "the audio data is damaged at 0:00 ("},
+        // `cat` of two files, and an ID3v1 tag at the end: every frame up to the tag.
+        LosslessCase {"flac_joined_with_a_tag_at_the_end",
+            [](const TempDir& d, double& from, double& to) {
+                from = 7.95, to = 8.05;
+                return flacOf(d, 3.0) + flacOf(d, 5.0) + "TAG" + std::string(125, '\0');
+            },
+            ""},
+        // The frames of a file at another rate are not played at this one's: where they
+        // start is said.
+        LosslessCase {"flac_joined_to_one_at_another_rate",
+            [](const TempDir& d, double& from, double& to) {
+                from = 2.95, to = 3.05;
+                return flacOf(d, 3.0) + flacOf(d, 5.0, "", 48000);
+            },
+            "the audio data is damaged at 0:03 (3.0 s converted)"},
+        // A Vorbis comment whose vendor length (or a comment's) runs far past its block: the
+        // tag is broken, the audio whole.
+        LosslessCase {"flac_vorbis_comment_vendor_length_broken",
+            [](const TempDir& d, double& from, double& to) {
+                std::string flac = flacOf(d, 5.0, "A title");
+                setLittleEndian32(flac, vorbisCommentAt(flac), 0x7FFFFF00);
+                from = 4.95, to = 5.05;
+                return flac;
+            },
+            ""},
+        LosslessCase {"flac_vorbis_comment_length_broken",
+            [](const TempDir& d, double& from, double& to) {
+                std::string flac = flacOf(d, 5.0, "A title");
+                const std::size_t at = vorbisCommentAt(flac);
+                const std::uint32_t vendor = static_cast<unsigned char>(flac[at]) | (static_cast<unsigned char>(flac[at + 1]) << 8);
+                setLittleEndian32(flac, at + 4 + vendor + 4, 0x7FFFFF00);
+                from = 4.95, to = 5.05;
+                return flac;
+            },
+            ""},
+        // The last page says 882 samples of 20 s (its checksum made right).
+        LosslessCase {"ogg_last_granule_small",
+            [](const TempDir& d, double& from, double& to) {
+                std::string ogg = oggVorbisOf(d, 20.0);
+                setOggGranule(ogg, oggPages(ogg).back(), 882);
+                from = 19.9, to = 20.05;
+                return ogg;
+            },
+            ""},
+        // `cat` of a 3 s and a 7 s file.
+        LosslessCase {"ogg_chained_unequal_links",
+            [](const TempDir& d, double& from, double& to) {
+                from = 9.95, to = 10.05;
+                return oggVorbisOf(d, 3.0) + oggVorbisOf(d, 7.0);
+            },
+            ""},
+        // A link at another sample rate is not converted: where the sound stops is said.
+        LosslessCase {"ogg_chained_link_at_another_rate",
+            [](const TempDir& d, double& from, double& to) {
+                from = 2.95, to = 3.05;
+                return oggVorbisOf(d, 3.0) + oggVorbisOf(d, 7.0, 48000);
+            },
+            "the source ends early (3.0 s converted)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --facts gives a FLAC's or an Ogg file's length as its stream holds it, not as a header
+// claims it; a length that cannot be measured is marked "+": what is known to be there.
+TEST(LosslessStreamFacts, LengthOfTheStreamNotOfTheHeader)
+{
+    TempDir dir;
+    struct Source {
+        std::string name;
+        std::string bytes;
+        double from, to; // the seconds said
+        bool atLeast;
+    };
+    std::vector<Source> sources;
+    std::string flac = flacOf(dir, 20.0);
+    setFlacLength(flac, 0);
+    sources.push_back({"streamed.flac", flac, 20.0, 20.0, false});
+    std::string tail = flac;
+    tail.replace(tail.size() - 300000, 300000, randomBytes(300000, 3));  // no whole frame in reach of the end
+    sources.push_back({"streamed_junk_at_the_end.flac", tail, 1.0, 20.0, true});
+    setFlacLength(flac, 44100);
+    sources.push_back({"claims_1s.flac", flac, 20.0, 20.0, false});
+    sources.push_back({"chained.ogg", oggVorbisOf(dir, 3.0) + oggVorbisOf(dir, 7.0), 10.0, 10.0, false});
+    std::string ogg = oggVorbisOf(dir, 20.0);
+    sources.push_back({"cut.ogg", ogg.substr(0, ogg.size() / 2), 1.0, 20.0, true});
+    // A last page that claims five days: no page reaches further than its packets can.
+    setOggGranule(ogg, oggPages(ogg).back(), 44100ull * 438262);
+    sources.push_back({"claims_438262s.ogg", ogg, 19.9, 21.0, false});
+    std::string input;
+    for (const Source& s : sources) {
+        writeFile(dir.path(s.name), s.bytes);
+        input += dir.path(s.name) + '\0';
+    }
+    writeFile(dir.path("list"), input);
+    const std::string command = std::string(FASTENCC_PATH) + " --facts < " + dir.path("list") + " > " + dir.path("facts");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::istringstream lines(readFile(dir.path("facts")));
+    for (const Source& s : sources) {
+        std::string line;
+        ASSERT_TRUE(std::getline(lines, line));
+        ASSERT_EQ(line.compare(0, 3, "ok\t"), 0) << s.name << ": " << line;
+        const std::string seconds = line.substr(3, line.find('\t', 3) - 3);
+        EXPECT_EQ(seconds.back() == '+', s.atLeast) << s.name << ": " << line;
+        EXPECT_GE(std::atof(seconds.c_str()), s.from) << s.name << ": " << line;
+        EXPECT_LE(std::atof(seconds.c_str()), s.to) << s.name << ": " << line;
+    }
 }
 
 // Only regular files are read: a FIFO without a writer would block open() for ever, a
