@@ -2,6 +2,7 @@
 
 #include <mpg123.h>
 #include <sndfile.h>
+#include <vips/vips.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -191,6 +192,12 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
         }
         for (const int sig : options.ignoredSignals)
             ::signal(sig, SIG_IGN);
+        if (!options.standardInput.empty()) {
+            const int in = open(options.standardInput.c_str(), O_RDONLY);
+            if (in < 0 || dup2(in, 0) != 0)
+                _exit(126);
+            close(in);
+        }
         for (const int fd : options.closedDescriptors)
             close(fd);
         execv(FASTENCC_PATH, argv.data());
@@ -367,6 +374,12 @@ std::string makeMp3(const TempDir& dir, double seconds, double gain)
     std::filesystem::remove(dir.path("mk.wav"));
     std::filesystem::remove(dir.path("mk.mp3"));
     return mp3;
+}
+
+void startVips()
+{
+    static const bool started = VIPS_INIT("fastenc_tests") == 0 && std::atexit(vips_shutdown) == 0;
+    ASSERT_TRUE(started);
 }
 
 } // namespace enctest
