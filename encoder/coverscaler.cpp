@@ -140,59 +140,44 @@ bool startsWith(const std::string& s, const char* prefix)
     return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-// Scans in a JPEG: every SOS marker, counted over the whole picture. Image data never holds
-// FF DA (an FF there is followed by 00 or a restart marker), so the count is never short.
-std::size_t scansOf(const TagLib::ByteVector& picture)
-{
-    std::size_t scans = 0;
-    const char* const data = picture.data();
-    for (unsigned i = 0; i + 1 < picture.size(); ++i)
-        scans += data[i] == '\xFF' && data[i + 1] == '\xDA';
-    return scans;
-}
-
-// A progressive JPEG reads all of its coefficients again in every scan: libjpeg's own
-// encoder makes 10, others up to about 20.
-constexpr std::size_t kMaxScans = 100;
-
 // The bytes that decoding and scaling the picture hold at once, reckoned from its header for
 // the way its format is decoded; infinite where the header cannot tell.
-double decodingBytes(const Header& h, const TagLib::ByteVector& picture)
+double decodingBytes(const Header& h)
 {
     constexpr double kUnknown = HUGE_VAL;
     const double pixels = h.width * h.height;
     const double whole = pixels * h.bands * h.sampleBytes;
-    // Decoded a band of lines at a time and shrunk as it goes: the band, and the lines a row
-    // of the result is made of (one in every 600 of the picture's).
-    const double streamed = h.width * h.bands * h.sampleBytes * 64 + whole / CoverScaler::kMaxSide;
     if (startsWith(h.loader, "jpegload")) {
+        // A baseline JPEG is shrunk by libjpeg while it is decoded, a band of lines at a time,
+        // and the result made of one line in every 600 of its.
+        const double streamed = h.width * h.bands * 64 + whole / CoverScaler::kMaxSide;
         if (!h.multiscan)
-            return streamed; // shrunk by libjpeg while it decodes
-        if (scansOf(picture) > kMaxScans)
-            return kUnknown;
+            return streamed;
         // Every coefficient is held until the last scan: two bytes for each pixel of each
         // component, padded to whole blocks. Subsampled colour takes less, but the header's
         // name for the subsampling does not say which component is subsampled.
         const double paddedPixels = std::ceil(h.width / 32) * 32 * std::ceil(h.height / 32) * 32;
         return paddedPixels * h.bands * 2 + streamed;
     }
+    // The others are reckoned as decoded whole. An interlaced PNG is; a plain one is read a
+    // few lines at a time, but libvips' shrinking of it holds up to a quarter of it.
     if (startsWith(h.loader, "pngload"))
-        return h.interlaced ? whole + streamed : streamed; // Adam7 is decoded whole
+        return whole;
     if (startsWith(h.loader, "gifload"))
-        return pixels * 4 + streamed; // the whole screen, in RGBA (grown to the largest frame)
+        return pixels * 4; // the whole screen in RGBA, grown to the largest frame
     if (startsWith(h.loader, "webpload"))
-        return pixels * 4 * 2; // a lossless or animated one is decoded whole, in RGBA
+        return pixels * 8; // in RGBA, and again for the frame that results
     if (startsWith(h.loader, "heifload"))
-        return whole * 3;      // decoded whole, with its planes before their conversion
+        return whole * 3;  // with its planes before their conversion
     // TIFF and any other: what a tile or strip takes is not in the header libvips reads (a
     // 1 x 1 picture can have a tile of 5000 x 5000).
     return kUnknown;
 }
 
-bool decodable(const Header& h, const TagLib::ByteVector& picture)
+bool decodable(const Header& h)
 {
     return h.width * h.height <= CoverScaler::kMaxPixels
-        && decodingBytes(h, picture) <= CoverScaler::kMaxDecodingBytes;
+        && decodingBytes(h) <= CoverScaler::kMaxDecodingBytes;
 }
 
 } // namespace
@@ -210,7 +195,7 @@ CoverScaler::Fit CoverScaler::fitOf(const TagLib::ByteVector& picture)
         return Fit::LeftOut;
     if (header->width <= kMaxSide && header->height <= kMaxSide && picture.size() <= kMaxBytes)
         return Fit::Kept;
-    return decodable(*header, picture) ? Fit::Scaled : Fit::LeftOut;
+    return decodable(*header) ? Fit::Scaled : Fit::LeftOut;
 }
 
 TagLib::ByteVector CoverScaler::scale(const TagLib::ByteVector& picture)
@@ -227,7 +212,7 @@ TagLib::ByteVector CoverScaler::scale(const TagLib::ByteVector& picture)
     // Judged again here, by the same reading of the header: whatever calls this, nothing
     // beyond the limits is ever decoded.
     const auto header = headerOf(*vips, picture);
-    if (!header || !decodable(*header, picture))
+    if (!header || !decodable(*header))
         return {};
     VipsImage* thumb = nullptr;
     // Fitted into the box, never enlarged, turned upright as its EXIF orientation says (a

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -172,7 +173,18 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
     int errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
         std::abort();
+    std::string peakFile;
     std::vector<char*> argv;
+    if (options.ownPeak) {
+        char name[] = "/tmp/fastenc_peak_XXXXXX";
+        const int fd = mkstemp(name);
+        if (fd < 0)
+            std::abort();
+        close(fd);
+        peakFile = name;
+        argv.push_back(const_cast<char*>(PEAKOF_PATH));
+        argv.push_back(const_cast<char*>(peakFile.c_str()));
+    }
     argv.push_back(const_cast<char*>(FASTENCC_PATH));
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -200,7 +212,7 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
         }
         for (const int fd : options.closedDescriptors)
             close(fd);
-        execv(FASTENCC_PATH, argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     close(outPipe[1]);
@@ -251,6 +263,10 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
     rusage usage {};
     wait4(pid, &status, 0, &usage);
     result.peakKiB = usage.ru_maxrss;
+    if (!peakFile.empty()) {
+        result.peakKiB = std::atol(readFile(peakFile).c_str());
+        std::remove(peakFile.c_str());
+    }
     if (WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))

@@ -48,7 +48,7 @@ struct RunResult {
     int signal = 0;
     std::string out;
     std::string err;
-    long peakKiB = 0;    // the child's peak resident memory
+    long peakKiB = 0;    // the child's peak resident memory (see RunOptions::ownPeak)
     std::vector<std::string> errLines() const;
 };
 
@@ -60,6 +60,9 @@ struct RunOptions {
     std::string standardInput;            // a file the child reads as its standard input
     std::vector<int> ignoredSignals;      // ignored in the child, as nohup and trap '' do
     int timeoutSeconds = 120;             // then SIGKILL: a hang fails the test, not the run
+    // Started through a small process of its own, so that peakKiB is fastencc's alone: a child
+    // forked from the test process counts the test's pages too, however large it has grown.
+    bool ownPeak = false;
 };
 
 RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& options = {});
