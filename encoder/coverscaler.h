@@ -25,7 +25,8 @@ public:
     // Pictures with more pixels than this are never decoded: even decoded a few lines at a
     // time they would take seconds (a hostile file claims 65535 x 65535 in a few bytes).
     static constexpr double kMaxPixels = 100e6;
-    // 64 MiB: a 3300 x 3300 progressive JPEG at full colour, a 4000 x 4000 GIF or WebP.
+    // 64 MiB: a 3300 x 3300 progressive JPEG at full colour, a 4700 x 4700 colour PNG, a
+    // 4000 x 4000 GIF, a 2900 x 2900 WebP.
     static constexpr double kMaxDecodingBytes = 64.0 * 1024 * 1024;
     // A picture of more bytes than this is not read at all (no cover comes near): reading
     // a header may copy what precedes the pixels.
