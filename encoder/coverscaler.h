@@ -11,13 +11,14 @@
 //
 // What a picture is, and how large, is what the decoder itself reads from its header
 // (libvips, with the loaders it trusts with hostile files), never a guess of ours: a picture
-// that decoder cannot read is left out, whatever its bytes claim to be. Before any pixel is
-// decoded, the memory its decoding holds at once is reckoned from that header, for the way
-// each format is decoded: a baseline JPEG is shrunk while it is decoded and a plain PNG is
-// read a few lines at a time, but a progressive JPEG holds every coefficient until its last
-// scan, an interlaced PNG, a GIF and a WebP are decoded whole, and a TIFF's tiles and strips
-// are not in its header's view at all. A picture that would take more than kMaxDecodingBytes,
-// or has more than kMaxPixels, is left out rather than decoded.
+// that decoder cannot read is left out, whatever its bytes claim to be. (Only a JPEG or PNG
+// whose header plainly shows it small is kept without asking libvips: nothing of it is
+// decoded, and anything less plain goes to libvips.) Before any pixel is decoded, the memory
+// its decoding holds at once is reckoned from that header, for the way each format is
+// decoded: a baseline JPEG is shrunk while it is decoded, but a progressive JPEG holds every
+// coefficient until its last scan, a PNG, a GIF and a WebP are reckoned as decoded whole, and
+// a TIFF's tiles and strips are not in its header's view at all. A picture that would take
+// more than kMaxDecodingBytes, or has more than kMaxPixels, is left out rather than decoded.
 class CoverScaler {
 public:
     static constexpr int kMaxSide = 600;
