@@ -103,15 +103,24 @@ public:
     }
 
     // Brings the cover to what a small player shows: scaled when it is too large, left out
-    // when it is too large and cannot be decoded.
+    // when it is too large and cannot be decoded, or is no picture the decoder can read.
     void fitPicture()
     {
-        if (!m_picture || !CoverScaler::needsScaling(m_picture->data))
+        if (!m_picture)
             return;
-        m_picture->data = CoverScaler::scale(m_picture->data);
-        m_picture->mimeType = "image/jpeg";
-        if (m_picture->data.isEmpty())
+        switch (CoverScaler::fitOf(m_picture->data)) {
+        case CoverScaler::Fit::Kept:
+            return;
+        case CoverScaler::Fit::Scaled:
+            m_picture->data = CoverScaler::scale(m_picture->data);
+            m_picture->mimeType = "image/jpeg";
+            if (m_picture->data.isEmpty())
+                m_picture.reset();
+            return;
+        case CoverScaler::Fit::LeftOut:
             m_picture.reset();
+            return;
+        }
     }
 
     // What render() gives after fitPicture(), in bytes, a picture to scale measured by
@@ -121,8 +130,18 @@ public:
         if (m_properties.isEmpty() && !m_picture)
             return 0;
         std::size_t picture = 0;
-        if (m_picture)
-            picture = CoverScaler::needsScaling(m_picture->data) ? scaledSize(m_picture->data) : m_picture->data.size();
+        if (m_picture) {
+            switch (CoverScaler::fitOf(m_picture->data)) {
+            case CoverScaler::Fit::Kept:
+                picture = m_picture->data.size();
+                break;
+            case CoverScaler::Fit::Scaled:
+                picture = scaledSize(m_picture->data);
+                break;
+            case CoverScaler::Fit::LeftOut:
+                break;
+            }
+        }
         if (m_picture && picture == 0)
             return m_properties.isEmpty() ? 0 : renderTag(false).size(); // left out
         return renderTag(m_picture != nullptr).size() + picture;

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 
 using namespace enctest;
@@ -122,10 +123,7 @@ std::string coverOf(const std::string& mp3)
 // A picture of coloured noise (it compresses badly, as a photograph does).
 std::string picture(int width, int height, bool png, bool progressive)
 {
-    // Stopped again before the process ends: the leak check cannot look at threads that are
-    // torn down under it.
-    static const bool started = VIPS_INIT("smallplayer_test") == 0 && std::atexit(vips_shutdown) == 0;
-    EXPECT_TRUE(started);
+    startVips();
     std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * height * 3);
     unsigned state = 12345;
     for (std::size_t i = 0; i < pixels.size(); ++i) {
@@ -147,7 +145,7 @@ std::string picture(int width, int height, bool png, bool progressive)
 // A picture of one colour, cheap to make at any size.
 std::string flatPicture(int width, int height, bool progressive)
 {
-    picture(1, 1, false, false); // libvips started
+    startVips();
     VipsImage* image = nullptr;
     EXPECT_EQ(vips_black(&image, width, height, "bands", 3, nullptr), 0);
     void* buffer = nullptr;
@@ -407,7 +405,9 @@ TEST(Covers, LargeOnesAreScaledSmallOnesKept)
             SCOPED_TRACE(std::string(c.name) + (sourceBits == 64000 ? " (copied)" : " (encoded)"));
             const std::string source = cbrMp3(dir, "covered.mp3", sourceBits, false, 1.0);
             setCover(source, c.picture, c.mime);
-            const RunResult r = runFastencc({source, dir.path("out.mp3"), "-br", "96000"}, RunOptions {});
+            RunOptions alone;
+            alone.ownPeak = true;
+            const RunResult r = runFastencc({source, dir.path("out.mp3"), "-br", "96000"}, alone);
             ASSERT_EQ(r.exitCode, 0) << r.err;
             const std::string cover = coverOf(dir.path("out.mp3"));
             if (c.outcome == Kept) {
@@ -428,6 +428,217 @@ TEST(Covers, LargeOnesAreScaledSmallOnesKept)
             EXPECT_LE(shape.height, 600);
             EXPECT_EQ(std::max(shape.width, shape.height), 600); // fitted, not shrunk further
             EXPECT_LE(cover.size(), 300000u);
+        }
+    }
+}
+
+namespace {
+
+std::string littleEndian(unsigned value, int bytes)
+{
+    std::string s;
+    for (int i = 0; i < bytes; ++i)
+        s.push_back(static_cast<char>(value >> (8 * i)));
+    return s;
+}
+
+std::string bigEndian(unsigned value, int bytes)
+{
+    std::string s;
+    for (int i = bytes - 1; i >= 0; --i)
+        s.push_back(static_cast<char>(value >> (8 * i)));
+    return s;
+}
+
+std::string saved(VipsImage* image, const std::function<int(VipsImage*, void**, std::size_t*)>& save)
+{
+    void* buffer = nullptr;
+    std::size_t length = 0;
+    const int failed = save(image, &buffer, &length);
+    g_object_unref(image);
+    EXPECT_EQ(failed, 0) << vips_error_buffer();
+    std::string bytes(static_cast<char*>(buffer), length);
+    g_free(buffer);
+    return bytes;
+}
+
+VipsImage* black(int width, int height, int bands)
+{
+    startVips();
+    VipsImage* image = nullptr;
+    EXPECT_EQ(vips_black(&image, width, height, "bands", bands, nullptr), 0);
+    return image;
+}
+
+// A GIF whose logical screen is 10 x 10 and whose one frame is side x side, its pixels a clear
+// code and an end code; a comment fills it up to at least bytes.
+std::string gifWithHugeFrame(int side, std::size_t bytes)
+{
+    std::string gif = "GIF89a" + littleEndian(10, 2) + littleEndian(10, 2) + std::string("\x80\x00\x00", 3)
+        + std::string("\x00\x00\x00\xFF\xFF\xFF", 6);
+    while (gif.size() < bytes) {
+        gif += "\x21\xFE";
+        for (int block = 0; block < 200; ++block)
+            gif += '\xFF' + std::string(255, 'c');
+        gif += '\0';
+    }
+    gif += ',' + littleEndian(0, 2) + littleEndian(0, 2) + littleEndian(side, 2) + littleEndian(side, 2) + '\0';
+    gif += std::string("\x02\x02\x4C\x01\x00", 5) + ';';
+    return gif;
+}
+
+// A progressive JPEG of 64 x 64 pixels whose frame header says side x side, with a stray
+// byte after its first segment and comments that bring it over 300 KB.
+std::string progressiveJpegClaiming(int side)
+{
+    std::string jpeg = flatPicture(64, 64, true);
+    const std::size_t first = 2 + 2 + ((static_cast<unsigned char>(jpeg[4]) << 8) | static_cast<unsigned char>(jpeg[5]));
+    std::string comments;
+    for (int i = 0; i < 5; ++i)
+        comments += "\xFF\xFE" + bigEndian(65000, 2) + std::string(64998, 'c');
+    jpeg.insert(first, '\0' + comments);
+    const std::size_t frame = jpeg.find("\xFF\xC2");
+    EXPECT_NE(frame, std::string::npos);
+    jpeg.replace(frame + 5, 4, bigEndian(side, 2) + bigEndian(side, 2));
+    return jpeg;
+}
+
+// A WebP, lossless, of one colour: every pixel is coded in no bits, so its header can claim
+// any size for the same bytes.
+std::string webpClaiming(int side)
+{
+    std::string webp = saved(black(16, 16, 3), [](VipsImage* image, void** buffer, std::size_t* length) {
+        return vips_webpsave_buffer(image, buffer, length, "lossless", TRUE, "strip", TRUE, nullptr);
+    });
+    // Its lossless image alone, without the extended header libvips adds.
+    const std::size_t chunk = webp.find("VP8L");
+    EXPECT_NE(chunk, std::string::npos);
+    std::size_t length = 0;
+    for (int i = 3; i >= 0; --i)
+        length = length << 8 | static_cast<unsigned char>(webp[chunk + 4 + i]);
+    const std::string image = webp.substr(chunk, 8 + length + length % 2);
+    webp = "RIFF" + littleEndian(static_cast<unsigned>(4 + image.size()), 4) + "WEBP" + image;
+    const std::size_t header = 12;
+    const unsigned size = static_cast<unsigned>(side - 1) | static_cast<unsigned>(side - 1) << 14;
+    for (int i = 0; i < 4; ++i)
+        webp[header + 9 + i] = static_cast<char>((i < 3 ? size >> (8 * i) : (size >> 24) | (webp[header + 12] & 0xF0)));
+    return webp;
+}
+
+std::string tiff(int side, int bands)
+{
+    return saved(black(side, side, bands), [](VipsImage* image, void** buffer, std::size_t* length) {
+        return vips_tiffsave_buffer(image, buffer, length, "tile", TRUE, "compression",
+            VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE, nullptr);
+    });
+}
+
+// An 8-bit run-length BMP of side x side, all of one colour.
+std::string rleBmp(int side)
+{
+    std::string row;
+    for (int left = side; left > 0; left -= 255)
+        row += std::string(1, static_cast<char>(std::min(left, 255))) + '\x01';
+    row += std::string(2, '\0'); // end of line
+    std::string pixels;
+    for (int y = 0; y < side; ++y)
+        pixels += row;
+    pixels += std::string("\x00\x01", 2); // end of picture
+    const std::string info = littleEndian(40, 4) + littleEndian(side, 4) + littleEndian(side, 4) + littleEndian(1, 2)
+        + littleEndian(8, 2) + littleEndian(1, 4) + littleEndian(static_cast<unsigned>(pixels.size()), 4)
+        + littleEndian(2835, 4) + littleEndian(2835, 4) + littleEndian(2, 4) + littleEndian(0, 4);
+    const std::string palette("\x00\x00\x00\x00\xFF\xFF\xFF\x00", 8);
+    const unsigned offset = 14 + static_cast<unsigned>(info.size() + palette.size());
+    return "BM" + littleEndian(offset + static_cast<unsigned>(pixels.size()), 4) + littleEndian(0, 4)
+        + littleEndian(offset, 4) + info + palette + pixels;
+}
+
+std::string interlacedPng16(int side)
+{
+    VipsImage* wide = nullptr;
+    VipsImage* image = black(side, side, 3);
+    EXPECT_EQ(vips_cast(image, &wide, VIPS_FORMAT_USHORT, nullptr), 0);
+    g_object_unref(image);
+    return saved(wide, [](VipsImage* picture, void** buffer, std::size_t* length) {
+        return vips_pngsave_buffer(picture, buffer, length, "interlace", TRUE, nullptr);
+    });
+}
+
+// Width and height as libvips reads them (any loader, BMP too); nothing when it cannot.
+std::optional<std::pair<int, int>> sizeOf(const std::string& picture)
+{
+    startVips();
+    VipsImage* image = vips_image_new_from_buffer(picture.data(), picture.size(), "", nullptr);
+    if (!image) {
+        vips_error_clear();
+        return std::nullopt;
+    }
+    const std::pair<int, int> size(vips_image_get_width(image), vips_image_get_height(image));
+    g_object_unref(image);
+    return size;
+}
+
+} // namespace
+
+// Pictures built small whose headers claim big, as the decoder reads them: none may take more
+// than 150 MB to convert or to forecast, and no output carries a picture larger than
+// 600 x 600. Each run is a process of its own, so each peak is its own.
+TEST(Covers, PicturesClaimingHugeSizesStayWithinMemory)
+{
+#if defined(__SANITIZE_ADDRESS__) // its allocator keeps freed memory
+    const bool judgeMemory = false;
+#else
+    const bool judgeMemory = true;
+#endif
+    constexpr long kMaxPeakKiB = 150 * 1000 * 1000 / 1024;
+    TempDir dir;
+    enum Outcome { Scaled, LeftOut };
+    const struct {
+        const char* name;
+        std::string picture;
+        int claimedSide; // as libvips reads the header, in the test process (BMP too)
+        Outcome outcome;
+    } cases[] = {
+        {"GIF, 10 x 10 screen, 8000 x 8000 frame", gifWithHugeFrame(8000, 310000), 8000, LeftOut},
+        {"progressive JPEG, stray byte, 12000 x 12000", progressiveJpegClaiming(12000), 12000, LeftOut},
+        {"TIFF 20000 x 20000", tiff(20000, 1), 20000, LeftOut},
+        {"TIFF 8000 x 8000 under 300 KB", tiff(8000, 1), 8000, LeftOut},
+        {"WebP 8000 x 8000 under 300 KB", webpClaiming(8000), 8000, LeftOut},
+        {"BMP 4000 x 4000 under 300 KB", rleBmp(4000), 4000, LeftOut},
+        {"interlaced 16-bit PNG 7000 x 7000", interlacedPng16(7000), 7000, LeftOut},
+        {"WebP 700 x 700 under 300 KB", webpClaiming(700), 700, Scaled},
+        {"GIF 1000 x 1000", gifWithHugeFrame(1000, 0), 1000, Scaled},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto claimed = sizeOf(c.picture);
+        ASSERT_TRUE(claimed) << "the fixture is no picture libvips reads";
+        ASSERT_EQ(*claimed, std::make_pair(c.claimedSide, c.claimedSide));
+        const std::string source = cbrMp3(dir, "covered.mp3", 128000, false, 1.0);
+        setCover(source, c.picture, "image/jpeg");
+
+        RunOptions alone;
+        alone.ownPeak = true;
+        const RunResult r = runFastencc({source, dir.path("out.mp3"), "-br", "96000"}, alone);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const std::string cover = coverOf(dir.path("out.mp3"));
+        if (c.outcome == LeftOut) {
+            EXPECT_TRUE(cover.empty());
+        } else {
+            const auto size = sizeOf(cover);
+            ASSERT_TRUE(size);
+            EXPECT_EQ(std::max(size->first, size->second), 600);
+            EXPECT_TRUE(shapeOf(cover).baseline);
+        }
+
+        writeFile(dir.path("list"), source + '\0');
+        alone.standardInput = dir.path("list");
+        const RunResult f = runFastencc({"--facts"}, alone);
+        ASSERT_EQ(f.exitCode, 0) << f.err;
+        EXPECT_EQ(f.out.compare(0, 3, "ok\t"), 0) << f.out;
+        if (judgeMemory) {
+            EXPECT_LE(r.peakKiB, kMaxPeakKiB) << "KiB to convert";
+            EXPECT_LE(f.peakKiB, kMaxPeakKiB) << "KiB to forecast";
         }
     }
 }

@@ -17,6 +17,7 @@
 #include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
+#include <vips/vips.h>
 
 #include <functional>
 
@@ -42,13 +43,22 @@ PropertyMap fullTags()
     return m;
 }
 
-// Not a real image, but bytes the output must hold unchanged.
+// A small JPEG (within 600 x 600 and 300 KB): the output holds its bytes unchanged.
 TagLib::ByteVector coverBytes()
 {
-    std::string s = "\xFF\xD8\xFF\xE0 fake jpeg ";
-    for (int i = 0; i < 3000; ++i)
-        s.push_back(char(i * 7));
-    return TagLib::ByteVector(s.data(), unsigned(s.size()));
+    static const std::string jpeg = [] {
+        startVips();
+        VipsImage* image = nullptr;
+        EXPECT_EQ(vips_black(&image, 40, 30, "bands", 3, nullptr), 0);
+        void* buffer = nullptr;
+        std::size_t length = 0;
+        EXPECT_EQ(vips_jpegsave_buffer(image, &buffer, &length, nullptr), 0);
+        g_object_unref(image);
+        std::string bytes(static_cast<char*>(buffer), length);
+        g_free(buffer);
+        return bytes;
+    }();
+    return TagLib::ByteVector(jpeg.data(), unsigned(jpeg.size()));
 }
 
 TagLib::ID3v2::AttachedPictureFrame* coverFrame()

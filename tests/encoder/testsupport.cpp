@@ -2,6 +2,7 @@
 
 #include <mpg123.h>
 #include <sndfile.h>
+#include <vips/vips.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -171,7 +173,18 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
     int errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
         std::abort();
+    std::string peakFile;
     std::vector<char*> argv;
+    if (options.ownPeak) {
+        char name[] = "/tmp/fastenc_peak_XXXXXX";
+        const int fd = mkstemp(name);
+        if (fd < 0)
+            std::abort();
+        close(fd);
+        peakFile = name;
+        argv.push_back(const_cast<char*>(PEAKOF_PATH));
+        argv.push_back(const_cast<char*>(peakFile.c_str()));
+    }
     argv.push_back(const_cast<char*>(FASTENCC_PATH));
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -191,9 +204,15 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
         }
         for (const int sig : options.ignoredSignals)
             ::signal(sig, SIG_IGN);
+        if (!options.standardInput.empty()) {
+            const int in = open(options.standardInput.c_str(), O_RDONLY);
+            if (in < 0 || dup2(in, 0) != 0)
+                _exit(126);
+            close(in);
+        }
         for (const int fd : options.closedDescriptors)
             close(fd);
-        execv(FASTENCC_PATH, argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     close(outPipe[1]);
@@ -244,6 +263,10 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
     rusage usage {};
     wait4(pid, &status, 0, &usage);
     result.peakKiB = usage.ru_maxrss;
+    if (!peakFile.empty()) {
+        result.peakKiB = std::atol(readFile(peakFile).c_str());
+        std::remove(peakFile.c_str());
+    }
     if (WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
@@ -367,6 +390,12 @@ std::string makeMp3(const TempDir& dir, double seconds, double gain)
     std::filesystem::remove(dir.path("mk.wav"));
     std::filesystem::remove(dir.path("mk.mp3"));
     return mp3;
+}
+
+void startVips()
+{
+    static const bool started = VIPS_INIT("fastenc_tests") == 0 && std::atexit(vips_shutdown) == 0;
+    ASSERT_TRUE(started);
 }
 
 } // namespace enctest

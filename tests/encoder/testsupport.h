@@ -48,7 +48,7 @@ struct RunResult {
     int signal = 0;
     std::string out;
     std::string err;
-    long peakKiB = 0;    // the child's peak resident memory
+    long peakKiB = 0;    // the child's peak resident memory (see RunOptions::ownPeak)
     std::vector<std::string> errLines() const;
 };
 
@@ -57,8 +57,12 @@ struct RunOptions {
     int killAtPercent = -1;               // when this progress line appears: atPercent(pid),
     std::function<void(int pid)> atPercent; // or SIGTERM when there is none
     std::vector<int> closedDescriptors;   // closed in the child before fastencc starts
+    std::string standardInput;            // a file the child reads as its standard input
     std::vector<int> ignoredSignals;      // ignored in the child, as nohup and trap '' do
     int timeoutSeconds = 120;             // then SIGKILL: a hang fails the test, not the run
+    // Started through a small process of its own, so that peakKiB is fastencc's alone: a child
+    // forked from the test process counts the test's pages too, however large it has grown.
+    bool ownPeak = false;
 };
 
 RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& options = {});
@@ -100,6 +104,10 @@ public:
 private:
     std::string m_path;
 };
+
+// Starts libvips for the tests that make or read pictures, once; it is stopped again before
+// the process ends (the leak check cannot look at threads torn down under it).
+void startVips();
 
 // An MP3 of the test signal made by fastencc at 128 kbit/s (its bytes; no file is left in dir).
 std::string makeMp3(const TempDir& dir, double seconds, double gain = 1.0);
