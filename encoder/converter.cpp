@@ -51,7 +51,7 @@ private:
 };
 
 // The source as the rule that keeps the output smaller sees it, measured as the forecast of
-// `fastencc --facts` measures it, so that both choose the same bitrate.
+// `fastencc --facts` measures it, so that both choose the same bitrate for a whole file.
 BitrateCap::Source capSource(const std::string& path, const AudioSource& decoder, std::size_t tag)
 {
     BitrateCap::Source s;
@@ -61,7 +61,9 @@ BitrateCap::Source capSource(const std::string& path, const AudioSource& decoder
     s.fileBytes = fstat(fd.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
     if (decoder.container() == AudioSource::Container::Mpeg) {
         if (const auto start = MpegDetector::findAudioStart(fd.get())) {
-            const MpegSurvey survey = BitrateCap::survey(fd.get(), *start, path);
+            // Every frame, as the decoder then reads them: the Info frame of a file cut short
+            // or damaged tells of frames that are no longer there.
+            const MpegSurvey survey = MpegSurvey::full(fd.get(), *start, path);
             s.frames = survey.decodedFrames;
             s.rate = survey.sampleRate;
             s.channels = survey.mono ? 1 : 2;
