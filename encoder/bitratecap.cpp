@@ -177,16 +177,6 @@ double BitrateCap::bitsPerSecond(int fd, AudioSource::Container container, std::
     return static_cast<double>(audioBytes(fd, container)) * 8.0 * rate / static_cast<double>(frames);
 }
 
-MpegSurvey BitrateCap::survey(int fd, std::int64_t start, const std::string& path)
-{
-    MpegSurvey s = MpegSurvey::quick(fd, start, path);
-    // Where the byte count cannot tell whether it is at a bitrate or just above, every frame
-    // is read, as the copy path reads them, so that all decide alike.
-    if (std::any_of(std::begin(kBitratesKbps), std::end(kBitratesKbps), [&](int kbps) { return s.undecidedAt(kbps * 1000); }))
-        s = MpegSurvey::full(fd, start, path);
-    return s;
-}
-
 BitrateCap::Choice BitrateCap::choose(const Source& source, int askedBitrate, bool mono, EncodedSize& sizes)
 {
     if (source.bitsPerSecond <= 0 || source.frames <= 0 || source.rate <= 0 || source.channels <= 0)

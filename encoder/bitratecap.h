@@ -48,10 +48,6 @@ public:
     // the length is not known. fd is read at offsets only.
     static double bitsPerSecond(int fd, AudioSource::Container container, std::int64_t frames, int rate);
 
-    // An MPEG source's frames as the forecast and the conversion read them: from the Info
-    // frame or the byte count, or from every frame where those leave a bitrate undecided.
-    static MpegSurvey survey(int fd, std::int64_t start, const std::string& path);
-
     // The bytes of the audio in a file of this container (the whole file where it cannot
     // tell).
     static std::int64_t audioBytes(int fd, AudioSource::Container container);

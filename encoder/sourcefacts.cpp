@@ -60,9 +60,12 @@ Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSi
     s.fileBytes = fstat(fd.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
     if (const auto start = MpegDetector::findAudioStart(fd.get())) {
         s.mpeg = true;
-        // Read as the conversion reads it, so both decide alike: copy or encode, and at
-        // which bitrate.
-        s.survey = BitrateCap::survey(fd.get(), *start, path);
+        s.survey = MpegSurvey::quick(fd.get(), *start, path);
+        // Where the byte count cannot tell whether it is at a bitrate or just above, every
+        // frame is read, as the conversion reads them, so both decide alike: copy or encode.
+        if (std::any_of(std::begin(kBitratesKbps), std::end(kBitratesKbps),
+                [&](int kbps) { return s.survey.undecidedAt(kbps * 1000); }))
+            s.survey = MpegSurvey::full(fd.get(), *start, path);
         s.frames = s.survey.decodedFrames;
         s.rate = s.survey.sampleRate;
         s.channels = s.survey.mono ? 1 : 2;
