@@ -6,6 +6,7 @@
 
 #include <lame/lame.h>
 #include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
@@ -299,15 +300,28 @@ TEST(NeverGrow, NoSourceGrowsAtAnyQuality)
     // that takes more room than its sound: its sound's average is the plain file's.
     writeWithSndfile(dir.path("vorbis.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, 4.0, 0.6);
     writeWithSndfile(dir.path("opus.opus"), SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 2, 4.0, 0.92);
+    const std::string jpeg = picture(300, 300, false, false);
+    const auto cover = [&] {
+        auto* picture = new TagLib::FLAC::Picture;
+        picture->setData(TagLib::ByteVector(jpeg.data(), static_cast<unsigned>(jpeg.size())));
+        picture->setMimeType("image/jpeg");
+        picture->setType(TagLib::FLAC::Picture::FrontCover);
+        return picture;
+    };
     writeFile(dir.path("covered.ogg"), readFile(dir.path("vorbis.ogg")));
     {
         TagLib::Ogg::Vorbis::File file(dir.path("covered.ogg").c_str());
-        auto* cover = new TagLib::FLAC::Picture;
-        const std::string jpeg = picture(300, 300, false, false);
-        cover->setData(TagLib::ByteVector(jpeg.data(), static_cast<unsigned>(jpeg.size())));
-        cover->setMimeType("image/jpeg");
-        cover->setType(TagLib::FLAC::Picture::FrontCover);
-        file.tag()->addPicture(cover);
+        file.tag()->addPicture(cover());
+        ASSERT_TRUE(file.save());
+    }
+    // Low-rate PCM in the other containers: AIFF, and FLAC (whose sound averages less than
+    // its PCM) with a cover in a metadata block.
+    writeWithSndfile(dir.path("pcm8.aiff"), SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 8000, 1, 4.0);
+    writeWithSndfile(dir.path("flac.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000, 1, 4.0);
+    writeFile(dir.path("covered.flac"), readFile(dir.path("flac.flac")));
+    {
+        TagLib::FLAC::File file(dir.path("covered.flac").c_str());
+        file.addPicture(cover());
         ASSERT_TRUE(file.save());
     }
     writeFile(dir.path("layer2.mp2"), mp2Silence(4.0));
@@ -325,6 +339,7 @@ TEST(NeverGrow, NoSourceGrowsAtAnyQuality)
     } cases[] = {
         {"vorbis.ogg", false, "vorbis.ogg"}, {"covered.ogg", false, "vorbis.ogg"}, {"opus.opus", false, "opus.opus"},
         {"layer2.mp2", false, "layer2.mp2"}, {"ulaw.wav", false, "ulaw.wav"}, {"pcm8.wav", false, "pcm8.wav"},
+        {"pcm8.aiff", false, "pcm8.aiff"}, {"covered.flac", false, "flac.flac"},
         // Not copied: it is stereo and mono is asked.
         {"s64.mp3", true, "s64.mp3"},
     };
