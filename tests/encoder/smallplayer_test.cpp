@@ -386,6 +386,23 @@ TEST(NeverGrow, NoSourceGrowsAtAnyQuality)
     }
 }
 
+// A source that averages less than the lowest bitrate LAME writes: that lowest, at the lowest
+// sample rate LAME picks for it, and the line says so.
+TEST(NeverGrow, BelowTheLowestBitrateTheLowestIsWritten)
+{
+    TempDir dir;
+    const std::string source = dir.path("low.ogg");
+    writeWithSndfile(source, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 8000, 1, 30.0, 1.0);
+    const double average = static_cast<double>(readFile(source).size()) * 8 / secondsOf(source);
+    ASSERT_LT(average, 8000);
+    const RunResult r = runFastencc({source, dir.path("out.mp3"), "-br", "96000"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.errLines(), std::vector<std::string>{"fastencc: kept at 8 kbit/s: the source is smaller than 96 kbit/s"});
+    const Decoded d = decodeMp3(dir.path("out.mp3"));
+    EXPECT_EQ(d.bitratesKbps, std::set<int>{8});
+    EXPECT_EQ(d.rate, 8000);
+}
+
 // A copied file carries the source's tags as an encoding does, and its output never grows
 // even when the source had its tags in ID3v1 and APE form.
 TEST(NeverGrow, CopyCarriesTheTagsAndNoPadding)
