@@ -87,8 +87,9 @@ std::string BatchProgress::Line(double elapsedSeconds) const
 
 std::string BatchProgress::Summary() const
 {
-    const double saved = std::max(saved_, 0.0);
-    return std::to_string(done_) + " done, " + std::to_string(failed_) + " failed, " + SizeText(saved) + " saved";
+    // Outputs larger than their sources all told are shown as such, not as nothing saved.
+    const std::string bytes = saved_ < 0 ? SizeText(-saved_) + " larger" : SizeText(saved_) + " saved";
+    return std::to_string(done_) + " done, " + std::to_string(failed_) + " failed, " + bytes;
 }
 
 std::string BatchProgress::TimeLeftText(double seconds)

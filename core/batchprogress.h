@@ -31,11 +31,12 @@ public:
     // The line the status board shows: "Batch 42% done, about 1 min 20 s left".
     std::string Line(double elapsedSeconds) const;
 
-    // "12 done, 1 failed, 38.2 MB saved".
+    // "12 done, 1 failed, 38.2 MB saved"; "2 done, 0 failed, 1.2 MB larger" when the outputs
+    // came to more than their sources.
     std::string Summary() const;
     int Done() const { return done_; }
     int Failed() const { return failed_; }
-    double SavedBytes() const { return saved_; }
+    double SavedBytes() const { return saved_; } // below 0 when the outputs are larger
 
     // "about 45 s left", "about 3 min 10 s left", "about 2 h 5 min left".
     static std::string TimeLeftText(double seconds);

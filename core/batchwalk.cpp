@@ -1,5 +1,6 @@
 #include "batchwalk.h"
 
+#include "encodercommand.h"
 #include "numerictext.h"
 #include "portablename.h"
 
@@ -138,8 +139,9 @@ BatchWalk::Outcome BatchWalk::Judge(int started, int exitStatus, const std::stri
     if (LeadingNumber(targetSizeText) > 0) {
         outcome.state = EntryState::Done;
         // A converted file can still come with a warning (a source cut short) or a note (an MP3
-        // already small enough was copied): the user sees it where a failed entry says why.
-        outcome.note = words;
+        // already small enough was copied, a small source kept the output's bitrate to its
+        // own, named by the quality): the user sees it where a failed entry says why.
+        outcome.note = EncoderCommand::QualityWords(words);
     } else {
         outcome.note = "the encoder left no output";
     }

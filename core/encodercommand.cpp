@@ -9,14 +9,16 @@ bool Mono(const EncodingProfile& profile)
     return profile.channel != "1- Stereo";
 }
 
+// The bitrates of the four qualities, in their order.
+const char* const kQualityRates[] = {"96000", "64000", "32000", "16000"};
+
 // The bitrate in bits per second for a quality text, or an empty text for none.
 std::string Bitrate(const EncodingProfile& profile)
 {
-    static const char* const rates[] = {"96000", "64000", "32000", "16000"};
     const auto& qualities = EncodingProfile::QualityList();
     for (std::size_t i = 0; i < qualities.size(); ++i)
         if (profile.quality == qualities[i])
-            return rates[i];
+            return kQualityRates[i];
     return {};
 }
 
@@ -65,6 +67,27 @@ std::vector<std::string> EncoderCommand::Arguments(const std::string& source, co
         arguments.push_back(rate);
     }
     return arguments;
+}
+
+std::string EncoderCommand::QualityWords(const std::string& line)
+{
+    static const std::string kept = "kept at ";
+    static const std::string smaller = " kbit/s: the source is smaller than ";
+    const std::size_t at = line.find(smaller);
+    if (line.compare(0, kept.size(), kept) != 0 || at == std::string::npos)
+        return line;
+    const std::string asked = line.substr(at + smaller.size());
+    const auto& qualities = EncodingProfile::QualityList();
+    for (std::size_t i = 0; i < qualities.size(); ++i) {
+        const std::string rate = kQualityRates[i];
+        if (asked != rate.substr(0, rate.size() - 3) + " kbit/s")
+            continue;
+        // "1- CD Quality" is "CD Quality" without its entry number.
+        const std::string& text = qualities[i];
+        const std::size_t name = text.find("- ");
+        return line.substr(0, at + smaller.size()) + (name == std::string::npos ? text : text.substr(name + 2));
+    }
+    return line;
 }
 
 } // namespace vardune

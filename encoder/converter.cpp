@@ -2,9 +2,12 @@
 
 #include "atomicfile.h"
 #include "audiosource.h"
+#include "bitratecap.h"
 #include "downmixedsource.h"
+#include "encodedsize.h"
 #include "encodeerror.h"
 #include "mp3writer.h"
+#include "mpegdetector.h"
 #include "readaheadsource.h"
 #include "resampledsource.h"
 #include "samplecleaner.h"
@@ -12,6 +15,7 @@
 #include "tagcopier.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -31,6 +35,47 @@ std::string convertedText(double convertedSeconds, double declaredSeconds)
     else
         std::snprintf(text, sizeof text, "(%.1f s converted)", seconds);
     return text;
+}
+
+// Closes a descriptor however the block ends.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() { ::close(m_fd); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The source as the rule that keeps the output smaller sees it, measured as the forecast of
+// `fastencc --facts` measures it, so that both choose the same bitrate for a whole file.
+BitrateCap::Source capSource(const std::string& path, const AudioSource& decoder, std::size_t tag)
+{
+    BitrateCap::Source s;
+    s.tag = tag;
+    const Descriptor fd(AudioSource::openFile(path));
+    struct stat st {};
+    s.fileBytes = fstat(fd.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+    if (decoder.container() == AudioSource::Container::Mpeg) {
+        if (const auto start = MpegDetector::findAudioStart(fd.get())) {
+            // Every frame, as the decoder then reads them: the Info frame of a file cut short
+            // or damaged tells of frames that are no longer there.
+            const MpegSurvey survey = MpegSurvey::full(fd.get(), *start, path);
+            s.frames = survey.decodedFrames;
+            s.rate = survey.sampleRate;
+            s.channels = survey.mono ? 1 : 2;
+            s.bitsPerSecond = BitrateCap::bitsPerSecond(survey);
+        }
+        return s;
+    }
+    s.frames = std::max<std::int64_t>(0, decoder.lengthFrames());
+    s.rate = decoder.sampleRate();
+    s.channels = decoder.channels();
+    s.bitsPerSecond = BitrateCap::bitsPerSecond(fd.get(), decoder.container(), s.frames, s.rate);
+    return s;
 }
 
 } // namespace
@@ -67,12 +112,20 @@ void Converter::run()
     std::unique_ptr<AudioSource> decoder = AudioSource::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container());
+    std::size_t tagBytes = 0;
+    for (const TagLib::ByteVector& piece : tag)
+        tagBytes += piece.size();
+    // Never a larger file: a source smaller than the bitrate asked keeps the output to its own
+    // (-reencode, which only rules out a copy, included).
+    EncodedSize sizes;
+    const BitrateCap::Choice cap = BitrateCap::choose(capSource(m_options.source, *decoder, tagBytes),
+        m_options.bitrate, m_options.mono, sizes);
 
     if (decoder->channels() > 2)
         decoder = std::make_unique<DownmixedSource>(std::move(decoder));
     const int channels = decoder->channels();
     Mp3Writer::Settings settings;
-    settings.bitrate = m_options.bitrate;
+    settings.bitrate = cap.bitrate;
     settings.mono = m_options.mono;
     // LAME lowers the sample rate at low bitrates. It is asked which rate it would pick, and
     // the sound is resampled to it before LAME, on the read-ahead thread.
@@ -89,7 +142,9 @@ void Converter::run()
         out.write(piece.data(), piece.size());
 
     Mp3Writer writer(out, lameRate, channels, settings);
-    if (writer.outputBitrateKbps() * 1000 != m_options.bitrate)
+    if (cap.keptKbps > 0)
+        m_notes.push_back(BitrateCap::note(writer.outputBitrateKbps(), m_options.bitrate));
+    else if (writer.outputBitrateKbps() * 1000 != m_options.bitrate)
         // LAME never upsamples, and caps the bitrate of a low sample rate.
         m_warnings.push_back("the MP3 is written at " + std::to_string(writer.outputBitrateKbps() * 1000)
             + " bit/s, not " + std::to_string(m_options.bitrate) + " (the encoder's limit for a source of "

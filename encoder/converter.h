@@ -22,7 +22,8 @@ public:
     // that the source's state is the last word.
     const std::vector<std::string>& warnings() const { return m_warnings; }
     // After a successful run: what the user should know that is no reservation (an MP3 that
-    // was already small enough was copied); printed after the warnings.
+    // was already small enough was copied, a source smaller than the bitrate asked kept the
+    // output's bitrate to its own); printed before the warnings.
     const std::vector<std::string>& notes() const { return m_notes; }
 
 private:

@@ -3,7 +3,9 @@
 // command line that cannot be used, 3 for a target folder without room, 1 for any other
 // conversion that failed). A success with a reservation (the source ends early) says so in
 // "fastencc: warning: ..." lines, the most important one last, since a caller may keep only
-// the last line; an MP3 copied instead of encoded says so in the very last line.
+// the last line. What is no reservation (an MP3 copied instead of encoded, a bitrate kept
+// below the one asked because the source is smaller) comes in "fastencc: ..." lines before
+// the warnings.
 
 #include "atomicfile.h"
 #include "commandline.h"
@@ -86,6 +88,8 @@ const char* informationRequest(const std::vector<std::string>& args)
         "               print for each its playing time and the output's size at every bitrate\n"
         "  --version    show the version and exit (alone)\n"
         "\n"
+        "A source whose own average bitrate is below BITS is encoded at the highest MP3\n"
+        "bitrate at or below its own that keeps the output no larger than the source.\n"
         "Progress goes to standard output as percent lines; the target is written only when\n"
         "complete. Exit status: 0 converted (or copied), 1 conversion failed, 2 unusable\n"
         "command line, 3 the target's folder is full.\n"
@@ -127,10 +131,10 @@ int main(int argc, char** argv)
     try {
         Converter converter(*options, showPercent);
         converter.run();
-        for (const std::string& warning : converter.warnings())
-            std::fprintf(err, "fastencc: warning: %s\n", warning.c_str());
         for (const std::string& note : converter.notes())
             std::fprintf(err, "fastencc: %s\n", note.c_str());
+        for (const std::string& warning : converter.warnings())
+            std::fprintf(err, "fastencc: warning: %s\n", warning.c_str());
         std::fflush(err);
     } catch (const EncodeError& e) {
         std::fprintf(err, "fastencc: %s\n", e.what());

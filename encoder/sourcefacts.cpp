@@ -1,20 +1,18 @@
 #include "sourcefacts.h"
 
 #include "audiosource.h"
+#include "bitratecap.h"
 #include "coverscaler.h"
 #include "encodeerror.h"
-#include "infoframe.h"
 #include "mpegdetector.h"
-#include "mpegheader.h"
 #include "mpegsurvey.h"
 #include "tagcopier.h"
 
-#include <lame/lame.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <functional>
 #include <iterator>
 #include <string_view>
@@ -30,8 +28,6 @@ constexpr std::size_t kMaxKnownCovers = 10000;
 // A path longer than any the system can open is not read to its end.
 constexpr std::size_t kMaxPath = 4096;
 
-void quiet(const char*, va_list) {}
-
 // What a forecast needs of a source.
 struct Source {
     std::int64_t frames = 0; // sample frames, as decoded
@@ -41,6 +37,8 @@ struct Source {
     bool atLeast = false;    // frames is only what is known to be there
     bool mpeg = false;
     MpegSurvey survey;       // for an MPEG source
+    double bitsPerSecond = 0; // the average of its audio, 0 when not known
+    std::int64_t fileBytes = 0;
 };
 
 class Descriptor {
@@ -50,7 +48,6 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return m_fd; }
-    int release() { const int fd = m_fd; m_fd = -1; return fd; }
 
 private:
     int m_fd;
@@ -60,6 +57,8 @@ Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSi
 {
     Source s;
     Descriptor fd(AudioSource::openFile(path));
+    struct stat st {};
+    s.fileBytes = fstat(fd.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
     if (const auto start = MpegDetector::findAudioStart(fd.get())) {
         s.mpeg = true;
         s.survey = MpegSurvey::quick(fd.get(), *start, path);
@@ -71,86 +70,24 @@ Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSi
         s.frames = s.survey.decodedFrames;
         s.rate = s.survey.sampleRate;
         s.channels = s.survey.mono ? 1 : 2;
+        s.bitsPerSecond = BitrateCap::bitsPerSecond(s.survey);
         s.tag = TagCopier::id3v2SizeFor(path, AudioSource::Container::Mpeg, scaledSize);
         return s;
     }
     // Everything else is opened as a conversion opens it; the decoder knows the frames from
     // the header or measures them from the stream's end (FLAC, Ogg Vorbis). A length it
     // cannot measure is given as the least it is, never as a guess.
-    ::close(fd.release());
     const std::unique_ptr<AudioSource> decoder = AudioSource::open(path);
     s.frames = std::max<std::int64_t>(0, decoder->lengthFrames());
     s.atLeast = !decoder->lengthIsExact();
     s.rate = decoder->sampleRate();
     s.channels = decoder->channels();
+    s.bitsPerSecond = BitrateCap::bitsPerSecond(fd.get(), decoder->container(), s.frames, s.rate);
     s.tag = TagCopier::id3v2SizeFor(path, decoder->container(), scaledSize);
     return s;
 }
 
 } // namespace
-
-std::int64_t SourceFacts::lameFrames(std::int64_t inputFrames, int inputRate, int outputRate)
-{
-    const std::int64_t perFrame = outputRate >= 32000 ? 1152 : 576;
-    std::int64_t frames = 0;
-    std::int64_t rest = 0;
-    if (inputRate != outputRate) {
-        const double resampled = static_cast<double>(inputFrames) * outputRate / inputRate;
-        frames = static_cast<std::int64_t>(std::floor(resampled / static_cast<double>(perFrame)));
-        rest = static_cast<std::int64_t>(std::ceil(resampled - static_cast<double>(frames * perFrame)));
-    } else {
-        frames = inputFrames / perFrame;
-        rest = inputFrames - frames * perFrame;
-    }
-    // LAME's encoder delay in front, then padding to whole frames with at least a granule to
-    // spare at the end.
-    rest += 576;
-    std::int64_t padding = perFrame - rest % perFrame;
-    if (padding < 576)
-        padding += perFrame;
-    return frames + (rest + padding) / perFrame;
-}
-
-SourceFacts::LameChoice SourceFacts::lameChoice(int inputRate, int channels, int kbps, bool mono)
-{
-    const auto key = std::make_tuple(inputRate, channels, kbps, mono);
-    const auto found = m_choices.find(key);
-    if (found != m_choices.end())
-        return found->second;
-    LameChoice choice;
-    if (lame_global_flags* lame = lame_init()) {
-        lame_set_errorf(lame, quiet);
-        lame_set_msgf(lame, quiet);
-        lame_set_debugf(lame, quiet);
-        lame_set_in_samplerate(lame, inputRate);
-        lame_set_num_channels(lame, channels);
-        if (mono)
-            lame_set_mode(lame, MONO);
-        lame_set_VBR(lame, vbr_off);
-        lame_set_brate(lame, kbps);
-        lame_set_write_id3tag_automatic(lame, 0);
-        if (lame_init_params(lame) >= 0)
-            choice = {lame_get_out_samplerate(lame), lame_get_brate(lame)};
-        lame_close(lame);
-    }
-    m_choices.emplace(key, choice);
-    return choice;
-}
-
-std::int64_t SourceFacts::encodedBytes(std::int64_t frames, int rate, int channels, int kbps, bool mono, std::size_t tag)
-{
-    const int lameChannels = std::min(channels, 2);
-    const LameChoice choice = lameChoice(rate, lameChannels, kbps, mono);
-    if (choice.rate == 0)
-        return 0;
-    const MpegHeader layout = MpegHeader::layer3(choice.rate, mono || lameChannels == 1, choice.kbps);
-    // The Info frame: LAME's own, a frame of the stream's bitrate, where it fits; else ours.
-    const int infoIndex = InfoFrame::fitsInFrame(layout, layout.bitrateIndex()) ? layout.bitrateIndex()
-                                                                                : InfoFrame::bitrateIndexFor(layout);
-    const double frameBytes = static_cast<double>(layout.samplesPerFrame()) / 8.0 * choice.kbps * 1000.0 / choice.rate;
-    const double audio = static_cast<double>(lameFrames(frames, rate, choice.rate)) * frameBytes;
-    return static_cast<std::int64_t>(tag) + layout.frameLengthAt(infoIndex) + static_cast<std::int64_t>(std::llround(audio));
-}
 
 std::string SourceFacts::lineFor(const std::string& path)
 {
@@ -169,6 +106,7 @@ std::string SourceFacts::lineFor(const std::string& path)
     char number[64];
     std::snprintf(number, sizeof number, "%.3f", static_cast<double>(s.frames) / s.rate);
     std::string line = std::string("ok\t") + number + (s.atLeast ? "+" : "");
+    const BitrateCap::Source cap {s.bitsPerSecond, s.fileBytes, s.frames, s.rate, s.channels, s.tag};
     for (const int kbps : kBitratesKbps) {
         std::int64_t bytes[2] = {};
         for (const bool mono : {false, true}) {
@@ -176,7 +114,8 @@ std::string SourceFacts::lineFor(const std::string& path)
             if (s.mpeg && s.survey.smallEnoughFor(kbps * 1000, mono))
                 bytes[mono] = static_cast<std::int64_t>(s.tag) + s.survey.streamBytes;
             else
-                bytes[mono] = encodedBytes(s.frames, s.rate, s.channels, kbps, mono, s.tag);
+                bytes[mono] = m_sizes.bytes(s.frames, s.rate, s.channels,
+                    BitrateCap::choose(cap, kbps * 1000, mono, m_sizes).bitrate / 1000, mono, s.tag);
         }
         line += "\t" + std::to_string(kbps * 1000) + ":" + std::to_string(bytes[0]) + ":" + std::to_string(bytes[1]);
     }

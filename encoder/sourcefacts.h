@@ -1,5 +1,7 @@
 #pragma once
 
+#include "encodedsize.h"
+
 #include <taglib/tbytevector.h>
 
 #include <cstddef>
@@ -13,8 +15,9 @@
 // `fastencc --facts`: what a caller needs to know of sources before it converts them, read
 // from their headers and tags without decoding them: the playing time, and the size of the
 // output at every MP3 bitrate, stereo and mono, as a conversion would write it (a copy where
-// the source is already small enough, else LAME's frames after the same tag). A batch can
-// then say how much room its outputs take before it starts.
+// the source is already small enough, else LAME's frames after the same tag, at the bitrate
+// the source keeps it to where it is smaller than the one asked). A batch can then say how
+// much room its outputs take before it starts.
 class SourceFacts {
 public:
     // One line, without its newline:
@@ -31,22 +34,10 @@ public:
     // a figure while the rest is read. Returns the process's exit status.
     int run(std::FILE* in, std::FILE* out);
 
-    // The frames LAME writes for this many input sample frames (the Info frame not counted),
-    // as lame_get_totalframes() of LAME 3.100 reckons them.
-    static std::int64_t lameFrames(std::int64_t inputFrames, int inputRate, int outputRate);
-
 private:
-    struct LameChoice {
-        int rate = 0;  // 0: LAME refuses the combination
-        int kbps = 0;
-    };
-    // LAME's output sample rate and bitrate for this input, asked of LAME once.
-    LameChoice lameChoice(int inputRate, int channels, int kbps, bool mono);
-    std::int64_t encodedBytes(std::int64_t frames, int rate, int channels, int kbps, bool mono, std::size_t tag);
-
     // The bytes a cover that needs scaling comes to once scaled, 0 when it is left out.
     std::size_t scaledCoverSize(const TagLib::ByteVector& picture);
 
-    std::map<std::tuple<int, int, int, bool>, LameChoice> m_choices;
+    EncodedSize m_sizes;
     std::map<std::pair<std::size_t, std::size_t>, std::size_t> m_coverSizes; // by hash and length
 };

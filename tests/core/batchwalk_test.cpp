@@ -66,6 +66,21 @@ TEST(BatchWalk, JudgingAnEncoderCall)
     o = BatchWalk::Judge(0, 0, "fastencc: already small: copied, not re-encoded", " 450", " 1000");
     EXPECT_EQ(o.state, EntryState::Done);
     EXPECT_EQ(o.note, "already small: copied, not re-encoded");
+    // A bitrate kept below the one asked names the quality that asked it, without its number.
+    const struct {
+        const char* line;
+        const char* note;
+    } kept[] = {
+        {"fastencc: kept at 56 kbit/s: the source is smaller than 96 kbit/s", "kept at 56 kbit/s: the source is smaller than CD Quality"},
+        {"fastencc: kept at 8 kbit/s: the source is smaller than 16 kbit/s", "kept at 8 kbit/s: the source is smaller than Telephone Quality"},
+        {"fastencc: kept at 64 kbit/s: the source is smaller than 128 kbit/s", "kept at 64 kbit/s: the source is smaller than 128 kbit/s"},
+        {"fastencc: warning: kept at 56 kbit/s: the source is smaller than 96 kbit/s", "warning: kept at 56 kbit/s: the source is smaller than 96 kbit/s"},
+    };
+    for (const auto& k : kept) {
+        o = BatchWalk::Judge(0, 0, k.line, " 450", " 1000");
+        EXPECT_EQ(o.state, EntryState::Done);
+        EXPECT_EQ(o.note, k.note);
+    }
 
     // A full output folder says so in the same words, whatever the line was.
     o = BatchWalk::Judge(0, BatchWalk::kFolderFullStatus, "fastencc: cannot write to /o/V_a.mp3: No space left on device", " 450", " 1000");
@@ -199,6 +214,22 @@ TEST(BatchProgress, WeighsFilesBySizeAndOnlyRises)
     EXPECT_EQ(p.Done(), 2);
     EXPECT_EQ(p.Failed(), 1);
     EXPECT_EQ(p.Summary(), "2 done, 1 failed, 600 B saved");
+}
+
+// Outputs that came to more than their sources are told as growth, not as "0 B saved".
+TEST(BatchProgress, SummarySaysHowMuchLargerWhenTheOutputsGrew)
+{
+    BatchProgress p;
+    p.Start({{1, 1000000}, {2, 500000}, {3, 800000}});
+    p.Finish(1, true, 1900000);
+    p.Finish(2, true, 800000);
+    p.Finish(3, false, 0);  // a failed file saves nothing and costs nothing
+    EXPECT_EQ(p.Summary(), "2 done, 1 failed, 1.2 MB larger");
+    EXPECT_DOUBLE_EQ(p.SavedBytes(), -1200000);
+
+    p.Start({{1, 1000}});
+    p.Finish(1, true, 1000);
+    EXPECT_EQ(p.Summary(), "1 done, 0 failed, 0 B saved");
 }
 
 TEST(BatchProgress, TimeLeftFromTheTimeTaken)

@@ -5,6 +5,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
@@ -154,10 +155,10 @@ TEST_P(MpegSourceTest, TranscodesWithDuration)
     TempDir dir;
     writeWav(dir.path("in.wav"), WavSpec {});
     ASSERT_EQ(runFastencc({dir.path("in.wav"), dir.path("src.bin"), "-br", std::to_string(GetParam())}).exitCode, 0);
-    // 64 kbit/s: LAME does not upsample, and caps 8 kHz sources (from 16 kbit/s) there.
+    // 64 kbit/s, or the source's own bitrate where that is lower: a file is never made larger.
     const RunResult r = runFastencc({dir.path("src.bin"), dir.path("out.mp3"), "-br", "64000", "-dm"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    expectGoodMp3(dir.path("out.mp3"), 2.0, 64, 1);
+    expectGoodMp3(dir.path("out.mp3"), 2.0, std::min(64, GetParam() / 1000), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, MpegSourceTest, ::testing::Values(16000, 32000, 128000));

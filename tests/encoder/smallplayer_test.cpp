@@ -6,9 +6,13 @@
 
 #include <lame/lame.h>
 #include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/xiphcomment.h>
 #include <vips/vips.h>
 
 #include <dirent.h>
@@ -199,6 +203,7 @@ TEST(NeverGrow, CopiesOnlyWhatIsAlreadySmallEnough)
         std::vector<std::string> options;
         bool copied;
         int channels;
+        int encodedKbps = 96;
     } cases[] = {
         {"64k stereo at 96k", [&] { return cbrMp3(dir, "s64.mp3", 64000, false); }, {"-br", "96000"}, true, 2},
         {"64k stereo at 64k", [&] { return cbrMp3(dir, "s64b.mp3", 64000, false); }, {"-br", "64000"}, true, 2},
@@ -207,7 +212,8 @@ TEST(NeverGrow, CopiesOnlyWhatIsAlreadySmallEnough)
         {"64k mono, mono asked", [&] { return cbrMp3(dir, "m64.mp3", 64000, true); }, {"-br", "96000", "-dm"}, true, 1},
         {"VBR averaging 80k at 96k", [&] { return vbrMp3(dir, "vbr80.mp3", 80); }, {"-br", "96000"}, true, 2},
         {"WAV at 96k", [&] { return wav(dir, "in.wav", 2.0); }, {"-br", "96000"}, false, 2},
-        {"64k with -reencode", [&] { return cbrMp3(dir, "r64.mp3", 64000, false); }, {"-br", "96000", "-reencode"}, false, 2},
+        // Encoded, not copied, and still never larger.
+        {"64k with -reencode", [&] { return cbrMp3(dir, "r64.mp3", 64000, false); }, {"-br", "96000", "-reencode"}, false, 2, 64},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -225,11 +231,174 @@ TEST(NeverGrow, CopiesOnlyWhatIsAlreadySmallEnough)
             // Rate at most 100: never larger than the source.
             EXPECT_LE(readFile(dir.path("out.mp3")).size(), readFile(source).size());
         } else {
-            EXPECT_TRUE(r.err.empty()) << r.err;
-            EXPECT_EQ(d.bitratesKbps, std::set<int>{96});
+            if (c.encodedKbps == 96)
+                EXPECT_TRUE(r.err.empty()) << r.err;
+            else
+                EXPECT_EQ(r.errLines(), std::vector<std::string>{"fastencc: kept at " + std::to_string(c.encodedKbps)
+                                                                 + " kbit/s: the source is smaller than 96 kbit/s"});
+            EXPECT_EQ(d.bitratesKbps, std::set<int>{c.encodedKbps});
         }
         std::remove(dir.path("out.mp3").c_str());
     }
+}
+
+namespace {
+
+// A layer II stream (MPEG-1, 48 kHz, stereo, 64 kbit/s) of silence, made here frame by frame:
+// every subband's bit allocation is 0.
+std::string mp2Silence(double seconds)
+{
+    std::string frame(192, '\0');
+    frame[0] = '\xFF';
+    frame[1] = '\xFD'; // MPEG-1 layer II, no CRC
+    frame[2] = '\x44'; // 64 kbit/s, 48 kHz
+    std::string stream;
+    for (int i = 0; i < static_cast<int>(seconds * 48000 / 1152); ++i)
+        stream += frame;
+    return stream;
+}
+
+// The playing time of a source as libsndfile or libmpg123 decodes it.
+double secondsOf(const std::string& path)
+{
+    SF_INFO info {};
+    if (SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info)) {
+        sf_close(f);
+        if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
+            return static_cast<double>(info.frames) / info.samplerate;
+    }
+    return decodeMp3(path).seconds();
+}
+
+// The fields of a --facts line: bits per second to the forecast bytes, stereo and mono.
+std::map<int, std::pair<double, double>> forecastFields(const std::string& line)
+{
+    std::map<int, std::pair<double, double>> forecast;
+    std::istringstream fields(line);
+    std::string field;
+    while (std::getline(fields, field, '\t')) {
+        int bits = 0;
+        long long stereo = 0, mono = 0;
+        if (std::sscanf(field.c_str(), "%d:%lld:%lld", &bits, &stereo, &mono) == 3)
+            forecast[bits] = {static_cast<double>(stereo), static_cast<double>(mono)};
+    }
+    return forecast;
+}
+
+} // namespace
+
+// Never a larger file, whatever the source: at each of the program's qualities the output's
+// bitrate is at most the source's own average (its size over its playing time), the output
+// is no larger than the source, a bitrate kept below the one asked says so, and --facts
+// forecasts what is then written.
+TEST(NeverGrow, NoSourceGrowsAtAnyQuality)
+{
+    TempDir dir;
+    // Lossy sources of about 50 kbit/s, and the same Vorbis file with a cover in its comment
+    // that takes more room than its sound: its sound's average is the plain file's.
+    writeWithSndfile(dir.path("vorbis.ogg"), SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, 4.0, 0.6);
+    writeWithSndfile(dir.path("opus.opus"), SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 2, 4.0, 0.92);
+    const std::string jpeg = picture(300, 300, false, false);
+    const auto cover = [&] {
+        auto* picture = new TagLib::FLAC::Picture;
+        picture->setData(TagLib::ByteVector(jpeg.data(), static_cast<unsigned>(jpeg.size())));
+        picture->setMimeType("image/jpeg");
+        picture->setType(TagLib::FLAC::Picture::FrontCover);
+        return picture;
+    };
+    writeFile(dir.path("covered.ogg"), readFile(dir.path("vorbis.ogg")));
+    {
+        TagLib::Ogg::Vorbis::File file(dir.path("covered.ogg").c_str());
+        file.tag()->addPicture(cover());
+        ASSERT_TRUE(file.save());
+    }
+    // Low-rate PCM in the other containers: AIFF, and FLAC (whose sound averages less than
+    // its PCM) with a cover in a metadata block.
+    writeWithSndfile(dir.path("pcm8.aiff"), SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 8000, 1, 4.0);
+    writeWithSndfile(dir.path("flac.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000, 1, 4.0);
+    writeFile(dir.path("covered.flac"), readFile(dir.path("flac.flac")));
+    {
+        TagLib::FLAC::File file(dir.path("covered.flac").c_str());
+        file.addPicture(cover());
+        ASSERT_TRUE(file.save());
+    }
+    writeFile(dir.path("layer2.mp2"), mp2Silence(4.0));
+    writeWithSndfile(dir.path("ulaw.wav"), SF_FORMAT_WAV | SF_FORMAT_ULAW, 8000, 1, 4.0);
+    WavSpec pcm8;
+    pcm8.rate = 8000;
+    pcm8.channels = 1;
+    pcm8.bits = 8;
+    pcm8.seconds = 4.0;
+    writeWav(dir.path("pcm8.wav"), pcm8);
+    const struct Case {
+        std::string name;
+        bool mono;
+        std::string averageOf; // the file whose size over its playing time is the sound's average
+    } cases[] = {
+        {"vorbis.ogg", false, "vorbis.ogg"}, {"covered.ogg", false, "vorbis.ogg"}, {"opus.opus", false, "opus.opus"},
+        {"layer2.mp2", false, "layer2.mp2"}, {"ulaw.wav", false, "ulaw.wav"}, {"pcm8.wav", false, "pcm8.wav"},
+        {"pcm8.aiff", false, "pcm8.aiff"}, {"covered.flac", false, "flac.flac"},
+        // Not copied: it is stereo and mono is asked.
+        {"s64.mp3", true, "s64.mp3"},
+    };
+    cbrMp3(dir, "s64.mp3", 64000, false, 4.0);
+
+    std::string list;
+    for (const Case& c : cases)
+        list += dir.path(c.name) + '\0';
+    writeFile(dir.path("list"), list);
+    const std::string command = std::string(FASTENCC_PATH) + " --facts < " + dir.path("list") + " > " + dir.path("facts");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::istringstream facts(readFile(dir.path("facts")));
+
+    for (const Case& c : cases) {
+        const std::string source = dir.path(c.name);
+        const double sourceBytes = static_cast<double>(readFile(source).size());
+        const double average = static_cast<double>(readFile(dir.path(c.averageOf)).size()) * 8 / secondsOf(source);
+        std::string line;
+        ASSERT_TRUE(std::getline(facts, line));
+        const auto forecast = forecastFields(line);
+        for (const int kbps : {96, 64, 32, 16}) {
+            SCOPED_TRACE(c.name + " at " + std::to_string(kbps) + " kbit/s, averaging " + std::to_string(average));
+            std::vector<std::string> args = {source, dir.path("out.mp3"), "-br", std::to_string(kbps * 1000)};
+            if (c.mono)
+                args.push_back("-dm");
+            const RunResult r = runFastencc(args);
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            const Decoded d = decodeMp3(dir.path("out.mp3"));
+            ASSERT_TRUE(d.ok);
+            ASSERT_EQ(d.bitratesKbps.size(), 1u);
+            const int written = *d.bitratesKbps.begin();
+            EXPECT_LE(written * 1000, average);
+            const double outBytes = static_cast<double>(readFile(dir.path("out.mp3")).size());
+            EXPECT_LE(outBytes, sourceBytes);
+            if (written < kbps)
+                EXPECT_EQ(r.errLines(), std::vector<std::string>{"fastencc: kept at " + std::to_string(written)
+                                                                 + " kbit/s: the source is smaller than " + std::to_string(kbps) + " kbit/s"});
+            else
+                EXPECT_TRUE(r.err.empty()) << r.err;
+            const auto field = forecast.find(kbps * 1000);
+            ASSERT_NE(field, forecast.end()) << line;
+            EXPECT_NEAR(c.mono ? field->second.second : field->second.first, outBytes, outBytes * 0.01);
+        }
+    }
+}
+
+// A source that averages less than the lowest bitrate LAME writes: that lowest, at the lowest
+// sample rate LAME picks for it, and the line says so.
+TEST(NeverGrow, BelowTheLowestBitrateTheLowestIsWritten)
+{
+    TempDir dir;
+    const std::string source = dir.path("low.ogg");
+    writeWithSndfile(source, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 8000, 1, 30.0, 1.0);
+    const double average = static_cast<double>(readFile(source).size()) * 8 / secondsOf(source);
+    ASSERT_LT(average, 8000);
+    const RunResult r = runFastencc({source, dir.path("out.mp3"), "-br", "96000"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.errLines(), std::vector<std::string>{"fastencc: kept at 8 kbit/s: the source is smaller than 96 kbit/s"});
+    const Decoded d = decodeMp3(dir.path("out.mp3"));
+    EXPECT_EQ(d.bitratesKbps, std::set<int>{8});
+    EXPECT_EQ(d.rate, 8000);
 }
 
 // A copied file carries the source's tags as an encoding does, and its output never grows

@@ -117,7 +117,7 @@ void writeWav(const std::string& path, const WavSpec& spec)
     writeFile(path, out);
 }
 
-void writeWithSndfile(const std::string& path, int format, int rate, int channels, double seconds)
+void writeWithSndfile(const std::string& path, int format, int rate, int channels, double seconds, double compression)
 {
     SF_INFO info {};
     info.samplerate = rate;
@@ -125,6 +125,9 @@ void writeWithSndfile(const std::string& path, int format, int rate, int channel
     info.format = format;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    if (compression >= 0) {
+        ASSERT_EQ(sf_command(f, SFC_SET_COMPRESSION_LEVEL, &compression, sizeof compression), SF_TRUE);
+    }
     const sf_count_t frames = sf_count_t(seconds * rate);
     std::vector<float> buf(std::size_t(frames * channels));
     for (sf_count_t i = 0; i < frames; ++i)

@@ -31,8 +31,10 @@ struct WavSpec {
 
 void writeWav(const std::string& path, const WavSpec& spec);
 // A fixture written by libsndfile (format: SF_FORMAT_...), for the encodings and containers
-// our own WAV writer does not make.
-void writeWithSndfile(const std::string& path, int format, int rate, int channels, double seconds);
+// our own WAV writer does not make. compression: libsndfile's level from 0 to 1 (for Vorbis
+// and Opus, from the highest bitrate to the lowest); below 0 its default.
+void writeWithSndfile(const std::string& path, int format, int rate, int channels, double seconds,
+    double compression = -1);
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 std::string randomBytes(std::size_t n, unsigned seed);

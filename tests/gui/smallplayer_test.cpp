@@ -129,6 +129,18 @@ private slots:
         QTRY_VERIFY(form_->ForecastPanel->isHidden());
     }
 
+    // A 64 kbit/s stereo MP3 at CD Quality in mono is encoded (mono is asked), at its own
+    // bitrate, not the quality's: no larger than it was, and the tool tip says why.
+    void aSmallSourceKeepsItsOwnBitrate()
+    {
+        Module1::settings().profile.channel = "2- Mono";
+        Add({Mp3At64k("s64.mp3", 3.0)});
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(ToolTip(0), QStringLiteral("kept at 64 kbit/s: the source is smaller than CD Quality"));
+        QVERIFY(QFileInfo(Module1::ToQt(Entry(0).targetPath)).size() <= QFileInfo(Path("s64.mp3")).size());
+    }
+
     // A batch that cannot fit asks first; No starts nothing, Yes converts in list order what
     // fits and leaves the rest waiting.
     void aBatchThatCannotFitAsksFirst()
