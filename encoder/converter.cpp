@@ -59,6 +59,7 @@ void Converter::run()
     m_notes.clear();
     m_target = AtomicFile::resolveTarget(m_options.target);
     checkTargetIsNotSource();
+    AtomicFile::checkReplaceable(m_target, m_options.source);
     if (!m_options.reencode && StreamCopy::copyIfSmall(m_options, m_target, m_progress)) {
         m_notes.push_back(StreamCopy::kNote);
         return;
@@ -83,7 +84,7 @@ void Converter::run()
     }
     auto source = std::make_unique<ReadAheadSource>(std::move(decoder));
 
-    AtomicFile out(m_target);
+    AtomicFile out(m_target, m_options.source);
     for (const TagLib::ByteVector& piece : tag)
         out.write(piece.data(), piece.size());
 
