@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <algorithm>
+
 BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
     : QObject(main)
     , main_(main)
@@ -198,9 +200,18 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
         return false;
     const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
     if (exitStatus == BatchWalk::kNameRefusedStatus) {
-        if (names_.ascii)
-            return false;  // an ASCII name refused: the characters are not why
-        names_.ascii = true;
+        // Other encoders may have started under names of the old rules meanwhile: each
+        // refusal is judged by the name it refused. Not ASCII: ASCII names from now on; ASCII
+        // but not portable: portable names too; else the characters are not why.
+        const std::string name = job.target.substr(job.target.rfind('/') + 1);
+        const bool ascii = std::all_of(name.begin(), name.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (!ascii)
+            names_.ascii = true;
+        else if (!names_.portable)
+            names_.portable = true;
+        else
+            return false;
     }
     const std::string folder = job.target.substr(0, job.target.rfind('/') + 1);
     const std::string source = entry.sourcePath + entry.sourceName;
