@@ -437,6 +437,13 @@ void AtomicFile::failCreating(int error)
         throw EncodeError::about(EncodeError::Target::NameRefused,
             cannotWrite(m_target, "the folder's file system refuses the characters of this name"));
     }
+    failNamesFullOr(probeError);
+}
+
+// A new name refused (ENOSPC, or EPERM from FAT through FUSE) while the disk has room: the
+// folder holds all the names it can.
+void AtomicFile::failNamesFullOr(int error)
+{
     struct statvfs room {};
     struct statfs kind {};
     const bool hasRoom = fstatvfs(m_dir, &room) == 0
@@ -445,11 +452,13 @@ void AtomicFile::failCreating(int error)
     // FUSE 0x65735546, exFAT 0x2011bab0); elsewhere it is a refusal of its own.
     const bool fatLike = fstatfs(m_dir, &kind) == 0
         && (kind.f_type == 0x4d44 || kind.f_type == 0x65735546 || kind.f_type == 0x2011bab0);
-    if (hasRoom && (probeError == ENOSPC || (probeError == EPERM && fatLike)))
+    if (hasRoom && (error == ENOSPC || (error == EPERM && fatLike))) {
+        discard();
         throw EncodeError::about(EncodeError::Target::Unwritable,
             cannotWrite(m_target, "the folder can take no more names (a FAT card's top folder holds a fixed number, "
                 "long names taking several); put the files into a subfolder"));
-    fail(probeError);
+    }
+    fail(error);
 }
 
 void AtomicFile::write(const void* data, std::size_t size)
@@ -524,7 +533,8 @@ void AtomicFile::commit()
             discard();
             refuseTaken();
         }
-        fail(e);
+        // A longer name than the temporary's may need entries the folder no longer has.
+        failNamesFullOr(e);
     }
     g_pendingDir = -1;
     m_tempName.clear();

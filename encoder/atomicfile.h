@@ -62,6 +62,7 @@ private:
     [[noreturn]] void fail(int error);
     [[noreturn]] void failWith(const std::string& reason);
     [[noreturn]] void failCreating(int error);
+    [[noreturn]] void failNamesFullOr(int error);
     [[noreturn]] void refuseTaken() const;
     bool madeFromSource(int fd) const;
     void removeStaleTemporaries(const std::string& prefix) const;
