@@ -298,6 +298,26 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
                  Module1::FromQt(QFileInfo(first).canonicalFilePath()));
     }
 
+    // A file of another source that comes to stand at the target after the name was given
+    // out: the encoder refuses it (status 4) and the entry is started again under the next
+    // number, which the list shows. A refusal under every name ends as a failure.
+    void aTargetTakenMeanwhileGetsTheNextNumber()
+    {
+        FakeEncoder(R"sh(case "$2" in
+  *"(2)"*|*never*) ;;
+  *) echo "fastencc: cannot write to $2: a file that was not made from this source stands there; it is not replaced" >&2; exit 4 ;;
+esac
+case "$2" in *never*) echo "fastencc: refused again" >&2; exit 4 ;; esac
+cat "$1" > "$2")sh");
+        Add({Make("song.mp3", 7), Make("never.mp3", 8)});
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(Module1::ToQt(Entry(0).targetPath), Path("out/V_song (2).mp3"));
+        QCOMPARE(QFileInfo(Path("out/V_song (2).mp3")).size(), qint64(7));
+        QCOMPARE(Entry(1).state, EntryState::Failed);
+        QCOMPARE(Entry(1).note, std::string("refused again"));
+    }
+
     // Source names of up to 255 bytes: the output name is cut to the folder's limit, its number
     // and extension kept.
     void longSourceNamesAreShortened()
