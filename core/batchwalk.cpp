@@ -3,6 +3,10 @@
 #include "encodercommand.h"
 #include "numerictext.h"
 #include "portablename.h"
+#include "sourcemark.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -43,24 +47,32 @@ std::optional<std::uint64_t> BatchWalk::Next(const VardoList& list)
 }
 
 std::string BatchWalk::OutputPath(const std::string& folder, const std::string& name, const TakenNames& running,
-                                  bool portable)
+                                  const NameRules& rules, const std::string& source)
 {
-    const auto taken = [&](const std::string& path) { return outputs_.Contains(path) || running.Contains(path); };
-    const std::string output = portable ? PortableName::Make(OutputName(name)) : OutputName(name);
-    std::string path = folder + output;
-    if (taken(path)) {
-        const auto dot = output.rfind('.');
-        const std::string stem = output.substr(0, dot);
-        const std::string extension = dot == std::string::npos ? std::string() : output.substr(dot);
-        for (int k = 2;; ++k) {
-            const std::string suffix = " (" + std::to_string(k) + ")";
-            path = folder + (portable ? PortableName::Fit(stem, suffix, extension) : stem + suffix + extension);
-            if (!taken(path))
-                break;
-        }
-    }
+    const auto someoneElses = [&](const std::string& path) {
+        struct stat st {};
+        return !source.empty() && lstat(path.c_str(), &st) == 0 && !SourceMark::MadeFrom(path, source);
+    };
+    const auto taken = [&](const std::string& path) {
+        return outputs_.Contains(path) || running.Contains(path) || someoneElses(path);
+    };
+    std::string output = OutputName(rules.ascii ? PortableName::Ascii(name) : name);
+    if (rules.portable)
+        output = PortableName::Make(output);
+    const auto dot = output.rfind('.');
+    const std::string stem = output.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : output.substr(dot);
+    std::string path = folder + PortableName::Fit(stem, "", extension, rules.maxBytes, rules.portable);
+    for (int k = 2; taken(path); ++k)
+        path = folder + PortableName::Fit(stem, " (" + std::to_string(k) + ")", extension, rules.maxBytes, rules.portable);
     outputs_.Take(path);
     return path;
+}
+
+std::size_t BatchWalk::NameMax(const std::string& folder)
+{
+    const long limit = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 && limit < 255 ? static_cast<std::size_t>(limit) : 255;
 }
 
 int BatchWalk::JobLimit(const std::string& setting, int cores)
@@ -128,6 +140,10 @@ BatchWalk::Outcome BatchWalk::Judge(int started, int exitStatus, const std::stri
     const std::string words = errorLine.compare(0, program.size(), program) == 0 ? errorLine.substr(program.size()) : errorLine;
     if (exitStatus == kFolderFullStatus) {
         outcome.note = "the output folder is full";
+        return outcome;
+    }
+    if (exitStatus == kFolderUnwritableStatus && words.empty()) {
+        outcome.note = "the output folder can no longer be written";
         return outcome;
     }
     if (exitStatus != 0) {

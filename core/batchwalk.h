@@ -29,12 +29,32 @@ public:
     // no longer waits is passed over; it is not counted.
     std::optional<std::uint64_t> Next(const VardoList& list);
 
+    // How output names are formed in the output folder.
+    struct NameRules {
+        bool portable = false;       // the folder takes only portable names (PortableName)
+        bool ascii = false;          // it refused a name for its characters: ASCII names only
+        std::size_t maxBytes = 255;  // its longest name in bytes (NameMax)
+    };
+
     // The output path for an entry's name in the folder. Two entries of one batch with the same
     // name (Track01.mp3 from two albums) get different outputs: the later one is numbered, and
-    // so is one whose name an encoder still running (of any batch) writes. portable: the
-    // folder lies on a file system that takes only portable names (PortableName).
+    // so is one whose name an encoder still running (of any batch) writes. With a source, a
+    // file standing at a path that was not made from that source (SourceMark: an earlier
+    // batch's output of another file, or a file of the user's) is numbered past too; one made
+    // from it is replaced. A name too long for the folder is cut at a character, its number
+    // and extension kept.
     std::string OutputPath(const std::string& folder, const std::string& name, const TakenNames& running,
-                           bool portable = false);
+                           const NameRules& rules, const std::string& source = std::string());
+    std::string OutputPath(const std::string& folder, const std::string& name, const TakenNames& running,
+                           bool portable = false)
+    {
+        NameRules rules;
+        rules.portable = portable;
+        return OutputPath(folder, name, running, rules);
+    }
+    // The longest name the folder takes, in bytes: what its file system says, at most 255
+    // (the encoder's limit; FAT's 255 characters are held by the portable rules).
+    static std::size_t NameMax(const std::string& folder);
 
     // How many encoders run at once: the setting when it is a positive whole number (at most
     // kMaxJobs), else one per core the process may use.
@@ -55,6 +75,15 @@ public:
     // The encoder's exit status when the output folder has no room left: the batch starts no
     // further file.
     static constexpr int kFolderFullStatus = 3;
+    // A file that was not made from the source stands at the target: the entry is given the
+    // next number.
+    static constexpr int kTargetTakenStatus = 4;
+    // The folder's file system refused the name for its characters: the entry, and every
+    // later one of the batch, gets an ASCII name.
+    static constexpr int kNameRefusedStatus = 5;
+    // The output folder can no longer be written (removed, read-only, no more names): the
+    // batch starts no further file, as when it is full.
+    static constexpr int kFolderUnwritableStatus = 6;
 
     // What becomes of an entry after its encoder call.
     struct Outcome {

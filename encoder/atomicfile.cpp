@@ -1,15 +1,19 @@
 #include "atomicfile.h"
 
 #include "encodeerror.h"
+#include "sourcemark.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/statvfs.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -27,6 +31,9 @@ constexpr std::size_t kRandomLength = 6;
 // because the handler may only use async-signal-safe calls.
 char g_pendingName[kMaxName + 1];
 volatile sig_atomic_t g_pendingDir = -1;
+
+// A temporary file that could not be removed after a failure, for the error line.
+std::string g_leftBehind;
 
 extern "C" void removePendingAndDie(int sig)
 {
@@ -66,6 +73,54 @@ std::string baseNameOf(const std::string& path)
 std::string cannotWrite(const std::string& target, const std::string& reason)
 {
     return "cannot write to " + EncodeError::printable(target) + ": " + reason;
+}
+
+// Errors that say the folder itself takes nothing more: removed, renamed away, made read-only,
+// no longer ours to write.
+bool folderUnwritable(int error)
+{
+    return error == EROFS || error == EACCES || error == ENOENT || error == ENOTDIR || error == ESTALE;
+}
+
+EncodeError unwritable(const std::string& target, int error)
+{
+    return EncodeError::about(EncodeError::Target::Unwritable,
+        cannotWrite(target, "the output folder can no longer be written (" + std::string(std::strerror(error)) + ")"));
+}
+
+std::string randomLetters(std::size_t count)
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device device;
+    std::mt19937 random(device());
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof letters) - 2);
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i)
+        text += letters[pick(random)];
+    return text;
+}
+
+// Whether the open file was made from the source (by its mark); an unreadable file or one
+// without the mark was not.
+bool markNames(int fd, const std::string& source)
+{
+    if (source.empty())
+        return false;
+    const auto value = vardune::SourceMark::Read(fd);
+    const auto marked = value ? vardune::SourceMark::PathIn(*value) : std::nullopt;
+    return marked && *marked == source;
+}
+
+std::string realSource(const std::string& source)
+{
+    const auto found = vardune::SourceMark::Of(source);
+    return found ? found->path : std::string();
+}
+
+EncodeError taken(const std::string& target)
+{
+    return EncodeError::about(EncodeError::Target::Taken,
+        cannotWrite(target, "a file that was not made from this source stands there; it is not replaced"));
 }
 
 // What a file that is not a regular file is, in the user's words.
@@ -134,7 +189,7 @@ std::string AtomicFile::resolveTarget(const std::string& target)
         if (!S_ISREG(st.st_mode))
             throw EncodeError(cannotWrite(target, kindOf(st.st_mode)));
     } else if (errno != ENOENT) {
-        throw EncodeError(cannotWrite(target, std::strerror(errno)));
+        throw folderUnwritable(errno) ? unwritable(target, errno) : EncodeError(cannotWrite(target, std::strerror(errno)));
     } else if (isLink) {
         throw EncodeError(cannotWrite(target, "it is a link to a file that does not exist"));
     }
@@ -153,14 +208,34 @@ std::string AtomicFile::resolveTarget(const std::string& target)
     errno = 0;
     const long limit = pathconf(folderOf(path).c_str(), _PC_NAME_MAX);
     if (limit < 0 && errno != 0)
-        throw EncodeError(cannotWrite(target, std::strerror(errno)));
+        throw folderUnwritable(errno) ? unwritable(target, errno) : EncodeError(cannotWrite(target, std::strerror(errno)));
     if (name.size() > nameMaxOf(limit))
         throw EncodeError(cannotWrite(target, std::strerror(ENAMETOOLONG)));
     return path;
 }
 
-AtomicFile::AtomicFile(const std::string& target)
+void AtomicFile::checkReplaceable(const std::string& target, const std::string& source)
+{
+    const int fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return;
+        throw taken(target); // a file stands there that cannot even be read
+    }
+    const bool ours = markNames(fd, realSource(source));
+    ::close(fd);
+    if (!ours)
+        throw taken(target);
+}
+
+std::string AtomicFile::leftBehind()
+{
+    return g_leftBehind;
+}
+
+AtomicFile::AtomicFile(const std::string& target, const std::string& source)
     : m_target(target)
+    , m_source(realSource(source))
     , m_name(baseNameOf(target))
 {
     // Everything below works on names inside this folder, so a target path near PATH_MAX
@@ -173,6 +248,18 @@ AtomicFile::AtomicFile(const std::string& target)
     if (exists && !S_ISREG(replaced.st_mode)) {
         ::close(m_dir);
         failWith(kindOf(replaced.st_mode));
+    }
+    if (exists) {
+        const int fd = openat(m_dir, m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const bool ours = fd >= 0 && markNames(fd, m_source);
+        if (fd >= 0)
+            ::close(fd);
+        if (!ours) {
+            ::close(m_dir);
+            refuseTaken();
+        }
+        m_replaces = true;
+        m_replaced = replaced;
     }
     const std::string prefix = temporaryPrefix(m_name, nameMaxOf(fpathconf(m_dir, _PC_NAME_MAX)));
     removeStaleTemporaries(prefix);
@@ -226,14 +313,8 @@ void AtomicFile::removeStaleTemporaries(const std::string& prefix) const
 
 void AtomicFile::createTemporary(const std::string& prefix)
 {
-    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device device;
-    std::mt19937 random(device());
-    std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof letters) - 2);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = prefix;
-        for (std::size_t i = 0; i < kRandomLength; ++i)
-            name += letters[pick(random)];
+        const std::string name = prefix + randomLetters(kRandomLength);
 
         // Register the name before the file exists, with the signals held back, so that no
         // moment leaves a file the handler does not know of.
@@ -250,7 +331,7 @@ void AtomicFile::createTemporary(const std::string& prefix)
         if (fd < 0) {
             if (error == EEXIST)
                 continue;
-            fail(error);
+            failCreating(error);
         }
 
         // Between creating and locking, another conversion may have taken the file for a
@@ -295,7 +376,9 @@ void AtomicFile::discard()
 {
     if (!m_tempName.empty()) {
         blockTerminationSignals(true);
-        unlinkat(m_dir, m_tempName.c_str(), 0);
+        if (unlinkat(m_dir, m_tempName.c_str(), 0) != 0 && errno != ENOENT)
+            g_leftBehind = "; its unfinished copy " + EncodeError::printable(m_tempName) + " is left in the folder ("
+                + std::strerror(errno) + ")";
         g_pendingDir = -1;
         m_tempName.clear();
         blockTerminationSignals(false);
@@ -307,16 +390,75 @@ void AtomicFile::discard()
     }
 }
 
-void AtomicFile::fail(int error) const
+// Every failure removes the temporary file first, so that the error line can say when that
+// was not possible.
+void AtomicFile::fail(int error)
 {
+    discard();
     if (error == ENOSPC || error == EDQUOT)
         throw EncodeError::full(cannotWrite(m_target, std::strerror(error)));
+    if (folderUnwritable(error))
+        throw unwritable(m_target, error);
     failWith(std::strerror(error));
 }
 
-void AtomicFile::failWith(const std::string& reason) const
+void AtomicFile::failWith(const std::string& reason)
 {
+    discard();
     throw EncodeError(cannotWrite(m_target, reason));
+}
+
+void AtomicFile::refuseTaken() const
+{
+    throw taken(m_target);
+}
+
+// The temporary file could not be created. Some refusals need a second look: a FAT file
+// system that takes only ASCII names refuses a name for its characters (EILSEQ, EINVAL, or
+// EPERM through FUSE), and a FAT16 top folder that holds its fixed number of entries refuses
+// any new name (ENOSPC, or EPERM through FUSE) while the disk has room. A plain name tried in
+// the same folder tells the two apart.
+void AtomicFile::failCreating(int error)
+{
+    if (error != EILSEQ && error != EINVAL && error != EPERM && error != ENOSPC)
+        fail(error);
+    const std::string probe = ".fastencc-probe-" + randomLetters(kRandomLength);
+    blockTerminationSignals(true);
+    const int fd = openat(m_dir, probe.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int probeError = errno;
+    if (fd >= 0) {
+        ::close(fd);
+        unlinkat(m_dir, probe.c_str(), 0);
+    }
+    blockTerminationSignals(false);
+    if (fd >= 0) {
+        if (error == ENOSPC)
+            fail(error);
+        throw EncodeError::about(EncodeError::Target::NameRefused,
+            cannotWrite(m_target, "the folder's file system refuses the characters of this name"));
+    }
+    failNamesFullOr(probeError);
+}
+
+// A new name refused (ENOSPC, or EPERM from FAT through FUSE) while the disk has room: the
+// folder holds all the names it can.
+void AtomicFile::failNamesFullOr(int error)
+{
+    struct statvfs room {};
+    struct statfs kind {};
+    const bool hasRoom = fstatvfs(m_dir, &room) == 0
+        && static_cast<double>(room.f_bavail) * static_cast<double>(room.f_frsize) >= 256.0 * 1024;
+    // EPERM means a full folder only where FAT or a FUSE file system says it (vfat 0x4d44,
+    // FUSE 0x65735546, exFAT 0x2011bab0); elsewhere it is a refusal of its own.
+    const bool fatLike = fstatfs(m_dir, &kind) == 0
+        && (kind.f_type == 0x4d44 || kind.f_type == 0x65735546 || kind.f_type == 0x2011bab0);
+    if (hasRoom && (error == ENOSPC || (error == EPERM && fatLike))) {
+        discard();
+        throw EncodeError::about(EncodeError::Target::Unwritable,
+            cannotWrite(m_target, "the folder can take no more names (a FAT card's top folder holds a fixed number, "
+                "long names taking several); put the files into a subfolder"));
+    }
+    fail(error);
 }
 
 void AtomicFile::write(const void* data, std::size_t size)
@@ -359,16 +501,40 @@ void AtomicFile::commit()
     // handler that thinks the temporary file still exists.
     blockTerminationSignals(true);
     // What was a regular file (or nothing) when the conversion began may have been replaced
-    // meanwhile; a device, FIFO, link or folder there is never replaced.
+    // meanwhile; a device, FIFO, link or folder there is never replaced, nor a file that was
+    // not made from this source.
     struct stat now {};
-    if (fstatat(m_dir, m_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(now.st_mode)) {
+    const bool present = fstatat(m_dir, m_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+    if (present && !S_ISREG(now.st_mode)) {
         blockTerminationSignals(false);
         failWith(kindOf(now.st_mode));
     }
-    if (renameat(m_dir, m_tempName.c_str(), m_dir, m_name.c_str()) != 0) {
+    if (present && !(m_replaces && sameFile(now, m_replaced))) {
+        const int fd = openat(m_dir, m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const bool ours = fd >= 0 && markNames(fd, m_source);
+        if (fd >= 0)
+            ::close(fd);
+        if (!ours) {
+            blockTerminationSignals(false);
+            discard();
+            refuseTaken();
+        }
+    }
+    // Where nothing stood, nothing may have come meanwhile: the rename refuses to replace
+    // (file systems without that choice get the plain rename, the check above made).
+    int renamed = present ? renameat(m_dir, m_tempName.c_str(), m_dir, m_name.c_str())
+                          : renameat2(m_dir, m_tempName.c_str(), m_dir, m_name.c_str(), RENAME_NOREPLACE);
+    if (renamed != 0 && !present && (errno == EINVAL || errno == ENOSYS))
+        renamed = renameat(m_dir, m_tempName.c_str(), m_dir, m_name.c_str());
+    if (renamed != 0) {
         const int e = errno;
         blockTerminationSignals(false);
-        fail(e);
+        if (e == EEXIST) {
+            discard();
+            refuseTaken();
+        }
+        // A longer name than the temporary's may need entries the folder no longer has.
+        failNamesFullOr(e);
     }
     g_pendingDir = -1;
     m_tempName.clear();

@@ -14,6 +14,10 @@
 // The temporary file is named ".NAME.fastencc-XXXXXX" and holds an advisory lock while it
 // is written. A process killed outright (SIGKILL, a CPU limit) cannot remove its file; the
 // next conversion to the same target removes every such file that no live process holds.
+//
+// A file that stands at the target is replaced only when its mark (SourceMark) names the
+// same source: anything else there is the user's, checked when the file is opened and again
+// at the moment of the rename, and never replaced (EncodeError::Target::Taken).
 class AtomicFile {
 public:
     // The path to write for a target: the target itself, or the regular file that a symbolic
@@ -23,9 +27,14 @@ public:
     // so that nothing is encoded for a target that cannot be written.
     static std::string resolveTarget(const std::string& target);
 
+    // Throws EncodeError (Taken) when a file stands at target (a path resolveTarget gave)
+    // that was not made from source.
+    static void checkReplaceable(const std::string& target, const std::string& source);
+
     // Creates the temporary file beside target (a path resolveTarget gave), with the mode and,
-    // where allowed, the owner of the file it will replace. Throws EncodeError.
-    explicit AtomicFile(const std::string& target);
+    // where allowed, the owner of the file it will replace, which must have been made from
+    // source. Throws EncodeError.
+    AtomicFile(const std::string& target, const std::string& source);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -44,9 +53,18 @@ public:
     // errors.
     static void installSignalHandlers();
 
+    // After a failure: "; its unfinished copy .NAME.fastencc-XXXXXX is left in the folder"
+    // when a temporary file could not be removed (its folder made read-only while it was
+    // written), so that the one error line tells the user of it; otherwise empty.
+    static std::string leftBehind();
+
 private:
-    [[noreturn]] void fail(int error) const;
-    [[noreturn]] void failWith(const std::string& reason) const;
+    [[noreturn]] void fail(int error);
+    [[noreturn]] void failWith(const std::string& reason);
+    [[noreturn]] void failCreating(int error);
+    [[noreturn]] void failNamesFullOr(int error);
+    [[noreturn]] void refuseTaken() const;
+    bool madeFromSource(int fd) const;
     void removeStaleTemporaries(const std::string& prefix) const;
     void createTemporary(const std::string& prefix);
     void keepModeOf(const struct stat* replaced); // nullptr: a new file
@@ -54,9 +72,12 @@ private:
     void writeAll(const void* data, std::size_t size, std::int64_t offset);
 
     std::string m_target;
+    std::string m_source;   // the source's real path, empty when it cannot be resolved
     std::string m_name;     // the target's name inside its folder
     std::string m_tempName; // the temporary file's name in the same folder; empty when none
     int m_dir = -1;         // the target's folder
     int m_fd = -1;
     std::int64_t m_size = 0;
+    bool m_replaces = false;   // a file of this source stood at the target when it opened
+    struct stat m_replaced {}; // that file
 };

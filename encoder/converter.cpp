@@ -104,6 +104,7 @@ void Converter::run()
     m_notes.clear();
     m_target = AtomicFile::resolveTarget(m_options.target);
     checkTargetIsNotSource();
+    AtomicFile::checkReplaceable(m_target, m_options.source);
     double surveyedSeconds = 0; // set when the source changed under the copy
     if (!m_options.reencode && StreamCopy::copyIfSmall(m_options, m_target, m_progress, &surveyedSeconds)) {
         m_notes.push_back(StreamCopy::kNote);
@@ -137,7 +138,7 @@ void Converter::run()
     }
     auto source = std::make_unique<ReadAheadSource>(std::move(decoder));
 
-    AtomicFile out(m_target);
+    AtomicFile out(m_target, m_options.source);
     for (const TagLib::ByteVector& piece : tag)
         out.write(piece.data(), piece.size());
 

@@ -9,15 +9,27 @@ class EncodeError : public std::runtime_error {
 public:
     explicit EncodeError(const std::string& message) : std::runtime_error(message) {}
 
+    // What a failure says about the target, for the exit status: a caller running many
+    // conversions into one folder acts on each differently.
+    enum class Target {
+        Fine,         // the failure is the source's or the conversion's
+        Full,         // no room left (or the user's quota): start no further file there
+        Taken,        // a file stands there that was not made from this source: never replaced
+        NameRefused,  // the folder's file system refuses the name for its characters
+        Unwritable,   // the folder can no longer be written (gone, read-only, no more names)
+    };
+
     // A write that failed because the target's file system (or the user's quota there) has no
     // room left: the caller may stop starting further conversions into that folder.
-    static EncodeError full(const std::string& message)
+    static EncodeError full(const std::string& message) { return about(Target::Full, message); }
+    static EncodeError about(Target target, const std::string& message)
     {
         EncodeError e(message);
-        e.m_full = true;
+        e.m_target = target;
         return e;
     }
-    bool targetFull() const { return m_full; }
+    bool targetFull() const { return m_target == Target::Full; }
+    Target target() const { return m_target; }
 
     // A path or argument as it may appear inside that one line: control characters (a
     // newline in a file name would split the line) are written as escapes like \n or \x1b.
@@ -28,5 +40,5 @@ public:
     static std::string playingTime(double seconds);
 
 private:
-    bool m_full = false;
+    Target m_target = Target::Fine;
 };

@@ -1,6 +1,8 @@
 // fastencc: converts one audio file to a constant-bitrate MP3 for small players.
 // Exit status 0 on success; otherwise one line on standard error says why (status 2 for a
-// command line that cannot be used, 3 for a target folder without room, 1 for any other
+// command line that cannot be used, 3 for a target folder without room, 4 for a target that
+// stands there and was not made from this source, 5 for a name the folder's file system
+// refuses for its characters, 6 for a folder that can no longer be written, 1 for any other
 // conversion that failed). A success with a reservation (the source ends early) says so in
 // "fastencc: warning: ..." lines, the most important one last, since a caller may keep only
 // the last line. What is no reservation (an MP3 copied instead of encoded, a bitrate kept
@@ -24,9 +26,26 @@
 
 namespace {
 
-// The exit status of a conversion that failed because the target's folder has no room left:
-// a batch stops starting further files into it.
-constexpr int kFolderFull = 3;
+// Exit statuses that say what became of the target, so that a caller converting many files
+// into one folder can act: stop starting files (no room, or the folder can no longer be
+// written), number the output (a file of another source stands there), or write an ASCII
+// name (the file system refused the characters).
+int statusFor(EncodeError::Target target)
+{
+    switch (target) {
+    case EncodeError::Target::Full:
+        return 3;
+    case EncodeError::Target::Taken:
+        return 4;
+    case EncodeError::Target::NameRefused:
+        return 5;
+    case EncodeError::Target::Unwritable:
+        return 6;
+    case EncodeError::Target::Fine:
+        break;
+    }
+    return 1;
+}
 
 // A descriptor 0, 1 or 2 that the caller left closed would be the next one open() hands
 // out: the output file would become standard output and the progress lines would land in
@@ -91,8 +110,11 @@ const char* informationRequest(const std::vector<std::string>& args)
         "A source whose own average bitrate is below BITS is encoded at the highest MP3\n"
         "bitrate at or below its own that keeps the output no larger than the source.\n"
         "Progress goes to standard output as percent lines; the target is written only when\n"
-        "complete. Exit status: 0 converted (or copied), 1 conversion failed, 2 unusable\n"
-        "command line, 3 the target's folder is full.\n"
+        "complete, and a file already there is replaced only when fastencc made it from the\n"
+        "same source. Exit status: 0 converted (or copied), 1 conversion failed, 2 unusable\n"
+        "command line, 3 the target's folder is full, 4 the target stands there and was not\n"
+        "made from this source, 5 the file system refuses the target's name for its\n"
+        "characters, 6 the target's folder can no longer be written.\n"
         "See fastencc(1).\n";
     static const std::string version = "fastencc " VARDUNE_VERSION_TEXT "\n";
     if (args.size() != 1)
@@ -137,13 +159,13 @@ int main(int argc, char** argv)
             std::fprintf(err, "fastencc: warning: %s\n", warning.c_str());
         std::fflush(err);
     } catch (const EncodeError& e) {
-        std::fprintf(err, "fastencc: %s\n", e.what());
-        return e.targetFull() ? kFolderFull : 1;
+        std::fprintf(err, "fastencc: %s%s\n", e.what(), AtomicFile::leftBehind().c_str());
+        return statusFor(e.target());
     } catch (const std::bad_alloc&) {
-        std::fprintf(err, "fastencc: out of memory\n");
+        std::fprintf(err, "fastencc: out of memory%s\n", AtomicFile::leftBehind().c_str());
         return 1;
     } catch (const std::exception& e) {
-        std::fprintf(err, "fastencc: %s\n", e.what());
+        std::fprintf(err, "fastencc: %s%s\n", e.what(), AtomicFile::leftBehind().c_str());
         return 1;
     }
     showPercent(100);

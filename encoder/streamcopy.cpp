@@ -41,7 +41,7 @@ bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& targ
         return false;
 
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(options.source, AudioSource::Container::Mpeg);
-    AtomicFile out(target);
+    AtomicFile out(target, options.source);
     for (const TagLib::ByteVector& piece : tag)
         out.write(piece.data(), piece.size());
 

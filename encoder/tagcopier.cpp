@@ -1,6 +1,7 @@
 #include "tagcopier.h"
 
 #include "coverscaler.h"
+#include "sourcemark.h"
 
 #include <taglib/aifffile.h>
 #include <taglib/apetag.h>
@@ -277,24 +278,55 @@ void collect(TagLib::IOStream* stream, AudioSource::Container container, Collect
     }
 }
 
+// The frame that names the source, or nothing when the source cannot be looked at (it is
+// then not converted either).
+std::string markFrameFor(const std::string& path)
+{
+    const auto source = vardune::SourceMark::Of(path);
+    return source ? vardune::SourceMark::Frame(vardune::SourceMark::Value(*source)) : std::string();
+}
+
+// The tag with the mark as its first frame, where a reader of the output's first bytes finds
+// it before any picture; a tag of its own when the source has none to carry.
+std::vector<TagLib::ByteVector> withMark(std::vector<TagLib::ByteVector> pieces, const std::string& mark)
+{
+    if (mark.empty())
+        return pieces;
+    const TagLib::ByteVector frame(mark.data(), static_cast<unsigned int>(mark.size()));
+    if (pieces.empty()) {
+        TagLib::ByteVector header("ID3\x03\x00\x00", 6);
+        header.append(TagLib::ID3v2::SynchData::fromUInt(frame.size()));
+        return {header + frame};
+    }
+    TagLib::ByteVector& first = pieces.front();
+    const unsigned int tagSize = TagLib::ID3v2::SynchData::toUInt(first.mid(6, 4)) + frame.size();
+    TagLib::ByteVector marked = first.mid(0, 10);
+    overwrite(marked, 6, TagLib::ID3v2::SynchData::fromUInt(tagSize));
+    marked.append(frame);
+    marked.append(first.mid(10));
+    first = marked;
+    return pieces;
+}
+
 } // namespace
 
 std::vector<TagLib::ByteVector> TagCopier::id3v2For(const std::string& path, AudioSource::Container container)
 {
     static QuietListener quiet;
     TagLib::setDebugListener(&quiet);
+    const std::string mark = markFrameFor(path);
     try {
         // Read-only stream: the source must never be written, even by accident.
         TagLib::FileStream stream(path.c_str(), true);
         if (!stream.isOpen())
-            return {};
+            return withMark({}, mark);
         Collector collector;
         collect(&stream, container, collector);
         collector.fitPicture();
-        return collector.render();
+        return withMark(collector.render(), mark);
     } catch (...) {
         // Tags are a courtesy: a tag TagLib cannot read never stops the conversion.
-        return {};
+        return withMark({}, mark);
     }
 }
 
@@ -303,14 +335,17 @@ std::size_t TagCopier::id3v2SizeFor(const std::string& path, AudioSource::Contai
 {
     static QuietListener quiet;
     TagLib::setDebugListener(&quiet);
+    const std::size_t mark = markFrameFor(path).size();
+    // The mark makes a tag of its own (its 10-byte header) where the source carries none.
+    const auto marked = [mark](std::size_t tag) { return mark == 0 ? tag : tag + mark + (tag == 0 ? 10 : 0); };
     try {
         TagLib::FileStream stream(path.c_str(), true);
         if (!stream.isOpen())
-            return 0;
+            return marked(0);
         Collector collector;
         collect(&stream, container, collector);
-        return collector.renderedSize(scaledSize);
+        return marked(collector.renderedSize(scaledSize));
     } catch (...) {
-        return 0;
+        return marked(0);
     }
 }

@@ -16,7 +16,8 @@
 class TagCopier {
 public:
     // The rendered tag to put before the first MPEG frame, as pieces to write one after the
-    // other, or nothing when the source has no tag worth carrying. The picture is its own
+    // other. Its first frame is the mark that names the source (SourceMark); a source with no
+    // tag worth carrying gets a tag holding the mark alone. The picture is its own
     // piece, holding the very bytes TagLib read: a cover of 100 MB costs 100 MB, not a copy
     // per rendering step.
     // A cover larger than a small player takes is scaled first (CoverScaler).

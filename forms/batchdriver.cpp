@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <algorithm>
+
 BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
     : QObject(main)
     , main_(main)
@@ -44,7 +46,8 @@ void BatchDriver::VardoMediaFile()
     std::vector<std::pair<std::uint64_t, double>> files;
     for (const std::uint64_t id : walk_.Ids())
         files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
-    portable_ = Module1::TakesOnlyPortableNames(main_->Text1->text());
+    names_.portable = Module1::TakesOnlyPortableNames(main_->Text1->text());
+    names_.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(main_->Text1->text())));
     progress_.Start(files);
     clock_.start();
     clockTick_->start();
@@ -77,7 +80,8 @@ void BatchDriver::Fill()
         const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(main_->Text1->text()));
         if (Module1::ToQt(folder) != main_->Text1->text())
             main_->Text1->setText(Module1::ToQt(folder));
-        const std::string target = walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), portable_);
+        const std::string target = walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), names_,
+                                                    entry.sourcePath + entry.sourceName);
         board_->Label2->setText(Module1::ToQt(target));
 
         // The name is taken from here until its encoder has ended, for every batch.
@@ -172,14 +176,58 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
         if (errorLine.isEmpty())
             errorLine = QStringLiteral("the encoder stopped unexpectedly");
     }
-    if (status == QProcess::NormalExit && exitCode == vardune::BatchWalk::kFolderFullStatus)
+    if (status == QProcess::NormalExit
+        && (exitCode == vardune::BatchWalk::kFolderFullStatus || exitCode == vardune::BatchWalk::kFolderUnwritableStatus))
         folderFull_ = true;
-    Record(*job, 0, exitCode, errorLine);
+    if (status != QProcess::NormalExit || !StartUnderAnotherName(*job, exitCode))
+        Record(*job, 0, exitCode, errorLine);
     jobs_.erase(job);
     // Not deleted here: this handler runs inside the process object's own signal.
     process->deleteLater();
     Fill();
     emit EncoderEnded();
+}
+
+bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
+{
+    using vardune::BatchWalk;
+    if ((exitStatus != BatchWalk::kTargetTakenStatus && exitStatus != BatchWalk::kNameRefusedStatus) || !main_
+        || job.renamings >= 3)
+        return false;
+    const vardune::VardoList& list = main_->ListModel->List();
+    const long position = list.Find(job.entry);
+    if (position < 0)
+        return false;
+    const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
+    if (exitStatus == BatchWalk::kNameRefusedStatus) {
+        // Other encoders may have started under names of the old rules meanwhile: each
+        // refusal is judged by the name it refused. Not ASCII: ASCII names from now on; ASCII
+        // but not portable: portable names too; else the characters are not why.
+        const std::string name = job.target.substr(job.target.rfind('/') + 1);
+        const bool ascii = std::all_of(name.begin(), name.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (!ascii)
+            names_.ascii = true;
+        else if (!names_.portable)
+            names_.portable = true;
+        else
+            return false;
+    }
+    const std::string folder = job.target.substr(0, job.target.rfind('/') + 1);
+    const std::string source = entry.sourcePath + entry.sourceName;
+    const std::string target = walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), names_, source);
+    if (target == job.target)
+        return false;
+    main_->RunningTargets().Release(job.target);
+    main_->RunningTargets().Take(target);
+    if (board_)
+        board_->Label2->setText(Module1::ToQt(target));
+    if (MediaConvert(Module1::ToQt(source), Module1::ToQt(target), job.entry) != 0) {
+        Record({nullptr, job.entry, target}, -1, 0, QString());
+        return true;
+    }
+    jobs_.back().renamings = job.renamings + 1;
+    return true;
 }
 
 void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)

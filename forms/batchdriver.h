@@ -51,6 +51,7 @@ private:
         std::uint64_t entry = 0;
         std::string target;
         int percent = 0;
+        int renamings = 0;  // times it was started again under another name
     };
 
     bool MayStart() const;
@@ -64,6 +65,11 @@ private:
     void ReadProgress(QProcess* process);
     void EncoderFinished(QProcess* process, int exitCode, QProcess::ExitStatus status);
     void EncoderError(QProcess* process, QProcess::ProcessError error);
+    // An encoder refused its target: a file of another source came to stand there (it gets
+    // the next number), or the folder refused the name for its characters (it, and every later
+    // file of the batch, gets an ASCII name). Starts the file again under its new name and
+    // says so; false when there is no other name to give.
+    bool StartUnderAnotherName(const Job& job, int exitStatus);
     // Writes an encoder's outcome into its entry and lets its output name go.
     void Record(const Job& job, int started, int exitStatus, const QString& errorLine);
     void ShowBatchProgress();
@@ -82,9 +88,9 @@ private:
     int limit_ = 1;
     int shownPercent_ = -1;
     bool walkOver_ = false;
-    // An encoder found the output folder full: no further file starts.
+    // An encoder found the output folder full, or no longer writable: no further file starts.
     bool folderFull_ = false;
-    // The output folder takes only names a FAT file system takes.
-    bool portable_ = false;
+    // How output names are formed in the output folder.
+    vardune::BatchWalk::NameRules names_;
     bool ended_ = false;
 };

@@ -142,7 +142,7 @@ TEST(Target, ReplacedFileKeepsItsLinkModeAndOwner)
     TempDir dir;
     writeWav(dir.path("in.wav"), WavSpec {});
     std::filesystem::create_directory(dir.path("music"));
-    writeFile(dir.path("music/real.mp3"), "old");
+    writeFile(dir.path("music/real.mp3"), markedFor(dir.path("in.wav"), "old"));
     ASSERT_EQ(chmod(dir.path("music/real.mp3").c_str(), 0604), 0);
     // As root the owner can be kept even when it is someone else's file.
     const uid_t owner = isRoot() ? 65534 : geteuid();
@@ -223,7 +223,6 @@ TEST(Temporaries, KilledConversionLeavesNothingAfterTheNextOne)
     WavSpec spec;
     spec.seconds = 20;
     writeWav(dir.path("long.wav"), spec);
-    writeWav(dir.path("short.wav"), WavSpec {});
     const std::vector<std::string> longRun = {dir.path("long.wav"), dir.path("out.mp3"), "-br", "320000"};
 
     RunOptions killed;
@@ -233,14 +232,14 @@ TEST(Temporaries, KilledConversionLeavesNothingAfterTheNextOne)
     const auto stale = temporariesIn(dir);
     ASSERT_EQ(stale.size(), 1u) << "the killed conversion left no temporary file to tidy";
 
-    // The same conversion again; half way, another conversion to the same target.
+    // The same conversion again; half way, another conversion of the source to the same target.
     RunOptions meanwhile;
     meanwhile.killAtPercent = 5;
     std::vector<std::string> duringRerun;
     RunResult shortRun;
     meanwhile.atPercent = [&](int) {
         duringRerun = temporariesIn(dir);
-        shortRun = runFastencc({dir.path("short.wav"), dir.path("out.mp3")});
+        shortRun = runFastencc({dir.path("long.wav"), dir.path("out.mp3"), "-br", "32000"});
     };
     const RunResult rerun = runFastencc(longRun, meanwhile);
     ASSERT_EQ(duringRerun.size(), 1u) << "the stale file was not removed";
@@ -249,8 +248,10 @@ TEST(Temporaries, KilledConversionLeavesNothingAfterTheNextOne)
     // Had the short conversion taken the running one's file for stale, the rename at its end
     // would fail.
     EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
-    EXPECT_EQ(dir.files(), (std::vector<std::string> {"long.wav", "out.mp3", "short.wav"}));
-    EXPECT_NEAR(decodeMp3(dir.path("out.mp3")).seconds(), 20.0, 0.05);
+    EXPECT_EQ(dir.files(), (std::vector<std::string> {"long.wav", "out.mp3"}));
+    const Decoded last = decodeMp3(dir.path("out.mp3"));
+    EXPECT_NEAR(last.seconds(), 20.0, 0.05);
+    EXPECT_EQ(last.bitratesKbps, std::set<int>{320}) << "the conversion that ended last is not the file";
 }
 
 // Names at the limits: the final name is checked before anything is encoded, and the

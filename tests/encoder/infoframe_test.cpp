@@ -66,7 +66,7 @@ Tag readTag(const std::string& mp3)
 std::string encode(const std::string& path, int channels, int rate, bool mono, bool ownInfoFrame)
 {
     {
-        AtomicFile out(path);
+        AtomicFile out(path, path);
         Mp3Writer::Settings settings;
         settings.bitrate = 128000;
         settings.mono = mono;

@@ -21,7 +21,7 @@ namespace {
 std::string encodeByLame(const std::string& path, int rate, int channels, double seconds, int kbps, bool mono)
 {
     {
-        AtomicFile out(path);
+        AtomicFile out(path, path);
         Mp3Writer::Settings settings;
         settings.bitrate = kbps * 1000;
         settings.mono = mono;
@@ -69,7 +69,7 @@ TEST_P(ResamplingTest, SameFileLayoutAsLameResamplingItself)
     spec.seconds = 1.5;
     const RunResult r = convertWav(dir, spec, kbps, mono);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::string ours = readFile(dir.path("out.mp3"));
+    const std::string ours = withoutId3v2(readFile(dir.path("out.mp3")));
     const std::string lame = encodeByLame(dir.path("lame.mp3"), rate, channels, spec.seconds, kbps, mono);
 
     // Same header (rate, bitrate, channel mode) and Info frame (frames, bytes, delay, padding,

@@ -252,19 +252,22 @@ TEST(Target, ExistingTargetUntouchedOnFailure)
     TempDir dir;
     writeFile(dir.path("noise.wav"), randomBytes(30000, 4));
     writeWav(dir.path("in.wav"), WavSpec {});
-    writeFile(dir.path("out.mp3"), "precious old content");
+    // An earlier output of each source, which a conversion of that source may replace.
+    const std::string old = markedFor(dir.path("in.wav"), "precious old content");
+    writeFile(dir.path("out.mp3"), old);
+    writeFile(dir.path("noise.mp3"), markedFor(dir.path("noise.wav"), "old noise"));
     const auto filesBefore = dir.files();
 
     // An input that is not audio.
-    expectOneErrorLine(runFastencc({dir.path("noise.wav"), dir.path("out.mp3")}), "not an audio file");
-    EXPECT_EQ(readFile(dir.path("out.mp3")), "precious old content");
+    expectOneErrorLine(runFastencc({dir.path("noise.wav"), dir.path("noise.mp3")}), "not an audio file");
+    EXPECT_EQ(readFile(dir.path("noise.mp3")), markedFor(dir.path("noise.wav"), "old noise"));
 
     // A write error part way (a file size limit stands in for a full disk).
     RunOptions limited;
     limited.fileSizeLimit = 8000;
     expectOneErrorLine(runFastencc({dir.path("in.wav"), dir.path("out.mp3")}, limited),
         "cannot write to " + dir.path("out.mp3") + ": File too large");
-    EXPECT_EQ(readFile(dir.path("out.mp3")), "precious old content");
+    EXPECT_EQ(readFile(dir.path("out.mp3")), old);
     EXPECT_EQ(dir.files(), filesBefore);
 }
 
@@ -274,14 +277,15 @@ TEST(Interruption, SigtermLeavesNothing)
     WavSpec spec;
     spec.seconds = 30;
     writeWav(dir.path("long.wav"), spec);
-    writeFile(dir.path("old.mp3"), "old");
+    const std::string old = markedFor(dir.path("long.wav"), "old");
+    writeFile(dir.path("old.mp3"), old);
     for (const std::string& target : std::vector<std::string> {dir.path("new.mp3"), dir.path("old.mp3")}) {
         RunOptions options;
         options.killAtPercent = 5;
         const RunResult r = runFastencc({dir.path("long.wav"), target, "-br", "320000"}, options);
-        ASSERT_EQ(r.signal, SIGTERM) << "finished before the signal: " << r.out;
+        ASSERT_EQ(r.signal, SIGTERM) << "finished before the signal: " << r.out << r.err;
         EXPECT_EQ(dir.files(), (std::vector<std::string> {"long.wav", "old.mp3"}));
-        EXPECT_EQ(readFile(dir.path("old.mp3")), "old");
+        EXPECT_EQ(readFile(dir.path("old.mp3")), old);
     }
 }
 

@@ -232,12 +232,17 @@ INSTANTIATE_TEST_SUITE_P(Containers, TagCarryTest,
             {"ARTIST", "ALBUM", "DATE", "GENRE", "COMMENT", "TRACKNUMBER"}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A source without tags gives an MP3 without an ID3v2 tag (nothing invented).
-TEST(Tags, NoTagsNoId3)
+// A source without tags gives an MP3 whose tag holds the mark that names its source, and
+// nothing invented.
+TEST(Tags, NoTagsOnlyTheMark)
 {
     TempDir dir;
     writeWav(dir.path("in.wav"), WavSpec {});
     ASSERT_EQ(runFastencc({dir.path("in.wav"), dir.path("out.mp3")}).exitCode, 0);
     TagLib::MPEG::File out(dir.path("out.mp3").c_str());
-    EXPECT_FALSE(out.hasID3v2Tag());
+    ASSERT_TRUE(out.hasID3v2Tag());
+    const auto frames = out.ID3v2Tag()->frameList();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames.front()->frameID(), TagLib::ByteVector("TXXX"));
+    EXPECT_EQ(out.ID3v2Tag()->header()->tagSize(), markSize(readFile(dir.path("out.mp3"))));
 }

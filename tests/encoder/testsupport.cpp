@@ -1,11 +1,14 @@
 #include "testsupport.h"
 
+#include "sourcemark.h"
+
 #include <mpg123.h>
 #include <sndfile.h>
 #include <vips/vips.h>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -153,6 +156,32 @@ void writeFile(const std::string& path, const std::string& bytes)
     ASSERT_TRUE(f.good()) << path;
 }
 
+std::string withoutId3v2(const std::string& mp3)
+{
+    if (mp3.size() < 10 || mp3.compare(0, 3, "ID3") != 0)
+        return mp3;
+    std::size_t size = 0;
+    for (std::size_t i = 6; i < 10; ++i)
+        size = size << 7 | (static_cast<unsigned char>(mp3[i]) & 0x7F);
+    return mp3.substr(std::min(mp3.size(), 10 + size));
+}
+
+std::size_t markSize(const std::string& mp3)
+{
+    const auto value = vardune::SourceMark::Find(mp3.substr(0, vardune::SourceMark::kSearchedBytes));
+    return value ? vardune::SourceMark::Frame(*value).size() : 0;
+}
+
+std::string markedFor(const std::string& source, const std::string& body)
+{
+    const std::string frame = vardune::SourceMark::Frame(vardune::SourceMark::Value(*vardune::SourceMark::Of(source)));
+    std::string header = "ID3\x03";
+    header += std::string(2, '\0');
+    for (int shift = 21; shift >= 0; shift -= 7)
+        header += static_cast<char>((frame.size() >> shift) & 0x7F);
+    return header + frame + body;
+}
+
 std::string readFile(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);
@@ -215,6 +244,8 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
         }
         for (const int fd : options.closedDescriptors)
             close(fd);
+        if (options.user >= 0 && (setgroups(0, nullptr) != 0 || setgid(gid_t(options.user)) != 0 || setuid(uid_t(options.user)) != 0))
+            _exit(126);
         execv(argv[0], argv.data());
         _exit(127);
     }

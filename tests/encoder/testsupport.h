@@ -39,6 +39,14 @@ void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 std::string randomBytes(std::size_t n, unsigned seed);
 
+// Every output starts with an ID3v2 tag that holds at least the mark naming its source.
+// The bytes after that tag (the whole file when it has none).
+std::string withoutId3v2(const std::string& mp3);
+// The size of the mark's frame in an output (0 when it has none).
+std::size_t markSize(const std::string& mp3);
+// A file as fastencc makes one from source: an ID3v2 tag holding the mark, then body.
+std::string markedFor(const std::string& source, const std::string& body);
+
 // Music-like test signal: a few partials per channel, different for each channel.
 float signal(int channel, std::int64_t frame, int rate);
 // Energy of that signal over the energy of pcm's difference from it (one channel at rate):
@@ -65,6 +73,7 @@ struct RunOptions {
     // Started through a small process of its own, so that peakKiB is fastencc's alone: a child
     // forked from the test process counts the test's pages too, however large it has grown.
     bool ownPeak = false;
+    int user = -1;                        // run as this user and group (needs root)
 };
 
 RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& options = {});

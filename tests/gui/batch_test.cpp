@@ -9,6 +9,8 @@
 #include "vardolistmodel.h"
 #include "vardolistview.h"
 
+#include "sourcemark.h"
+
 #include <QDBusConnection>
 #include <QLabel>
 #include <QLineEdit>
@@ -249,6 +251,117 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QCOMPARE(targets, QStringList({"V_Track01.mp3", "V_Track01 (2).mp3", "V_Song.Mp3", "V_.mp3.MP3", "V_song.wav.MP3",
                                        "V_SONG (2).MP3", "V_track01 (3).MP3"}));
         QCOMPARE(form_->Text1->text(), Path("out/"));
+    }
+
+    // Outputs are the user's: a later batch, in a later session, never replaces an output of
+    // another source that has the same name, nor a file of the user's; it numbers its own. A
+    // file converted again replaces its own output, wherever the numbering put it.
+    void outputsOfOtherSourcesAreNeverReplaced()
+    {
+        RealEncoder();
+        const QString first = Path("First Flight/01 Intro.wav");
+        const QString second = Path("Second Flight/01 Intro.wav");
+        QDir().mkpath(Path("First Flight"));
+        QDir().mkpath(Path("Second Flight"));
+        QVERIFY(WriteToneWav(first, 0.5, 440) && WriteToneWav(second, 0.7, 660) && WriteToneWav(Path("mine.wav"), 0.5));
+        Make("out/V_mine.wav.MP3", 5);
+        Add({first, Path("mine.wav")});
+        QVERIFY(RunBatch());
+        const QString intro = Path("out/V_01 Intro.wav.MP3");
+        QCOMPARE(Module1::ToQt(Entry(0).targetPath), intro);
+        QCOMPARE(Module1::ToQt(Entry(1).targetPath), Path("out/V_mine.wav (2).MP3"));
+        QCOMPARE(QFileInfo(Path("out/V_mine.wav.MP3")).size(), qint64(5));
+        const QFileInfo firstOutput(intro);
+
+        // A new session: the list, the window and the names it gave out are gone.
+        delete form_;
+        Module1::Test::ReleaseInstanceLock();
+        form_ = new Form1;
+        form_->InitForm();
+        form_->Text1->setText(Path("out"));
+        Add({second});
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(Module1::ToQt(Entry(0).targetPath), Path("out/V_01 Intro.wav (2).MP3"));
+        QCOMPARE(QFileInfo(intro).size(), firstOutput.size());
+        QCOMPARE(QFileInfo(intro).lastModified(), firstOutput.lastModified());
+
+        // Both added again: each replaces its own output, and nothing is numbered further.
+        Add({second, first});
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(1).state, EntryState::Done);
+        QCOMPARE(Module1::ToQt(Entry(1).targetPath), Path("out/V_01 Intro.wav (2).MP3"));
+        QCOMPARE(Entry(2).state, EntryState::Done);
+        QCOMPARE(Module1::ToQt(Entry(2).targetPath), intro);
+        QCOMPARE(QDir(Path("out")).entryList(QDir::Files | QDir::Hidden).size(), 4);
+        QCOMPARE(vardune::SourceMark::PathIn(*vardune::SourceMark::ReadFile(Module1::FromQt(intro))),
+                 Module1::FromQt(QFileInfo(first).canonicalFilePath()));
+    }
+
+    // A file of another source that comes to stand at the target after the name was given
+    // out: the encoder refuses it (status 4) and the entry is started again under the next
+    // number, which the list shows. A refusal under every name ends as a failure.
+    void aTargetTakenMeanwhileGetsTheNextNumber()
+    {
+        FakeEncoder(R"sh(case "$2" in
+  *"(2)"*|*never*) ;;
+  *) echo "fastencc: cannot write to $2: a file that was not made from this source stands there; it is not replaced" >&2; exit 4 ;;
+esac
+case "$2" in *never*) echo "fastencc: refused again" >&2; exit 4 ;; esac
+cat "$1" > "$2")sh");
+        Add({Make("song.mp3", 7), Make("never.mp3", 8)});
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(Module1::ToQt(Entry(0).targetPath), Path("out/V_song (2).mp3"));
+        QCOMPARE(QFileInfo(Path("out/V_song (2).mp3")).size(), qint64(7));
+        QCOMPARE(Entry(1).state, EntryState::Failed);
+        QCOMPARE(Entry(1).note, std::string("refused again"));
+    }
+
+    // Source names of up to 255 bytes: the output name is cut to the folder's limit, its number
+    // and extension kept.
+    void longSourceNamesAreShortened()
+    {
+        RealEncoder();
+        const QString name = QString(248, QLatin1Char('n')) + QStringLiteral("é.wav");  // 254 bytes
+        QDir().mkpath(Path("a"));
+        QDir().mkpath(Path("b"));
+        QVERIFY(WriteToneWav(Path("a/" + name), 0.3) && WriteToneWav(Path("b/" + name), 0.3));
+        Add({Path("a/" + name), Path("b/" + name)});
+        QVERIFY(RunBatch());
+        for (int row = 0; row < 2; ++row) {
+            QCOMPARE(Entry(row).state, EntryState::Done);
+            const std::string written = Entry(row).targetPath.substr(Entry(row).targetPath.rfind('/') + 1);
+            QVERIFY2(written.size() <= 255, written.c_str());
+            QVERIFY(QFileInfo::exists(Module1::ToQt(Entry(row).targetPath)));
+            QVERIFY(QString::fromStdString(written).endsWith(row == 0 ? ".MP3" : " (2).MP3"));
+        }
+    }
+
+    // An output folder that goes away mid-batch ends the batch as a full one does: the file
+    // that found it says why, the rest wait, and no file is started to fail.
+    void aFolderThatCanNoLongerBeWrittenStopsTheBatch()
+    {
+        RealEncoder();
+        Module1::settings().jobs = "1";
+        QStringList sources;
+        for (const char* name : {"g1.wav", "g2.wav", "g3.wav"}) {
+            QVERIFY(WriteToneWav(Path(name), 0.3));
+            sources << Path(name);
+        }
+        Add(sources);
+        bool moved = false;
+        connect(form_->ListModel, &QAbstractItemModel::dataChanged, this, [&] {
+            if (!moved && Entry(0).state == EntryState::Done)
+                moved = QDir().rename(Path("out"), Path("out-elsewhere"));
+        });
+        QVERIFY(RunBatch());
+        QVERIFY(moved);
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(Entry(1).state, EntryState::Failed);
+        const QString why = form_->ListModel->index(1, 2).data(Qt::ToolTipRole).toString();
+        QVERIFY2(why.contains("the output folder can no longer be written"), qPrintable(why));
+        QCOMPARE(Entry(2).state, EntryState::Waiting);
     }
 
     // The fake encoder of the parallel tests: it marks its start, prints what it is told, waits

@@ -92,6 +92,9 @@ private slots:
                 QProcess::execute(QStringLiteral("fusermount"), {"-u", "-z", folder});
         }
         mounts_.clear();
+        // The real encoder again, after a test that put a stand-in there.
+        QFile::remove(encoder_);
+        QVERIFY(QFile::link(QStringLiteral(FASTENCC_PATH), encoder_));
         QVERIFY(CloseMainWindow());
     }
 
@@ -247,6 +250,57 @@ private slots:
             if (file.fileName().startsWith("V_"))
                 names << file.fileName();
         QVERIFY2(names.size() == 5, qPrintable(names.join('|')));
+    }
+
+    // A card that takes ASCII names only (vfat mounted with iocharset=ascii, or fusefat, which
+    // takes no other): an album whose names hold other letters is written under ASCII names,
+    // and the list shows the names written. Where no such card can be mounted, an encoder that
+    // refuses those names as the card does stands in for it.
+    void namesTheCardRefusesAreWrittenInAscii()
+    {
+        const QString image = Path("ascii.img");
+        const QString card = Path("ascii");
+        QDir().mkpath(card);
+        QFile img(image);
+        QVERIFY(img.open(QIODevice::WriteOnly) && img.resize(16 * 1024 * 1024));
+        img.close();
+        QString how;
+        if (QProcess::execute(QStringLiteral("mkfs.vfat"), {image}) == 0) {
+            if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop,iocharset=ascii", image, card}) == 0)
+                how = QStringLiteral("a FAT image mounted with iocharset=ascii");
+            else if (QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", image, card}) == 0)
+                how = QStringLiteral("a FAT image mounted by fusefat");
+        }
+        if (how.isEmpty()) {
+            how = QStringLiteral("the refusal simulated: no FAT image could be mounted here");
+            QFile::remove(encoder_);
+            QFile fake(encoder_);
+            QVERIFY(fake.open(QIODevice::WriteOnly));
+            fake.write("#!/bin/sh\nexport LC_ALL=C\ncase \"$2\" in *[!\\ -~]*) echo \"fastencc: cannot write to $2: "
+                       "the folder's file system refuses the characters of this name\" >&2; exit 5;; esac\n"
+                       "exec " FASTENCC_PATH " \"$@\"\n");
+            fake.close();
+            QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        } else {
+            mounts_ << card;
+        }
+        qInfo("%s", qPrintable(how));
+
+        Add({Wav(QStringLiteral("album/\u00dcn\u00efc\u00f8d\u00e9.wav"), 0.3), Wav(QStringLiteral("album/S\u00f8ren.wav"), 0.3),
+             Wav(QStringLiteral("album/01 \u6771\u4eac.wav"), 0.3), Wav(QStringLiteral("album/Plain.wav"), 0.3)});
+        form_->Text1->setText(card);
+        QVERIFY(RunBatch());
+        const QStringList expected = {"V_Unicode.wav.MP3", "V_Soren.wav.MP3", "", "V_Plain.wav.MP3"};
+        for (int row = 0; row < 4; ++row) {
+            QVERIFY2(Entry(row).state == EntryState::Done, qPrintable(ToolTip(row)));
+            const QString written = Module1::ToQt(Entry(row).targetPath);
+            QVERIFY2(QFileInfo::exists(written), qPrintable(written));
+            if (!expected[row].isEmpty())
+                QCOMPARE(written, card + "/" + expected[row]);
+        }
+        // No Latin letter in the title: the track number and a short hash.
+        QVERIFY2(QRegularExpression(QStringLiteral("/V_01 [0-9a-f]{8}\\.wav\\.MP3$")).match(Module1::ToQt(Entry(2).targetPath)).hasMatch(),
+                 qPrintable(Module1::ToQt(Entry(2).targetPath)));
     }
 };
 

@@ -1,0 +1,232 @@
+#include "sourcemark.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace vardune {
+
+namespace {
+
+bool Escaped(unsigned char c)
+{
+    return c < 0x20 || c >= 0x7F || c == '%' || c == ';';
+}
+
+std::string Escape(const std::string& text)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (Escaped(c)) {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+std::optional<std::string> Unescape(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size())
+            return std::nullopt;
+        const int high = HexDigit(text[i + 1]);
+        const int low = HexDigit(text[i + 2]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return out;
+}
+
+std::uint32_t BigEndian(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+std::uint32_t SyncSafe(const std::string& bytes, std::size_t at)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value = value << 7 | (static_cast<unsigned char>(bytes[at + i]) & 0x7F);
+    return value;
+}
+
+bool FrameId(const std::string& bytes, std::size_t at)
+{
+    for (std::size_t i = 0; i < 4; ++i) {
+        const char c = bytes[at + i];
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<SourceMark::Source> SourceMark::Of(const std::string& sourcePath)
+{
+    char* real = realpath(sourcePath.c_str(), nullptr);
+    if (!real)
+        return std::nullopt;
+    Source source;
+    source.path = real;
+    std::free(real);
+    struct stat st {};
+    if (stat(source.path.c_str(), &st) != 0)
+        return std::nullopt;
+    source.size = static_cast<std::uint64_t>(st.st_size);
+    source.seconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    source.nanoseconds = st.st_mtim.tv_nsec;
+    return source;
+}
+
+std::string SourceMark::Value(const Source& source)
+{
+    char time[64];
+    std::snprintf(time, sizeof time, "%lld.%09ld", static_cast<long long>(source.seconds), source.nanoseconds);
+    return "path=" + Escape(source.path) + ";size=" + std::to_string(source.size) + ";mtime=" + time;
+}
+
+std::optional<std::string> SourceMark::Field(const std::string& value, const std::string& name)
+{
+    std::size_t at = 0;
+    while (at <= value.size()) {
+        const std::size_t end = std::min(value.find(';', at), value.size());
+        const std::string field = value.substr(at, end - at);
+        const std::size_t equals = field.find('=');
+        if (equals != std::string::npos && field.compare(0, equals, name) == 0 && equals == name.size())
+            return field.substr(equals + 1);
+        at = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> SourceMark::PathIn(const std::string& value)
+{
+    const auto field = Field(value, "path");
+    if (!field || field->empty() || (*field)[0] != '/')
+        return std::nullopt;
+    return Unescape(*field);
+}
+
+std::string SourceMark::Frame(const std::string& value)
+{
+    const std::string body = std::string(1, '\0') + kDescription + std::string(1, '\0') + value;
+    std::string frame = "TXXX";
+    const auto size = static_cast<std::uint32_t>(body.size());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        frame += static_cast<char>((size >> shift) & 0xFF);
+    frame += std::string(2, '\0');
+    return frame + body;
+}
+
+std::optional<std::string> SourceMark::Find(const std::string& head)
+{
+    // "ID3", version 2.3 or 2.4, flags, a 28-bit size; no unsynchronisation or extended
+    // header, which the encoder never writes.
+    if (head.size() < 10 || head.compare(0, 3, "ID3") != 0)
+        return std::nullopt;
+    const int version = static_cast<unsigned char>(head[3]);
+    const int flags = static_cast<unsigned char>(head[5]);
+    if ((version != 3 && version != 4) || (flags & 0xC0) != 0)
+        return std::nullopt;
+    for (std::size_t i = 6; i < 10; ++i)
+        if (static_cast<unsigned char>(head[i]) & 0x80)
+            return std::nullopt;
+    const std::size_t tagEnd = std::min<std::size_t>(10 + SyncSafe(head, 6), head.size());
+    const std::string description = std::string(kDescription) + '\0';
+    std::size_t at = 10;
+    while (at + 10 <= tagEnd && FrameId(head, at)) {
+        const std::size_t size = version == 4 ? SyncSafe(head, at + 4) : BigEndian(head, at + 4);
+        if (size > tagEnd - at - 10)
+            return std::nullopt;  // runs past what was read: the mark is always before
+        const int frameFlags = static_cast<unsigned char>(head[at + 9]);
+        if (head.compare(at, 4, "TXXX") == 0 && frameFlags == 0 && size > description.size()
+            && (head[at + 10] == 0 || head[at + 10] == 3)
+            && head.compare(at + 11, description.size(), description) == 0) {
+            std::string value = head.substr(at + 11 + description.size(), size - 1 - description.size());
+            while (!value.empty() && value.back() == '\0')
+                value.pop_back();
+            return value;
+        }
+        at += 10 + size;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> SourceMark::Read(int fd)
+{
+    std::string head(kSearchedBytes, '\0');
+    std::size_t got = 0;
+    while (got < head.size()) {
+        const ssize_t n = pread(fd, &head[got], head.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    head.resize(got);
+    return Find(head);
+}
+
+std::optional<std::string> SourceMark::ReadFile(const std::string& path)
+{
+    // Never blocks on a FIFO or a device that stands where an output should be.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    std::optional<std::string> value;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        value = Read(fd);
+    close(fd);
+    return value;
+}
+
+bool SourceMark::MadeFrom(const std::string& output, const std::string& sourcePath)
+{
+    const auto value = ReadFile(output);
+    if (!value)
+        return false;
+    const auto marked = PathIn(*value);
+    const auto source = Of(sourcePath);
+    return marked && source && *marked == source->path;
+}
+
+} // namespace vardune

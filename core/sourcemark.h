@@ -1,0 +1,51 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vardune {
+
+// What an output was made from, written into it by the encoder as an ID3v2 user text frame
+// (TXXX, description "VARDUNE_SOURCE"). A file that stands at an output path is replaced only
+// when its mark names the same source: an output of another source, or a file without the
+// mark, is someone else's and is never written over.
+//
+// The value is a list of fields, "path=/music/A/01 Intro.flac;size=4013311;mtime=1700000000.250000000":
+// the source's real path (bytes outside printable ASCII, "%" and ";" written as %XX), its size
+// in bytes and its modification time. Fields are found by name and unknown ones are passed
+// over, so a later field (the profile a file was made with) reads in every version.
+class SourceMark {
+public:
+    static constexpr const char* kDescription = "VARDUNE_SOURCE";
+    // Only the start of a file is searched for the mark: the encoder writes it as the tag's
+    // first frame, and a hostile file costs no more than this to read.
+    static constexpr std::size_t kSearchedBytes = 64 * 1024;
+
+    struct Source {
+        std::string path;  // real path, no links
+        std::uint64_t size = 0;
+        std::int64_t seconds = 0;
+        long nanoseconds = 0;
+    };
+
+    // The source as it stands now (real path, size, time), or nothing when it cannot be read.
+    static std::optional<Source> Of(const std::string& sourcePath);
+    static std::string Value(const Source& source);
+    // The source's real path that a mark names, or nothing when the value names none.
+    static std::optional<std::string> PathIn(const std::string& value);
+    // The named field's text, undecoded; nothing when the value has no such field.
+    static std::optional<std::string> Field(const std::string& value, const std::string& name);
+
+    // The whole TXXX frame of ID3v2.3 (10-byte frame header, Latin-1 text) for a value.
+    static std::string Frame(const std::string& value);
+    // The mark's value in a file's ID3v2 tag, read from the first kSearchedBytes of the open
+    // descriptor (from its start; the file position is left alone); nothing when there is none.
+    static std::optional<std::string> Read(int fd);
+    static std::optional<std::string> ReadFile(const std::string& path);
+    // Whether the file at output carries a mark naming sourcePath (compared by real path).
+    static bool MadeFrom(const std::string& output, const std::string& sourcePath);
+    // The mark in the first bytes of a file, as Read finds it there.
+    static std::optional<std::string> Find(const std::string& head);
+};
+
+} // namespace vardune

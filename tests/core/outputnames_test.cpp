@@ -1,0 +1,193 @@
+// Output names as the folder takes them: cut to its limit, in ASCII where it refuses other
+// characters, and numbered past a file that was not made from the entry's source.
+#include "batchwalk.h"
+#include "portablename.h"
+#include "sourcemark.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+using namespace vardune;
+
+namespace {
+
+bool ValidUtf8(const std::string& text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (length == 0 || at + length > text.size())
+            return false;
+        for (std::size_t i = 1; i < length; ++i)
+            if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
+                return false;
+        at += length;
+    }
+    return true;
+}
+
+std::string NameOf(const std::string& path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+void Write(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// An output as the encoder writes one: a tag holding the mark that names source.
+std::string MarkedFor(const std::string& source)
+{
+    const std::string frame = SourceMark::Frame(SourceMark::Value(*SourceMark::Of(source)));
+    std::string tag = "ID3\x03";
+    tag += std::string(2, '\0');
+    for (int shift = 21; shift >= 0; shift -= 7)
+        tag += static_cast<char>((frame.size() >> shift) & 0x7F);
+    return tag + frame + std::string(100, '\xff');
+}
+
+} // namespace
+
+TEST(PortableName, AsciiNames)
+{
+    const struct {
+        const char* name;
+        const char* ascii;
+    } cases[] = {
+        {"\xc3\x9cn\xc3\xaf" "c\xc3\xb8" "d\xc3\xa9.mp3", "Unicode.mp3"},                   // Ünïcødé
+        {"\xc3\x86r\xc3\xb8 \xe2\x80\x93 Stra\xc3\x9f" "e.flac", "AEro - Strasse.flac"},      // Ærø – Straße
+        {"U\xcc\x88" "ber \xc5\x81\xc3\xb3" "d\xc5\xba.wav", "Uber Lodz.wav"},                // decomposed Ü, Łódź
+        {"plain name.mp3", "plain name.mp3"},
+        {"01 Caf\xc3\xa9 \xe6\x9d\xb1\xe4\xba\xac.ogg", "01 Cafe.ogg"},                        // the Latin part stays
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PortableName::Ascii(c.name), c.ascii) << c.name;
+
+    // No Latin letter at all: the track number and a hash that keeps two titles apart.
+    const std::string tokyo = PortableName::Ascii("01 \xe6\x9d\xb1\xe4\xba\xac.flac");
+    const std::string osaka = PortableName::Ascii("01 \xe5\xa4\xa7\xe9\x98\xaa.flac");
+    EXPECT_TRUE(tokyo.size() == 16 && tokyo.compare(0, 3, "01 ") == 0 && tokyo.compare(11, 5, ".flac") == 0) << tokyo;
+    EXPECT_NE(tokyo, osaka);
+    EXPECT_EQ(PortableName::Ascii("01 \xe6\x9d\xb1\xe4\xba\xac.flac"), tokyo);
+    const std::string untitled = PortableName::Ascii("\xd0\x9f\xd0\xb5\xd1\x81\xd0\xbd\xd1\x8f");  // Песня
+    EXPECT_EQ(untitled.size(), 8u);
+    EXPECT_EQ(untitled.find_first_not_of("0123456789abcdef"), std::string::npos) << untitled;
+}
+
+// Source names near the limit: "V_" and ".MP3" would take the output past it. The name is cut
+// at a character, in bytes, its number and extension kept.
+TEST(BatchWalk, LongNamesAreCutToTheFolderLimit)
+{
+    std::string accented;
+    for (int i = 0; i < 125; ++i)
+        accented += "\xc3\xa9";
+    const struct {
+        std::string name;
+        std::size_t maxBytes;
+        bool portable;
+        const char* ending;
+    } cases[] = {
+        {std::string(251, 'a') + ".wav", 255, false, ".MP3"},
+        {std::string(251, 'a') + ".mp3", 255, false, ".mp3"},
+        {accented + ".flac", 255, false, ".MP3"},
+        {accented + ".flac", 143, false, ".MP3"},  // an encrypted home's shorter limit
+        {accented + accented + ".mp3", 1530, true, ".mp3"},  // FAT: 255 UTF-16 units
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BatchWalk walk;
+        TakenNames running;
+        BatchWalk::NameRules rules;
+        rules.maxBytes = c.maxBytes;
+        rules.portable = c.portable;
+        const std::string first = NameOf(walk.OutputPath("/out/", c.name, running, rules));
+        const std::string second = NameOf(walk.OutputPath("/out/", c.name, running, rules));
+        for (const std::string& name : {first, second}) {
+            EXPECT_LE(name.size(), c.maxBytes);
+            EXPECT_LE(PortableName::Units(name), 255u);
+            EXPECT_TRUE(ValidUtf8(name));
+            EXPECT_EQ(name.compare(0, 2, "V_"), 0);
+        }
+        EXPECT_EQ(first.substr(first.size() - 4), c.ending);
+        EXPECT_EQ(second.substr(second.size() - 8), std::string(" (2)") + c.ending);
+    }
+    // A name that fits stays whole.
+    BatchWalk walk;
+    TakenNames running;
+    EXPECT_EQ(walk.OutputPath("/out/", std::string(245, 'b') + ".wav", running, BatchWalk::NameRules{}),
+              "/out/V_" + std::string(245, 'b') + ".wav.MP3");
+}
+
+// A file at an output path is numbered past unless its mark names the entry's source, which
+// makes it that source's own earlier output, replaced as before.
+TEST(BatchWalk, FilesOfOtherSourcesAreNumberedPast)
+{
+    char pattern[] = "/tmp/outputnames-XXXXXX";
+    ASSERT_TRUE(mkdtemp(pattern));
+    const std::string dir = pattern;
+    const std::string a = dir + "/A/01 Intro.mp3";
+    const std::string b = dir + "/B/01 Intro.mp3";
+    std::filesystem::create_directories(dir + "/A");
+    std::filesystem::create_directories(dir + "/B");
+    std::filesystem::create_directories(dir + "/out");
+    Write(a, "a");
+    Write(b, "b");
+    Write(dir + "/out/V_01 Intro.mp3", MarkedFor(a));
+    Write(dir + "/out/V_01 Intro (2).mp3", MarkedFor(b));
+    Write(dir + "/out/V_mine.wav.MP3", "the user's own file");
+
+    const auto pathFor = [&](const std::string& name, const std::string& source) {
+        BatchWalk walk;  // each its own batch
+        TakenNames running;
+        return NameOf(walk.OutputPath(dir + "/out/", name, running, BatchWalk::NameRules{}, source));
+    };
+    EXPECT_EQ(pathFor("01 Intro.mp3", a), "V_01 Intro.mp3");
+    EXPECT_EQ(pathFor("01 Intro.mp3", b), "V_01 Intro (2).mp3");
+    EXPECT_EQ(pathFor("01 Intro.mp3", dir + "/A/../B/01 Intro.mp3"), "V_01 Intro (2).mp3");  // by real path
+    EXPECT_EQ(pathFor("mine.wav", dir + "/A/01 Intro.mp3"), "V_mine.wav (2).MP3");
+    Write(dir + "/C.mp3", "c");
+    EXPECT_EQ(pathFor("01 Intro.mp3", dir + "/C.mp3"), "V_01 Intro (3).mp3");
+    std::filesystem::remove_all(dir);
+}
+
+// The mark is found only where the encoder puts it, in a bounded start of the file, and a
+// damaged tag never reads past what is there.
+TEST(SourceMark, ReadOnlyFromAWellFormedTag)
+{
+    const std::string value = "path=/m/a%3Bb%25c%C3%A9.wav;size=12;mtime=5.000000000;quality=3";
+    const std::string frame = SourceMark::Frame(value);
+    const auto tag = [](const std::string& frames, int version = 3) {
+        std::string t = "ID3";
+        t += static_cast<char>(version);
+        t += std::string(2, '\0');
+        for (int shift = 21; shift >= 0; shift -= 7)
+            t += static_cast<char>((frames.size() >> shift) & 0x7F);
+        return t + frames;
+    };
+    const auto found = SourceMark::Find(tag(frame));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(*found, value);
+    EXPECT_EQ(SourceMark::PathIn(*found), "/m/a;b%c\xc3\xa9.wav");
+    EXPECT_EQ(SourceMark::Field(*found, "quality"), "3");  // a later field reads too
+    EXPECT_EQ(SourceMark::Field(*found, "mono"), std::nullopt);
+
+    const std::string damaged[] = {
+        tag(frame).substr(0, 40),                              // cut inside the frame
+        "ID3\x02" + tag(frame).substr(4),                      // another version
+        tag(frame.substr(0, 4) + "\x7f\xff\xff\xff" + frame.substr(8)),  // a frame size of 2 GB
+        tag(SourceMark::Frame("size=1")),                      // no path
+        tag(SourceMark::Frame("path=relative/a.wav")),
+        tag(SourceMark::Frame("path=/a%Zb.wav")),              // a broken escape
+        "xID3" + tag(frame),
+    };
+    for (const std::string& bytes : damaged) {
+        const auto value = SourceMark::Find(bytes);
+        EXPECT_FALSE(value && SourceMark::PathIn(*value)) << bytes;
+    }
+}

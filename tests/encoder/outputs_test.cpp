@@ -1,0 +1,220 @@
+// What fastencc does to the file at its target and to the target's folder: a file is replaced
+// only when fastencc made it from the same source (the mark in its tag says so), a folder
+// that can no longer be written says so with a status of its own and names what it could not
+// remove, and a FAT card that refuses names says why.
+#include "testsupport.h"
+
+#include "sourcemark.h"
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+using namespace enctest;
+using vardune::SourceMark;
+
+namespace {
+
+bool isRoot()
+{
+    return geteuid() == 0;
+}
+
+std::string realPath(const std::string& path)
+{
+    return std::filesystem::canonical(path).string();
+}
+
+// An ID3v2.3 tag around the given frames.
+std::string tagOf(const std::string& frames)
+{
+    std::string header = "ID3\x03";
+    header += std::string(2, '\0');
+    for (int shift = 21; shift >= 0; shift -= 7)
+        header += static_cast<char>((frames.size() >> shift) & 0x7F);
+    return header + frames;
+}
+
+// A user text frame of ID3v2.3 with any description.
+std::string txxx(const std::string& description, const std::string& value)
+{
+    const std::string body = std::string(1, '\0') + description + std::string(1, '\0') + value;
+    std::string frame = "TXXX";
+    for (int shift = 24; shift >= 0; shift -= 8)
+        frame += static_cast<char>((body.size() >> shift) & 0xFF);
+    return frame + std::string(2, '\0') + body;
+}
+
+bool hasTemporary(const TempDir& dir)
+{
+    for (const std::string& name : dir.files())
+        if (name.find(".fastencc-") != std::string::npos)
+            return true;
+    return false;
+}
+
+} // namespace
+
+// The mark names the source by its real path, with its size and time; a conversion of the
+// same source (under any name of it) replaces the output, anything else at the target stays
+// as it is, with exit status 4.
+TEST(Outputs, ReplacedOnlyWhenMadeFromTheSameSource)
+{
+    TempDir dir;
+    writeWav(dir.path("in.wav"), WavSpec {});
+    writeWav(dir.path("other.wav"), WavSpec {}); // the same sound, another file
+    std::filesystem::create_symlink("in.wav", dir.path("alias.wav"));
+
+    ASSERT_EQ(runFastencc({dir.path("in.wav"), dir.path("out.mp3")}).exitCode, 0);
+    const auto mark = SourceMark::ReadFile(dir.path("out.mp3"));
+    ASSERT_TRUE(mark);
+    EXPECT_EQ(SourceMark::PathIn(*mark), realPath(dir.path("in.wav")));
+    EXPECT_EQ(SourceMark::Field(*mark, "size"), std::to_string(readFile(dir.path("in.wav")).size()));
+    EXPECT_TRUE(SourceMark::Field(*mark, "mtime"));
+    const RunResult again = runFastencc({dir.path("alias.wav"), dir.path("out.mp3"), "-br", "64000"});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(decodeMp3(dir.path("out.mp3")).bitratesKbps, std::set<int>{64});
+
+    const std::string made = readFile(dir.path("out.mp3"));
+    const std::string audio = withoutId3v2(made);
+    const std::string markOfIn = txxx(SourceMark::kDescription, *mark);
+    const struct {
+        const char* what;
+        std::string bytes;
+    } foreign[] = {
+        {"another source's output", markedFor(dir.path("other.wav"), audio)},
+        {"a file of the user's", "my own recording"},
+        {"an MP3 with a tag but no mark", tagOf(txxx("OTHER", "x")) + audio},
+        {"the mark's description with another value", tagOf(txxx(SourceMark::kDescription, "size=1")) + audio},
+        {"the mark behind 70 KB of another frame", tagOf(txxx("PAD", std::string(70000, 'p')) + markOfIn) + audio},
+        {"a frame that claims more than the file", tagOf(markOfIn).substr(0, 30)},
+    };
+    for (const auto& f : foreign) {
+        SCOPED_TRACE(f.what);
+        writeFile(dir.path("taken.mp3"), f.bytes);
+        const RunResult r = runFastencc({dir.path("in.wav"), dir.path("taken.mp3")});
+        EXPECT_EQ(r.exitCode, 4);
+        expectOneErrorLine(r, "was not made from this source stands there; it is not replaced");
+        EXPECT_EQ(readFile(dir.path("taken.mp3")), f.bytes);
+        EXPECT_FALSE(hasTemporary(dir));
+    }
+    // The output of in.wav is not other.wav's, though the sound is the same.
+    EXPECT_EQ(runFastencc({dir.path("other.wav"), dir.path("out.mp3")}).exitCode, 4);
+    EXPECT_EQ(readFile(dir.path("out.mp3")), made);
+}
+
+// A file that comes to stand at the target while the conversion runs is kept: the check is
+// made again when the output is put in place.
+TEST(Outputs, AFileThatAppearsMeanwhileIsKept)
+{
+    TempDir dir;
+    WavSpec spec;
+    spec.seconds = 20;
+    writeWav(dir.path("long.wav"), spec);
+    RunOptions meanwhile;
+    meanwhile.killAtPercent = 5;
+    meanwhile.atPercent = [&](int) { writeFile(dir.path("out.mp3"), "saved by another program"); };
+    const RunResult r = runFastencc({dir.path("long.wav"), dir.path("out.mp3"), "-br", "320000"}, meanwhile);
+    EXPECT_EQ(r.exitCode, 4);
+    expectOneErrorLine(r, "not made from this source");
+    EXPECT_EQ(readFile(dir.path("out.mp3")), "saved by another program");
+    EXPECT_FALSE(hasTemporary(dir));
+}
+
+// A folder that is gone, or made read-only while the file is written, ends the conversion with
+// exit status 6; a temporary file it could not remove is named on the error line.
+TEST(Outputs, AFolderThatCanNoLongerBeWritten)
+{
+    TempDir dir;
+    WavSpec spec;
+    spec.seconds = 20;
+    writeWav(dir.path("long.wav"), spec);
+    const RunResult gone = runFastencc({dir.path("long.wav"), dir.path("gone/x.mp3")});
+    EXPECT_EQ(gone.exitCode, 6);
+    expectOneErrorLine(gone, "the output folder can no longer be written (No such file or directory)");
+
+    // The superuser writes into a read-only folder: the conversion runs as nobody then.
+    ASSERT_EQ(chmod(dir.root().c_str(), 0755), 0);
+    const std::string out = dir.path("out");
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    RunOptions readOnly;
+    if (isRoot()) {
+        ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
+        readOnly.user = 65534;
+    }
+    readOnly.killAtPercent = 5;
+    readOnly.atPercent = [&](int) { chmod(out.c_str(), 0555); };
+    const RunResult r = runFastencc({dir.path("long.wav"), out + "/x.mp3", "-br", "320000"}, readOnly);
+    chmod(out.c_str(), 0755);
+    EXPECT_EQ(r.exitCode, 6) << r.err;
+    expectOneErrorLine(r, "the output folder can no longer be written (Permission denied); its unfinished copy .x.mp3.fastencc-");
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(out))
+        left.push_back(e.path().filename().string());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_NE(r.err.find(left[0] + " is left in the folder"), std::string::npos) << r.err;
+}
+
+// A FAT card mounted to take ASCII names only (the kernel's vfat with iocharset=ascii, or
+// fusefat, which takes no other): a name with other characters is refused with exit status 5
+// and the folder stays clean; a top folder that holds its fixed number of entries says so
+// (exit status 6) rather than that it is full or that the operation is not permitted.
+TEST(Outputs, AnAsciiOnlyFatCard)
+{
+    TempDir dir;
+    const std::string image = dir.path("card.img");
+    const std::string card = dir.path("card");
+    mkdir(card.c_str(), 0755);
+    writeFile(image, "");
+    ASSERT_EQ(truncate(image.c_str(), 16 << 20), 0);
+    if (std::system(("mkfs.vfat -F 16 -r 64 " + image + " > /dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "mkfs.vfat (dosfstools) is not installed";
+    std::string how;
+    if (std::system(("mount -o loop,iocharset=ascii " + image + " " + card + " > /dev/null 2>&1").c_str()) == 0)
+        how = "the kernel's vfat with iocharset=ascii";
+    else if (std::system(("fusefat -o rw+ " + image + " " + card + " > /dev/null 2>&1").c_str()) == 0)
+        how = "fusefat";
+    else
+        GTEST_SKIP() << "cannot mount a FAT image here: no loop mount (needs root and the vfat driver) and no fusefat";
+    std::printf("[   NOTE   ] FAT image mounted by %s\n", how.c_str());
+    const auto unmount = [&] {
+        if (umount2(card.c_str(), MNT_DETACH) != 0)
+            std::system(("fusermount -u -z " + card).c_str());
+    };
+    writeWav(dir.path("in.wav"), WavSpec {});
+
+    const RunResult refused = runFastencc({dir.path("in.wav"), card + "/V_Ünïcødé.mp3"});
+    EXPECT_EQ(refused.exitCode, 5);
+    expectOneErrorLine(refused, "the folder's file system refuses the characters of this name");
+    EXPECT_EQ(runFastencc({dir.path("in.wav"), card + "/V_Unicode.mp3"}).exitCode, 0);
+
+    // The top folder filled with names, while the card has megabytes free.
+    ASSERT_EQ(mkdir((card + "/sub").c_str(), 0755), 0);
+    int made = 0;
+    for (; made < 1000; ++made) {
+        FILE* f = std::fopen((card + "/F" + std::to_string(made) + ".TXT").c_str(), "w");
+        if (!f)
+            break;
+        std::fclose(f);
+    }
+    ASSERT_LT(made, 1000);
+    std::vector<std::string> before;
+    for (const auto& e : std::filesystem::directory_iterator(card))
+        before.push_back(e.path().filename().string());
+    const RunResult full = runFastencc({dir.path("in.wav"), card + "/V_one more.mp3"});
+    EXPECT_EQ(full.exitCode, 6) << full.err;
+    expectOneErrorLine(full, "the folder can take no more names");
+    EXPECT_NE(full.err.find("subfolder"), std::string::npos);
+    std::vector<std::string> after;
+    for (const auto& e : std::filesystem::directory_iterator(card))
+        after.push_back(e.path().filename().string());
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(runFastencc({dir.path("in.wav"), card + "/sub/V_one more.mp3"}).exitCode, 0);
+    unmount();
+}
