@@ -466,6 +466,23 @@ cat "$1" > "$2")").arg(Path("gate")));
         QCOMPARE(form_->ListModel->index(0, 4).data(VardoListModel::PercentRole).toInt(), -1);
     }
 
+    void oneShortFileGetsItsTimeLeft()
+    {
+        // Done in well under two seconds, as a long file is on a fast machine.
+        FakeEncoder(QStringLiteral("for p in 10 20 30 40 50 60 70 80 90; do echo $p; sleep 0.15; done; cat \"$1\" > \"$2\""));
+        Add({Make("chapter.mp3", 5000000)});
+        form_->StartVardo->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(OpenBoard(), 5000);
+        frmMonitor* board = OpenBoard();
+        bool estimated = false;
+        while (BoardOpen() && !estimated) {
+            estimated = board->BatchProgress->text().contains(QStringLiteral(", about "));
+            QTest::qWait(20);
+        }
+        QVERIFY2(estimated, qPrintable(board->BatchProgress->text()));
+        QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 5000);
+    }
+
     void theDesktopIsToldOnlyWhenVarduneIsNotActive()
     {
         if (busAddress_.isEmpty())
