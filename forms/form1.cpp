@@ -328,7 +328,8 @@ void Form1::Form_Load()
 
     Module1::ReadConfig();
     RestorePlacement(Module1::settings().window);
-    ComboBox1->addItems({QStringLiteral("*.*"), QStringLiteral("*.MP3"), QStringLiteral("*.WAV")});
+    ComboBox1->addItems({QStringLiteral("*.*"), QStringLiteral("*.MP3"), QStringLiteral("*.WAV"),
+                         Module1::ToQt(vardune::MediaFolder::AudioPattern())});
     ComboBox1->ShowText(QStringLiteral("*.MP3"));
     XListView1->SetNamePattern(ComboBox1->currentText());
     XTreeView1->SetFileView(XListView1);
@@ -627,6 +628,9 @@ void Form1::AddSelectedEntries()
 Form1::AddCheck Form1::CheckForAdd(const std::string& file, const std::unordered_set<std::string>& pending,
                                     std::string& size) const
 {
+    // A picture or a playlist beside the music would only fail in every batch.
+    if (!vardune::MediaFolder::IsAudioName(vardune::VardoList::GetFileName(file)))
+        return AddCheck::NotAudio;
     if (ListModel->List().IsDuplicatedEntry(file) || pending.count(file))
         return AddCheck::Duplicate;
     size = vardune::VardoList::GetFileSize(file);
@@ -640,6 +644,9 @@ int Form1::AddEntries(const QStringList& paths)
     // before any message about the next refused file.
     std::vector<std::pair<std::string, std::string>> pending;
     std::unordered_set<std::string> pendingPaths;
+    // Files of other types are named together at the end: a drop of a whole album folder's
+    // files brings its pictures and playlists too.
+    QStringList notAudio;
     const auto flush = [&] {
         if (pending.empty())
             return;
@@ -658,10 +665,15 @@ int Form1::AddEntries(const QStringList& paths)
             pendingPaths.insert(file);
             continue;
         }
+        if (check == AddCheck::NotAudio) {
+            notAudio << path;
+            continue;
+        }
         flush();
         ShowRefused({path}, check);
     }
     flush();
+    ShowRefused(notAudio, AddCheck::NotAudio);
     return added;
 }
 
@@ -670,23 +682,29 @@ void Form1::ShowRefused(const QStringList& paths, AddCheck why)
     if (paths.isEmpty())
         return;
     const bool duplicate = why == AddCheck::Duplicate;
+    const bool notAudio = why == AddCheck::NotAudio;
     QString text;
     if (paths.size() == 1) {
-        text = duplicate ? QStringLiteral("Duplicated file name: ") + paths.front()
-                         : QStringLiteral("Invalid file name: ") + paths.front() + QStringLiteral(" or file size is 0 byte.");
+        text = duplicate  ? QStringLiteral("Duplicated file name: ") + paths.front()
+               : notAudio ? QStringLiteral("Not an audio file: ") + paths.front()
+                                + QStringLiteral(". Vardune converts MP3, WAV, FLAC, Ogg and AIFF files.")
+                          : QStringLiteral("Invalid file name: ") + paths.front() + QStringLiteral(" or file size is 0 byte.");
     } else {
         // A folder may hold hundreds: the first ones are named, the rest counted.
         constexpr int kNamed = 10;
-        text = (duplicate ? QStringLiteral("These %1 files are already waiting in the Vardo list:")
-                          : QStringLiteral("These %1 files are empty or cannot be read:"))
+        text = (duplicate  ? QStringLiteral("These %1 files are already waiting in the Vardo list:")
+                : notAudio ? QStringLiteral("These %1 files are not audio files that Vardune converts (MP3, WAV, FLAC, Ogg, AIFF):")
+                           : QStringLiteral("These %1 files are empty or cannot be read:"))
                    .arg(paths.size());
         for (int i = 0; i < paths.size() && i < kNamed; ++i)
             text += QLatin1Char('\n') + paths.at(i);
         if (paths.size() > kNamed)
             text += QStringLiteral("\n\u2026 and %1 more.").arg(paths.size() - kNamed);
     }
-    Module1::MsgBox(this, {text, duplicate ? QStringLiteral("Duplicated File Name") : QStringLiteral("Invalid File Name"),
-                           QMessageBox::Information, QMessageBox::Ok, QMessageBox::NoButton});
+    const QString title = duplicate  ? QStringLiteral("Duplicated File Name")
+                          : notAudio ? QStringLiteral("Not an Audio File")
+                                     : QStringLiteral("Invalid File Name");
+    Module1::MsgBox(this, {text, title, QMessageBox::Information, QMessageBox::Ok, QMessageBox::NoButton});
 }
 
 void Form1::AddFolder(const QString& folder, const std::function<bool(const std::string&)>& wanted)
@@ -694,12 +712,16 @@ void Form1::AddFolder(const QString& folder, const std::function<bool(const std:
     std::vector<std::pair<std::string, std::string>> taken;
     std::unordered_set<std::string> takenPaths;
     QStringList duplicates, invalid;
+    int leftOut = 0;
     for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(folder), wanted)) {
         std::string size;
         switch (CheckForAdd(file, takenPaths, size)) {
         case AddCheck::Taken:
             taken.emplace_back(file, size);
             takenPaths.insert(file);
+            break;
+        case AddCheck::NotAudio:
+            ++leftOut;
             break;
         case AddCheck::Duplicate:
             duplicates << Module1::ToQt(file);
@@ -715,10 +737,14 @@ void Form1::AddFolder(const QString& folder, const std::function<bool(const std:
     ShowRefused(duplicates, AddCheck::Duplicate);
     ShowRefused(invalid, AddCheck::Invalid);
     const int added = static_cast<int>(taken.size());
-    Module1::MsgBox(this, {(added == 1 ? QStringLiteral("1 media file was added from ")
-                                       : QString::number(added) + QStringLiteral(" media files were added from "))
-                               + QDir::toNativeSeparators(folder) + QLatin1Char('.'),
-                           QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
+    QString text = (added == 1 ? QStringLiteral("1 media file was added from ")
+                               : QString::number(added) + QStringLiteral(" media files were added from "))
+        + QDir::toNativeSeparators(folder) + QLatin1Char('.');
+    if (leftOut > 0)
+        text += (leftOut == 1 ? QStringLiteral(" 1 other file was left out")
+                              : QStringLiteral(" %1 other files were left out").arg(leftOut))
+            + QStringLiteral(": Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
+    Module1::MsgBox(this, {text, QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
                            QMessageBox::NoButton});
 }
 
@@ -740,7 +766,7 @@ void Form1::AddDroppedPaths(const QStringList& paths)
             continue;
         }
         AddEntries(std::exchange(files, {}));
-        AddFolder(path, vardune::MediaFolder::IsMediaName);
+        AddFolder(path, [](const std::string&) { return true; });
     }
     AddEntries(files);
 }

@@ -6,6 +6,7 @@
 #include "form1.h"
 #include "frmstartup.h"
 #include "guitestmain.h"
+#include "mediafolder.h"
 #include "module1.h"
 #include "splitterbar.h"
 #include "twips.h"
@@ -81,9 +82,11 @@ private slots:
         Form1 form;
         form.InitForm();
         QVERIFY(form.IsLoaded());
-        QCOMPARE(form.ComboBox1->count(), 3);
+        // The three choices, then every audio type the encoder reads.
+        QCOMPARE(form.ComboBox1->count(), 4);
         QCOMPARE(QStringList({form.ComboBox1->itemText(0), form.ComboBox1->itemText(1), form.ComboBox1->itemText(2)}),
                  QStringList({"*.*", "*.MP3", "*.WAV"}));
+        QCOMPARE(form.ComboBox1->itemText(3), Module1::ToQt(vardune::MediaFolder::AudioPattern()));
         QCOMPARE(form.ComboBox1->currentText(), QStringLiteral("*.MP3"));
         QCOMPARE(form.ComboBox1->currentIndex(), 1);
         QCOMPARE(form.XListView1->NamePattern(), QStringLiteral("*.MP3"));

@@ -202,35 +202,41 @@ private slots:
     void filesDroppedFromAFileManagerGoThroughTheSameChecks()
     {
         const QString good = Make("good.wav", 5);
+        const QString picture = Make("loose.jpg", 5);
         const QString folder = dir_->path() + "/folder";
         QDir(dir_->path()).mkpath("folder/sub");
+        // A folder gives the same files as its files dropped one by one: its FLAC too, never
+        // its picture or notes.
         for (const auto& [name, size] : {std::pair{"folder/b.mp3", 3}, {"folder/empty.wav", 0}, {"folder/sub/a.WAV", 2},
-                                        {"folder/notes.txt", 4}})
+                                        {"folder/notes.txt", 4}, {"folder/c.flac", 6}, {"folder/cover.jpg", 7}})
             Make(name, size);
-        ::mkfifo(QFile::encodeName(dir_->path() + "/pipe").constData(), 0600);
-        for (int i = 0; i < 4; ++i)
+        ::mkfifo(QFile::encodeName(dir_->path() + "/pipe.wav").constData(), 0600);
+        for (int i = 0; i < 5; ++i)
             Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        emit form_->ListView1->DroppedFiles({good, folder, dir_->path() + "/pipe", good});
+        emit form_->ListView1->DroppedFiles({good, picture, folder, dir_->path() + "/pipe.wav", good});
         // Added once the drop is over, so no message holds the dragging program.
         QCOMPARE(form_->ListModel->rowCount(), 0);
-        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "a.WAV"}));
-        QCOMPARE(Column(form_->ListModel, 1), QStringList({dir_->path() + "/", folder + "/", folder + "/sub/"}));
+        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "c.flac", "a.WAV"}));
+        QCOMPARE(Column(form_->ListModel, 1), QStringList({dir_->path() + "/", folder + "/", folder + "/", folder + "/sub/"}));
         const auto asked = Asked();
-        QCOMPARE(asked.size(), std::size_t(4));
-        QCOMPARE(asked[0].title, QStringLiteral("Invalid File Name"));
-        QCOMPARE(asked[0].text, "Invalid file name: " + folder + "/empty.wav or file size is 0 byte.");
-        QCOMPARE(asked[1].title, QStringLiteral("Folder Added"));
-        QCOMPARE(asked[1].text, "2 media files were added from " + folder + ".");
-        QCOMPARE(asked[1].icon, QMessageBox::Information);
-        QCOMPARE(asked[2].title, QStringLiteral("Invalid File Name"));
-        QCOMPARE(asked[3].title, QStringLiteral("Duplicated File Name"));
+        QCOMPARE(asked.size(), std::size_t(5));
+        QCOMPARE(asked[0].title, QStringLiteral("Not an Audio File"));
+        QVERIFY2(asked[0].text.startsWith("Not an audio file: " + picture + "."), qPrintable(asked[0].text));
+        QCOMPARE(asked[1].title, QStringLiteral("Invalid File Name"));
+        QCOMPARE(asked[1].text, "Invalid file name: " + folder + "/empty.wav or file size is 0 byte.");
+        QCOMPARE(asked[2].title, QStringLiteral("Folder Added"));
+        QCOMPARE(asked[2].text, "3 media files were added from " + folder
+                                    + ". 2 other files were left out: Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
+        QCOMPARE(asked[2].icon, QMessageBox::Information);
+        QCOMPARE(asked[3].title, QStringLiteral("Invalid File Name"));
+        QCOMPARE(asked[4].title, QStringLiteral("Duplicated File Name"));
 
         // A folder dropped again adds nothing new: each of its files is a duplicate.
         for (int i = 0; i < 2; ++i)
             Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         emit form_->ListView1->DroppedFiles({folder + "/sub"});
         QCoreApplication::processEvents();
-        QCOMPARE(form_->ListModel->rowCount(), 3);
+        QCOMPARE(form_->ListModel->rowCount(), 4);
         const auto again = Asked();
         QCOMPARE(again.size(), std::size_t(2));
         QCOMPARE(again[0].title, QStringLiteral("Duplicated File Name"));
@@ -246,7 +252,7 @@ private slots:
         QVERIFY(enter.isAccepted());
         QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(form_->ListView1->viewport(), &drop);
-        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "a.WAV", "other.wav"}));
+        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "c.flac", "a.WAV", "other.wav"}));
     }
 
     void itemEventAddsOnlyWhenTheFirstSelectedIsANonEmptyFile()
@@ -440,6 +446,19 @@ private slots:
         QCOMPARE(grouped[2].text, "Duplicated file name: " + dir_->path() + "/many/twice.mp3");
         QCOMPARE(grouped[3].title, QStringLiteral("Invalid File Name"));
         QCOMPARE(grouped[4].text, "0 media files were added from " + dir_->path() + "/many.");
+
+        // With every file shown, the album's picture and notes are still left out, and counted.
+        QDir(dir_->path()).mkpath("mixed");
+        for (const char* name : {"mixed/song.ogg", "mixed/folder.jpg", "mixed/track.mp3"})
+            Make(name, 6);
+        form_->ComboBox1->setCurrentText("*.*");
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(dir_->path() + "/mixed");
+        QCOMPARE(Column(form_->ListModel, 2).mid(5), QStringList({"song.ogg", "track.mp3"}));
+        const auto all = Asked();
+        QCOMPARE(all.size(), std::size_t(1));
+        QCOMPARE(all[0].text, "2 media files were added from " + dir_->path()
+                                  + "/mixed. 1 other file was left out: Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
     }
 
     void outputFolderFromThePickerReachesTheSettings()
