@@ -139,6 +139,11 @@ QString ConfigFilePath()
     return folder + QDir::separator() + QStringLiteral("Vardune.ini");
 }
 
+QString VardoListFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/VardoList.txt");
+}
+
 std::string FoldOutputPath(const std::string& path)
 {
     const QFileInfo file(ToQt(path));

@@ -34,6 +34,9 @@ QString ManualFile();
 // Vardune.ini beside the program when that folder is writable and the copy is not installed
 // (a build tree, a portable copy), else in the user's configuration folder.
 QString ConfigFilePath();
+// The file that keeps the Vardo list from one run to the next, in the user's data folder
+// (~/.local/share/Vardune/VardoList.txt).
+QString VardoListFilePath();
 // The manual, recorded while the main window loads.
 QString& helpFile();
 

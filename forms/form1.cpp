@@ -23,9 +23,11 @@
 #include "namepattern.h"
 #include "numerictext.h"
 #include "outputfolder.h"
+#include "vardolistfile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -34,6 +36,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSaveFile>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -335,6 +338,7 @@ void Form1::Form_Load()
     XTreeView1->SetFileView(XListView1);
     XListView1->SetCurrentFolder(Module1::ToQt(Module1::settings().sourceFolder));
     Text1->setText(Module1::ToQt(Module1::settings().targetFolder));
+    RestoreList();
     ShowStatusBarValue();
     if (splash_)
         splash_->hide();
@@ -349,8 +353,49 @@ void Form1::Form_Unload()
     if (loaded_) {
         Module1::settings().window = CurrentPlacement();
         Module1::WriteConfig(XListView1->CurrentFolder());
+        KeepList();
     }
     Module1::EndProcess();
+}
+
+void Form1::RestoreList()
+{
+    const QString path = Module1::VardoListFilePath();
+    QFile file(path);
+    if (!file.exists())
+        return;
+    std::optional<std::vector<vardune::VardoEntry>> entries;
+    // Never read more than a list the program could have written.
+    if (file.open(QIODevice::ReadOnly) && file.size() <= qint64(vardune::VardoListFile::kMaxBytes))
+        entries = vardune::VardoListFile::Parse(file.read(qint64(vardune::VardoListFile::kMaxBytes) + 1).toStdString());
+    file.close();
+    if (entries) {
+        ListModel->Restore(*entries);
+        return;
+    }
+    // Kept for whoever wants to look at it, and out of the way of the next save.
+    const QString aside = path + QDateTime::currentDateTime().toString(QStringLiteral(".'damaged-'yyyyMMdd-HHmmss"));
+    const bool moved = QFile::rename(path, aside);
+    Module1::MsgBox(this, {QStringLiteral("The Vardo list kept from the last run could not be read: ")
+                               + QDir::toNativeSeparators(path)
+                               + (moved ? QStringLiteral(" was set aside as ") + QDir::toNativeSeparators(aside)
+                                        : QStringLiteral(" could not be set aside and will be replaced"))
+                               + QStringLiteral(". The list starts empty."),
+                           QStringLiteral("Vardo List Not Restored"), QMessageBox::Warning, QMessageBox::Ok,
+                           QMessageBox::NoButton});
+}
+
+void Form1::KeepList()
+{
+    const QString path = Module1::VardoListFilePath();
+    QDir().mkpath(QFileInfo(path).path());
+    // Written beside and renamed over the old one: a run that ends half way leaves the old list.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        const std::string text = vardune::VardoListFile::Encode(ListModel->List().Entries());
+        file.write(text.data(), qint64(text.size()));
+        file.commit();
+    }
 }
 
 void Form1::RequestUnload()

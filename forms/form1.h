@@ -180,6 +180,10 @@ private:
     // Files and folders dropped from a file manager: a file goes through Add's checks, a
     // folder gives its audio files as AddFolder takes them, whatever the type box shows.
     void AddDroppedPaths(const QStringList& paths);
+    // The Vardo list of the last run, read at load; a file that cannot be read as one is set
+    // aside, with a message. Kept at unload, written whole or not at all.
+    void RestoreList();
+    void KeepList();
     // The placement the user left the window in, restored at load and kept at unload.
     void RestorePlacement(const vardune::WindowPlacement& placement);
     vardune::WindowPlacement CurrentPlacement() const;

@@ -73,6 +73,7 @@ private slots:
     {
         ended_ = 0;
         QFile::remove(ini_);
+        QFile::remove(Module1::VardoListFilePath());
         Module1::Test::ReleaseInstanceLock();
         Module1::Test::TakeAskedMessages();
     }
@@ -300,6 +301,67 @@ private slots:
         const QModelIndex home = form.XTreeView1->FolderModel()->index(QDir::homePath());
         form.XTreeView1->setCurrentIndex(home);
         QCOMPARE(form.XListView1->CurrentFolder(), QDir::homePath());
+    }
+
+    void theVardoListComesBackAtTheNextStart()
+    {
+        const QString listFile = Module1::VardoListFilePath();
+        QVERIFY(listFile.startsWith(QDir::homePath() + "/.local/share/"));
+        std::vector<vardune::VardoEntry> before;
+        {
+            Form1 form;
+            form.InitForm();
+            form.ListModel->Append({{"/music/a.mp3", " 10"}, {"/music/tab\there.wav", " 20"}, {"/music/c.flac", " 30"}});
+            const auto id = [&](int row) { return form.ListModel->List().At(std::size_t(row)).id; };
+            form.ListModel->SetResult(id(0), "/out/V_a.mp3", " 4", " 40%", vardune::EntryState::Done);
+            vardune::BatchWalk::Outcome failed;
+            failed.note = "not an audio file";
+            form.ListModel->Record(id(1), "/out/V_tab\there.wav.MP3", failed);
+            before = form.ListModel->List().Entries();
+            form.close();
+        }
+        QCOMPARE(ended_, 1);
+        {
+            Module1::Test::ReleaseInstanceLock();
+            Form1 form;
+            form.InitForm();
+            const auto& after = form.ListModel->List().Entries();
+            QCOMPARE(after.size(), before.size());
+            for (std::size_t i = 0; i < after.size(); ++i) {
+                QCOMPARE(after[i].state, before[i].state);
+                QCOMPARE(after[i].sourcePath + after[i].sourceName, before[i].sourcePath + before[i].sourceName);
+                QCOMPARE(after[i].sourceSize, before[i].sourceSize);
+                QCOMPARE(after[i].targetPath, before[i].targetPath);
+                QCOMPARE(after[i].rate, before[i].rate);
+                QCOMPARE(after[i].note, before[i].note);
+            }
+            QCOMPARE(after[1].note, std::string("not an audio file"));
+            QVERIFY(Module1::Test::TakeAskedMessages().empty());
+        }
+
+        // Another program's file, or one cut short, is set aside with a message; the list
+        // starts empty and the next close writes a good one.
+        {
+            QFile damaged(listFile);
+            QVERIFY(damaged.open(QIODevice::WriteOnly));
+            damaged.write("Vardune Vardo list 1\nW\t/music/\ta.mp");
+        }
+        Module1::Test::ReleaseInstanceLock();
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        Form1 form;
+        form.InitForm();
+        QCOMPARE(form.ListModel->rowCount(), 0);
+        const auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].title, QStringLiteral("Vardo List Not Restored"));
+        const QStringList aside = QDir(QFileInfo(listFile).path()).entryList({"VardoList.txt.damaged-*"});
+        QCOMPARE(aside.size(), 1);
+        QVERIFY2(asked[0].text.contains(aside[0]), qPrintable(asked[0].text));
+        QCOMPARE(ReadAll(QFileInfo(listFile).path() + "/" + aside[0]), QByteArray("Vardune Vardo list 1\nW\t/music/\ta.mp"));
+        QVERIFY(!QFile::exists(listFile));
+        form.close();
+        QCOMPARE(ReadAll(listFile), QByteArray("Vardune Vardo list 1\n"));
+        QFile::remove(QFileInfo(listFile).path() + "/" + aside[0]);
     }
 
     void placementAndColumnWidthsComeBackAtTheNextStart()
