@@ -45,6 +45,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_set>
 #include <utility>
 
@@ -333,7 +334,8 @@ void Form1::Form_Load()
     RestorePlacement(Module1::settings().window);
     ComboBox1->addItems({QStringLiteral("*.*"), QStringLiteral("*.MP3"), QStringLiteral("*.WAV"),
                          Module1::ToQt(vardune::MediaFolder::AudioPattern())});
-    ComboBox1->ShowText(QStringLiteral("*.MP3"));
+    const std::string& fileType = Module1::settings().fileType;
+    ComboBox1->ShowText(fileType.empty() ? QStringLiteral("*.MP3") : Module1::ToQt(fileType));
     XListView1->SetNamePattern(ComboBox1->currentText());
     XTreeView1->SetFileView(XListView1);
     XListView1->SetCurrentFolder(Module1::ToQt(Module1::settings().sourceFolder));
@@ -352,6 +354,7 @@ void Form1::Form_Unload()
     unloading_ = true;
     if (loaded_) {
         Module1::settings().window = CurrentPlacement();
+        Module1::settings().fileType = Module1::FromQt(ComboBox1->currentText());
         Module1::WriteConfig(XListView1->CurrentFolder());
         KeepList();
     }
@@ -1002,6 +1005,42 @@ void Form1::RestorePlacement(const vardune::WindowPlacement& placement)
     if (placement.columnWidths.size() == vardune::WindowPlacement::kColumns)
         for (int column = 0; column < int(vardune::WindowPlacement::kColumns); ++column)
             ListView1->setColumnWidth(column, Twips::ToPixels(placement.columnWidths[std::size_t(column)]));
+    if (!placement.normal)
+        SizeForFirstStart();
+    // The splitter bars where the user left them, as far as the window they come back in has
+    // room for them by the bars' own rule.
+    const QSize client(isMaximized() && screen() ? screen()->availableGeometry().size()
+                                                 : size() - QSize(0, menuBar()->sizeHint().height()));
+    if (placement.treeWidth)
+        if (const auto width = vardune::SplitDrag(0, *placement.treeWidth, Twips::FromPixels(client.width())))
+            geometry_.tree.width = *width;
+    if (placement.treeHeight)
+        if (const auto height = vardune::SplitDrag(0, *placement.treeHeight, Twips::FromPixels(client.height())))
+            geometry_.tree.height = *height;
+}
+
+void Form1::SizeForFirstStart()
+{
+    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!shown)
+        return;
+    const QRect available = shown->availableGeometry();
+    const int menu = menuBar()->sizeHint().height();
+    const float scale = vardune::WindowPlacement::FirstStartScale(float(available.width()), float(available.height()),
+                                                                  float(kClientWidth), float(kClientHeight + menu));
+    if (scale <= 1.0f)
+        return;
+    const int width = int(std::lround(kClientWidth * scale));
+    const int height = int(std::lround(kClientHeight * scale));
+    resize(width, height + menu);
+    // As at construction: the client has its size before the window is first laid out.
+    Client->resize(width, height);
+    PlaceDockedBars();
+    move(available.center() - rect().center());
+    // The panes in the designed proportions: the tree as wide as the load makes it, and as
+    // much taller as the window is.
+    geometry_.tree.width = 0.4f * Frame().scaleWidth;
+    geometry_.tree.height = vardune::MainGeometry::Designed().tree.height * scale;
 }
 
 vardune::WindowPlacement Form1::CurrentPlacement() const
@@ -1014,5 +1053,7 @@ vardune::WindowPlacement Form1::CurrentPlacement() const
     placement.maximized = isMaximized();
     for (int column = 0; column < int(vardune::WindowPlacement::kColumns); ++column)
         placement.columnWidths.push_back(Twips::FromPixels(ListView1->columnWidth(column)));
+    placement.treeWidth = geometry_.tree.width;
+    placement.treeHeight = geometry_.tree.height;
     return placement;
 }

@@ -187,6 +187,8 @@ private:
     // The placement the user left the window in, restored at load and kept at unload.
     void RestorePlacement(const vardune::WindowPlacement& placement);
     vardune::WindowPlacement CurrentPlacement() const;
+    // No placement kept yet: the designed window scaled to about two thirds of the screen.
+    void SizeForFirstStart();
     void XListView1_ItemEvent();
     void SplitH_MouseMove(float x);
     void SplitV_MouseMove(float y);

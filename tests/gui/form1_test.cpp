@@ -380,6 +380,15 @@ private slots:
             SendMouse(header->viewport(), QEvent::MouseMove, {edge + 60, middle}, Qt::LeftButton);
             SendMouse(header->viewport(), QEvent::MouseButtonRelease, {edge + 60, middle}, Qt::NoButton);
             QCOMPARE(form.ListView1->columnWidth(2), 167 + 60);
+            // Both splitter bars dragged, and another file type chosen.
+            for (SplitterBar* bar : {form.SplitH, form.SplitV}) {
+                SendMouse(bar, QEvent::MouseButtonPress, {2, 2}, Qt::LeftButton);
+                SendMouse(bar, QEvent::MouseMove, bar == form.SplitH ? QPoint(32, 2) : QPoint(2, 42), Qt::LeftButton);
+                SendMouse(bar, QEvent::MouseButtonRelease, {2, 2}, Qt::NoButton);
+            }
+            QCOMPARE(form.Geometry().tree.width, 4086.0f + 480);
+            QCOMPARE(form.Geometry().tree.height, 1815.0f + 630);
+            form.ComboBox1->setCurrentIndex(3);
             form.close();
         }
         {
@@ -391,6 +400,11 @@ private slots:
             QCOMPARE(form.geometry(), QRect(40, 50, 900, 600));
             QCOMPARE(form.ListView1->columnWidth(2), 167 + 60);
             QCOMPARE(form.ListView1->columnWidth(3), 67);
+            QCOMPARE(form.Geometry().tree.width, 4086.0f + 480);
+            QCOMPARE(form.Geometry().tree.height, 1815.0f + 630);
+            QCOMPARE(form.XTreeView1->height(), (1815 + 630) / 15);
+            QCOMPARE(form.ComboBox1->currentText(), Module1::ToQt(vardune::MediaFolder::AudioPattern()));
+            QCOMPARE(form.XListView1->NamePattern(), form.ComboBox1->currentText());
             form.showMaximized();
             QTRY_VERIFY(form.isMaximized());
             form.close();
@@ -404,8 +418,8 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&form));
             QTRY_VERIFY(form.geometry() != QRect(40, 50, 900, 600));
             QCOMPARE(form.normalGeometry(), QRect(40, 50, 900, 600));
-            // The tree keeps its designed width; the list takes the rest.
-            QCOMPARE(form.Geometry().tree.width, 0.4f * Twips::FromPixels(681));
+            // The tree keeps the width the user left it at; the list takes the rest.
+            QCOMPARE(form.Geometry().tree.width, 4086.0f + 480);
             QCOMPARE(form.ListView1->geometry().right() + 1, form.Client->width());
             form.close();
         }
