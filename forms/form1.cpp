@@ -875,7 +875,7 @@ void Form1::OpenOutput()
     CommandStarted();
     const long row = ListModel->List().Find(menuEntry_);
     if (row >= 0)
-        Module1::OpenFile(Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
+        Module1::OpenFile(this, Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
 }
 
 void Form1::ShowOutputInFolder()
@@ -883,7 +883,7 @@ void Form1::ShowOutputInFolder()
     CommandStarted();
     const long row = ListModel->List().Find(menuEntry_);
     if (row >= 0)
-        Module1::ShowInFolder(Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
+        Module1::ShowInFolder(this, Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
 }
 
 QString Form1::GetFileName(const QString& path)

@@ -8,6 +8,8 @@
 #include "vardolistview.h"
 
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QProcess>
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMenu>
@@ -69,6 +71,18 @@ void Choose(QMenu* menu, const char* name)
 }
 
 } // namespace
+
+// A file manager on the session bus, as far as the program uses one: it keeps what it was
+// asked to show.
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+public:
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString&) { shown << uris; }
+};
 
 class VardoListTest : public QObject {
     Q_OBJECT
@@ -377,6 +391,97 @@ private slots:
         QCOMPARE(Enabled(OpenMenu()), QStringList());
         OpenMenu()->close();
         Module1::Test::CaptureDesktopRequests(false);
+    }
+
+    void openAndShowInFolderSayWhenTheDesktopCannot()
+    {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_));
+        // A session bus of the test's own, before the program first looks for one.
+        QProcess bus;
+        bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(bus.waitForReadyRead(5000));
+        const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+        // The desktop's opener, as xdg-open answers: what it was given, and its exit status.
+        const QString bin = dir_->path() + "/bin";
+        QDir().mkpath(bin);
+        QFile opener(bin + "/xdg-open");
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write(QString("#!/bin/sh\necho \"$1\" >> '%1/opened'\nexit $(cat '%1/status')\n").arg(bin).toUtf8());
+        opener.close();
+        opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        const auto status = [&](int code) {
+            QFile file(bin + "/status");
+            file.open(QIODevice::WriteOnly);
+            file.write(QByteArray::number(code));
+        };
+        const auto opened = [&] {
+            QFile file(bin + "/opened");
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+        };
+        // Messages that come when the opener has ended, gathered as they come.
+        std::vector<Module1::MessageRequest> got;
+        const auto told = [&] {
+            for (const auto& message : Module1::Test::TakeAskedMessages())
+                got.push_back(message);
+            return got.size();
+        };
+        const QString output = Make("V_1.mp3", 2);
+        form_->ListModel->Append({{Module1::FromQt(Make("1.mp3", 4)), " 4"}});
+        form_->ListModel->SetResult(form_->ListModel->List().At(0).id, Module1::FromQt(output), " 2", " 50%", EntryState::Done);
+        const auto command = [&](const char* item) {
+            RightClick(form_->ListView1->viewport(), form_->ListView1->visualRect(form_->ListModel->index(0, 2)).center());
+            QTRY_VERIFY(OpenMenu());
+            Choose(OpenMenu(), item);
+        };
+
+        // No opener on the desktop at all: said at once.
+        qputenv("PATH", "/nonexistent");
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        command("ListOpen");
+        auto asked = Asked();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].title, QStringLiteral("No Program to Open It"));
+        QVERIFY2(asked[0].text.contains(output), qPrintable(asked[0].text));
+
+        // An opener that finds no program for the file: said when it gives up.
+        qputenv("PATH", bin.toUtf8() + ":" + path);
+        status(3);
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        command("ListOpen");
+        QTRY_COMPARE(opened(), QStringList({output}));
+        QTRY_COMPARE(told(), std::size_t(1));
+        QCOMPARE(got[0].title, QStringLiteral("No Program to Open It"));
+        // One that opens it: nothing to say.
+        status(0);
+        command("ListOpen");
+        QTRY_COMPARE(opened(), QStringList({output, output}));
+
+        // A file manager on the bus picks the file out; the opener is not asked.
+        FakeFileManager manager;
+        QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("file manager"));
+        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+        QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager, QDBusConnection::ExportAllSlots));
+        command("ListShowInFolder");
+        QTRY_COMPARE(manager.shown, QStringList({QUrl::fromLocalFile(output).toString()}));
+        // None: the folder opens; where nothing opens it either, a message says where the file is.
+        service.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+        command("ListShowInFolder");
+        QTRY_COMPARE(opened().size(), 3);
+        QCOMPARE(opened().last(), dir_->path());
+        status(4);
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        command("ListShowInFolder");
+        QTRY_COMPARE(opened().size(), 4);
+        QTRY_COMPARE(told(), std::size_t(2));
+        QVERIFY2(got[1].text.contains("in the folder " + dir_->path()), qPrintable(got[1].text));
+
+        qputenv("PATH", path);
+        QDBusConnection::disconnectFromBus(QStringLiteral("file manager"));
+        bus.kill();
+        bus.waitForFinished();
     }
 
     void aFolderOfThreeLevelsFromTheTreeInPathOrder()
