@@ -144,7 +144,8 @@ QString ConfigFilePath()
 
 QString VardoListFilePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/VardoList.txt");
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/VardoList.txt");
 }
 
 std::string FoldOutputPath(const std::string& path)

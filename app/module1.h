@@ -35,7 +35,7 @@ QString ManualFile();
 // (a build tree, a portable copy), else in the user's configuration folder.
 QString ConfigFilePath();
 // The file that keeps the Vardo list from one run to the next, in the user's data folder
-// (~/.local/share/Vardune/VardoList.txt).
+// (~/.local/share/Vardune/VardoList.txt); empty when the user has no data folder.
 QString VardoListFilePath();
 // The manual, recorded while the main window loads.
 QString& helpFile();

@@ -365,7 +365,7 @@ void Form1::RestoreList()
 {
     const QString path = Module1::VardoListFilePath();
     QFile file(path);
-    if (!file.exists())
+    if (path.isEmpty() || !file.exists())
         return;
     std::optional<std::vector<vardune::VardoEntry>> entries;
     // Never read more than a list the program could have written.
@@ -391,6 +391,8 @@ void Form1::RestoreList()
 void Form1::KeepList()
 {
     const QString path = Module1::VardoListFilePath();
+    if (path.isEmpty())
+        return;
     QDir().mkpath(QFileInfo(path).path());
     // Written beside and renamed over the old one: a run that ends half way leaves the old list.
     QSaveFile file(path);
