@@ -13,6 +13,9 @@
 #include <QDesktopServices>
 #include <QUrl>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QProcess>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLockFile>
@@ -137,6 +140,12 @@ QString ConfigFilePath()
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(folder);
     return folder + QDir::separator() + QStringLiteral("Vardune.ini");
+}
+
+QString VardoListFilePath()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/VardoList.txt");
 }
 
 std::string FoldOutputPath(const std::string& path)
@@ -265,16 +274,70 @@ void OpenWebPage(const QString& url)
     QDesktopServices::openUrl(QUrl(url));
 }
 
-void OpenFile(const QString& path)
+namespace {
+
+// The desktop's opener said within this time that it could not open the file; one that ends
+// with a failure later has run a program for it, whose own ending is no concern of ours.
+constexpr qint64 kOpenerVerdictMs = 15000;
+
+// Opens a local file or folder with the desktop's program for it; failed runs, later or at
+// once, when there is none. xdg-open, where it is installed, is started and watched: its exit
+// status tells when it found no program (it is what the desktop itself would run). Without
+// it, Qt's own way to the desktop is asked, which says only whether it could start anything.
+void OpenWithDesktop(const QString& path, const std::function<void()>& failed)
+{
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+            failed();
+        return;
+    }
+    auto* process = new QProcess;
+    process->setProgram(opener);
+    process->setArguments({path});
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    auto clock = std::make_shared<QElapsedTimer>();
+    QObject::connect(process, &QProcess::finished, [process, clock, failed](int code, QProcess::ExitStatus status) {
+        if ((status != QProcess::NormalExit || code != 0) && clock->elapsed() < kOpenerVerdictMs)
+            failed();
+        process->deleteLater();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, [process, failed](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        failed();
+        process->deleteLater();
+    });
+    clock->start();
+    process->start();
+}
+
+// The message for a file or folder the desktop cannot open, over owner while it is there.
+std::function<void()> NoOpener(QWidget* owner, const QString& text)
+{
+    QPointer<QWidget> over(owner);
+    return [over, text] {
+        MsgBox(over, {text, QStringLiteral("No Program to Open It"), QMessageBox::Information, QMessageBox::Ok,
+                      QMessageBox::NoButton});
+    };
+}
+
+} // namespace
+
+void OpenFile(QWidget* owner, const QString& path)
 {
     if (testAnswers().captureDesktop) {
         testAnswers().desktopRequests << QStringLiteral("open ") + path;
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    OpenWithDesktop(path, NoOpener(owner, QStringLiteral("The desktop has no program to open ")
+                                              + QDir::toNativeSeparators(path)
+                                              + QStringLiteral(" with. Open it from your player's or file manager's own window.")));
 }
 
-void ShowInFolder(const QString& path)
+void ShowInFolder(QWidget* owner, const QString& path)
 {
     if (testAnswers().captureDesktop) {
         testAnswers().desktopRequests << QStringLiteral("show ") + path;
@@ -282,10 +345,13 @@ void ShowInFolder(const QString& path)
     }
     // The file managers' shared interface picks the file out in its folder; where no file
     // manager answers on the session bus, the folder itself opens.
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    const QString folder = QFileInfo(path).absolutePath();
+    const auto failed = NoOpener(owner, QStringLiteral("The desktop has no file manager to show ")
+                                            + QDir::toNativeSeparators(path) + QStringLiteral(" in. It is in the folder ")
+                                            + QDir::toNativeSeparators(folder) + QLatin1Char('.'));
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        QDesktopServices::openUrl(folder);
+        OpenWithDesktop(folder, failed);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
@@ -295,9 +361,9 @@ void ShowInFolder(const QString& path)
     call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
     // Answered later, never waited for: the window goes on while the bus looks for a file manager.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [folder](QDBusPendingCallWatcher* done) {
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [folder, failed](QDBusPendingCallWatcher* done) {
         if (done->isError())
-            QDesktopServices::openUrl(folder);
+            OpenWithDesktop(folder, failed);
         done->deleteLater();
     });
 }

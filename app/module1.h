@@ -34,6 +34,9 @@ QString ManualFile();
 // Vardune.ini beside the program when that folder is writable and the copy is not installed
 // (a build tree, a portable copy), else in the user's configuration folder.
 QString ConfigFilePath();
+// The file that keeps the Vardo list from one run to the next, in the user's data folder
+// (~/.local/share/Vardune/VardoList.txt); empty when the user has no data folder.
+QString VardoListFilePath();
 // The manual, recorded while the main window loads.
 QString& helpFile();
 
@@ -80,11 +83,14 @@ QString BrowseForFolder(QWidget* owner, const QString& title, const QString& sta
 
 // Opens a web page in the user's default browser; returns at once.
 void OpenWebPage(const QString& url);
-// Opens a file with the desktop's program for its type; returns at once.
-void OpenFile(const QString& path);
-// Shows a file in the desktop's file manager, picked out where the file manager offers that,
-// else opens its folder; returns at once.
-void ShowInFolder(const QString& path);
+// Opens a file with the desktop's program for its type; returns at once. Where the desktop
+// has no program to open it with, a message over owner says so, now or when the desktop's
+// opener has given up.
+void OpenFile(QWidget* owner, const QString& path);
+// Shows a file in the desktop's file manager, picked out where a file manager offers that
+// (org.freedesktop.FileManager1 on the session bus), else opens its folder; returns at once.
+// Where nothing can show the folder, a message over owner says so.
+void ShowInFolder(QWidget* owner, const QString& path);
 // Opens the user guide page of the manual, owned by the window whose command asked for it.
 void ShowUserGuide(QWidget* owner);
 // The vendor's web site, a setting of the build: "http://host".

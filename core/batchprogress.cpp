@@ -10,6 +10,8 @@ namespace {
 // Too early to judge: the first seconds of a batch are start-up, not throughput.
 constexpr double kMinSeconds = 2.0;
 constexpr double kMinFraction = 0.01;
+// Judged from the pace: half a second of steady percents is enough.
+constexpr double kMinPaceSeconds = 0.5;
 } // namespace
 
 void BatchProgress::Start(const std::vector<std::pair<std::uint64_t, double>>& files)
@@ -25,7 +27,7 @@ void BatchProgress::Start(const std::vector<std::pair<std::uint64_t, double>>& f
     }
 }
 
-void BatchProgress::Update(std::uint64_t id, int percent)
+void BatchProgress::Update(std::uint64_t id, int percent, std::optional<double> elapsedSeconds)
 {
     const auto it = files_.find(id);
     if (it == files_.end() || it->second.finished)
@@ -36,6 +38,10 @@ void BatchProgress::Update(std::uint64_t id, int percent)
         return;
     doneWeight_ += file.weight * (percent - file.percent) / 100.0;
     file.percent = percent;
+    if (!movedAt_ && elapsedSeconds) {
+        movedAt_ = *elapsedSeconds;
+        movedFraction_ = Fraction();
+    }
 }
 
 void BatchProgress::Finish(std::uint64_t id, bool done, double targetBytes)
@@ -73,6 +79,12 @@ int BatchProgress::Percent() const
 std::optional<double> BatchProgress::SecondsLeft(double elapsedSeconds) const
 {
     const double fraction = Fraction();
+    if (movedAt_) {
+        const double seconds = elapsedSeconds - *movedAt_;
+        const double gained = fraction - movedFraction_;
+        if (seconds >= kMinPaceSeconds && gained >= kMinFraction)
+            return seconds * (1.0 - fraction) / gained;
+    }
     if (elapsedSeconds < kMinSeconds || fraction < kMinFraction)
         return std::nullopt;
     return elapsedSeconds * (1.0 - fraction) / fraction;

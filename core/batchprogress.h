@@ -16,8 +16,9 @@ public:
     // The files of the batch, each with its source size in bytes.
     void Start(const std::vector<std::pair<std::uint64_t, double>>& files);
 
-    // A file's encoder says how far it is (0 to 100). A file's percent never goes back.
-    void Update(std::uint64_t id, int percent);
+    // A file's encoder says how far it is (0 to 100), at elapsedSeconds into the batch when
+    // known. A file's percent never goes back.
+    void Update(std::uint64_t id, int percent, std::optional<double> elapsedSeconds = std::nullopt);
     // A file's encoder has ended: its share of the batch is complete, whatever the outcome.
     // A done file counts the bytes its output saved against its source.
     void Finish(std::uint64_t id, bool done, double targetBytes);
@@ -25,8 +26,9 @@ public:
     // The batch's share done, 0 to 1; it only ever rises.
     double Fraction() const;
     int Percent() const;
-    // Seconds left, judged from the seconds taken so far; nothing until there is enough to
-    // judge by.
+    // Seconds left, judged from the pace of the work since it was first seen to move, so a
+    // batch of one short file gets its estimate from that file's own percents; without such
+    // times, from all the seconds taken so far. Nothing until there is enough to judge by.
     std::optional<double> SecondsLeft(double elapsedSeconds) const;
     // The line the status board shows: "Batch 42% done, about 1 min 20 s left".
     std::string Line(double elapsedSeconds) const;
@@ -53,6 +55,10 @@ private:
     std::unordered_map<std::uint64_t, File> files_;
     double totalWeight_ = 0;
     double doneWeight_ = 0;  // sum of weight x percent / 100
+    // When the work was first seen to move, and how far the batch was then: the seconds
+    // before it are the encoders' start, not their pace.
+    std::optional<double> movedAt_;
+    double movedFraction_ = 0;
     int done_ = 0;
     int failed_ = 0;
     double saved_ = 0;

@@ -9,7 +9,8 @@ void ConfigTable::InitConfigTable(const std::string& defaultFolder)
 {
     const EncodingProfile defaults;
     ConfigKeys = {"CONFIG", "VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE", "MJOBS__",
-                  "WINLEFT", "WINTOP_", "WINWIDT", "WINHEIG", "WINMAXI", "COLUMNS"};
+                  "WINLEFT", "WINTOP_", "WINWIDT", "WINHEIG", "WINMAXI", "COLUMNS", "TREEWID", "TREEHEI",
+                  "FILETYP"};
     ConfigValues = {"",
                     kVersionConstant,
                     defaultFolder,
@@ -18,7 +19,7 @@ void ConfigTable::InitConfigTable(const std::string& defaultFolder)
                     defaults.quality,
                     defaults.kbps,
                     defaults.device,
-                    "", "", "", "", "", "", ""};
+                    "", "", "", "", "", "", "", "", "", ""};
 }
 
 Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
@@ -49,7 +50,9 @@ Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
     settings.profile.device = table.ConfigValues[7];
     settings.jobs = table.ConfigValues[8];
     settings.window = WindowPlacement::FromTexts({table.ConfigValues[9], table.ConfigValues[10], table.ConfigValues[11],
-                                                  table.ConfigValues[12], table.ConfigValues[13], table.ConfigValues[14]});
+                                                  table.ConfigValues[12], table.ConfigValues[13], table.ConfigValues[14],
+                                                  table.ConfigValues[15], table.ConfigValues[16]});
+    settings.fileType = table.ConfigValues[17];
     return settings;
 }
 
@@ -68,6 +71,7 @@ bool WriteConfig(const std::string& path, const Settings& settings)
     const WindowPlacement::Texts window = settings.window.ToTexts();
     for (std::size_t i = 0; i < window.size(); ++i)
         table.ConfigValues[9 + i] = window[i];
+    table.ConfigValues[17] = settings.fileType;
 
     IniFile file(path);
     file.Load();

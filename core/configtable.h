@@ -16,16 +16,18 @@ struct Settings {
     // How many encoders run at once, as the user wrote it; empty: one per core.
     std::string jobs;
     WindowPlacement window;
+    // The file type box's text as the user left it; empty: the designed "*.MP3".
+    std::string fileType;
 };
 
 // The one table of the configuration file: index 0 is the section, 1 to 7 the keys every
 // file holds, in the order they are read and written, with their default texts; the keys
-// after them are optional (how many encoders at once, the main window's placement): written
-// only when they hold a value, and a missing one keeps the program's behaviour without it,
-// the designed window among them.
+// after them are optional (how many encoders at once, the main window's placement and its
+// splitter bars, the file type box): written only when they hold a value, and a missing one
+// keeps the program's behaviour without it, the designed window among them.
 class ConfigTable {
 public:
-    static constexpr std::size_t kEntries = 15;
+    static constexpr std::size_t kEntries = 18;
     static constexpr std::size_t kRequiredEntries = 8;
     static constexpr const char* kVersionConstant = "03.00.01";
 

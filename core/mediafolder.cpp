@@ -1,6 +1,7 @@
 #include "mediafolder.h"
 
 #include <algorithm>
+#include <iterator>
 #include <filesystem>
 #include <set>
 
@@ -54,13 +55,31 @@ void Walk(const fs::path& folder, const Wanted& wanted, std::set<fs::path>& walk
 
 } // namespace
 
-bool MediaFolder::IsMediaName(const std::string& name)
+namespace {
+// The most common first: the file type box shows the start of the list.
+constexpr const char* kAudioTypes[] = {"mp3", "wav",  "flac", "ogg", "opus", "oga", "aif", "aiff", "aifc",
+                                       "mp2", "mp1",  "mpa",  "wave", "w64", "rf64", "au", "caf"};
+} // namespace
+
+bool MediaFolder::IsAudioName(const std::string& name)
 {
-    if (name.size() < 4)
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0)
         return false;
-    std::string ending = name.substr(name.size() - 4);
+    std::string ending = name.substr(dot + 1);
     std::transform(ending.begin(), ending.end(), ending.begin(), Lower);
-    return ending == ".mp3" || ending == ".wav";
+    return std::find(std::begin(kAudioTypes), std::end(kAudioTypes), ending) != std::end(kAudioTypes);
+}
+
+std::string MediaFolder::AudioPattern()
+{
+    std::string pattern;
+    for (const char* type : kAudioTypes) {
+        pattern += pattern.empty() ? "*." : ";*.";
+        for (const char* c = type; *c; ++c)
+            pattern += (*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 32) : *c;
+    }
+    return pattern;
 }
 
 std::vector<std::string> MediaFolder::Files(const std::string& folder, const Wanted& wanted)
@@ -73,7 +92,7 @@ std::vector<std::string> MediaFolder::Files(const std::string& folder, const Wan
 
 std::vector<std::string> MediaFolder::Files(const std::string& folder)
 {
-    return Files(folder, IsMediaName);
+    return Files(folder, IsAudioName);
 }
 
 } // namespace vardune

@@ -15,10 +15,17 @@ struct MediaFolder {
     // link is not walked twice.
     static std::vector<std::string> Files(const std::string& folder,
                                           const std::function<bool(const std::string& name)>& wanted);
-    // The MP3 and WAV files, as a dropped folder gives them.
+    // The audio files (IsAudioName), as a dropped folder gives them.
     static std::vector<std::string> Files(const std::string& folder);
-    // True for a name ending in ".mp3" or ".wav", in any letter case.
-    static bool IsMediaName(const std::string& name);
+    // True for a name whose ending (any letter case) is one of the audio types the encoder
+    // reads: MPEG audio (.mp3 .mp2 .mp1 .mpa), WAV (.wav .wave .w64 .rf64), AIFF (.aif .aiff
+    // .aifc), FLAC, Ogg (.ogg .oga .opus), .au and .caf. Decided by the name alone, so a folder
+    // of thousands is sorted at once, without opening a file on a slow card or share; the
+    // encoder still reads each file by its content, and says why when one is not what its
+    // name claims.
+    static bool IsAudioName(const std::string& name);
+    // The file type box's choice for every one of them: "*.MP3;*.WAV;*.FLAC;*.OGG;...".
+    static std::string AudioPattern();
 };
 
 } // namespace vardune

@@ -1,5 +1,6 @@
 #include "windowplacement.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -31,6 +32,12 @@ std::optional<long> Size(const std::string& text)
     return value;
 }
 
+std::optional<float> TreeSize(const std::string& text)
+{
+    const auto value = Size(text);
+    return value ? std::optional<float>(float(*value)) : std::nullopt;
+}
+
 std::string Text(float twips)
 {
     return std::to_string(std::lround(twips));
@@ -49,6 +56,9 @@ WindowPlacement WindowPlacement::FromTexts(const Texts& texts)
         placement.normal = TwipsRect{float(*left), float(*top), float(*width), float(*height)};
     placement.maximized = texts[4] == "1";
 
+    placement.treeWidth = TreeSize(texts[6]);
+    placement.treeHeight = TreeSize(texts[7]);
+
     std::vector<float> widths;
     std::size_t start = 0;
     while (start <= texts[5].size()) {
@@ -66,6 +76,15 @@ WindowPlacement WindowPlacement::FromTexts(const Texts& texts)
     return placement;
 }
 
+float WindowPlacement::FirstStartScale(float availableWidth, float availableHeight, float designedWidth,
+                                       float designedHeight)
+{
+    if (!(designedWidth > 0) || !(designedHeight > 0) || !(availableWidth > 0) || !(availableHeight > 0))
+        return 1.0f;
+    const float scale = std::min(availableWidth / designedWidth, availableHeight / designedHeight) * 2.0f / 3.0f;
+    return std::max(scale, 1.0f);
+}
+
 WindowPlacement::Texts WindowPlacement::ToTexts() const
 {
     Texts texts;
@@ -78,6 +97,10 @@ WindowPlacement::Texts WindowPlacement::ToTexts() const
     texts[4] = maximized ? "1" : "0";
     for (std::size_t i = 0; i < columnWidths.size(); ++i)
         texts[5] += (i ? "," : "") + Text(columnWidths[i]);
+    if (treeWidth)
+        texts[6] = Text(*treeWidth);
+    if (treeHeight)
+        texts[7] = Text(*treeHeight);
     return texts;
 }
 

@@ -9,8 +9,9 @@
 namespace vardune {
 
 // How the user left the main window, kept from one run to the next: where it stood and how
-// large it was when not maximised, whether it was maximised, and the widths of the Vardo
-// list's columns; lengths in twips. What was never stored, or does not read back as whole
+// large it was when not maximised, whether it was maximised, the widths of the Vardo list's
+// columns, and where the user left the two splitter bars (the folder tree's width and
+// height); lengths in twips. What was never stored, or does not read back as whole
 // numbers of a sane size, is absent, and the window opens as designed.
 struct WindowPlacement {
     static constexpr std::size_t kColumns = 7;
@@ -18,12 +19,21 @@ struct WindowPlacement {
     std::optional<TwipsRect> normal;
     bool maximized = false;
     std::vector<float> columnWidths;  // all seven, or none
+    std::optional<float> treeWidth;
+    std::optional<float> treeHeight;
 
     // The texts of the settings keys, in their order: left, top, width, height, maximised,
-    // column widths ("300,1500,2500,1000,2500,1000,1000").
-    using Texts = std::array<std::string, 6>;
+    // column widths ("300,1500,2500,1000,2500,1000,1000"), tree width, tree height.
+    using Texts = std::array<std::string, 8>;
     static WindowPlacement FromTexts(const Texts& texts);
     Texts ToTexts() const;
+
+    // How much larger than designed a window opens that has no placement yet, on a screen
+    // whose free area is availableWidth x availableHeight: its proportions kept, about two
+    // thirds of that area across or down, whichever comes first; never smaller than designed.
+    // Any unit, as long as all four share it.
+    static float FirstStartScale(float availableWidth, float availableHeight, float designedWidth,
+                                 float designedHeight);
 };
 
 } // namespace vardune

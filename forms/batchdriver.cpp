@@ -149,7 +149,7 @@ void BatchDriver::ReadProgress(QProcess* process)
     if (percent < 0)
         return;
     job->percent = percent;
-    progress_.Update(job->entry, percent);
+    progress_.Update(job->entry, percent, clock_.elapsed() / 1000.0);
     if (!refresh_->isActive())
         refresh_->start();
 }

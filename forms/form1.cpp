@@ -23,9 +23,11 @@
 #include "namepattern.h"
 #include "numerictext.h"
 #include "outputfolder.h"
+#include "vardolistfile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -34,6 +36,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSaveFile>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -42,6 +45,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_set>
 #include <utility>
 
@@ -328,12 +332,15 @@ void Form1::Form_Load()
 
     Module1::ReadConfig();
     RestorePlacement(Module1::settings().window);
-    ComboBox1->addItems({QStringLiteral("*.*"), QStringLiteral("*.MP3"), QStringLiteral("*.WAV")});
-    ComboBox1->ShowText(QStringLiteral("*.MP3"));
+    ComboBox1->addItems({QStringLiteral("*.*"), QStringLiteral("*.MP3"), QStringLiteral("*.WAV"),
+                         Module1::ToQt(vardune::MediaFolder::AudioPattern())});
+    const std::string& fileType = Module1::settings().fileType;
+    ComboBox1->ShowText(fileType.empty() ? QStringLiteral("*.MP3") : Module1::ToQt(fileType));
     XListView1->SetNamePattern(ComboBox1->currentText());
     XTreeView1->SetFileView(XListView1);
     XListView1->SetCurrentFolder(Module1::ToQt(Module1::settings().sourceFolder));
     Text1->setText(Module1::ToQt(Module1::settings().targetFolder));
+    RestoreList();
     ShowStatusBarValue();
     if (splash_)
         splash_->hide();
@@ -347,9 +354,53 @@ void Form1::Form_Unload()
     unloading_ = true;
     if (loaded_) {
         Module1::settings().window = CurrentPlacement();
+        Module1::settings().fileType = Module1::FromQt(ComboBox1->currentText());
         Module1::WriteConfig(XListView1->CurrentFolder());
+        KeepList();
     }
     Module1::EndProcess();
+}
+
+void Form1::RestoreList()
+{
+    const QString path = Module1::VardoListFilePath();
+    QFile file(path);
+    if (path.isEmpty() || !file.exists())
+        return;
+    std::optional<std::vector<vardune::VardoEntry>> entries;
+    // Never read more than a list the program could have written.
+    if (file.open(QIODevice::ReadOnly) && file.size() <= qint64(vardune::VardoListFile::kMaxBytes))
+        entries = vardune::VardoListFile::Parse(file.read(qint64(vardune::VardoListFile::kMaxBytes) + 1).toStdString());
+    file.close();
+    if (entries) {
+        ListModel->Restore(*entries);
+        return;
+    }
+    // Kept for whoever wants to look at it, and out of the way of the next save.
+    const QString aside = path + QDateTime::currentDateTime().toString(QStringLiteral(".'damaged-'yyyyMMdd-HHmmss"));
+    const bool moved = QFile::rename(path, aside);
+    Module1::MsgBox(this, {QStringLiteral("The Vardo list kept from the last run could not be read: ")
+                               + QDir::toNativeSeparators(path)
+                               + (moved ? QStringLiteral(" was set aside as ") + QDir::toNativeSeparators(aside)
+                                        : QStringLiteral(" could not be set aside and will be replaced"))
+                               + QStringLiteral(". The list starts empty."),
+                           QStringLiteral("Vardo List Not Restored"), QMessageBox::Warning, QMessageBox::Ok,
+                           QMessageBox::NoButton});
+}
+
+void Form1::KeepList()
+{
+    const QString path = Module1::VardoListFilePath();
+    if (path.isEmpty())
+        return;
+    QDir().mkpath(QFileInfo(path).path());
+    // Written beside and renamed over the old one: a run that ends half way leaves the old list.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        const std::string text = vardune::VardoListFile::Encode(ListModel->List().Entries());
+        file.write(text.data(), qint64(text.size()));
+        file.commit();
+    }
 }
 
 void Form1::RequestUnload()
@@ -627,6 +678,9 @@ void Form1::AddSelectedEntries()
 Form1::AddCheck Form1::CheckForAdd(const std::string& file, const std::unordered_set<std::string>& pending,
                                     std::string& size) const
 {
+    // A picture or a playlist beside the music would only fail in every batch.
+    if (!vardune::MediaFolder::IsAudioName(vardune::VardoList::GetFileName(file)))
+        return AddCheck::NotAudio;
     if (ListModel->List().IsDuplicatedEntry(file) || pending.count(file))
         return AddCheck::Duplicate;
     size = vardune::VardoList::GetFileSize(file);
@@ -640,6 +694,9 @@ int Form1::AddEntries(const QStringList& paths)
     // before any message about the next refused file.
     std::vector<std::pair<std::string, std::string>> pending;
     std::unordered_set<std::string> pendingPaths;
+    // Files of other types are named together at the end: a drop of a whole album folder's
+    // files brings its pictures and playlists too.
+    QStringList notAudio;
     const auto flush = [&] {
         if (pending.empty())
             return;
@@ -658,10 +715,15 @@ int Form1::AddEntries(const QStringList& paths)
             pendingPaths.insert(file);
             continue;
         }
+        if (check == AddCheck::NotAudio) {
+            notAudio << path;
+            continue;
+        }
         flush();
         ShowRefused({path}, check);
     }
     flush();
+    ShowRefused(notAudio, AddCheck::NotAudio);
     return added;
 }
 
@@ -670,23 +732,29 @@ void Form1::ShowRefused(const QStringList& paths, AddCheck why)
     if (paths.isEmpty())
         return;
     const bool duplicate = why == AddCheck::Duplicate;
+    const bool notAudio = why == AddCheck::NotAudio;
     QString text;
     if (paths.size() == 1) {
-        text = duplicate ? QStringLiteral("Duplicated file name: ") + paths.front()
-                         : QStringLiteral("Invalid file name: ") + paths.front() + QStringLiteral(" or file size is 0 byte.");
+        text = duplicate  ? QStringLiteral("Duplicated file name: ") + paths.front()
+               : notAudio ? QStringLiteral("Not an audio file: ") + paths.front()
+                                + QStringLiteral(". Vardune converts MP3, WAV, FLAC, Ogg and AIFF files.")
+                          : QStringLiteral("Invalid file name: ") + paths.front() + QStringLiteral(" or file size is 0 byte.");
     } else {
         // A folder may hold hundreds: the first ones are named, the rest counted.
         constexpr int kNamed = 10;
-        text = (duplicate ? QStringLiteral("These %1 files are already waiting in the Vardo list:")
-                          : QStringLiteral("These %1 files are empty or cannot be read:"))
+        text = (duplicate  ? QStringLiteral("These %1 files are already waiting in the Vardo list:")
+                : notAudio ? QStringLiteral("These %1 files are not audio files that Vardune converts (MP3, WAV, FLAC, Ogg, AIFF):")
+                           : QStringLiteral("These %1 files are empty or cannot be read:"))
                    .arg(paths.size());
         for (int i = 0; i < paths.size() && i < kNamed; ++i)
             text += QLatin1Char('\n') + paths.at(i);
         if (paths.size() > kNamed)
             text += QStringLiteral("\n\u2026 and %1 more.").arg(paths.size() - kNamed);
     }
-    Module1::MsgBox(this, {text, duplicate ? QStringLiteral("Duplicated File Name") : QStringLiteral("Invalid File Name"),
-                           QMessageBox::Information, QMessageBox::Ok, QMessageBox::NoButton});
+    const QString title = duplicate  ? QStringLiteral("Duplicated File Name")
+                          : notAudio ? QStringLiteral("Not an Audio File")
+                                     : QStringLiteral("Invalid File Name");
+    Module1::MsgBox(this, {text, title, QMessageBox::Information, QMessageBox::Ok, QMessageBox::NoButton});
 }
 
 void Form1::AddFolder(const QString& folder, const std::function<bool(const std::string&)>& wanted)
@@ -694,12 +762,16 @@ void Form1::AddFolder(const QString& folder, const std::function<bool(const std:
     std::vector<std::pair<std::string, std::string>> taken;
     std::unordered_set<std::string> takenPaths;
     QStringList duplicates, invalid;
+    int leftOut = 0;
     for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(folder), wanted)) {
         std::string size;
         switch (CheckForAdd(file, takenPaths, size)) {
         case AddCheck::Taken:
             taken.emplace_back(file, size);
             takenPaths.insert(file);
+            break;
+        case AddCheck::NotAudio:
+            ++leftOut;
             break;
         case AddCheck::Duplicate:
             duplicates << Module1::ToQt(file);
@@ -715,10 +787,14 @@ void Form1::AddFolder(const QString& folder, const std::function<bool(const std:
     ShowRefused(duplicates, AddCheck::Duplicate);
     ShowRefused(invalid, AddCheck::Invalid);
     const int added = static_cast<int>(taken.size());
-    Module1::MsgBox(this, {(added == 1 ? QStringLiteral("1 media file was added from ")
-                                       : QString::number(added) + QStringLiteral(" media files were added from "))
-                               + QDir::toNativeSeparators(folder) + QLatin1Char('.'),
-                           QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
+    QString text = (added == 1 ? QStringLiteral("1 media file was added from ")
+                               : QString::number(added) + QStringLiteral(" media files were added from "))
+        + QDir::toNativeSeparators(folder) + QLatin1Char('.');
+    if (leftOut > 0)
+        text += (leftOut == 1 ? QStringLiteral(" 1 other file was left out")
+                              : QStringLiteral(" %1 other files were left out").arg(leftOut))
+            + QStringLiteral(": Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
+    Module1::MsgBox(this, {text, QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
                            QMessageBox::NoButton});
 }
 
@@ -740,7 +816,7 @@ void Form1::AddDroppedPaths(const QStringList& paths)
             continue;
         }
         AddEntries(std::exchange(files, {}));
-        AddFolder(path, vardune::MediaFolder::IsMediaName);
+        AddFolder(path, [](const std::string&) { return true; });
     }
     AddEntries(files);
 }
@@ -801,7 +877,7 @@ void Form1::OpenOutput()
     CommandStarted();
     const long row = ListModel->List().Find(menuEntry_);
     if (row >= 0)
-        Module1::OpenFile(Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
+        Module1::OpenFile(this, Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
 }
 
 void Form1::ShowOutputInFolder()
@@ -809,7 +885,7 @@ void Form1::ShowOutputInFolder()
     CommandStarted();
     const long row = ListModel->List().Find(menuEntry_);
     if (row >= 0)
-        Module1::ShowInFolder(Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
+        Module1::ShowInFolder(this, Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
 }
 
 QString Form1::GetFileName(const QString& path)
@@ -931,6 +1007,42 @@ void Form1::RestorePlacement(const vardune::WindowPlacement& placement)
     if (placement.columnWidths.size() == vardune::WindowPlacement::kColumns)
         for (int column = 0; column < int(vardune::WindowPlacement::kColumns); ++column)
             ListView1->setColumnWidth(column, Twips::ToPixels(placement.columnWidths[std::size_t(column)]));
+    if (!placement.normal)
+        SizeForFirstStart();
+    // The splitter bars where the user left them, as far as the window they come back in has
+    // room for them by the bars' own rule.
+    const QSize client(isMaximized() && screen() ? screen()->availableGeometry().size()
+                                                 : size() - QSize(0, menuBar()->sizeHint().height()));
+    if (placement.treeWidth)
+        if (const auto width = vardune::SplitDrag(0, *placement.treeWidth, Twips::FromPixels(client.width())))
+            geometry_.tree.width = *width;
+    if (placement.treeHeight)
+        if (const auto height = vardune::SplitDrag(0, *placement.treeHeight, Twips::FromPixels(client.height())))
+            geometry_.tree.height = *height;
+}
+
+void Form1::SizeForFirstStart()
+{
+    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!shown)
+        return;
+    const QRect available = shown->availableGeometry();
+    const int menu = menuBar()->sizeHint().height();
+    const float scale = vardune::WindowPlacement::FirstStartScale(float(available.width()), float(available.height()),
+                                                                  float(kClientWidth), float(kClientHeight + menu));
+    if (scale <= 1.0f)
+        return;
+    const int width = int(std::lround(kClientWidth * scale));
+    const int height = int(std::lround(kClientHeight * scale));
+    resize(width, height + menu);
+    // As at construction: the client has its size before the window is first laid out.
+    Client->resize(width, height);
+    PlaceDockedBars();
+    move(available.center() - rect().center());
+    // The panes in the designed proportions: the tree as wide as the load makes it, and as
+    // much taller as the window is.
+    geometry_.tree.width = 0.4f * Frame().scaleWidth;
+    geometry_.tree.height = vardune::MainGeometry::Designed().tree.height * scale;
 }
 
 vardune::WindowPlacement Form1::CurrentPlacement() const
@@ -943,5 +1055,7 @@ vardune::WindowPlacement Form1::CurrentPlacement() const
     placement.maximized = isMaximized();
     for (int column = 0; column < int(vardune::WindowPlacement::kColumns); ++column)
         placement.columnWidths.push_back(Twips::FromPixels(ListView1->columnWidth(column)));
+    placement.treeWidth = geometry_.tree.width;
+    placement.treeHeight = geometry_.tree.height;
     return placement;
 }

@@ -166,22 +166,29 @@ private:
     // Checks each path and appends the good ones; each refused one gets its own message.
     // Returns how many were appended.
     int AddEntries(const QStringList& paths);
-    // What Add's checks make of a file: taken (its size text in size), already waiting, or
-    // empty, missing or unreadable. pending holds the paths taken but not yet appended.
-    enum class AddCheck { Taken, Duplicate, Invalid };
+    // What Add's checks make of a file: taken (its size text in size), not of an audio type
+    // the encoder reads, already waiting, or empty, missing or unreadable. pending holds the
+    // paths taken but not yet appended.
+    enum class AddCheck { Taken, NotAudio, Duplicate, Invalid };
     AddCheck CheckForAdd(const std::string& file, const std::unordered_set<std::string>& pending,
                          std::string& size) const;
     // The wanted files of a folder and its subfolders, in path order, through Add's checks:
     // one message for those already waiting, one for the empty ones, one that says how many
-    // were added.
+    // were added and how many other files were left out.
     void AddFolder(const QString& folder, const std::function<bool(const std::string&)>& wanted);
     void ShowRefused(const QStringList& paths, AddCheck why);
     // Files and folders dropped from a file manager: a file goes through Add's checks, a
-    // folder gives its MP3 and WAV files as AddFolder takes them.
+    // folder gives its audio files as AddFolder takes them, whatever the type box shows.
     void AddDroppedPaths(const QStringList& paths);
+    // The Vardo list of the last run, read at load; a file that cannot be read as one is set
+    // aside, with a message. Kept at unload, written whole or not at all.
+    void RestoreList();
+    void KeepList();
     // The placement the user left the window in, restored at load and kept at unload.
     void RestorePlacement(const vardune::WindowPlacement& placement);
     vardune::WindowPlacement CurrentPlacement() const;
+    // No placement kept yet: the designed window scaled to about two thirds of the screen.
+    void SizeForFirstStart();
     void XListView1_ItemEvent();
     void SplitH_MouseMove(float x);
     void SplitV_MouseMove(float y);

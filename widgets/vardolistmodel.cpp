@@ -78,6 +78,19 @@ void VardoListModel::Append(const std::vector<std::pair<std::string, std::string
     endInsertRows();
 }
 
+void VardoListModel::Restore(const std::vector<vardune::VardoEntry>& entries)
+{
+    beginResetModel();
+    list_.Clear();
+    for (const vardune::VardoEntry& e : entries) {
+        const std::uint64_t id = list_.Append(e.sourcePath + e.sourceName, e.sourceSize);
+        if (e.state != vardune::EntryState::Waiting)
+            list_.SetResult(id, e.targetPath, e.targetSize, e.rate, e.state);
+        list_.SetNote(id, e.note);
+    }
+    endResetModel();
+}
+
 void VardoListModel::RemoveSelected(const std::vector<bool>& selected)
 {
     // One pass and one reset: removing thousands of scattered rows stays linear.

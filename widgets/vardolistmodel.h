@@ -23,6 +23,9 @@ public:
 
     // Appends waiting entries for (path, size text) pairs in one step.
     void Append(const std::vector<std::pair<std::string, std::string>>& files);
+    // Replaces the list with entries kept from an earlier run, their states and results
+    // included; each gets a new id.
+    void Restore(const std::vector<vardune::VardoEntry>& entries);
     void RemoveSelected(const std::vector<bool>& selected);
     void Clear();
     void SetResult(std::uint64_t id, const std::string& targetPath, const std::string& targetSize,

@@ -242,6 +242,18 @@ TEST(BatchProgress, TimeLeftFromTheTimeTaken)
     EXPECT_DOUBLE_EQ(*p.SecondsLeft(30.0), 90.0);
     EXPECT_EQ(p.Line(30.0), "Batch 25% done, about 1 min 30 s left");
 
+
+    // One short file: its own percents give the pace long before two seconds have gone, and
+    // the second it took to start counts for nothing.
+    BatchProgress one;
+    one.Start({{7, 5000000}});
+    one.Update(7, 0, 0.9);
+    one.Update(7, 10, 1.0);
+    EXPECT_EQ(one.SecondsLeft(1.3), std::nullopt);  // no pace yet
+    one.Update(7, 40, 1.6);
+    EXPECT_DOUBLE_EQ(*one.SecondsLeft(1.6), 1.2);   // 30 % in 0.6 s, 60 % to go
+    EXPECT_EQ(one.Line(1.6), "Batch 40% done, about 5 s left");
+    EXPECT_DOUBLE_EQ(*one.SecondsLeft(2.2), 2.4);   // no news for 0.6 s: a slower pace
     const struct {
         double seconds;
         const char* text;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -294,4 +296,53 @@ TEST_F(ConfigFile, TheMainWindowsPlacementRoundTripsAndBadTextsGiveTheDesignedWi
         EXPECT_EQ(bool(p.normal), c.hasRect) << c.name;
         EXPECT_EQ(!p.columnWidths.empty(), c.hasColumns) << c.name;
     }
+}
+
+TEST_F(ConfigFile, SplitterBarsAndTheFileTypeComeBackAndTheirAbsenceKeepsTheDesignedOnes)
+{
+    Settings s = ReadConfig(path, home);
+    EXPECT_FALSE(s.window.treeWidth);
+    EXPECT_FALSE(s.window.treeHeight);
+    EXPECT_EQ(s.fileType, "");
+    ASSERT_TRUE(WriteConfig(path, s));
+    for (const char* key : {"TREEWID", "TREEHEI", "FILETYP"})
+        EXPECT_EQ(Read().find(EncodeConfigText(key)), std::string::npos) << key;
+
+    s.window.treeWidth = 5210;
+    s.window.treeHeight = 2843;
+    s.fileType = "*.FLAC;*.ogg";
+    ASSERT_TRUE(WriteConfig(path, s));
+    const std::string text = Read();
+    EXPECT_EQ(text.find_first_not_of("0123456789[]=\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(Line("TREEWID", "5210")), std::string::npos) << text;
+    EXPECT_NE(text.find(Line("FILETYP", "*.FLAC;*.ogg")), std::string::npos) << text;
+    const Settings back = ReadConfig(path, home);
+    EXPECT_EQ(back.window.treeWidth, 5210.0f);
+    EXPECT_EQ(back.window.treeHeight, 2843.0f);
+    EXPECT_EQ(back.fileType, "*.FLAC;*.ogg");
+    // A bar's place that is no size at all is not one the user left.
+    WindowPlacement::Texts texts;
+    texts[6] = "-300";
+    texts[7] = "2843x";
+    const WindowPlacement bad = WindowPlacement::FromTexts(texts);
+    EXPECT_FALSE(bad.treeWidth);
+    EXPECT_FALSE(bad.treeHeight);
+}
+
+TEST(WindowPlacement, AFirstStartUsesAboutTwoThirdsOfTheScreenInTheDesignedProportions)
+{
+    const struct {
+        float width, height;
+        float scale;
+    } cases[] = {
+        {1600, 1000, 1600.0f / 681 * 2 / 3},  // the width comes first
+        {2400, 900, 900.0f / 408 * 2 / 3},    // a wide screen: the height does
+        {1024, 600, 1.0f},                    // smaller than designed: as designed
+        {0, 0, 1.0f},                         // no screen known
+    };
+    for (const auto& c : cases)
+        EXPECT_FLOAT_EQ(WindowPlacement::FirstStartScale(c.width, c.height, 681, 408), c.scale) << c.width << "x" << c.height;
+    // On 1600 x 1000: 1067 x 639, not 681 x 408.
+    EXPECT_EQ(std::lround(681 * WindowPlacement::FirstStartScale(1600, 1000, 681, 408)), 1067);
+    EXPECT_EQ(std::lround(408 * WindowPlacement::FirstStartScale(1600, 1000, 681, 408)), 639);
 }

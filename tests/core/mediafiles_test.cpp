@@ -30,13 +30,13 @@ TEST(NameFilters, TheAllFilesChoiceMatchesNamesWithoutADot)
         EXPECT_EQ(NameFilters(c.pattern), c.filters) << c.pattern;
 }
 
-TEST(MediaFolder, MP3AndWAVFilesBelowTheFolderInNameOrder)
+TEST(MediaFolder, AudioFilesBelowTheFolderInNameOrder)
 {
     const fs::path root = fs::temp_directory_path() / ("vardune-drop-" + std::to_string(std::random_device()()));
     for (const char* folder : {"b folder/deeper", "A folder", "unreadable"})
         fs::create_directories(root / folder);
     for (const char* file : {"c.WAV", "a.mp3", "B.Mp3", "notes.txt", "mp3", "A folder/x.wav", "b folder/deeper/y.mp3",
-                             "b folder/a.wav", "unreadable/hidden.mp3"})
+                             "b folder/a.wav", "unreadable/hidden.mp3", "d.flac", "folder.jpg", "e.Opus"})
         std::ofstream(root / file) << "x";
     fs::create_directories(root / "folder.mp3");
     // A link back up would walk forever if followed blindly.
@@ -46,7 +46,7 @@ TEST(MediaFolder, MP3AndWAVFilesBelowTheFolderInNameOrder)
     const std::string r = root.string() + "/";
     // "a folder" sorts before "a.mp3": a blank comes before a dot.
     std::vector<std::string> expected = {r + "A folder/x.wav", r + "a.mp3", r + "b folder/a.wav",
-                                         r + "b folder/deeper/y.mp3", r + "B.Mp3", r + "c.WAV"};
+                                         r + "b folder/deeper/y.mp3", r + "B.Mp3", r + "c.WAV", r + "d.flac", r + "e.Opus"};
     if (::access((root / "unreadable").c_str(), R_OK) == 0)  // the superuser reads it all the same
         expected.push_back(r + "unreadable/hidden.mp3");
     EXPECT_EQ(MediaFolder::Files(root.string()), expected);
@@ -55,6 +55,20 @@ TEST(MediaFolder, MP3AndWAVFilesBelowTheFolderInNameOrder)
 
     fs::permissions(root / "unreadable", fs::perms::owner_all, fs::perm_options::replace);
     fs::remove_all(root);
+}
+
+TEST(MediaFolder, AudioNamesAreTheTypesTheEncoderReads)
+{
+    for (const char* name : {"a.mp3", "B.MP2", "c.mp1", "d.mpa", "e.wav", "f.WAVE", "g.w64", "h.rf64", "i.aif", "j.AIFF",
+                             "k.aifc", "l.flac", "m.ogg", "n.oga", "o.opus", "p.au", "q.caf", "x.y.Mp3"})
+        EXPECT_TRUE(MediaFolder::IsAudioName(name)) << name;
+    for (const char* name : {"folder.jpg", "notes.txt", "mp3", ".mp3", "a.mp3.part", "a.m4a", "a.", "playlist.m3u", ""})
+        EXPECT_FALSE(MediaFolder::IsAudioName(name)) << name;
+    // The type box's choice takes exactly these names.
+    const std::vector<std::string> filters = NameFilters(MediaFolder::AudioPattern());
+    EXPECT_EQ(MediaFolder::AudioPattern().rfind("*.MP3;*.WAV;*.FLAC;*.OGG;", 0), 0u) << MediaFolder::AudioPattern();
+    for (const char* name : {"a.mp3", "f.WAVE", "q.caf", "folder.jpg", "mp3", "a.m4a"})
+        EXPECT_EQ(MatchesNameFilters(name, filters), MediaFolder::IsAudioName(name)) << name;
 }
 
 TEST(NameFilters, NamesMatchAsTheFileViewMatchesThem)

@@ -1,10 +1,13 @@
 #include "vardolist.h"
+#include "vardolistfile.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <tuple>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -168,4 +171,58 @@ TEST(VardoList, RetrySetsOnlyFailedEntriesWaitingAgainAndNeverTwiceForOneFile)
     list.Append("/a/1.mp3", " 10");
     EXPECT_FALSE(list.Retry(failed));
     EXPECT_EQ(list.At(0).state, EntryState::Failed);
+}
+
+TEST(VardoListFile, EntriesComeBackAsTheyWereWhateverTheirNamesHold)
+{
+    std::vector<VardoEntry> entries(3);
+    entries[0] = {0, EntryState::Done, "/music/A\tB/", "01 Tab\there.mp3", " 1048576", "/out/V_01.mp3", " 400000", " 38%", ""};
+    entries[1] = {0, EntryState::Failed, "/music/\xc3\x9cml\\aut/", "line\nbreak\r.wav", " 7", "", "", "",
+                  "not an audio file: \\x"};
+    entries[2] = {0, EntryState::Waiting, "/m/", "w.flac", " 9", "", "", "", ""};
+    entries[2].converting = true;  // its encoder ran when the program closed: it waits again
+    const auto back = VardoListFile::Parse(VardoListFile::Encode(entries));
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const VardoEntry& a = entries[i];
+        const VardoEntry& b = (*back)[i];
+        EXPECT_EQ(b.state, a.state);
+        EXPECT_EQ(std::tie(b.sourcePath, b.sourceName, b.sourceSize, b.targetPath, b.targetSize, b.rate, b.note),
+                  std::tie(a.sourcePath, a.sourceName, a.sourceSize, a.targetPath, a.targetSize, a.rate, a.note));
+        EXPECT_FALSE(b.converting);
+    }
+    // One line per entry: nothing inside a name can start a line of its own.
+    const std::string text = VardoListFile::Encode(entries);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
+    EXPECT_EQ(VardoListFile::Parse(VardoListFile::Encode({}))->size(), 0u);
+}
+
+TEST(VardoListFile, AnythingButAWholeWellFormedFileIsRefused)
+{
+    const std::string head = std::string(VardoListFile::kHeader) + "\n";
+    const std::string good = "W\t/m/\ta.mp3\t 5\t\t\t\t\n";
+    ASSERT_TRUE(VardoListFile::Parse(head + good));
+    const std::string cases[] = {
+        "",                                                 // empty
+        "[CONFIG]\nx=1\n",                                // another program's file
+        "Vardune Vardo list 2\n" + good,                   // a later format
+        head + good.substr(0, good.size() - 1),             // the last line cut short
+        head + "W\t/m/\ta.mp3\t 5\t\t\t\n",              // a field short
+        head + "W\t/m/\ta.mp3\t 5\t\t\t\t\tx\n",           // a field too many
+        head + "X\t/m/\ta.mp3\t 5\t\t\t\t\n",             // no such state
+        head + "W\t/m/\t\t 5\t\t\t\t\n",                  // no name
+        head + "W\tm\ta.mp3\t 5\t\t\t\t\n",               // a folder without its separator
+        head + "W\t/m/\tx/a.mp3\t 5\t\t\t\t\n",           // a name with a folder in it
+        head + "W\t/m/\ta\\q.mp3\t 5\t\t\t\t\n",          // an escape never written
+        head + "W\t/m/\ta.mp3\\\t 5\t\t\t\t\n",           // a lone backslash at a field's end
+        head + std::string("W\t/m/\ta\0.mp3\t 5\t\t\t\t\n", 20),  // a NUL
+    };
+    for (const std::string& text : cases)
+        EXPECT_FALSE(VardoListFile::Parse(text)) << text;
+    // Bounded: a file larger than any list the program keeps is not read through.
+    std::string huge = head;
+    while (huge.size() <= VardoListFile::kMaxBytes)
+        huge += good;
+    EXPECT_FALSE(VardoListFile::Parse(huge));
 }

@@ -206,7 +206,13 @@ private slots:
         QCOMPARE(form.XListView1->CurrentFolder(), music_);
         QCOMPARE(form.Text1->text(), out_ + "/");
         QCOMPARE(form.StatusPanel->text(), QStringLiteral("1- MP3 Potable Player  3- Tape Quality  2- Mono"));
-        QCOMPARE(form.ListModel->rowCount(), 0);
+        // The list as the batch left it: both files done, with their outputs.
+        QCOMPARE(form.ListModel->rowCount(), 2);
+        for (int row = 0; row < 2; ++row) {
+            const auto& e = form.ListModel->List().At(static_cast<std::size_t>(row));
+            QCOMPARE(e.state, vardune::EntryState::Done);
+            QCOMPARE(Module1::ToQt(e.targetPath), out_ + "/V_" + Module1::ToQt(e.sourceName) + ".MP3");
+        }
     }
 };
 

@@ -33,10 +33,11 @@ e2e_setup() {
   e2e_display
 }
 
-# e2e_display: starts a private Xvfb server and exports its DISPLAY.
+# e2e_display: starts a private Xvfb server and exports its DISPLAY; its screen is
+# $E2E_SCREEN (WIDTHxHEIGHT) when set, else 1280x800.
 e2e_display() {
   : > "$E2E_WORK/display"
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$E2E_WORK/display" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${E2E_SCREEN:-1280x800}x24" -nolisten tcp -noreset 3>"$E2E_WORK/display" >/dev/null 2>&1 &
   E2E_XVFB=$!
   for _ in $(seq 100); do [ -s "$E2E_WORK/display" ] && break; sleep 0.05; done
   [ -s "$E2E_WORK/display" ] || fail "Xvfb did not start"
@@ -98,6 +99,17 @@ ini_value() {
   local key
   key=$(encode "$1")
   sed -n "s/^$key=//p" "$INI" | tr -d '\r' | head -n1
+}
+
+# ini_plain KEY: the stored value of KEY, decoded from the file's digit encoding.
+ini_plain() {
+  local s out="" k v
+  s=$(ini_value "$1")
+  for ((k = 1; k * 3 <= ${#s}; k++)); do
+    v=$((10#${s:(k - 1) * 3:3} - 500 - k % 10))
+    ((v >= 0 && v < 256)) && out+=$(printf "\\$(printf '%03o' "$v")")
+  done
+  printf '%s' "$out"
 }
 
 # expect_refused WHAT FIRST_PID: starts a second copy while FIRST_PID runs, answers its refusal

@@ -81,7 +81,14 @@ private slots:
         WriteToneWav(music_ + "/single.wav", 0.5, 440);
         WriteToneWav(music_ + "/album/b.WAV", 0.5, 440);
         WriteToneWav(music_ + "/album/disc 2/a.wav", 0.5, 440);
-        QFile(music_ + "/album/cover.jpg").open(QIODevice::WriteOnly);
+        QFile cover(music_ + "/album/cover.jpg");
+        cover.open(QIODevice::WriteOnly);
+        cover.write("\xff\xd8\xff\xe0 not music");
+        cover.close();
+        QFile flac(music_ + "/album/c.flac");  // added by its name; the encoder judges its content
+        flac.open(QIODevice::WriteOnly);
+        flac.write("fLaC");
+        flac.close();
         form_ = new Form1;
         form_->InitForm();
         form_->show();
@@ -205,13 +212,15 @@ private slots:
         mouse.start("xdotool", {"mousemove", "80", "80", "sleep", "0.3", "mousedown", "1", "sleep", "0.3",
                                 "mousemove", "100", "100", "sleep", "0.3", "mousemove", x, y, "sleep", "0.3",
                                 "mousemove", QString::number(target.x() + 5), y, "sleep", "0.5", "mouseup", "1"});
-        QTRY_COMPARE_WITH_TIMEOUT(Column(form_->ListModel, 2), QStringList({"single.wav", "b.WAV", "a.wav"}), 15000);
+        // The folder gives its FLAC as a dropped FLAC would be taken, and never its picture.
+        QTRY_COMPARE_WITH_TIMEOUT(Column(form_->ListModel, 2), QStringList({"single.wav", "b.WAV", "c.flac", "a.wav"}), 15000);
         QCOMPARE(Column(form_->ListModel, 1),
-                 QStringList({music_ + "/", music_ + "/album/", music_ + "/album/disc 2/"}));
+                 QStringList({music_ + "/", music_ + "/album/", music_ + "/album/", music_ + "/album/disc 2/"}));
         const auto asked = Module1::Test::TakeAskedMessages();
         QCOMPARE(asked.size(), std::size_t(1));
         QCOMPARE(asked[0].title, QStringLiteral("Folder Added"));
-        QCOMPARE(asked[0].text, "2 media files were added from " + music_ + "/album.");
+        QCOMPARE(asked[0].text, "3 media files were added from " + music_
+                                    + "/album. 1 other file was left out: Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
         QTRY_COMPARE_WITH_TIMEOUT(mouse.state(), QProcess::NotRunning, 10000);
         QCOMPARE(mouse.exitCode(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(source.canReadLine(), 5000);

@@ -1,14 +1,65 @@
 #!/usr/bin/env bash
 # The windows on a real X display as a user meets them (window names, the pixels at the
 # skinned corners, the folder picker, a drop from another program), then the real program
-# keeping its window's size and place from one start to the next.
+# keeping its window's size and place from one start to the next, its first start on a large
+# screen, and its Vardo list from one run to the next.
 # Usage: windows_test.sh BIN_DIR WINDOWS_TEST_BINARY DRAG_SOURCE_BINARY
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
+E2E_SCREEN=1600x1000
 e2e_setup "$1"
 cp "$2" "$3" "$E2E_WORK/app/"
 "$E2E_WORK/app/$(basename "$2")" >"$E2E_WORK/windows.log" 2>&1 || { cat "$E2E_WORK/windows.log"; fail "the windows on X"; }
 grep -E '^(PASS|FAIL|Totals)' "$E2E_WORK/windows.log"
+
+# The first start on a 1600 x 1000 screen uses about two thirds of it, in the designed
+# proportions, and the folder tree grows with it.
+rm -f "$INI"
+start_app
+win=$(wait_window "$PID") || fail "main window did not appear"
+sleep 0.3
+eval "$(xdotool getwindowgeometry --shell "$win")"
+((WIDTH >= 1060 && WIDTH <= 1075 && HEIGHT >= 600 && HEIGHT <= 660)) || fail "first start at ${WIDTH}x$HEIGHT on 1600x1000"
+pass "the first start opens at ${WIDTH}x$HEIGHT on a 1600x1000 screen"
+
+# A folder dropped from another program gives its WAV and FLAC files and leaves its picture
+# out; the list outlives the program.
+album="$HOME/drop/album"
+mkdir -p "$album"
+printf 'RIFF' >"$album/01 intro.wav"
+printf 'fLaC' >"$album/02 song.flac"
+printf 'JFIF' >"$album/folder.jpg"
+"$3" 20 20 "$album" >"$E2E_WORK/drag.out" 2>>"$E2E_WORK/log" &
+E2E_PIDS+=("$!")
+for _ in $(seq 200); do grep -q ready "$E2E_WORK/drag.out" && break; sleep 0.05; done
+grep -q ready "$E2E_WORK/drag.out" || fail "the drag source did not come up"
+tx=$((X + WIDTH * 3 / 4)) ty=$((Y + HEIGHT / 2))
+xdotool mousemove 80 80 sleep 0.3 mousedown 1 sleep 0.3 mousemove 100 100 sleep 0.3 \
+  mousemove "$tx" "$ty" sleep 0.3 mousemove $((tx + 5)) "$ty" sleep 0.5 mouseup 1
+box=""
+for _ in $(seq 200); do
+  box=$(xdotool search --all --onlyvisible --pid "$PID" --name '^Folder Added$' 2>/dev/null | head -n1) || true
+  [ -n "$box" ] && break
+  sleep 0.05
+done
+[ -n "$box" ] || fail "the dropped folder brought no message"
+xdotool windowfocus --sync "$box" key --clearmodifiers Return
+sleep 0.3
+kill -TERM "$PID"
+wait_exit "$PID" || fail "SIGTERM: exit status $?"
+list="$HOME/.local/share/Vardune/VardoList.txt"
+entries() { grep -c -e $'\t01 intro.wav\t' -e $'\t02 song.flac\t' "$list"; }
+[ "$(entries)" = 2 ] || fail "the list kept is not the two audio files: $(cat "$list")"
+grep -q folder.jpg "$list" && fail "the picture entered the list"
+tree=$(ini_plain TREEHEI)
+((tree >= 2700)) || fail "the folder tree is $tree twips tall at the first start"
+start_app
+wait_window "$PID" >/dev/null || fail "main window did not appear with the kept list"
+sleep 0.3
+kill -TERM "$PID"
+wait_exit "$PID" || fail "SIGTERM: exit status $?"
+[ "$(entries)" = 2 ] || fail "the list did not come back at the next start: $(cat "$list")"
+pass "a dropped folder gives its audio files, and the list outlives the program"
 
 # The user moves and sizes the window; the next start puts it back there.
 rm -f "$INI"

@@ -23,6 +23,8 @@ protected:
         dir_ = new QTemporaryDir;
         Module1::Test::ReleaseInstanceLock();
         Module1::settings() = {};
+        // An earlier test that closed its window kept its list.
+        QFile::remove(Module1::VardoListFilePath());
         form_ = new Form1;
         form_->InitForm();
         QDir().mkpath(Path("out"));

@@ -6,6 +6,7 @@
 #include "form1.h"
 #include "frmstartup.h"
 #include "guitestmain.h"
+#include "mediafolder.h"
 #include "module1.h"
 #include "splitterbar.h"
 #include "twips.h"
@@ -72,6 +73,7 @@ private slots:
     {
         ended_ = 0;
         QFile::remove(ini_);
+        QFile::remove(Module1::VardoListFilePath());
         Module1::Test::ReleaseInstanceLock();
         Module1::Test::TakeAskedMessages();
     }
@@ -81,9 +83,11 @@ private slots:
         Form1 form;
         form.InitForm();
         QVERIFY(form.IsLoaded());
-        QCOMPARE(form.ComboBox1->count(), 3);
+        // The three choices, then every audio type the encoder reads.
+        QCOMPARE(form.ComboBox1->count(), 4);
         QCOMPARE(QStringList({form.ComboBox1->itemText(0), form.ComboBox1->itemText(1), form.ComboBox1->itemText(2)}),
                  QStringList({"*.*", "*.MP3", "*.WAV"}));
+        QCOMPARE(form.ComboBox1->itemText(3), Module1::ToQt(vardune::MediaFolder::AudioPattern()));
         QCOMPARE(form.ComboBox1->currentText(), QStringLiteral("*.MP3"));
         QCOMPARE(form.ComboBox1->currentIndex(), 1);
         QCOMPARE(form.XListView1->NamePattern(), QStringLiteral("*.MP3"));
@@ -299,6 +303,67 @@ private slots:
         QCOMPARE(form.XListView1->CurrentFolder(), QDir::homePath());
     }
 
+    void theVardoListComesBackAtTheNextStart()
+    {
+        const QString listFile = Module1::VardoListFilePath();
+        QVERIFY(listFile.startsWith(QDir::homePath() + "/.local/share/"));
+        std::vector<vardune::VardoEntry> before;
+        {
+            Form1 form;
+            form.InitForm();
+            form.ListModel->Append({{"/music/a.mp3", " 10"}, {"/music/tab\there.wav", " 20"}, {"/music/c.flac", " 30"}});
+            const auto id = [&](int row) { return form.ListModel->List().At(std::size_t(row)).id; };
+            form.ListModel->SetResult(id(0), "/out/V_a.mp3", " 4", " 40%", vardune::EntryState::Done);
+            vardune::BatchWalk::Outcome failed;
+            failed.note = "not an audio file";
+            form.ListModel->Record(id(1), "/out/V_tab\there.wav.MP3", failed);
+            before = form.ListModel->List().Entries();
+            form.close();
+        }
+        QCOMPARE(ended_, 1);
+        {
+            Module1::Test::ReleaseInstanceLock();
+            Form1 form;
+            form.InitForm();
+            const auto& after = form.ListModel->List().Entries();
+            QCOMPARE(after.size(), before.size());
+            for (std::size_t i = 0; i < after.size(); ++i) {
+                QCOMPARE(after[i].state, before[i].state);
+                QCOMPARE(after[i].sourcePath + after[i].sourceName, before[i].sourcePath + before[i].sourceName);
+                QCOMPARE(after[i].sourceSize, before[i].sourceSize);
+                QCOMPARE(after[i].targetPath, before[i].targetPath);
+                QCOMPARE(after[i].rate, before[i].rate);
+                QCOMPARE(after[i].note, before[i].note);
+            }
+            QCOMPARE(after[1].note, std::string("not an audio file"));
+            QVERIFY(Module1::Test::TakeAskedMessages().empty());
+        }
+
+        // Another program's file, or one cut short, is set aside with a message; the list
+        // starts empty and the next close writes a good one.
+        {
+            QFile damaged(listFile);
+            QVERIFY(damaged.open(QIODevice::WriteOnly));
+            damaged.write("Vardune Vardo list 1\nW\t/music/\ta.mp");
+        }
+        Module1::Test::ReleaseInstanceLock();
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        Form1 form;
+        form.InitForm();
+        QCOMPARE(form.ListModel->rowCount(), 0);
+        const auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].title, QStringLiteral("Vardo List Not Restored"));
+        const QStringList aside = QDir(QFileInfo(listFile).path()).entryList({"VardoList.txt.damaged-*"});
+        QCOMPARE(aside.size(), 1);
+        QVERIFY2(asked[0].text.contains(aside[0]), qPrintable(asked[0].text));
+        QCOMPARE(ReadAll(QFileInfo(listFile).path() + "/" + aside[0]), QByteArray("Vardune Vardo list 1\nW\t/music/\ta.mp"));
+        QVERIFY(!QFile::exists(listFile));
+        form.close();
+        QCOMPARE(ReadAll(listFile), QByteArray("Vardune Vardo list 1\n"));
+        QFile::remove(QFileInfo(listFile).path() + "/" + aside[0]);
+    }
+
     void placementAndColumnWidthsComeBackAtTheNextStart()
     {
         {
@@ -315,6 +380,15 @@ private slots:
             SendMouse(header->viewport(), QEvent::MouseMove, {edge + 60, middle}, Qt::LeftButton);
             SendMouse(header->viewport(), QEvent::MouseButtonRelease, {edge + 60, middle}, Qt::NoButton);
             QCOMPARE(form.ListView1->columnWidth(2), 167 + 60);
+            // Both splitter bars dragged, and another file type chosen.
+            for (SplitterBar* bar : {form.SplitH, form.SplitV}) {
+                SendMouse(bar, QEvent::MouseButtonPress, {2, 2}, Qt::LeftButton);
+                SendMouse(bar, QEvent::MouseMove, bar == form.SplitH ? QPoint(32, 2) : QPoint(2, 42), Qt::LeftButton);
+                SendMouse(bar, QEvent::MouseButtonRelease, {2, 2}, Qt::NoButton);
+            }
+            QCOMPARE(form.Geometry().tree.width, 4086.0f + 480);
+            QCOMPARE(form.Geometry().tree.height, 1815.0f + 630);
+            form.ComboBox1->setCurrentIndex(3);
             form.close();
         }
         {
@@ -326,6 +400,11 @@ private slots:
             QCOMPARE(form.geometry(), QRect(40, 50, 900, 600));
             QCOMPARE(form.ListView1->columnWidth(2), 167 + 60);
             QCOMPARE(form.ListView1->columnWidth(3), 67);
+            QCOMPARE(form.Geometry().tree.width, 4086.0f + 480);
+            QCOMPARE(form.Geometry().tree.height, 1815.0f + 630);
+            QCOMPARE(form.XTreeView1->height(), (1815 + 630) / 15);
+            QCOMPARE(form.ComboBox1->currentText(), Module1::ToQt(vardune::MediaFolder::AudioPattern()));
+            QCOMPARE(form.XListView1->NamePattern(), form.ComboBox1->currentText());
             form.showMaximized();
             QTRY_VERIFY(form.isMaximized());
             form.close();
@@ -339,8 +418,8 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&form));
             QTRY_VERIFY(form.geometry() != QRect(40, 50, 900, 600));
             QCOMPARE(form.normalGeometry(), QRect(40, 50, 900, 600));
-            // The tree keeps its designed width; the list takes the rest.
-            QCOMPARE(form.Geometry().tree.width, 0.4f * Twips::FromPixels(681));
+            // The tree keeps the width the user left it at; the list takes the rest.
+            QCOMPARE(form.Geometry().tree.width, 4086.0f + 480);
             QCOMPARE(form.ListView1->geometry().right() + 1, form.Client->width());
             form.close();
         }

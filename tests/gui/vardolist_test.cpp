@@ -8,6 +8,8 @@
 #include "vardolistview.h"
 
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QProcess>
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMenu>
@@ -69,6 +71,18 @@ void Choose(QMenu* menu, const char* name)
 }
 
 } // namespace
+
+// A file manager on the session bus, as far as the program uses one: it keeps what it was
+// asked to show.
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+public:
+    QStringList shown;
+
+public slots:
+    void ShowItems(const QStringList& uris, const QString&) { shown << uris; }
+};
 
 class VardoListTest : public QObject {
     Q_OBJECT
@@ -202,35 +216,41 @@ private slots:
     void filesDroppedFromAFileManagerGoThroughTheSameChecks()
     {
         const QString good = Make("good.wav", 5);
+        const QString picture = Make("loose.jpg", 5);
         const QString folder = dir_->path() + "/folder";
         QDir(dir_->path()).mkpath("folder/sub");
+        // A folder gives the same files as its files dropped one by one: its FLAC too, never
+        // its picture or notes.
         for (const auto& [name, size] : {std::pair{"folder/b.mp3", 3}, {"folder/empty.wav", 0}, {"folder/sub/a.WAV", 2},
-                                        {"folder/notes.txt", 4}})
+                                        {"folder/notes.txt", 4}, {"folder/c.flac", 6}, {"folder/cover.jpg", 7}})
             Make(name, size);
-        ::mkfifo(QFile::encodeName(dir_->path() + "/pipe").constData(), 0600);
-        for (int i = 0; i < 4; ++i)
+        ::mkfifo(QFile::encodeName(dir_->path() + "/pipe.wav").constData(), 0600);
+        for (int i = 0; i < 5; ++i)
             Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        emit form_->ListView1->DroppedFiles({good, folder, dir_->path() + "/pipe", good});
+        emit form_->ListView1->DroppedFiles({good, picture, folder, dir_->path() + "/pipe.wav", good});
         // Added once the drop is over, so no message holds the dragging program.
         QCOMPARE(form_->ListModel->rowCount(), 0);
-        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "a.WAV"}));
-        QCOMPARE(Column(form_->ListModel, 1), QStringList({dir_->path() + "/", folder + "/", folder + "/sub/"}));
+        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "c.flac", "a.WAV"}));
+        QCOMPARE(Column(form_->ListModel, 1), QStringList({dir_->path() + "/", folder + "/", folder + "/", folder + "/sub/"}));
         const auto asked = Asked();
-        QCOMPARE(asked.size(), std::size_t(4));
-        QCOMPARE(asked[0].title, QStringLiteral("Invalid File Name"));
-        QCOMPARE(asked[0].text, "Invalid file name: " + folder + "/empty.wav or file size is 0 byte.");
-        QCOMPARE(asked[1].title, QStringLiteral("Folder Added"));
-        QCOMPARE(asked[1].text, "2 media files were added from " + folder + ".");
-        QCOMPARE(asked[1].icon, QMessageBox::Information);
-        QCOMPARE(asked[2].title, QStringLiteral("Invalid File Name"));
-        QCOMPARE(asked[3].title, QStringLiteral("Duplicated File Name"));
+        QCOMPARE(asked.size(), std::size_t(5));
+        QCOMPARE(asked[0].title, QStringLiteral("Not an Audio File"));
+        QVERIFY2(asked[0].text.startsWith("Not an audio file: " + picture + "."), qPrintable(asked[0].text));
+        QCOMPARE(asked[1].title, QStringLiteral("Invalid File Name"));
+        QCOMPARE(asked[1].text, "Invalid file name: " + folder + "/empty.wav or file size is 0 byte.");
+        QCOMPARE(asked[2].title, QStringLiteral("Folder Added"));
+        QCOMPARE(asked[2].text, "3 media files were added from " + folder
+                                    + ". 2 other files were left out: Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
+        QCOMPARE(asked[2].icon, QMessageBox::Information);
+        QCOMPARE(asked[3].title, QStringLiteral("Invalid File Name"));
+        QCOMPARE(asked[4].title, QStringLiteral("Duplicated File Name"));
 
         // A folder dropped again adds nothing new: each of its files is a duplicate.
         for (int i = 0; i < 2; ++i)
             Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         emit form_->ListView1->DroppedFiles({folder + "/sub"});
         QCoreApplication::processEvents();
-        QCOMPARE(form_->ListModel->rowCount(), 3);
+        QCOMPARE(form_->ListModel->rowCount(), 4);
         const auto again = Asked();
         QCOMPARE(again.size(), std::size_t(2));
         QCOMPARE(again[0].title, QStringLiteral("Duplicated File Name"));
@@ -246,7 +266,7 @@ private slots:
         QVERIFY(enter.isAccepted());
         QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(form_->ListView1->viewport(), &drop);
-        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "a.WAV", "other.wav"}));
+        QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "c.flac", "a.WAV", "other.wav"}));
     }
 
     void itemEventAddsOnlyWhenTheFirstSelectedIsANonEmptyFile()
@@ -373,6 +393,97 @@ private slots:
         Module1::Test::CaptureDesktopRequests(false);
     }
 
+    void openAndShowInFolderSayWhenTheDesktopCannot()
+    {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_));
+        // A session bus of the test's own, before the program first looks for one.
+        QProcess bus;
+        bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(bus.waitForReadyRead(5000));
+        const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+        // The desktop's opener, as xdg-open answers: what it was given, and its exit status.
+        const QString bin = dir_->path() + "/bin";
+        QDir().mkpath(bin);
+        QFile opener(bin + "/xdg-open");
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write(QString("#!/bin/sh\necho \"$1\" >> '%1/opened'\nexit $(cat '%1/status')\n").arg(bin).toUtf8());
+        opener.close();
+        opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        const auto status = [&](int code) {
+            QFile file(bin + "/status");
+            file.open(QIODevice::WriteOnly);
+            file.write(QByteArray::number(code));
+        };
+        const auto opened = [&] {
+            QFile file(bin + "/opened");
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+        };
+        // Messages that come when the opener has ended, gathered as they come.
+        std::vector<Module1::MessageRequest> got;
+        const auto told = [&] {
+            for (const auto& message : Module1::Test::TakeAskedMessages())
+                got.push_back(message);
+            return got.size();
+        };
+        const QString output = Make("V_1.mp3", 2);
+        form_->ListModel->Append({{Module1::FromQt(Make("1.mp3", 4)), " 4"}});
+        form_->ListModel->SetResult(form_->ListModel->List().At(0).id, Module1::FromQt(output), " 2", " 50%", EntryState::Done);
+        const auto command = [&](const char* item) {
+            RightClick(form_->ListView1->viewport(), form_->ListView1->visualRect(form_->ListModel->index(0, 2)).center());
+            QTRY_VERIFY(OpenMenu());
+            Choose(OpenMenu(), item);
+        };
+
+        // No opener on the desktop at all: said at once.
+        qputenv("PATH", "/nonexistent");
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        command("ListOpen");
+        auto asked = Asked();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].title, QStringLiteral("No Program to Open It"));
+        QVERIFY2(asked[0].text.contains(output), qPrintable(asked[0].text));
+
+        // An opener that finds no program for the file: said when it gives up.
+        qputenv("PATH", bin.toUtf8() + ":" + path);
+        status(3);
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        command("ListOpen");
+        QTRY_COMPARE(opened(), QStringList({output}));
+        QTRY_COMPARE(told(), std::size_t(1));
+        QCOMPARE(got[0].title, QStringLiteral("No Program to Open It"));
+        // One that opens it: nothing to say.
+        status(0);
+        command("ListOpen");
+        QTRY_COMPARE(opened(), QStringList({output, output}));
+
+        // A file manager on the bus picks the file out; the opener is not asked.
+        FakeFileManager manager;
+        QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("file manager"));
+        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+        QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager, QDBusConnection::ExportAllSlots));
+        command("ListShowInFolder");
+        QTRY_COMPARE(manager.shown, QStringList({QUrl::fromLocalFile(output).toString()}));
+        // None: the folder opens; where nothing opens it either, a message says where the file is.
+        service.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+        command("ListShowInFolder");
+        QTRY_COMPARE(opened().size(), 3);
+        QCOMPARE(opened().last(), dir_->path());
+        status(4);
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        command("ListShowInFolder");
+        QTRY_COMPARE(opened().size(), 4);
+        QTRY_COMPARE(told(), std::size_t(2));
+        QVERIFY2(got[1].text.contains("in the folder " + dir_->path()), qPrintable(got[1].text));
+
+        qputenv("PATH", path);
+        QDBusConnection::disconnectFromBus(QStringLiteral("file manager"));
+        bus.kill();
+        bus.waitForFinished();
+    }
+
     void aFolderOfThreeLevelsFromTheTreeInPathOrder()
     {
         form_->show();
@@ -440,6 +551,19 @@ private slots:
         QCOMPARE(grouped[2].text, "Duplicated file name: " + dir_->path() + "/many/twice.mp3");
         QCOMPARE(grouped[3].title, QStringLiteral("Invalid File Name"));
         QCOMPARE(grouped[4].text, "0 media files were added from " + dir_->path() + "/many.");
+
+        // With every file shown, the album's picture and notes are still left out, and counted.
+        QDir(dir_->path()).mkpath("mixed");
+        for (const char* name : {"mixed/song.ogg", "mixed/folder.jpg", "mixed/track.mp3"})
+            Make(name, 6);
+        form_->ComboBox1->setCurrentText("*.*");
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(dir_->path() + "/mixed");
+        QCOMPARE(Column(form_->ListModel, 2).mid(5), QStringList({"song.ogg", "track.mp3"}));
+        const auto all = Asked();
+        QCOMPARE(all.size(), std::size_t(1));
+        QCOMPARE(all[0].text, "2 media files were added from " + dir_->path()
+                                  + "/mixed. 1 other file was left out: Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
     }
 
     void outputFolderFromThePickerReachesTheSettings()

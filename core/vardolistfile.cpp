@@ -1,0 +1,133 @@
+#include "vardolistfile.h"
+
+namespace vardune {
+
+namespace {
+
+constexpr std::size_t kFields = 8;
+
+void AppendEscaped(std::string& out, const std::string& text)
+{
+    for (const char c : text) {
+        switch (c) {
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\\': out += "\\\\"; break;
+        default: out += c;
+        }
+    }
+}
+
+// One field of a line, its escapes undone; false for an escape the writer never makes.
+bool Unescape(const std::string& line, std::size_t from, std::size_t to, std::string& out)
+{
+    out.clear();
+    out.reserve(to - from);
+    for (std::size_t i = from; i < to; ++i) {
+        if (line[i] == '\0')
+            return false;  // no path holds one
+        if (line[i] != '\\') {
+            out += line[i];
+            continue;
+        }
+        if (++i == to)
+            return false;
+        switch (line[i]) {
+        case 't': out += '\t'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case '\\': out += '\\'; break;
+        default: return false;
+        }
+    }
+    return true;
+}
+
+char StateLetter(EntryState state)
+{
+    switch (state) {
+    case EntryState::Done: return 'D';
+    case EntryState::Failed: return 'F';
+    default: return 'W';
+    }
+}
+
+std::optional<EntryState> StateOf(const std::string& letter)
+{
+    if (letter == "W")
+        return EntryState::Waiting;
+    if (letter == "D")
+        return EntryState::Done;
+    if (letter == "F")
+        return EntryState::Failed;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string VardoListFile::Encode(const std::vector<VardoEntry>& entries)
+{
+    std::string out = std::string(kHeader) + "\n";
+    for (const VardoEntry& e : entries) {
+        out += StateLetter(e.state);
+        for (const std::string* field : {&e.sourcePath, &e.sourceName, &e.sourceSize, &e.targetPath, &e.targetSize,
+                                         &e.rate, &e.note}) {
+            out += '\t';
+            AppendEscaped(out, *field);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::optional<std::vector<VardoEntry>> VardoListFile::Parse(const std::string& text)
+{
+    if (text.size() > kMaxBytes)
+        return std::nullopt;
+    const std::string header = std::string(kHeader) + "\n";
+    if (text.compare(0, header.size(), header) != 0)
+        return std::nullopt;
+    std::vector<VardoEntry> entries;
+    std::size_t at = header.size();
+    std::string fields[kFields];
+    while (at < text.size()) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string::npos || entries.size() == kMaxEntries)
+            return std::nullopt;  // a last line cut short, or more than the program keeps
+        std::size_t from = at, count = 0;
+        for (; count < kFields; ++count) {
+            std::size_t tab = text.find('\t', from);
+            if (tab == std::string::npos || tab > end)
+                tab = end;
+            if (!Unescape(text, from, tab, fields[count]))
+                return std::nullopt;
+            from = tab + 1;
+            if (tab == end) {
+                ++count;
+                break;
+            }
+        }
+        if (count != kFields || from != end + 1)
+            return std::nullopt;
+        const auto state = StateOf(fields[0]);
+        // Every entry names a file: a folder ending with its separator, and a name.
+        if (!state || fields[1].empty() || fields[2].empty() || fields[1].back() != '/'
+            || fields[2].find('/') != std::string::npos)
+            return std::nullopt;
+        VardoEntry e;
+        e.state = *state;
+        e.sourcePath = std::move(fields[1]);
+        e.sourceName = std::move(fields[2]);
+        e.sourceSize = std::move(fields[3]);
+        e.targetPath = std::move(fields[4]);
+        e.targetSize = std::move(fields[5]);
+        e.rate = std::move(fields[6]);
+        e.note = std::move(fields[7]);
+        entries.push_back(std::move(e));
+        at = end + 1;
+    }
+    return entries;
+}
+
+} // namespace vardune
