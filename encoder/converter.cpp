@@ -119,7 +119,8 @@ void Converter::run()
     // Never a larger file: a source smaller than the bitrate asked keeps the output to its own
     // (-reencode, which only rules out a copy, included).
     EncodedSize sizes;
-    const BitrateCap::Choice cap = BitrateCap::choose(capSource(m_options.source, *decoder, tagBytes),
+    const BitrateCap::Choice cap = BitrateCap::choose(
+        capSource(m_options.source, *decoder, tagBytes - TagCopier::markBytesFor(m_options.source, tagBytes)),
         m_options.bitrate, m_options.mono, sizes);
 
     if (decoder->channels() > 2)

@@ -106,7 +106,8 @@ std::string SourceFacts::lineFor(const std::string& path)
     char number[64];
     std::snprintf(number, sizeof number, "%.3f", static_cast<double>(s.frames) / s.rate);
     std::string line = std::string("ok\t") + number + (s.atLeast ? "+" : "");
-    const BitrateCap::Source cap {s.bitsPerSecond, s.fileBytes, s.frames, s.rate, s.channels, s.tag};
+    const BitrateCap::Source cap {s.bitsPerSecond, s.fileBytes, s.frames, s.rate, s.channels,
+        s.tag - TagCopier::markBytesFor(path, s.tag)};
     for (const int kbps : kBitratesKbps) {
         std::int64_t bytes[2] = {};
         for (const bool mono : {false, true}) {

@@ -330,6 +330,14 @@ std::vector<TagLib::ByteVector> TagCopier::id3v2For(const std::string& path, Aud
     }
 }
 
+std::size_t TagCopier::markBytesFor(const std::string& path, std::size_t tagBytes)
+{
+    const std::size_t frame = markFrameFor(path).size();
+    if (frame == 0 || tagBytes < frame)
+        return 0;
+    return tagBytes == frame + 10 ? tagBytes : frame;
+}
+
 std::size_t TagCopier::id3v2SizeFor(const std::string& path, AudioSource::Container container,
     const ScaledSize& scaledSize)
 {

@@ -29,4 +29,10 @@ public:
     using ScaledSize = std::function<std::size_t(const TagLib::ByteVector& picture)>;
     static std::size_t id3v2SizeFor(const std::string& path, AudioSource::Container container,
         const ScaledSize& scaledSize);
+
+    // Of a tag of tagBytes that id3v2For gives for path, the bytes that are there only for the
+    // mark: its frame, and the tag's header where the mark stands alone. They are the
+    // program's bookkeeping, not the listener's, and are left out where an output is weighed
+    // against its source.
+    static std::size_t markBytesFor(const std::string& path, std::size_t tagBytes);
 };

@@ -37,7 +37,13 @@ std::string encoded(const TempDir& dir, int rate, int channels, int bits, double
     const std::string mp3 = readFile(dir.path("part.mp3"));
     std::filesystem::remove(dir.path("part.wav"));
     std::filesystem::remove(dir.path("part.mp3"));
-    return mp3;
+    // Without the tag fastencc writes (it names the WAV): the bare stream a joiner would join.
+    if (mp3.compare(0, 3, "ID3") != 0 || mp3.size() < 10)
+        return mp3;
+    std::size_t tag = 10;
+    for (int i = 6; i < 10; ++i)
+        tag += static_cast<std::size_t>(static_cast<unsigned char>(mp3[i]) & 0x7f) << (7 * (9 - i));
+    return mp3.substr(tag);
 }
 
 // A free-format MP3 of the test signal, as `lame --freeformat -b 128` writes one.
@@ -195,7 +201,7 @@ TEST_P(WholeSoundTest, ConvertedWholeAndForecastAlike)
     if (GetParam().mayCopy && !r.err.empty())
         EXPECT_EQ(r.err, "fastencc: already small: copied, not re-encoded\n");
     else
-        EXPECT_TRUE(r.err.empty()) << r.err;
+        EXPECT_TRUE(r.warningLines().empty()) << r.err;
     const Decoded d = decodeMp3(dir.path("out.mp3"));
     ASSERT_TRUE(d.ok);
     EXPECT_NEAR(d.seconds(), expected, 0.03);
@@ -319,7 +325,7 @@ TEST(CopyPath, SourceCutWhileCopiedIsEncodedAndSaysSo)
     };
     const RunResult r = runFastencc({dir.path("long.mp3"), dir.path("out.mp3")}, options);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const auto lines = r.errLines();
+    const auto lines = r.warningLines();
     ASSERT_EQ(lines.size(), 1u) << r.err;
     EXPECT_EQ(lines[0].rfind("fastencc: warning: the source ends early (", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find(" s of " + std::to_string(static_cast<int>(whole)) + "."), std::string::npos) << lines[0];
@@ -359,7 +365,7 @@ TEST(BoundedReading, EndlessAndSparseFilesAreAnsweredAtOnce)
 
     // Only root may read it; anyone else is refused by the kernel, also at once.
     if (access("/proc/kmsg", R_OK) == 0) {
-        expectOneErrorLine(runFastencc({"/proc/kmsg", dir.path("out.mp3")}, options), "/proc/kmsg is not an audio file");
+        expectOneErrorLine(runFastencc({"/proc/kmsg", dir.path("kmsg.mp3")}, options), "/proc/kmsg is not an audio file");
         EXPECT_EQ(factsLine(dir, "/proc/kmsg"), "error\t/proc/kmsg is not an audio file\n");
     }
 }

@@ -199,6 +199,15 @@ std::vector<std::string> RunResult::errLines() const
     return lines;
 }
 
+std::vector<std::string> RunResult::warningLines() const
+{
+    std::vector<std::string> lines;
+    for (std::string& line : errLines())
+        if (line.rfind("fastencc: kept at ", 0) != 0 && line != "fastencc: already small: copied, not re-encoded")
+            lines.push_back(std::move(line));
+    return lines;
+}
+
 RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& options)
 {
     int outPipe[2];

@@ -60,6 +60,8 @@ struct RunResult {
     std::string err;
     long peakKiB = 0;    // the child's peak resident memory (see RunOptions::ownPeak)
     std::vector<std::string> errLines() const;
+    // errLines without the notes that are no reservation (a bitrate kept, a copy made).
+    std::vector<std::string> warningLines() const;
 };
 
 struct RunOptions {
