@@ -403,12 +403,14 @@ private slots:
         QVERIFY(bus.waitForReadyRead(5000));
         const QString address = QString::fromUtf8(bus.readLine()).trimmed();
         qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
-        // The desktop's opener, as xdg-open answers: what it was given, and its exit status.
+        // The desktop's opener, as xdg-open answers: what it was given, and its exit status. The
+        // status is read before the name is written, so that once the test sees the name it may
+        // set the next run's status.
         const QString bin = dir_->path() + "/bin";
         QDir().mkpath(bin);
         QFile opener(bin + "/xdg-open");
         QVERIFY(opener.open(QIODevice::WriteOnly));
-        opener.write(QString("#!/bin/sh\necho \"$1\" >> '%1/opened'\nexit $(cat '%1/status')\n").arg(bin).toUtf8());
+        opener.write(QString("#!/bin/sh\ns=$(cat '%1/status')\necho \"$1\" >> '%1/opened'\nexit $s\n").arg(bin).toUtf8());
         opener.close();
         opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QByteArray path = qgetenv("PATH");
