@@ -25,6 +25,8 @@ constexpr int kMaxPages = 1 << 20;
 constexpr std::int64_t kMaxPacketFrames = 5760;
 // The largest Ogg page: its header with 255 lacing values, and 255 segments of 255 bytes.
 constexpr std::int64_t kMaxPage = 27 + 255 + 255 * 255;
+// Gaps reported one after the other with no byte read in between, at the most.
+constexpr int kMaxHolesInPlace = 1000;
 
 std::uint64_t littleEndian(const std::uint8_t* p, int bytes)
 {
@@ -100,9 +102,20 @@ std::size_t OpusSource::read(float* interleaved, std::size_t maxFrames)
         const int n = op_read_float(m_file, interleaved, static_cast<int>(std::min<std::size_t>(floats, 1 << 30)), &link);
         if (n == OP_HOLE) {
             // Pages lost to damage, or only the seam of two joined files (which libopusfile
-            // reports alike): what follows is decoded, and the pages decide at the end.
+            // reports alike): what follows is decoded, and the pages decide at the end. A
+            // gap is reported once per stretch of file read: one reported again and again
+            // where nothing more is read ends the sound there.
             if (m_holeAt < 0)
                 m_holeAt = m_position;
+            if (m_offset == m_holeOffset && ++m_holesInPlace > kMaxHolesInPlace) {
+                if (m_damagedAt < 0)
+                    m_damagedAt = m_position;
+                m_ended = true;
+                break;
+            }
+            if (m_offset != m_holeOffset)
+                m_holesInPlace = 0;
+            m_holeOffset = m_offset;
             continue;
         }
         if (n < 0) {

@@ -47,6 +47,8 @@ private:
     std::int64_t m_position = 0;
     std::int64_t m_damagedAt = -1;
     std::int64_t m_holeAt = -1;  // where libopusfile first reported a gap between pages
+    std::int64_t m_holeOffset = -1; // the file offset at the last gap reported
+    int m_holesInPlace = 0;      // gaps reported since at that offset
     bool m_otherFormat = false;  // a later link changes the channels: the sound stops there
     bool m_ended = false;
     bool m_cutOff = false;       // the file's last page does not end its stream
