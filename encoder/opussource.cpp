@@ -216,6 +216,11 @@ void OpusSource::survey() const
             size += head[27 + i];
             packets += head[27 + i] < 255;
         }
+        if (pos + size > m_fileSize) {
+            // A page cut off: its granule position is not there to count.
+            eos = false;
+            break;
+        }
         const std::uint64_t pageSerial = littleEndian(head + 14, 4);
         if (head[5] & 2) {
             // A new link: its identification header says whether it is converted.
