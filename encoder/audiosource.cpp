@@ -4,6 +4,7 @@
 #include "flacsource.h"
 #include "mpegdetector.h"
 #include "mpegsource.h"
+#include "opussource.h"
 #include "sndfilesource.h"
 #include "vorbissource.h"
 
@@ -101,7 +102,7 @@ int AudioSource::openFile(const std::string& path)
 std::unique_ptr<AudioSource> AudioSource::open(const std::string& path)
 {
     const int fd = openFile(path);
-    // FLAC goes to libFLAC, Ogg Vorbis to libvorbisfile, MPEG audio to libmpg123; everything
+    // FLAC goes to libFLAC, Ogg Vorbis to libvorbisfile, Ogg Opus to libopusfile, MPEG audio to libmpg123; everything
     // else to libsndfile, opened without a file name so that it cannot fall back to guessing
     // from the extension.
     try {
@@ -109,6 +110,8 @@ std::unique_ptr<AudioSource> AudioSource::open(const std::string& path)
             return std::make_unique<FlacSource>(fd, path);
         if (VorbisSource::detect(fd))
             return std::make_unique<VorbisSource>(fd, path);
+        if (OpusSource::detect(fd))
+            return std::make_unique<OpusSource>(fd, path);
         if (const auto start = MpegDetector::findAudioStart(fd))
             return std::make_unique<MpegSource>(fd, path, *start);
         return std::make_unique<SndfileSource>(fd, path);

@@ -75,7 +75,7 @@ Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSi
         return s;
     }
     // Everything else is opened as a conversion opens it; the decoder knows the frames from
-    // the header or measures them from the stream's end (FLAC, Ogg Vorbis). A length it
+    // the header or measures them from the stream's end (FLAC, Ogg Vorbis, Ogg Opus). A length it
     // cannot measure is given as the least it is, never as a guess.
     const std::unique_ptr<AudioSource> decoder = AudioSource::open(path);
     s.frames = std::max<std::int64_t>(0, decoder->lengthFrames());

@@ -370,14 +370,25 @@ void setLittleEndian32(std::string& bytes, std::size_t at, std::uint32_t v)
         bytes[at + std::size_t(i)] = char(v >> (8 * i));
 }
 
-std::string oggVorbisOf(const TempDir& dir, double seconds, int rate = 44100)
+std::string oggOf(const TempDir& dir, int format, double seconds, int rate, int channels)
 {
     const std::string path = dir.path("fixture.ogg");
-    writeWithSndfile(path, SF_FORMAT_OGG | SF_FORMAT_VORBIS, rate, 2, seconds);
+    writeWithSndfile(path, SF_FORMAT_OGG | format, rate, channels, seconds);
     const std::string bytes = readFile(path);
     std::filesystem::remove(path);
     return bytes;
 }
+
+std::string oggVorbisOf(const TempDir& dir, double seconds, int rate = 44100)
+{
+    return oggOf(dir, SF_FORMAT_VORBIS, seconds, rate, 2);
+}
+
+std::string oggOpusOf(const TempDir& dir, double seconds, int channels = 2)
+{
+    return oggOf(dir, SF_FORMAT_OPUS, seconds, 48000, channels);
+}
+
 
 // The pages of an Ogg file: where each starts and how long it is.
 std::vector<std::pair<std::size_t, std::size_t>> oggPages(const std::string& ogg)
@@ -418,6 +429,42 @@ int damageEvery20KB(std::string& bytes)
     for (std::size_t at = 20000; at + 64 <= bytes.size(); at += 20000, ++hits)
         bytes.replace(at, 64, randomBytes(64, unsigned(at)));
     return hits;
+}
+
+// Where an Opus stream's audio ends by the granule position of the page before its last: an
+// end-of-stream page that claims to end before that page (less than its own packets hold)
+// trims its packets away, as Opus end trimming says, but never what came before.
+double opusSecondsBeforeLastPage(const std::string& ogg)
+{
+    const auto pages = oggPages(ogg);
+    const std::size_t before = pages[pages.size() - 2].first;
+    std::uint64_t granule = 0;
+    for (int i = 7; i >= 0; --i)
+        granule = (granule << 8) | static_cast<unsigned char>(ogg[before + 6 + std::size_t(i)]);
+    const std::size_t head = 27 + static_cast<unsigned char>(ogg[26]);
+    const unsigned preSkip = static_cast<unsigned char>(ogg[head + 10]) | static_cast<unsigned char>(ogg[head + 11]) << 8;
+    return double(granule - preSkip) / 48000.0;
+}
+
+// Where the whole pages of an Opus file cut off part way end.
+double opusSecondsOfWholePages(const std::string& ogg)
+{
+    std::uint64_t granule = 0;
+    for (std::size_t pos = 0; pos + 27 <= ogg.size();) {
+        const std::size_t segments = static_cast<unsigned char>(ogg[pos + 26]);
+        std::size_t size = 27 + segments;
+        for (std::size_t i = 0; i < segments && pos + 27 + i < ogg.size(); ++i)
+            size += static_cast<unsigned char>(ogg[pos + 27 + i]);
+        if (pos + size > ogg.size())
+            break;
+        granule = 0;
+        for (int i = 7; i >= 0; --i)
+            granule = (granule << 8) | static_cast<unsigned char>(ogg[pos + 6 + std::size_t(i)]);
+        pos += size;
+    }
+    const std::size_t head = 27 + static_cast<unsigned char>(ogg[26]);
+    const unsigned preSkip = static_cast<unsigned char>(ogg[head + 10]) | static_cast<unsigned char>(ogg[head + 11]) << 8;
+    return double(granule - preSkip) / 48000.0;
 }
 
 struct LosslessCase {
@@ -565,6 +612,37 @@ INSTANTIATE_TEST_SUITE_P(Sources, LosslessStreamTest,
                 from = 2.95, to = 3.05;
                 return oggVorbisOf(d, 3.0) + oggVorbisOf(d, 7.0, 48000);
             },
+            "the source ends early (3.0 s converted)"},
+        // The same for Opus, whose granule positions count at 48 kHz after the pre-skip; a
+        // last page that claims less than its packets hold trims them (Opus end trimming).
+        LosslessCase {"opus_last_granule_small",
+            [](const TempDir& d, double& from, double& to) {
+                std::string ogg = oggOpusOf(d, 20.0);
+                setOggGranule(ogg, oggPages(ogg).back(), 960);
+                from = opusSecondsBeforeLastPage(ogg) - 0.03, to = 20.05;
+                EXPECT_GT(from, 19.0);
+                return ogg;
+            },
+            ""},
+        LosslessCase {"opus_chained_equal_links",
+            [](const TempDir& d, double& from, double& to) {
+                from = 9.95, to = 10.05;
+                const std::string link = oggOpusOf(d, 5.0);
+                return link + link;
+            },
+            ""},
+        LosslessCase {"opus_chained_unequal_links",
+            [](const TempDir& d, double& from, double& to) {
+                from = 9.95, to = 10.05;
+                return oggOpusOf(d, 3.0) + oggOpusOf(d, 7.0);
+            },
+            ""},
+        // A link with other channels is not converted: where the sound stops is said.
+        LosslessCase {"opus_chained_link_with_other_channels",
+            [](const TempDir& d, double& from, double& to) {
+                from = 2.95, to = 3.05;
+                return oggOpusOf(d, 3.0) + oggOpusOf(d, 7.0, 1);
+            },
             "the source ends early (3.0 s converted)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -594,6 +672,14 @@ TEST(LosslessStreamFacts, LengthOfTheStreamNotOfTheHeader)
     // A last page that claims five days: no page reaches further than its packets can.
     setOggGranule(ogg, oggPages(ogg).back(), 44100ull * 438262);
     sources.push_back({"claims_438262s.ogg", ogg, 19.9, 21.0, false});
+    sources.push_back({"chained.opus", oggOpusOf(dir, 3.0) + oggOpusOf(dir, 7.0), 10.0, 10.0, false});
+    std::string opus = oggOpusOf(dir, 20.0);
+    // Only whole pages count: a page cut off names a granule position its audio lacks.
+    const std::string cutOpus = opus.substr(0, opus.size() / 2);
+    sources.push_back({"cut.opus", cutOpus, opusSecondsOfWholePages(cutOpus) - 0.001, opusSecondsOfWholePages(cutOpus) + 0.001, true});
+    setOggGranule(opus, oggPages(opus).back(), 960);
+    const double beforeLastPage = opusSecondsBeforeLastPage(opus);
+    sources.push_back({"last_granule_small.opus", opus, beforeLastPage - 0.001, beforeLastPage + 0.001, false});
     std::string input;
     for (const Source& s : sources) {
         writeFile(dir.path(s.name), s.bytes);
