@@ -1,5 +1,6 @@
 #include "bitratecap.h"
 
+#include "byteorder.h"
 #include "encodedsize.h"
 #include "positionalread.h"
 
@@ -22,22 +23,6 @@ constexpr int kMaxChunks = 1024;
 // Pages looked at for an Ogg stream's header packets (a large cover spans many).
 constexpr int kMaxHeaderPages = 1 << 16;
 
-std::uint64_t littleEndian(const std::uint8_t* p, int bytes)
-{
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return v;
-}
-
-std::uint64_t bigEndian(const std::uint8_t* p, int bytes)
-{
-    std::uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = (v << 8) | p[i];
-    return v;
-}
-
 std::int64_t fileSize(int fd)
 {
     struct stat st {};
@@ -58,9 +43,9 @@ std::int64_t waveAudio(int fd, std::int64_t size)
         std::uint8_t c[24];
         if (!ReadAt(fd, pos, c, 8))
             break;
-        const std::uint64_t length = big ? bigEndian(c + 4, 4) : littleEndian(c + 4, 4);
+        const std::uint64_t length = big ? BigEndian(c + 4, 4) : LittleEndian(c + 4, 4);
         if (std::memcmp(c, "ds64", 4) == 0 && ReadAt(fd, pos + 8, c + 8, 16))
-            ds64Data = littleEndian(c + 16, 8);
+            ds64Data = LittleEndian(c + 16, 8);
         if (std::memcmp(c, "data", 4) == 0) {
             const std::uint64_t declared = length == 0xFFFFFFFF ? ds64Data : length;
             const std::int64_t present = size - (pos + 8);
@@ -82,7 +67,7 @@ std::int64_t aiffAudio(int fd, std::int64_t size)
         std::uint8_t c[8];
         if (!ReadAt(fd, pos, c, sizeof c))
             break;
-        const std::uint64_t length = bigEndian(c + 4, 4);
+        const std::uint64_t length = BigEndian(c + 4, 4);
         if (std::memcmp(c, "SSND", 4) == 0) {
             const std::int64_t present = size - (pos + 16);
             return std::max<std::int64_t>(0, std::min<std::int64_t>(static_cast<std::int64_t>(length) - 8, present));
@@ -106,7 +91,7 @@ std::int64_t flacAudio(int fd, std::int64_t size)
     for (int block = 0;; ++block) {
         if (block == kMaxChunks || !ReadAt(fd, pos, b, 4))
             return size;
-        pos += 4 + static_cast<std::int64_t>(bigEndian(b + 1, 3));
+        pos += 4 + static_cast<std::int64_t>(BigEndian(b + 1, 3));
         if (b[0] & 0x80)
             break;
     }
@@ -129,12 +114,12 @@ std::int64_t oggAudio(int fd, std::int64_t size, int headerPackets)
         if (!ReadAt(fd, pos, head, 27) || std::memcmp(head, "OggS", 4) != 0 || !ReadAt(fd, pos + 27, head + 27, head[26]))
             return size;
         if (page == 0)
-            serial = littleEndian(head + 14, 4);
+            serial = LittleEndian(head + 14, 4);
         std::int64_t body = 0;
         for (int i = 0; i < head[26]; ++i) {
             body += head[27 + i];
             // A lacing value below 255 ends a packet.
-            if (head[27 + i] < 255 && littleEndian(head + 14, 4) == serial)
+            if (head[27 + i] < 255 && LittleEndian(head + 14, 4) == serial)
                 ++packets;
         }
         pos += 27 + head[26] + body;

@@ -6,6 +6,7 @@
 #include "downmixedsource.h"
 #include "encodedsize.h"
 #include "encodeerror.h"
+#include "filedescriptor.h"
 #include "mp3writer.h"
 #include "mpegdetector.h"
 #include "readaheadsource.h"
@@ -37,26 +38,13 @@ std::string convertedText(double convertedSeconds, double declaredSeconds)
     return text;
 }
 
-// Closes a descriptor however the block ends.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() { ::close(m_fd); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // The source as the rule that keeps the output smaller sees it, measured as the forecast of
 // `fastencc --facts` measures it, so that both choose the same bitrate for a whole file.
 BitrateCap::Source capSource(const std::string& path, const AudioSource& decoder, std::size_t tag)
 {
     BitrateCap::Source s;
     s.tag = tag;
-    const Descriptor fd(AudioSource::openFile(path));
+    const FileDescriptor fd(AudioSource::openFile(path));
     struct stat st {};
     s.fileBytes = fstat(fd.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
     if (decoder.container() == AudioSource::Container::Mpeg) {

@@ -1,22 +1,11 @@
 #include "oggpages.h"
 
+#include "byteorder.h"
 #include "positionalread.h"
 
 #include <array>
 #include <cstring>
 #include <vector>
-
-namespace {
-
-std::uint64_t littleEndian(const std::uint8_t* p, int bytes)
-{
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return v;
-}
-
-} // namespace
 
 std::int64_t OggPages::firstDamage(int fd, int sampleRate, bool opus)
 {
@@ -49,23 +38,23 @@ std::int64_t OggPages::firstDamage(int fd, int sampleRate, bool opus)
                 size += head[27 + i];
             page.resize(size);
             whole = ReadAt(fd, pos, page.data(), size)
-                && (sequence < 0 || littleEndian(head + 14, 4) != serial || (head[5] & 2)
-                    || static_cast<std::int64_t>(littleEndian(head + 18, 4)) == sequence + 1);
+                && (sequence < 0 || LittleEndian(head + 14, 4) != serial || (head[5] & 2)
+                    || static_cast<std::int64_t>(LittleEndian(head + 18, 4)) == sequence + 1);
         }
         if (whole) {
             std::uint32_t crc = 0;
             for (std::size_t i = 0; i < size; ++i)
                 crc = (crc << 8) ^ table[((crc >> 24) ^ (i >= 22 && i < 26 ? 0 : page[i])) & 0xFF];
-            whole = crc == littleEndian(head + 22, 4);
+            whole = crc == LittleEndian(head + 22, 4);
         }
         if (!whole) {
             // Opus counts at 48 kHz whatever rate it is decoded at.
             const double seconds = static_cast<double>(granule) / (opus ? 48000.0 : sampleRate);
             return static_cast<std::int64_t>(seconds * sampleRate);
         }
-        sequence = static_cast<std::int64_t>(littleEndian(head + 18, 4));
-        serial = littleEndian(head + 14, 4);
-        const std::uint64_t pageGranule = littleEndian(head + 6, 8);
+        sequence = static_cast<std::int64_t>(LittleEndian(head + 18, 4));
+        serial = LittleEndian(head + 14, 4);
+        const std::uint64_t pageGranule = LittleEndian(head + 6, 8);
         if (pageGranule != ~std::uint64_t(0))
             granule = static_cast<std::int64_t>(pageGranule);
         pos += static_cast<std::int64_t>(size);

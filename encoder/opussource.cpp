@@ -1,7 +1,9 @@
 #include "opussource.h"
 
+#include "byteorder.h"
 #include "encodeerror.h"
 #include "oggpages.h"
+#include "oggpagewalk.h"
 #include "positionalread.h"
 
 #include <opus/opusfile.h>
@@ -16,25 +18,12 @@
 
 namespace {
 
-// Searched for the next page after bytes that are none, at a time.
-constexpr std::size_t kSearch = 64 * 1024;
-// Page headers read to measure a file (some gigabytes of usual pages); a file of more, or of
-// tiny pages, is measured as far as that.
-constexpr int kMaxPages = 1 << 20;
 // The most samples one Opus packet decodes to: 120 ms at 48 kHz.
 constexpr std::int64_t kMaxPacketFrames = 5760;
 // The largest Ogg page: its header with 255 lacing values, and 255 segments of 255 bytes.
 constexpr std::int64_t kMaxPage = 27 + 255 + 255 * 255;
 // Gaps reported one after the other with no byte read in between, at the most.
 constexpr int kMaxHolesInPlace = 1000;
-
-std::uint64_t littleEndian(const std::uint8_t* p, int bytes)
-{
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return v;
-}
 
 } // namespace
 
@@ -185,63 +174,35 @@ void OpusSource::survey() const
 {
     m_surveyed = 0;
     m_surveyExact = false;
-    std::int64_t pos = 0;
     std::int64_t linkFrames = 0; // by granule positions, the pre-skip included
     std::int64_t preSkip = 0;
     std::uint64_t serial = 0;
     bool eos = false;
-    std::vector<std::uint8_t> search;
+    bool atOtherLink = false; // a link the conversion stops before
     const auto endLink = [&] { m_surveyed += std::max<std::int64_t>(0, linkFrames - preSkip); };
-    for (int pages = 0; pos < m_fileSize; ++pages) {
-        if (pages >= kMaxPages) {
-            eos = false;
-            break;
-        }
-        std::uint8_t head[27 + 255];
-        if (!ReadAt(m_fd, pos, head, 27) || std::memcmp(head, "OggS", 4) != 0 || head[4] != 0
-            || !ReadAt(m_fd, pos + 27, head + 27, head[26])) {
-            // Not a page: the next one is searched for.
-            search.resize(kSearch);
-            const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(kSearch, m_fileSize - pos - 1));
-            if (n < 4 || !ReadAt(m_fd, pos + 1, search.data(), n))
-                break;
-            const auto found = std::search(search.begin(), search.begin() + static_cast<std::ptrdiff_t>(n), "OggS", "OggS" + 4);
-            pos += 1 + (found - search.begin()) - (found == search.begin() + static_cast<std::ptrdiff_t>(n) ? 3 : 0);
-            eos = false;
-            continue;
-        }
-        std::int64_t size = 27 + head[26];
-        std::int64_t packets = 0; // that end on this page
-        for (int i = 0; i < head[26]; ++i) {
-            size += head[27 + i];
-            packets += head[27 + i] < 255;
-        }
-        if (pos + size > m_fileSize) {
-            // A page cut off: its granule position is not there to count.
-            eos = false;
-            break;
-        }
-        const std::uint64_t pageSerial = littleEndian(head + 14, 4);
-        if (head[5] & 2) {
+    OggPageWalk walk(m_fd, m_fileSize);
+    OggPageWalk::Page page;
+    while (walk.next(page)) {
+        if (page.firstOfLink) {
             // A new link: its identification header says whether it is converted.
             std::uint8_t id[19];
-            if (!ReadAt(m_fd, pos + 27 + head[26], id, sizeof id) || std::memcmp(id, "OpusHead", 8) != 0 || id[9] != m_channels)
+            if (!ReadAt(m_fd, page.body, id, sizeof id) || std::memcmp(id, "OpusHead", 8) != 0 || id[9] != m_channels) {
+                atOtherLink = true;
                 break;
+            }
             endLink();
             linkFrames = 0;
-            preSkip = static_cast<std::int64_t>(littleEndian(id + 10, 2));
-            serial = pageSerial;
+            preSkip = static_cast<std::int64_t>(LittleEndian(id + 10, 2));
+            serial = page.serial;
         }
-        const std::uint64_t granule = littleEndian(head + 6, 8);
         // The largest granule position of the link (a last page that claims less lies), and
         // no further than the page's packets can reach: a page that claims more lies too.
-        if (pageSerial == serial && granule != ~std::uint64_t(0) && granule < (std::uint64_t(1) << 62))
-            linkFrames = std::max(linkFrames, std::min(static_cast<std::int64_t>(granule), linkFrames + packets * kMaxPacketFrames));
-        eos = head[5] & 4;
-        pos += size;
+        if (page.serial == serial && page.granule != ~std::uint64_t(0) && page.granule < (std::uint64_t(1) << 62))
+            linkFrames = std::max(linkFrames, std::min(static_cast<std::int64_t>(page.granule), linkFrames + page.packets * kMaxPacketFrames));
+        eos = page.lastOfLink;
     }
     endLink();
-    m_surveyExact = eos;
+    m_surveyExact = eos && (atOtherLink || walk.endedAfterPage());
 }
 
 std::int64_t OpusSource::lengthFrames() const

@@ -1,5 +1,6 @@
 #include "sndfilesource.h"
 
+#include "byteorder.h"
 #include "encodeerror.h"
 #include "oggpages.h"
 #include "positionalread.h"
@@ -37,22 +38,6 @@ AudioSource::Container containerOf(int format)
     default:
         return AudioSource::Container::Other;
     }
-}
-
-std::uint64_t littleEndian(const std::uint8_t* p, int bytes)
-{
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return v;
-}
-
-std::uint64_t bigEndian(const std::uint8_t* p, int bytes)
-{
-    std::uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = (v << 8) | p[i];
-    return v;
 }
 
 } // namespace
@@ -157,9 +142,9 @@ std::int64_t SndfileSource::framesInHeader() const
             std::uint8_t c[14];
             if (!ReadAt(m_fd, pos, c, sizeof c))
                 return 0;
-            const std::uint64_t size = bigEndian(c + 4, 4);
+            const std::uint64_t size = BigEndian(c + 4, 4);
             if (std::memcmp(c, "COMM", 4) == 0)
-                return static_cast<std::int64_t>(bigEndian(c + 10, 4));
+                return static_cast<std::int64_t>(BigEndian(c + 10, 4));
             pos += 8 + static_cast<std::int64_t>(size + (size & 1));
         }
         return 0;
@@ -177,11 +162,11 @@ std::int64_t SndfileSource::framesInHeader() const
         std::uint8_t c[24];
         if (!ReadAt(m_fd, pos, c, 8))
             return 0;
-        const std::uint64_t size = big ? bigEndian(c + 4, 4) : littleEndian(c + 4, 4);
+        const std::uint64_t size = big ? BigEndian(c + 4, 4) : LittleEndian(c + 4, 4);
         if (std::memcmp(c, "ds64", 4) == 0 && ReadAt(m_fd, pos + 8, c + 8, 16))
-            ds64Data = littleEndian(c + 16, 8);
+            ds64Data = LittleEndian(c + 16, 8);
         if (std::memcmp(c, "fmt ", 4) == 0 && ReadAt(m_fd, pos + 8, c + 8, 14))
-            blockAlign = std::max<std::int64_t>(1, static_cast<std::int64_t>(big ? bigEndian(c + 20, 2) : littleEndian(c + 20, 2)));
+            blockAlign = std::max<std::int64_t>(1, static_cast<std::int64_t>(big ? BigEndian(c + 20, 2) : LittleEndian(c + 20, 2)));
         if (std::memcmp(c, "data", 4) == 0) {
             const std::uint64_t declared = size == 0xFFFFFFFF ? ds64Data : size;
             // libsndfile decodes whole blocks only.

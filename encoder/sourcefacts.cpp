@@ -4,6 +4,7 @@
 #include "bitratecap.h"
 #include "coverscaler.h"
 #include "encodeerror.h"
+#include "filedescriptor.h"
 #include "mpegdetector.h"
 #include "mpegsurvey.h"
 #include "tagcopier.h"
@@ -41,22 +42,10 @@ struct Source {
     std::int64_t fileBytes = 0;
 };
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() { if (m_fd >= 0) ::close(m_fd); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSize)
 {
     Source s;
-    Descriptor fd(AudioSource::openFile(path));
+    FileDescriptor fd(AudioSource::openFile(path));
     struct stat st {};
     s.fileBytes = fstat(fd.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
     if (const auto start = MpegDetector::findAudioStart(fd.get())) {

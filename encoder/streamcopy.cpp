@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "audiosource.h"
+#include "filedescriptor.h"
 #include "mpegdetector.h"
 #include "mpegframechain.h"
 #include "mpegsurvey.h"
@@ -12,27 +13,10 @@
 
 #include <algorithm>
 
-namespace {
-
-// Closes the source however the copy ends.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() { ::close(m_fd); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-} // namespace
-
 bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& target,
     const std::function<void(int)>& progress, double* surveyedSeconds)
 {
-    const Descriptor source(AudioSource::openFile(options.source));
+    const FileDescriptor source(AudioSource::openFile(options.source));
     const auto start = MpegDetector::findAudioStart(source.get());
     if (!start)
         return false;

@@ -1,7 +1,9 @@
 #include "vorbissource.h"
 
+#include "byteorder.h"
 #include "encodeerror.h"
 #include "oggpages.h"
+#include "oggpagewalk.h"
 #include "positionalread.h"
 
 #include <sys/stat.h>
@@ -15,22 +17,8 @@ namespace {
 
 constexpr int kMinRate = 1000;
 constexpr int kMaxRate = 768000;
-// Searched for the next page after bytes that are none, at a time.
-constexpr std::size_t kSearch = 64 * 1024;
-// Page headers read to measure a file (some gigabytes of usual pages); a file of more, or of
-// tiny pages, is measured as far as that.
-constexpr int kMaxPages = 1 << 20;
 // The most samples one Vorbis packet decodes to (half of each of two 8192-sample blocks).
 constexpr std::int64_t kMaxPacketFrames = 4096;
-
-
-std::uint64_t littleEndian(const std::uint8_t* p, int bytes)
-{
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return v;
-}
 
 } // namespace
 
@@ -152,60 +140,36 @@ void VorbisSource::survey() const
 {
     m_surveyed = 0;
     m_surveyExact = false;
-    std::int64_t pos = 0;
     std::int64_t linkFrames = 0;
     std::uint64_t serial = 0;
     bool eos = false;
-    std::vector<std::uint8_t> search;
-    int pages = 0;
+    bool atOtherLink = false; // a link the conversion stops before
     std::int64_t packetFrames = kMaxPacketFrames;
-    for (; pos < m_fileSize; ++pages) {
-        if (pages >= kMaxPages) {
-            eos = false;
-            break;
-        }
-        std::uint8_t head[27 + 255];
-        if (!ReadAt(m_fd, pos, head, 27) || std::memcmp(head, "OggS", 4) != 0 || head[4] != 0
-            || !ReadAt(m_fd, pos + 27, head + 27, head[26])) {
-            // Not a page: the next one is searched for.
-            search.resize(kSearch);
-            const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(kSearch, m_fileSize - pos - 1));
-            if (n < 4 || !ReadAt(m_fd, pos + 1, search.data(), n))
-                break;
-            const auto found = std::search(search.begin(), search.begin() + static_cast<std::ptrdiff_t>(n), "OggS", "OggS" + 4);
-            pos += 1 + (found - search.begin()) - (found == search.begin() + static_cast<std::ptrdiff_t>(n) ? 3 : 0);
-            eos = false;
-            continue;
-        }
-        std::int64_t size = 27 + head[26];
-        std::int64_t packets = 0; // that end on this page
-        for (int i = 0; i < head[26]; ++i) {
-            size += head[27 + i];
-            packets += head[27 + i] < 255;
-        }
-        const std::uint64_t pageSerial = littleEndian(head + 14, 4);
-        if (head[5] & 2) {
+    OggPageWalk walk(m_fd, m_fileSize);
+    OggPageWalk::Page page;
+    while (walk.next(page)) {
+        if (page.firstOfLink) {
             // A new link: its identification header says whether it is converted.
             std::uint8_t id[29];
-            if (!ReadAt(m_fd, pos + 27 + head[26], id, sizeof id) || std::memcmp(id, "\x01vorbis", 7) != 0
-                || id[11] != m_channels || static_cast<int>(littleEndian(id + 12, 4)) != m_rate)
+            if (!ReadAt(m_fd, page.body, id, sizeof id) || std::memcmp(id, "\x01vorbis", 7) != 0
+                || id[11] != m_channels || static_cast<int>(LittleEndian(id + 12, 4)) != m_rate) {
+                atOtherLink = true;
                 break;
+            }
             // A packet decodes to at most half the long block.
             packetFrames = std::int64_t(1) << std::clamp((id[28] >> 4) - 1, 5, 12);
             m_surveyed += linkFrames;
             linkFrames = 0;
-            serial = pageSerial;
+            serial = page.serial;
         }
-        const std::uint64_t granule = littleEndian(head + 6, 8);
         // The largest granule position of the link (a last page that claims less lies), and
         // no further than the page's packets can reach: a page that claims more lies too.
-        if (pageSerial == serial && granule != ~std::uint64_t(0) && granule < (std::uint64_t(1) << 62))
-            linkFrames = std::max(linkFrames, std::min(static_cast<std::int64_t>(granule), linkFrames + packets * packetFrames));
-        eos = head[5] & 4;
-        pos += size;
+        if (page.serial == serial && page.granule != ~std::uint64_t(0) && page.granule < (std::uint64_t(1) << 62))
+            linkFrames = std::max(linkFrames, std::min(static_cast<std::int64_t>(page.granule), linkFrames + page.packets * packetFrames));
+        eos = page.lastOfLink;
     }
     m_surveyed += linkFrames;
-    m_surveyExact = eos;
+    m_surveyExact = eos && (atOtherLink || walk.endedAfterPage());
 }
 
 std::int64_t VorbisSource::lengthFrames() const
