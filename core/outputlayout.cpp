@@ -282,9 +282,7 @@ OutputLayout::Plan OutputLayout::PlanFor(const Source& source, const BatchWalk::
     }
     if (kind_ == Kind::KeepFolders) {
         if (!source.root.empty()) {
-            fs::path root = fs::path(source.root).lexically_normal();
-            if (!root.has_filename() && root.has_relative_path())
-                root = root.parent_path();  // "/music/" is the folder "/music"
+            const fs::path root = fs::path(source.root).lexically_normal();
             const fs::path folder = fs::path(source.path).lexically_normal().parent_path();
             const fs::path below = folder.lexically_relative(root);
             const bool inside = !below.empty() && *below.begin() != "..";

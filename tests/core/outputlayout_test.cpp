@@ -81,6 +81,7 @@ TEST(OutputLayout, EachLayoutPlansItsPathsForALibrary)
         // Other patterns: optional text, widths, the source's own name and folder.
         {Kind::NamesFromTags, "{artist}/{year - }{album}/{track:03}. {title}", false, 0, "Alpha/2001 - First/001. Intro.mp3"},
         {Kind::NamesFromTags, "{artist}/{year - }{album}/{track:03}. {title}", false, 2, "Unknown Artist/Unknown Album/. track.mp3"},
+        {Kind::NamesFromTags, "{album}x/{name}", false, 3, "_x/02 Odd.mp3"},  // ".." as a value, with text
         {Kind::NamesFromTags, "{genre}/{folder}/{name}", false, 0, "Rock/First/01 Intro.mp3"},
         {Kind::NamesFromTags, "{genre}/{folder}/{name}", false, 1, "Unknown Genre/Second/01 Intro.mp3"},
         {Kind::NamesFromTags, "{Disc-}/{ALBUM} {disc:02}", false, 0, "First.mp3"},  // an empty level is left out
