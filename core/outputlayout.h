@@ -37,7 +37,8 @@ namespace vardune {
 //     not start with a digit is written as it is.
 //   - Any text after the field's name (and width) up to the closing brace makes the field
 //     optional: "{disc-}" writes the disc and "-" when the disc is known, and nothing at all,
-//     not even the default, when it is missing. "{year - }" and "{genre/}" work alike.
+//     not even the default, when it is missing. "{year - }" works alike. That text cannot
+//     hold "/": a field cannot make a folder level of its own appear or vanish.
 //   - Braces cannot be written as text: every "{" needs its "}" with a field between.
 // A value is missing when the source has no such tag or only blanks in it. Blanks around each
 // path part are dropped, and a folder level that comes out empty (only optional fields, all

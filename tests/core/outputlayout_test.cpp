@@ -30,7 +30,7 @@ BatchWalk::NameRules Rules(bool portable, bool ascii = false, std::size_t maxByt
 // a file added on its own from elsewhere.
 std::vector<OutputLayout::Source> Library()
 {
-    std::vector<OutputLayout::Source> sources(7);
+    std::vector<OutputLayout::Source> sources(10);
     sources[0] = {"/music/Alpha/First/01 Intro.flac", "/music", {"Alpha", "", "First", "Intro", "1/10", "", "2001", "Rock"}};
     sources[1] = {"/music/Alpha/Second/01 Intro.flac", "/music/",
                   {"Alpha", "Alpha & Friends", "Second", "Intro", "1", "2/2", "2003", ""}};
@@ -40,6 +40,9 @@ std::vector<OutputLayout::Source> Library()
                   {"  Beta\\Band ", "", "Who? \"Live\".", "Tab\there", "7", "", "", ""}};
     sources[5] = {"/elsewhere/03 Solo.mp3", "/music", {"", "", "", "", "", "", "", ""}};
     sources[6] = {"/music/Alpha/First/.hidden", "/music", {"", "", ".", "", "", "", "", ""}};
+    sources[7] = {"/musical/Gamma/x.flac", "/music", {}};  // its path only starts like the root's
+    sources[8] = {"/music/./Delta: Two//Side?/y.aiff", "/music", {}};
+    sources[9] = {"/music/Delta/z.wav", "", {}};  // added on its own
     return sources;
 }
 
@@ -67,6 +70,10 @@ TEST(OutputLayout, EachLayoutPlansItsPathsForALibrary)
         {Kind::KeepFolders, pattern, false, 5, "03 Solo.mp3"},  // not below its root
         {Kind::KeepFolders, pattern, false, 6, "Alpha/First/.hidden.mp3"},
         {Kind::KeepFolders, pattern, true, 4, "Beta/Live/07 Who.mp3"},
+        {Kind::KeepFolders, pattern, false, 7, "x.mp3"},
+        {Kind::KeepFolders, pattern, false, 8, "Delta: Two/Side?/y.mp3"},
+        {Kind::KeepFolders, pattern, true, 8, "Delta_ Two/Side_/y.mp3"},
+        {Kind::KeepFolders, pattern, false, 9, "z.mp3"},
         // Names from tags, the default pattern.
         {Kind::NamesFromTags, pattern, false, 0, "Alpha/First/01 Intro.mp3"},
         {Kind::NamesFromTags, pattern, false, 1, "Alpha & Friends/Second/2-01 Intro.mp3"},
