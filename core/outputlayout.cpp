@@ -210,6 +210,11 @@ std::optional<std::string> OutputLayout::Parse(const std::string& pattern, std::
             piece.width = inside[end + 2] - '0';
             end += 3;
         }
+        // "{track2}" is more likely a mistyped name than track followed by "2".
+        if (end < inside.size() && inside[end] >= '0' && inside[end] <= '9')
+            return piece.width > 0
+                       ? "\"{" + inside + "}\": a width is \":0\" and one digit from 1 to 9, such as {track:02}."
+                       : "\"{" + inside + "}\" is no field: use " + kFieldList + ".";
         piece.text = inside.substr(end);
         piece.optional = !piece.text.empty();
         if (piece.text.find('/') != std::string::npos)

@@ -38,7 +38,8 @@ namespace vardune {
 //   - Any text after the field's name (and width) up to the closing brace makes the field
 //     optional: "{disc-}" writes the disc and "-" when the disc is known, and nothing at all,
 //     not even the default, when it is missing. "{year - }" works alike. That text cannot
-//     hold "/": a field cannot make a folder level of its own appear or vanish.
+//     start with a digit ("{track2}" reads as a mistyped name) nor hold "/" (folder levels
+//     come from the pattern's own "/" alone).
 //   - Braces cannot be written as text: every "{" needs its "}" with a field between.
 // A value is missing when the source has no such tag or only blanks in it. Blanks around each
 // path part are dropped, and a folder level that comes out empty (only optional fields, all

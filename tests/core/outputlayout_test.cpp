@@ -196,6 +196,7 @@ TEST(OutputLayout, PatternsThatCannotServeAreRefusedWithTheReason)
         {"{album}/ ", "can come out empty"},
         {"{titel}", "\"{titel}\" is no field"},
         {"{ti tle}", "\"{ti}\" is no field"},
+        {"{track2}", "\"{track2}\" is no field"},
         {"{}", "holds no field name"},
         {"{-}", "holds no field name"},
         {"{title", "is not closed"},
@@ -205,6 +206,7 @@ TEST(OutputLayout, PatternsThatCannotServeAreRefusedWithTheReason)
         {"{track:2}", "a width is"},
         {"{track:0}", "a width is"},
         {"{track:00}", "a width is"},
+        {"{track:023}", "a width is"},
         {"{disc/}{title}", "cannot hold \"/\""},
     };
     for (const auto& c : cases) {
