@@ -10,7 +10,7 @@ void ConfigTable::InitConfigTable(const std::string& defaultFolder)
     const EncodingProfile defaults;
     ConfigKeys = {"CONFIG", "VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE", "MJOBS__",
                   "WINLEFT", "WINTOP_", "WINWIDT", "WINHEIG", "WINMAXI", "COLUMNS", "TREEWID", "TREEHEI",
-                  "FILETYP"};
+                  "FILETYP", "OUTLAYO", "OUTPATT"};
     ConfigValues = {"",
                     kVersionConstant,
                     defaultFolder,
@@ -19,7 +19,7 @@ void ConfigTable::InitConfigTable(const std::string& defaultFolder)
                     defaults.quality,
                     defaults.kbps,
                     defaults.device,
-                    "", "", "", "", "", "", "", "", "", ""};
+                    "", "", "", "", "", "", "", "", "", "", "", ""};
 }
 
 Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
@@ -53,6 +53,8 @@ Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
                                                   table.ConfigValues[12], table.ConfigValues[13], table.ConfigValues[14],
                                                   table.ConfigValues[15], table.ConfigValues[16]});
     settings.fileType = table.ConfigValues[17];
+    settings.outputLayout = table.ConfigValues[18];
+    settings.namePattern = table.ConfigValues[19];
     return settings;
 }
 
@@ -72,6 +74,8 @@ bool WriteConfig(const std::string& path, const Settings& settings)
     for (std::size_t i = 0; i < window.size(); ++i)
         table.ConfigValues[9 + i] = window[i];
     table.ConfigValues[17] = settings.fileType;
+    table.ConfigValues[18] = settings.outputLayout;
+    table.ConfigValues[19] = settings.namePattern;
 
     IniFile file(path);
     file.Load();

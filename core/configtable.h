@@ -18,16 +18,21 @@ struct Settings {
     WindowPlacement window;
     // The file type box's text as the user left it; empty: the designed "*.MP3".
     std::string fileType;
+    // Where outputs go below the output folder (OutputLayout::KindText); empty: one folder,
+    // "V_" names.
+    std::string outputLayout;
+    // The pattern of names from tags as the user left it; empty: OutputLayout's default.
+    std::string namePattern;
 };
 
 // The one table of the configuration file: index 0 is the section, 1 to 7 the keys every
 // file holds, in the order they are read and written, with their default texts; the keys
 // after them are optional (how many encoders at once, the main window's placement and its
-// splitter bars, the file type box): written only when they hold a value, and a missing one
+// splitter bars, the file type box, where outputs go and the pattern of names from tags): written only when they hold a value, and a missing one
 // keeps the program's behaviour without it, the designed window among them.
 class ConfigTable {
 public:
-    static constexpr std::size_t kEntries = 18;
+    static constexpr std::size_t kEntries = 20;
     static constexpr std::size_t kRequiredEntries = 8;
     static constexpr const char* kVersionConstant = "03.00.01";
 

@@ -298,19 +298,23 @@ TEST_F(ConfigFile, TheMainWindowsPlacementRoundTripsAndBadTextsGiveTheDesignedWi
     }
 }
 
-TEST_F(ConfigFile, SplitterBarsAndTheFileTypeComeBackAndTheirAbsenceKeepsTheDesignedOnes)
+TEST_F(ConfigFile, SplitterBarsTheFileTypeAndTheOutputLayoutComeBackAndTheirAbsenceKeepsTheDesignedOnes)
 {
     Settings s = ReadConfig(path, home);
     EXPECT_FALSE(s.window.treeWidth);
     EXPECT_FALSE(s.window.treeHeight);
     EXPECT_EQ(s.fileType, "");
     ASSERT_TRUE(WriteConfig(path, s));
-    for (const char* key : {"TREEWID", "TREEHEI", "FILETYP"})
+    EXPECT_EQ(s.outputLayout, "");
+    EXPECT_EQ(s.namePattern, "");
+    for (const char* key : {"TREEWID", "TREEHEI", "FILETYP", "OUTLAYO", "OUTPATT"})
         EXPECT_EQ(Read().find(EncodeConfigText(key)), std::string::npos) << key;
 
     s.window.treeWidth = 5210;
     s.window.treeHeight = 2843;
     s.fileType = "*.FLAC;*.ogg";
+    s.outputLayout = "TAGS";
+    s.namePattern = "{artist}/{album}/{track:02} \xc3\x9c {title}";
     ASSERT_TRUE(WriteConfig(path, s));
     const std::string text = Read();
     EXPECT_EQ(text.find_first_not_of("0123456789[]=\n"), std::string::npos) << text;
@@ -320,6 +324,8 @@ TEST_F(ConfigFile, SplitterBarsAndTheFileTypeComeBackAndTheirAbsenceKeepsTheDesi
     EXPECT_EQ(back.window.treeWidth, 5210.0f);
     EXPECT_EQ(back.window.treeHeight, 2843.0f);
     EXPECT_EQ(back.fileType, "*.FLAC;*.ogg");
+    EXPECT_EQ(back.outputLayout, "TAGS");
+    EXPECT_EQ(back.namePattern, s.namePattern);
     // A bar's place that is no size at all is not one the user left.
     WindowPlacement::Texts texts;
     texts[6] = "-300";
