@@ -401,6 +401,16 @@ PlaylistCarrier::Carried PlaylistCarrier::Carry(const Playlist& playlist,
     return carried;
 }
 
+std::string PlaylistCarrier::Carried::Summary() const
+{
+    std::string text = std::to_string(written) + (written == 1 ? " track" : " tracks") + " written";
+    if (LeftOut() > 0)
+        text += ", " + std::to_string(LeftOut()) + " left out";
+    if (cut)
+        text += ", and more left out: the playlist is too long";
+    return text;
+}
+
 std::string PlaylistCarrier::OutputPath(const std::string& playlistPath, const std::string& root,
                                         const OutputLayout& layout, const BatchWalk::NameRules& rules,
                                         const std::string& outputFolder)

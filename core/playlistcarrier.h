@@ -70,6 +70,9 @@ public:
         std::size_t unusable = 0;       // lines that could not be read, outputs no line can hold
         bool cut = false;               // the source was too long: its end is not counted
         std::size_t LeftOut() const { return missing + notConverted + unusable; }
+        // What the window says of it: "12 tracks written, 3 left out", "1 track written";
+        // "and a word on the rest follows when the source was cut.
+        std::string Summary() const;
     };
 
     // Whether a file is a playlist this reads: ".m3u" or ".m3u8" in any letter case.
@@ -83,8 +86,10 @@ public:
     static Playlist Parse(const std::string& bytes, const std::string& path);
 
     // The playlist to write at outputPlaylist (an absolute path), given the output each source
-    // became in this batch, keyed by the source's real path (no links, as SourceMark names
-    // it). Looks at the file system to tell a missing track and to find a track's real path.
+    // became in this batch (absolute paths), keyed by the source's real path (no links, as
+    // SourceMark names it). Only tracks that were converted belong in outputs: a failed one is
+    // left out by not being there. Looks at the file system to tell a missing track and to
+    // find a track's real path; the playlist's own mark is taken from its source as it stands.
     static Carried Carry(const Playlist& playlist, const std::map<std::string, std::string>& outputs,
                          const std::string& outputPlaylist);
 

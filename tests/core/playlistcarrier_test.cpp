@@ -131,6 +131,7 @@ TEST_F(PlaylistCarrierTest, WrittenLinesOpenTheOutputsAndTheRestIsCounted)
     EXPECT_EQ(carried.unusable, 1u);      // the line too long
     EXPECT_EQ(carried.LeftOut(), 5u);
     EXPECT_FALSE(carried.cut);
+    EXPECT_EQ(carried.Summary(), "5 tracks written, 5 left out");
     ASSERT_TRUE(PlaylistCarrier::Write(target, carried.text));
 
     const std::string written = Slurp(target);
@@ -221,6 +222,10 @@ TEST_F(PlaylistCarrierTest, HostilePlaylistsStayBounded)
     const auto entries = PlaylistCarrier::Parse(many, "/music/many.m3u8");
     EXPECT_EQ(entries.entries.size(), PlaylistCarrier::kMaxEntries);
     EXPECT_TRUE(entries.cut);
+    PlaylistCarrier::Carried one;
+    one.written = 1;
+    one.cut = true;
+    EXPECT_EQ(one.Summary(), "1 track written, and more left out: the playlist is too long");
     EXPECT_EQ(entries.entries.back().path, "/music/t" + std::to_string(PlaylistCarrier::kMaxEntries - 1) + ".flac");
 
     // Past kMaxBytes in comments alone: the line cut by the limit is not read as a track.
