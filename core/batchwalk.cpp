@@ -158,6 +158,7 @@ BatchWalk::Outcome BatchWalk::Judge(int started, int exitStatus, const std::stri
         // already small enough was copied, a small source kept the output's bitrate to its
         // own, named by the quality): the user sees it where a failed entry says why.
         outcome.note = EncoderCommand::QualityWords(words);
+        outcome.upToDate = words == kUpToDateNote;
     } else {
         outcome.note = "the encoder left no output";
     }

@@ -92,7 +92,12 @@ public:
         std::string targetSize;
         std::optional<std::string> rate;
         std::string note;  // why it failed, or the encoder's warning about a file it converted
+        // Done without encoding: the output already there was made from the same source,
+        // unchanged since, with the same settings.
+        bool upToDate = false;
     };
+    // The encoder's words for a target it left as it was, being up to date.
+    static constexpr const char* kUpToDateNote = "up to date: not converted again";
     // started: 0 when the encoder ran, -1 when it could not be started. exitStatus and
     // errorLine are the encoder's (the program's name before its words is not repeated). A
     // non-zero exit fails the entry whatever file stands at the target: such a file is not this

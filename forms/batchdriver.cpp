@@ -265,7 +265,8 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     // Removed while its encoder ran: there is nothing to write into.
     const std::string sourceSize = position < 0 ? std::string(" ") : list.At(static_cast<std::size_t>(position)).sourceSize;
     const auto outcome = vardune::BatchWalk::Judge(started, exitStatus, Module1::FromQt(errorLine), targetSize, sourceSize);
-    progress_.Finish(job.entry, outcome.state == vardune::EntryState::Done, vardune::LeadingNumber(targetSize));
+    progress_.Finish(job.entry, outcome.state == vardune::EntryState::Done, vardune::LeadingNumber(targetSize),
+                     outcome.upToDate);
     if (position >= 0)
         model->Record(job.entry, job.target, outcome);
 }
@@ -291,7 +292,7 @@ void BatchDriver::EndBatch()
     const bool watched = QApplication::activeWindow() != nullptr;
     if (board_)
         board_->close();
-    const bool tookUp = progress_.Done() + progress_.Failed() > 0;
+    const bool tookUp = progress_.Done() + progress_.UpToDate() + progress_.Failed() > 0;
     const QString summary = tookUp ? Module1::ToQt(progress_.Summary()) : QString();
     if (!watched && tookUp)
         DesktopNotifier::Notify(QStringLiteral("Vardune: batch finished"), summary);
