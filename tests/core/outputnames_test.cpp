@@ -156,6 +156,56 @@ TEST(BatchWalk, FilesOfOtherSourcesAreNumberedPast)
     std::filesystem::remove_all(dir);
 }
 
+// An output is up to date only when its mark names this very source, unchanged, and the very
+// profile asked; every profile has the same length, so a forecast of an output's size needs
+// no profile.
+TEST(SourceMark, UpToDateOnlyForTheSameSourceAndProfile)
+{
+    SourceMark::Source source;
+    source.path = "/m/A;1/01.flac";
+    source.size = 4013311;
+    source.seconds = 1700000000;
+    source.nanoseconds = 250000000;
+    const std::string profile = SourceMark::Profile(96000, false);
+    EXPECT_EQ(profile, "br096000,mono0");
+    const std::string value = SourceMark::Value(source, profile);
+    EXPECT_EQ(value, "path=/m/A%3B1/01.flac;size=4013311;mtime=1700000000.250000000;profile=br096000,mono0");
+    EXPECT_TRUE(SourceMark::UpToDate(value, source, profile));
+    EXPECT_TRUE(SourceMark::UpToDate("later=x;" + value + ";encoder=2", source, profile));  // fields by name
+
+    SourceMark::Source other = source;
+    other.path = "/m/A;1/02.flac";
+    SourceMark::Source larger = source;
+    larger.size += 1;
+    SourceMark::Source touched = source;
+    touched.nanoseconds += 1;
+    SourceMark::Source earlier = source;
+    earlier.seconds -= 1;
+    const struct {
+        const char* what;
+        std::string value;
+        SourceMark::Source source;
+        std::string profile;
+    } notUpToDate[] = {
+        {"another source", value, other, profile},
+        {"another size", value, larger, profile},
+        {"touched", value, touched, profile},
+        {"another second", value, earlier, profile},
+        {"another bitrate", value, source, SourceMark::Profile(64000, false)},
+        {"mono", value, source, SourceMark::Profile(96000, true)},
+        {"a mark without a profile", SourceMark::Value(source), source, profile},
+        {"no profile asked", SourceMark::Value(source), source, ""},
+        {"a profile with a setting added", value, source, profile + ",rs44100"},
+        {"no size", "path=/m/A%3B1/01.flac;mtime=1700000000.250000000;profile=br096000,mono0", source, profile},
+    };
+    for (const auto& c : notUpToDate)
+        EXPECT_FALSE(SourceMark::UpToDate(c.value, c.source, c.profile)) << c.what;
+
+    for (const bool mono : {false, true})
+        for (const int bitrate : {8000, 16000, 32000, 64000, 96000, 128000, 320000})
+            EXPECT_EQ(SourceMark::Profile(bitrate, mono).size(), profile.size()) << bitrate;
+}
+
 // The mark is found only where the encoder puts it, in a bounded start of the file, and a
 // damaged tag never reads past what is there.
 TEST(SourceMark, ReadOnlyFromAWellFormedTag)
