@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every benchmark in one run, so the figures belong together: start-up, the Vardo list at
-# scale, the forecast of a collection, a whole batch against a shell loop, the encoder against
-# ffmpeg and lame, and the sound of its resampling against LAME's own.
+# scale, the forecast of a collection, a whole batch against a shell loop, a second batch over
+# outputs up to date, the encoder against ffmpeg and lame, and the sound of its resampling
+# against LAME's own.
 # Usage: bench/run.sh [BUILD_DIR]   (the encoder benchmark keeps its own build in build-bench)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,5 +13,6 @@ echo "== start-up";          "$here/startup.sh" "$build" 9
 echo "== the Vardo list";    "$here/vardolist.sh" "$build" 2>/dev/null | grep -v 'does not support'
 echo "== the forecast";      "$here/forecast.sh" "$build" 2>/dev/null | grep -v 'does not support'
 echo "== a whole batch";     "$here/batch.sh" "$build" 2>/dev/null | grep -v 'does not support'
+echo "== outputs up to date"; "$here/uptodate.sh" "$build" 2>/dev/null | grep -v 'does not support'
 echo "== the encoder";       "$here/encoder.sh"
 echo "== resampling";        "$here/resampler.sh" "$build"
