@@ -69,6 +69,15 @@ std::string BatchWalk::OutputPath(const std::string& folder, const std::string& 
     return path;
 }
 
+bool BatchWalk::UpToDate(const std::string& output, const std::string& source, const std::string& profile)
+{
+    if (profile.empty())
+        return false;
+    const auto mark = SourceMark::ReadFile(output);
+    const auto now = mark ? SourceMark::Of(source) : std::nullopt;
+    return now && SourceMark::UpToDate(*mark, *now, profile);
+}
+
 std::size_t BatchWalk::NameMax(const std::string& folder)
 {
     const long limit = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);

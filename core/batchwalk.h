@@ -52,6 +52,10 @@ public:
         rules.portable = portable;
         return OutputPath(folder, name, running, rules);
     }
+    // Whether the file at output was made from source, unchanged since, with this profile
+    // (SourceMark::UpToDate): the encoder would leave it as it is, so it need not be started.
+    // Only the output's first bytes are read. An empty profile is never up to date.
+    static bool UpToDate(const std::string& output, const std::string& source, const std::string& profile);
     // The longest name the folder takes, in bytes: what its file system says, at most 255
     // (the encoder's limit; FAT's 255 characters are held by the portable rules).
     static std::size_t NameMax(const std::string& folder);

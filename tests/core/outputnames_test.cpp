@@ -206,6 +206,37 @@ TEST(SourceMark, UpToDateOnlyForTheSameSourceAndProfile)
             EXPECT_EQ(SourceMark::Profile(bitrate, mono).size(), profile.size()) << bitrate;
 }
 
+// The batch tells an output up to date as the encoder does, from the output's mark and the
+// source as it stands, without starting the encoder.
+TEST(BatchWalk, UpToDateByTheMarkAndTheSourceAsItStands)
+{
+    const std::string dir = ::testing::TempDir() + "uptodate-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    const std::string source = dir + "/a.wav";
+    const std::string output = dir + "/V_a.wav.MP3";
+    Write(source, "sound");
+    const std::string profile = SourceMark::Profile(96000, false);
+    const auto outputWith = [&](const std::string& value) {
+        const std::string frame = SourceMark::Frame(value);
+        std::string tag = "ID3\x03";
+        tag += std::string(2, '\0');
+        for (int shift = 21; shift >= 0; shift -= 7)
+            tag += static_cast<char>((frame.size() >> shift) & 0x7F);
+        Write(output, tag + frame + std::string(100, '\xff'));
+    };
+    EXPECT_FALSE(BatchWalk::UpToDate(output, source, profile));  // no output yet
+    outputWith(SourceMark::Value(*SourceMark::Of(source), profile));
+    EXPECT_TRUE(BatchWalk::UpToDate(output, source, profile));
+    EXPECT_FALSE(BatchWalk::UpToDate(output, source, SourceMark::Profile(96000, true)));
+    EXPECT_FALSE(BatchWalk::UpToDate(output, source, ""));  // a quality the encoder picks the bitrate for
+    outputWith(SourceMark::Value(*SourceMark::Of(source)));
+    EXPECT_FALSE(BatchWalk::UpToDate(output, source, profile));  // an older output without a profile
+    outputWith(SourceMark::Value(*SourceMark::Of(source), profile));
+    Write(source, "sound, longer");
+    EXPECT_FALSE(BatchWalk::UpToDate(output, source, profile));  // the source changed
+    std::filesystem::remove_all(dir);
+}
+
 // The mark is found only where the encoder puts it, in a bounded start of the file, and a
 // damaged tag never reads past what is there.
 TEST(SourceMark, ReadOnlyFromAWellFormedTag)
