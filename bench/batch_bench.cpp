@@ -316,9 +316,9 @@ int UpToDate(Form1& form, const QString& work, int count)
                 count, converted, first.wallSeconds, Module1::JobLimit());
     std::printf("second batch, start to the board's close: %7.2f s (%.2f ms per file; encoders' CPU %.2f s), \"%s\"\n",
                 second.wallSeconds, second.wallSeconds * 1000 / count, second.encoderCpu, qPrintable(summary));
-    std::printf("shell loop of fastencc over them:          %7.2f s (%.2f ms per file, CPU %.2f ms per file), median of 3\n",
+    std::printf("shell loop of fastencc over them:         %7.2f s (%.2f ms per file, CPU %.2f ms per file), median of 3\n",
                 Median(loopWall), Median(loopWall) * 1000 / count, Median(loopCpu) * 1000 / count);
-    std::printf("shell loop of /bin/true, for scale:        %7.2f s (%.2f ms per file)\n", Median(trueWall),
+    std::printf("shell loop of /bin/true, for scale:       %7.2f s (%.2f ms per file)\n", Median(trueWall),
                 Median(trueWall) * 1000 / count);
     return converted == count && done == count && summary.startsWith(QStringLiteral("0 done, %1 up to date").arg(count)) ? 0 : 1;
 }

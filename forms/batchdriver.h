@@ -56,8 +56,8 @@ private:
     };
 
     bool MayStart() const;
-    // Starts encoders while there is room and entries wait; ends the batch when nothing runs
-    // and nothing more will start. The room is the job limit less the encoders of every batch
+    // Starts encoders while there is room and entries wait (an entry whose output is up to
+    // date is done without one); ends the batch when nothing runs and nothing more will start. The room is the job limit less the encoders of every batch
     // (a batch started while an earlier one's files finish shares the cores with them), but a
     // batch always runs one of its own: it is never seen to wait on files the user ended, and
     // one encoder at a time stays the one-at-a-time batch.
