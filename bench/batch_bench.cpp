@@ -3,6 +3,7 @@
 // and a long batch of a fake instant encoder for descriptor and memory growth.
 //   batch_bench speed [FILES] [SECONDS] [RUNS]   real fastencc beside this program
 //   batch_bench leak [ENTRIES]            whatever fastencc lies beside this program
+//   batch_bench uptodate [FILES]          real fastencc: a second batch over outputs up to date
 #include "form1.h"
 #include "frmmonitor.h"
 #include "module1.h"
@@ -11,6 +12,7 @@
 #include "vardolistmodel.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <cstdlib>
 #include <cstdio>
 #include <random>
@@ -66,6 +69,24 @@ long ResidentKiB()
     return 0;
 }
 
+// Calls back when a timer's event arrives, before the timer's own handlers run: a batch that
+// ends inside the board's start handler (every output up to date) is still timed from its start.
+class TimerStart : public QObject {
+public:
+    explicit TimerStart(std::function<void()> started) : started_(std::move(started)) {}
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Timer && started_) {
+            started_();
+            started_ = nullptr;
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> started_;
+};
+
 struct BatchRun {
     double wallSeconds = 0;  // from the batch's start (the board's start timer) to its end
     double ownCpu = 0;       // this process
@@ -89,13 +110,13 @@ BatchRun RunBatch(Form1& form, const QStringList& files)
     for (QWidget* window : QApplication::topLevelWidgets())
         if (auto* b = qobject_cast<frmMonitor*>(window); b && b->isVisible())
             board = b;
-    QObject::connect(board->Timer2, &QTimer::timeout, board, [&] {
+    TimerStart start([&] {
         clock.start();
         ownAtStart = CpuSeconds(RUSAGE_SELF);
         childrenAtStart = CpuSeconds(RUSAGE_CHILDREN);
-    }, Qt::DirectConnection);
+    });
+    board->Timer2->installEventFilter(&start);
     QObject::connect(board, &QObject::destroyed, [&] { over = true; });
-    // Connected after the board's own handler, so this runs once the batch has started.
     while (!over)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     run.wallSeconds = clock.elapsed() / 1000.0;
@@ -260,6 +281,48 @@ int Leak(Form1& form, const QString& work, int count)
     return fdsAfter == fdsBefore && recorded == count ? 0 : 1;
 }
 
+// A collection converted once, then taken up again unchanged: every output is up to date, so
+// the second batch encodes nothing. Times the second batch from Vardo to the board's close,
+// and a shell loop of fastencc over the same outputs, one after the other, per file.
+int UpToDate(Form1& form, const QString& work, int count)
+{
+    QStringList files;
+    QDir(work).mkpath(QStringLiteral("music"));
+    for (int i = 0; i < count; ++i) {
+        files << work + QStringLiteral("/music/song%1.wav").arg(i, 5, 10, QLatin1Char('0'));
+        WriteMusicWav(files.last(), 0.2, static_cast<unsigned>(i));
+    }
+    const QString out = work + QStringLiteral("/out");
+    QDir(work).mkpath(QStringLiteral("out"));
+    form.Text1->setText(out);
+    const BatchRun first = RunBatch(form, files);
+    const int converted = Done(form);
+    const BatchRun second = RunBatch(form, files);
+    const QString summary = form.StatusPanel->text();
+    const int done = Done(form) - converted;
+
+    const QString encoder = Module1::EncoderFolder() + QStringLiteral("/fastencc");
+    const QString loop = QStringLiteral("for f in \"$@\"; do \"%1\" \"$f\" \"%2/V_${f##*/}.MP3\" >/dev/null 2>&1 || exit 1; done")
+                             .arg(encoder, out);
+    const QString empty = QStringLiteral("for f in \"$@\"; do /bin/true \"$f\" || exit 1; done");
+    std::vector<double> loopWall, loopCpu, trueWall;
+    for (int run = 0; run < 3; ++run) {
+        const ShellRun r = RunShell(loop, files);
+        loopWall.push_back(r.wallSeconds);
+        loopCpu.push_back(r.cpu);
+        trueWall.push_back(RunShell(empty, files).wallSeconds);
+    }
+    std::printf("%d WAV files of 0.2 s, converted once (%d converted, %.1f s), then again unchanged; %d cores\n",
+                count, converted, first.wallSeconds, Module1::JobLimit());
+    std::printf("second batch, start to the board's close: %7.2f s (%.2f ms per file; encoders' CPU %.2f s), \"%s\"\n",
+                second.wallSeconds, second.wallSeconds * 1000 / count, second.encoderCpu, qPrintable(summary));
+    std::printf("shell loop of fastencc over them:         %7.2f s (%.2f ms per file, CPU %.2f ms per file), median of 3\n",
+                Median(loopWall), Median(loopWall) * 1000 / count, Median(loopCpu) * 1000 / count);
+    std::printf("shell loop of /bin/true, for scale:       %7.2f s (%.2f ms per file)\n", Median(trueWall),
+                Median(trueWall) * 1000 / count);
+    return converted == count && done == count && summary.startsWith(QStringLiteral("0 done, %1 up to date").arg(count)) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -276,6 +339,8 @@ int main(int argc, char* argv[])
     int result = 0;
     if (mode == QLatin1String("leak"))
         result = Leak(form, sandbox.path(), args.value(2, QStringLiteral("2100")).toInt());
+    else if (mode == QLatin1String("uptodate"))
+        result = UpToDate(form, sandbox.path(), args.value(2, QStringLiteral("1000")).toInt());
     else
         result = Speed(form, sandbox.path(), args.value(2, QStringLiteral("12")).toInt(), args.value(3, QStringLiteral("60")).toDouble(),
                        args.value(4, QStringLiteral("3")).toInt());

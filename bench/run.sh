@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every benchmark in one run, so the figures belong together: start-up, the Vardo list at
 # scale, the forecast of a collection, output paths planned for a collection, a whole batch
-# against a shell loop, the encoder against ffmpeg and lame, and the sound of its resampling
+# against a shell loop, a second batch over outputs up to date, the encoder against ffmpeg and
+# lame, and the sound of its resampling
 # against LAME's own.
 # Usage: bench/run.sh [BUILD_DIR]   (the encoder benchmark keeps its own build in build-bench)
 set -euo pipefail
@@ -14,5 +15,6 @@ echo "== the Vardo list";    "$here/vardolist.sh" "$build" 2>/dev/null | grep -v
 echo "== the forecast";      "$here/forecast.sh" "$build" 2>/dev/null | grep -v 'does not support'
 echo "== output paths";      "$here/layout.sh" "$build"
 echo "== a whole batch";     "$here/batch.sh" "$build" 2>/dev/null | grep -v 'does not support'
+echo "== outputs up to date"; "$here/uptodate.sh" "$build" 2>/dev/null | grep -v 'does not support'
 echo "== the encoder";       "$here/encoder.sh"
 echo "== resampling";        "$here/resampler.sh" "$build"

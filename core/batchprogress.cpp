@@ -44,7 +44,7 @@ void BatchProgress::Update(std::uint64_t id, int percent, std::optional<double> 
     }
 }
 
-void BatchProgress::Finish(std::uint64_t id, bool done, double targetBytes)
+void BatchProgress::Finish(std::uint64_t id, bool done, double targetBytes, bool upToDate)
 {
     const auto it = files_.find(id);
     if (it == files_.end() || it->second.finished)
@@ -52,7 +52,9 @@ void BatchProgress::Finish(std::uint64_t id, bool done, double targetBytes)
     Update(id, 100);
     File& file = it->second;
     file.finished = true;
-    if (done) {
+    if (done && upToDate) {
+        ++upToDate_;
+    } else if (done) {
         ++done_;
         saved_ += file.sourceBytes - targetBytes;
     } else {
@@ -101,7 +103,8 @@ std::string BatchProgress::Summary() const
 {
     // Outputs larger than their sources all told are shown as such, not as nothing saved.
     const std::string bytes = saved_ < 0 ? SizeText(-saved_) + " larger" : SizeText(saved_) + " saved";
-    return std::to_string(done_) + " done, " + std::to_string(failed_) + " failed, " + bytes;
+    const std::string upToDate = upToDate_ > 0 ? std::to_string(upToDate_) + " up to date, " : std::string();
+    return std::to_string(done_) + " done, " + upToDate + std::to_string(failed_) + " failed, " + bytes;
 }
 
 std::string BatchProgress::TimeLeftText(double seconds)

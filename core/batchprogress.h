@@ -20,8 +20,10 @@ public:
     // known. A file's percent never goes back.
     void Update(std::uint64_t id, int percent, std::optional<double> elapsedSeconds = std::nullopt);
     // A file's encoder has ended: its share of the batch is complete, whatever the outcome.
-    // A done file counts the bytes its output saved against its source.
-    void Finish(std::uint64_t id, bool done, double targetBytes);
+    // A done file counts the bytes its output saved against its source; one that was up to
+    // date (done without encoding: its output was already there) is counted apart and saves
+    // nothing in this batch.
+    void Finish(std::uint64_t id, bool done, double targetBytes, bool upToDate = false);
 
     // The batch's share done, 0 to 1; it only ever rises.
     double Fraction() const;
@@ -34,9 +36,11 @@ public:
     std::string Line(double elapsedSeconds) const;
 
     // "12 done, 1 failed, 38.2 MB saved"; "2 done, 0 failed, 1.2 MB larger" when the outputs
-    // came to more than their sources.
+    // came to more than their sources; "3 done, 397 up to date, 0 failed, 4.1 MB saved" when
+    // some were up to date.
     std::string Summary() const;
     int Done() const { return done_; }
+    int UpToDate() const { return upToDate_; }
     int Failed() const { return failed_; }
     double SavedBytes() const { return saved_; } // below 0 when the outputs are larger
 
@@ -60,6 +64,7 @@ private:
     std::optional<double> movedAt_;
     double movedFraction_ = 0;
     int done_ = 0;
+    int upToDate_ = 0;
     int failed_ = 0;
     double saved_ = 0;
 };

@@ -69,6 +69,15 @@ std::string BatchWalk::OutputPath(const std::string& folder, const std::string& 
     return path;
 }
 
+bool BatchWalk::UpToDate(const std::string& output, const std::string& source, const std::string& profile)
+{
+    if (profile.empty())
+        return false;
+    const auto mark = SourceMark::ReadFile(output);
+    const auto now = mark ? SourceMark::Of(source) : std::nullopt;
+    return now && SourceMark::UpToDate(*mark, *now, profile);
+}
+
 std::size_t BatchWalk::NameMax(const std::string& folder)
 {
     const long limit = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
@@ -158,6 +167,7 @@ BatchWalk::Outcome BatchWalk::Judge(int started, int exitStatus, const std::stri
         // already small enough was copied, a small source kept the output's bitrate to its
         // own, named by the quality): the user sees it where a failed entry says why.
         outcome.note = EncoderCommand::QualityWords(words);
+        outcome.upToDate = words == kUpToDateNote;
     } else {
         outcome.note = "the encoder left no output";
     }

@@ -52,6 +52,10 @@ public:
         rules.portable = portable;
         return OutputPath(folder, name, running, rules);
     }
+    // Whether the file at output was made from source, unchanged since, with this profile
+    // (SourceMark::UpToDate): the encoder would leave it as it is, so it need not be started.
+    // Only the output's first bytes are read. An empty profile is never up to date.
+    static bool UpToDate(const std::string& output, const std::string& source, const std::string& profile);
     // The longest name the folder takes, in bytes: what its file system says, at most 255
     // (the encoder's limit; FAT's 255 characters are held by the portable rules).
     static std::size_t NameMax(const std::string& folder);
@@ -92,7 +96,12 @@ public:
         std::string targetSize;
         std::optional<std::string> rate;
         std::string note;  // why it failed, or the encoder's warning about a file it converted
+        // Done without encoding: the output already there was made from the same source,
+        // unchanged since, with the same settings.
+        bool upToDate = false;
     };
+    // The encoder's words for a target it left as it was, being up to date.
+    static constexpr const char* kUpToDateNote = "up to date: not converted again";
     // started: 0 when the encoder ran, -1 when it could not be started. exitStatus and
     // errorLine are the encoder's (the program's name before its words is not repeated). A
     // non-zero exit fails the entry whatever file stands at the target: such a file is not this

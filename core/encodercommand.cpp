@@ -1,5 +1,7 @@
 #include "encodercommand.h"
 
+#include "sourcemark.h"
+
 namespace vardune {
 
 namespace {
@@ -67,6 +69,12 @@ std::vector<std::string> EncoderCommand::Arguments(const std::string& source, co
         arguments.push_back(rate);
     }
     return arguments;
+}
+
+std::string EncoderCommand::MarkProfile(const EncodingProfile& profile)
+{
+    const std::string rate = Bitrate(profile);
+    return rate.empty() ? std::string() : SourceMark::Profile(std::stoi(rate), Mono(profile));
 }
 
 std::string EncoderCommand::QualityWords(const std::string& line)

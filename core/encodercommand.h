@@ -23,6 +23,10 @@ public:
     // as separate arguments, in the order of the option text.
     static std::vector<std::string> Arguments(const std::string& source, const std::string& target,
                                               const EncodingProfile& profile);
+    // The profile the encoder records in an output it makes with these options
+    // (SourceMark::Profile), or an empty text when the quality names no bitrate (the encoder
+    // then takes its own default, which is its to know).
+    static std::string MarkProfile(const EncodingProfile& profile);
     // The encoder's line for a source smaller than the bitrate asked, "kept at 56 kbit/s: the
     // source is smaller than 96 kbit/s", with that bitrate named by the quality that asks
     // for it: "... smaller than CD Quality". Any other line comes back as it is.

@@ -96,6 +96,13 @@ bool FrameId(const std::string& bytes, std::size_t at)
     return true;
 }
 
+std::string TimeText(const SourceMark::Source& source)
+{
+    char time[64];
+    std::snprintf(time, sizeof time, "%lld.%09ld", static_cast<long long>(source.seconds), source.nanoseconds);
+    return time;
+}
+
 } // namespace
 
 std::optional<SourceMark::Source> SourceMark::Of(const std::string& sourcePath)
@@ -115,11 +122,27 @@ std::optional<SourceMark::Source> SourceMark::Of(const std::string& sourcePath)
     return source;
 }
 
-std::string SourceMark::Value(const Source& source)
+std::string SourceMark::Value(const Source& source, const std::string& profile)
 {
-    char time[64];
-    std::snprintf(time, sizeof time, "%lld.%09ld", static_cast<long long>(source.seconds), source.nanoseconds);
-    return "path=" + Escape(source.path) + ";size=" + std::to_string(source.size) + ";mtime=" + time;
+    return "path=" + Escape(source.path) + ";size=" + std::to_string(source.size) + ";mtime=" + TimeText(source)
+        + (profile.empty() ? std::string() : ";profile=" + Escape(profile));
+}
+
+std::string SourceMark::Profile(int bitrate, bool mono)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "br%06d,mono%d", std::clamp(bitrate, 0, 999999), mono ? 1 : 0);
+    return text;
+}
+
+bool SourceMark::UpToDate(const std::string& value, const Source& source, const std::string& profile)
+{
+    const auto path = PathIn(value);
+    const auto size = Field(value, "size");
+    const auto time = Field(value, "mtime");
+    const auto made = Field(value, "profile");
+    return !profile.empty() && path && *path == source.path && size && *size == std::to_string(source.size)
+        && time && *time == TimeText(source) && made && Unescape(*made) == profile;
 }
 
 std::optional<std::string> SourceMark::Field(const std::string& value, const std::string& name)

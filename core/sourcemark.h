@@ -12,8 +12,10 @@ namespace vardune {
 //
 // The value is a list of fields, "path=/music/A/01 Intro.flac;size=4013311;mtime=1700000000.250000000":
 // the source's real path (bytes outside printable ASCII, "%" and ";" written as %XX), its size
-// in bytes and its modification time. Fields are found by name and unknown ones are passed
-// over, so a later field (the profile a file was made with) reads in every version.
+// in bytes and its modification time, then the profile the output was made with
+// (";profile=br096000,mono0"). Fields are found by name and unknown ones are passed over, so a
+// later field reads in every version; a mark without a profile (written before the profile
+// was recorded) says nothing of how the output sounds, and such an output is never up to date.
 class SourceMark {
 public:
     static constexpr const char* kDescription = "VARDUNE_SOURCE";
@@ -30,7 +32,18 @@ public:
 
     // The source as it stands now (real path, size, time), or nothing when it cannot be read.
     static std::optional<Source> Of(const std::string& sourcePath);
-    static std::string Value(const Source& source);
+    // The mark's value; the profile field is left out when profile is empty.
+    static std::string Value(const Source& source, const std::string& profile = std::string());
+    // The settings that change the sound of an output, as the mark records them: the bitrate
+    // asked (not the one a small source keeps it to) and mono, "br096000,mono0". Every profile
+    // has the same length, so the mark's size, and an output's size forecast before the
+    // profile is chosen, are the same for all. A setting added later comes at the end with a
+    // name of its own; an older output then differs from the new profile and is made again.
+    static std::string Profile(int bitrate, bool mono);
+    // Whether a mark says its output was made from this very source, unchanged since (the
+    // same real path, size and modification time), with this profile: such an output need
+    // not be made again. A mark without a profile is never up to date.
+    static bool UpToDate(const std::string& value, const Source& source, const std::string& profile);
     // The source's real path that a mark names, or nothing when the value names none.
     static std::optional<std::string> PathIn(const std::string& value);
     // The named field's text, undecoded; nothing when the value has no such field.

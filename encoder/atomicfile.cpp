@@ -100,15 +100,18 @@ std::string randomLetters(std::size_t count)
     return text;
 }
 
+// Whether a mark names the source; no mark, or no source, does not.
+bool namesSource(const std::optional<std::string>& value, const std::string& source)
+{
+    const auto marked = value ? vardune::SourceMark::PathIn(*value) : std::nullopt;
+    return !source.empty() && marked && *marked == source;
+}
+
 // Whether the open file was made from the source (by its mark); an unreadable file or one
 // without the mark was not.
 bool markNames(int fd, const std::string& source)
 {
-    if (source.empty())
-        return false;
-    const auto value = vardune::SourceMark::Read(fd);
-    const auto marked = value ? vardune::SourceMark::PathIn(*value) : std::nullopt;
-    return marked && *marked == source;
+    return !source.empty() && namesSource(vardune::SourceMark::Read(fd), source);
 }
 
 std::string realSource(const std::string& source)
@@ -214,18 +217,19 @@ std::string AtomicFile::resolveTarget(const std::string& target)
     return path;
 }
 
-void AtomicFile::checkReplaceable(const std::string& target, const std::string& source)
+std::optional<std::string> AtomicFile::checkReplaceable(const std::string& target, const std::string& source)
 {
     const int fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT)
-            return;
+            return std::nullopt;
         throw taken(target); // a file stands there that cannot even be read
     }
-    const bool ours = markNames(fd, realSource(source));
+    const auto mark = vardune::SourceMark::Read(fd);
     ::close(fd);
-    if (!ours)
+    if (!namesSource(mark, realSource(source)))
         throw taken(target);
+    return mark;
 }
 
 std::string AtomicFile::leftBehind()

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The output file, written to a temporary file in the target's folder and renamed over the
@@ -28,8 +29,9 @@ public:
     static std::string resolveTarget(const std::string& target);
 
     // Throws EncodeError (Taken) when a file stands at target (a path resolveTarget gave)
-    // that was not made from source.
-    static void checkReplaceable(const std::string& target, const std::string& source);
+    // that was not made from source. Returns the mark of the file that stands there (one
+    // made from source), or nothing when no file stands there.
+    static std::optional<std::string> checkReplaceable(const std::string& target, const std::string& source);
 
     // Creates the temporary file beside target (a path resolveTarget gave), with the mode and,
     // where allowed, the owner of the file it will replace, which must have been made from

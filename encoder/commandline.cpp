@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "encodeerror.h"
+#include "sourcemark.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -28,6 +29,11 @@ std::string mp3BitrateList()
 const char* CommandLine::usage()
 {
     return "usage: fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode]  (BITS an MP3 bitrate from 8000 to 320000, default 128000)";
+}
+
+std::string CommandLine::profile() const
+{
+    return vardune::SourceMark::Profile(bitrate, mono);
 }
 
 std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& args, std::string& error)

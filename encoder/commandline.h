@@ -16,8 +16,13 @@ public:
     std::string target;
     bool mono = false;
     int bitrate = kDefaultBitrate;
-    // Encode even an MP3 that is already at or below the bitrate (it is copied otherwise).
+    // Encode, whatever stands at the target: even an MP3 that is already at or below the
+    // bitrate (it is copied otherwise), even when the target is up to date (it is left as it
+    // is otherwise).
     bool reencode = false;
+
+    // The settings that change the sound, as the output's mark records them (SourceMark).
+    std::string profile() const;
 
     // Returns nothing and sets error (a short reason) when the arguments are not usable.
     static std::optional<CommandLine> parse(const std::vector<std::string>& args, std::string& error);

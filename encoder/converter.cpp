@@ -12,6 +12,7 @@
 #include "readaheadsource.h"
 #include "resampledsource.h"
 #include "samplecleaner.h"
+#include "sourcemark.h"
 #include "streamcopy.h"
 #include "tagcopier.h"
 
@@ -92,7 +93,17 @@ void Converter::run()
     m_notes.clear();
     m_target = AtomicFile::resolveTarget(m_options.target);
     checkTargetIsNotSource();
-    AtomicFile::checkReplaceable(m_target, m_options.source);
+    const auto mark = AtomicFile::checkReplaceable(m_target, m_options.source);
+    // An output made from this very source, unchanged since, with the same settings, is not
+    // made again: a second batch over a whole library reads one tag per file and decodes
+    // nothing. -reencode asks for a new output whatever stands there.
+    if (mark && !m_options.reencode) {
+        const auto source = vardune::SourceMark::Of(m_options.source);
+        if (source && vardune::SourceMark::UpToDate(*mark, *source, m_options.profile())) {
+            m_notes.push_back(kUpToDateNote);
+            return;
+        }
+    }
     double surveyedSeconds = 0; // set when the source changed under the copy
     if (!m_options.reencode && StreamCopy::copyIfSmall(m_options, m_target, m_progress, &surveyedSeconds)) {
         m_notes.push_back(StreamCopy::kNote);
@@ -100,7 +111,7 @@ void Converter::run()
     }
     std::unique_ptr<AudioSource> decoder = AudioSource::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
-    const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container());
+    const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container(), m_options.profile());
     std::size_t tagBytes = 0;
     for (const TagLib::ByteVector& piece : tag)
         tagBytes += piece.size();

@@ -12,6 +12,9 @@
 // leaving no temporary file and the target as it was.
 class Converter {
 public:
+    // The note of a run that found the target up to date and wrote nothing.
+    static constexpr const char* kUpToDateNote = "up to date: not converted again";
+
     // Called with whole percents 0..99 as the source is consumed, only when the value changes.
     using Progress = std::function<void(int percent)>;
 
@@ -21,9 +24,10 @@ public:
     // a reservation (LAME writes another bitrate, the source ends early), in that order, so
     // that the source's state is the last word.
     const std::vector<std::string>& warnings() const { return m_warnings; }
-    // After a successful run: what the user should know that is no reservation (an MP3 that
-    // was already small enough was copied, a source smaller than the bitrate asked kept the
-    // output's bitrate to its own); printed before the warnings.
+    // After a successful run: what the user should know that is no reservation (the target
+    // was up to date and left as it is, an MP3 that was already small enough was copied, a
+    // source smaller than the bitrate asked kept the output's bitrate to its own); printed
+    // before the warnings.
     const std::vector<std::string>& notes() const { return m_notes; }
 
 private:

@@ -5,9 +5,9 @@
 // refuses for its characters, 6 for a folder that can no longer be written, 1 for any other
 // conversion that failed). A success with a reservation (the source ends early) says so in
 // "fastencc: warning: ..." lines, the most important one last, since a caller may keep only
-// the last line. What is no reservation (an MP3 copied instead of encoded, a bitrate kept
-// below the one asked because the source is smaller) comes in "fastencc: ..." lines before
-// the warnings.
+// the last line. What is no reservation (a target already up to date left as it is, an MP3
+// copied instead of encoded, a bitrate kept below the one asked because the source is
+// smaller) comes in "fastencc: ..." lines before the warnings.
 
 #include "atomicfile.h"
 #include "commandline.h"
@@ -101,7 +101,7 @@ const char* informationRequest(const std::vector<std::string>& args)
         "  -dm          mono output\n"
         "  -br BITS     bitrate in bits per second\n"
         "  -reencode    encode even an MP3 already at or below the bitrate (it is copied\n"
-        "               otherwise)\n"
+        "               otherwise), and even when the target is up to date\n"
         "  -h, --help   show this help and exit (alone)\n"
         "  --facts      (alone) read sources, each ended by a NUL byte, on standard input and\n"
         "               print for each its playing time and the output's size at every bitrate\n"
@@ -111,7 +111,9 @@ const char* informationRequest(const std::vector<std::string>& args)
         "bitrate at or below its own that keeps the output no larger than the source.\n"
         "Progress goes to standard output as percent lines; the target is written only when\n"
         "complete, and a file already there is replaced only when fastencc made it from the\n"
-        "same source. Exit status: 0 converted (or copied), 1 conversion failed, 2 unusable\n"
+        "same source. When it did so with the same settings and the source has not changed\n"
+        "since, nothing is written: \"fastencc: up to date: not converted again\".\n"
+        "Exit status: 0 converted (or copied, or up to date), 1 conversion failed, 2 unusable\n"
         "command line, 3 the target's folder is full, 4 the target stands there and was not\n"
         "made from this source, 5 the file system refuses the target's name for its\n"
         "characters, 6 the target's folder can no longer be written.\n"

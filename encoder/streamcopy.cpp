@@ -24,7 +24,7 @@ bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& targ
     if (!survey.smallEnoughFor(options.bitrate, options.mono))
         return false;
 
-    const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(options.source, AudioSource::Container::Mpeg);
+    const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(options.source, AudioSource::Container::Mpeg, options.profile());
     AtomicFile out(target, options.source);
     for (const TagLib::ByteVector& piece : tag)
         out.write(piece.data(), piece.size());

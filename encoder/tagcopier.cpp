@@ -1,5 +1,6 @@
 #include "tagcopier.h"
 
+#include "commandline.h"
 #include "coverscaler.h"
 #include "sourcemark.h"
 
@@ -278,12 +279,19 @@ void collect(TagLib::IOStream* stream, AudioSource::Container container, Collect
     }
 }
 
-// The frame that names the source, or nothing when the source cannot be looked at (it is
-// then not converted either).
-std::string markFrameFor(const std::string& path)
+// The frame that names the source and the profile, or nothing when the source cannot be
+// looked at (it is then not converted either).
+std::string markFrameFor(const std::string& path, const std::string& profile)
 {
     const auto source = vardune::SourceMark::Of(path);
-    return source ? vardune::SourceMark::Frame(vardune::SourceMark::Value(*source)) : std::string();
+    return source ? vardune::SourceMark::Frame(vardune::SourceMark::Value(*source, profile)) : std::string();
+}
+
+// The size of the mark's frame for path: every profile has the same length, so any stands
+// for the one an output will be made with.
+std::size_t markFrameSize(const std::string& path)
+{
+    return markFrameFor(path, vardune::SourceMark::Profile(CommandLine::kDefaultBitrate, false)).size();
 }
 
 // The tag with the mark as its first frame, where a reader of the output's first bytes finds
@@ -310,11 +318,12 @@ std::vector<TagLib::ByteVector> withMark(std::vector<TagLib::ByteVector> pieces,
 
 } // namespace
 
-std::vector<TagLib::ByteVector> TagCopier::id3v2For(const std::string& path, AudioSource::Container container)
+std::vector<TagLib::ByteVector> TagCopier::id3v2For(const std::string& path, AudioSource::Container container,
+    const std::string& profile)
 {
     static QuietListener quiet;
     TagLib::setDebugListener(&quiet);
-    const std::string mark = markFrameFor(path);
+    const std::string mark = markFrameFor(path, profile);
     try {
         // Read-only stream: the source must never be written, even by accident.
         TagLib::FileStream stream(path.c_str(), true);
@@ -332,7 +341,7 @@ std::vector<TagLib::ByteVector> TagCopier::id3v2For(const std::string& path, Aud
 
 std::size_t TagCopier::markBytesFor(const std::string& path, std::size_t tagBytes)
 {
-    const std::size_t frame = markFrameFor(path).size();
+    const std::size_t frame = markFrameSize(path);
     if (frame == 0 || tagBytes < frame)
         return 0;
     return tagBytes == frame + 10 ? tagBytes : frame;
@@ -343,7 +352,7 @@ std::size_t TagCopier::id3v2SizeFor(const std::string& path, AudioSource::Contai
 {
     static QuietListener quiet;
     TagLib::setDebugListener(&quiet);
-    const std::size_t mark = markFrameFor(path).size();
+    const std::size_t mark = markFrameSize(path);
     // The mark makes a tag of its own (its 10-byte header) where the source carries none.
     const auto marked = [mark](std::size_t tag) { return mark == 0 ? tag : tag + mark + (tag == 0 ? 10 : 0); };
     try {

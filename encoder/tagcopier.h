@@ -16,12 +16,14 @@
 class TagCopier {
 public:
     // The rendered tag to put before the first MPEG frame, as pieces to write one after the
-    // other. Its first frame is the mark that names the source (SourceMark); a source with no
+    // other. Its first frame is the mark that names the source and the profile (SourceMark's
+    // Profile, which every output of these settings carries); a source with no
     // tag worth carrying gets a tag holding the mark alone. The picture is its own
     // piece, holding the very bytes TagLib read: a cover of 100 MB costs 100 MB, not a copy
     // per rendering step.
     // A cover larger than a small player takes is scaled first (CoverScaler).
-    static std::vector<TagLib::ByteVector> id3v2For(const std::string& path, AudioSource::Container container);
+    static std::vector<TagLib::ByteVector> id3v2For(const std::string& path, AudioSource::Container container,
+        const std::string& profile);
 
     // The size in bytes of what id3v2For gives, for forecasts of many files: the tags are
     // read, and a cover to scale is measured by scaledSize (the bytes it comes to, 0 when it

@@ -63,8 +63,16 @@ void BatchDriver::VardoMediaFile()
 void BatchDriver::Fill()
 {
     // Encoders that cannot be started fail their entries one after the other, here, without
-    // waiting for anything.
+    // waiting for anything, and outputs up to date are done so too. A long run of those gives
+    // the event loop its turn every few dozen milliseconds, so the window and the board follow.
+    const std::string markProfile = vardune::EncoderCommand::MarkProfile(Module1::settings().profile);
+    QElapsedTimer slice;
+    slice.start();
     while (!walkOver_ && MayStart() && (Running() == 0 || main_->EncodersRunning() < limit_)) {
+        if (slice.elapsed() >= 40) {
+            QTimer::singleShot(0, this, &BatchDriver::Resume);
+            break;
+        }
         const auto id = walk_.Next(main_->ListModel->List());
         if (!id) {
             walkOver_ = true;
@@ -86,6 +94,12 @@ void BatchDriver::Fill()
 
         // The name is taken from here until its encoder has ended, for every batch.
         main_->RunningTargets().Take(target);
+        // An output up to date is what the encoder would leave as it is: it is not started.
+        if (vardune::BatchWalk::UpToDate(target, entry.sourcePath + entry.sourceName, markProfile)) {
+            Record({nullptr, *id, target}, 0, 0,
+                   QStringLiteral("fastencc: ") + QString::fromLatin1(vardune::BatchWalk::kUpToDateNote));
+            continue;
+        }
         main_->ListModel->SetConverting(*id, true);
         if (MediaConvert(source, Module1::ToQt(target), *id) != 0)
             Record({nullptr, *id, target}, -1, 0, QString());
@@ -265,7 +279,8 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     // Removed while its encoder ran: there is nothing to write into.
     const std::string sourceSize = position < 0 ? std::string(" ") : list.At(static_cast<std::size_t>(position)).sourceSize;
     const auto outcome = vardune::BatchWalk::Judge(started, exitStatus, Module1::FromQt(errorLine), targetSize, sourceSize);
-    progress_.Finish(job.entry, outcome.state == vardune::EntryState::Done, vardune::LeadingNumber(targetSize));
+    progress_.Finish(job.entry, outcome.state == vardune::EntryState::Done, vardune::LeadingNumber(targetSize),
+                     outcome.upToDate);
     if (position >= 0)
         model->Record(job.entry, job.target, outcome);
 }
@@ -291,7 +306,7 @@ void BatchDriver::EndBatch()
     const bool watched = QApplication::activeWindow() != nullptr;
     if (board_)
         board_->close();
-    const bool tookUp = progress_.Done() + progress_.Failed() > 0;
+    const bool tookUp = progress_.Done() + progress_.UpToDate() + progress_.Failed() > 0;
     const QString summary = tookUp ? Module1::ToQt(progress_.Summary()) : QString();
     if (!watched && tookUp)
         DesktopNotifier::Notify(QStringLiteral("Vardune: batch finished"), summary);

@@ -66,6 +66,16 @@ TEST(BatchWalk, JudgingAnEncoderCall)
     o = BatchWalk::Judge(0, 0, "fastencc: already small: copied, not re-encoded", " 450", " 1000");
     EXPECT_EQ(o.state, EntryState::Done);
     EXPECT_EQ(o.note, "already small: copied, not re-encoded");
+    EXPECT_FALSE(o.upToDate);
+    // An output already there and up to date is done, its size and rate shown, counted apart.
+    o = BatchWalk::Judge(0, 0, "fastencc: up to date: not converted again", " 450", " 1000");
+    EXPECT_EQ(o.state, EntryState::Done);
+    EXPECT_TRUE(o.writeTarget);
+    EXPECT_EQ(o.rate, " 45%");
+    EXPECT_EQ(o.note, "up to date: not converted again");
+    EXPECT_TRUE(o.upToDate);
+    o = BatchWalk::Judge(0, 0, "fastencc: warning: the source ends early (1.0 s of 9.0 s converted)", " 450", " 1000");
+    EXPECT_FALSE(o.upToDate);
     // A bitrate kept below the one asked names the quality that asked it, without its number.
     const struct {
         const char* line;
@@ -230,6 +240,28 @@ TEST(BatchProgress, SummarySaysHowMuchLargerWhenTheOutputsGrew)
     p.Start({{1, 1000}});
     p.Finish(1, true, 1000);
     EXPECT_EQ(p.Summary(), "1 done, 0 failed, 0 B saved");
+}
+
+// Files whose outputs were up to date are counted apart from those converted, and what their
+// outputs save was saved by an earlier batch, not by this one.
+TEST(BatchProgress, UpToDateFilesAreCountedApart)
+{
+    BatchProgress p;
+    p.Start({{1, 1000}, {2, 2000}, {3, 3000}, {4, 4000}, {5, 500}});
+    p.Finish(1, true, 400);
+    p.Finish(2, true, 800, true);
+    p.Finish(3, true, 900, true);
+    p.Finish(4, false, 0, false);
+    p.Finish(5, true, 100, true);
+    EXPECT_EQ(p.Percent(), 100);
+    EXPECT_EQ(p.Done(), 1);
+    EXPECT_EQ(p.UpToDate(), 3);
+    EXPECT_EQ(p.Failed(), 1);
+    EXPECT_EQ(p.Summary(), "1 done, 3 up to date, 1 failed, 600 B saved");
+
+    p.Start({{1, 1000}});
+    p.Finish(1, true, 400, true);
+    EXPECT_EQ(p.Summary(), "0 done, 1 up to date, 0 failed, 0 B saved");
 }
 
 TEST(BatchProgress, TimeLeftFromTheTimeTaken)

@@ -1,4 +1,7 @@
 #include "encodercommand.h"
+#include "sourcemark.h"
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -40,7 +43,14 @@ TEST(EncoderCommand, OptionsFollowTheExactProfileTexts)
         std::vector<std::string> expected = {"/in/a b.mp3", "/out/V_a b.mp3"};
         expected.insert(expected.end(), c.options.begin(), c.options.end());
         EXPECT_EQ(EncoderCommand::Arguments("/in/a b.mp3", "/out/V_a b.mp3", p), expected);
+        // The profile the encoder records for these very options; none where it takes its
+        // own default bitrate.
+        const auto br = std::find(c.options.begin(), c.options.end(), "-br");
+        const bool mono = std::find(c.options.begin(), c.options.end(), "-dm") != c.options.end();
+        EXPECT_EQ(EncoderCommand::MarkProfile(p), br == c.options.end() ? "" : SourceMark::Profile(std::stoi(*(br + 1)), mono))
+            << c.channel << " | " << c.quality;
     }
+    EXPECT_EQ(EncoderCommand::MarkProfile(With("2- Mono", "2- FM Radio Quality")), "br064000,mono1");
 }
 
 TEST(EncoderCommand, PathsGoAsTheyAreWithoutQuotingInTheArgumentList)

@@ -156,6 +156,87 @@ TEST(BatchWalk, FilesOfOtherSourcesAreNumberedPast)
     std::filesystem::remove_all(dir);
 }
 
+// An output is up to date only when its mark names this very source, unchanged, and the very
+// profile asked; every profile has the same length, so a forecast of an output's size needs
+// no profile.
+TEST(SourceMark, UpToDateOnlyForTheSameSourceAndProfile)
+{
+    SourceMark::Source source;
+    source.path = "/m/A;1/01.flac";
+    source.size = 4013311;
+    source.seconds = 1700000000;
+    source.nanoseconds = 250000000;
+    const std::string profile = SourceMark::Profile(96000, false);
+    EXPECT_EQ(profile, "br096000,mono0");
+    const std::string value = SourceMark::Value(source, profile);
+    EXPECT_EQ(value, "path=/m/A%3B1/01.flac;size=4013311;mtime=1700000000.250000000;profile=br096000,mono0");
+    EXPECT_TRUE(SourceMark::UpToDate(value, source, profile));
+    EXPECT_TRUE(SourceMark::UpToDate("later=x;" + value + ";encoder=2", source, profile));  // fields by name
+
+    SourceMark::Source other = source;
+    other.path = "/m/A;1/02.flac";
+    SourceMark::Source larger = source;
+    larger.size += 1;
+    SourceMark::Source touched = source;
+    touched.nanoseconds += 1;
+    SourceMark::Source earlier = source;
+    earlier.seconds -= 1;
+    const struct {
+        const char* what;
+        std::string value;
+        SourceMark::Source source;
+        std::string profile;
+    } notUpToDate[] = {
+        {"another source", value, other, profile},
+        {"another size", value, larger, profile},
+        {"touched", value, touched, profile},
+        {"another second", value, earlier, profile},
+        {"another bitrate", value, source, SourceMark::Profile(64000, false)},
+        {"mono", value, source, SourceMark::Profile(96000, true)},
+        {"a mark without a profile", SourceMark::Value(source), source, profile},
+        {"no profile asked", SourceMark::Value(source), source, ""},
+        {"a profile with a setting added", value, source, profile + ",rs44100"},
+        {"no size", "path=/m/A%3B1/01.flac;mtime=1700000000.250000000;profile=br096000,mono0", source, profile},
+    };
+    for (const auto& c : notUpToDate)
+        EXPECT_FALSE(SourceMark::UpToDate(c.value, c.source, c.profile)) << c.what;
+
+    for (const bool mono : {false, true})
+        for (const int bitrate : {8000, 16000, 32000, 64000, 96000, 128000, 320000})
+            EXPECT_EQ(SourceMark::Profile(bitrate, mono).size(), profile.size()) << bitrate;
+}
+
+// The batch tells an output up to date as the encoder does, from the output's mark and the
+// source as it stands, without starting the encoder.
+TEST(BatchWalk, UpToDateByTheMarkAndTheSourceAsItStands)
+{
+    const std::string dir = ::testing::TempDir() + "uptodate-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    const std::string source = dir + "/a.wav";
+    const std::string output = dir + "/V_a.wav.MP3";
+    Write(source, "sound");
+    const std::string profile = SourceMark::Profile(96000, false);
+    const auto outputWith = [&](const std::string& value) {
+        const std::string frame = SourceMark::Frame(value);
+        std::string tag = "ID3\x03";
+        tag += std::string(2, '\0');
+        for (int shift = 21; shift >= 0; shift -= 7)
+            tag += static_cast<char>((frame.size() >> shift) & 0x7F);
+        Write(output, tag + frame + std::string(100, '\xff'));
+    };
+    EXPECT_FALSE(BatchWalk::UpToDate(output, source, profile));  // no output yet
+    outputWith(SourceMark::Value(*SourceMark::Of(source), profile));
+    EXPECT_TRUE(BatchWalk::UpToDate(output, source, profile));
+    EXPECT_FALSE(BatchWalk::UpToDate(output, source, SourceMark::Profile(96000, true)));
+    EXPECT_FALSE(BatchWalk::UpToDate(output, source, ""));  // a quality the encoder picks the bitrate for
+    outputWith(SourceMark::Value(*SourceMark::Of(source)));
+    EXPECT_FALSE(BatchWalk::UpToDate(output, source, profile));  // an older output without a profile
+    outputWith(SourceMark::Value(*SourceMark::Of(source), profile));
+    Write(source, "sound, longer");
+    EXPECT_FALSE(BatchWalk::UpToDate(output, source, profile));  // the source changed
+    std::filesystem::remove_all(dir);
+}
+
 // The mark is found only where the encoder puts it, in a bounded start of the file, and a
 // damaged tag never reads past what is there.
 TEST(SourceMark, ReadOnlyFromAWellFormedTag)

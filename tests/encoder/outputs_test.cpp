@@ -6,6 +6,7 @@
 
 #include "sourcemark.h"
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 using namespace enctest;
 using vardune::SourceMark;
@@ -217,4 +219,125 @@ TEST(Outputs, AnAsciiOnlyFatCard)
     EXPECT_EQ(after, before);
     EXPECT_EQ(runFastencc({dir.path("in.wav"), card + "/sub/V_one more.mp3"}).exitCode, 0);
     unmount();
+}
+
+namespace {
+
+// Which file stands at a path: its inode and its modification time to the nanosecond.
+std::pair<ino_t, long long> identity(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return {0, 0};
+    return {st.st_ino, static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+void setTime(const std::string& path, long long seconds)
+{
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+} // namespace
+
+// An output made from the same source, unchanged since (path, size, time), with the same
+// settings (bitrate asked, mono) is left as it is: exit 0, one note, nothing written. Any
+// change of the source or of those settings, an output of an older version that recorded no
+// settings, or -reencode makes it again; a file of another source still stays.
+TEST(Outputs, AnOutputUpToDateIsNotConvertedAgain)
+{
+    const std::string upToDate = "fastencc: up to date: not converted again";
+    TempDir dir;
+    writeWav(dir.path("in.wav"), WavSpec {});
+    setTime(dir.path("in.wav"), 1700000000);
+    const std::string out = dir.path("out.mp3");
+    ASSERT_EQ(runFastencc({dir.path("in.wav"), out, "-br", "64000"}).exitCode, 0);
+    EXPECT_EQ(SourceMark::Field(*SourceMark::ReadFile(out), "profile"), "br064000,mono0");
+
+    const auto unchanged = [&](const std::vector<std::string>& options) {
+        const auto before = identity(out);
+        const std::string bytes = readFile(out);
+        std::vector<std::string> args = {dir.path("in.wav"), out};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunResult r = runFastencc(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.errLines(), std::vector<std::string>{upToDate});
+        EXPECT_EQ(r.out, "100\n");
+        EXPECT_EQ(identity(out), before);
+        EXPECT_EQ(readFile(out), bytes);
+        EXPECT_FALSE(hasTemporary(dir));
+    };
+    const auto convertedAgain = [&](const std::vector<std::string>& options, int kbps, const std::string& profile) {
+        const auto before = identity(out);
+        std::vector<std::string> args = {dir.path("in.wav"), out};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunResult r = runFastencc(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err.find("up to date"), std::string::npos) << r.err;
+        EXPECT_NE(identity(out).first, before.first);
+        EXPECT_EQ(decodeMp3(out).bitratesKbps, std::set<int>{kbps});
+        EXPECT_EQ(SourceMark::Field(*SourceMark::ReadFile(out), "profile"), profile);
+    };
+    {
+        SCOPED_TRACE("run again unchanged, under another name of the source too");
+        unchanged({"-br", "64000"});
+        std::filesystem::create_symlink("in.wav", dir.path("alias.wav"));
+        const RunResult r = runFastencc({dir.path("alias.wav"), out, "-br", "64000"});
+        EXPECT_EQ(r.errLines(), std::vector<std::string>{upToDate});
+    }
+    {
+        SCOPED_TRACE("other settings");
+        convertedAgain({"-br", "32000"}, 32, "br032000,mono0");
+        unchanged({"-br", "32000"});
+        convertedAgain({"-br", "32000", "-dm"}, 32, "br032000,mono1");
+        unchanged({"-dm", "-br", "32000"});
+        convertedAgain({"-br", "32000", "-dm", "-reencode"}, 32, "br032000,mono1");
+    }
+    {
+        SCOPED_TRACE("the source touched");
+        setTime(dir.path("in.wav"), 1700000001);
+        convertedAgain({"-br", "32000", "-dm"}, 32, "br032000,mono1");
+        unchanged({"-br", "32000", "-dm"});
+    }
+    {
+        SCOPED_TRACE("the source of another size at the same time");
+        WavSpec longer;
+        longer.seconds = 2.5;
+        writeWav(dir.path("in.wav"), longer);
+        setTime(dir.path("in.wav"), 1700000001);
+        convertedAgain({"-br", "32000", "-dm"}, 32, "br032000,mono1");
+        unchanged({"-br", "32000", "-dm"});
+    }
+    {
+        SCOPED_TRACE("an output of a version that recorded no settings");
+        writeFile(out, markedFor(dir.path("in.wav"), withoutId3v2(readFile(out))));
+        ASSERT_EQ(SourceMark::Field(*SourceMark::ReadFile(out), "profile"), std::nullopt);
+        convertedAgain({"-br", "32000", "-dm"}, 32, "br032000,mono1");
+    }
+    {
+        SCOPED_TRACE("another source's output, with these very settings");
+        writeWav(dir.path("other.wav"), WavSpec {});
+        ASSERT_EQ(runFastencc({dir.path("other.wav"), dir.path("other.mp3"), "-br", "32000", "-dm"}).exitCode, 0);
+        const std::string others = readFile(dir.path("other.mp3"));
+        writeFile(out, others);
+        const RunResult r = runFastencc({dir.path("in.wav"), out, "-br", "32000", "-dm"});
+        EXPECT_EQ(r.exitCode, 4);
+        expectOneErrorLine(r, "was not made from this source stands there; it is not replaced");
+        EXPECT_EQ(readFile(out), others);
+    }
+}
+
+// An MP3 already small enough is copied, not encoded; its copy is up to date as an encoding is.
+TEST(Outputs, ACopyUpToDateIsNotCopiedAgain)
+{
+    TempDir dir;
+    writeFile(dir.path("small.mp3"), makeMp3(dir, 2.0));
+    const RunResult first = runFastencc({dir.path("small.mp3"), dir.path("out.mp3"), "-br", "320000"});
+    EXPECT_EQ(first.exitCode, 0);
+    EXPECT_EQ(first.errLines(), std::vector<std::string>{"fastencc: already small: copied, not re-encoded"});
+    const auto before = identity(dir.path("out.mp3"));
+    const RunResult again = runFastencc({dir.path("small.mp3"), dir.path("out.mp3"), "-br", "320000"});
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(again.errLines(), std::vector<std::string>{"fastencc: up to date: not converted again"});
+    EXPECT_EQ(identity(dir.path("out.mp3")), before);
 }

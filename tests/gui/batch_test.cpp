@@ -255,7 +255,8 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
 
     // Outputs are the user's: a later batch, in a later session, never replaces an output of
     // another source that has the same name, nor a file of the user's; it numbers its own. A
-    // file converted again replaces its own output, wherever the numbering put it.
+    // file added again finds its own output, wherever the numbering put it: up to date, it is
+    // done without encoding; its source changed, it is converted again and replaces it.
     void outputsOfOtherSourcesAreNeverReplaced()
     {
         RealEncoder();
@@ -286,13 +287,25 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QCOMPARE(QFileInfo(intro).size(), firstOutput.size());
         QCOMPARE(QFileInfo(intro).lastModified(), firstOutput.lastModified());
 
-        // Both added again: each replaces its own output, and nothing is numbered further.
+        // Both added again, one of them changed since: it replaces its own output, the other
+        // is up to date, and nothing is numbered further.
+        QFile touched(first);
+        QVERIFY(touched.open(QIODevice::ReadWrite)
+                && touched.setFileTime(firstOutput.lastModified().addSecs(60), QFileDevice::FileModificationTime));
+        touched.close();
+        const QString secondOutput = Path("out/V_01 Intro.wav (2).MP3");
+        const QDateTime secondTime = QFileInfo(secondOutput).lastModified();
         Add({second, first});
         QVERIFY(RunBatch());
         QCOMPARE(Entry(1).state, EntryState::Done);
         QCOMPARE(Module1::ToQt(Entry(1).targetPath), Path("out/V_01 Intro.wav (2).MP3"));
+        QCOMPARE(form_->ListModel->index(1, 2).data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("up to date: not converted again"));
+        QCOMPARE(QFileInfo(secondOutput).lastModified(), secondTime);
         QCOMPARE(Entry(2).state, EntryState::Done);
         QCOMPARE(Module1::ToQt(Entry(2).targetPath), intro);
+        QVERIFY(QFileInfo(intro).lastModified() != firstOutput.lastModified());
+        QVERIFY(form_->StatusPanel->text().startsWith(QStringLiteral("1 done, 1 up to date, 0 failed, ")));
         QCOMPARE(QDir(Path("out")).entryList(QDir::Files | QDir::Hidden).size(), 4);
         QCOMPARE(vardune::SourceMark::PathIn(*vardune::SourceMark::ReadFile(Module1::FromQt(intro))),
                  Module1::FromQt(QFileInfo(first).canonicalFilePath()));
