@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -48,6 +49,7 @@ void BatchDriver::VardoMediaFile()
         files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
     names_.portable = Module1::TakesOnlyPortableNames(main_->Text1->text());
     names_.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(main_->Text1->text())));
+    layout_ = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
     progress_.Start(files);
     clock_.start();
     clockTick_->start();
@@ -80,9 +82,14 @@ void BatchDriver::Fill()
         const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(main_->Text1->text()));
         if (Module1::ToQt(folder) != main_->Text1->text())
             main_->Text1->setText(Module1::ToQt(folder));
-        const std::string target = walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), names_,
-                                                    entry.sourcePath + entry.sourceName);
+        folder_ = folder;
+        const std::string target = TargetFor(entry, folder);
         board_->Label2->setText(Module1::ToQt(target));
+        std::string why;
+        if (!MakeFolders(folder, target, why)) {
+            Refuse(*id, target, why);
+            continue;
+        }
 
         // The name is taken from here until its encoder has ended, for every batch.
         main_->RunningTargets().Take(target);
@@ -213,9 +220,8 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
         else
             return false;
     }
-    const std::string folder = job.target.substr(0, job.target.rfind('/') + 1);
     const std::string source = entry.sourcePath + entry.sourceName;
-    const std::string target = walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), names_, source);
+    const std::string target = TargetFor(entry, folder_);
     if (target == job.target)
         return false;
     main_->RunningTargets().Release(job.target);
@@ -228,6 +234,53 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
     }
     jobs_.back().renamings = job.renamings + 1;
     return true;
+}
+
+std::string BatchDriver::TargetFor(const vardune::VardoEntry& entry, const std::string& folder)
+{
+    const std::string source = entry.sourcePath + entry.sourceName;
+    // One folder names outputs as the batch always has.
+    if (layout_.Layout() == vardune::OutputLayout::Kind::OneFolder)
+        return walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), names_, source);
+    vardune::OutputLayout::Source planned {source, entry.root, {}};
+    // The tags come from the encoder's reading for the forecast; a source it has not read
+    // (or could not) is named by the fallbacks.
+    if (const vardune::OutputLayout::Tags* tags = main_->SourceTags(entry.id))
+        planned.tags = *tags;
+    const vardune::OutputLayout::Plan plan = layout_.PlanFor(planned, names_);
+    return walk_.PlacePath(folder, [&](int number) { return plan.Relative(names_, number); }, main_->RunningTargets(),
+                           source);
+}
+
+bool BatchDriver::MakeFolders(const std::string& folder, const std::string& target, std::string& why)
+{
+    const std::size_t slash = target.rfind('/');
+    const std::string below = slash != std::string::npos && slash + 1 > folder.size()
+        ? target.substr(folder.size(), slash + 1 - folder.size()) : std::string();
+    if (below.empty())
+        return true;
+    const QString path = Module1::ToQt(folder + below);
+    const QFileInfo info(path);
+    if (info.isDir())
+        return true;
+    if (info.exists() || info.isSymLink()) {
+        why = "the folder " + below + " cannot be made: a file of that name is in the way";
+        return false;
+    }
+    if (!QDir().mkpath(path)) {
+        why = "the folder " + below + " cannot be made in the output folder";
+        return false;
+    }
+    return true;
+}
+
+void BatchDriver::Refuse(std::uint64_t entry, const std::string& target, const std::string& why)
+{
+    main_->ListModel->SetConverting(entry, false);
+    vardune::BatchWalk::Outcome outcome;
+    outcome.note = why;
+    progress_.Finish(entry, false, 0);
+    main_->ListModel->Record(entry, target, outcome);
 }
 
 void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)
