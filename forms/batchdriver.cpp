@@ -259,7 +259,7 @@ bool BatchDriver::MakeFolders(const std::string& folder, const std::string& targ
         ? target.substr(folder.size(), slash + 1 - folder.size()) : std::string();
     if (below.empty())
         return true;
-    const QString path = Module1::ToQt(folder + below);
+    const QString path = Module1::ToQt(folder + below.substr(0, below.size() - 1));
     const QFileInfo info(path);
     if (info.isDir())
         return true;
