@@ -59,6 +59,27 @@ void BatchDriver::VardoMediaFile()
         board_->DisplayDigital(board_->PicFile2, QStringLiteral("000"));
         board_->iRunning = 1;
     }
+    if (layout_.Layout() == vardune::OutputLayout::Kind::NamesFromTags) {
+        main_->ShowForecast();  // every waiting file's facts are asked for
+        WaitForTags();
+        return;
+    }
+    Fill();
+}
+
+void BatchDriver::WaitForTags()
+{
+    if (main_ && MayStart()) {
+        const vardune::VardoList& list = main_->ListModel->List();
+        for (const std::uint64_t id : walk_.Ids()) {
+            if (list.Find(id) >= 0 && main_->SourceTagsPending(id)) {
+                if (board_)
+                    board_->Label1->setText(QStringLiteral("Reading tags\u2026"));
+                QTimer::singleShot(100, this, &BatchDriver::WaitForTags);
+                return;
+            }
+        }
+    }
     Fill();
 }
 

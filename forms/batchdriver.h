@@ -56,6 +56,9 @@ private:
     };
 
     bool MayStart() const;
+    // Names from tags: the batch starts once the encoder has read the tags of every file it
+    // takes up (off the window's thread, for the forecast), so no file is named without them.
+    void WaitForTags();
     // Starts encoders while there is room and entries wait; ends the batch when nothing runs
     // and nothing more will start. The room is the job limit less the encoders of every batch
     // (a batch started while an earlier one's files finish shares the cores with them), but a

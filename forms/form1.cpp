@@ -534,6 +534,12 @@ const vardune::OutputLayout::Tags* Form1::SourceTags(std::uint64_t entry) const
     return facts && facts->readable ? &facts->tags : nullptr;
 }
 
+bool Form1::SourceTagsPending(std::uint64_t entry) const
+{
+    const auto source = forecastSource_.find(entry);
+    return source == forecastSource_.end() || !forecastReader_->Find(source->second);
+}
+
 void Form1::ShowForecast()
 {
     // Each new entry's source is asked for once; after that it is found by the entry's id.

@@ -100,6 +100,8 @@ public:
     // The tags the encoder read of an entry's source for the forecast, or nullptr while they
     // are not read (or it cannot be read).
     const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const;
+    // Whether the encoder has yet to say what it read of an entry's source (its tags among it).
+    bool SourceTagsPending(std::uint64_t entry) const;
     // Shows the forecast beside the list: now, or soon when called again and again.
     void ShowForecast();
     void ScheduleForecast();
