@@ -11,11 +11,23 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
+namespace {
+
+bool IsAscii(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+} // namespace
 
 BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
     : QObject(main)
@@ -104,10 +116,19 @@ void BatchDriver::Fill()
         if (Module1::ToQt(folder) != main_->Text1->text())
             main_->Text1->setText(Module1::ToQt(folder));
         folder_ = folder;
-        const std::string target = TargetFor(entry, folder);
-        board_->Label2->setText(Module1::ToQt(target));
+        std::string target = TargetFor(entry, folder);
         std::string why;
-        if (!MakeFolders(folder, target, why)) {
+        bool nameRefused = false;
+        bool made = MakeFolders(folder, target, why, nameRefused);
+        if (!made && nameRefused && !names_.ascii && !IsAscii(target.substr(folder.size()))) {
+            // The card refused a folder's name for its letters: this entry, and every later
+            // one of the batch, gets ASCII names, as when it refuses a file's name.
+            names_.ascii = true;
+            target = TargetFor(entry, folder);
+            made = MakeFolders(folder, target, why, nameRefused);
+        }
+        board_->Label2->setText(Module1::ToQt(target));
+        if (!made) {
             Refuse(*id, target, why);
             continue;
         }
@@ -231,10 +252,7 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
         // Other encoders may have started under names of the old rules meanwhile: each
         // refusal is judged by the name it refused. Not ASCII: ASCII names from now on; ASCII
         // but not portable: portable names too; else the characters are not why.
-        const std::string name = job.target.substr(job.target.rfind('/') + 1);
-        const bool ascii = std::all_of(name.begin(), name.end(),
-                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        if (!ascii)
+        if (!IsAscii(job.target.substr(job.target.rfind('/') + 1)))
             names_.ascii = true;
         else if (!names_.portable)
             names_.portable = true;
@@ -273,24 +291,39 @@ std::string BatchDriver::TargetFor(const vardune::VardoEntry& entry, const std::
                            source);
 }
 
-bool BatchDriver::MakeFolders(const std::string& folder, const std::string& target, std::string& why)
+bool BatchDriver::MakeFolders(const std::string& folder, const std::string& target, std::string& why,
+                              bool& nameRefused)
 {
+    nameRefused = false;
     const std::size_t slash = target.rfind('/');
-    const std::string below = slash != std::string::npos && slash + 1 > folder.size()
-        ? target.substr(folder.size(), slash + 1 - folder.size()) : std::string();
-    if (below.empty())
+    if (slash == std::string::npos || slash + 1 <= folder.size())
         return true;
-    const QString path = Module1::ToQt(folder + below.substr(0, below.size() - 1));
-    const QFileInfo info(path);
-    if (info.isDir())
-        return true;
-    if (info.exists() || info.isSymLink()) {
-        why = "the folder " + below + " cannot be made: a file of that name is in the way";
-        return false;
-    }
-    if (!QDir().mkpath(path)) {
-        why = "the folder " + below + " cannot be made in the output folder";
-        return false;
+    // Level by level, so the one that cannot be made is named, with the system's reason.
+    std::string path = folder;
+    std::size_t from = folder.size();
+    while (from <= slash) {
+        const std::size_t end = target.find('/', from);
+        path += target.substr(from, end - from);
+        const std::string shown = target.substr(folder.size(), end - folder.size());
+        from = end + 1;
+        struct stat st {};
+        if (stat(path.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                path += '/';
+                continue;
+            }
+            why = "the folder " + shown + " cannot be made: a file of that name is in the way";
+            return false;
+        }
+        if (mkdir(path.c_str(), 0777) != 0 && !(errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+            const int error = errno;
+            // A card that takes ASCII names only refuses other letters (EILSEQ, EINVAL, or
+            // EPERM through FUSE), as the encoder finds for file names.
+            nameRefused = error == EILSEQ || error == EINVAL || error == EPERM;
+            why = "the folder " + shown + " cannot be made: " + std::strerror(error);
+            return false;
+        }
+        path += '/';
     }
     return true;
 }

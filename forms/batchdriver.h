@@ -77,8 +77,9 @@ private:
     // The output path for an entry in the output folder (ending with its separator), by the
     // layout the settings chose, numbered past the paths it may not take.
     std::string TargetFor(const vardune::VardoEntry& entry, const std::string& folder);
-    // Makes the target's folders below the output folder; false, with why, when one cannot be.
-    static bool MakeFolders(const std::string& folder, const std::string& target, std::string& why);
+    // Makes the target's folders below the output folder; false, with why, when one cannot
+    // be, nameRefused set when the file system refused its name (for its characters).
+    static bool MakeFolders(const std::string& folder, const std::string& target, std::string& why, bool& nameRefused);
     // Fails an entry whose encoder was never started, saying why.
     void Refuse(std::uint64_t entry, const std::string& target, const std::string& why);
     // Writes an encoder's outcome into its entry and lets its output name go.
