@@ -74,9 +74,15 @@ std::string VardoListFile::Encode(const std::vector<VardoEntry>& entries)
     for (const VardoEntry& e : entries) {
         out += StateLetter(e.state);
         for (const std::string* field : {&e.sourcePath, &e.sourceName, &e.sourceSize, &e.targetPath, &e.targetSize,
-                                         &e.rate, &e.note, &e.root}) {
+                                         &e.rate, &e.note}) {
             out += '\t';
             AppendEscaped(out, *field);
+        }
+        // Written only where there is one: a list without roots stays one that earlier
+        // versions read.
+        if (!e.root.empty()) {
+            out += '\t';
+            AppendEscaped(out, e.root);
         }
         out += '\n';
     }

@@ -209,6 +209,8 @@ TEST(VardoListFile, ListsWithoutRootsStillRead)
     ASSERT_EQ(older->size(), 1u);
     EXPECT_EQ((*older)[0].root, "");
     EXPECT_EQ((*older)[0].targetPath, "/out/V_x.mp3");
+    // And entries without one are written so, as earlier versions read them.
+    EXPECT_EQ(VardoListFile::Encode(*older), head + "D\t/m/a/\tx.mp3\t 5\t/out/V_x.mp3\t 2\t 40%\t\n");
     const auto rooted = VardoListFile::Parse(head + "W\t/m/a/\tx.mp3\t 5\t\t\t\t\t/m/\n" + "W\t/m/a/\ty.mp3\t 5\t\t\t\t\t\n");
     ASSERT_TRUE(rooted);
     EXPECT_EQ((*rooted)[0].root, "/m/");
