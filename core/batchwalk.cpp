@@ -49,6 +49,21 @@ std::optional<std::uint64_t> BatchWalk::Next(const VardoList& list)
 std::string BatchWalk::OutputPath(const std::string& folder, const std::string& name, const TakenNames& running,
                                   const NameRules& rules, const std::string& source)
 {
+    std::string output = OutputName(rules.ascii ? PortableName::Ascii(name) : name);
+    if (rules.portable)
+        output = PortableName::Make(output);
+    const auto dot = output.rfind('.');
+    const std::string stem = output.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? std::string() : output.substr(dot);
+    return PlacePath(folder, [&](int k) {
+        return PortableName::Fit(stem, k >= 2 ? " (" + std::to_string(k) + ")" : std::string(), extension, rules.maxBytes,
+                                 rules.portable);
+    }, running, source);
+}
+
+std::string BatchWalk::PlacePath(const std::string& folder, const std::function<std::string(int)>& relative,
+                                 const TakenNames& running, const std::string& source)
+{
     const auto someoneElses = [&](const std::string& path) {
         struct stat st {};
         return !source.empty() && lstat(path.c_str(), &st) == 0 && !SourceMark::MadeFrom(path, source);
@@ -56,15 +71,9 @@ std::string BatchWalk::OutputPath(const std::string& folder, const std::string& 
     const auto taken = [&](const std::string& path) {
         return outputs_.Contains(path) || running.Contains(path) || someoneElses(path);
     };
-    std::string output = OutputName(rules.ascii ? PortableName::Ascii(name) : name);
-    if (rules.portable)
-        output = PortableName::Make(output);
-    const auto dot = output.rfind('.');
-    const std::string stem = output.substr(0, dot);
-    const std::string extension = dot == std::string::npos ? std::string() : output.substr(dot);
-    std::string path = folder + PortableName::Fit(stem, "", extension, rules.maxBytes, rules.portable);
+    std::string path = folder + relative(1);
     for (int k = 2; taken(path); ++k)
-        path = folder + PortableName::Fit(stem, " (" + std::to_string(k) + ")", extension, rules.maxBytes, rules.portable);
+        path = folder + relative(k);
     outputs_.Take(path);
     return path;
 }

@@ -3,6 +3,7 @@
 #include "vardolist.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,15 @@ public:
     // (SourceMark::UpToDate): the encoder would leave it as it is, so it need not be started.
     // Only the output's first bytes are read. An empty profile is never up to date.
     static bool UpToDate(const std::string& output, const std::string& source, const std::string& profile);
+    // The output path for a place planned below the output folder (folder, ending with its
+    // separator): folder + relative(1), else folder + relative(2), relative(3)... (relative
+    // gives the path below the output folder with a number, as OutputLayout::Plan::Relative
+    // does), past the paths this batch gave, those an encoder still running writes, and, with
+    // a source, files standing there that were not made from it, as OutputPath numbers names.
+    // Only the same path collides: "CD1/01 Intro.mp3" and "CD2/01 Intro.mp3" stay unnumbered.
+    std::string PlacePath(const std::string& folder, const std::function<std::string(int)>& relative,
+                          const TakenNames& running, const std::string& source = std::string());
+
     // The longest name the folder takes, in bytes: what its file system says, at most 255
     // (the encoder's limit; FAT's 255 characters are held by the portable rules).
     static std::size_t NameMax(const std::string& folder);

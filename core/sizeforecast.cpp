@@ -16,6 +16,48 @@ namespace {
 constexpr int kEncoderDefaultBitrate = 128000;
 } // namespace
 
+namespace {
+
+// One "KEY=VALUE" field of the encoder's tags, its escapes undone; false when it is not one
+// the encoder writes.
+bool ReadTag(const std::string& field, OutputLayout::Tags& tags)
+{
+    const auto equals = field.find('=');
+    if (equals == std::string::npos)
+        return false;
+    std::string value;
+    for (std::size_t i = equals + 1; i < field.size(); ++i) {
+        if (field[i] != '\\') {
+            value += field[i];
+            continue;
+        }
+        if (++i == field.size())
+            return false;
+        switch (field[i]) {
+        case 't': value += '\t'; break;
+        case 'n': value += '\n'; break;
+        case 'r': value += '\r'; break;
+        case '\\': value += '\\'; break;
+        default: return false;
+        }
+    }
+    const std::string key = field.substr(0, equals);
+    std::string* slot = key == "ARTIST"        ? &tags.artist
+                        : key == "ALBUMARTIST" ? &tags.albumArtist
+                        : key == "ALBUM"       ? &tags.album
+                        : key == "TITLE"       ? &tags.title
+                        : key == "TRACKNUMBER" ? &tags.track
+                        : key == "DISCNUMBER"  ? &tags.disc
+                        : key == "DATE"        ? &tags.year
+                        : key == "GENRE"       ? &tags.genre
+                                               : nullptr;
+    if (slot)
+        *slot = std::move(value);
+    return true;
+}
+
+} // namespace
+
 SizeForecast::Facts SizeForecast::Parse(const std::string& line)
 {
     Facts facts;
@@ -29,6 +71,11 @@ SizeForecast::Facts SizeForecast::Parse(const std::string& line)
         return {};
     facts.atLeast = *end == '+';
     while (std::getline(fields, field, '\t')) {
+        if (field.compare(0, 4, "tag:") == 0) {
+            if (!ReadTag(field.substr(4), facts.tags))
+                return {};
+            continue;
+        }
         Facts::Size size;
         long long bitrate = 0, stereo = 0, mono = 0;
         if (std::sscanf(field.c_str(), "%lld:%lld:%lld", &bitrate, &stereo, &mono) != 3 || bitrate <= 0

@@ -1,5 +1,6 @@
 #pragma once
 #include "encodingprofile.h"
+#include "outputlayout.h"
 
 #include <cstddef>
 #include <optional>
@@ -26,9 +27,12 @@ public:
             double mono = 0;
         };
         std::vector<Size> sizes;
+        // The tags output names are made of, as the encoder read them.
+        OutputLayout::Tags tags;
     };
     // One line of `fastencc --facts`; a line it cannot read counts as an unreadable source.
-    // A "+" after the seconds marks a length known only as a least.
+    // A "+" after the seconds marks a length known only as a least. The "tag:KEY=VALUE"
+    // fields after the sizes give the tags; a key this program does not name is passed over.
     static Facts Parse(const std::string& line);
 
     // The bitrate the encoder writes at for a profile (its -br value, or the encoder's own

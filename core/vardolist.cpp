@@ -49,9 +49,10 @@ void VardoList::CountWaiting(const VardoEntry& e, int delta)
         waiting_.erase(it);
 }
 
-std::uint64_t VardoList::Append(const std::string& path, const std::string& sizeText)
+std::uint64_t VardoList::Append(const std::string& path, const std::string& sizeText, const std::string& root)
 {
     VardoEntry e;
+    e.root = root.empty() || root.back() == '/' ? root : root + '/';
     e.id = nextId_++;
     e.sourceName = GetFileName(path);
     e.sourcePath = path.substr(0, path.size() - e.sourceName.size());

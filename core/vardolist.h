@@ -21,6 +21,8 @@ struct VardoEntry {
     std::string note;        // why a failed entry failed, in the encoder's words
     bool converting = false; // its encoder runs now: no other batch takes it up
     int percent = 0;         // how far its running encoder is
+    // The folder it was added from, ending with the separator; empty: added on its own.
+    std::string root = std::string();
 };
 
 // The Vardo list: the files waiting to be made smaller and, after the batch, its results.
@@ -39,8 +41,9 @@ public:
 
     // True when a waiting entry has exactly this full path, letter case included.
     bool IsDuplicatedEntry(const std::string& path) const;
-    // Appends a waiting entry for path, whose size text is given; returns its id.
-    std::uint64_t Append(const std::string& path, const std::string& sizeText);
+    // Appends a waiting entry for path, whose size text is given, added from the folder root
+    // (empty: on its own); returns its id.
+    std::uint64_t Append(const std::string& path, const std::string& sizeText, const std::string& root = std::string());
 
     // Position of the entry with this id, or -1 when it has been removed.
     long Find(std::uint64_t id) const;

@@ -4,7 +4,9 @@ namespace vardune {
 
 namespace {
 
-constexpr std::size_t kFields = 8;
+// The fields of a line; files written before entries knew their root have one less.
+constexpr std::size_t kFields = 9;
+constexpr std::size_t kOlderFields = 8;
 
 void AppendEscaped(std::string& out, const std::string& text)
 {
@@ -76,6 +78,12 @@ std::string VardoListFile::Encode(const std::vector<VardoEntry>& entries)
             out += '\t';
             AppendEscaped(out, *field);
         }
+        // Written only where there is one: a list without roots stays one that earlier
+        // versions read.
+        if (!e.root.empty()) {
+            out += '\t';
+            AppendEscaped(out, e.root);
+        }
         out += '\n';
     }
     return out;
@@ -108,12 +116,16 @@ std::optional<std::vector<VardoEntry>> VardoListFile::Parse(const std::string& t
                 break;
             }
         }
-        if (count != kFields || from != end + 1)
+        if ((count != kFields && count != kOlderFields) || from != end + 1)
             return std::nullopt;
         const auto state = StateOf(fields[0]);
         // Every entry names a file: a folder ending with its separator, and a name.
         if (!state || fields[1].empty() || fields[2].empty() || fields[1].back() != '/'
             || fields[2].find('/') != std::string::npos)
+            return std::nullopt;
+        // A root is a folder the entry's file lies below.
+        if (count == kFields && !fields[8].empty()
+            && (fields[8].back() != '/' || fields[1].compare(0, fields[8].size(), fields[8]) != 0))
             return std::nullopt;
         VardoEntry e;
         e.state = *state;
@@ -124,6 +136,10 @@ std::optional<std::vector<VardoEntry>> VardoListFile::Parse(const std::string& t
         e.targetSize = std::move(fields[5]);
         e.rate = std::move(fields[6]);
         e.note = std::move(fields[7]);
+        if (count == kFields)
+            e.root = std::move(fields[8]);
+        else
+            fields[8].clear();
         entries.push_back(std::move(e));
         at = end + 1;
     }

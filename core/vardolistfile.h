@@ -9,8 +9,9 @@ namespace vardune {
 
 // The Vardo list as it is kept from one run to the next, in a file of its own: a first line
 // that names the format, then one line per entry in list order: its state (W waiting, D done,
-// F failed) and its texts (source folder, name and size, output path and size, rate, note),
-// separated by tabs. A tab, a line break or a backslash inside a text is written as \t, \n,
+// F failed) and its texts (source folder, name and size, output path and size, rate, note,
+// and the folder it was added from where there is one: a line without it is an entry added
+// on its own), separated by tabs. A tab, a line break or a backslash inside a text is written as \t, \n,
 // \r or \\. What the entries' ids and running encoders were is not kept: a file that was
 // converting when the program closed waits again.
 class VardoListFile {

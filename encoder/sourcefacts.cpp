@@ -40,7 +40,37 @@ struct Source {
     MpegSurvey survey;       // for an MPEG source
     double bitsPerSecond = 0; // the average of its audio, 0 when not known
     std::int64_t fileBytes = 0;
+    TagCopier::Texts texts;  // the text tags an output carries, output names are made of
 };
+
+// The tags that output names are made of, as the line names them.
+const char* const kNamingTags[] = {"ARTIST", "ALBUMARTIST", "ALBUM", "TITLE", "TRACKNUMBER", "DISCNUMBER", "DATE", "GENRE"};
+
+// A tag's value is cut to this many bytes (at a character): no name part is longer.
+constexpr std::size_t kMaxTagText = 1024;
+
+// The value as one field of the line: a tab, a line break or a backslash written as \t, \n,
+// \r or \\, other control characters left out, cut where a character starts.
+std::string fieldText(const std::string& value)
+{
+    std::size_t size = std::min(value.size(), kMaxTagText);
+    while (size < value.size() && size > 0 && (static_cast<unsigned char>(value[size]) & 0xC0) == 0x80)
+        --size;
+    std::string out;
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = value[i];
+        switch (c) {
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\\': out += "\\\\"; break;
+        default:
+            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
+                out += c;
+        }
+    }
+    return out;
+}
 
 Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSize)
 {
@@ -60,7 +90,7 @@ Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSi
         s.rate = s.survey.sampleRate;
         s.channels = s.survey.mono ? 1 : 2;
         s.bitsPerSecond = BitrateCap::bitsPerSecond(s.survey);
-        s.tag = TagCopier::id3v2SizeFor(path, AudioSource::Container::Mpeg, scaledSize);
+        s.tag = TagCopier::id3v2SizeFor(path, AudioSource::Container::Mpeg, scaledSize, &s.texts);
         return s;
     }
     // Everything else is opened as a conversion opens it; the decoder knows the frames from
@@ -72,7 +102,7 @@ Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSi
     s.rate = decoder->sampleRate();
     s.channels = decoder->channels();
     s.bitsPerSecond = BitrateCap::bitsPerSecond(fd.get(), decoder->container(), s.frames, s.rate);
-    s.tag = TagCopier::id3v2SizeFor(path, decoder->container(), scaledSize);
+    s.tag = TagCopier::id3v2SizeFor(path, decoder->container(), scaledSize, &s.texts);
     return s;
 }
 
@@ -108,6 +138,11 @@ std::string SourceFacts::lineFor(const std::string& path)
                     BitrateCap::choose(cap, kbps * 1000, mono, m_sizes).bitrate / 1000, mono, s.tag);
         }
         line += "\t" + std::to_string(kbps * 1000) + ":" + std::to_string(bytes[0]) + ":" + std::to_string(bytes[1]);
+    }
+    for (const char* key : kNamingTags) {
+        const auto text = s.texts.find(key);
+        if (text != s.texts.end() && !text->second.empty())
+            line += std::string("\ttag:") + key + "=" + fieldText(text->second);
     }
     return line;
 }

@@ -22,11 +22,15 @@ class SourceFacts {
 public:
     // One line, without its newline:
     //   ok <TAB> SECONDS <TAB> BITS:STEREO:MONO <TAB> ...   (one field per MP3 bitrate)
+    //      [<TAB> tag:KEY=VALUE ...]                        (the tags names are made of)
     //   error <TAB> REASON
     // SECONDS with three decimals, followed by "+" where the length could not be measured
     // (what is known to be there: a reader that ignores the mark reads the least); STEREO
     // and MONO the forecast bytes of the output at BITS bit/s without and with -dm (0 where
-    // the encoder cannot write that bitrate).
+    // the encoder cannot write that bitrate). KEY is ARTIST, ALBUMARTIST, ALBUM, TITLE,
+    // TRACKNUMBER, DISCNUMBER, DATE or GENRE, each at most once, for the tags the source has;
+    // VALUE is UTF-8 of at most 1024 bytes, a tab, line break or backslash in it written as
+    // \t, \n, \r or \\, other control characters left out.
     std::string lineFor(const std::string& path);
 
     // Reads sources from in, each ended by a NUL byte (the last may end at the end of the

@@ -53,6 +53,8 @@ struct Picture {
 // (ID3v2 before APE before ID3v1, as players read them).
 class Collector {
 public:
+    const PropertyMap& properties() const { return m_properties; }
+
     // Called with the tag's own type: TagLib 1.13 only maps the full key set (ALBUMARTIST,
     // DISCNUMBER...) through the derived classes' properties(), not through TagLib::Tag.
     template <class TagType>
@@ -348,7 +350,7 @@ std::size_t TagCopier::markBytesFor(const std::string& path, std::size_t tagByte
 }
 
 std::size_t TagCopier::id3v2SizeFor(const std::string& path, AudioSource::Container container,
-    const ScaledSize& scaledSize)
+    const ScaledSize& scaledSize, Texts* texts)
 {
     static QuietListener quiet;
     TagLib::setDebugListener(&quiet);
@@ -361,6 +363,10 @@ std::size_t TagCopier::id3v2SizeFor(const std::string& path, AudioSource::Contai
             return marked(0);
         Collector collector;
         collect(&stream, container, collector);
+        if (texts)
+            for (const auto& entry : collector.properties())
+                if (!entry.second.isEmpty())
+                    (*texts)[entry.first.to8Bit(true)] = entry.second.front().to8Bit(true);
         return marked(collector.renderedSize(scaledSize));
     } catch (...) {
         return marked(0);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,13 @@ public:
     // The size in bytes of what id3v2For gives, for forecasts of many files: the tags are
     // read, and a cover to scale is measured by scaledSize (the bytes it comes to, 0 when it
     // is left out), which may remember the covers an album's files share.
+    // With texts, the text tags that would be carried are put there too, by their TagLib key
+    // (ARTIST, ALBUMARTIST, ALBUM, TITLE, TRACKNUMBER, DISCNUMBER, DATE, GENRE...), each with
+    // its first value in UTF-8: what output names are made from.
     using ScaledSize = std::function<std::size_t(const TagLib::ByteVector& picture)>;
+    using Texts = std::map<std::string, std::string>;
     static std::size_t id3v2SizeFor(const std::string& path, AudioSource::Container container,
-        const ScaledSize& scaledSize);
+        const ScaledSize& scaledSize, Texts* texts = nullptr);
 
     // Of a tag of tagBytes that id3v2For gives for path, the bytes that are there only for the
     // mark: its frame, and the tag's header where the mark stands alone. They are the

@@ -15,6 +15,19 @@
 #include <QLineEdit>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
+namespace {
+
+bool IsAscii(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+} // namespace
 
 BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
     : QObject(main)
@@ -48,6 +61,7 @@ void BatchDriver::VardoMediaFile()
         files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
     names_.portable = Module1::TakesOnlyPortableNames(main_->Text1->text());
     names_.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(main_->Text1->text())));
+    layout_ = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
     progress_.Start(files);
     clock_.start();
     clockTick_->start();
@@ -56,6 +70,27 @@ void BatchDriver::VardoMediaFile()
         board_->DisplayDigital(board_->PicFile1, Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
         board_->DisplayDigital(board_->PicFile2, QStringLiteral("000"));
         board_->iRunning = 1;
+    }
+    if (layout_.Layout() == vardune::OutputLayout::Kind::NamesFromTags) {
+        main_->ShowForecast();  // every waiting file's facts are asked for
+        WaitForTags();
+        return;
+    }
+    Fill();
+}
+
+void BatchDriver::WaitForTags()
+{
+    if (main_ && MayStart()) {
+        const vardune::VardoList& list = main_->ListModel->List();
+        for (const std::uint64_t id : walk_.Ids()) {
+            if (list.Find(id) >= 0 && main_->SourceTagsPending(id)) {
+                if (board_)
+                    board_->Label1->setText(QStringLiteral("Reading tags\u2026"));
+                QTimer::singleShot(100, this, &BatchDriver::WaitForTags);
+                return;
+            }
+        }
     }
     Fill();
 }
@@ -88,9 +123,23 @@ void BatchDriver::Fill()
         const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(main_->Text1->text()));
         if (Module1::ToQt(folder) != main_->Text1->text())
             main_->Text1->setText(Module1::ToQt(folder));
-        const std::string target = walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), names_,
-                                                    entry.sourcePath + entry.sourceName);
+        folder_ = folder;
+        std::string target = TargetFor(entry, folder);
+        std::string why;
+        bool nameRefused = false;
+        bool made = MakeFolders(folder, target, why, nameRefused);
+        if (!made && nameRefused && !names_.ascii && !IsAscii(target.substr(folder.size()))) {
+            // The card refused a folder's name for its letters: this entry, and every later
+            // one of the batch, gets ASCII names, as when it refuses a file's name.
+            names_.ascii = true;
+            target = TargetFor(entry, folder);
+            made = MakeFolders(folder, target, why, nameRefused);
+        }
         board_->Label2->setText(Module1::ToQt(target));
+        if (!made) {
+            Refuse(*id, target, why);
+            continue;
+        }
 
         // The name is taken from here until its encoder has ended, for every batch.
         main_->RunningTargets().Take(target);
@@ -217,19 +266,15 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
         // Other encoders may have started under names of the old rules meanwhile: each
         // refusal is judged by the name it refused. Not ASCII: ASCII names from now on; ASCII
         // but not portable: portable names too; else the characters are not why.
-        const std::string name = job.target.substr(job.target.rfind('/') + 1);
-        const bool ascii = std::all_of(name.begin(), name.end(),
-                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        if (!ascii)
+        if (!IsAscii(job.target.substr(job.target.rfind('/') + 1)))
             names_.ascii = true;
         else if (!names_.portable)
             names_.portable = true;
         else
             return false;
     }
-    const std::string folder = job.target.substr(0, job.target.rfind('/') + 1);
     const std::string source = entry.sourcePath + entry.sourceName;
-    const std::string target = walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), names_, source);
+    const std::string target = TargetFor(entry, folder_);
     if (target == job.target)
         return false;
     main_->RunningTargets().Release(job.target);
@@ -242,6 +287,68 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
     }
     jobs_.back().renamings = job.renamings + 1;
     return true;
+}
+
+std::string BatchDriver::TargetFor(const vardune::VardoEntry& entry, const std::string& folder)
+{
+    const std::string source = entry.sourcePath + entry.sourceName;
+    // One folder names outputs as the batch always has.
+    if (layout_.Layout() == vardune::OutputLayout::Kind::OneFolder)
+        return walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), names_, source);
+    vardune::OutputLayout::Source planned {source, entry.root, {}};
+    // The tags come from the encoder's reading for the forecast; a source it has not read
+    // (or could not) is named by the fallbacks.
+    if (const vardune::OutputLayout::Tags* tags = main_->SourceTags(entry.id))
+        planned.tags = *tags;
+    const vardune::OutputLayout::Plan plan = layout_.PlanFor(planned, names_);
+    return walk_.PlacePath(folder, [&](int number) { return plan.Relative(names_, number); }, main_->RunningTargets(),
+                           source);
+}
+
+bool BatchDriver::MakeFolders(const std::string& folder, const std::string& target, std::string& why,
+                              bool& nameRefused)
+{
+    nameRefused = false;
+    const std::size_t slash = target.rfind('/');
+    if (slash == std::string::npos || slash + 1 <= folder.size())
+        return true;
+    // Level by level, so the one that cannot be made is named, with the system's reason.
+    std::string path = folder;
+    std::size_t from = folder.size();
+    while (from <= slash) {
+        const std::size_t end = target.find('/', from);
+        path += target.substr(from, end - from);
+        const std::string shown = target.substr(folder.size(), end - folder.size());
+        from = end + 1;
+        struct stat st {};
+        if (stat(path.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                path += '/';
+                continue;
+            }
+            why = "the folder " + shown + " cannot be made: a file of that name is in the way";
+            return false;
+        }
+        if (mkdir(path.c_str(), 0777) != 0 && !(errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+            const int error = errno;
+            // A card that takes ASCII names only refuses other letters (EILSEQ, EINVAL, or
+            // EPERM through FUSE), as the encoder finds for file names.
+            nameRefused = error == EILSEQ || error == EINVAL || error == EPERM;
+            why = "the folder " + shown + " cannot be made: " + std::strerror(error);
+            return false;
+        }
+        path += '/';
+    }
+    return true;
+}
+
+void BatchDriver::Refuse(std::uint64_t entry, const std::string& target, const std::string& why)
+{
+    main_->ListModel->SetConverting(entry, false);
+    vardune::BatchWalk::Outcome outcome;
+    outcome.note = why;
+    progress_.Finish(entry, false, 0);
+    main_->ListModel->Record(entry, target, outcome);
 }
 
 void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)

@@ -1,6 +1,7 @@
 #pragma once
 #include "batchprogress.h"
 #include "batchwalk.h"
+#include "outputlayout.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -56,6 +57,9 @@ private:
     };
 
     bool MayStart() const;
+    // Names from tags: the batch starts once the encoder has read the tags of every file it
+    // takes up (off the window's thread, for the forecast), so no file is named without them.
+    void WaitForTags();
     // Starts encoders while there is room and entries wait (an entry whose output is up to
     // date is done without one); ends the batch when nothing runs and nothing more will start. The room is the job limit less the encoders of every batch
     // (a batch started while an earlier one's files finish shares the cores with them), but a
@@ -71,6 +75,14 @@ private:
     // file of the batch, gets an ASCII name). Starts the file again under its new name and
     // says so; false when there is no other name to give.
     bool StartUnderAnotherName(const Job& job, int exitStatus);
+    // The output path for an entry in the output folder (ending with its separator), by the
+    // layout the settings chose, numbered past the paths it may not take.
+    std::string TargetFor(const vardune::VardoEntry& entry, const std::string& folder);
+    // Makes the target's folders below the output folder; false, with why, when one cannot
+    // be, nameRefused set when the file system refused its name (for its characters).
+    static bool MakeFolders(const std::string& folder, const std::string& target, std::string& why, bool& nameRefused);
+    // Fails an entry whose encoder was never started, saying why.
+    void Refuse(std::uint64_t entry, const std::string& target, const std::string& why);
     // Writes an encoder's outcome into its entry and lets its output name go.
     void Record(const Job& job, int started, int exitStatus, const QString& errorLine);
     void ShowBatchProgress();
@@ -93,5 +105,8 @@ private:
     bool folderFull_ = false;
     // How output names are formed in the output folder.
     vardune::BatchWalk::NameRules names_;
+    // Where outputs go below the output folder, as the settings said when the batch started.
+    vardune::OutputLayout layout_;
+    std::string folder_;  // the output folder, ending with its separator
     bool ended_ = false;
 };

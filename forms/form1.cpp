@@ -526,6 +526,20 @@ vardune::SizeForecast Form1::Forecast() const
     return forecast;
 }
 
+const vardune::OutputLayout::Tags* Form1::SourceTags(std::uint64_t entry) const
+{
+    const auto source = forecastSource_.find(entry);
+    const vardune::SizeForecast::Facts* facts
+        = source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second);
+    return facts && facts->readable ? &facts->tags : nullptr;
+}
+
+bool Form1::SourceTagsPending(std::uint64_t entry) const
+{
+    const auto source = forecastSource_.find(entry);
+    return source == forecastSource_.end() || !forecastReader_->Find(source->second);
+}
+
 void Form1::ShowForecast()
 {
     // Each new entry's source is asked for once; after that it is found by the entry's id.
@@ -672,7 +686,8 @@ void Form1::AddSelectedEntries()
     QStringList paths;
     for (QString path = XListView1->FirstSelectedItem(); !path.isEmpty(); path = XListView1->NextSelectedItem())
         paths << path;
-    AddEntries(paths);
+    // The files lie in the folder the file view shows: kept folders start there.
+    AddEntries(paths, XListView1->CurrentFolder());
 }
 
 Form1::AddCheck Form1::CheckForAdd(const std::string& file, const std::unordered_set<std::string>& pending,
@@ -687,7 +702,7 @@ Form1::AddCheck Form1::CheckForAdd(const std::string& file, const std::unordered
     return vardune::LeadingNumber(size) != 0 ? AddCheck::Taken : AddCheck::Invalid;
 }
 
-int Form1::AddEntries(const QStringList& paths)
+int Form1::AddEntries(const QStringList& paths, const QString& root)
 {
     int added = 0;
     // Accepted files are appended in runs, so adding thousands stays fast; a run is shown
@@ -700,7 +715,7 @@ int Form1::AddEntries(const QStringList& paths)
     const auto flush = [&] {
         if (pending.empty())
             return;
-        ListModel->Append(pending);
+        ListModel->Append(pending, Module1::FromQt(root));
         added += static_cast<int>(pending.size());
         pending.clear();
         pendingPaths.clear();
@@ -781,7 +796,7 @@ void Form1::AddFolder(const QString& folder, const std::function<bool(const std:
             break;
         }
     }
-    ListModel->Append(taken);
+    ListModel->Append(taken, Module1::FromQt(folder));
     if (!taken.empty())
         ListView1->scrollTo(ListModel->index(ListModel->rowCount() - 1, 0));
     ShowRefused(duplicates, AddCheck::Duplicate);

@@ -97,6 +97,11 @@ public:
     vardune::TakenNames& RunningTargets() { return runningTargets_; }
     // The waiting files' outputs at the chosen quality, with what is known of them now.
     vardune::SizeForecast Forecast() const;
+    // The tags the encoder read of an entry's source for the forecast, or nullptr while they
+    // are not read (or it cannot be read).
+    const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const;
+    // Whether the encoder has yet to say what it read of an entry's source (its tags among it).
+    bool SourceTagsPending(std::uint64_t entry) const;
     // Shows the forecast beside the list: now, or soon when called again and again.
     void ShowForecast();
     void ScheduleForecast();
@@ -165,7 +170,8 @@ private:
     void ApplyGeometry();
     // Checks each path and appends the good ones; each refused one gets its own message.
     // Returns how many were appended.
-    int AddEntries(const QStringList& paths);
+    // root: the folder they were added from (the file view's), or empty for files on their own.
+    int AddEntries(const QStringList& paths, const QString& root = QString());
     // What Add's checks make of a file: taken (its size text in size), not of an audio type
     // the encoder reads, already waiting, or empty, missing or unreadable. pending holds the
     // paths taken but not yet appended.

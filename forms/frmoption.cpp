@@ -7,11 +7,17 @@
 #include "twips.h"
 
 #include "encodingprofile.h"
+#include "outputlayout.h"
+#include "vardolistmodel.h"
+#include "vardolistview.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 
 namespace {
 
@@ -37,7 +43,7 @@ QString Fill(QComboBox* box, const std::array<std::string, N>& list, const std::
 } // namespace
 
 frmOption::frmOption(Form1* main)
-    : SkinnedWindow(QStringLiteral("Vardune Options"), Twips::ToPixels(5175), Twips::ToPixels(5280))
+    : SkinnedWindow(QStringLiteral("Vardune Options"), Twips::ToPixels(5175), Twips::ToPixels(7800))
     , main_(main)
 {
     setObjectName(QStringLiteral("frmOption"));
@@ -81,6 +87,41 @@ frmOption::frmOption(Form1* main)
     QWidget::setTabOrder(Combo3, Command1);
     QWidget::setTabOrder(Command1, Command2);
 
+    // Where outputs go: a group of its own below the profile's.
+    Frame2 = new QWidget(this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    Frame2->setGeometry(Twips::ToRect({360, 4920, 4335, 2400}));
+    Label5 = NewCaption(Frame2, "Label5", QStringLiteral("Where outputs go:"), {}, QColor(0, 0, 192));
+    Option1 = new QRadioButton(QStringLiteral("One folder, V_ names"), Frame2);
+    Option1->setObjectName(QStringLiteral("Option1"));
+    Option2 = new QRadioButton(QStringLiteral("Keep the folders"), Frame2);
+    Option2->setObjectName(QStringLiteral("Option2"));
+    Option3 = new QRadioButton(QStringLiteral("Names from tags:"), Frame2);
+    Option3->setObjectName(QStringLiteral("Option3"));
+    Text1 = new QLineEdit(Frame2);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setPlaceholderText(Module1::ToQt(vardune::OutputLayout::kDefaultPattern));
+    Label6 = new QLabel(Frame2);
+    Label6->setObjectName(QStringLiteral("Label6"));
+    Label6->setWordWrap(true);
+    Label6->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    const struct {
+        QWidget* control;
+        vardune::TwipsRect at;
+    } group[] = {
+        {Label5, {120, 120, 4095, 255}}, {Option1, {120, 420, 4095, 255}}, {Option2, {120, 700, 4095, 255}},
+        {Option3, {120, 980, 4095, 255}}, {Text1, {360, 1260, 3855, 315}}, {Label6, {360, 1620, 3855, 720}},
+    };
+    for (const auto& p : group)
+        p.control->setGeometry(Twips::ToRect(p.at));
+    QWidget::setTabOrder(Command2, Option1);
+    QWidget::setTabOrder(Option1, Option2);
+    QWidget::setTabOrder(Option2, Option3);
+    QWidget::setTabOrder(Option3, Text1);
+    for (QRadioButton* option : {Option1, Option2, Option3})
+        connect(option, &QRadioButton::toggled, this, &frmOption::ShowLayoutPreview);
+    connect(Text1, &QLineEdit::textChanged, this, &frmOption::ShowLayoutPreview);
+
     ImageList1.resize(12);
     for (int i = 1; i <= 11; ++i)
         ImageList1[i] = QPixmap(QStringLiteral(":/options/option%1.png").arg(i, 2, 10, QLatin1Char('0')));
@@ -102,6 +143,8 @@ void frmOption::Form_Load()
     grey.setColor(QPalette::Window, QColor(207, 207, 207));
     Frame1->setPalette(grey);
     Frame1->setAutoFillBackground(true);
+    Frame2->setPalette(grey);
+    Frame2->setAutoFillBackground(true);
 
     const vardune::EncodingProfile& profile = Module1::settings().profile;
     // A list-only box cannot show a text that is no entry: it shows the first entry.
@@ -111,6 +154,52 @@ void frmOption::Form_Load()
     Combo2->ShowText(Fill(Combo2, vardune::EncodingProfile::QualityList(), profile.quality));
     Combo3->ShowText(Fill(Combo3, vardune::EncodingProfile::ChannelList(), profile.channel));
     SetPicture();
+
+    const vardune::OutputLayout layout
+        = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
+    Text1->setText(Module1::ToQt(layout.Pattern()));
+    (layout.Layout() == vardune::OutputLayout::Kind::KeepFolders     ? Option2
+     : layout.Layout() == vardune::OutputLayout::Kind::NamesFromTags ? Option3
+                                                                      : Option1)
+        ->setChecked(true);
+    ShowLayoutPreview();
+}
+
+void frmOption::ShowLayoutPreview()
+{
+    using vardune::OutputLayout;
+    Text1->setEnabled(Option3->isChecked());
+    const std::string pattern = LayoutPattern();
+    if (Option3->isChecked()) {
+        if (const auto reason = OutputLayout::Check(pattern)) {
+            Label6->setStyleSheet(QStringLiteral("color: rgb(192, 0, 0);"));
+            Label6->setText(Module1::ToQt(*reason));
+            return;
+        }
+    }
+    const OutputLayout::Kind kind = Option2->isChecked()   ? OutputLayout::Kind::KeepFolders
+                                    : Option3->isChecked() ? OutputLayout::Kind::NamesFromTags
+                                                           : OutputLayout::Kind::OneFolder;
+    // The selected entry of the Vardo list, with the tags the encoder read of it; else a
+    // sample file, so the pattern's effect shows before anything is added.
+    OutputLayout::Source source {"/Music/Artist/Album/01 Song.flac", "/Music/",
+                                 {"Artist", "", "Album", "Song", "1", "", "2001", "Genre"}};
+    if (main_) {
+        const QModelIndex current = main_->ListView1->selectionModel()->currentIndex();
+        const vardune::VardoList& list = main_->ListModel->List();
+        const auto row = static_cast<std::size_t>(current.isValid() ? current.row() : 0);
+        if ((current.isValid() || list.Count() > 0) && row < list.Count()) {
+            const vardune::VardoEntry& e = list.At(row);
+            source = {e.sourcePath + e.sourceName, e.root, {}};
+            if (const OutputLayout::Tags* tags = main_->SourceTags(e.id))
+                source.tags = *tags;
+        }
+    }
+    vardune::BatchWalk::NameRules rules;
+    rules.portable = main_ && Module1::TakesOnlyPortableNames(main_->Text1->text());
+    const OutputLayout layout(kind, pattern);
+    Label6->setStyleSheet(QString());
+    Label6->setText(Module1::ToQt(layout.PlanFor(source, rules).Relative(rules)));
 }
 
 void frmOption::SetPicture()
@@ -136,11 +225,36 @@ void frmOption::SetPicture()
 
 void frmOption::Command1_Click()
 {
+    using vardune::OutputLayout;
+    const std::string pattern = LayoutPattern();
+    if (Option3->isChecked()) {
+        if (const auto reason = OutputLayout::Check(pattern)) {
+            // Nothing is taken until the pattern can serve: the dialog stays as it is.
+            Module1::MsgBox(this, {QStringLiteral("The name pattern cannot be used: ") + Module1::ToQt(*reason),
+                                   QStringLiteral("Name Pattern"), QMessageBox::Warning, QMessageBox::Ok,
+                                   QMessageBox::NoButton});
+            Text1->setFocus();
+            return;
+        }
+    }
     vardune::EncodingProfile& profile = Module1::settings().profile;
     profile.channel = Module1::FromQt(Combo3->currentText());
     profile.device = Module1::FromQt(Combo1->currentText());
     profile.quality = Module1::FromQt(Combo2->currentText());
+    Module1::settings().outputLayout = OutputLayout::KindText(Option2->isChecked()   ? OutputLayout::Kind::KeepFolders
+                                                              : Option3->isChecked() ? OutputLayout::Kind::NamesFromTags
+                                                                                     : OutputLayout::Kind::OneFolder);
+    // The pattern is kept whichever layout is chosen, so it is there when names from tags are
+    // chosen again; one that cannot serve leaves the stored one.
+    if (!OutputLayout::Check(pattern))
+        Module1::settings().namePattern = pattern;
     close();
+}
+
+std::string frmOption::LayoutPattern() const
+{
+    const std::string typed = Module1::FromQt(Text1->text());
+    return typed.empty() ? std::string(vardune::OutputLayout::kDefaultPattern) : typed;
 }
 
 void frmOption::ShowStatusBarValue()

@@ -5,15 +5,23 @@
 #include <QPointer>
 #include <QVector>
 
+#include <string>
+
 class ChoiceBox;
 class Form1;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
+class QRadioButton;
 
-// The options dialog: device, quality and channel, each with a picture of its choice. OK
-// takes the three texts into the profile; Cancel and the close button leave it. Either way
-// the main window's status bar shows the profile again. It does not block the main window.
+// The options dialog: device, quality and channel, each with a picture of its choice, and
+// below them where the outputs go (one folder with V_ names, the folders kept, or names from
+// tags by a pattern, with the path the pattern gives for the selected Vardo list entry shown
+// while the user types). OK takes the three texts into the profile and the layout into the
+// settings, unless the pattern cannot serve: then it says why and stays open. Cancel and the
+// close button leave both. Either way the main window's status bar shows the profile again.
+// It does not block the main window.
 class frmOption : public SkinnedWindow {
     Q_OBJECT
 public:
@@ -34,6 +42,14 @@ public:
     QLabel* Picture5;
     QPushButton* Command1;
     QPushButton* Command2;
+    // Where outputs go.
+    QWidget* Frame2;
+    QLabel* Label5;
+    QRadioButton* Option1;  // One folder, V_ names
+    QRadioButton* Option2;  // Keep the folders
+    QRadioButton* Option3;  // Names from tags
+    QLineEdit* Text1;       // the pattern, for names from tags
+    QLabel* Label6;         // the path the pattern gives, or why it cannot serve
     // The eleven pictures, index 1 to 11 (index 0 unused).
     QVector<QPixmap> ImageList1;
 
@@ -43,6 +59,11 @@ protected:
 private:
     void Form_Load();
     void Command1_Click();
+    // Shows the path the chosen layout gives for the selected entry (or a sample file), or in
+    // red why the pattern cannot serve; the pattern box takes text only for names from tags.
+    void ShowLayoutPreview();
+    // The pattern as typed; the default one where the box is empty.
+    std::string LayoutPattern() const;
 
     QPointer<Form1> main_;
 };

@@ -39,8 +39,41 @@ quint16 Word(const QByteArray& bytes, qsizetype at)
 ChmFile::ChmFile(const QString& path)
     : path_(path)
 {
-    if (!path.isEmpty())
-        file_ = chm_open(QFile::encodeName(path).constData());
+    if (path.isEmpty())
+        return;
+    file_ = chm_open(QFile::encodeName(path).constData());
+    // A file cut short still opens, and the pages stored early in it still read: it is
+    // refused as a whole, as every page it lost would be.
+    if (file_ && !IsWhole()) {
+        chm_close(file_);
+        file_ = nullptr;
+    }
+}
+
+bool ChmFile::IsWhole() const
+{
+    // The header gives where the directory lies and (from version 3) where the stored data
+    // starts, else right after the directory; the compressed content, which holds the pages,
+    // is the data's last and largest object and must end within the file.
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = file.read(0x60);
+    if (header.size() < 0x58 || !header.startsWith("ITSF"))
+        return false;
+    const auto number = [&header](qsizetype at) {
+        quint64 value = 0;
+        for (int i = 7; i >= 0; --i)
+            value = (value << 8) | static_cast<quint8>(header[at + i]);
+        return value;
+    };
+    const quint32 version = static_cast<quint32>(number(4) & 0xFFFFFFFFu);
+    const quint64 data = version >= 3 && header.size() >= 0x60 ? number(0x58) : number(0x48) + number(0x50);
+    chmUnitInfo unit{};
+    if (!Resolve(file_, "::DataSpace/Storage/MSCompressed/Content", unit))
+        return true;  // nothing compressed: every page is read, and checked, as it is stored
+    const auto size = static_cast<quint64>(file.size());
+    return data <= size && unit.start <= size - data && unit.length <= size - data - unit.start;
 }
 
 ChmFile::~ChmFile()

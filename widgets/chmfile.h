@@ -17,7 +17,7 @@ public:
     ChmFile(const ChmFile&) = delete;
     ChmFile& operator=(const ChmFile&) = delete;
 
-    // False when the file is missing, unreadable, or not a CHM file.
+    // False when the file is missing, unreadable, not a CHM file, or cut short.
     bool IsOpen() const { return file_ != nullptr; }
     const QString& Path() const { return path_; }
 
@@ -38,6 +38,9 @@ public:
     static QByteArray ObjectPath(const QString& path);
 
 private:
+    // Whether the file holds all its stored data, as its header and directory say.
+    bool IsWhole() const;
+
     QString path_;
     chmFile* file_ = nullptr;
 };

@@ -67,14 +67,14 @@ QVariant VardoListModel::headerData(int section, Qt::Orientation orientation, in
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-void VardoListModel::Append(const std::vector<std::pair<std::string, std::string>>& files)
+void VardoListModel::Append(const std::vector<std::pair<std::string, std::string>>& files, const std::string& root)
 {
     if (files.empty())
         return;
     const int first = rowCount();
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(files.size()) - 1);
     for (const auto& [path, size] : files)
-        list_.Append(path, size);
+        list_.Append(path, size, root);
     endInsertRows();
 }
 
@@ -83,7 +83,7 @@ void VardoListModel::Restore(const std::vector<vardune::VardoEntry>& entries)
     beginResetModel();
     list_.Clear();
     for (const vardune::VardoEntry& e : entries) {
-        const std::uint64_t id = list_.Append(e.sourcePath + e.sourceName, e.sourceSize);
+        const std::uint64_t id = list_.Append(e.sourcePath + e.sourceName, e.sourceSize, e.root);
         if (e.state != vardune::EntryState::Waiting)
             list_.SetResult(id, e.targetPath, e.targetSize, e.rate, e.state);
         list_.SetNote(id, e.note);

@@ -22,7 +22,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     // Appends waiting entries for (path, size text) pairs in one step.
-    void Append(const std::vector<std::pair<std::string, std::string>>& files);
+    void Append(const std::vector<std::pair<std::string, std::string>>& files, const std::string& root = std::string());
     // Replaces the list with entries kept from an earlier run, their states and results
     // included; each gets a new id.
     void Restore(const std::vector<vardune::VardoEntry>& entries);

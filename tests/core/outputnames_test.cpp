@@ -3,6 +3,8 @@
 #include "batchwalk.h"
 #include "portablename.h"
 #include "sourcemark.h"
+#include "takennames.h"
+#include "vardolist.h"
 
 #include <gtest/gtest.h>
 
@@ -234,6 +236,49 @@ TEST(BatchWalk, UpToDateByTheMarkAndTheSourceAsItStands)
     outputWith(SourceMark::Value(*SourceMark::Of(source), profile));
     Write(source, "sound, longer");
     EXPECT_FALSE(BatchWalk::UpToDate(output, source, profile));  // the source changed
+    std::filesystem::remove_all(dir);
+}
+
+// Planned places below the output folder are numbered as one-folder names are: only the same
+// path collides (letter case folded), within an album or across two whose plans meet, and a
+// file there of another source, or of the user's, is numbered past; its own is replaced.
+TEST(BatchWalk, PlannedPlacesAreNumberedPastWhatTheyMayNotTake)
+{
+    char pattern[] = "/tmp/outputplaces-XXXXXX";
+    ASSERT_TRUE(mkdtemp(pattern));
+    const std::string dir = pattern;
+    const std::string out = dir + "/out/";
+    std::filesystem::create_directories(dir + "/out/Alpha/First");
+    const std::string a = dir + "/a.flac", b = dir + "/b.flac", c = dir + "/c.flac";
+    for (const std::string& source : {a, b, c})
+        Write(source, source);
+    Write(out + "Alpha/First/01 Intro.mp3", MarkedFor(a));  // a's own earlier output
+    Write(out + "Alpha/First/02 Song.mp3", "the user's own file");
+
+    const BatchWalk::NameRules rules;
+    const auto place = [&](const std::string& folders, const std::string& stem) {
+        return [folders, stem, rules](int number) {
+            return folders + PortableName::Fit(stem, number >= 2 ? " (" + std::to_string(number) + ")" : "", ".mp3",
+                                                rules.maxBytes, rules.portable);
+        };
+    };
+    BatchWalk walk;
+    TakenNames running;
+    running.Take(out + "Beta/Live/01 intro.mp3");  // an encoder of an earlier batch still writes it
+    const auto placed = [&](const std::string& folders, const std::string& stem, const std::string& source) {
+        return walk.PlacePath(out, place(folders, stem), running, source).substr(out.size());
+    };
+    EXPECT_EQ(placed("Alpha/First/", "01 Intro", a), "Alpha/First/01 Intro.mp3");          // its own: replaced
+    EXPECT_EQ(placed("Alpha/First/", "01 Intro", b), "Alpha/First/01 Intro (2).mp3");      // same album, same name
+    EXPECT_EQ(placed("Alpha/First/", "01 INTRO", c), "Alpha/First/01 INTRO (3).mp3");      // letter case alone
+    EXPECT_EQ(placed("Alpha/Second/", "01 Intro", c), "Alpha/Second/01 Intro.mp3");        // another album
+    EXPECT_EQ(placed("Beta/Live/", "01 Intro", c), "Beta/Live/01 Intro (2).mp3");          // still being written
+    EXPECT_EQ(placed("Alpha/First/", "02 Song", a), "Alpha/First/02 Song (2).mp3");        // the user's file
+    EXPECT_EQ(placed("", "loose", a), "loose.mp3");
+    // The places belong to this batch only: the next starts afresh.
+    VardoList list;
+    walk.Start(list);
+    EXPECT_EQ(placed("Alpha/First/", "01 Intro", a), "Alpha/First/01 Intro.mp3");
     std::filesystem::remove_all(dir);
 }
 

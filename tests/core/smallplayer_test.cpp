@@ -84,6 +84,24 @@ TEST(SizeForecast, ReadsTheEncodersLines)
         EXPECT_FALSE(SizeForecast::Parse(bad).readable) << bad;
 }
 
+// The tags names are made of come after the sizes, escaped as the encoder writes them; a key
+// this program does not name is passed over, a broken escape makes the line unreadable.
+TEST(SizeForecast, ReadsTheTagsOfTheEncodersLines)
+{
+    const auto facts = SizeForecast::Parse("ok\t1.000\t96000:1:1\ttag:ARTIST=AC/DC\ttag:ALBUMARTIST=Various\t"
+                                           "tag:ALBUM=Live\\t1\\\\2\ttag:TITLE=a=b\ttag:TRACKNUMBER=3/12\t"
+                                           "tag:DISCNUMBER=1\ttag:DATE=2001\ttag:GENRE=Rock\ttag:COMPOSER=x");
+    ASSERT_TRUE(facts.readable);
+    ASSERT_EQ(facts.sizes.size(), 1u);
+    const OutputLayout::Tags& t = facts.tags;
+    EXPECT_EQ(std::vector<std::string>({t.artist, t.albumArtist, t.album, t.title, t.track, t.disc, t.year, t.genre}),
+              std::vector<std::string>({"AC/DC", "Various", "Live\t1\\2", "a=b", "3/12", "1", "2001", "Rock"}));
+    EXPECT_EQ(SizeForecast::Parse("ok\t1.000\t96000:1:1").tags.artist, "");
+    for (const char* bad : {"ok\t1.0\t96000:1:1\ttag:ARTIST", "ok\t1.0\t96000:1:1\ttag:ARTIST=a\\", 
+                            "ok\t1.0\t96000:1:1\ttag:ARTIST=a\\x"})
+        EXPECT_FALSE(SizeForecast::Parse(bad).readable) << bad;
+}
+
 TEST(SizeForecast, TheProfilesBitrateAndChannels)
 {
     EncodingProfile profile;

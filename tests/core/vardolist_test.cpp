@@ -181,6 +181,7 @@ TEST(VardoListFile, EntriesComeBackAsTheyWereWhateverTheirNamesHold)
                   "not an audio file: \\x"};
     entries[2] = {0, EntryState::Waiting, "/m/", "w.flac", " 9", "", "", "", ""};
     entries[2].converting = true;  // its encoder ran when the program closed: it waits again
+    entries[0].root = "/music/";   // added with its folder; the others on their own
     const auto back = VardoListFile::Parse(VardoListFile::Encode(entries));
     ASSERT_TRUE(back);
     ASSERT_EQ(back->size(), 3u);
@@ -188,14 +189,40 @@ TEST(VardoListFile, EntriesComeBackAsTheyWereWhateverTheirNamesHold)
         const VardoEntry& a = entries[i];
         const VardoEntry& b = (*back)[i];
         EXPECT_EQ(b.state, a.state);
-        EXPECT_EQ(std::tie(b.sourcePath, b.sourceName, b.sourceSize, b.targetPath, b.targetSize, b.rate, b.note),
-                  std::tie(a.sourcePath, a.sourceName, a.sourceSize, a.targetPath, a.targetSize, a.rate, a.note));
+        EXPECT_EQ(std::tie(b.sourcePath, b.sourceName, b.sourceSize, b.targetPath, b.targetSize, b.rate, b.note, b.root),
+                  std::tie(a.sourcePath, a.sourceName, a.sourceSize, a.targetPath, a.targetSize, a.rate, a.note, a.root));
         EXPECT_FALSE(b.converting);
     }
     // One line per entry: nothing inside a name can start a line of its own.
     const std::string text = VardoListFile::Encode(entries);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
     EXPECT_EQ(VardoListFile::Parse(VardoListFile::Encode({}))->size(), 0u);
+}
+
+// A list written before entries knew the folder they were added from reads as entries added
+// on their own; a root reads back only where its entry's file lies below it.
+TEST(VardoListFile, ListsWithoutRootsStillRead)
+{
+    const std::string head = std::string(VardoListFile::kHeader) + "\n";
+    const auto older = VardoListFile::Parse(head + "D\t/m/a/\tx.mp3\t 5\t/out/V_x.mp3\t 2\t 40%\t\n");
+    ASSERT_TRUE(older);
+    ASSERT_EQ(older->size(), 1u);
+    EXPECT_EQ((*older)[0].root, "");
+    EXPECT_EQ((*older)[0].targetPath, "/out/V_x.mp3");
+    // And entries without one are written so, as earlier versions read them.
+    EXPECT_EQ(VardoListFile::Encode(*older), head + "D\t/m/a/\tx.mp3\t 5\t/out/V_x.mp3\t 2\t 40%\t\n");
+    const auto rooted = VardoListFile::Parse(head + "W\t/m/a/\tx.mp3\t 5\t\t\t\t\t/m/\n" + "W\t/m/a/\ty.mp3\t 5\t\t\t\t\t\n");
+    ASSERT_TRUE(rooted);
+    EXPECT_EQ((*rooted)[0].root, "/m/");
+    EXPECT_EQ((*rooted)[1].root, "");
+    for (const char* root : {"/m", "/n/", "/m/a/b/"})
+        EXPECT_FALSE(VardoListFile::Parse(head + "W\t/m/a/\tx.mp3\t 5\t\t\t\t\t" + root + "\n")) << root;
+    // A folder added from keeps its separator in the list, whichever way it was given.
+    VardoList list;
+    list.Append("/m/a/x.mp3", " 5", "/m");
+    list.Append("/m/a/y.mp3", " 5", "/m/");
+    EXPECT_EQ(list.At(0).root, "/m/");
+    EXPECT_EQ(list.At(1).root, "/m/");
 }
 
 TEST(VardoListFile, AnythingButAWholeWellFormedFileIsRefused)
@@ -209,7 +236,7 @@ TEST(VardoListFile, AnythingButAWholeWellFormedFileIsRefused)
         "Vardune Vardo list 2\n" + good,                   // a later format
         head + good.substr(0, good.size() - 1),             // the last line cut short
         head + "W\t/m/\ta.mp3\t 5\t\t\t\n",              // a field short
-        head + "W\t/m/\ta.mp3\t 5\t\t\t\t\tx\n",           // a field too many
+        head + "W\t/m/\ta.mp3\t 5\t\t\t\t\t/m/\tx\n",      // a field too many
         head + "X\t/m/\ta.mp3\t 5\t\t\t\t\n",             // no such state
         head + "W\t/m/\t\t 5\t\t\t\t\n",                  // no name
         head + "W\tm\ta.mp3\t 5\t\t\t\t\n",               // a folder without its separator

@@ -19,6 +19,8 @@
 #include <taglib/xiphcomment.h>
 #include <vips/vips.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 
 using namespace enctest;
@@ -245,4 +247,39 @@ TEST(Tags, NoTagsOnlyTheMark)
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames.front()->frameID(), TagLib::ByteVector("TXXX"));
     EXPECT_EQ(out.ID3v2Tag()->header()->tagSize(), markSize(readFile(dir.path("out.mp3"))));
+}
+
+// --facts gives the tags output names are made of after the sizes, one field each, escaped so
+// that nothing in a value can end the field or the line, and bounded in length.
+TEST(Facts, NamingTagsFollowTheSizes)
+{
+    TempDir dir;
+    const std::string tagged = dir.path("tagged.flac");
+    makeSndfile(tagged, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    {
+        TagLib::FLAC::File f(tagged.c_str());
+        PropertyMap m = fullTags();
+        m.replace("TITLE", StringList(String("Tab\there\nnext \\ \x01 end", String::UTF8)));
+        m.replace("ARTIST", StringList(String(std::string(1500, 'a') + "\xc3\xa9", String::UTF8)));
+        f.xiphComment(true)->setProperties(m);
+        ASSERT_TRUE(f.save());
+    }
+    const std::string bare = dir.path("bare.wav");
+    writeWav(bare, WavSpec {});
+    writeFile(dir.path("list"), tagged + '\0' + bare + '\0');
+    const std::string command = std::string(FASTENCC_PATH) + " --facts < " + dir.path("list") + " > " + dir.path("facts");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string facts = readFile(dir.path("facts"));
+    const std::size_t end = facts.find('\n');
+    ASSERT_NE(end, std::string::npos);
+    const std::string line = facts.substr(0, end);
+    const std::string rest = facts.substr(end + 1);
+    const std::string tags = line.substr(line.find("\ttag:"));
+    EXPECT_EQ(tags,
+        "\ttag:ARTIST=" + std::string(1024, 'a') + "\ttag:ALBUMARTIST=Various\ttag:ALBUM=Fixtures"
+        "\ttag:TITLE=Tab\\there\\nnext \\\\  end\ttag:TRACKNUMBER=7/12\ttag:DISCNUMBER=2/3\ttag:DATE=1999"
+        "\ttag:GENRE=Jazz");
+    EXPECT_EQ(rest.compare(0, 3, "ok\t"), 0) << rest;
+    EXPECT_EQ(rest.find("tag:"), std::string::npos) << rest;
+    EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'), 1);
 }

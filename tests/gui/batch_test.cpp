@@ -1,4 +1,5 @@
 #include "batchdriver.h"
+#include "choicebox.h"
 #include "batchwindow.h"
 #include "digitaldisplay.h"
 #include "form1.h"
@@ -12,6 +13,7 @@
 #include "sourcemark.h"
 
 #include <QDBusConnection>
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -34,6 +36,31 @@ QImage Readout(frmMonitor* board, const QString& text)
     scratch.setPalette(board->PicFile1->palette());
     DisplayDigital(&scratch, text, board->Picture1);
     return scratch.pixmap().toImage();
+}
+
+// A short tone with RIFF INFO tags (IART artist, IPRD album, INAM title, IPRT track...), as
+// many WAV taggers write them: the tags output names are made of.
+bool WriteTaggedWav(const QString& path, const QList<QPair<QByteArray, QByteArray>>& tags)
+{
+    if (!WriteToneWav(path, 0.2))
+        return false;
+    QByteArray info = "INFO";
+    for (const auto& [id, text] : tags) {
+        QByteArray value = text + '\0';
+        const quint32 size = static_cast<quint32>(value.size());
+        if (value.size() % 2)
+            value += '\0';
+        info += id + QByteArray(reinterpret_cast<const char*>(&size), 4) + value;
+    }
+    const quint32 infoSize = static_cast<quint32>(info.size());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    file.seek(file.size());
+    file.write("LIST" + QByteArray(reinterpret_cast<const char*>(&infoSize), 4) + info);
+    const quint32 riff = static_cast<quint32>(file.size() - 8);
+    file.seek(4);
+    return file.write(reinterpret_cast<const char*>(&riff), 4) == 4;
 }
 
 } // namespace
@@ -227,6 +254,86 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
             QCOMPARE(e.note, std::string(c.note));
             QCOMPARE(e.targetPath.empty(), std::string(c.size).empty());
         }
+    }
+
+    // Two albums whose tracks share names, added with Add Folder, converted by the real
+    // encoder: each layout puts every output at its exact place below the output folder,
+    // making the folders, and numbers only the paths that collide.
+    void layoutsPlaceOutputsBelowTheOutputFolder_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QStringList>("expected");  // below out/, in list (path) order
+        QTest::newRow("keep the folders") << "FOLDERS" << ""
+            << QStringList({"Alpha/Best Of/01.mp3", "Alpha/Best Of/02.mp3", "Beta/Live/01.mp3", "Beta/Live/02.mp3",
+                            "Beta/Live/03.mp3", "loose.mp3"});
+        QTest::newRow("names from tags") << "TAGS" << ""
+            << QStringList({"Alpha/Best Of/01 Intro.mp3", "Alpha/Best Of/02 Song_Two.mp3", "Beta/Live/01 Intro.mp3",
+                            "Beta/Live/02 02.mp3", "Beta/Live/01 Intro (2).mp3", "Unknown Artist/Unknown Album/loose.mp3"});
+        QTest::newRow("names from tags, one album folder") << "TAGS" << "{artist} - {title}"
+            << QStringList({"Alpha - Intro.mp3", "Alpha - Song_Two.mp3", "Beta - Intro.mp3", "Beta - 02.mp3",
+                            "Beta - Intro (2).mp3", "Unknown Artist - loose.mp3"});
+    }
+
+    void layoutsPlaceOutputsBelowTheOutputFolder()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QString, pattern);
+        QFETCH(QStringList, expected);
+        RealEncoder();
+        QDir().mkpath(Path("lib/Alpha/Best Of"));
+        QDir().mkpath(Path("lib/Beta/Live"));
+        QVERIFY(WriteTaggedWav(Path("lib/Alpha/Best Of/01.wav"), {{"IART", "Alpha"}, {"IPRD", "Best Of"}, {"INAM", "Intro"}, {"IPRT", "1"}}));
+        QVERIFY(WriteTaggedWav(Path("lib/Alpha/Best Of/02.wav"), {{"IART", "Alpha"}, {"IPRD", "Best Of"}, {"INAM", "Song/Two"}, {"IPRT", "2"}}));
+        QVERIFY(WriteTaggedWav(Path("lib/Beta/Live/01.wav"), {{"IART", "Beta"}, {"IPRD", "Live"}, {"INAM", "Intro"}, {"IPRT", "1"}}));
+        QVERIFY(WriteTaggedWav(Path("lib/Beta/Live/02.wav"), {{"IART", "Beta"}, {"IPRD", "Live"}, {"IPRT", "2"}}));
+        QVERIFY(WriteTaggedWav(Path("lib/Beta/Live/03.wav"), {{"IART", "Beta"}, {"IPRD", "Live"}, {"INAM", "Intro"}, {"IPRT", "1"}}));
+        QVERIFY(WriteToneWav(Path("lib/loose.wav"), 0.2));
+        Module1::settings().outputLayout = Module1::FromQt(layout);
+        Module1::settings().namePattern = Module1::FromQt(pattern);
+        form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(Path("lib"));
+        QCOMPARE(int(form_->ListModel->List().Count()), expected.size());
+        QCOMPARE(Entry(0).root, Module1::FromQt(Path("lib/")));
+        // Started at once: the batch waits for the tags the forecast's encoder reads.
+        QVERIFY(RunBatch());
+        QStringList targets;
+        for (int row = 0; row < expected.size(); ++row) {
+            QCOMPARE(Entry(row).state, EntryState::Done);
+            targets << Module1::ToQt(Entry(row).targetPath).mid(Path("out/").size());
+        }
+        QCOMPARE(targets, expected);
+        QStringList written;
+        QDirIterator it(Path("out"), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            written << it.next().mid(Path("out/").size());
+        written.sort();
+        QStringList sorted = expected;
+        sorted.sort();
+        QCOMPARE(written, sorted);
+    }
+
+    // A folder that cannot be made below the output folder fails its entry and says why; the
+    // other entries go on.
+    void aFolderInTheWayFailsItsEntry()
+    {
+        RealEncoder();
+        QDir().mkpath(Path("lib/A"));
+        QDir().mkpath(Path("lib/B"));
+        QVERIFY(WriteToneWav(Path("lib/A/1.wav"), 0.2));
+        QVERIFY(WriteToneWav(Path("lib/B/2.wav"), 0.2));
+        Make("out/A", 3);  // a file where the folder A should be
+        Module1::settings().outputLayout = "FOLDERS";
+        form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(Path("lib"));
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(0).state, EntryState::Failed);
+        QVERIFY2(QString::fromStdString(Entry(0).note).contains("a file of that name is in the way"), Entry(0).note.c_str());
+        QCOMPARE(QFileInfo(Path("out/A")).size(), qint64(3));
+        QCOMPARE(Entry(1).state, EntryState::Done);
+        QVERIFY(QFile::exists(Path("out/B/2.mp3")));
     }
 
     void sameNameFromTwoFoldersAndOddNames()

@@ -311,7 +311,8 @@ private slots:
         {
             Form1 form;
             form.InitForm();
-            form.ListModel->Append({{"/music/a.mp3", " 10"}, {"/music/tab\there.wav", " 20"}, {"/music/c.flac", " 30"}});
+            form.ListModel->Append({{"/music/a.mp3", " 10"}, {"/music/tab\there.wav", " 20"}});
+            form.ListModel->Append({{"/music/c.flac", " 30"}}, "/music");
             const auto id = [&](int row) { return form.ListModel->List().At(std::size_t(row)).id; };
             form.ListModel->SetResult(id(0), "/out/V_a.mp3", " 4", " 40%", vardune::EntryState::Done);
             vardune::BatchWalk::Outcome failed;
@@ -334,7 +335,9 @@ private slots:
                 QCOMPARE(after[i].targetPath, before[i].targetPath);
                 QCOMPARE(after[i].rate, before[i].rate);
                 QCOMPARE(after[i].note, before[i].note);
+                QCOMPARE(after[i].root, before[i].root);
             }
+            QCOMPARE(after[2].root, std::string("/music/"));
             QCOMPARE(after[1].note, std::string("not an audio file"));
             QVERIFY(Module1::Test::TakeAskedMessages().empty());
         }

@@ -330,6 +330,8 @@ void HelpTest::manualThatCannotBeReadIsExplained_data()
     QTest::newRow("a folder") << scratch_.path() << kGuide << "not a help file";
     QTest::newRow("header only") << write("header.chm", chm.left(120)) << kGuide << "damaged";
     QTest::newRow("cut in half") << write("half.chm", chm.left(chm.size() / 2)) << kGuide << "damaged";
+    // Cut short after the pages asked for: refused as a whole all the same.
+    QTest::newRow("last bytes lost") << write("short.chm", chm.left(chm.size() - 16)) << kGuide << "damaged";
     QTest::newRow("page not in it") << kManual << "HTML/no_such_page.htm" << "HTML/no_such_page.htm is not in it";
 }
 

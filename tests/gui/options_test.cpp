@@ -3,11 +3,14 @@
 #include "frmabout.h"
 #include "frmmonitor.h"
 #include "frmoption.h"
+#include "vardolistview.h"
 #include "guitestmain.h"
 #include "module1.h"
 #include "vardolistmodel.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QRadioButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -84,7 +87,9 @@ private slots:
         QCOMPARE(Pictures(options), QList<int>({1, 5, 8}));
         QCOMPARE(options->Picture3->pixmap().toImage(), options->ImageList1[1].toImage());
         QCOMPARE(options->windowTitle(), QStringLiteral("Vardune Options"));
-        QCOMPARE(options->size(), QSize(345, 352));
+        // The profile's group as it always was, where outputs go below it.
+        QCOMPARE(options->size(), QSize(345, 520));
+        QCOMPARE(options->Frame1->geometry(), QRect(24, 40, 289, 281));
 
         Choose(options->Combo1, 4);
         QCOMPARE(Pictures(options), QList<int>({10, 5, 8}));
@@ -155,6 +160,80 @@ private slots:
         const auto& profile = Module1::settings().profile;
         QCOMPARE(Module1::ToQt(box == "Combo2" ? profile.quality : profile.channel), typed);
         Module1::settings().profile = {};
+    }
+
+    // Where outputs go: one folder by default; the pattern box takes text for names from tags
+    // only; the preview shows the path for the selected entry as the user types, or in red why
+    // the pattern cannot serve; OK refuses such a pattern and says why, and takes the choice
+    // into the settings once it can serve.
+    void whereOutputsGoIsChosenWithAPreview()
+    {
+        form_->Text1->setText(QDir::tempPath() + "/out/");
+        std::vector<std::pair<std::string, std::string>> files {{"/music/Alpha/First/01 Intro.flac", " 5"},
+                                                               {"/music/Beta/Live/07 Who.flac", " 5"}};
+        form_->ListModel->Append(files, "/music");
+        form_->ListView1->setCurrentIndex(form_->ListModel->index(1, 0));
+        form_->Options->trigger();
+        frmOption* options = Open<frmOption>();
+        QVERIFY(options);
+        options->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(options));
+        QVERIFY(options->Option1->isChecked());
+        QVERIFY(!options->Text1->isEnabled());
+        QCOMPARE(options->Text1->text(), QStringLiteral("{albumartist}/{album}/{disc-}{track:02} {title}"));
+        QCOMPARE(options->Label6->text(), QStringLiteral("V_07 Who.flac.MP3"));
+
+        QTest::mouseClick(options->Option2, Qt::LeftButton, {}, QPoint(8, options->Option2->height() / 2));
+        QVERIFY(options->Option2->isChecked());
+        QCOMPARE(options->Label6->text(), QStringLiteral("Beta/Live/07 Who.mp3"));
+
+        QTest::mouseClick(options->Option3, Qt::LeftButton, {}, QPoint(8, options->Option3->height() / 2));
+        QVERIFY(options->Text1->isEnabled());
+        // No tags read (the encoder was not asked): the fallbacks show.
+        QCOMPARE(options->Label6->text(), QStringLiteral("Unknown Artist/Unknown Album/07 Who.mp3"));
+        options->Text1->setFocus();
+        QTest::keyClick(options->Text1, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(options->Text1, "{folder}/{name");
+        QVERIFY(options->Label6->styleSheet().contains("192, 0, 0"));
+        const QString unclosed = options->Label6->text();
+        QVERIFY(!unclosed.isEmpty());
+        QTest::keyClicks(options->Text1, "}");
+        QCOMPARE(options->Label6->text(), QStringLiteral("Live/07 Who.mp3"));
+        QVERIFY(options->Label6->styleSheet().isEmpty());
+        QTest::keyClick(options->Text1, Qt::Key_Home);
+        QTest::keyClicks(options->Text1, "../");
+        QCOMPARE(options->Text1->text(), QStringLiteral("../{folder}/{name}"));
+        QVERIFY2(options->Label6->text().contains(".."), qPrintable(options->Label6->text()));
+
+        // OK says why and stays; nothing is taken.
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        ClickWidget(options->Command1);
+        const auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(int(asked.size()), 1);
+        QVERIFY(asked[0].text.startsWith("The name pattern cannot be used: "));
+        QVERIFY(asked[0].text.contains(options->Label6->text()));
+        QCOMPARE(Open<frmOption>(), options);
+        QCOMPARE(Module1::settings().outputLayout, std::string());
+
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(options->Text1, Qt::Key_Backspace);
+        ClickWidget(options->Command1);
+        QTRY_VERIFY(!Open<frmOption>());
+        QCOMPARE(Module1::settings().outputLayout, std::string("TAGS"));
+        QCOMPARE(Module1::settings().namePattern, std::string("{folder}/{name}"));
+
+        // The next opening shows the stored choice; one folder again keeps the pattern.
+        form_->Options->trigger();
+        options = Open<frmOption>();
+        QVERIFY(options->Option3->isChecked());
+        QCOMPARE(options->Text1->text(), QStringLiteral("{folder}/{name}"));
+        QTest::mouseClick(options->Option1, Qt::LeftButton, {}, QPoint(8, options->Option1->height() / 2));
+        ClickWidget(options->Command1);
+        QTRY_VERIFY(!Open<frmOption>());
+        QCOMPARE(Module1::settings().outputLayout, std::string("ONEFOLDER"));
+        QCOMPARE(Module1::settings().namePattern, std::string("{folder}/{name}"));
+        Module1::settings().outputLayout.clear();
+        Module1::settings().namePattern.clear();
     }
 
     void cancelAndCloseKeepTheProfileAndRefreshTheLine_data()

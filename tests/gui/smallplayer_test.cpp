@@ -302,6 +302,41 @@ private slots:
         QVERIFY2(QRegularExpression(QStringLiteral("/V_01 [0-9a-f]{8}\\.wav\\.MP3$")).match(Module1::ToQt(Entry(2).targetPath)).hasMatch(),
                  qPrintable(Module1::ToQt(Entry(2).targetPath)));
     }
+
+    // Kept folders on a card that takes ASCII names only: a folder whose name it refuses for
+    // its letters makes the batch write ASCII names, folders and files alike.
+    void keptFoldersOnACardThatTakesOnlyAscii()
+    {
+        const QString image = Path("folders.img");
+        const QString card = Path("folders");
+        QDir().mkpath(card);
+        QFile img(image);
+        QVERIFY(img.open(QIODevice::WriteOnly) && img.resize(16 * 1024 * 1024));
+        img.close();
+        if (QProcess::execute(QStringLiteral("mkfs.vfat"), {image}) != 0)
+            QSKIP("mkfs.vfat (dosfstools) is not installed");
+        if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop,iocharset=ascii", image, card}) == 0
+            || QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", image, card}) == 0)
+            mounts_ << card;
+        else
+            QSKIP("cannot mount a FAT image here: no loop mount (needs root and the vfat driver) and no fusefat");
+
+        const QString plain = Wav("lib/Plain/a.wav", 0.3);
+        const QString other = Wav(QStringLiteral("lib/Bj\u00f6rk/S\u00f8ren.wav"), 0.3);
+        std::vector<std::pair<std::string, std::string>> files;
+        for (const QString& path : {plain, other})
+            files.emplace_back(Module1::FromQt(path), vardune::VardoList::GetFileSize(Module1::FromQt(path)));
+        form_->ListModel->Append(files, Module1::FromQt(Path("lib")));
+        Module1::settings().outputLayout = "FOLDERS";
+        form_->Text1->setText(card);
+        QVERIFY(RunBatch());
+        Module1::settings().outputLayout.clear();
+        QVERIFY2(Entry(0).state == EntryState::Done, qPrintable(ToolTip(0)));
+        QCOMPARE(Module1::ToQt(Entry(0).targetPath), card + "/Plain/a.mp3");
+        QVERIFY2(Entry(1).state == EntryState::Done, qPrintable(ToolTip(1)));
+        QCOMPARE(Module1::ToQt(Entry(1).targetPath), card + "/Bjork/Soren.mp3");
+        QVERIFY(QFileInfo::exists(card + "/Bjork/Soren.mp3"));
+    }
 };
 
 VARDUNE_GUI_TEST_MAIN(SmallPlayerTest)

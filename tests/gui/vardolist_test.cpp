@@ -153,6 +153,8 @@ private slots:
         QCOMPARE(form_->ListModel->index(0, 0).data(Qt::UserRole).toInt(), 5);
         QVERIFY(!form_->ListModel->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
         QVERIFY(Asked().empty());
+        // Added from the folder the file view shows: kept folders start there.
+        QCOMPARE(form_->ListModel->List().At(0).root, Module1::FromQt(dir_->path() + "/"));
     }
 
     void refusedFilesGetTheirOwnMessageAndTheOthersAreAdded()
@@ -232,6 +234,12 @@ private slots:
         QCOMPARE(form_->ListModel->rowCount(), 0);
         QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "c.flac", "a.WAV"}));
         QCOMPARE(Column(form_->ListModel, 1), QStringList({dir_->path() + "/", folder + "/", folder + "/", folder + "/sub/"}));
+        // A file dropped on its own has no folder it was added from; a dropped folder's files
+        // have that folder.
+        QStringList roots;
+        for (const auto& e : form_->ListModel->List().Entries())
+            roots << Module1::ToQt(e.root);
+        QCOMPARE(roots, QStringList({"", folder + "/", folder + "/", folder + "/"}));
         const auto asked = Asked();
         QCOMPARE(asked.size(), std::size_t(5));
         QCOMPARE(asked[0].title, QStringLiteral("Not an Audio File"));
