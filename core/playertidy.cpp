@@ -78,10 +78,10 @@ PlayerTidy::PlayerTidy(const std::vector<std::string>& folders, const std::vecto
 {
     for (const std::string& folder : folders)
         if (!folder.empty())
-            folders_.push_back(Real(folder));
+            folders_.insert(Real(folder));
     for (const std::string& file : files)
         if (!file.empty())
-            files_.push_back(Real(file));
+            files_.insert(Real(file));
 }
 
 bool PlayerTidy::Counts(const std::string& sourcePath) const
@@ -89,15 +89,12 @@ bool PlayerTidy::Counts(const std::string& sourcePath) const
     struct stat st {};
     if (sourcePath.empty() || stat(sourcePath.c_str(), &st) != 0)
         return false;
-    if (std::find(files_.begin(), files_.end(), sourcePath) != files_.end())
+    if (files_.count(sourcePath))
         return true;
-    for (const std::string& folder : folders_) {
-        if (folder == "/")
+    // Each folder above the source, nearest first: a long list costs a look-up per level.
+    for (std::string above = Parent(sourcePath); !above.empty(); above = above == "/" ? std::string() : Parent(above))
+        if (folders_.count(above))
             return true;
-        if (sourcePath.size() > folder.size() && sourcePath.compare(0, folder.size(), folder) == 0
-            && sourcePath[folder.size()] == '/')
-            return true;
-    }
     return false;
 }
 

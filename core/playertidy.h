@@ -1,5 +1,7 @@
 #pragma once
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vardune {
@@ -44,8 +46,8 @@ private:
     // Why the file at path may not be removed now, or empty when it may.
     std::string Keeps(const std::string& path) const;
 
-    std::vector<std::string> folders_;
-    std::vector<std::string> files_;
+    std::set<std::string> folders_;
+    std::set<std::string> files_;
 };
 
 } // namespace vardune
