@@ -895,9 +895,13 @@ void Form1::TidyPlayer()
         folders.push_back(e.sourcePath);
         files.push_back(e.sourcePath + e.sourceName);
     }
-    const vardune::PlayerTidy tidy(folders, files);
+    // Resolving the list's folders reads the disk too: off the window, with the walk.
+    std::optional<vardune::PlayerTidy> tidy;
     std::vector<vardune::PlayerTidy::Stale> stale;
-    RunOffWindow([&] { stale = tidy.Scan(folder); });
+    RunOffWindow([&] {
+        tidy.emplace(folders, files);
+        stale = tidy->Scan(folder);
+    });
     if (stale.empty()) {
         say(QStringLiteral("Nothing to tidy: every file Vardune made in the output folder comes from a source still in the Vardo list."),
             QMessageBox::Information);
@@ -921,7 +925,7 @@ void Form1::TidyPlayer()
     if (answer != QMessageBox::Yes)
         return;
     vardune::PlayerTidy::Removal result;
-    RunOffWindow([&] { result = tidy.Remove(folder, stale); });
+    RunOffWindow([&] { result = tidy->Remove(folder, stale); });
     QString done = result.removed.size() == 1 ? QStringLiteral("1 file removed.")
                                                 : QStringLiteral("%1 files removed.").arg(result.removed.size());
     if (!result.kept.empty()) {
