@@ -131,9 +131,10 @@ std::vector<PlayerTidy::Stale> PlayerTidy::Scan(const std::string& outputFolder)
                 const auto value = MarkOf(path);
                 if (!value)
                     continue;
+                // A mark that names no source proves nothing about it: such a file stays.
                 const auto source = SourceMark::PathIn(*value);
-                if (!source || !Counts(*source))
-                    stale.push_back({path, source.value_or(std::string())});
+                if (source && !Counts(*source))
+                    stale.push_back({path, *source});
             }
         }
         closedir(dir);
@@ -153,7 +154,9 @@ std::string PlayerTidy::Keeps(const std::string& path) const
     if (!value)
         return "no longer carries Vardune's mark";
     const auto source = SourceMark::PathIn(*value);
-    if (source && Counts(*source))
+    if (!source)
+        return "its mark names no source";
+    if (Counts(*source))
         return "its source is in the list again";
     return std::string();
 }

@@ -33,8 +33,9 @@ public:
     bool Counts(const std::string& sourcePath) const;
 
     // The marked *.mp3 files (letter case aside) below outputFolder whose source no longer
-    // counts, in path order. Linked folders are not entered, links and special files are
-    // passed over, and of each file no more than the mark's search is read.
+    // counts, in path order; a mark that names no source keeps its file. Linked folders are
+    // not entered, links and special files are passed over, and of each file no more than
+    // the mark's search is read.
     std::vector<Stale> Scan(const std::string& outputFolder) const;
 
     // Removes exactly the listed files, each only when it still carries a mark whose source

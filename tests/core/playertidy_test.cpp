@@ -79,6 +79,16 @@ TEST_F(PlayerTidyTest, ListsOnlyMarkedOutputsOfSourcesThatNoLongerCount)
     Made("/lib/AB/06.wav", "/C/06.mp3");               // "/lib/A" is no prefix of "/lib/AB"
     Made("/lib/B/gone.wav", "/C/gone.wav.bak");        // marked, but not an mp3 name
     Write(out + "/C/mine.mp3", "the user's own file"); // unmarked
+    {
+        // Marked, but naming no source: nothing proves its source gone.
+        const std::string frame = SourceMark::Frame("size=1;mtime=1.0");
+        std::string tag = "ID3\x03";
+        tag += std::string(2, '\0');
+        for (int shift = 21; shift >= 0; shift -= 7)
+            tag += static_cast<char>((frame.size() >> shift) & 0x7F);
+        Write(out + "/C/nameless.mp3", tag + frame);
+        ASSERT_TRUE(SourceMark::ReadFile(out + "/C/nameless.mp3"));
+    }
     fs::remove(dir + "/lib/B/02.wav");
     fs::remove(dir + "/lib/B/gone.wav");
     fs::create_symlink(out, out + "/A/loop");          // a loop: never entered
