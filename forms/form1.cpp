@@ -23,6 +23,7 @@
 #include "namepattern.h"
 #include "numerictext.h"
 #include "outputfolder.h"
+#include "playertidy.h"
 #include "vardolistfile.h"
 
 #include <QApplication>
@@ -37,7 +38,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSaveFile>
+#include <QEventLoop>
 #include <QScreen>
+#include <QThread>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -117,6 +120,7 @@ void Form1::CreateMenus()
     QMenu* action = menuBar()->addMenu(QStringLiteral("&Action"));
     action->setObjectName(QStringLiteral("Action"));
     StartVardo = MenuItem(action, "StartVardo", QStringLiteral("&Start Vardo"));
+    TidyThePlayer = MenuItem(action, "TidyThePlayer", QStringLiteral("&Tidy the Player\u2026"));
     CheckNewVersion = MenuItem(action, "CheckNewVersion", QStringLiteral("&Check New Version"));
 
     QMenu* option = menuBar()->addMenu(QStringLiteral("&Option"));
@@ -135,6 +139,7 @@ void Form1::CreateMenus()
     connect(Exit, &QAction::triggered, this, &Form1::RequestUnload);
     connect(OutputPath, &QAction::triggered, this, &Form1::SelectOutputPath);
     connect(StartVardo, &QAction::triggered, this, &Form1::ShowStatusBoard);
+    connect(TidyThePlayer, &QAction::triggered, this, &Form1::TidyPlayer);
     connect(Options, &QAction::triggered, this, &Form1::ShowOptions);
     connect(About, &QAction::triggered, this, &Form1::ShowAbout);
     connect(CheckNewVersion, &QAction::triggered, this, &Form1::ShowCheckNewVersion);
@@ -864,6 +869,88 @@ void Form1::ClearAllEntries()
                                                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel});
     if (answer == QMessageBox::Ok)
         ListModel->Clear();
+}
+
+namespace {
+
+// Runs work on a thread of its own while the window goes on painting (but takes no input),
+// and returns when it is done: a walk over a large output tree does not freeze the window.
+void RunOffWindow(const std::function<void()>& work)
+{
+    QThread* thread = QThread::create(work);
+    QEventLoop loop;
+    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    thread->start();
+    if (!thread->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    thread->wait();
+    QApplication::restoreOverrideCursor();
+    delete thread;
+}
+
+} // namespace
+
+void Form1::TidyPlayer()
+{
+    CommandStarted();
+    const QString title = QStringLiteral("Tidy the Player");
+    const auto say = [&](const QString& text, QMessageBox::Icon icon) {
+        Module1::MsgBox(this, {text, title, icon, QMessageBox::Ok, QMessageBox::NoButton});
+    };
+    const std::string folder = Module1::FromQt(Text1->text());
+    if (folder.empty() || vardune::OutputFolder::Inspect(folder).state != vardune::OutputFolder::State::Ready) {
+        say(QStringLiteral("There is no output folder to tidy. Choose one with Output Path first."), QMessageBox::Information);
+        return;
+    }
+    // A source counts while it stays among the list's folders and files.
+    std::vector<std::string> folders;
+    std::vector<std::string> files;
+    for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
+        folders.push_back(e.sourcePath);
+        files.push_back(e.sourcePath + e.sourceName);
+    }
+    // Resolving the list's folders reads the disk too: off the window, with the walk.
+    std::optional<vardune::PlayerTidy> tidy;
+    std::vector<vardune::PlayerTidy::Stale> stale;
+    RunOffWindow([&] {
+        tidy.emplace(folders, files);
+        stale = tidy->Scan(folder);
+    });
+    if (stale.empty()) {
+        say(QStringLiteral("Nothing to tidy: every file Vardune made in the output folder comes from a source still in the Vardo list."),
+            QMessageBox::Information);
+        return;
+    }
+    const QString root = QDir::cleanPath(QFileInfo(Text1->text()).canonicalFilePath()) + QLatin1Char('/');
+    const auto shown = [&](const std::string& path) {
+        const QString text = Module1::ToQt(path);
+        return text.startsWith(root) ? text.mid(root.size()) : text;
+    };
+    constexpr std::size_t kShown = 10;
+    QString text = stale.size() == 1
+        ? QStringLiteral("This file in the output folder was made by Vardune from a source no longer in the Vardo list:\n")
+        : QStringLiteral("These %1 files in the output folder were made by Vardune from sources no longer in the Vardo list:\n").arg(stale.size());
+    for (std::size_t i = 0; i < stale.size() && i < kShown; ++i)
+        text += QStringLiteral("\n") + shown(stale[i].output);
+    if (stale.size() > kShown)
+        text += QStringLiteral("\n\u2026and %1 more.").arg(stale.size() - kShown);
+    text += stale.size() == 1 ? QStringLiteral("\n\nRemove it?") : QStringLiteral("\n\nRemove them?");
+    const auto answer = Module1::MsgBox(this, {text, title, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No});
+    if (answer != QMessageBox::Yes)
+        return;
+    vardune::PlayerTidy::Removal result;
+    RunOffWindow([&] { result = tidy->Remove(folder, stale); });
+    QString done = result.removed.size() == 1 ? QStringLiteral("1 file removed.")
+                                                : QStringLiteral("%1 files removed.").arg(result.removed.size());
+    if (!result.kept.empty()) {
+        done += QStringLiteral("\n\n%1 kept:").arg(result.kept.size());
+        for (std::size_t i = 0; i < result.kept.size() && i < kShown; ++i)
+            done += QStringLiteral("\n") + shown(result.kept[i].first) + QStringLiteral(" (") + Module1::ToQt(result.kept[i].second) + QLatin1Char(')');
+        if (result.kept.size() > kShown)
+            done += QStringLiteral("\n\u2026and %1 more.").arg(result.kept.size() - kShown);
+    }
+    say(done, result.kept.empty() ? QMessageBox::Information : QMessageBox::Warning);
 }
 
 void Form1::RetrySelectedEntries()

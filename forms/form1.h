@@ -65,6 +65,8 @@ public:
     void ClearAllEntries();
     static QString GetFileName(const QString& path);
     void SelectOutputPath();
+    // Offers to remove the outputs Vardune made whose source is no longer among the list's.
+    void TidyPlayer();
     // Opens the status board, which runs the batch.
     void ShowStatusBoard();
     // Shows the options dialog (one at a time) and the profile line at once.
@@ -113,6 +115,7 @@ public:
     QAction* Exit;
     QAction* StartVardo;
     QAction* CheckNewVersion;
+    QAction* TidyThePlayer;
     QAction* Options;
     QAction* OutputPath;
     QAction* ActiveHelp;

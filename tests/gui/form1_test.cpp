@@ -131,7 +131,7 @@ private slots:
         }
         QCOMPARE(menus, QStringList({
             "&File: AddEntry=Add &Entry, RemoveEntry=&Remove Entry, ClearAllEntry=&Clear All Entry, Exit=E&xit",
-            "&Action: StartVardo=&Start Vardo, CheckNewVersion=&Check New Version",
+            "&Action: StartVardo=&Start Vardo, TidyThePlayer=&Tidy the Player\u2026, CheckNewVersion=&Check New Version",
             "&Option: Options=&Options, OutputPath=O&utput Path",
             "&Help: ActiveHelp=&Help, About=&About"}));
 
