@@ -906,7 +906,10 @@ void Form1::TidyPlayer()
     // A source counts while it stays among the list's folders and files.
     std::vector<std::string> folders;
     std::vector<std::string> files;
+    // The list's folders are those its entries were added from, and each entry's own.
     for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
+        if (!e.root.empty())
+            folders.push_back(e.root);
         folders.push_back(e.sourcePath);
         files.push_back(e.sourcePath + e.sourceName);
     }
