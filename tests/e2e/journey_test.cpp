@@ -19,6 +19,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDirIterator>
+#include <QProcess>
+#include <QRadioButton>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -86,6 +89,7 @@ private:
     QString out_ = QDir::homePath() + "/small";
     QString ini_;
     int ended_ = 0;
+    QString card_; // a FAT image mounted as a player's card, once mounted
 
 private slots:
     void initTestCase()
@@ -103,6 +107,12 @@ private slots:
 
     // A failed step must not leave the instance lock to the next, which would then be refused.
     void cleanup() { Module1::Test::ReleaseInstanceLock(); }
+
+    void cleanupTestCase()
+    {
+        if (!card_.isEmpty() && QProcess::execute(QStringLiteral("umount"), {card_}) != 0)
+            QProcess::execute(QStringLiteral("fusermount"), {"-u", "-z", card_});
+    }
 
     void firstSession()
     {
@@ -213,6 +223,87 @@ private slots:
             QCOMPARE(e.state, vardune::EntryState::Done);
             QCOMPARE(Module1::ToQt(e.targetPath), out_ + "/V_" + Module1::ToQt(e.sourceName) + ".MP3");
         }
+    }
+
+    // A library onto a player's FAT card, names made from tags: the choice made in Options,
+    // a folder of albums added with its subfolders, the batch run, and the tree found on the
+    // card with the names the card takes.
+    void namesFromTagsOntoAFatCard()
+    {
+        const QString image = home_ + "/card.img";
+        const QString card = home_ + "/card";
+        QDir().mkpath(card);
+        QFile blank(image);
+        QVERIFY(blank.open(QIODevice::WriteOnly) && blank.resize(16 * 1024 * 1024));
+        blank.close();
+        if (QProcess::execute(QStringLiteral("mkfs.vfat"), {image}) != 0)
+            QSKIP("mkfs.vfat (dosfstools) is not installed");
+        if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop", image, card}) == 0
+            || QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", image, card}) == 0)
+            card_ = card;
+        else
+            QSKIP("cannot mount a FAT image here: no loop mount (needs root and the vfat driver) and no fusefat");
+
+        const QString library = home_ + "/library";
+        QDir().mkpath(library + "/Alpha/Best Of");
+        QDir().mkpath(library + "/Beta/Live");
+        QVERIFY(WriteTaggedWav(library + "/Alpha/Best Of/a.wav", {{"IART", "Alpha"}, {"IPRD", "Best Of"}, {"INAM", "Intro"}, {"IPRT", "1"}}));
+        QVERIFY(WriteTaggedWav(library + "/Alpha/Best Of/b.wav", {{"IART", "Alpha"}, {"IPRD", "Best Of"}, {"INAM", "Time: 10"}, {"IPRT", "2"}}));
+        QVERIFY(WriteTaggedWav(library + "/Beta/Live/a.wav", {{"IART", "Beta"}, {"IPRD", "Live?"}, {"INAM", "Intro"}, {"IPRT", "1"}}));
+
+        Module1::settings() = {};
+        Form1 form;
+        form.InitForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        // The first session's two files, done, stay in the list; three more come.
+        QCOMPARE(form.ListModel->rowCount(), 2);
+
+        ModalAnswer picker([&](QWidget* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(edit);
+            edit->setText(card);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        QTest::mouseClick(form.Command1, Qt::LeftButton);
+        QCOMPARE(form.Text1->text(), card);
+
+        QTest::mouseClick(ToolbarButton(&form, "Options"), Qt::LeftButton);
+        frmOption* options = nullptr;
+        QTRY_VERIFY([&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* o = qobject_cast<frmOption*>(w); o && o->isVisible())
+                    options = o;
+            return options != nullptr;
+        }());
+        QVERIFY(QTest::qWaitForWindowExposed(options));
+        QTest::mouseClick(options->Option3, Qt::LeftButton, {}, QPoint(6, options->Option3->height() / 2));
+        QVERIFY(options->Option3->isChecked());
+        QTest::mouseClick(options->Command1, Qt::LeftButton);
+        QTRY_VERIFY(!options->isVisible());
+
+        form.ComboBox1->lineEdit()->selectAll();
+        QTest::keyClicks(form.ComboBox1->lineEdit(), "*.wav");
+        ModalAnswer added([](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });
+        form.AddFolderEntries(library);
+        QTRY_COMPARE(form.ListModel->rowCount(), 5);
+
+        QTest::mouseClick(ToolbarButton(&form, "Vardo"), Qt::LeftButton);
+        QTRY_VERIFY(!form.isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(form.isEnabled(), 60000);
+        for (int row = 2; row < 5; ++row)
+            QCOMPARE(form.ListModel->List().At(static_cast<std::size_t>(row)).state, vardune::EntryState::Done);
+
+        // What the card holds, read back through the file system.
+        QStringList written;
+        QDirIterator it(card, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            written << it.next().mid(card.size() + 1);
+        written.sort();
+        QCOMPARE(written, QStringList({"Alpha/Best Of/01 Intro.mp3", "Alpha/Best Of/02 Time_ 10.mp3", "Beta/Live_/01 Intro.mp3"}));
+        for (const QString& file : written)
+            QVERIFY2(Decode(card + "/" + file).samples > 0, qPrintable(file));
+        form.close();
     }
 };
 

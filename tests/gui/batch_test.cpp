@@ -38,31 +38,6 @@ QImage Readout(frmMonitor* board, const QString& text)
     return scratch.pixmap().toImage();
 }
 
-// A short tone with RIFF INFO tags (IART artist, IPRD album, INAM title, IPRT track...), as
-// many WAV taggers write them: the tags output names are made of.
-bool WriteTaggedWav(const QString& path, const QList<QPair<QByteArray, QByteArray>>& tags)
-{
-    if (!WriteToneWav(path, 0.2))
-        return false;
-    QByteArray info = "INFO";
-    for (const auto& [id, text] : tags) {
-        QByteArray value = text + '\0';
-        const quint32 size = static_cast<quint32>(value.size());
-        if (value.size() % 2)
-            value += '\0';
-        info += id + QByteArray(reinterpret_cast<const char*>(&size), 4) + value;
-    }
-    const quint32 infoSize = static_cast<quint32>(info.size());
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    file.seek(file.size());
-    file.write("LIST" + QByteArray(reinterpret_cast<const char*>(&infoSize), 4) + info);
-    const quint32 riff = static_cast<quint32>(file.size() - 8);
-    file.seek(4);
-    return file.write(reinterpret_cast<const char*>(&riff), 4) == 4;
-}
-
 } // namespace
 
 // The desktop's notification service, as far as the program uses it: it keeps what it is told.
