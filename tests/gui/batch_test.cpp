@@ -358,6 +358,12 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QVERIFY(WriteToneWav(Path("lib/Album/01 Intro.wav"), 0.2));
         QVERIFY(WriteToneWav(Path("lib/Album/02 Café.wav"), 0.2));
         QVERIFY(WriteToneWav(Path("lib/B/1.wav"), 0.2));
+        QDir().mkpath(Path("lib/C"));
+        QVERIFY(WriteToneWav(Path("lib/C/1.wav"), 0.2));
+        // Larger than a player's folder art: it stays behind.
+        QImage large(700, 500, QImage::Format_RGB32);
+        large.fill(Qt::blue);
+        QVERIFY(large.save(Path("lib/C/folder.jpg"), "JPEG"));
         QImage cover(64, 64, QImage::Format_RGB32);
         cover.fill(Qt::red);
         QVERIFY(cover.save(Path("lib/Album/cover.jpg"), "JPEG"));
@@ -372,10 +378,10 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         form_->AddFolderEntries(Path("lib"));
-        QCOMPARE(int(form_->ListModel->List().Count()), 3);  // the playlist is no entry
+        QCOMPARE(int(form_->ListModel->List().Count()), 4);  // the playlist is no entry
         QCOMPARE(int(form_->Playlists().size()), 1);
         QVERIFY(RunBatch());
-        for (int row = 0; row < 3; ++row)
+        for (int row = 0; row < 4; ++row)
             QCOMPARE(Entry(row).state, EntryState::Done);
         QVERIFY2(form_->StatusPanel->text().contains(QString::fromUtf8("Playlist Straße.m3u8: 2 tracks written, 1 left out")),
                  qPrintable(form_->StatusPanel->text()));
@@ -402,6 +408,22 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QCOMPARE(QFileInfo(Path("out/B/folder.png")).size(), qint64(4));
         if (pictures)
             QCOMPARE(QImage(Path("out/Album/folder.jpg")).size(), QSize(64, 64));
+
+        // Again, over outputs up to date: the playlist names them, and replaces its own copy.
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->ClearAllEntries();
+        QVERIFY(form_->Playlists().empty());
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(Path("lib"));
+        QVERIFY(RunBatch());
+        QVERIFY2(form_->StatusPanel->text().contains(QString::fromUtf8("4 up to date")), qPrintable(form_->StatusPanel->text()));
+        QVERIFY2(form_->StatusPanel->text().contains(QString::fromUtf8("Playlist Straße.m3u8: 2 tracks written, 1 left out")),
+                 qPrintable(form_->StatusPanel->text()));
+        QDirIterator lists(Path("out"), {"*.m3u8"}, QDir::Files, QDirIterator::Subdirectories);
+        QStringList playlists;
+        while (lists.hasNext())
+            playlists << lists.next().mid(Path("out/").size());
+        QCOMPARE(playlists, QStringList({playlist}));
     }
 
     void sameNameFromTwoFoldersAndOddNames()
