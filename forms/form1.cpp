@@ -729,6 +729,13 @@ int Form1::AddEntries(const QStringList& paths, const QString& root)
     };
     for (const QString& path : paths) {
         const std::string file = Module1::FromQt(path);
+        // A playlist added itself goes along, from the folder its neighbours are added from,
+        // or its own when dropped on its own.
+        if (vardune::PlaylistCarrier::IsPlaylist(file) && QFileInfo(path).isFile()) {
+            RememberPlaylist(file, root.isEmpty() ? Module1::FromQt(QFileInfo(path).absolutePath() + QLatin1Char('/'))
+                                                  : vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(root)));
+            continue;
+        }
         std::string size;
         const AddCheck check = CheckForAdd(file, pendingPaths, size);
         if (check == AddCheck::Taken) {
@@ -848,11 +855,6 @@ void Form1::AddDroppedPaths(const QStringList& paths)
     QStringList files;
     for (const QString& path : paths) {
         if (!QFileInfo(path).isDir()) {
-            // A playlist dropped itself is carried from its own folder.
-            if (vardune::PlaylistCarrier::IsPlaylist(Module1::FromQt(path)) && QFileInfo(path).isFile()) {
-                RememberPlaylist(Module1::FromQt(path), Module1::FromQt(QFileInfo(path).absolutePath() + QLatin1Char('/')));
-                continue;
-            }
             files << path;
             continue;
         }
