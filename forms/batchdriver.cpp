@@ -511,6 +511,24 @@ QStringList BatchDriver::CarryPlaylists()
     QStringList said;
     if (!main_ || outputs_.empty())
         return said;
+    // A playlist is written again when this batch made one of its tracks; its other tracks are
+    // those still done in the list from earlier batches (a retried track does not leave out
+    // the rest of its album), their outputs in place.
+    std::map<std::string, std::string> outputs;
+    bool listRead = false;
+    const auto everyOutput = [&]() -> const std::map<std::string, std::string>& {
+        if (!listRead) {
+            listRead = true;
+            struct stat st {};
+            for (const vardune::VardoEntry& entry : main_->ListModel->List().Entries())
+                if (entry.state == vardune::EntryState::Done && !entry.targetPath.empty()
+                    && stat(entry.targetPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                    outputs[RealPath(entry.sourcePath + entry.sourceName)] = entry.targetPath;
+            for (const auto& [source, output] : outputs_)
+                outputs[source] = output;
+        }
+        return outputs;
+    };
     for (const Form1::CarriedPlaylist& source : main_->Playlists()) {
         const QString name = QFileInfo(Module1::ToQt(source.path)).fileName();
         const auto playlist = vardune::PlaylistCarrier::Read(source.path);
@@ -525,7 +543,7 @@ QStringList BatchDriver::CarryPlaylists()
             said << QStringLiteral("Playlist %1: not written, no free name").arg(name);
             continue;
         }
-        const auto carried = vardune::PlaylistCarrier::Carry(*playlist, outputs_, path);
+        const auto carried = vardune::PlaylistCarrier::Carry(*playlist, everyOutput(), path);
         std::string error;
         std::string why;
         bool refused = false;

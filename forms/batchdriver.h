@@ -95,8 +95,9 @@ private:
     // In the layouts that keep folders: the cover picture of a done entry's source folder goes
     // into its output folder, once per output folder and batch.
     void CarryFolderPicture(const vardune::VardoEntry& entry, const std::string& target);
-    // Writes the carried playlists for the outputs this batch made; what each holds, for the
-    // batch's summary ("Playlist Road.m3u8: 12 tracks written, 3 left out").
+    // Writes the carried playlists that name an output this batch made (with the outputs of
+    // tracks done in earlier batches, still in the list); what each holds, for the batch's
+    // summary ("Playlist Road.m3u8: 12 tracks written, 3 left out").
     QStringList CarryPlaylists();
 
     QPointer<Form1> main_;

@@ -426,6 +426,41 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QCOMPARE(playlists, QStringList({playlist}));
     }
 
+    // A retried track puts its output into the playlist beside those done in the batch before.
+    void aRetriedTrackJoinsTheCarriedPlaylist()
+    {
+        RealEncoder();
+        QDir().mkpath(Path("lib"));
+        QVERIFY(WriteToneWav(Path("lib/1.wav"), 0.2));
+        Make("lib/2.wav", 100);  // no audio: it fails
+        QFile list(Path("lib/all.m3u"));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write("1.wav\n2.wav\n");
+        list.close();
+        Module1::settings().outputLayout = "FOLDERS";
+        form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(Path("lib"));
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(1).state, EntryState::Failed);
+        QVERIFY2(form_->StatusPanel->text().endsWith("; Playlist all.m3u: 1 track written, 1 left out"),
+                 qPrintable(form_->StatusPanel->text()));
+
+        QVERIFY(WriteToneWav(Path("lib/2.wav"), 0.2));
+        form_->ListView1->selectionModel()->select(form_->ListModel->index(1, 0),
+                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        form_->ListRetry->trigger();
+        QVERIFY(RunBatch());
+        QVERIFY2(form_->StatusPanel->text().endsWith("; Playlist all.m3u: 2 tracks written"), qPrintable(form_->StatusPanel->text()));
+        QFile written(Path("out/all.m3u"));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QStringList tracks;
+        for (const QString& line : QString::fromUtf8(written.readAll()).split('\n', Qt::SkipEmptyParts))
+            if (!line.startsWith('#'))
+                tracks << line;
+        QCOMPARE(tracks, QStringList({"1.mp3", "2.mp3"}));
+    }
+
     void sameNameFromTwoFoldersAndOddNames()
     {
         // Several at once: names are still given out in list order, and each output on disk is
