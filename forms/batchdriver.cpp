@@ -7,10 +7,15 @@
 #include "vardolistmodel.h"
 
 #include "encodercommand.h"
+#include "folderpicture.h"
+#include "playlistcarrier.h"
 #include "numerictext.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -18,13 +23,75 @@
 #include <cerrno>
 #include <cstring>
 
+#include <cstdio>
+#include <cstdlib>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 bool IsAscii(const std::string& text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// A folder picture larger than this, in bytes or pixels a side, stays behind: the window does
+// not shrink pictures, and a player that shows folder art wants a small one.
+constexpr qint64 kMaxPictureBytes = 300 * 1024;
+constexpr int kMaxPictureSide = 600;
+
+// Puts bytes at path without ever replacing a file there: written to a temporary file in the
+// same folder and moved into place only while nothing stands at path. False when something
+// does, or the folder refuses.
+bool WriteNew(const std::string& path, const QByteArray& bytes)
+{
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    std::string temporary = folder + ".vardune-XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0)
+        return false;
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    const bool written = done == bytes.size() && fsync(fd) == 0;
+    if (close(fd) != 0 || !written) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    fchmodat(AT_FDCWD, temporary.c_str(), 0644, 0);
+    // Moved only where nothing stands; a file system that cannot say so (no such move, no
+    // hard links: FAT through some drivers) gets a look first, which is as much as it allows.
+    bool placed = renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+    if (!placed && errno != EEXIST) {
+        if (link(temporary.c_str(), path.c_str()) == 0)
+            placed = true;
+        else if (errno != EEXIST) {
+            struct stat st {};
+            placed = lstat(path.c_str(), &st) != 0 && errno == ENOENT && rename(temporary.c_str(), path.c_str()) == 0;
+        }
+    }
+    unlink(temporary.c_str());
+    return placed;
+}
+
+// The file's real path (links resolved), as carried playlists name sources; as it stands when
+// it cannot be resolved.
+std::string RealPath(const std::string& path)
+{
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real)
+        return path;
+    std::string result(real);
+    std::free(real);
+    return result;
 }
 
 } // namespace
@@ -388,8 +455,104 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     const auto outcome = vardune::BatchWalk::Judge(started, exitStatus, Module1::FromQt(errorLine), targetSize, sourceSize);
     progress_.Finish(job.entry, outcome.state == vardune::EntryState::Done, vardune::LeadingNumber(targetSize),
                      outcome.upToDate);
+    if (position >= 0 && outcome.state == vardune::EntryState::Done) {
+        const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
+        outputs_[RealPath(entry.sourcePath + entry.sourceName)] = job.target;
+        CarryFolderPicture(entry, job.target);
+    }
     if (position >= 0)
         model->Record(job.entry, job.target, outcome);
+}
+
+void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std::string& target)
+{
+    using Kind = vardune::OutputLayout::Kind;
+    const std::size_t slash = target.rfind('/');
+    if (layout_.Layout() == Kind::OneFolder || slash == std::string::npos)
+        return;
+    const std::string outputFolder = target.substr(0, slash + 1);
+    // Kept folders match a source folder only below the folder it was added from; names from
+    // tags that put outputs straight into the output folder mix albums there.
+    if (layout_.Layout() == Kind::KeepFolders ? entry.root.empty() : outputFolder == folder_)
+        return;
+    if (!picturedFolders_.insert(outputFolder).second)
+        return;
+    std::vector<std::string> names;
+    for (const QString& name : QDir(Module1::ToQt(entry.sourcePath)).entryList(QDir::Files | QDir::Hidden))
+        names.push_back(Module1::FromQt(name));
+    const auto picked = vardune::FolderPicture::Pick(names);
+    if (!picked)
+        return;
+    const QString source = Module1::ToQt(entry.sourcePath + *picked);
+    if (QFileInfo(source).size() > kMaxPictureBytes)
+        return;
+    QImageReader reader(source);
+    const QByteArray format = reader.format();
+    const QSize size = reader.size();
+    if ((format != "jpeg" && format != "png") || !size.isValid() || size.width() > kMaxPictureSide
+        || size.height() > kMaxPictureSide)
+        return;
+    QFile file(source);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.read(kMaxPictureBytes + 1);
+    if (bytes.size() > kMaxPictureBytes)
+        return;
+    const std::string output = outputFolder + vardune::FolderPicture::OutputName(*picked, format == "jpeg");
+    struct stat st {};
+    // A picture the user put there, or an earlier batch wrote, stays as it is.
+    if (lstat(output.c_str(), &st) == 0)
+        return;
+    WriteNew(output, bytes);
+}
+
+QStringList BatchDriver::CarryPlaylists()
+{
+    QStringList said;
+    if (!main_ || outputs_.empty())
+        return said;
+    // A playlist is written again when this batch made one of its tracks; its other tracks are
+    // those still done in the list from earlier batches (a retried track does not leave out
+    // the rest of its album), their outputs in place.
+    std::map<std::string, std::string> outputs;
+    bool listRead = false;
+    const auto everyOutput = [&]() -> const std::map<std::string, std::string>& {
+        if (!listRead) {
+            listRead = true;
+            struct stat st {};
+            for (const vardune::VardoEntry& entry : main_->ListModel->List().Entries())
+                if (entry.state == vardune::EntryState::Done && !entry.targetPath.empty()
+                    && stat(entry.targetPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                    outputs[RealPath(entry.sourcePath + entry.sourceName)] = entry.targetPath;
+            for (const auto& [source, output] : outputs_)
+                outputs[source] = output;
+        }
+        return outputs;
+    };
+    for (const Form1::CarriedPlaylist& source : main_->Playlists()) {
+        const QString name = QFileInfo(Module1::ToQt(source.path)).fileName();
+        const auto playlist = vardune::PlaylistCarrier::Read(source.path);
+        if (!playlist)
+            continue;
+        const std::string planned = vardune::PlaylistCarrier::OutputPath(source.path, source.root, layout_, names_, folder_);
+        // None of its tracks were written: nothing is carried, and nothing said.
+        if (vardune::PlaylistCarrier::Carry(*playlist, outputs_, planned).written == 0)
+            continue;
+        const std::string path = vardune::PlaylistCarrier::FreePath(planned, source.path);
+        if (path.empty()) {
+            said << QStringLiteral("Playlist %1: not written, no free name").arg(name);
+            continue;
+        }
+        const auto carried = vardune::PlaylistCarrier::Carry(*playlist, everyOutput(), path);
+        std::string error;
+        std::string why;
+        bool refused = false;
+        if (!MakeFolders(folder_, path, why, refused) || !vardune::PlaylistCarrier::Write(path, carried.text, &error))
+            said << QStringLiteral("Playlist %1: not written, %2").arg(name, Module1::ToQt(why.empty() ? error : why));
+        else
+            said << QStringLiteral("Playlist %1: %2").arg(name, Module1::ToQt(carried.Summary()));
+    }
+    return said;
 }
 
 void BatchDriver::ShowBatchProgress()
@@ -414,7 +577,10 @@ void BatchDriver::EndBatch()
     if (board_)
         board_->close();
     const bool tookUp = progress_.Done() + progress_.UpToDate() + progress_.Failed() > 0;
-    const QString summary = tookUp ? Module1::ToQt(progress_.Summary()) : QString();
+    QString summary = tookUp ? Module1::ToQt(progress_.Summary()) : QString();
+    const QStringList playlists = CarryPlaylists();
+    if (!playlists.isEmpty())
+        summary += QStringLiteral("; ") + playlists.join(QStringLiteral("; "));
     if (!watched && tookUp)
         DesktopNotifier::Notify(QStringLiteral("Vardune: batch finished"), summary);
     emit Finished(summary);

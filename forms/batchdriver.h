@@ -10,6 +10,9 @@
 #include <QTimer>
 
 #include <list>
+#include <map>
+#include <set>
+#include <string>
 
 class Form1;
 class frmMonitor;
@@ -89,6 +92,13 @@ private:
     // Shows the percents read since the last time, at most a few times a second.
     void ShowPercents();
     void EndBatch();
+    // In the layouts that keep folders: the cover picture of a done entry's source folder goes
+    // into its output folder, once per output folder and batch.
+    void CarryFolderPicture(const vardune::VardoEntry& entry, const std::string& target);
+    // Writes the carried playlists that name an output this batch made (with the outputs of
+    // tracks done in earlier batches, still in the list); what each holds, for the batch's
+    // summary ("Playlist Road.m3u8: 12 tracks written, 3 left out").
+    QStringList CarryPlaylists();
 
     QPointer<Form1> main_;
     QPointer<frmMonitor> board_;
@@ -109,4 +119,9 @@ private:
     vardune::OutputLayout layout_;
     std::string folder_;  // the output folder, ending with its separator
     bool ended_ = false;
+    // The output each source became in this batch (converted or up to date), by the source's
+    // real path: what carried playlists name.
+    std::map<std::string, std::string> outputs_;
+    // The output folders whose cover picture this batch has seen to.
+    std::set<std::string> picturedFolders_;
 };

@@ -24,6 +24,7 @@
 #include "numerictext.h"
 #include "outputfolder.h"
 #include "playertidy.h"
+#include "playlistcarrier.h"
 #include "vardolistfile.h"
 
 #include <QApplication>
@@ -728,6 +729,13 @@ int Form1::AddEntries(const QStringList& paths, const QString& root)
     };
     for (const QString& path : paths) {
         const std::string file = Module1::FromQt(path);
+        // A playlist added itself goes along, from the folder its neighbours are added from,
+        // or its own when dropped on its own.
+        if (vardune::PlaylistCarrier::IsPlaylist(file) && QFileInfo(path).isFile()) {
+            RememberPlaylist(file, root.isEmpty() ? Module1::FromQt(QFileInfo(path).absolutePath() + QLatin1Char('/'))
+                                                  : vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(root)));
+            continue;
+        }
         std::string size;
         const AddCheck check = CheckForAdd(file, pendingPaths, size);
         if (check == AddCheck::Taken) {
@@ -783,7 +791,18 @@ void Form1::AddFolder(const QString& folder, const std::function<bool(const std:
     std::unordered_set<std::string> takenPaths;
     QStringList duplicates, invalid;
     int leftOut = 0;
-    for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(folder), wanted)) {
+    int playlists = 0;
+    // Playlists come along whatever the type box shows: they are carried, not converted.
+    const auto wantedOrPlaylist = [&wanted](const std::string& name) {
+        return wanted(name) || vardune::PlaylistCarrier::IsPlaylist(name);
+    };
+    const std::string root = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(folder));
+    for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(folder), wantedOrPlaylist)) {
+        if (vardune::PlaylistCarrier::IsPlaylist(file)) {
+            RememberPlaylist(file, root);
+            ++playlists;
+            continue;
+        }
         std::string size;
         switch (CheckForAdd(file, takenPaths, size)) {
         case AddCheck::Taken:
@@ -814,6 +833,10 @@ void Form1::AddFolder(const QString& folder, const std::function<bool(const std:
         text += (leftOut == 1 ? QStringLiteral(" 1 other file was left out")
                               : QStringLiteral(" %1 other files were left out").arg(leftOut))
             + QStringLiteral(": Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
+    if (playlists > 0)
+        text += (playlists == 1 ? QStringLiteral(" 1 playlist goes along")
+                                : QStringLiteral(" %1 playlists go along").arg(playlists))
+            + QStringLiteral(": written for the outputs when a batch ends.");
     Module1::MsgBox(this, {text, QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
                            QMessageBox::NoButton});
 }
@@ -867,8 +890,18 @@ void Form1::ClearAllEntries()
     const auto answer = Module1::MsgBox(this, {QStringLiteral("Do yo really want to delete all enties?"),
                                                QStringLiteral("Confirm Delete All"), QMessageBox::Question,
                                                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel});
-    if (answer == QMessageBox::Ok)
+    if (answer == QMessageBox::Ok) {
         ListModel->Clear();
+        playlists_.clear();
+    }
+}
+
+void Form1::RememberPlaylist(const std::string& path, const std::string& root)
+{
+    for (const CarriedPlaylist& known : playlists_)
+        if (known.path == path)
+            return;
+    playlists_.push_back({path, root});
 }
 
 namespace {

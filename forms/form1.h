@@ -106,6 +106,16 @@ public:
     bool SourceTagsPending(std::uint64_t entry) const;
     // Shows the forecast beside the list: now, or soon when called again and again.
     void ShowForecast();
+
+    // A playlist found in an added folder (or added itself), carried to the outputs when a
+    // batch ends. Not an entry of the Vardo list: it is not converted, and its tracks are.
+    struct CarriedPlaylist {
+        std::string path;  // the playlist file
+        std::string root;  // the folder it was added from (its own folder when added itself)
+    };
+    const std::vector<CarriedPlaylist>& Playlists() const { return playlists_; }
+    // Remembers a playlist once; a later add of the same file keeps the first root.
+    void RememberPlaylist(const std::string& path, const std::string& root);
     void ScheduleForecast();
 
     // Menu items, under their menu names.
@@ -220,4 +230,5 @@ private:
     bool unloading_ = false;
     bool quitting_ = false;      // quits once the files in progress are done
     bool summaryShown_ = false;  // the status bar tells of the batch that ended
+    std::vector<CarriedPlaylist> playlists_;
 };

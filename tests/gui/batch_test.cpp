@@ -311,6 +311,131 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QVERIFY(QFile::exists(Path("out/B/2.mp3")));
     }
 
+    void playlistsAndFolderPicturesGoAlong_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("playlist");  // where the carried playlist lies, below out/
+        QTest::addColumn<bool>("pictures");     // whether folder pictures go along
+        QTest::newRow("keep the folders") << "FOLDERS" << QString::fromUtf8("Album/Straße.m3u8") << true;
+        QTest::newRow("one folder") << "ONEFOLDER" << QString::fromUtf8("V_Straße.m3u8") << false;
+    }
+
+    // An added folder's playlist is written for the outputs its tracks became, and its cover
+    // goes along where the folders are kept; a picture the user put there stays as it is.
+    void playlistsAndFolderPicturesGoAlong()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QString, playlist);
+        QFETCH(bool, pictures);
+        RealEncoder();
+        QDir().mkpath(Path("lib/Album"));
+        QDir().mkpath(Path("lib/B"));
+        QVERIFY(WriteToneWav(Path("lib/Album/01 Intro.wav"), 0.2));
+        QVERIFY(WriteToneWav(Path("lib/Album/02 Café.wav"), 0.2));
+        QVERIFY(WriteToneWav(Path("lib/B/1.wav"), 0.2));
+        QDir().mkpath(Path("lib/C"));
+        QVERIFY(WriteToneWav(Path("lib/C/1.wav"), 0.2));
+        // Larger than a player's folder art: it stays behind.
+        QImage large(700, 500, QImage::Format_RGB32);
+        large.fill(Qt::blue);
+        QVERIFY(large.save(Path("lib/C/folder.jpg"), "JPEG"));
+        QImage cover(64, 64, QImage::Format_RGB32);
+        cover.fill(Qt::red);
+        QVERIFY(cover.save(Path("lib/Album/cover.jpg"), "JPEG"));
+        QVERIFY(cover.save(Path("lib/B/folder.png"), "PNG"));
+        // The user's own picture where B's would go.
+        Make("out/B/folder.png", 4);
+        QFile list(Path("lib/Album/Straße.m3u8"));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write(("#EXTM3U\n#EXTINF:1,Intro\n01 Intro.wav\r\n" + Path("lib/Album/02 Café.wav") + "\ngone.wav\n").toUtf8());
+        list.close();
+        Module1::settings().outputLayout = Module1::FromQt(layout);
+        form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(Path("lib"));
+        QCOMPARE(int(form_->ListModel->List().Count()), 4);  // the playlist is no entry
+        QCOMPARE(int(form_->Playlists().size()), 1);
+        QVERIFY(RunBatch());
+        for (int row = 0; row < 4; ++row)
+            QCOMPARE(Entry(row).state, EntryState::Done);
+        QVERIFY2(form_->StatusPanel->text().contains(QString::fromUtf8("Playlist Straße.m3u8: 2 tracks written, 1 left out")),
+                 qPrintable(form_->StatusPanel->text()));
+
+        QFile written(Path("out/" + playlist));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QString folder = QFileInfo(written).absolutePath() + "/";
+        QStringList opened;
+        for (const QString& line : QString::fromUtf8(written.readAll()).split('\n', Qt::SkipEmptyParts)) {
+            if (line.startsWith('#'))
+                continue;
+            QVERIFY2(QFileInfo::exists(folder + line), qPrintable(line));
+            opened << QFileInfo(folder + line).canonicalFilePath();
+        }
+        QCOMPARE(opened, QStringList({QFileInfo(Module1::ToQt(Entry(0).targetPath)).canonicalFilePath(),
+                                      QFileInfo(Module1::ToQt(Entry(1).targetPath)).canonicalFilePath()}));
+
+        QStringList pictureFiles;
+        QDirIterator it(Path("out"), {"*.jpg", "*.png"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            pictureFiles << it.next().mid(Path("out/").size());
+        pictureFiles.sort();
+        QCOMPARE(pictureFiles, pictures ? QStringList({"Album/folder.jpg", "B/folder.png"}) : QStringList({"B/folder.png"}));
+        QCOMPARE(QFileInfo(Path("out/B/folder.png")).size(), qint64(4));
+        if (pictures)
+            QCOMPARE(QImage(Path("out/Album/folder.jpg")).size(), QSize(64, 64));
+
+        // Again, over outputs up to date: the playlist names them, and replaces its own copy.
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->ClearAllEntries();
+        QVERIFY(form_->Playlists().empty());
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(Path("lib"));
+        QVERIFY(RunBatch());
+        QVERIFY2(form_->StatusPanel->text().contains(QString::fromUtf8("4 up to date")), qPrintable(form_->StatusPanel->text()));
+        QVERIFY2(form_->StatusPanel->text().contains(QString::fromUtf8("Playlist Straße.m3u8: 2 tracks written, 1 left out")),
+                 qPrintable(form_->StatusPanel->text()));
+        QDirIterator lists(Path("out"), {"*.m3u8"}, QDir::Files, QDirIterator::Subdirectories);
+        QStringList playlists;
+        while (lists.hasNext())
+            playlists << lists.next().mid(Path("out/").size());
+        QCOMPARE(playlists, QStringList({playlist}));
+    }
+
+    // A retried track puts its output into the playlist beside those done in the batch before.
+    void aRetriedTrackJoinsTheCarriedPlaylist()
+    {
+        RealEncoder();
+        QDir().mkpath(Path("lib"));
+        QVERIFY(WriteToneWav(Path("lib/1.wav"), 0.2));
+        Make("lib/2.wav", 100);  // no audio: it fails
+        QFile list(Path("lib/all.m3u"));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write("1.wav\n2.wav\n");
+        list.close();
+        Module1::settings().outputLayout = "FOLDERS";
+        form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(Path("lib"));
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(1).state, EntryState::Failed);
+        QVERIFY2(form_->StatusPanel->text().endsWith("; Playlist all.m3u: 1 track written, 1 left out"),
+                 qPrintable(form_->StatusPanel->text()));
+
+        QVERIFY(WriteToneWav(Path("lib/2.wav"), 0.2));
+        form_->ListView1->selectionModel()->select(form_->ListModel->index(1, 0),
+                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        form_->ListRetry->trigger();
+        QVERIFY(RunBatch());
+        QVERIFY2(form_->StatusPanel->text().endsWith("; Playlist all.m3u: 2 tracks written"), qPrintable(form_->StatusPanel->text()));
+        QFile written(Path("out/all.m3u"));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QStringList tracks;
+        for (const QString& line : QString::fromUtf8(written.readAll()).split('\n', Qt::SkipEmptyParts))
+            if (!line.startsWith('#'))
+                tracks << line;
+        QCOMPARE(tracks, QStringList({"1.mp3", "2.mp3"}));
+    }
+
     void sameNameFromTwoFoldersAndOddNames()
     {
         // Several at once: names are still given out in list order, and each output on disk is

@@ -229,7 +229,8 @@ private slots:
         ::mkfifo(QFile::encodeName(dir_->path() + "/pipe.wav").constData(), 0600);
         for (int i = 0; i < 5; ++i)
             Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        emit form_->ListView1->DroppedFiles({good, picture, folder, dir_->path() + "/pipe.wav", good});
+        const QString playlist = Make("road.m3u8", 9);
+        emit form_->ListView1->DroppedFiles({good, picture, folder, dir_->path() + "/pipe.wav", good, playlist});
         // Added once the drop is over, so no message holds the dragging program.
         QCOMPARE(form_->ListModel->rowCount(), 0);
         QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "c.flac", "a.WAV"}));
@@ -240,6 +241,10 @@ private slots:
         for (const auto& e : form_->ListModel->List().Entries())
             roots << Module1::ToQt(e.root);
         QCOMPARE(roots, QStringList({"", folder + "/", folder + "/", folder + "/"}));
+        // A playlist dropped is no entry and no refused file: it goes along from its folder.
+        QCOMPARE(int(form_->Playlists().size()), 1);
+        QCOMPARE(Module1::ToQt(form_->Playlists()[0].path), playlist);
+        QCOMPARE(Module1::ToQt(form_->Playlists()[0].root), dir_->path() + "/");
         const auto asked = Asked();
         QCOMPARE(asked.size(), std::size_t(5));
         QCOMPARE(asked[0].title, QStringLiteral("Not an Audio File"));
