@@ -3,6 +3,8 @@
 #include "encodeerror.h"
 #include "sourcemark.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -13,7 +15,7 @@ const int kMp3Bitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144
 
 bool isOption(const std::string& a)
 {
-    return a == "-dm" || a == "-br" || a == "-reencode";
+    return a == "-dm" || a == "-br" || a == "-reencode" || a == "-threads";
 }
 
 std::string mp3BitrateList()
@@ -28,7 +30,18 @@ std::string mp3BitrateList()
 
 const char* CommandLine::usage()
 {
-    return "usage: fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode]  (BITS an MP3 bitrate from 8000 to 320000, default 128000)";
+    return "usage: fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode] [-threads N]  (BITS an MP3 bitrate from 8000 to 320000, default 128000; N from 0 to 64, 0 one per processor)";
+}
+
+int CommandLine::encoderThreads() const
+{
+    if (threads > 0)
+        return threads;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::clamp(CPU_COUNT(&set), 1, kMaxThreads);
 }
 
 std::string CommandLine::profile() const
@@ -57,6 +70,23 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
             cl.mono = true;
         } else if (a == "-reencode") {
             cl.reencode = true;
+        } else if (a == "-threads") {
+            if (i + 1 >= args.size()) {
+                error = "-threads needs a number";
+                return std::nullopt;
+            }
+            const std::string& value = args[++i];
+            if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) {
+                error = "the thread count \"" + EncodeError::printable(value) + "\" is not a number";
+                return std::nullopt;
+            }
+            const std::size_t firstDigit = std::min(value.find_first_not_of('0'), value.size());
+            const std::string digits = value.substr(firstDigit);
+            if (digits.size() > 2 || std::atoi(digits.c_str()) > kMaxThreads) {
+                error = "the thread count " + value + " is outside 0 to " + std::to_string(kMaxThreads);
+                return std::nullopt;
+            }
+            cl.threads = std::atoi(digits.c_str());
         } else if (a == "-br") {
             if (i + 1 >= args.size()) {
                 error = "-br needs a bitrate";

@@ -4,13 +4,14 @@
 #include <string>
 #include <vector>
 
-// `fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode]`. The first two arguments are always the paths,
+// `fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode] [-threads N]`. The first two arguments are always the paths,
 // whatever they look like (they may begin with "-"); options are only read after them.
 class CommandLine {
 public:
     static constexpr int kDefaultBitrate = 128000;
     static constexpr int kMinBitrate = 8000;
     static constexpr int kMaxBitrate = 320000;
+    static constexpr int kMaxThreads = 64;
 
     std::string source;
     std::string target;
@@ -20,6 +21,12 @@ public:
     // bitrate (it is copied otherwise), even when the target is up to date (it is left as it
     // is otherwise).
     bool reencode = false;
+    // Encoders working on one source at once, each on its own segment: 1 is one encoder, 0
+    // one per processor the process may run on.
+    int threads = 0;
+
+    // threads with 0 resolved to the processors this process may run on.
+    int encoderThreads() const;
 
     // The settings that change the sound, as the output's mark records them (SourceMark).
     std::string profile() const;

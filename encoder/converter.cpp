@@ -12,6 +12,7 @@
 #include "readaheadsource.h"
 #include "resampledsource.h"
 #include "samplecleaner.h"
+#include "segmentedmp3writer.h"
 #include "sourcemark.h"
 #include "streamcopy.h"
 #include "tagcopier.h"
@@ -142,12 +143,20 @@ void Converter::run()
     for (const TagLib::ByteVector& piece : tag)
         out.write(piece.data(), piece.size());
 
-    Mp3Writer writer(out, lameRate, channels, settings);
+    // One encoder, or several on consecutive segments of the sound.
+    const int threads = m_options.encoderThreads();
+    std::unique_ptr<Mp3Writer> single;
+    std::unique_ptr<SegmentedMp3Writer> segmented;
+    if (threads > 1)
+        segmented = std::make_unique<SegmentedMp3Writer>(out, lameRate, channels, settings, threads);
+    else
+        single = std::make_unique<Mp3Writer>(out, lameRate, channels, settings);
+    const int outputKbps = single ? single->outputBitrateKbps() : segmented->outputBitrateKbps();
     if (cap.keptKbps > 0)
-        m_notes.push_back(BitrateCap::note(writer.outputBitrateKbps(), m_options.bitrate));
-    else if (writer.outputBitrateKbps() * 1000 != m_options.bitrate)
+        m_notes.push_back(BitrateCap::note(outputKbps, m_options.bitrate));
+    else if (outputKbps * 1000 != m_options.bitrate)
         // LAME never upsamples, and caps the bitrate of a low sample rate.
-        m_warnings.push_back("the MP3 is written at " + std::to_string(writer.outputBitrateKbps() * 1000)
+        m_warnings.push_back("the MP3 is written at " + std::to_string(outputKbps * 1000)
             + " bit/s, not " + std::to_string(m_options.bitrate) + " (the encoder's limit for a source of "
             + std::to_string(sourceRate) + " Hz)");
 
@@ -161,7 +170,10 @@ void Converter::run()
             break;
         framesRead += static_cast<std::int64_t>(frames);
         SampleCleaner::clean(pcm.data(), frames * static_cast<std::size_t>(channels));
-        writer.encode(pcm.data(), frames);
+        if (single)
+            single->encode(pcm.data(), frames);
+        else
+            segmented->encode(pcm.data(), frames);
 
         // 100 is for a finished file only: reading everything is not yet success.
         const int percent = std::min(99, static_cast<int>(source->progress() * 100.0));
@@ -170,7 +182,10 @@ void Converter::run()
             m_progress(percent);
         }
     }
-    writer.finish();
+    if (single)
+        single->finish();
+    else
+        segmented->finish();
     out.commit();
     const AudioSource::Ending ending = source->ending();
     const std::string converted = convertedText(static_cast<double>(framesRead) / lameRate,

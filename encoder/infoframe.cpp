@@ -1,6 +1,7 @@
 #include "infoframe.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -35,7 +36,67 @@ constexpr std::size_t kLamePart = 120;
 constexpr std::size_t kMiscByte = 24;  // source rate, stereo mode, noise shaping
 constexpr std::size_t kTagCrc = 34;
 
+// LAME's table of contents for a stream of equal frames. LAME keeps a sum of the frames'
+// bitrates in a bag of 400 samples, taken every `want` frames and thinned by half (with
+// `want` doubled) whenever the bag is full; entry i is that sum at i percent of the bag over
+// the whole. With one bitrate only the frame count matters, so the bitrate is 1 here.
+void lameTableOfContents(std::uint32_t frames, std::uint8_t* toc)
+{
+    constexpr int kBagSize = 400;
+    int bag[kBagSize];
+    int pos = 0;
+    int want = 1;
+    int seen = 0;
+    int sum = 0;
+    for (std::uint32_t n = 0; n < frames; ++n) {
+        ++sum;
+        if (++seen < want)
+            continue;
+        if (pos < kBagSize) {
+            bag[pos++] = sum;
+            seen = 0;
+        }
+        if (pos == kBagSize) {
+            for (int i = 1; i < kBagSize; i += 2)
+                bag[i / 2] = bag[i];
+            want *= 2;
+            pos /= 2;
+        }
+    }
+    if (pos <= 0)
+        return;
+    for (int i = 1; i < 100; ++i) {
+        const float j = static_cast<float>(i) / 100.0f;
+        const int index = std::min(static_cast<int>(std::floor(j * static_cast<float>(pos))), pos - 1);
+        const float act = static_cast<float>(bag[index]);
+        const float whole = static_cast<float>(sum);
+        toc[i] = static_cast<std::uint8_t>(std::min(255, static_cast<int>(256.0 * act / whole)));
+    }
+}
+
 } // namespace
+
+void InfoFrame::restate(std::uint8_t* frame, std::size_t size, std::uint32_t frames, std::uint32_t streamBytes,
+    std::uint16_t musicCrc)
+{
+    if (size < 4)
+        return;
+    const auto header = MpegHeader::parse(frame);
+    if (!header)
+        return;
+    const std::size_t infoAt = static_cast<std::size_t>(header->sideInfoEnd());
+    const std::size_t lameAt = infoAt + kLamePart;
+    if (lameAt + kTagCrc + 2 > size || std::memcmp(frame + infoAt, "Info", 4) != 0 || std::memcmp(frame + lameAt, "LAME", 4) != 0)
+        return;
+    std::uint8_t* p = frame + infoAt;
+    putBigEndian32(p + 8, frames);
+    putBigEndian32(p + 12, streamBytes);
+    lameTableOfContents(frames, p + 16);
+    std::uint8_t* lame = frame + lameAt;
+    putBigEndian32(lame + 28, streamBytes);
+    putBigEndian16(lame + 32, musicCrc);
+    putBigEndian16(lame + kTagCrc, crc16(frame, lameAt + kTagCrc));
+}
 
 bool InfoFrame::fitsInFrame(const MpegHeader& header, int bitrateIndex)
 {

@@ -40,6 +40,13 @@ public:
     // alone.
     static void setSourceRate(std::uint8_t* frame, std::size_t size, int sampleRate);
 
+    // Restates a finished Info frame of LAME's for a stream of these audio frames and bytes
+    // (Info frame included) whose audio frames have this CRC: the frame count, the byte counts,
+    // the table of contents as LAME makes it for a constant bitrate, the music CRC and the
+    // tag's CRC. Leaves anything that is not such a frame alone.
+    static void restate(std::uint8_t* frame, std::size_t size, std::uint32_t frames, std::uint32_t streamBytes,
+        std::uint16_t musicCrc);
+
     // CRC-16 (polynomial 0x8005, reflected) as the LAME tag uses it.
     static std::uint16_t crc16(const std::uint8_t* data, std::size_t size, std::uint16_t crc = 0);
 };

@@ -102,6 +102,8 @@ const char* informationRequest(const std::vector<std::string>& args)
         "  -br BITS     bitrate in bits per second\n"
         "  -reencode    encode even an MP3 already at or below the bitrate (it is copied\n"
         "               otherwise), and even when the target is up to date\n"
+        "  -threads N   encoders working on consecutive segments of the source at once\n"
+        "               (0, the default: one per processor; 1: a single encoder)\n"
         "  -h, --help   show this help and exit (alone)\n"
         "  --facts      (alone) read sources, each ended by a NUL byte, on standard input and\n"
         "               print for each its playing time and the output's size at every bitrate\n"

@@ -15,8 +15,6 @@ void quiet(const char*, va_list) {}
 // Large enough for lame_encode_flush in 3.100, which can overrun a buffer with no room left.
 constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr int kMaxFramesPerCall = 8192;
-// Full scale of LAME's float entry: the range of a 16-bit sample.
-constexpr float kSampleScale = 32768.0f;
 
 } // namespace
 
@@ -59,6 +57,12 @@ lame_global_struct* Mp3Writer::startOrThrow(int sampleRate, int channels, const 
     return lame;
 }
 
+bool Mp3Writer::writesOwnInfoFrame(lame_global_struct* lame, const Settings& settings)
+{
+    const MpegHeader layout = MpegHeader::layer3(lame_get_out_samplerate(lame), lame_get_mode(lame) == MONO, lame_get_brate(lame));
+    return settings.ownInfoFrame || !InfoFrame::fitsInFrame(layout, layout.bitrateIndex());
+}
+
 int Mp3Writer::chosenRate(int sampleRate, int channels, const Settings& settings)
 {
     Settings asked = settings;
@@ -81,7 +85,7 @@ Mp3Writer::Mp3Writer(AtomicFile& out, int sampleRate, int channels, const Settin
     const MpegHeader layout = MpegHeader::layer3(lame_get_out_samplerate(m_lame),
         lame_get_mode(m_lame) == MONO, lame_get_brate(m_lame));
     const bool lameWritesInfo = InfoFrame::fitsInFrame(layout, layout.bitrateIndex());
-    m_ownInfoFrame = settings.ownInfoFrame || !lameWritesInfo;
+    m_ownInfoFrame = writesOwnInfoFrame(m_lame, settings);
     if (settings.ownInfoFrame && lameWritesInfo) {
         lame_close(m_lame);
         m_lame = startOrThrow(sampleRate, channels, settings, false);

@@ -44,9 +44,16 @@ public:
     int outputSampleRate() const;
     int outputBitrateKbps() const;
 
+    // A LAME configured as this writer configures its own (lameInfoFrame: LAME writes the
+    // Info frame). Throws EncodeError if LAME refuses the combination.
+    static lame_global_struct* startOrThrow(int sampleRate, int channels, const Settings& settings, bool lameInfoFrame);
+    // Whether the writer writes the Info frame itself rather than LAME, for LAME's settings.
+    static bool writesOwnInfoFrame(lame_global_struct* lame, const Settings& settings);
+    // LAME's float entry takes the scale of 16-bit samples.
+    static constexpr float kSampleScale = 32768.0f;
+
 private:
     static lame_global_struct* startLame(int sampleRate, int channels, const Settings& settings, bool lameInfoFrame);
-    static lame_global_struct* startOrThrow(int sampleRate, int channels, const Settings& settings, bool lameInfoFrame);
     void put(const unsigned char* data, int size);
     [[noreturn]] void failEncode(int code) const;
 
