@@ -184,7 +184,14 @@ INSTANTIATE_TEST_SUITE_P(Arguments, UsageTest,
         // An option where the target belongs, and nothing after it: the target was forgotten.
         UsageCase {{"IN", "-dm"}, "a target file is needed before -dm"},
         UsageCase {{"IN", "-br"}, "a target file is needed before -br"},
-        UsageCase {{"-br", "128000", "IN", "OUT"}, "unknown option"}));
+        UsageCase {{"-br", "128000", "IN", "OUT"}, "unknown option"},
+        UsageCase {{"IN", "OUT", "-threads"}, "-threads needs a number"},
+        UsageCase {{"IN", "OUT", "-threads", "65"}, "outside 0 to 64"},
+        UsageCase {{"IN", "OUT", "-threads", "99999999999999999999"}, "outside 0 to 64"},
+        UsageCase {{"IN", "OUT", "-threads", "-1"}, "not a number"},
+        UsageCase {{"IN", "OUT", "-threads", " 2"}, "not a number"},
+        UsageCase {{"IN", "OUT", "-threads", "two"}, "not a number"},
+        UsageCase {{"IN", "-threads"}, "a target file is needed before -threads"}));
 
 // The first two arguments are the paths whatever they look like.
 TEST(Paths, OddNamesAreJustNames)
