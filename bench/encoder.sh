@@ -70,7 +70,7 @@ measure_all() {
   rm -f t-*
   for _ in $(seq "$runs"); do
     # The encoders are compared: fastencc encodes even where it would copy an MP3 already small.
-    read -r c w m < <(time_once "$fastencc" "source.$input" out-fe.mp3 -br $((kbps * 1000)) "${fe_mono[@]}" -reencode)
+    read -r c w m < <(time_once "$fastencc" "source.$input" out-fe.mp3 -br $((kbps * 1000)) "${fe_mono[@]}" -reencode -threads 1)
     echo "$c" >>t-fe-cpu; echo "$w" >>t-fe-wall; echo "$m" >>t-fe-mem
     read -r c w m < <(time_once ffmpeg -v error -y -i "source.$input" -c:a libmp3lame -b:a "${kbps}k" -ar "$rate" "${ff_mono[@]}" out-ff.mp3)
     echo "$c" >>t-ff-cpu; echo "$w" >>t-ff-wall
@@ -118,7 +118,7 @@ done
 # own filter and the frames differ by design.
 echo
 for kbps in $bitrates; do
-  "$fastencc" source.wav out-fe.mp3 -br $((kbps * 1000)) >/dev/null
+  "$fastencc" source.wav out-fe.mp3 -br $((kbps * 1000)) -threads 1 >/dev/null
   lame --quiet --noreplaygain -b "$kbps" source.wav out-la.mp3
   rate=$(rate_of out-fe.mp3)
   frame=$(( 144000 * kbps / rate ))
@@ -136,11 +136,11 @@ if [ "$hour" = 1 ]; then
   # (resampled to 32 kHz).
   loops=$(( 60 / minutes ))
   ffmpeg -v error -stream_loop $((loops - 1)) -i source.wav -c copy hour.wav
-  read -r c w m < <(time_once "$fastencc" hour.wav out-hour.mp3 -br 96000)
+  read -r c w m < <(time_once "$fastencc" hour.wav out-hour.mp3 -br 96000 -threads 1)
   printf '\none-hour WAV source (%d MiB) at 96 kbit/s: fastencc %.1f s cpu, %.1f s wall, peak memory %.1f MiB\n' \
     $(( $(stat -c %s hour.wav) / 1048576 )) "$c" "$w" "$(echo "$m / 1024" | bc -l)"
   lame --quiet -b 192 hour.wav hour.mp3
-  read -r c w m < <(time_once "$fastencc" hour.mp3 out-hour.mp3 -br 96000)
+  read -r c w m < <(time_once "$fastencc" hour.mp3 out-hour.mp3 -br 96000 -threads 1)
   printf 'one-hour MP3 source at 96 kbit/s: fastencc %.1f s cpu, %.1f s wall, peak memory %.1f MiB\n' \
     "$c" "$w" "$(echo "$m / 1024" | bc -l)"
 fi

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Benchmark of one long file on every core: `fastencc -threads 0` (one encoder per core,
+# segments joined) against `-threads 1` (one encoder), `ffmpeg -c:a libmp3lame` and `lame`, on
+# the same music-like source at the same output rate. Prints the medians of CPU time (user +
+# system, every thread), wall time and peak memory, and the ratios measured in this run; then
+# the peak memory of -threads 0 on a source of HOURS hours (an MP3 made by stream copy).
+# Usage: bench/threads.sh [BUILD_DIR]
+#   env: RUNS=3 MINUTES=10 KBPS=96 HOURS=1 (0: skip the long run)
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+build=${1:-$repo/build-bench}
+runs=${RUNS:-3}
+minutes=${MINUTES:-10}
+kbps=${KBPS:-96}
+hours=${HOURS:-1}
+
+for tool in lame ffmpeg ffprobe /usr/bin/time cmake bc; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is needed (tools/setup-debian.sh bench)" >&2; exit 1; }
+done
+
+fastencc=$build/bin/fastencc
+if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVARDUNE_TESTS=OFF >/dev/null 2>&1 \
+       && cmake --build "$build" --target fastencc -j2 >/dev/null; }; then
+  echo "bench: the project does not configure here; building fastencc alone" >&2
+  build=$build/encoder-only
+  cmake -S "$here/encoder-standalone" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" --target fastencc -j2 >/dev/null
+  fastencc=$build/bin/fastencc
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/fastencc-threads.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# The source of bench/encoder.sh: two voices with vibrato and tremolo, a bright partial that
+# comes and goes, a pink noise floor.
+seconds=$((minutes * 60))
+ffmpeg -v error -f lavfi -i "aevalsrc=exprs='0.22*sin(2*PI*220*t+2*sin(2*PI*5*t))*(0.7+0.3*sin(2*PI*0.25*t))+0.12*sin(2*PI*660*t)+0.08*sin(2*PI*2637*t)*abs(sin(2*PI*1.5*t))|0.22*sin(2*PI*277*t+2*sin(2*PI*4*t))*(0.7+0.3*cos(2*PI*0.2*t))+0.10*sin(2*PI*554*t)+0.08*sin(2*PI*3520*t)*abs(cos(2*PI*1.1*t))':s=44100:d=$seconds" \
+  -f lavfi -i "anoisesrc=c=pink:a=0.06:r=44100:d=$seconds" \
+  -filter_complex "[1]aformat=channel_layouts=stereo[n];[0][n]amix=inputs=2:normalize=0" \
+  -c:a pcm_s16le source.wav
+
+time_once() {
+  /usr/bin/time -f "%U %S %e %M" -o usage.txt "$@" >/dev/null 2>&1
+  tail -1 usage.txt | awk '{ printf "%.3f %.3f %d\n", $1 + $2, $3, $4 }'
+}
+median() { sort -g | sed -n "$(( (runs + 1) / 2 ))p"; }
+ratio() { echo "$1 / $2" | bc -l; }
+
+"$fastencc" source.wav probe.mp3 -br $((kbps * 1000)) -threads 1 >/dev/null
+rate=$(ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate -of default=nw=1:nk=1 probe.mp3)
+la_rate=$(echo "$rate / 1000" | bc -l | sed 's/0*$//; s/\.$//')
+
+rm -f t-*
+for _ in $(seq "$runs"); do
+  read -r c w m < <(time_once "$fastencc" source.wav out-1.mp3 -br $((kbps * 1000)) -threads 1 -reencode)
+  echo "$c" >>t-1-cpu; echo "$w" >>t-1-wall; echo "$m" >>t-1-mem
+  read -r c w m < <(time_once "$fastencc" source.wav out-0.mp3 -br $((kbps * 1000)) -threads 0 -reencode)
+  echo "$c" >>t-0-cpu; echo "$w" >>t-0-wall; echo "$m" >>t-0-mem
+  read -r c w m < <(time_once ffmpeg -v error -y -i source.wav -c:a libmp3lame -b:a "${kbps}k" -ar "$rate" out-ff.mp3)
+  echo "$c" >>t-ff-cpu; echo "$w" >>t-ff-wall
+  read -r c w m < <(time_once lame --quiet --noreplaygain -b "$kbps" --resample "$la_rate" source.wav out-la.mp3)
+  echo "$c" >>t-la-cpu; echo "$w" >>t-la-wall
+done
+for k in 1 0 ff la; do
+  eval "cpu_$k=$(median <t-$k-cpu) wall_$k=$(median <t-$k-wall)"
+done
+mem_1=$(median <t-1-mem); mem_0=$(median <t-0-mem)
+
+echo "fastencc: $fastencc"
+echo "machine: $(nproc) cores; source: $minutes min WAV, 44.1 kHz stereo -> $kbps kbit/s at $rate Hz; median of $runs runs, alternated"
+printf '%-22s %9s %9s %9s\n' encoder "cpu s" "wall s" "peak MiB"
+printf '%-22s %9.2f %9.2f %9.1f\n' "fastencc -threads 1" "$cpu_1" "$wall_1" "$(echo "$mem_1 / 1024" | bc -l)"
+printf '%-22s %9.2f %9.2f %9.1f\n' "fastencc -threads 0" "$cpu_0" "$wall_0" "$(echo "$mem_0 / 1024" | bc -l)"
+printf '%-22s %9.2f %9.2f\n' "ffmpeg libmp3lame" "$cpu_ff" "$wall_ff"
+printf '%-22s %9.2f %9.2f\n' "lame" "$cpu_la" "$wall_la"
+printf 'wall: -threads 0 / ffmpeg %.3f, / lame %.3f, / -threads 1 %.3f\n' \
+  "$(ratio "$wall_0" "$wall_ff")" "$(ratio "$wall_0" "$wall_la")" "$(ratio "$wall_0" "$wall_1")"
+printf 'cpu:  -threads 0 / -threads 1 %.3f\n' "$(ratio "$cpu_0" "$cpu_1")"
+printf 'frames: -threads 1 %s, -threads 0 %s; bytes %s and %s\n' \
+  "$(ffprobe -v error -count_frames -select_streams a:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 out-1.mp3)" \
+  "$(ffprobe -v error -count_frames -select_streams a:0 -show_entries stream=nb_read_frames -of default=nw=1:nk=1 out-0.mp3)" \
+  "$(stat -c %s out-1.mp3)" "$(stat -c %s out-0.mp3)"
+errors=$(ffmpeg -nostdin -v error -i out-0.mp3 -f null - 2>&1 | head -3)
+echo "ffmpeg decoding -threads 0 output: ${errors:-no error}"
+
+if [ "$hours" != 0 ]; then
+  # Memory does not grow with the length: an MP3 of HOURS hours, made by stream copy of the
+  # source's MP3 (decoded and encoded in full by fastencc).
+  lame --quiet -b 128 source.wav source.mp3
+  ffmpeg -v error -stream_loop $((hours * 60 / minutes - 1)) -i source.mp3 -c copy long.mp3
+  read -r c w m < <(time_once "$fastencc" long.mp3 out-long.mp3 -br $((kbps * 1000)) -threads 0 -reencode)
+  printf '%s h MP3 source at %s kbit/s, -threads 0: %.1f s cpu, %.1f s wall, peak memory %.1f MiB (%d cores)\n' \
+    "$hours" "$kbps" "$c" "$w" "$(echo "$m / 1024" | bc -l)" "$(nproc)"
+fi
