@@ -4,12 +4,14 @@
 #include "encodeerror.h"
 #include "infoframe.h"
 #include "mpegheader.h"
+#include "terminationsignalsheld.h"
 
 #include <lame/lame.h>
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <system_error>
 
 namespace {
 
@@ -245,9 +247,20 @@ void SegmentedMp3Writer::dispatch(bool last)
     job->last = last;
     while (static_cast<int>(m_inFlight.size()) >= m_threads)
         settleOldest();
-    if (m_workers.empty())
-        for (int i = 0; i < m_threads; ++i)
-            m_workers.emplace_back([this] { work(); });
+    if (m_workers.empty()) {
+        // The encoders never take a termination signal: it stays with the thread that owns
+        // the temporary output file (and holds it back while the file is put in place).
+        // Where the system grants fewer threads, fewer encoders work.
+        const TerminationSignalsHeld held;
+        try {
+            for (int i = 0; i < m_threads; ++i)
+                m_workers.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            if (m_workers.empty())
+                throw EncodeError("cannot start the encoders' threads");
+        }
+        m_threads = static_cast<int>(m_workers.size());
+    }
     ++m_segmentsDispatched;
     const Job& sent = *job;
     m_inFlight.push_back(std::move(job));
@@ -258,9 +271,6 @@ void SegmentedMp3Writer::dispatch(bool last)
     m_wake.notify_one();
     if (last)
         return;
-    // No more segments held than encoders: the next is read once the oldest is written.
-    while (static_cast<int>(m_inFlight.size()) >= m_threads)
-        settleOldest();
     // The next segment's encoder starts its run-in before the boundary, on the frame grid.
     // (The encoder of the segment sent only reads its samples, as this copy does.)
     auto next = std::make_unique<Job>();
@@ -272,6 +282,9 @@ void SegmentedMp3Writer::dispatch(bool last)
     const std::int64_t length = static_cast<std::int64_t>(kSegmentFrames + kRunInFrames) * m_frameSamples + m_runOutSamples;
     next->pcm.reserve(static_cast<std::size_t>(length) * static_cast<std::size_t>(m_channels));
     next->pcm.assign(sent.pcm.begin() + static_cast<std::ptrdiff_t>(from), sent.pcm.end());
+    // No more segments held than encoders: the next is read once the oldest is written.
+    while (static_cast<int>(m_inFlight.size()) >= m_threads)
+        settleOldest();
     m_building = std::move(next);
 }
 
