@@ -8,9 +8,12 @@
 
 #include <lame/lame.h>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <system_error>
 
 namespace {
@@ -26,6 +29,30 @@ constexpr int kMaxFramesPerCall = 8192;
     throw EncodeError("the MP3 encoder failed (error " + std::to_string(code) + ")");
 }
 
+// Storage of the segments' samples, mapped from the system for each segment and given back
+// when it is written. Through malloc, whose threshold for mapping rises with every large block
+// freed, the blocks of later segments would come from the heap, which does not shrink: the
+// peak memory would grow with the length of the source.
+template <class T>
+struct MappedAllocator {
+    using value_type = T;
+    MappedAllocator() = default;
+    template <class U>
+    MappedAllocator(const MappedAllocator<U>&) {}
+    T* allocate(std::size_t n)
+    {
+        void* p = mmap(nullptr, std::max<std::size_t>(n, 1) * sizeof(T), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t n) { munmap(p, std::max<std::size_t>(n, 1) * sizeof(T)); }
+    template <class U>
+    bool operator==(const MappedAllocator<U>&) const { return true; }
+    template <class U>
+    bool operator!=(const MappedAllocator<U>&) const { return false; }
+};
+
 // A stretch of main data slot bytes: frame bytes from offset, length long.
 struct SlotSpan {
     std::uint8_t* data;
@@ -39,7 +66,7 @@ struct SegmentedMp3Writer::Job {
     std::int64_t firstSample = 0;   // where its encoder starts: a multiple of the frame length
     std::int64_t firstFrame = 0;    // the global number of its encoder's first audio frame
     std::int64_t boundaryFrame = 0; // where its segment begins (the join sought near it)
-    std::vector<float> pcm;         // interleaved, from firstSample
+    std::vector<float, MappedAllocator<float>> pcm; // interleaved, from firstSample
     bool last = false;
 
     // Filled by the encoding; read by the writer once done.
