@@ -11,6 +11,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 build=${1:-$repo/build-bench}
+mkdir -p "$build" && build=$(cd "$build" && pwd) # the runs happen in a folder of their own
 runs=${RUNS:-3}
 minutes=${MINUTES:-10}
 kbps=${KBPS:-96}

@@ -50,7 +50,7 @@ public:
     static constexpr int kSegmentFrames = 448;
     static constexpr int kRunInFrames = 10;
     static constexpr int kJoinsBefore = 3;  // joins tried from this many frames before the boundary
-    static constexpr int kJoinsAfter = 8;  // to this many after it
+    static constexpr int kJoinsAfter = 5;  // to this many after it
 
 private:
     struct Job;
