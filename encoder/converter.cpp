@@ -148,7 +148,9 @@ void Converter::run()
     std::unique_ptr<Mp3Writer> single;
     std::unique_ptr<SegmentedMp3Writer> segmented;
     if (threads > 1)
-        segmented = std::make_unique<SegmentedMp3Writer>(out, lameRate, channels, settings, threads);
+        // The caller may hand out more or fewer processors as the file goes: lines on standard
+        // input, read between segments.
+        segmented = std::make_unique<SegmentedMp3Writer>(out, lameRate, channels, settings, threads, 0);
     else
         single = std::make_unique<Mp3Writer>(out, lameRate, channels, settings);
     const int outputKbps = single ? single->outputBitrateKbps() : segmented->outputBitrateKbps();

@@ -8,9 +8,12 @@
 
 #include <lame/lame.h>
 
+#include <poll.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -112,12 +115,14 @@ struct SegmentedMp3Writer::Job {
     }
 };
 
-SegmentedMp3Writer::SegmentedMp3Writer(AtomicFile& out, int sampleRate, int channels, const Mp3Writer::Settings& settings, int threads)
+SegmentedMp3Writer::SegmentedMp3Writer(AtomicFile& out, int sampleRate, int channels, const Mp3Writer::Settings& settings, int threads,
+    int requests)
     : m_out(out)
     , m_rate(sampleRate)
     , m_channels(channels)
     , m_settings(settings)
     , m_threads(std::max(2, threads))
+    , m_requests(requests)
 {
     lame_global_struct* probe = Mp3Writer::startOrThrow(sampleRate, channels, settings, false);
     m_outputRate = lame_get_out_samplerate(probe);
@@ -153,6 +158,61 @@ void SegmentedMp3Writer::stopWorkers()
     for (std::thread& t : m_workers)
         t.join();
     m_workers.clear();
+}
+
+void SegmentedMp3Writer::startWorkers()
+{
+    if (static_cast<int>(m_workers.size()) >= m_threads)
+        return;
+    // The encoders never take a termination signal: it stays with the thread that owns the
+    // temporary output file (and holds it back while the file is put in place). Where the
+    // system grants fewer threads, fewer encoders work.
+    const TerminationSignalsHeld held;
+    try {
+        while (static_cast<int>(m_workers.size()) < m_threads)
+            m_workers.emplace_back([this] { work(); });
+    } catch (const std::system_error&) {
+        if (m_workers.empty())
+            throw EncodeError("cannot start the encoders' threads");
+        m_threads = static_cast<int>(m_workers.size());
+    }
+}
+
+void SegmentedMp3Writer::readRequests()
+{
+    // Between segments only, and only what is there to read: the conversion never waits for
+    // its caller. A line longer than any request is dropped whole.
+    constexpr std::size_t kLongestLine = 32;
+    for (int round = 0; round < 4 && m_requests >= 0; ++round) {
+        pollfd p {m_requests, POLLIN, 0};
+        if (poll(&p, 1, 0) != 1 || !(p.revents & (POLLIN | POLLHUP)))
+            return;
+        char bytes[256];
+        const ssize_t n = read(m_requests, bytes, sizeof bytes);
+        if (n <= 0) {
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                return;
+            m_requests = -1; // the caller closed it: nothing more will come
+            return;
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (bytes[i] != '\n') {
+                if (m_requestLine.size() <= kLongestLine)
+                    m_requestLine.push_back(bytes[i]);
+                continue;
+            }
+            const std::string& line = m_requestLine;
+            if (line.size() > 8 && line.size() <= 10 && line.compare(0, 8, "threads ") == 0
+                && line.find_first_not_of("0123456789", 8) == std::string::npos) {
+                const int wanted = std::stoi(line.substr(8));
+                if (wanted >= 1 && wanted <= 64)
+                    m_threads = wanted;
+            }
+            m_requestLine.clear();
+        }
+        if (n < static_cast<ssize_t>(sizeof bytes))
+            return;
+    }
 }
 
 void SegmentedMp3Writer::work()
@@ -274,20 +334,8 @@ void SegmentedMp3Writer::dispatch(bool last)
     job->last = last;
     while (static_cast<int>(m_inFlight.size()) >= m_threads)
         settleOldest();
-    if (m_workers.empty()) {
-        // The encoders never take a termination signal: it stays with the thread that owns
-        // the temporary output file (and holds it back while the file is put in place).
-        // Where the system grants fewer threads, fewer encoders work.
-        const TerminationSignalsHeld held;
-        try {
-            for (int i = 0; i < m_threads; ++i)
-                m_workers.emplace_back([this] { work(); });
-        } catch (const std::system_error&) {
-            if (m_workers.empty())
-                throw EncodeError("cannot start the encoders' threads");
-        }
-        m_threads = static_cast<int>(m_workers.size());
-    }
+    readRequests();
+    startWorkers();
     ++m_segmentsDispatched;
     const Job& sent = *job;
     m_inFlight.push_back(std::move(job));

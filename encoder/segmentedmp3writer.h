@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -33,8 +34,11 @@ struct lame_global_struct;
 // segment is encoded by one Mp3Writer: its bytes are those of a one-thread encoding.
 class SegmentedMp3Writer {
 public:
-    // threads: encoders at once, at least 2.
-    SegmentedMp3Writer(AtomicFile& out, int sampleRate, int channels, const Mp3Writer::Settings& settings, int threads);
+    // threads: encoders at once, at least 2. requests: a descriptor of lines "threads N"
+    // (N from 1 to 64) that change the number between segments, as a caller hands out cores
+    // (-1: none); it is only read when it has something to read, at most a few bytes a time.
+    SegmentedMp3Writer(AtomicFile& out, int sampleRate, int channels, const Mp3Writer::Settings& settings, int threads,
+        int requests = -1);
     ~SegmentedMp3Writer();
     SegmentedMp3Writer(const SegmentedMp3Writer&) = delete;
     SegmentedMp3Writer& operator=(const SegmentedMp3Writer&) = delete;
@@ -67,6 +71,8 @@ private:
     void writeFrames(std::int64_t until);
     void writeAudio(const std::vector<std::uint8_t>& bytes);
     void stopWorkers();
+    void readRequests();
+    void startWorkers();
 
     AtomicFile& m_out;
     int m_rate;
@@ -91,6 +97,8 @@ private:
     std::uint16_t m_musicCrc = 0;
     std::int64_t m_audioBytes = 0;
     std::unique_ptr<Mp3Writer> m_single; // a source that ends within its first segment
+    int m_requests = -1;
+    std::string m_requestLine;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;   // workers: a job queued, or stop

@@ -387,3 +387,28 @@ TEST(Segments, MemoryDoesNotGrowWithTheSource)
         EXPECT_LT(peak[1], peak[0] + 2 * 1024) << "KiB more for a longer source";
     }
 }
+
+// A caller hands out processors as the file goes, in lines on standard input read between
+// segments; whatever else comes there changes nothing, and the stream is whole in any case.
+TEST(Segments, ThreadLinesOnStandardInput)
+{
+    TempDir dir;
+    writePcmWav(dir.path("in.wav"), 44100, 2, testPcm(50.0));
+    std::string lines = "threads 4\nthreads 1\nthreads 0\nthreads 65\nthreads -3\nthreads 3 \nthreads x\n"
+        + std::string(100000, 'a') + "\nthreads 8\n";
+    for (int i = 0; i < 50; ++i)
+        lines += "threads " + std::to_string(1 + i % 6) + "\n";
+    writeFile(dir.path("lines.txt"), lines);
+    writeFile(dir.path("binary.txt"), randomBytes(200000, 3));
+    ASSERT_EQ(runFastencc({dir.path("in.wav"), dir.path("one.mp3"), "-threads", "1"}).exitCode, 0);
+    const StreamCheck one = checkReservoir(readFile(dir.path("one.mp3")));
+    for (const char* input : {"lines.txt", "binary.txt"}) {
+        RunOptions options;
+        options.standardInput = dir.path(input);
+        const RunResult r = runFastencc({dir.path("in.wav"), dir.path("out.mp3"), "-threads", "2", "-reencode"}, options);
+        ASSERT_EQ(r.exitCode, 0) << input << ": " << r.err;
+        const StreamCheck many = checkReservoir(readFile(dir.path("out.mp3")));
+        EXPECT_TRUE(many.faults.empty()) << input << ": " << many.faults.front();
+        EXPECT_EQ(many.audioFrames, one.audioFrames) << input;
+    }
+}
