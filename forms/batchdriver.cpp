@@ -1,8 +1,6 @@
 #include "batchdriver.h"
 
 #include "desktopnotifier.h"
-#include "form1.h"
-#include "frmmonitor.h"
 #include "module1.h"
 #include "vardolistmodel.h"
 
@@ -11,13 +9,10 @@
 #include "playlistcarrier.h"
 #include "numerictext.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QLabel>
-#include <QLineEdit>
 
 #include <algorithm>
 #include <cerrno>
@@ -96,10 +91,10 @@ std::string RealPath(const std::string& path)
 
 } // namespace
 
-BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
-    : QObject(main)
-    , main_(main)
-    , board_(board)
+BatchDriver::BatchDriver(BatchHost* main, BatchBoard* board, QObject* parent)
+    : QObject(parent)
+    , main_(main, main->HostObject())
+    , board_(board, board ? board->BoardObject() : nullptr)
     , walk_(main->RunningTargets().Folding())
     , refresh_(new QTimer(this))
     , clockTick_(new QTimer(this))
@@ -116,27 +111,25 @@ BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
 
 bool BatchDriver::MayStart() const
 {
-    return main_ && board_ && board_->iRunning == 1 && !folderFull_;
+    return main_ && board_ && board_->Going() && !folderFull_;
 }
 
 void BatchDriver::VardoMediaFile()
 {
-    const vardune::VardoList& list = main_->ListModel->List();
-    walk_.Start(list, board_ ? board_->fileLimit : std::nullopt);
+    const vardune::VardoList& list = main_->BatchList()->List();
+    walk_.Start(list, board_ ? board_->FileLimit() : std::nullopt);
     std::vector<std::pair<std::uint64_t, double>> files;
     for (const std::uint64_t id : walk_.Ids())
         files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
-    names_.portable = Module1::TakesOnlyPortableNames(main_->Text1->text());
-    names_.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(main_->Text1->text())));
+    names_.portable = Module1::TakesOnlyPortableNames(main_->OutputFolderText());
+    names_.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(main_->OutputFolderText())));
     layout_ = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
     progress_.Start(files);
     clock_.start();
     clockTick_->start();
     limit_ = Module1::JobLimit();
     if (board_) {
-        board_->DisplayDigital(board_->PicFile1, Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
-        board_->DisplayDigital(board_->PicFile2, QStringLiteral("000"));
-        board_->iRunning = 1;
+        board_->BatchStarted(Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
     }
     if (layout_.Layout() == vardune::OutputLayout::Kind::NamesFromTags) {
         main_->ShowForecast();  // every waiting file's facts are asked for
@@ -149,11 +142,11 @@ void BatchDriver::VardoMediaFile()
 void BatchDriver::WaitForTags()
 {
     if (main_ && MayStart()) {
-        const vardune::VardoList& list = main_->ListModel->List();
+        const vardune::VardoList& list = main_->BatchList()->List();
         for (const std::uint64_t id : walk_.Ids()) {
             if (list.Find(id) >= 0 && main_->SourceTagsPending(id)) {
                 if (board_)
-                    board_->Label1->setText(QStringLiteral("Reading tags\u2026"));
+                    board_->ShowStatus(QStringLiteral("Reading tags\u2026"));
                 QTimer::singleShot(100, this, &BatchDriver::WaitForTags);
                 return;
             }
@@ -175,26 +168,25 @@ void BatchDriver::Fill()
             QTimer::singleShot(0, this, &BatchDriver::Resume);
             break;
         }
-        const auto id = walk_.Next(main_->ListModel->List());
+        const auto id = walk_.Next(main_->BatchList()->List());
         if (!id) {
             walkOver_ = true;
             break;
         }
-        const vardune::VardoList& list = main_->ListModel->List();
+        const vardune::VardoList& list = main_->BatchList()->List();
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(*id)));
         const QString source = Module1::ToQt(entry.sourcePath + entry.sourceName);
-        board_->DisplayDigital(board_->PicFile2, Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Current())));
-        board_->Label1->setText(source);
+        board_->ShowSource(Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Current())), source);
 
         // The separator goes into the box itself, so the stored output folder keeps it.
-        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(main_->Text1->text()));
-        if (Module1::ToQt(folder) != main_->Text1->text())
-            main_->Text1->setText(Module1::ToQt(folder));
+        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(main_->OutputFolderText()));
+        if (Module1::ToQt(folder) != main_->OutputFolderText())
+            main_->SetOutputFolderText(Module1::ToQt(folder));
         folder_ = folder;
         std::string target = TargetFor(entry, folder);
         std::string why;
         bool nameRefused = false;
-        bool made = MakeFolders(folder, target, why, nameRefused);
+        bool made = !main_->Writes() || MakeFolders(folder, target, why, nameRefused);
         if (!made && nameRefused && !names_.ascii && !IsAscii(target.substr(folder.size()))) {
             // The card refused a folder's name for its letters: this entry, and every later
             // one of the batch, gets ASCII names, as when it refuses a file's name.
@@ -202,7 +194,7 @@ void BatchDriver::Fill()
             target = TargetFor(entry, folder);
             made = MakeFolders(folder, target, why, nameRefused);
         }
-        board_->Label2->setText(Module1::ToQt(target));
+        board_->ShowTarget(Module1::ToQt(target));
         if (!made) {
             Refuse(*id, target, why);
             continue;
@@ -216,7 +208,7 @@ void BatchDriver::Fill()
                    QStringLiteral("fastencc: ") + QString::fromLatin1(vardune::BatchWalk::kUpToDateNote));
             continue;
         }
-        main_->ListModel->SetConverting(*id, true);
+        main_->BatchList()->SetConverting(*id, true);
         if (MediaConvert(source, Module1::ToQt(target), *id) != 0)
             Record({nullptr, *id, target}, -1, 0, QString());
     }
@@ -231,9 +223,16 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
     QStringList arguments;
     for (const std::string& argument : vardune::EncoderCommand::Arguments(Module1::FromQt(Source), Module1::FromQt(Target), profile))
         arguments << Module1::ToQt(argument);
+    const QString program = Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName());
+    if (main_->PlansOnly()) {
+        // Run elsewhere: the name stays taken for the rest of the batch, as while it encodes.
+        main_->Planned(entry, Module1::FromQt(Source), Module1::FromQt(Target), Module1::FromQt(program),
+                       vardune::EncoderCommand::Arguments(Module1::FromQt(Source), Module1::FromQt(Target), profile));
+        return 0;
+    }
 
     auto* process = new QProcess(this);
-    process->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
+    process->setProgram(program);
     process->setArguments(arguments);
     // Its percent lines come on standard output; its error line says why a file failed.
     process->setStandardInputFile(QProcess::nullDevice());
@@ -288,7 +287,7 @@ void BatchDriver::ShowPercents()
 {
     if (main_)
         for (const Job& job : jobs_)
-            main_->ListModel->SetPercent(job.entry, job.percent);
+            main_->BatchList()->SetPercent(job.entry, job.percent);
     ShowBatchProgress();
 }
 
@@ -309,6 +308,8 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
     if (status == QProcess::NormalExit
         && (exitCode == vardune::BatchWalk::kFolderFullStatus || exitCode == vardune::BatchWalk::kFolderUnwritableStatus))
         folderFull_ = true;
+    if (status == QProcess::NormalExit && exitCode == vardune::BatchWalk::kFolderFullStatus)
+        roomRanOut_ = true;
     if (status != QProcess::NormalExit || !StartUnderAnotherName(*job, exitCode))
         Record(*job, 0, exitCode, errorLine);
     jobs_.erase(job);
@@ -324,7 +325,7 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
     if ((exitStatus != BatchWalk::kTargetTakenStatus && exitStatus != BatchWalk::kNameRefusedStatus) || !main_
         || job.renamings >= 3)
         return false;
-    const vardune::VardoList& list = main_->ListModel->List();
+    const vardune::VardoList& list = main_->BatchList()->List();
     const long position = list.Find(job.entry);
     if (position < 0)
         return false;
@@ -347,7 +348,7 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
     main_->RunningTargets().Release(job.target);
     main_->RunningTargets().Take(target);
     if (board_)
-        board_->Label2->setText(Module1::ToQt(target));
+        board_->ShowTarget(Module1::ToQt(target));
     if (MediaConvert(Module1::ToQt(source), Module1::ToQt(target), job.entry) != 0) {
         Record({nullptr, job.entry, target}, -1, 0, QString());
         return true;
@@ -411,11 +412,12 @@ bool BatchDriver::MakeFolders(const std::string& folder, const std::string& targ
 
 void BatchDriver::Refuse(std::uint64_t entry, const std::string& target, const std::string& why)
 {
-    main_->ListModel->SetConverting(entry, false);
+    main_->BatchList()->SetConverting(entry, false);
     vardune::BatchWalk::Outcome outcome;
     outcome.note = why;
     progress_.Finish(entry, false, 0);
-    main_->ListModel->Record(entry, target, outcome);
+    main_->BatchList()->Record(entry, target, outcome);
+    main_->EntryRecorded(entry, target, outcome);
 }
 
 void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)
@@ -445,7 +447,7 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     if (!main_)
         return;
     main_->RunningTargets().Release(job.target);
-    VardoListModel* model = main_->ListModel;
+    VardoListModel* model = main_->BatchList();
     model->SetConverting(job.entry, false);
     const vardune::VardoList& list = model->List();
     const long position = list.Find(job.entry);
@@ -458,10 +460,12 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     if (position >= 0 && outcome.state == vardune::EntryState::Done) {
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
         outputs_[RealPath(entry.sourcePath + entry.sourceName)] = job.target;
-        CarryFolderPicture(entry, job.target);
+        if (main_->Writes())
+            CarryFolderPicture(entry, job.target);
     }
     if (position >= 0)
         model->Record(job.entry, job.target, outcome);
+    main_->EntryRecorded(job.entry, job.target, outcome);
 }
 
 void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std::string& target)
@@ -509,7 +513,7 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
 QStringList BatchDriver::CarryPlaylists()
 {
     QStringList said;
-    if (!main_ || outputs_.empty())
+    if (!main_ || outputs_.empty() || !main_->Writes())
         return said;
     // A playlist is written again when this batch made one of its tracks; its other tracks are
     // those still done in the list from earlier batches (a retried track does not leave out
@@ -520,7 +524,7 @@ QStringList BatchDriver::CarryPlaylists()
         if (!listRead) {
             listRead = true;
             struct stat st {};
-            for (const vardune::VardoEntry& entry : main_->ListModel->List().Entries())
+            for (const vardune::VardoEntry& entry : main_->BatchList()->List().Entries())
                 if (entry.state == vardune::EntryState::Done && !entry.targetPath.empty()
                     && stat(entry.targetPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
                     outputs[RealPath(entry.sourcePath + entry.sourceName)] = entry.targetPath;
@@ -529,7 +533,7 @@ QStringList BatchDriver::CarryPlaylists()
         }
         return outputs;
     };
-    for (const Form1::CarriedPlaylist& source : main_->Playlists()) {
+    for (const BatchHost::CarriedPlaylist& source : main_->Playlists()) {
         const QString name = QFileInfo(Module1::ToQt(source.path)).fileName();
         const auto playlist = vardune::PlaylistCarrier::Read(source.path);
         if (!playlist)
@@ -562,7 +566,7 @@ void BatchDriver::ShowBatchProgress()
         emit ProgressChanged(shownPercent_);
     }
     if (board_)
-        board_->BatchProgress->setText(Module1::ToQt(progress_.Line(clock_.elapsed() / 1000.0)));
+        board_->ShowBatchLine(Module1::ToQt(progress_.Line(clock_.elapsed() / 1000.0)));
 }
 
 void BatchDriver::EndBatch()
@@ -573,9 +577,9 @@ void BatchDriver::EndBatch()
     clockTick_->stop();
     // Whoever is elsewhere learns how the batch went; whoever watches sees it in the list.
     // Asked before the board closes, which takes the activation with it.
-    const bool watched = QApplication::activeWindow() != nullptr;
+    const bool watched = !main_ || !main_->WantsDesktopNotice();
     if (board_)
-        board_->close();
+        board_->EndBoard();
     const bool tookUp = progress_.Done() + progress_.UpToDate() + progress_.Failed() > 0;
     QString summary = tookUp ? Module1::ToQt(progress_.Summary()) : QString();
     const QStringList playlists = CarryPlaylists();

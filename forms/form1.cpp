@@ -444,6 +444,21 @@ void Form1::closeEvent(QCloseEvent* event)
     RequestUnload();
 }
 
+QString Form1::OutputFolderText() const
+{
+    return Text1->text();
+}
+
+void Form1::SetOutputFolderText(const QString& folder)
+{
+    Text1->setText(folder);
+}
+
+bool Form1::WantsDesktopNotice() const
+{
+    return QApplication::activeWindow() == nullptr;
+}
+
 int Form1::EncodersRunning() const
 {
     int running = 0;

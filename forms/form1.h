@@ -1,4 +1,5 @@
 #pragma once
+#include "batchhost.h"
 #include "mainlayout.h"
 #include "sizeforecast.h"
 #include "takennames.h"
@@ -38,7 +39,7 @@ class QMenu;
 // The main window: folder tree and file view on the left, the Vardo list and the output
 // folder on the right, toolbar on top, the profile line in the status bar at the bottom.
 // Panes are placed by the layout arithmetic in twips; the window only applies it.
-class Form1 : public QMainWindow {
+class Form1 : public QMainWindow, public BatchHost {
     Q_OBJECT
 public:
     explicit Form1(frmStartUp* splash = nullptr, QWidget* parent = nullptr);
@@ -86,7 +87,7 @@ public:
     // A batch has ended: what it did stands in the status bar until the next command.
     void BatchFinished(const QString& summary);
     // The encoders running now, of every batch.
-    int EncodersRunning() const;
+    int EncodersRunning() const override;
     // An encoder has ended: every batch that waits for a free place may start its next file.
     void ResumeBatches();
     // A second start asked: the window, and the window in charge of it, come to the front.
@@ -96,24 +97,25 @@ public:
     vardune::LayoutFrame Frame() const;
     bool IsLoaded() const { return loaded_; }
     // Output paths that encoders write now, of every batch: no other encoder gets them.
-    vardune::TakenNames& RunningTargets() { return runningTargets_; }
+    vardune::TakenNames& RunningTargets() override { return runningTargets_; }
     // The waiting files' outputs at the chosen quality, with what is known of them now.
     vardune::SizeForecast Forecast() const;
     // The tags the encoder read of an entry's source for the forecast, or nullptr while they
     // are not read (or it cannot be read).
-    const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const;
+    const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const override;
     // Whether the encoder has yet to say what it read of an entry's source (its tags among it).
-    bool SourceTagsPending(std::uint64_t entry) const;
+    bool SourceTagsPending(std::uint64_t entry) const override;
     // Shows the forecast beside the list: now, or soon when called again and again.
-    void ShowForecast();
+    void ShowForecast() override;
 
-    // A playlist found in an added folder (or added itself), carried to the outputs when a
-    // batch ends. Not an entry of the Vardo list: it is not converted, and its tracks are.
-    struct CarriedPlaylist {
-        std::string path;  // the playlist file
-        std::string root;  // the folder it was added from (its own folder when added itself)
-    };
-    const std::vector<CarriedPlaylist>& Playlists() const { return playlists_; }
+    // The playlists found in added folders (or added themselves), carried when a batch ends.
+    const std::vector<CarriedPlaylist>& Playlists() const override { return playlists_; }
+    // The batch's view of the window: its list and its output folder box.
+    QObject* HostObject() override { return this; }
+    VardoListModel* BatchList() override { return ListModel; }
+    QString OutputFolderText() const override;
+    void SetOutputFolderText(const QString& folder) override;
+    bool WantsDesktopNotice() const override;
     // Remembers a playlist once; a later add of the same file keeps the first root.
     void RememberPlaylist(const std::string& path, const std::string& root);
     void ScheduleForecast();

@@ -1,0 +1,93 @@
+#pragma once
+#include "batchwalk.h"
+#include "outputlayout.h"
+#include "takennames.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QObject;
+class VardoListModel;
+
+// What a batch takes from whoever runs it: the list of files, the output folder, the names
+// encoders write now, the tags read of each source and the playlists to carry; and where it
+// tells each entry's outcome. The main window is one such host, the command line another:
+// both run the same batch, so both name and convert every file alike.
+class BatchHost {
+public:
+    // A playlist found in an added folder (or added itself), carried to the outputs when a
+    // batch ends. Not an entry of the Vardo list: it is not converted, and its tracks are.
+    struct CarriedPlaylist {
+        std::string path;  // the playlist file
+        std::string root;  // the folder it was added from (its own folder when added itself)
+    };
+
+    virtual ~BatchHost() = default;
+
+    // The object whose end ends the host: the batch stops speaking to it then.
+    virtual QObject* HostObject() = 0;
+    virtual VardoListModel* BatchList() = 0;
+    // The output folder as the user wrote it; the batch writes it back with its separator.
+    virtual QString OutputFolderText() const = 0;
+    virtual void SetOutputFolderText(const QString& folder) = 0;
+    // Output paths that encoders write now, of every batch: no other encoder gets them.
+    virtual vardune::TakenNames& RunningTargets() = 0;
+    // The encoders running now, of every batch.
+    virtual int EncodersRunning() const = 0;
+    // The tags the encoder read of an entry's source, or nullptr while they are not read (or
+    // it cannot be read).
+    virtual const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const = 0;
+    // Whether the encoder has yet to say what it read of an entry's source.
+    virtual bool SourceTagsPending(std::uint64_t entry) const = 0;
+    // Asks for what the encoder reads of every waiting file (its tags among it).
+    virtual void ShowForecast() = 0;
+    virtual const std::vector<CarriedPlaylist>& Playlists() const = 0;
+    // Whether the desktop should tell of the batch's end: nobody is looking at the program.
+    virtual bool WantsDesktopNotice() const = 0;
+    // An entry's outcome has been written into the list.
+    virtual void EntryRecorded(std::uint64_t /*entry*/, const std::string& /*target*/,
+                               const vardune::BatchWalk::Outcome& /*outcome*/)
+    {
+    }
+    // False when the batch must leave the disk as it is (a dry run): no folder is made, no
+    // picture or playlist carried.
+    virtual bool Writes() const { return true; }
+    // True when the host only wants each file's encoder command, to run it elsewhere: the
+    // batch decides every name as it would to convert, then hands the command to Planned
+    // instead of starting it, and keeps the name taken.
+    virtual bool PlansOnly() const { return false; }
+    virtual void Planned(std::uint64_t /*entry*/, const std::string& /*source*/, const std::string& /*target*/,
+                         const std::string& /*program*/, const std::vector<std::string>& /*arguments*/)
+    {
+    }
+};
+
+// What a batch shows while it runs, and whether it may go on: the status board, or the
+// command line's progress.
+class BatchBoard {
+public:
+    virtual ~BatchBoard() = default;
+
+    virtual QObject* BoardObject() = 0;
+    // True while the batch may take up further entries.
+    virtual bool Going() const = 0;
+    // Only the first so many waiting entries are converted (those that fit in the output
+    // folder); all of them when empty.
+    virtual std::optional<std::size_t> FileLimit() const = 0;
+    // The batch starts with so many files (a counter's text, "012"); from now on it is going.
+    virtual void BatchStarted(const QString& total) = 0;
+    // A word on what the batch does before its first file ("Reading tags...").
+    virtual void ShowStatus(const QString& text) = 0;
+    // The file taken up now: its number in the batch (a counter's text) and its source.
+    virtual void ShowSource(const QString& current, const QString& source) = 0;
+    virtual void ShowTarget(const QString& target) = 0;
+    // How far the whole batch is and the time left.
+    virtual void ShowBatchLine(const QString& line) = 0;
+    // The batch is over: the board goes.
+    virtual void EndBoard() = 0;
+};
