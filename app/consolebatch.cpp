@@ -401,7 +401,9 @@ void ConsoleBatch::Finished(const QString& summary)
     const bool roomRanOut = driver_ && driver_->RoomRanOut();
     ClearLine();
     terminal_ = false;
-    int status = failed_ + refused_ > 0 || (interrupted_ && finished_ < total_) ? kSomeFailed : kAllDone;
+    // Files neither finished nor handed on: the batch stopped before them.
+    const int left = total_ - finished_ - planned_;
+    int status = failed_ + refused_ > 0 || left > 0 ? kSomeFailed : kAllDone;
     if (roomRanOut)
         status = kNoRoom;
     std::string said;
@@ -418,8 +420,8 @@ void ConsoleBatch::Finished(const QString& summary)
         said = summary.isEmpty() ? std::string("nothing converted") : Module1::FromQt(summary);
         if (refused_ > 0)
             said += "; " + std::to_string(refused_) + (refused_ == 1 ? " source" : " sources") + " not taken";
-        if (interrupted_ && finished_ < total_)
-            said += "; stopped, " + std::to_string(total_ - finished_) + " not converted";
+        if (left > 0)
+            said += std::string("; ") + (interrupted_ ? "stopped, " : "") + std::to_string(left) + " not converted";
     }
     if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun)
         std::fprintf(stderr, "vardune: %s\n", Printable(said).c_str());

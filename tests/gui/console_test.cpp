@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 #include <QRegularExpression>
 
+#include <csignal>
+
 #include <sys/mount.h>
 
 class ConsoleTest : public QObject, public BatchWindow {
@@ -233,6 +235,73 @@ private slots:
         QCOMPARE(Tree(small).size(), 0);
         // Nothing of the encoder's either: no temporary file stays behind.
         QCOMPARE(QDir(small).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 0);
+    }
+
+    // The program with a stand-in encoder beside it: a shell script that does body before each
+    // conversion and then runs the real encoder (the encoder's reading of the files is the real
+    // one's at once).
+    QString WrappedEncoder(const QString& body)
+    {
+        const QString folder = QCoreApplication::applicationDirPath() + "/wrapped";
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        if (!QFile::copy(app_, folder + "/vardune"))
+            return {};
+        QFile script(folder + "/fastencc");
+        script.open(QIODevice::WriteOnly);
+        script.write(QStringLiteral("#!/bin/sh\n[ \"$1\" = --facts ] && exec \"%1\" \"$@\"\n%2\nexec \"%1\" \"$@\"\n")
+                         .arg(QStringLiteral(FASTENCC_PATH), body)
+                         .toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return folder + "/vardune";
+    }
+
+    // The output folder fills up while a file converts (another writer takes the room the
+    // forecast counted on): the batch stops with status 3 and no output half-written.
+    void folderFillingUpStopsTheBatch()
+    {
+        const QString lib = Library();
+        const QString small = Path("small");
+        QDir().mkpath(small);
+        if (mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=256k") != 0)
+            QSKIP("cannot mount a small tmpfs for the output here (needs root with mount rights)");
+        mounts_ << small;
+        const QString program = WrappedEncoder(QStringLiteral("dd if=/dev/zero of=\"%1/filler\" bs=4k 2>/dev/null").arg(small));
+        QVERIFY(!program.isEmpty());
+        const QString saved = app_;
+        app_ = program;
+        const Run run = Vardune({"--convert", lib, "--output", small, "--jobs", "1"});
+        app_ = saved;
+        QCOMPARE(run.status, 3);
+        QVERIFY2(run.out.contains(": failed: the output folder is full"), run.out.constData());
+        QVERIFY2(run.out.endsWith("; 2 not converted\n"), run.out.constData());
+        QCOMPARE(QDir(small).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList {"filler"});
+    }
+
+    // SIGINT works as the window's Exit: the file in progress finishes and is reported, no
+    // further file starts, and the run says so and ends with status 1.
+    void interruptFinishesTheFileInProgress()
+    {
+        const QString lib = Library();
+        const QString started = Path("started");
+        const QString program = WrappedEncoder(QStringLiteral("touch \"%1\"; sleep 1").arg(started));
+        QVERIFY(!program.isEmpty());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        process.setProcessEnvironment(environment);
+        process.start(program, {"--convert", lib, "--output", Path("out"), "--jobs", "1"});
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(started); }, 20000));
+        ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(20000));
+        const QByteArray out = process.readAllStandardOutput();
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(out.count(": done\n"), 1);
+        QVERIFY2(out.endsWith("; stopped, 2 not converted\n"), out.constData());
+        QVERIFY(process.readAllStandardError().contains("stopping after the files in progress"));
+        QCOMPARE(Tree(Path("out")).size(), 1);
     }
 
     // On a terminal: one line, redrawn in place, and the summary at the end; piped, plain lines.
