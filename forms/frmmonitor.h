@@ -1,4 +1,5 @@
 #pragma once
+#include "batchboard.h"
 #include "batchhost.h"
 #include "skinnedwindow.h"
 
