@@ -226,8 +226,10 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
     const QString program = Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName());
     if (main_->PlansOnly()) {
         // Run elsewhere: the name stays taken for the rest of the batch, as while it encodes.
-        main_->Planned(entry, Module1::FromQt(Source), Module1::FromQt(Target), Module1::FromQt(program),
-                       vardune::EncoderCommand::Arguments(Module1::FromQt(Source), Module1::FromQt(Target), profile));
+        std::vector<std::string> command;
+        for (const QString& argument : arguments)
+            command.push_back(Module1::FromQt(argument));
+        main_->Planned(entry, Module1::FromQt(Source), Module1::FromQt(Target), Module1::FromQt(program), command);
         return 0;
     }
 
