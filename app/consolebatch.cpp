@@ -1,6 +1,7 @@
 #include "consolebatch.h"
 
 #include "batchdriver.h"
+#include "encoderpool.h"
 #include "forecastreader.h"
 #include "module1.h"
 #include "shutdownsignals.h"
@@ -111,6 +112,7 @@ ConsoleBatch::ConsoleBatch(const vardune::ConsoleCommand& command)
     : command_(command)
     , list_(new VardoListModel(this))
     , reader_(new ForecastReader(this))
+    , pool_(new EncoderPool(this))
 {
     const QString output = Module1::ToQt(command.output);
     output_ = QDir::cleanPath(QFileInfo(output).absoluteFilePath());
@@ -189,11 +191,6 @@ void ConsoleBatch::AddFile(const std::string& path, const std::string& root)
         return;
     }
     list_->Append({{path, size}}, root);
-}
-
-int ConsoleBatch::EncodersRunning() const
-{
-    return driver_ ? driver_->Running() : 0;
 }
 
 const vardune::OutputLayout::Tags* ConsoleBatch::SourceTags(std::uint64_t entry) const

@@ -13,6 +13,7 @@
 #include <vector>
 
 class BatchDriver;
+class EncoderPool;
 class ForecastReader;
 
 // The batch run from the command line: the files and folders named there go into a list of
@@ -46,8 +47,7 @@ public:
     VardoListModel* BatchList() override { return list_; }
     QString OutputFolderText() const override { return output_; }
     void SetOutputFolderText(const QString& folder) override { output_ = folder; }
-    vardune::TakenNames& RunningTargets() override { return runningTargets_; }
-    int EncodersRunning() const override;
+    EncoderPool& Pool() override { return *pool_; }
     const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const override;
     bool SourceTagsPending(std::uint64_t entry) const override;
     void ShowForecast() override;
@@ -93,7 +93,7 @@ private:
     VardoListModel* list_;
     ForecastReader* reader_;
     std::unordered_map<std::uint64_t, int> facts_;  // entry id -> the reader's number
-    vardune::TakenNames runningTargets_;
+    EncoderPool* pool_;
     std::vector<CarriedPlaylist> playlists_;
     QString output_;
     QPointer<BatchDriver> driver_;

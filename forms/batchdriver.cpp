@@ -1,6 +1,7 @@
 #include "batchdriver.h"
 
 #include "desktopnotifier.h"
+#include "encoderpool.h"
 #include "module1.h"
 #include "vardolistmodel.h"
 
@@ -95,7 +96,7 @@ BatchDriver::BatchDriver(BatchHost* main, BatchBoard* board, QObject* parent)
     : QObject(parent)
     , main_(main, main->HostObject())
     , board_(board, board ? board->BoardObject() : nullptr)
-    , walk_(main->RunningTargets().Folding())
+    , walk_(main->Pool().Names().Folding())
     , refresh_(new QTimer(this))
     , clockTick_(new QTimer(this))
 {
@@ -107,6 +108,7 @@ BatchDriver::BatchDriver(BatchHost* main, BatchBoard* board, QObject* parent)
     // The time left moves on while no encoder has news, too.
     clockTick_->setInterval(1000);
     connect(clockTick_, &QTimer::timeout, this, &BatchDriver::ShowBatchProgress);
+    main->Pool().Join(this);
 }
 
 bool BatchDriver::MayStart() const
@@ -127,7 +129,7 @@ void BatchDriver::VardoMediaFile()
     progress_.Start(files);
     clock_.start();
     clockTick_->start();
-    limit_ = Module1::JobLimit();
+    limit_ = main_->Pool().Limit();
     if (board_) {
         board_->BatchStarted(Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
     }
@@ -163,7 +165,7 @@ void BatchDriver::Fill()
     const std::string markProfile = vardune::EncoderCommand::MarkProfile(Module1::settings().profile);
     QElapsedTimer slice;
     slice.start();
-    while (!walkOver_ && MayStart() && (Running() == 0 || main_->EncodersRunning() < limit_)) {
+    while (!walkOver_ && MayStart() && (Running() == 0 || main_->Pool().Running() < limit_)) {
         if (slice.elapsed() >= 40) {
             QTimer::singleShot(0, this, &BatchDriver::Resume);
             break;
@@ -201,7 +203,7 @@ void BatchDriver::Fill()
         }
 
         // The name is taken from here until its encoder has ended, for every batch.
-        main_->RunningTargets().Take(target);
+        main_->Pool().Names().Take(target);
         // An output up to date is what the encoder would leave as it is: it is not started.
         if (vardune::BatchWalk::UpToDate(target, entry.sourcePath + entry.sourceName, markProfile)) {
             Record({nullptr, *id, target}, 0, 0,
@@ -347,8 +349,8 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
     const std::string target = TargetFor(entry, folder_);
     if (target == job.target)
         return false;
-    main_->RunningTargets().Release(job.target);
-    main_->RunningTargets().Take(target);
+    main_->Pool().Names().Release(job.target);
+    main_->Pool().Names().Take(target);
     if (board_)
         board_->ShowTarget(Module1::ToQt(target));
     if (MediaConvert(Module1::ToQt(source), Module1::ToQt(target), job.entry) != 0) {
@@ -364,14 +366,14 @@ std::string BatchDriver::TargetFor(const vardune::VardoEntry& entry, const std::
     const std::string source = entry.sourcePath + entry.sourceName;
     // One folder names outputs as the batch always has.
     if (layout_.Layout() == vardune::OutputLayout::Kind::OneFolder)
-        return walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), names_, source);
+        return walk_.OutputPath(folder, entry.sourceName, main_->Pool().Names(), names_, source);
     vardune::OutputLayout::Source planned {source, entry.root, {}};
     // The tags come from the encoder's reading for the forecast; a source it has not read
     // (or could not) is named by the fallbacks.
     if (const vardune::OutputLayout::Tags* tags = main_->SourceTags(entry.id))
         planned.tags = *tags;
     const vardune::OutputLayout::Plan plan = layout_.PlanFor(planned, names_);
-    return walk_.PlacePath(folder, [&](int number) { return plan.Relative(names_, number); }, main_->RunningTargets(),
+    return walk_.PlacePath(folder, [&](int number) { return plan.Relative(names_, number); }, main_->Pool().Names(),
                            source);
 }
 
@@ -448,7 +450,7 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
 {
     if (!main_)
         return;
-    main_->RunningTargets().Release(job.target);
+    main_->Pool().Names().Release(job.target);
     VardoListModel* model = main_->BatchList();
     model->SetConverting(job.entry, false);
     const vardune::VardoList& list = model->List();

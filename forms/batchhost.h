@@ -1,7 +1,6 @@
 #pragma once
 #include "batchwalk.h"
 #include "outputlayout.h"
-#include "takennames.h"
 
 #include <QString>
 
@@ -11,11 +10,12 @@
 #include <string>
 #include <vector>
 
+class EncoderPool;
 class QObject;
 class VardoListModel;
 
-// What a batch takes from whoever runs it: the list of files, the output folder, the names
-// encoders write now, the tags read of each source and the playlists to carry; and where it
+// What a batch takes from whoever runs it: the list of files, the output folder, the
+// program's encoder pool, the tags read of each source and the playlists to carry; and where it
 // tells each entry's outcome. The main window is one such host, the command line another:
 // both run the same batch, so both name and convert every file alike.
 class BatchHost {
@@ -35,10 +35,9 @@ public:
     // The output folder as the user wrote it; the batch writes it back with its separator.
     virtual QString OutputFolderText() const = 0;
     virtual void SetOutputFolderText(const QString& folder) = 0;
-    // Output paths that encoders write now, of every batch: no other encoder gets them.
-    virtual vardune::TakenNames& RunningTargets() = 0;
-    // The encoders running now, of every batch.
-    virtual int EncodersRunning() const = 0;
+    // The program's encoders: the job limit, the encoders of every batch and the output
+    // names they write now.
+    virtual EncoderPool& Pool() = 0;
     // The tags the encoder read of an entry's source, or nullptr while they are not read (or
     // it cannot be read).
     virtual const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const = 0;

@@ -2,6 +2,7 @@
 
 #include "batchdriver.h"
 #include "choicebox.h"
+#include "encoderpool.h"
 #include "filelistview.h"
 #include "focusframe.h"
 #include "forecastreader.h"
@@ -69,7 +70,7 @@ QAction* MenuItem(QMenu* menu, const char* name, const QString& caption)
 Form1::Form1(frmStartUp* splash, QWidget* parent)
     : QMainWindow(parent)
     , splash_(splash)
-    , runningTargets_(Module1::FoldOutputPath)
+    , pool_(new EncoderPool(this))
     , forecastReader_(new ForecastReader(this))
     , forecastTimer_(new QTimer(this))
     , freeSpaceTimer_(new QTimer(this))
@@ -461,16 +462,12 @@ bool Form1::WantsDesktopNotice() const
 
 int Form1::EncodersRunning() const
 {
-    int running = 0;
-    for (const BatchDriver* driver : findChildren<BatchDriver*>(QString(), Qt::FindDirectChildrenOnly))
-        running += driver->Running();
-    return running;
+    return pool_->Running();
 }
 
-void Form1::ResumeBatches()
+vardune::TakenNames& Form1::RunningTargets()
 {
-    for (BatchDriver* driver : findChildren<BatchDriver*>(QString(), Qt::FindDirectChildrenOnly))
-        driver->Resume();
+    return pool_->Names();
 }
 
 void Form1::BatchFinished(const QString& summary)

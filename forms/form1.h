@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 class ChoiceBox;
+class EncoderPool;
 class FileListView;
 class ForecastReader;
 class FolderTreeView;
@@ -87,9 +88,7 @@ public:
     // A batch has ended: what it did stands in the status bar until the next command.
     void BatchFinished(const QString& summary);
     // The encoders running now, of every batch.
-    int EncodersRunning() const override;
-    // An encoder has ended: every batch that waits for a free place may start its next file.
-    void ResumeBatches();
+    int EncodersRunning() const;
     // A second start asked: the window, and the window in charge of it, come to the front.
     void ShowYourself();
 
@@ -97,7 +96,8 @@ public:
     vardune::LayoutFrame Frame() const;
     bool IsLoaded() const { return loaded_; }
     // Output paths that encoders write now, of every batch: no other encoder gets them.
-    vardune::TakenNames& RunningTargets() override { return runningTargets_; }
+    vardune::TakenNames& RunningTargets();
+    EncoderPool& Pool() override { return *pool_; }
     // The waiting files' outputs at the chosen quality, with what is known of them now.
     vardune::SizeForecast Forecast() const;
     // The tags the encoder read of an entry's source for the forecast, or nullptr while they
@@ -222,7 +222,7 @@ private:
     InstanceChannel* channel_ = nullptr;
     std::uint64_t menuEntry_ = 0;  // the entry the list's menu was opened on, or 0
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
-    vardune::TakenNames runningTargets_;
+    EncoderPool* pool_;
     ForecastReader* forecastReader_;
     // Each entry's source as the forecast reader numbers it, by entry id.
     std::unordered_map<std::uint64_t, int> forecastSource_;

@@ -117,7 +117,6 @@ void frmMonitor::Timer2_Timer()
     auto* driver = new BatchDriver(main_, this, main_);
     // The main window hears of the end even when the board has long gone.
     connect(driver, &BatchDriver::Finished, main_, &Form1::BatchFinished);
-    connect(driver, &BatchDriver::EncoderEnded, main_, &Form1::ResumeBatches);
     driver->VardoMediaFile();
 }
 
