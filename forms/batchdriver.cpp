@@ -139,7 +139,7 @@ void BatchDriver::VardoMediaFile()
         board_->iRunning = 1;
     }
     if (layout_.Layout() == vardune::OutputLayout::Kind::NamesFromTags) {
-        main_->ShowForecast();  // every waiting file's facts are asked for
+        main_->ReadEditedSources();  // every waiting file's facts are asked for, edited ones again
         WaitForTags();
         return;
     }

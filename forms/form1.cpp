@@ -527,7 +527,7 @@ vardune::SizeForecast Form1::Forecast() const
             continue;
         const auto source = forecastSource_.find(e.id);
         forecast.Add(vardune::LeadingNumber(e.sourceSize),
-                     source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second));
+                     source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second.number));
     }
     return forecast;
 }
@@ -536,14 +536,27 @@ const vardune::OutputLayout::Tags* Form1::SourceTags(std::uint64_t entry) const
 {
     const auto source = forecastSource_.find(entry);
     const vardune::SizeForecast::Facts* facts
-        = source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second);
+        = source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second.number);
     return facts && facts->readable ? &facts->tags : nullptr;
 }
 
 bool Form1::SourceTagsPending(std::uint64_t entry) const
 {
     const auto source = forecastSource_.find(entry);
-    return source == forecastSource_.end() || !forecastReader_->Find(source->second);
+    return source == forecastSource_.end() || !forecastReader_->Find(source->second.number);
+}
+
+void Form1::ReadEditedSources()
+{
+    for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
+        if (e.state != vardune::EntryState::Waiting)
+            continue;
+        const auto source = forecastSource_.find(e.id);
+        if (source != forecastSource_.end()
+            && source->second.changed != ForecastReader::ChangeTime(e.sourcePath + e.sourceName))
+            forecastSource_.erase(source);
+    }
+    ShowForecast();
 }
 
 void Form1::ShowForecast()
@@ -552,8 +565,11 @@ void Form1::ShowForecast()
     if (ListModel->List().Count() == 0)
         forecastSource_.clear();
     for (const vardune::VardoEntry& e : ListModel->List().Entries())
-        if (e.state == vardune::EntryState::Waiting && !forecastSource_.count(e.id))
-            forecastSource_.emplace(e.id, forecastReader_->Request(e.sourcePath + e.sourceName, e.sourceSize));
+        if (e.state == vardune::EntryState::Waiting && !forecastSource_.count(e.id)) {
+            const std::string path = e.sourcePath + e.sourceName;
+            const std::int64_t changed = ForecastReader::ChangeTime(path);
+            forecastSource_.emplace(e.id, ForecastSource {forecastReader_->Request(path, e.sourceSize, changed), changed});
+        }
     forecastReader_->Send();
     const vardune::SizeForecast forecast = Forecast();
     if (forecast.Waiting() == 0) {

@@ -106,6 +106,9 @@ public:
     bool SourceTagsPending(std::uint64_t entry) const;
     // Shows the forecast beside the list: now, or soon when called again and again.
     void ShowForecast();
+    // Before a batch names outputs by tags: every waiting source edited since the encoder read
+    // it (tags written again in place, the size unchanged) is read again, then ShowForecast.
+    void ReadEditedSources();
 
     // A playlist found in an added folder (or added itself), carried to the outputs when a
     // batch ends. Not an entry of the Vardo list: it is not converted, and its tracks are.
@@ -222,8 +225,13 @@ private:
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
     vardune::TakenNames runningTargets_;
     ForecastReader* forecastReader_;
-    // Each entry's source as the forecast reader numbers it, by entry id.
-    std::unordered_map<std::uint64_t, int> forecastSource_;
+    // Each entry's source as the forecast reader numbers it, and when the file was changed
+    // as it was asked for, by entry id.
+    struct ForecastSource {
+        int number = -1;
+        std::int64_t changed = -1;
+    };
+    std::unordered_map<std::uint64_t, ForecastSource> forecastSource_;
     QTimer* forecastTimer_;
     QTimer* freeSpaceTimer_;
     bool loaded_ = false;

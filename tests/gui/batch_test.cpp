@@ -289,6 +289,30 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QCOMPARE(written, sorted);
     }
 
+    // Tags written again in place (the file's size the same) name the output by what they say
+    // now, not by what the encoder read when the file was added.
+    void tagsEditedInPlaceAreReadAgain()
+    {
+        RealEncoder();
+        QDir().mkpath(Path("lib"));
+        QVERIFY(WriteTaggedWav(Path("lib/1.wav"), {{"IART", "Alpha"}, {"INAM", "Intro"}}));
+        Module1::settings().outputLayout = "TAGS";
+        Module1::settings().namePattern = "{artist} - {title}";
+        form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(Path("lib"));
+        form_->ShowForecast();
+        QTRY_VERIFY_WITH_TIMEOUT(!form_->SourceTagsPending(Entry(0).id), 10000);
+        QCOMPARE(form_->SourceTags(Entry(0).id)->title, std::string("Intro"));
+        const qint64 size = QFileInfo(Path("lib/1.wav")).size();
+        QTest::qWait(20);  // a later change time, on any file system's clock
+        QVERIFY(WriteTaggedWav(Path("lib/1.wav"), {{"IART", "Alpha"}, {"INAM", "Outro"}}));
+        QCOMPARE(QFileInfo(Path("lib/1.wav")).size(), size);
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(Module1::ToQt(Entry(0).targetPath), Path("out/Alpha - Outro.mp3"));
+    }
+
     // A folder that cannot be made below the output folder fails its entry and says why; the
     // other entries go on.
     void aFolderInTheWayFailsItsEntry()
