@@ -73,6 +73,7 @@ Form1::Form1(frmStartUp* splash, QWidget* parent)
     , forecastReader_(new ForecastReader(this))
     , forecastTimer_(new QTimer(this))
     , freeSpaceTimer_(new QTimer(this))
+    , planTimer_(new QTimer(this))
 {
     Module1::LoadResources();
     setObjectName(QStringLiteral("Form1"));
@@ -98,6 +99,16 @@ Form1::Form1(frmStartUp* splash, QWidget* parent)
     connect(ListModel, &QAbstractItemModel::modelReset, this, &Form1::ScheduleForecast);
     connect(ListModel, &QAbstractItemModel::dataChanged, this, &Form1::ScheduleForecast);
     connect(Text1, &QLineEdit::textChanged, this, &Form1::ScheduleForecast);
+    // The planned outputs follow the same changes, less often: they are redrawn, not typed.
+    planTimer_->setSingleShot(true);
+    planTimer_->setInterval(300);
+    connect(planTimer_, &QTimer::timeout, this, &Form1::PlanOutputs);
+    ListModel->SetPlanner([this](const vardune::VardoEntry& entry) { return PlannedOutput(entry); });
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::SchedulePlans);
+    connect(forecastReader_, &ForecastReader::Read, this, &Form1::SchedulePlans);
+    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(ListModel, signal, this, &Form1::SchedulePlans);
+    connect(ListModel, &QAbstractItemModel::modelReset, this, &Form1::SchedulePlans);
 
     Client->installEventFilter(this);
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -509,8 +520,58 @@ void Form1::ShowStatusBarValue()
 {
     StatusPanel->setText(Module1::ToQt(Module1::settings().profile.StatusLine()));
     StatusPanel->setToolTip(StatusPanel->text());
-    // The quality may have changed: so has the forecast.
+    // The quality may have changed: so has the forecast. The layout may have, too.
     ScheduleForecast();
+    SchedulePlans();
+}
+
+void Form1::SchedulePlans()
+{
+    if (!planTimer_->isActive())
+        planTimer_->start();
+}
+
+void Form1::PlanOutputs()
+{
+    plannedOutputs_.clear();
+    const QString shown = Text1->text();
+    if (!shown.isEmpty()) {
+        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(shown));
+        vardune::BatchWalk::NameRules rules;
+        rules.portable = Module1::TakesOnlyPortableNames(shown);
+        rules.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(shown)));
+        const vardune::OutputLayout layout
+            = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
+        const bool byTags = layout.Layout() == vardune::OutputLayout::Kind::NamesFromTags;
+        vardune::TakenNames planned(runningTargets_.Folding());
+        for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
+            if (e.state != vardune::EntryState::Waiting || e.converting)
+                continue;
+            vardune::OutputLayout::Source source {e.sourcePath + e.sourceName, e.root, {}};
+            const vardune::OutputLayout::Tags* tags = byTags ? SourceTags(e.id) : nullptr;
+            // Named by its fallbacks only once the encoder has found it has no such tags.
+            if (byTags && !tags && SourceTagsPending(e.id))
+                continue;
+            if (tags)
+                source.tags = *tags;
+            const vardune::OutputLayout::Plan plan = layout.PlanFor(source, rules);
+            std::string path;
+            for (int number = 1; number <= 1000; ++number) {
+                path = folder + plan.Relative(rules, number);
+                if (!planned.Contains(path))
+                    break;
+            }
+            planned.Take(path);
+            plannedOutputs_.emplace(e.id, std::move(path));
+        }
+    }
+    ListModel->PlansChanged();
+}
+
+std::string Form1::PlannedOutput(const vardune::VardoEntry& entry) const
+{
+    const auto found = plannedOutputs_.find(entry.id);
+    return found == plannedOutputs_.end() ? std::string() : found->second;
 }
 
 void Form1::ScheduleForecast()

@@ -55,6 +55,13 @@ public:
     // after the files in progress and quit; a second request while that goes on ends at once.
     void RequestUnload();
     void ShowStatusBarValue();
+    // Where a waiting entry's output will go, by the layout and output folder chosen now,
+    // numbered as the batch numbers names that collide within the list (a file found standing
+    // there is numbered past only when the batch writes); empty while it cannot be said.
+    std::string PlannedOutput(const vardune::VardoEntry& entry) const;
+    // Plans every waiting entry's output again, soon: the layout, the output folder, the
+    // list or a source's tags have changed.
+    void SchedulePlans();
     // A toolbar button, by its key.
     void ButtonClick(const QString& key);
 
@@ -239,4 +246,9 @@ private:
     bool quitting_ = false;      // quits once the files in progress are done
     bool summaryShown_ = false;  // the status bar tells of the batch that ended
     std::vector<CarriedPlaylist> playlists_;
+    // Plans the waiting entries' outputs in list order, as the batch will take them up: once
+    // after a change, never each time a row is drawn (ten thousand entries take some 30 ms).
+    void PlanOutputs();
+    QTimer* planTimer_;
+    std::unordered_map<std::uint64_t, std::string> plannedOutputs_;  // by entry id
 };

@@ -271,7 +271,19 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         form_->AddFolderEntries(Path("lib"));
         QCOMPARE(int(form_->ListModel->List().Count()), expected.size());
         QCOMPARE(Entry(0).root, Module1::FromQt(Path("lib/")));
-        // Started at once: the batch waits for the tags the forecast's encoder reads.
+        // Before the batch, each row shows where its output will go, once its tags are read.
+        form_->ShowStatusBarValue();
+        const auto shown = [this](int row) { return form_->ListModel->index(row, 4).data().toString(); };
+        QTRY_COMPARE_WITH_TIMEOUT(shown(expected.size() - 1), Path("out/" + expected.last()), 10000);
+        for (int row = 0; row < expected.size(); ++row)
+            QCOMPARE(shown(row), Path("out/" + expected[row]));
+        Module1::settings().outputLayout = "ONEFOLDER";
+        form_->ShowStatusBarValue();
+        QTRY_COMPARE(shown(1), Path("out/V_02.wav.MP3"));
+        QCOMPARE(shown(3), Path("out/V_02.wav (2).MP3"));
+        Module1::settings().outputLayout = Module1::FromQt(layout);
+        form_->ShowStatusBarValue();
+        QTRY_COMPARE(shown(0), Path("out/" + expected[0]));
         QVERIFY(RunBatch());
         QStringList targets;
         for (int row = 0; row < expected.size(); ++row) {
