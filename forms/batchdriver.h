@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+#include <QSet>
 #include <QTimer>
 
 #include <list>
@@ -99,6 +100,8 @@ private:
     // tracks done in earlier batches, still in the list); what each holds, for the batch's
     // summary ("Playlist Road.m3u8: 12 tracks written, 3 left out").
     QStringList CarryPlaylists();
+    // Has the encoder fit a folder's cover into a player's size; the batch ends once it has.
+    void ShrinkPicture(const QString& source, const QString& output);
 
     QPointer<Form1> main_;
     QPointer<frmMonitor> board_;
@@ -124,4 +127,6 @@ private:
     std::map<std::string, std::string> outputs_;
     // The output folders whose cover picture this batch has seen to.
     std::set<std::string> picturedFolders_;
+    // The encoders shrinking folder pictures now.
+    QSet<QProcess*> pictures_;
 };

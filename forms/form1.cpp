@@ -391,6 +391,7 @@ void Form1::RestoreList()
     file.close();
     if (entries) {
         ListModel->Restore(*entries);
+        RestorePlaylists();
         return;
     }
     // Kept for whoever wants to look at it, and out of the way of the next save.
@@ -418,6 +419,35 @@ void Form1::KeepList()
         file.write(text.data(), qint64(text.size()));
         file.commit();
     }
+    const QString playlistsPath = Module1::CarriedPlaylistsFilePath();
+    if (playlists_.empty()) {
+        QFile::remove(playlistsPath);
+        return;
+    }
+    std::vector<vardune::VardoListFile::Playlist> playlists;
+    for (const CarriedPlaylist& p : playlists_)
+        playlists.push_back({p.path, p.root});
+    QSaveFile playlistsFile(playlistsPath);
+    if (playlistsFile.open(QIODevice::WriteOnly)) {
+        const std::string text = vardune::VardoListFile::EncodePlaylists(playlists);
+        playlistsFile.write(text.data(), qint64(text.size()));
+        playlistsFile.commit();
+    }
+}
+
+void Form1::RestorePlaylists()
+{
+    // Only with the list they belong to; a damaged file carries none, and says nothing: the
+    // playlists are found again when their folder is added again.
+    QFile file(Module1::CarriedPlaylistsFilePath());
+    if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(vardune::VardoListFile::kMaxBytes))
+        return;
+    const auto playlists
+        = vardune::VardoListFile::ParsePlaylists(file.read(qint64(vardune::VardoListFile::kMaxBytes) + 1).toStdString());
+    if (!playlists)
+        return;
+    for (const vardune::VardoListFile::Playlist& p : *playlists)
+        RememberPlaylist(p.path, p.root);
 }
 
 void Form1::RequestUnload()

@@ -191,6 +191,8 @@ private:
     bool OutputFolderReady();
     void PlaceDockedBars();
     void ApplyGeometry();
+    // The playlists carried by the list kept from the last run.
+    void RestorePlaylists();
     // Checks each path and appends the good ones; each refused one gets its own message.
     // Returns how many were appended.
     // root: the folder they were added from (the file view's), or empty for files on their own.

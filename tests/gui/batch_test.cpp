@@ -14,6 +14,7 @@
 
 #include <QDBusConnection>
 #include <QDirIterator>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -371,8 +372,8 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QVERIFY(WriteToneWav(Path("lib/B/1.wav"), 0.2));
         QDir().mkpath(Path("lib/C"));
         QVERIFY(WriteToneWav(Path("lib/C/1.wav"), 0.2));
-        // Larger than a player's folder art: it stays behind.
-        QImage large(700, 500, QImage::Format_RGB32);
+        // Larger than a player's folder art: it goes along shrunk.
+        QImage large(1400, 1000, QImage::Format_RGB32);
         large.fill(Qt::blue);
         QVERIFY(large.save(Path("lib/C/folder.jpg"), "JPEG"));
         QImage cover(64, 64, QImage::Format_RGB32);
@@ -415,10 +416,15 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         while (it.hasNext())
             pictureFiles << it.next().mid(Path("out/").size());
         pictureFiles.sort();
-        QCOMPARE(pictureFiles, pictures ? QStringList({"Album/folder.jpg", "B/folder.png"}) : QStringList({"B/folder.png"}));
+        QCOMPARE(pictureFiles, pictures ? QStringList({"Album/folder.jpg", "B/folder.png", "C/folder.jpg"})
+                                        : QStringList({"B/folder.png"}));
         QCOMPARE(QFileInfo(Path("out/B/folder.png")).size(), qint64(4));
-        if (pictures)
+        if (pictures) {
             QCOMPARE(QImage(Path("out/Album/folder.jpg")).size(), QSize(64, 64));
+            QImageReader shrunk(Path("out/C/folder.jpg"));
+            QCOMPARE(shrunk.format(), QByteArray("jpeg"));
+            QCOMPARE(shrunk.size(), QSize(600, 429));
+        }
 
         // Again, over outputs up to date: the playlist names them, and replaces its own copy.
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
