@@ -238,7 +238,8 @@ void ConsoleBatch::ShowForecast()
 {
     for (const vardune::VardoEntry& e : list_->List().Entries())
         if (e.state == vardune::EntryState::Waiting && !facts_.count(e.id))
-            facts_.emplace(e.id, reader_->Request(e.sourcePath + e.sourceName, e.sourceSize));
+            facts_.emplace(e.id, reader_->Request(e.sourcePath + e.sourceName, e.sourceSize,
+                                                  ForecastReader::ChangeTime(e.sourcePath + e.sourceName)));
     reader_->Send();
 }
 

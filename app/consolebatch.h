@@ -50,7 +50,9 @@ public:
     EncoderPool& Pool() override { return *pool_; }
     const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const override;
     bool SourceTagsPending(std::uint64_t entry) const override;
-    void ShowForecast() override;
+    // Every file is read afresh in a run of its own.
+    void ReadEditedSources() override { ShowForecast(); }
+    void ShowForecast();
     const std::vector<CarriedPlaylist>& Playlists() const override { return playlists_; }
     bool WantsDesktopNotice() const override { return false; }
     void EntryRecorded(std::uint64_t entry, const std::string& target,

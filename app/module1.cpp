@@ -150,6 +150,12 @@ QString VardoListFilePath()
     return folder.isEmpty() ? QString() : folder + QStringLiteral("/VardoList.txt");
 }
 
+QString CarriedPlaylistsFilePath()
+{
+    const QString list = VardoListFilePath();
+    return list.isEmpty() ? QString() : QFileInfo(list).path() + QStringLiteral("/CarriedPlaylists.txt");
+}
+
 std::string FoldOutputPath(const std::string& path)
 {
     const QFileInfo file(ToQt(path));

@@ -33,9 +33,9 @@ bool IsAscii(const std::string& text)
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// A folder picture larger than this, in bytes or pixels a side, stays behind: the window does
-// not shrink pictures, and a player that shows folder art wants a small one.
-constexpr qint64 kMaxPictureBytes = 300 * 1024;
+// A folder picture up to this, in bytes and pixels a side, is copied as it is; a larger one
+// is shrunk by the encoder, as embedded covers are.
+constexpr qint64 kMaxPictureBytes = 300 * 1000;
 constexpr int kMaxPictureSide = 600;
 
 // Puts bytes at path without ever replacing a file there: written to a temporary file in the
@@ -134,7 +134,7 @@ void BatchDriver::VardoMediaFile()
         board_->BatchStarted(Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
     }
     if (layout_.Layout() == vardune::OutputLayout::Kind::NamesFromTags) {
-        main_->ShowForecast();  // every waiting file's facts are asked for
+        main_->ReadEditedSources();  // every waiting file's facts are asked for, edited ones again
         WaitForTags();
         return;
     }
@@ -215,7 +215,7 @@ void BatchDriver::Fill()
             Record({nullptr, *id, target}, -1, 0, QString());
     }
     ShowBatchProgress();
-    if (jobs_.empty() && (walkOver_ || !MayStart()))
+    if (jobs_.empty() && pictures_.isEmpty() && (walkOver_ || !MayStart()))
         EndBatch();
 }
 
@@ -492,26 +492,54 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
     if (!picked)
         return;
     const QString source = Module1::ToQt(entry.sourcePath + *picked);
-    if (QFileInfo(source).size() > kMaxPictureBytes)
-        return;
     QImageReader reader(source);
     const QByteArray format = reader.format();
     const QSize size = reader.size();
-    if ((format != "jpeg" && format != "png") || !size.isValid() || size.width() > kMaxPictureSide
-        || size.height() > kMaxPictureSide)
+    // A small JPEG or PNG is copied as it is; anything else is the encoder's to decode, by
+    // the rule it shrinks embedded covers with, away from the window's thread.
+    const bool small = QFileInfo(source).size() <= kMaxPictureBytes && (format == "jpeg" || format == "png")
+                       && size.isValid() && size.width() <= kMaxPictureSide && size.height() <= kMaxPictureSide;
+    const std::string output = outputFolder + vardune::FolderPicture::OutputName(*picked, !small || format == "jpeg");
+    struct stat st {};
+    // A picture the user put there, or an earlier batch wrote, stays as it is.
+    if (lstat(output.c_str(), &st) == 0)
         return;
+    if (!small) {
+        ShrinkPicture(source, Module1::ToQt(output));
+        return;
+    }
     QFile file(source);
     if (!file.open(QIODevice::ReadOnly))
         return;
     const QByteArray bytes = file.read(kMaxPictureBytes + 1);
     if (bytes.size() > kMaxPictureBytes)
         return;
-    const std::string output = outputFolder + vardune::FolderPicture::OutputName(*picked, format == "jpeg");
-    struct stat st {};
-    // A picture the user put there, or an earlier batch wrote, stays as it is.
-    if (lstat(output.c_str(), &st) == 0)
-        return;
     WriteNew(output, bytes);
+}
+
+void BatchDriver::ShrinkPicture(const QString& source, const QString& output)
+{
+    auto* process = new QProcess(this);
+    process->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
+    process->setArguments({QStringLiteral("--picture"), source, output});
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    // A picture that cannot be decoded is left out, as a cover the encoder cannot read is.
+    const auto ended = [this, process] {
+        if (!pictures_.remove(process))
+            return;
+        process->disconnect(this);
+        process->deleteLater();
+        Fill();
+    };
+    connect(process, &QProcess::finished, this, ended);
+    connect(process, &QProcess::errorOccurred, this, [ended](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ended();
+    });
+    pictures_.insert(process);
+    process->start();
 }
 
 QStringList BatchDriver::CarryPlaylists()

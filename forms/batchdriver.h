@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+#include <QSet>
 #include <QTimer>
 
 #include <list>
@@ -102,6 +103,8 @@ private:
     // tracks done in earlier batches, still in the list); what each holds, for the batch's
     // summary ("Playlist Road.m3u8: 12 tracks written, 3 left out").
     QStringList CarryPlaylists();
+    // Has the encoder fit a folder's cover into a player's size; the batch ends once it has.
+    void ShrinkPicture(const QString& source, const QString& output);
 
     // The host or the board, for as long as its object lives: null once it is gone.
     template <class T>
@@ -142,4 +145,6 @@ private:
     std::map<std::string, std::string> outputs_;
     // The output folders whose cover picture this batch has seen to.
     std::set<std::string> picturedFolders_;
+    // The encoders shrinking folder pictures now.
+    QSet<QProcess*> pictures_;
 };

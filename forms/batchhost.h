@@ -43,8 +43,9 @@ public:
     virtual const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const = 0;
     // Whether the encoder has yet to say what it read of an entry's source.
     virtual bool SourceTagsPending(std::uint64_t entry) const = 0;
-    // Asks for what the encoder reads of every waiting file (its tags among it).
-    virtual void ShowForecast() = 0;
+    // Asks for what the encoder reads of every waiting file (its tags among it), again for a
+    // file edited since it was read.
+    virtual void ReadEditedSources() = 0;
     virtual const std::vector<CarriedPlaylist>& Playlists() const = 0;
     // Whether the desktop should tell of the batch's end: nobody is looking at the program.
     virtual bool WantsDesktopNotice() const = 0;

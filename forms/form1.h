@@ -57,6 +57,13 @@ public:
     // after the files in progress and quit; a second request while that goes on ends at once.
     void RequestUnload();
     void ShowStatusBarValue();
+    // Where a waiting entry's output will go, by the layout and output folder chosen now,
+    // numbered as the batch numbers names that collide within the list (a file found standing
+    // there is numbered past only when the batch writes); empty while it cannot be said.
+    std::string PlannedOutput(const vardune::VardoEntry& entry) const;
+    // Plans every waiting entry's output again, soon: the layout, the output folder, the
+    // list or a source's tags have changed.
+    void SchedulePlans();
     // A toolbar button, by its key.
     void ButtonClick(const QString& key);
 
@@ -106,7 +113,10 @@ public:
     // Whether the encoder has yet to say what it read of an entry's source (its tags among it).
     bool SourceTagsPending(std::uint64_t entry) const override;
     // Shows the forecast beside the list: now, or soon when called again and again.
-    void ShowForecast() override;
+    void ShowForecast();
+    // Before a batch names outputs by tags: every waiting source edited since the encoder read
+    // it (tags written again in place, the size unchanged) is read again, then ShowForecast.
+    void ReadEditedSources() override;
 
     // The playlists found in added folders (or added themselves), carried when a batch ends.
     const std::vector<CarriedPlaylist>& Playlists() const override { return playlists_; }
@@ -183,6 +193,8 @@ private:
     bool OutputFolderReady();
     void PlaceDockedBars();
     void ApplyGeometry();
+    // The playlists carried by the list kept from the last run.
+    void RestorePlaylists();
     // Checks each path and appends the good ones; each refused one gets its own message.
     // Returns how many were appended.
     // root: the folder they were added from (the file view's), or empty for files on their own.
@@ -224,8 +236,13 @@ private:
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
     EncoderPool* pool_;
     ForecastReader* forecastReader_;
-    // Each entry's source as the forecast reader numbers it, by entry id.
-    std::unordered_map<std::uint64_t, int> forecastSource_;
+    // Each entry's source as the forecast reader numbers it, and when the file was changed
+    // as it was asked for, by entry id.
+    struct ForecastSource {
+        int number = -1;
+        std::int64_t changed = -1;
+    };
+    std::unordered_map<std::uint64_t, ForecastSource> forecastSource_;
     QTimer* forecastTimer_;
     QTimer* freeSpaceTimer_;
     bool loaded_ = false;
@@ -233,4 +250,9 @@ private:
     bool quitting_ = false;      // quits once the files in progress are done
     bool summaryShown_ = false;  // the status bar tells of the batch that ended
     std::vector<CarriedPlaylist> playlists_;
+    // Plans the waiting entries' outputs in list order, as the batch will take them up: once
+    // after a change, never each time a row is drawn (ten thousand entries take some 30 ms).
+    void PlanOutputs();
+    QTimer* planTimer_;
+    std::unordered_map<std::uint64_t, std::string> plannedOutputs_;  // by entry id
 };
