@@ -54,6 +54,8 @@ ratio() { echo "$1 / $2" | bc -l; }
 rate=$(ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate -of default=nw=1:nk=1 probe.mp3)
 la_rate=$(echo "$rate / 1000" | bc -l | sed 's/0*$//; s/\.$//')
 
+# Other work on the machine takes the cores the encoders would share: say how much there was.
+load_before=$(cut -d' ' -f1 /proc/loadavg)
 rm -f t-*
 for _ in $(seq "$runs"); do
   read -r c w m < <(time_once "$fastencc" source.wav out-1.mp3 -br $((kbps * 1000)) -threads 1 -reencode)
@@ -71,7 +73,7 @@ done
 mem_1=$(median <t-1-mem); mem_0=$(median <t-0-mem)
 
 echo "fastencc: $fastencc"
-echo "machine: $(nproc) cores; source: $minutes min WAV, 44.1 kHz stereo -> $kbps kbit/s at $rate Hz; median of $runs runs, alternated"
+echo "machine: $(nproc) cores, load average $load_before before the runs and $(cut -d' ' -f1 /proc/loadavg) after; source: $minutes min WAV, 44.1 kHz stereo -> $kbps kbit/s at $rate Hz; median of $runs runs, alternated"
 printf '%-22s %9s %9s %9s\n' encoder "cpu s" "wall s" "peak MiB"
 printf '%-22s %9.2f %9.2f %9.1f\n' "fastencc -threads 1" "$cpu_1" "$wall_1" "$(echo "$mem_1 / 1024" | bc -l)"
 printf '%-22s %9.2f %9.2f %9.1f\n' "fastencc -threads 0" "$cpu_0" "$wall_0" "$(echo "$mem_0 / 1024" | bc -l)"
