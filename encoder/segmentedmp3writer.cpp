@@ -138,7 +138,7 @@ SegmentedMp3Writer::SegmentedMp3Writer(AtomicFile& out, int sampleRate, int chan
     // once later frames' main data has filled them (a full reservoir's worth).
     const int slot = std::max(1, layout.frameLengthAt(layout.bitrateIndex()) - layout.sideInfoEnd());
     const int limit = layout.version() == MpegHeader::Mpeg1 ? 511 : 255;
-    const int lag = 4 + (limit + slot - 1) / slot;
+    const int lag = 2 + (limit + slot - 1) / slot; // measured: LAME holds back one or two frames more
     m_runOutSamples = static_cast<std::int64_t>(kJoinsAfter + lag) * m_frameSamples;
     m_streamStart = m_out.size();
 }
