@@ -536,6 +536,9 @@ void SegmentedMp3Writer::finish()
         std::vector<std::uint8_t>& tag = cur.lameTag;
         if (tag.empty())
             return;
+        // The first encoder left room for exactly the frame the last one makes.
+        if (tag.size() != static_cast<std::size_t>(m_placeholderSize))
+            throw EncodeError("the MP3 encoder lost its place in the sound");
         InfoFrame::restate(tag.data(), tag.size(), frames, streamBytes, m_musicCrc);
         InfoFrame::setSourceRate(tag.data(), tag.size(), sourceRate);
         m_out.writeAt(m_streamStart, tag.data(), tag.size());
