@@ -27,11 +27,13 @@ struct lame_global_struct;
 // the reservoir (main_data_begin) than encoder k-1's frame F did: frames before F come from
 // encoder k-1, the rest from encoder k, and the bytes encoder k's frame F borrowed are copied
 // into the room that encoder k-1's dropped frames had borrowed at the end of the frames kept.
-// Where no such frame lies near the boundary, encoder k-1 goes on through segment k itself.
+// Where no such frame lies near the boundary, encoder k-1 goes on into segment k until one
+// does (or to its end).
 //
-// Segments are read, encoded and written in order; at most one per encoder is held at once (the one being read included), so
-// memory does not grow with the length of the source. A source that ends within the first
-// segment is encoded by one Mp3Writer: its bytes are those of a one-thread encoding.
+// Segments are read, encoded and written in order; at most one per encoder is held at once
+// (the one being read included), so memory does not grow with the length of the source. A
+// source that ends within the first segment and its run-out is encoded by one Mp3Writer: its
+// bytes are those of a one-thread encoding.
 class SegmentedMp3Writer {
 public:
     // threads: encoders at once, at least 2. requests: a descriptor of lines "threads N"
