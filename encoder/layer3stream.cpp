@@ -72,12 +72,6 @@ bool Layer3Stream::describe(Frame& f)
     return true;
 }
 
-int Layer3Stream::reservoirLimit(const Frame& frame)
-{
-    const auto header = MpegHeader::parse(frame.bytes.data());
-    return header && header->version() == MpegHeader::Mpeg1 ? 511 : 255;
-}
-
 void Layer3Stream::append(const std::uint8_t* data, std::size_t size)
 {
     m_pending.insert(m_pending.end(), data, data + size);

@@ -31,8 +31,6 @@ public:
 
     // Reads a complete frame's fields from its bytes; false when they are no layer III frame.
     static bool describe(Frame& frame);
-    // The largest main_data_begin the frame's MPEG version can say (511 or 255).
-    static int reservoirLimit(const Frame& frame);
 
 private:
     std::vector<Frame> m_frames;
