@@ -13,6 +13,7 @@
 #include "commandline.h"
 #include "converter.h"
 #include "encodeerror.h"
+#include "loudnessmeter.h"
 #include "sourcefacts.h"
 
 #include <fcntl.h>
@@ -142,6 +143,10 @@ int main(int argc, char** argv)
     if (args.size() == 1 && args[0] == "--facts") {
         silenceLibraries();
         return SourceFacts().run(stdin, stdout);
+    }
+    if (args.size() == 1 && args[0] == "--loudness") {
+        silenceLibraries();
+        return LoudnessMeter::run(stdin, stdout);
     }
     std::string error;
     const auto options = CommandLine::parse(args, error);
