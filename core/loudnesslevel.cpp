@@ -52,7 +52,7 @@ int LoudnessLevel::BinOf(double blockLufs)
 std::optional<LoudnessLevel::Measure> LoudnessLevel::Parse(const std::string& line)
 {
     const std::vector<std::string> fields = split(line, '\t');
-    if (fields.size() != 5 || fields[0] != "ok")
+    if (fields.size() != 6 || fields[0] != "ok")
         return std::nullopt;
     Measure m;
     if (fields[1] != "none") {
@@ -75,6 +75,7 @@ std::optional<LoudnessLevel::Measure> LoudnessLevel::Parse(const std::string& li
             m.bins[bin] += count;
         }
     }
+    m.album = fields[5];
     return m;
 }
 
@@ -95,7 +96,7 @@ std::string LoudnessLevel::Line(const Measure& m)
         line += (first ? "" : ",") + std::to_string(bin) + ":" + std::to_string(count);
         first = false;
     }
-    return line;
+    return line + "\t" + m.album;
 }
 
 std::optional<double> LoudnessLevel::GatedLoudness(const std::vector<const Measure*>& measures)
@@ -159,6 +160,94 @@ std::vector<double> LoudnessLevel::Gains(Mode mode, const std::vector<const Meas
         if (measures[i])
             gains[i] = gain;
     return gains;
+}
+
+std::vector<LoudnessLevel::Level> LoudnessLevel::Levels(Mode mode, const std::vector<Source>& sources)
+{
+    std::vector<Level> levels(sources.size());
+    if (mode == Mode::Off)
+        return levels;
+    // The albums: by folder and album tag; an untagged source alone.
+    std::map<std::pair<std::string, std::string>, std::vector<std::size_t>> albums;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const Measure* m = sources[i].measure;
+        if (!m)
+            continue;
+        if (m->album.empty())
+            albums[{sources[i].folder + "\n" + std::to_string(i), std::string()}].push_back(i);
+        else
+            albums[{sources[i].folder, m->album}].push_back(i);
+    }
+    const auto rgGain = [](std::optional<double> lufs) {
+        return lufs ? std::clamp(std::round((kReferenceLufs - *lufs) * 100.0) / 100.0, -kMaxGainDb, kMaxGainDb) : 0.0;
+    };
+    for (const auto& album : albums) {
+        std::vector<const Measure*> members;
+        double albumPeak = 0;
+        for (const std::size_t i : album.second) {
+            members.push_back(sources[i].measure);
+            albumPeak = std::max(albumPeak, sources[i].measure->peak);
+        }
+        const std::optional<double> albumLufs = GatedLoudness(members);
+        const double albumGain = GainDb(albumLufs, albumPeak);
+        for (const std::size_t i : album.second) {
+            const Measure& m = *sources[i].measure;
+            const std::optional<double> lufs = m.loud ? std::optional<double>(m.lufs) : std::nullopt;
+            Level& level = levels[i];
+            level.measured = true;
+            level.gainDb = mode == Mode::Album ? albumGain : GainDb(lufs, m.peak);
+            level.peak = std::min(m.peak, 100.0);
+            level.trackGainDb = rgGain(lufs);
+            level.trackPeak = level.peak;
+            level.albumGainDb = rgGain(albumLufs);
+            level.albumPeak = std::min(albumPeak, 100.0);
+        }
+    }
+    return levels;
+}
+
+namespace {
+
+std::string fixed(const char* format, double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, format, value == 0 ? 0.0 : value);
+    return text;
+}
+
+} // namespace
+
+std::vector<std::string> LoudnessLevel::Arguments(const Level& level)
+{
+    if (!level.measured)
+        return {};
+    return {"-gain", fixed("%.2f", level.gainDb), "-peak", fixed("%.6f", level.peak),
+            "-rg-track", fixed("%.2f", level.trackGainDb) + "," + fixed("%.6f", level.trackPeak),
+            "-rg-album", fixed("%.2f", level.albumGainDb) + "," + fixed("%.6f", level.albumPeak)};
+}
+
+std::string LoudnessLevel::ProfileSuffix(const Level& level)
+{
+    return level.measured ? ",gain" + fixed("%+06.2f", level.gainDb) : std::string();
+}
+
+std::string LoudnessLevel::ModeText(Mode mode)
+{
+    switch (mode) {
+    case Mode::Track: return "track";
+    case Mode::Album: return "album";
+    case Mode::Off: break;
+    }
+    return std::string();
+}
+
+LoudnessLevel::Mode LoudnessLevel::ModeFrom(const std::string& text)
+{
+    if (text == "track")
+        return Mode::Track;
+    if (text == "album")
+        return Mode::Album;
+    return Mode::Off;
 }
 
 std::string LoudnessLevel::GainText(double gainDb)

@@ -35,10 +35,29 @@ public:
         double peak = 0;            // true peak, linear (1.0 = full scale)
         double seconds = 0;         // measured
         std::map<int, std::uint64_t> bins; // block counts by bin, only those that hold any
+        std::string album;          // the album tag, as the line gives it (escaped)
+    };
+
+    // What the encoder is given for one source: the gain, the source's peak, and its
+    // ReplayGain 2.0 figures (gain to the reference and true peak of the track and of its
+    // album) for the output's tags.
+    struct Level {
+        bool measured = false;
+        double gainDb = 0;
+        double peak = 0;
+        double trackGainDb = 0;
+        double trackPeak = 0;
+        double albumGainDb = 0;
+        double albumPeak = 0;
+    };
+    // A source of a batch: its folder and its measure (nullptr where it could not be measured).
+    struct Source {
+        std::string folder;
+        const Measure* measure = nullptr;
     };
 
     // Reads one line of `fastencc --loudness`:
-    //   ok <TAB> LUFS|none <TAB> PEAK <TAB> SECONDS <TAB> BIN:COUNT,BIN:COUNT...
+    //   ok <TAB> LUFS|none <TAB> PEAK <TAB> SECONDS <TAB> BIN:COUNT,BIN:COUNT... <TAB> ALBUM
     //   error <TAB> REASON
     // Nothing for an error line or one that does not read.
     static std::optional<Measure> Parse(const std::string& line);
@@ -60,6 +79,20 @@ public:
     // all, limited by the highest peak of all), or 0 (Off). A measure missing (nullptr, an
     // error) gets 0 and counts for nothing in its album.
     static std::vector<double> Gains(Mode mode, const std::vector<const Measure*>& measures);
+
+    // The levels of a batch's sources: an album is the sources of one folder with the same
+    // album tag (a source without one is an album of its own). Off gives no level at all.
+    static std::vector<Level> Levels(Mode mode, const std::vector<Source>& sources);
+    // The encoder's options for a level ("-gain", "-2.35", "-peak", ...); none when not measured.
+    static std::vector<std::string> Arguments(const Level& level);
+    // What the encoder adds to the profile its mark records for these options (its
+    // CommandLine::profile): ",gain-02.35"; empty when not measured.
+    static std::string ProfileSuffix(const Level& level);
+
+    // The mode as the settings file keeps it ("track", "album"; empty for off), and back: a
+    // text of no mode is off.
+    static std::string ModeText(Mode mode);
+    static Mode ModeFrom(const std::string& text);
 
     // "+3.5 dB", "-12.0 dB", "0.0 dB": the gain as a tool tip says it.
     static std::string GainText(double gainDb);

@@ -4,6 +4,8 @@
 #include "downmixedsource.h"
 #include "encodeerror.h"
 #include "samplecleaner.h"
+#include "sourcefacts.h"
+#include "tagcopier.h"
 
 #include <ebur128.h>
 
@@ -84,8 +86,10 @@ vardune::LoudnessLevel::Measure LoudnessMeter::result()
 std::string LoudnessMeter::lineFor(const std::string& path)
 {
     std::unique_ptr<LoudnessMeter> meter;
+    AudioSource::Container container = AudioSource::Container::Other;
     try {
         std::unique_ptr<AudioSource> source = AudioSource::open(path);
+        container = source->container();
         if (source->channels() > 2)
             source = std::make_unique<DownmixedSource>(std::move(source));
         if (source->sampleRate() <= 0 || source->sampleRate() > 768000)
@@ -112,7 +116,18 @@ std::string LoudnessMeter::lineFor(const std::string& path)
     } catch (const std::exception& e) {
         return EncodeError::printable(std::string("error\t") + e.what());
     }
-    return vardune::LoudnessLevel::Line(meter->result());
+    vardune::LoudnessLevel::Measure measure = meter->result();
+    // The album tag tells a caller which sources level together; a tag that cannot be read
+    // leaves the source an album of its own.
+    try {
+        TagCopier::Texts texts;
+        TagCopier::id3v2SizeFor(path, container, [](const TagLib::ByteVector&) { return std::size_t(0); }, &texts);
+        const auto album = texts.find("ALBUM");
+        if (album != texts.end())
+            measure.album = SourceFacts::fieldText(album->second);
+    } catch (...) {
+    }
+    return vardune::LoudnessLevel::Line(measure);
 }
 
 int LoudnessMeter::run(std::FILE* in, std::FILE* out)

@@ -13,7 +13,8 @@
 // 400 ms blocks as a histogram, from which a caller computes the gated loudness of an album
 // (LoudnessLevel). A source of more than two channels is measured folded to stereo, as it is
 // encoded. A damaged source is measured as far as it decodes; silence, or a source shorter
-// than one block, has no loudness ("none"), which is no error.
+// than one block, has no loudness ("none"), which is no error. The album tag comes with
+// the measure, for the caller to tell albums apart.
 class LoudnessMeter {
 public:
     LoudnessMeter(int channels, int sampleRate);

@@ -3,6 +3,7 @@
 #include "desktopnotifier.h"
 #include "form1.h"
 #include "frmmonitor.h"
+#include "loudnesspass.h"
 #include "module1.h"
 #include "vardolistmodel.h"
 
@@ -31,6 +32,12 @@
 #include <unistd.h>
 
 namespace {
+
+// The measuring pass's share of a file in the batch's progress and time left: decoding and
+// measuring a source takes about a tenth of the time of encoding it.
+constexpr double kMeasureShare = 0.1;
+// The progress entry of a file's measuring, apart from its encoding's.
+constexpr std::uint64_t kMeasuring = std::uint64_t(1) << 63;
 
 bool IsAscii(const std::string& text)
 {
@@ -126,6 +133,10 @@ void BatchDriver::VardoMediaFile()
     std::vector<std::pair<std::uint64_t, double>> files;
     for (const std::uint64_t id : walk_.Ids())
         files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
+    levelling_ = vardune::LoudnessLevel::ModeFrom(Module1::settings().evenLoudness);
+    if (levelling_ != vardune::LoudnessLevel::Mode::Off)
+        for (std::size_t i = 0, n = files.size(); i < n; ++i)
+            files.emplace_back(files[i].first | kMeasuring, files[i].second * kMeasureShare);
     names_.portable = Module1::TakesOnlyPortableNames(main_->Text1->text());
     names_.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(main_->Text1->text())));
     layout_ = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
@@ -138,6 +149,65 @@ void BatchDriver::VardoMediaFile()
         board_->DisplayDigital(board_->PicFile2, QStringLiteral("000"));
         board_->iRunning = 1;
     }
+    if (levelling_ != vardune::LoudnessLevel::Mode::Off) {
+        MeasureLoudness();
+        return;
+    }
+    Proceed();
+}
+
+void BatchDriver::MeasureLoudness()
+{
+    const vardune::VardoList& list = main_->ListModel->List();
+    std::vector<std::pair<std::uint64_t, std::string>> sources;
+    for (const std::uint64_t id : walk_.Ids()) {
+        const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(id)));
+        sources.emplace_back(id, entry.sourcePath + entry.sourceName);
+    }
+    if (board_)
+        board_->Label1->setText(QStringLiteral("Measuring loudness\u2026"));
+    pass_ = new LoudnessPass(std::move(sources), limit_, this);
+    connect(pass_, &LoudnessPass::Measured, this, [this](std::uint64_t id) {
+        progress_.Update(id | kMeasuring, 100, clock_.elapsed() / 1000.0);
+        if (!MayStart() && pass_) {
+            // The board was closed: nothing more is measured, nothing starts.
+            pass_->deleteLater();
+            pass_ = nullptr;
+            QTimer::singleShot(0, this, &BatchDriver::Proceed);
+            return;
+        }
+        if (!refresh_->isActive())
+            refresh_->start();
+    });
+    connect(pass_, &LoudnessPass::Finished, this, &BatchDriver::LoudnessMeasured, Qt::QueuedConnection);
+    pass_->Start();
+}
+
+void BatchDriver::LoudnessMeasured()
+{
+    if (!pass_ || !main_)
+        return;
+    // Each file's gain: its own, or its album's (its folder's files with the same album tag).
+    const vardune::VardoList& list = main_->ListModel->List();
+    std::vector<std::uint64_t> ids;
+    std::vector<vardune::LoudnessLevel::Source> sources;
+    for (const auto& [id, measure] : pass_->Measures()) {
+        const long position = list.Find(id);
+        if (position < 0)
+            continue;
+        ids.push_back(id);
+        sources.push_back({list.At(static_cast<std::size_t>(position)).sourcePath, measure ? &*measure : nullptr});
+    }
+    const std::vector<vardune::LoudnessLevel::Level> levels = vardune::LoudnessLevel::Levels(levelling_, sources);
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        levels_[ids[i]] = levels[i];
+    pass_->deleteLater();
+    pass_ = nullptr;
+    Proceed();
+}
+
+void BatchDriver::Proceed()
+{
     if (layout_.Layout() == vardune::OutputLayout::Kind::NamesFromTags) {
         main_->ShowForecast();  // every waiting file's facts are asked for
         WaitForTags();
@@ -211,7 +281,10 @@ void BatchDriver::Fill()
         // The name is taken from here until its encoder has ended, for every batch.
         main_->RunningTargets().Take(target);
         // An output up to date is what the encoder would leave as it is: it is not started.
-        if (vardune::BatchWalk::UpToDate(target, entry.sourcePath + entry.sourceName, markProfile)) {
+        // Levelled, it is up to date only at the same gain.
+        const auto level = levels_.find(*id);
+        const std::string suffix = level == levels_.end() ? std::string() : vardune::LoudnessLevel::ProfileSuffix(level->second);
+        if (vardune::BatchWalk::UpToDate(target, entry.sourcePath + entry.sourceName, markProfile + suffix)) {
             Record({nullptr, *id, target}, 0, 0,
                    QStringLiteral("fastencc: ") + QString::fromLatin1(vardune::BatchWalk::kUpToDateNote));
             continue;
@@ -231,6 +304,10 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
     QStringList arguments;
     for (const std::string& argument : vardune::EncoderCommand::Arguments(Module1::FromQt(Source), Module1::FromQt(Target), profile))
         arguments << Module1::ToQt(argument);
+    const auto level = levels_.find(entry);
+    if (level != levels_.end())
+        for (const std::string& argument : vardune::LoudnessLevel::Arguments(level->second))
+            arguments << Module1::ToQt(argument);
 
     auto* process = new QProcess(this);
     process->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
@@ -299,8 +376,18 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
         return;
     QString errorLine;
     const QStringList lines = QString::fromUtf8(process->readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (!lines.isEmpty())
-        errorLine = lines.last().trimmed().left(500);
+    // The entry's tool tip says the gain applied after whatever else the encoder said last.
+    QStringList said = lines;
+    QString levelled;
+    for (qsizetype i = said.size() - 1; i >= 0; --i)
+        if (said[i].startsWith(QLatin1String("fastencc: levelled by "))) {
+            levelled = said[i].trimmed().mid(10);
+            said.removeAt(i);
+        }
+    if (!said.isEmpty())
+        errorLine = said.last().trimmed().left(500);
+    if (!levelled.isEmpty())
+        errorLine = errorLine.isEmpty() ? QStringLiteral("fastencc: ") + levelled : errorLine + QStringLiteral("; ") + levelled;
     if (status == QProcess::CrashExit) {
         exitCode = exitCode == 0 ? 1 : exitCode;
         if (errorLine.isEmpty())

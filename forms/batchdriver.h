@@ -1,6 +1,7 @@
 #pragma once
 #include "batchprogress.h"
 #include "batchwalk.h"
+#include "loudnesslevel.h"
 #include "outputlayout.h"
 
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 
 class Form1;
 class frmMonitor;
+class LoudnessPass;
 
 // Runs one batch over the Vardo list, with up to the job limit of encoders at once. It
 // belongs to the main window, not to the status board: closing the board mid-batch starts no
@@ -60,6 +62,13 @@ private:
     };
 
     bool MayStart() const;
+    // Even loudness: every file of the batch is measured first (LoudnessPass, as many at
+    // once as encoders run), then each gets its gain, and the batch goes on (Proceed).
+    void MeasureLoudness();
+    void LoudnessMeasured();
+    // The batch's start once its files are measured (when levelling): names from tags wait
+    // for the tags, else the encoders start.
+    void Proceed();
     // Names from tags: the batch starts once the encoder has read the tags of every file it
     // takes up (off the window's thread, for the forecast), so no file is named without them.
     void WaitForTags();
@@ -124,4 +133,8 @@ private:
     std::map<std::string, std::string> outputs_;
     // The output folders whose cover picture this batch has seen to.
     std::set<std::string> picturedFolders_;
+    // Even loudness as the settings said when the batch started, and each entry's level.
+    vardune::LoudnessLevel::Mode levelling_ = vardune::LoudnessLevel::Mode::Off;
+    std::map<std::uint64_t, vardune::LoudnessLevel::Level> levels_;
+    QPointer<LoudnessPass> pass_;
 };
