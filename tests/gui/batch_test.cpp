@@ -167,6 +167,51 @@ private slots:
                  qPrintable(form_->ListModel->index(3, 2).data(Qt::ToolTipRole).toString()));
     }
 
+    // Even loudness: each file is measured, converted at its gain, and its tool tip says how
+    // much; made again at the same gain it is up to date, and with levelling off it is made
+    // again as it was.
+    void evenLoudnessLevelsEachFileAndSaysHowMuch()
+    {
+        RealEncoder();
+        const QString quiet = Path("quiet.wav");
+        const QString loud = Path("loud.wav");
+        const auto tone = [](double level) {
+            return [level](int i, int) { return level * std::sin(2 * M_PI * 440 * i / 44100.0); };
+        };
+        QVERIFY(WriteWav(quiet, 2 * 44100, 2, 44100, tone(0.02)));
+        QVERIFY(WriteWav(loud, 2 * 44100, 2, 44100, tone(0.6)));
+        Module1::settings().evenLoudness = "track";
+        Add({quiet, loud});
+        QVERIFY(RunBatch());
+        const auto tip = [this](int row) { return form_->ListModel->index(row, 2).data(Qt::ToolTipRole).toString(); };
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(Entry(1).state, EntryState::Done);
+        QVERIFY2(tip(0).startsWith("levelled by +"), qPrintable(tip(0)));
+        QVERIFY2(tip(1).startsWith("levelled by -"), qPrintable(tip(1)));
+        for (int row : {0, 1}) {
+            QFile mp3(Module1::ToQt(Entry(row).targetPath));
+            QVERIFY(mp3.open(QIODevice::ReadOnly));
+            QVERIFY(mp3.read(4096).contains("REPLAYGAIN_TRACK_GAIN"));
+        }
+        const qint64 levelledSize = QFileInfo(Module1::ToQt(Entry(0).targetPath)).size();
+
+        for (int row : {0, 1})
+            form_->ListModel->SetResult(Entry(row).id, "", "", "", EntryState::Waiting);
+        QVERIFY(RunBatch());
+        QCOMPARE(tip(0), QStringLiteral("up to date: not converted again"));
+
+        Module1::settings().evenLoudness.clear();
+        for (int row : {0, 1})
+            form_->ListModel->SetResult(Entry(row).id, "", "", "", EntryState::Waiting);
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(tip(0), QStringLiteral("quiet.wav"));
+        QFile mp3(Module1::ToQt(Entry(0).targetPath));
+        QVERIFY(mp3.open(QIODevice::ReadOnly));
+        QVERIFY(!mp3.read(4096).contains("REPLAYGAIN"));
+        QVERIFY(QFileInfo(Module1::ToQt(Entry(0).targetPath)).size() < levelledSize);
+    }
+
     void missingEncoderFailsEveryEntryAtOnce()
     {
         QFile::remove(encoder_);
