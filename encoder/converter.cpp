@@ -155,8 +155,11 @@ void Converter::run()
     const std::size_t warningsBefore = m_warnings.size();
     for (int attempt = 0;; ++attempt) {
         const double peakDb = encode(gain, surveyedSeconds);
-        if (peakDb <= CommandLine::kPeakLimitDb + 0.005 || attempt >= 2 || gain <= 0)
+        if (peakDb <= CommandLine::kPeakLimitDb + 0.005 || gain <= 0)
             break;
+        // The peak follows the gain exactly, so a second try fits; a third never comes.
+        if (attempt >= 2)
+            throw EncodeError("the sound cannot be levelled by " + gainText(gain) + " without clipping");
         const double asked = gain;
         gain = std::floor((gain - (peakDb - CommandLine::kPeakLimitDb)) * 100.0) / 100.0;
         m_notes.resize(notesBefore);

@@ -24,13 +24,87 @@ ebur128_state* stateOf(void* state) { return static_cast<ebur128_state*>(state);
 
 } // namespace
 
+// The filter libebur128 interpolates with (49 taps of a sinc cut at the source's Nyquist
+// frequency under a Hann window, four phases), so both find the same peaks.
+LoudnessMeter::TruePeak::TruePeak(int channels)
+    : m_channels(channels)
+{
+    constexpr std::size_t kTaps = 49;
+    for (std::size_t j = 0; j < kTaps; ++j) {
+        const double m = static_cast<double>(j) - (kTaps - 1) / 2.0;
+        double c = 1.0;
+        if (std::fabs(m) > 1e-9)
+            c = std::sin(m * M_PI / kFactor) / (m * M_PI / kFactor);
+        c *= 0.5 * (1 - std::cos(2 * M_PI * static_cast<double>(j) / (kTaps - 1)));
+        m_coeff[j % kFactor][j / kFactor] = static_cast<float>(c);
+    }
+    // The most any phase can give for samples at most 1: a block whose samples, with the ones
+    // before it the filter reaches, stay below the peak seen over this cannot hold a higher one.
+    for (const auto& phase : m_coeff) {
+        double sum = 0;
+        for (const float c : phase)
+            sum += std::fabs(c);
+        m_bound = std::max(m_bound, sum);
+    }
+    m_history.assign(static_cast<std::size_t>(kLength * channels), 0.0f);
+}
+
+void LoudnessMeter::TruePeak::add(const float* interleaved, std::size_t frames)
+{
+    const std::size_t channels = static_cast<std::size_t>(m_channels);
+    for (std::size_t from = 0; from < frames; from += kBlock) {
+        const std::size_t n = std::min(kBlock, frames - from);
+        const float* block = interleaved + from * channels;
+        float blockPeak = 0;
+        for (std::size_t i = 0; i < n * channels; ++i)
+            blockPeak = std::max(blockPeak, std::fabs(block[i]));
+        m_samplePeak = std::max(m_samplePeak, static_cast<double>(blockPeak));
+        float reach = blockPeak;
+        for (const float v : m_history)
+            reach = std::max(reach, std::fabs(v));
+        // The interpolated values of this block are worked out only where they could pass
+        // the peak already known: in loud music most blocks are passed over.
+        if (reach * m_bound > std::max(m_peak, m_samplePeak)) {
+            m_work.resize(kLength + n);
+            m_out.resize(n);
+            for (std::size_t c = 0; c < channels; ++c) {
+                for (std::size_t i = 0; i < static_cast<std::size_t>(kLength); ++i)
+                    m_work[i] = m_history[i * channels + c];
+                for (std::size_t i = 0; i < n; ++i)
+                    m_work[kLength + i] = block[i * channels + c];
+                // Phase 0 is the samples themselves (its other taps are zeros of the sinc).
+                float peak = 0;
+                for (std::size_t p = 1; p < kFactor; ++p) {
+                    std::fill(m_out.begin(), m_out.end(), 0.0f);
+                    for (std::size_t t = 0; t < static_cast<std::size_t>(kLength); ++t) {
+                        const float k = m_coeff[p][t];
+                        const float* x = m_work.data() + kLength - t;
+                        for (std::size_t i = 0; i < n; ++i)
+                            m_out[i] += k * x[i];
+                    }
+                    for (std::size_t i = 0; i < n; ++i)
+                        peak = std::max(peak, std::fabs(m_out[i]));
+                }
+                m_peak = std::max(m_peak, static_cast<double>(peak));
+            }
+        }
+        // The last samples, for the next block's filter.
+        if (n >= kLength) {
+            std::copy(block + (n - kLength) * channels, block + n * channels, m_history.begin());
+        } else {
+            std::move(m_history.begin() + static_cast<std::ptrdiff_t>(n * channels), m_history.end(), m_history.begin());
+            std::copy(block, block + n * channels, m_history.end() - static_cast<std::ptrdiff_t>(n * channels));
+        }
+    }
+}
+
 LoudnessMeter::LoudnessMeter(int channels, int sampleRate)
     : m_channels(channels)
-    , m_hop(static_cast<std::size_t>((sampleRate + 5) / 10))
+    , m_hop(static_cast<std::size_t>(std::max(1, (sampleRate + 5) / 10)))
     , m_rate(sampleRate)
+    , m_truePeak(channels)
 {
-    m_state = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
-        EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    m_state = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate), EBUR128_MODE_I);
     if (!m_state)
         throw std::bad_alloc();
 }
@@ -44,6 +118,7 @@ LoudnessMeter::~LoudnessMeter()
 void LoudnessMeter::add(const float* interleaved, std::size_t frames)
 {
     m_frames += static_cast<double>(frames);
+    m_truePeak.add(interleaved, frames);
     // Given a hop at a time, so that after each the last 400 ms are one gating block of the
     // integrated loudness (libebur128 makes a block every 100 ms once 400 ms are in).
     while (frames > 0) {
@@ -72,13 +147,7 @@ vardune::LoudnessLevel::Measure LoudnessMeter::result()
     double lufs = 0;
     m.loud = ebur128_loudness_global(stateOf(m_state), &lufs) == EBUR128_SUCCESS && std::isfinite(lufs);
     m.lufs = m.loud ? lufs : 0;
-    double peak = 0;
-    for (int c = 0; c < m_channels; ++c) {
-        double p = 0;
-        if (ebur128_true_peak(stateOf(m_state), static_cast<unsigned>(c), &p) == EBUR128_SUCCESS && std::isfinite(p))
-            peak = std::max(peak, p);
-    }
-    m.peak = peak;
+    m.peak = m_truePeak.peak();
     m.seconds = m_frames / m_rate;
     return m;
 }
@@ -92,7 +161,8 @@ std::string LoudnessMeter::lineFor(const std::string& path)
         container = source->container();
         if (source->channels() > 2)
             source = std::make_unique<DownmixedSource>(std::move(source));
-        if (source->sampleRate() <= 0 || source->sampleRate() > 768000)
+        // Below 1 kHz a 100 ms hop is a handful of frames and no sound a player plays.
+        if (source->sampleRate() < 1000 || source->sampleRate() > 768000)
             return "error\t" + EncodeError::printable(path) + " has no usable sample rate";
         meter = std::make_unique<LoudnessMeter>(source->channels(), source->sampleRate());
         const std::size_t chunk = AudioSource::chunkFrames(source->channels());

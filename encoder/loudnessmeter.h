@@ -2,9 +2,12 @@
 
 #include "loudnesslevel.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 
 
@@ -33,7 +36,27 @@ public:
     static int run(std::FILE* in, std::FILE* out);
 
 private:
-    void addBlockPart(const float* interleaved, std::size_t frames);
+    // The true peak (ITU-R BS.1770: the samples interpolated four times over), worked out
+    // only for the blocks that could hold a peak above the one found so far.
+    class TruePeak {
+    public:
+        explicit TruePeak(int channels);
+        void add(const float* interleaved, std::size_t frames);
+        double peak() const { return std::max(m_peak, m_samplePeak); }
+
+    private:
+        static constexpr std::size_t kFactor = 4;
+        static constexpr int kLength = 13; // samples each phase reaches back
+        static constexpr std::size_t kBlock = 1024;
+        int m_channels;
+        std::array<std::array<float, kLength>, kFactor> m_coeff {};
+        double m_bound = 0;
+        double m_peak = 0;
+        double m_samplePeak = 0;
+        std::vector<float> m_history; // the last kLength frames
+        std::vector<float> m_work;    // one channel: the history, then the block
+        std::vector<float> m_out;
+    };
 
     void* m_state = nullptr; // libebur128's state, kept out of this header
     int m_channels;
@@ -42,5 +65,6 @@ private:
     std::size_t m_hops = 0;
     double m_frames = 0;
     int m_rate;
+    TruePeak m_truePeak;
     vardune::LoudnessLevel::Measure m_measure;
 };
