@@ -36,6 +36,9 @@ constexpr double kSeconds = 6.0;
 // and at 64 kbit/s by about 1 dB, as any encoder's rounding towards zero does; that is the
 // codec's, whatever the gain.
 const std::string kBitrate = "320000";
+// The gain keeps the true peak of the sound given to LAME at -1 dBTP; LAME's quantisation
+// moves a peak held right at the limit by hundredths of a dB (-0.9997 dBTP for the clicks).
+constexpr double kCodecPeakDb = 0.05;
 
 enum class Kind { Pink, Music, Spiky };
 
@@ -259,7 +262,7 @@ TEST_P(LevelTest, OutputAtTheReferenceOrAtThePeakLimit)
             EXPECT_NEAR(out.lufs, m.lufs + gain, 0.5);
         else
             EXPECT_NEAR(out.lufs, LoudnessLevel::kReferenceLufs, 0.5);
-        EXPECT_LE(out.truePeakDb, LoudnessLevel::kPeakLimitDb + 0.05);
+        EXPECT_LE(out.truePeakDb, LoudnessLevel::kPeakLimitDb + kCodecPeakDb);
     }
     const std::string mp3 = readFile(dir.path("out.mp3"));
     const double remaining = LoudnessLevel::kReferenceLufs - m.lufs - gain;
@@ -319,8 +322,8 @@ TEST(AlbumLevel, TracksKeepTheirDistancesAndThePeakRule)
         const std::string target = dir.path("o" + std::to_string(i) + ".mp3");
         ASSERT_EQ(level(sources[i], target, gains[i], m[i]).exitCode, 0);
         out.push_back(measureMp3(target));
-        EXPECT_LE(out.back().truePeakDb, LoudnessLevel::kPeakLimitDb + 0.05);
-        EXPECT_LE(measureByFfmpeg(dir, target).truePeakDb, LoudnessLevel::kPeakLimitDb + 0.05);
+        EXPECT_LE(out.back().truePeakDb, LoudnessLevel::kPeakLimitDb + kCodecPeakDb);
+        EXPECT_LE(measureByFfmpeg(dir, target).truePeakDb, LoudnessLevel::kPeakLimitDb + kCodecPeakDb);
     }
     for (std::size_t i = 1; i < out.size(); ++i)
         EXPECT_NEAR(out[i].lufs - out[0].lufs, m[i].lufs - m[0].lufs, 0.3) << i;
