@@ -1,5 +1,7 @@
 #include "module1.h"
 
+#include "consolebatch.h"
+#include "consolecommand.h"
 #include "form1.h"
 #include "frmstartup.h"
 #include "helpwindow.h"
@@ -146,6 +148,12 @@ QString VardoListFilePath()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     return folder.isEmpty() ? QString() : folder + QStringLiteral("/VardoList.txt");
+}
+
+QString CarriedPlaylistsFilePath()
+{
+    const QString list = VardoListFilePath();
+    return list.isEmpty() ? QString() : QFileInfo(list).path() + QStringLiteral("/CarriedPlaylists.txt");
 }
 
 std::string FoldOutputPath(const std::string& path)
@@ -393,17 +401,7 @@ void EndProcess()
 // argument is left to Qt (-platform, -display, ...), as before.
 static const char* InformationRequest(int argc, char* argv[])
 {
-    static const char* const help =
-        "Usage: vardune [--help | --version]\n"
-        "Vardune makes MP3 and WAV files smaller so that more of them fit on a portable player.\n"
-        "It opens its window; files are chosen there, not on the command line.\n"
-        "\n"
-        "  -h, --help     show this help and exit\n"
-        "      --version  show the version and exit\n"
-        "\n"
-        "Each file is converted by the encoder fastencc(1). Settings are kept in\n"
-        "~/.config/Vardune/Vardune.ini, or in Vardune.ini beside a copy that is not installed.\n"
-        "The manual opens from Help > Help; see also vardune(1).\n";
+    const char* const help = vardune::ConsoleCommand::Help();
     static const std::string version = std::string("Vardune ") + kVersion + "\n";
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
@@ -420,6 +418,9 @@ int Main(int argc, char* argv[])
         std::fputs(answer, stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
+    // A batch from the command line runs without the window, the display and the lock.
+    if (vardune::ConsoleCommand::Asked(argc, argv))
+        return ConsoleBatch::Main(argc, argv);
     QApplication app(argc, argv);
     // The name only: a display name would be appended to every window's title on the taskbar.
     QApplication::setApplicationName(QStringLiteral("Vardune"));

@@ -37,6 +37,8 @@ QString ConfigFilePath();
 // The file that keeps the Vardo list from one run to the next, in the user's data folder
 // (~/.local/share/Vardune/VardoList.txt); empty when the user has no data folder.
 QString VardoListFilePath();
+// The playlists the Vardo list carries, kept beside it; empty as VardoListFilePath is.
+QString CarriedPlaylistsFilePath();
 // The manual, recorded while the main window loads.
 QString& helpFile();
 

@@ -208,15 +208,20 @@ int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
     const int rate = Mp3SampleRate(work + QStringLiteral("/loop/probe.mp3"));
     const int cores = Module1::JobLimit();
 
-    const QString loop = QStringLiteral("for f in \"$@\"; do \"%1\" \"$f\" \"%2/loop/V_${f##*/}\" -br 96000 >/dev/null || exit 1; done")
+    // Each run from an empty folder: outputs of the run before would be up to date, and skipped.
+    const QString loop = QStringLiteral("rm -f \"%2\"/loop/V_*; for f in \"$@\"; do \"%1\" \"$f\" \"%2/loop/V_${f##*/}\" -br 96000 >/dev/null || exit 1; done")
                              .arg(encoder, work);
     const QString peer = QStringLiteral("printf '%s\\0' \"$@\" | xargs -0 -P %1 -I{} sh -c "
                                         "'ffmpeg -nostdin -v error -y -i \"$1\" -c:a libmp3lame -b:a 96k -ar %2 \"%3/peer/V_${1##*/}\"' sh {}")
                              .arg(cores).arg(rate).arg(work);
     const bool havePeer = QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("command -v ffmpeg >/dev/null")}) == 0;
+    // The same batch from the command line, with no display, when the program is built beside.
+    const QString console = QCoreApplication::applicationDirPath() + QStringLiteral("/vardune");
+    const bool haveConsole = QFileInfo(console).isExecutable();
+    int consoleRuns = 0;
 
     // Alternated, so a change of load on the machine hits all of them alike.
-    std::vector<double> loopWall, oneWall, allWall, peerWall, peerCpu, allCpu, ownShare;
+    std::vector<double> loopWall, oneWall, allWall, peerWall, peerCpu, allCpu, ownShare, consoleWall, consoleCpu;
     int converted = 0, batches = 0;
     for (int run = 0; run < runs; ++run) {
         loopWall.push_back(RunShell(loop, files).wallSeconds);
@@ -234,6 +239,13 @@ int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
                 ownShare.push_back(batch.ownCpu / batch.encoderCpu * 100);
             }
         }
+        if (haveConsole) {
+            const QString command = QStringLiteral("env -u DISPLAY -u QT_QPA_PLATFORM \"%1\" --convert \"$@\" --output \"%2/console%3\" >/dev/null")
+                                        .arg(console, work).arg(++consoleRuns);
+            const ShellRun c = RunShell(command, files);
+            consoleWall.push_back(c.wallSeconds);
+            consoleCpu.push_back(c.cpu);
+        }
         if (havePeer) {
             const ShellRun p = RunShell(peer, files);
             peerWall.push_back(p.wallSeconds);
@@ -247,9 +259,15 @@ int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
     std::printf("batch, one encoder at a time:          %7.2f s  overhead %+5.1f %% (aim: at most 3 %%)\n",
                 Median(oneWall), (Median(oneWall) / Median(loopWall) - 1) * 100);
     std::printf("batch, %2d encoders at once:            %7.2f s  encoders' CPU %.2f s\n", cores, Median(allWall), Median(allCpu));
+    if (haveConsole) {
+        std::printf("vardune --convert, %2d encoders at once: %7.2f s  its CPU %.2f s\n", cores, Median(consoleWall), Median(consoleCpu));
+        std::printf("vardune --convert / the window's batch: %7.2f (aim: 1.00 within noise)\n", Median(consoleWall) / Median(allWall));
+    }
     if (havePeer) {
         std::printf("ffmpeg + libmp3lame, xargs -P %-2d:      %7.2f s  its CPU %.2f s\n", cores, Median(peerWall), Median(peerCpu));
         std::printf("batch / ffmpeg on every core:          %7.2f (aim: at most 0.90)\n", Median(allWall) / Median(peerWall));
+        if (haveConsole)
+            std::printf("vardune --convert / ffmpeg:            %7.2f\n", Median(consoleWall) / Median(peerWall));
     }
     std::printf("vardune CPU during the parallel batch: %7.2f %% of its encoders' CPU (aim: at most 2 %%)\n", Median(ownShare));
     return converted == 2 * runs * count ? 0 : 1;

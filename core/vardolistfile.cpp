@@ -146,4 +146,40 @@ std::optional<std::vector<VardoEntry>> VardoListFile::Parse(const std::string& t
     return entries;
 }
 
+std::string VardoListFile::EncodePlaylists(const std::vector<Playlist>& playlists)
+{
+    std::string out = std::string(kPlaylistsHeader) + "\n";
+    for (const Playlist& p : playlists) {
+        AppendEscaped(out, p.path);
+        out += '\t';
+        AppendEscaped(out, p.root);
+        out += '\n';
+    }
+    return out;
+}
+
+std::optional<std::vector<VardoListFile::Playlist>> VardoListFile::ParsePlaylists(const std::string& text)
+{
+    const std::string header = std::string(kPlaylistsHeader) + "\n";
+    if (text.size() > kMaxBytes || text.compare(0, header.size(), header) != 0)
+        return std::nullopt;
+    std::vector<Playlist> playlists;
+    for (std::size_t at = header.size(); at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        const std::size_t tab = text.find('\t', at);
+        if (end == std::string::npos || tab == std::string::npos || tab > end || playlists.size() == kMaxEntries)
+            return std::nullopt;
+        Playlist p;
+        if (!Unescape(text, at, tab, p.path) || !Unescape(text, tab + 1, end, p.root))
+            return std::nullopt;
+        // A playlist is a file below its root: an absolute folder ending with the separator.
+        if (p.root.empty() || p.root.front() != '/' || p.root.back() != '/' || p.path.size() <= p.root.size()
+            || p.path.compare(0, p.root.size(), p.root) != 0 || p.path.back() == '/')
+            return std::nullopt;
+        playlists.push_back(std::move(p));
+        at = end + 1;
+    }
+    return playlists;
+}
+
 } // namespace vardune

@@ -26,6 +26,18 @@ public:
     // The entries of a file's text, or nothing when the text is not such a file, or is
     // damaged anywhere: every line must be whole and well formed, however hostile the text.
     static std::optional<std::vector<VardoEntry>> Parse(const std::string& text);
+
+    // The playlists the list carries, kept beside it in a file of their own (so a list file
+    // stays one that earlier versions read): the first line kPlaylistsHeader, then per
+    // playlist its path and the folder it was added from, escaped and separated as above.
+    static constexpr const char* kPlaylistsHeader = "Vardune carried playlists 1";
+    struct Playlist {
+        std::string path;  // the playlist file
+        std::string root;  // a folder, ending with the separator, that path lies below
+    };
+    static std::string EncodePlaylists(const std::vector<Playlist>& playlists);
+    // Nothing when the text is not such a file or is damaged anywhere, as Parse.
+    static std::optional<std::vector<Playlist>> ParsePlaylists(const std::string& text);
 };
 
 } // namespace vardune

@@ -13,6 +13,7 @@
 #include "commandline.h"
 #include "converter.h"
 #include "encodeerror.h"
+#include "foldercover.h"
 #include "loudnessmeter.h"
 #include "sourcefacts.h"
 
@@ -93,7 +94,8 @@ FILE* silenceLibraries()
 }
 
 // `fastencc --help` and `fastencc --version`, alone: the answer on standard output, or
-// nothing. With two or more arguments the first two are always the paths, whatever they are.
+// nothing. With two or more arguments the first two are always the paths, whatever they are
+// (but for `--picture`, which takes exactly two paths after it).
 const char* informationRequest(const std::vector<std::string>& args)
 {
     static const std::string help = std::string(CommandLine::usage()) + "\n"
@@ -114,6 +116,9 @@ const char* informationRequest(const std::vector<std::string>& args)
         "               print for each its playing time and the output's size at every bitrate\n"
         "  --loudness   (alone) read sources as --facts does and print for each its\n"
         "               loudness by EBU R128 (LUFS), true peak and 400 ms blocks\n"
+        "  --picture PICTURE TARGET\n"
+        "               (alone) write a folder's cover picture fitted into 600 x 600 as a JPEG;\n"
+        "               a file at TARGET is never replaced\n"
         "  --version    show the version and exit (alone)\n"
         "\n"
         "A source whose own average bitrate is below BITS is encoded at the highest MP3\n"
@@ -155,6 +160,20 @@ int main(int argc, char** argv)
     if (args.size() == 1 && args[0] == "--loudness") {
         silenceLibraries();
         return LoudnessMeter::run(stdin, stdout);
+    }
+    if (args.size() == 3 && args[0] == "--picture") {
+        AtomicFile::installSignalHandlers();
+        FILE* err = silenceLibraries();
+        try {
+            FolderCover::write(args[1], args[2]);
+            return 0;
+        } catch (const EncodeError& e) {
+            std::fprintf(err, "fastencc: %s%s\n", e.what(), AtomicFile::leftBehind().c_str());
+            return statusFor(e.target());
+        } catch (const std::exception& e) {
+            std::fprintf(err, "fastencc: %s%s\n", e.what(), AtomicFile::leftBehind().c_str());
+            return 1;
+        }
     }
     std::string error;
     const auto options = CommandLine::parse(args, error);

@@ -1,8 +1,7 @@
 #include "batchdriver.h"
 
 #include "desktopnotifier.h"
-#include "form1.h"
-#include "frmmonitor.h"
+#include "encoderpool.h"
 #include "loudnesspass.h"
 #include "module1.h"
 #include "vardolistmodel.h"
@@ -12,13 +11,10 @@
 #include "playlistcarrier.h"
 #include "numerictext.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QLabel>
-#include <QLineEdit>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,9 +40,9 @@ bool IsAscii(const std::string& text)
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// A folder picture larger than this, in bytes or pixels a side, stays behind: the window does
-// not shrink pictures, and a player that shows folder art wants a small one.
-constexpr qint64 kMaxPictureBytes = 300 * 1024;
+// A folder picture up to this, in bytes and pixels a side, is copied as it is; a larger one
+// is shrunk by the encoder, as embedded covers are.
+constexpr qint64 kMaxPictureBytes = 300 * 1000;
 constexpr int kMaxPictureSide = 600;
 
 // Puts bytes at path without ever replacing a file there: written to a temporary file in the
@@ -103,11 +99,11 @@ std::string RealPath(const std::string& path)
 
 } // namespace
 
-BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
-    : QObject(main)
-    , main_(main)
-    , board_(board)
-    , walk_(main->RunningTargets().Folding())
+BatchDriver::BatchDriver(BatchHost* main, BatchBoard* board, QObject* parent)
+    : QObject(parent)
+    , main_(main, main->HostObject())
+    , board_(board, board ? board->BoardObject() : nullptr)
+    , walk_(main->Pool().Names().Folding())
     , refresh_(new QTimer(this))
     , clockTick_(new QTimer(this))
 {
@@ -119,17 +115,23 @@ BatchDriver::BatchDriver(Form1* main, frmMonitor* board)
     // The time left moves on while no encoder has news, too.
     clockTick_->setInterval(1000);
     connect(clockTick_, &QTimer::timeout, this, &BatchDriver::ShowBatchProgress);
+    main->Pool().Join(this);
+}
+
+int BatchDriver::Running() const
+{
+    return static_cast<int>(jobs_.size()) + (pass_ ? pass_->Running() : 0);
 }
 
 bool BatchDriver::MayStart() const
 {
-    return main_ && board_ && board_->iRunning == 1 && !folderFull_;
+    return main_ && board_ && board_->Going() && !folderFull_;
 }
 
 void BatchDriver::VardoMediaFile()
 {
-    const vardune::VardoList& list = main_->ListModel->List();
-    walk_.Start(list, board_ ? board_->fileLimit : std::nullopt);
+    const vardune::VardoList& list = main_->BatchList()->List();
+    walk_.Start(list, board_ ? board_->FileLimit() : std::nullopt);
     std::vector<std::pair<std::uint64_t, double>> files;
     for (const std::uint64_t id : walk_.Ids())
         files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
@@ -137,17 +139,15 @@ void BatchDriver::VardoMediaFile()
     if (levelling_ != vardune::LoudnessLevel::Mode::Off)
         for (std::size_t i = 0, n = files.size(); i < n; ++i)
             files.emplace_back(files[i].first | kMeasuring, files[i].second * kMeasureShare);
-    names_.portable = Module1::TakesOnlyPortableNames(main_->Text1->text());
-    names_.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(main_->Text1->text())));
+    names_.portable = Module1::TakesOnlyPortableNames(main_->OutputFolderText());
+    names_.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(main_->OutputFolderText())));
     layout_ = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
     progress_.Start(files);
     clock_.start();
     clockTick_->start();
-    limit_ = Module1::JobLimit();
+    limit_ = main_->Pool().Limit();
     if (board_) {
-        board_->DisplayDigital(board_->PicFile1, Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
-        board_->DisplayDigital(board_->PicFile2, QStringLiteral("000"));
-        board_->iRunning = 1;
+        board_->BatchStarted(Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
     }
     if (levelling_ != vardune::LoudnessLevel::Mode::Off) {
         MeasureLoudness();
@@ -158,15 +158,16 @@ void BatchDriver::VardoMediaFile()
 
 void BatchDriver::MeasureLoudness()
 {
-    const vardune::VardoList& list = main_->ListModel->List();
+    const vardune::VardoList& list = main_->BatchList()->List();
     std::vector<std::pair<std::uint64_t, std::string>> sources;
     for (const std::uint64_t id : walk_.Ids()) {
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(id)));
         sources.emplace_back(id, entry.sourcePath + entry.sourceName);
     }
     if (board_)
-        board_->Label1->setText(QStringLiteral("Measuring loudness\u2026"));
-    pass_ = new LoudnessPass(std::move(sources), limit_, this);
+        board_->ShowStatus(QStringLiteral("Measuring loudness\u2026"));
+    // As many at once as the pool has places free (other batches' encoders may still run).
+    pass_ = new LoudnessPass(std::move(sources), std::max(1, limit_ - main_->Pool().Running()), this);
     connect(pass_, &LoudnessPass::Measured, this, [this](std::uint64_t id) {
         progress_.Update(id | kMeasuring, 100, clock_.elapsed() / 1000.0);
         if (!MayStart() && pass_) {
@@ -188,7 +189,7 @@ void BatchDriver::LoudnessMeasured()
     if (!pass_ || !main_)
         return;
     // Each file's gain: its own, or its album's (its folder's files with the same album tag).
-    const vardune::VardoList& list = main_->ListModel->List();
+    const vardune::VardoList& list = main_->BatchList()->List();
     std::vector<std::uint64_t> ids;
     std::vector<vardune::LoudnessLevel::Source> sources;
     for (const auto& [id, measure] : pass_->Measures()) {
@@ -209,7 +210,7 @@ void BatchDriver::LoudnessMeasured()
 void BatchDriver::Proceed()
 {
     if (layout_.Layout() == vardune::OutputLayout::Kind::NamesFromTags) {
-        main_->ShowForecast();  // every waiting file's facts are asked for
+        main_->ReadEditedSources();  // every waiting file's facts are asked for, edited ones again
         WaitForTags();
         return;
     }
@@ -219,11 +220,11 @@ void BatchDriver::Proceed()
 void BatchDriver::WaitForTags()
 {
     if (main_ && MayStart()) {
-        const vardune::VardoList& list = main_->ListModel->List();
+        const vardune::VardoList& list = main_->BatchList()->List();
         for (const std::uint64_t id : walk_.Ids()) {
             if (list.Find(id) >= 0 && main_->SourceTagsPending(id)) {
                 if (board_)
-                    board_->Label1->setText(QStringLiteral("Reading tags\u2026"));
+                    board_->ShowStatus(QStringLiteral("Reading tags\u2026"));
                 QTimer::singleShot(100, this, &BatchDriver::WaitForTags);
                 return;
             }
@@ -240,31 +241,30 @@ void BatchDriver::Fill()
     const std::string markProfile = vardune::EncoderCommand::MarkProfile(Module1::settings().profile);
     QElapsedTimer slice;
     slice.start();
-    while (!walkOver_ && MayStart() && (Running() == 0 || main_->EncodersRunning() < limit_)) {
+    while (!walkOver_ && MayStart() && (Running() == 0 || main_->Pool().Running() < limit_)) {
         if (slice.elapsed() >= 40) {
             QTimer::singleShot(0, this, &BatchDriver::Resume);
             break;
         }
-        const auto id = walk_.Next(main_->ListModel->List());
+        const auto id = walk_.Next(main_->BatchList()->List());
         if (!id) {
             walkOver_ = true;
             break;
         }
-        const vardune::VardoList& list = main_->ListModel->List();
+        const vardune::VardoList& list = main_->BatchList()->List();
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(*id)));
         const QString source = Module1::ToQt(entry.sourcePath + entry.sourceName);
-        board_->DisplayDigital(board_->PicFile2, Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Current())));
-        board_->Label1->setText(source);
+        board_->ShowSource(Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Current())), source);
 
         // The separator goes into the box itself, so the stored output folder keeps it.
-        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(main_->Text1->text()));
-        if (Module1::ToQt(folder) != main_->Text1->text())
-            main_->Text1->setText(Module1::ToQt(folder));
+        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(main_->OutputFolderText()));
+        if (Module1::ToQt(folder) != main_->OutputFolderText())
+            main_->SetOutputFolderText(Module1::ToQt(folder));
         folder_ = folder;
         std::string target = TargetFor(entry, folder);
         std::string why;
         bool nameRefused = false;
-        bool made = MakeFolders(folder, target, why, nameRefused);
+        bool made = !main_->Writes() || MakeFolders(folder, target, why, nameRefused);
         if (!made && nameRefused && !names_.ascii && !IsAscii(target.substr(folder.size()))) {
             // The card refused a folder's name for its letters: this entry, and every later
             // one of the batch, gets ASCII names, as when it refuses a file's name.
@@ -272,14 +272,14 @@ void BatchDriver::Fill()
             target = TargetFor(entry, folder);
             made = MakeFolders(folder, target, why, nameRefused);
         }
-        board_->Label2->setText(Module1::ToQt(target));
+        board_->ShowTarget(Module1::ToQt(target));
         if (!made) {
             Refuse(*id, target, why);
             continue;
         }
 
         // The name is taken from here until its encoder has ended, for every batch.
-        main_->RunningTargets().Take(target);
+        main_->Pool().Names().Take(target);
         // An output up to date is what the encoder would leave as it is: it is not started.
         // Levelled, it is up to date only at the same gain.
         const auto level = levels_.find(*id);
@@ -289,12 +289,12 @@ void BatchDriver::Fill()
                    QStringLiteral("fastencc: ") + QString::fromLatin1(vardune::BatchWalk::kUpToDateNote));
             continue;
         }
-        main_->ListModel->SetConverting(*id, true);
+        main_->BatchList()->SetConverting(*id, true);
         if (MediaConvert(source, Module1::ToQt(target), *id) != 0)
             Record({nullptr, *id, target}, -1, 0, QString());
     }
     ShowBatchProgress();
-    if (jobs_.empty() && (walkOver_ || !MayStart()))
+    if (jobs_.empty() && pictures_.isEmpty() && (walkOver_ || !MayStart()))
         EndBatch();
 }
 
@@ -308,9 +308,18 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
     if (level != levels_.end())
         for (const std::string& argument : vardune::LoudnessLevel::Arguments(level->second))
             arguments << Module1::ToQt(argument);
+    const QString program = Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName());
+    if (main_->PlansOnly()) {
+        // Run elsewhere: the name stays taken for the rest of the batch, as while it encodes.
+        std::vector<std::string> command;
+        for (const QString& argument : arguments)
+            command.push_back(Module1::FromQt(argument));
+        main_->Planned(entry, Module1::FromQt(Source), Module1::FromQt(Target), Module1::FromQt(program), command);
+        return 0;
+    }
 
     auto* process = new QProcess(this);
-    process->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
+    process->setProgram(program);
     process->setArguments(arguments);
     // Its percent lines come on standard output; its error line says why a file failed.
     process->setStandardInputFile(QProcess::nullDevice());
@@ -365,7 +374,7 @@ void BatchDriver::ShowPercents()
 {
     if (main_)
         for (const Job& job : jobs_)
-            main_->ListModel->SetPercent(job.entry, job.percent);
+            main_->BatchList()->SetPercent(job.entry, job.percent);
     ShowBatchProgress();
 }
 
@@ -396,6 +405,8 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
     if (status == QProcess::NormalExit
         && (exitCode == vardune::BatchWalk::kFolderFullStatus || exitCode == vardune::BatchWalk::kFolderUnwritableStatus))
         folderFull_ = true;
+    if (status == QProcess::NormalExit && exitCode == vardune::BatchWalk::kFolderFullStatus)
+        roomRanOut_ = true;
     if (status != QProcess::NormalExit || !StartUnderAnotherName(*job, exitCode))
         Record(*job, 0, exitCode, errorLine);
     jobs_.erase(job);
@@ -411,7 +422,7 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
     if ((exitStatus != BatchWalk::kTargetTakenStatus && exitStatus != BatchWalk::kNameRefusedStatus) || !main_
         || job.renamings >= 3)
         return false;
-    const vardune::VardoList& list = main_->ListModel->List();
+    const vardune::VardoList& list = main_->BatchList()->List();
     const long position = list.Find(job.entry);
     if (position < 0)
         return false;
@@ -431,10 +442,10 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
     const std::string target = TargetFor(entry, folder_);
     if (target == job.target)
         return false;
-    main_->RunningTargets().Release(job.target);
-    main_->RunningTargets().Take(target);
+    main_->Pool().Names().Release(job.target);
+    main_->Pool().Names().Take(target);
     if (board_)
-        board_->Label2->setText(Module1::ToQt(target));
+        board_->ShowTarget(Module1::ToQt(target));
     if (MediaConvert(Module1::ToQt(source), Module1::ToQt(target), job.entry) != 0) {
         Record({nullptr, job.entry, target}, -1, 0, QString());
         return true;
@@ -448,14 +459,14 @@ std::string BatchDriver::TargetFor(const vardune::VardoEntry& entry, const std::
     const std::string source = entry.sourcePath + entry.sourceName;
     // One folder names outputs as the batch always has.
     if (layout_.Layout() == vardune::OutputLayout::Kind::OneFolder)
-        return walk_.OutputPath(folder, entry.sourceName, main_->RunningTargets(), names_, source);
+        return walk_.OutputPath(folder, entry.sourceName, main_->Pool().Names(), names_, source);
     vardune::OutputLayout::Source planned {source, entry.root, {}};
     // The tags come from the encoder's reading for the forecast; a source it has not read
     // (or could not) is named by the fallbacks.
     if (const vardune::OutputLayout::Tags* tags = main_->SourceTags(entry.id))
         planned.tags = *tags;
     const vardune::OutputLayout::Plan plan = layout_.PlanFor(planned, names_);
-    return walk_.PlacePath(folder, [&](int number) { return plan.Relative(names_, number); }, main_->RunningTargets(),
+    return walk_.PlacePath(folder, [&](int number) { return plan.Relative(names_, number); }, main_->Pool().Names(),
                            source);
 }
 
@@ -498,11 +509,12 @@ bool BatchDriver::MakeFolders(const std::string& folder, const std::string& targ
 
 void BatchDriver::Refuse(std::uint64_t entry, const std::string& target, const std::string& why)
 {
-    main_->ListModel->SetConverting(entry, false);
+    main_->BatchList()->SetConverting(entry, false);
     vardune::BatchWalk::Outcome outcome;
     outcome.note = why;
     progress_.Finish(entry, false, 0);
-    main_->ListModel->Record(entry, target, outcome);
+    main_->BatchList()->Record(entry, target, outcome);
+    main_->EntryRecorded(entry, target, outcome);
 }
 
 void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)
@@ -531,8 +543,8 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
 {
     if (!main_)
         return;
-    main_->RunningTargets().Release(job.target);
-    VardoListModel* model = main_->ListModel;
+    main_->Pool().Names().Release(job.target);
+    VardoListModel* model = main_->BatchList();
     model->SetConverting(job.entry, false);
     const vardune::VardoList& list = model->List();
     const long position = list.Find(job.entry);
@@ -545,10 +557,12 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     if (position >= 0 && outcome.state == vardune::EntryState::Done) {
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
         outputs_[RealPath(entry.sourcePath + entry.sourceName)] = job.target;
-        CarryFolderPicture(entry, job.target);
+        if (main_->Writes())
+            CarryFolderPicture(entry, job.target);
     }
     if (position >= 0)
         model->Record(job.entry, job.target, outcome);
+    main_->EntryRecorded(job.entry, job.target, outcome);
 }
 
 void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std::string& target)
@@ -571,32 +585,60 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
     if (!picked)
         return;
     const QString source = Module1::ToQt(entry.sourcePath + *picked);
-    if (QFileInfo(source).size() > kMaxPictureBytes)
-        return;
     QImageReader reader(source);
     const QByteArray format = reader.format();
     const QSize size = reader.size();
-    if ((format != "jpeg" && format != "png") || !size.isValid() || size.width() > kMaxPictureSide
-        || size.height() > kMaxPictureSide)
+    // A small JPEG or PNG is copied as it is; anything else is the encoder's to decode, by
+    // the rule it shrinks embedded covers with, away from the window's thread.
+    const bool small = QFileInfo(source).size() <= kMaxPictureBytes && (format == "jpeg" || format == "png")
+                       && size.isValid() && size.width() <= kMaxPictureSide && size.height() <= kMaxPictureSide;
+    const std::string output = outputFolder + vardune::FolderPicture::OutputName(*picked, !small || format == "jpeg");
+    struct stat st {};
+    // A picture the user put there, or an earlier batch wrote, stays as it is.
+    if (lstat(output.c_str(), &st) == 0)
         return;
+    if (!small) {
+        ShrinkPicture(source, Module1::ToQt(output));
+        return;
+    }
     QFile file(source);
     if (!file.open(QIODevice::ReadOnly))
         return;
     const QByteArray bytes = file.read(kMaxPictureBytes + 1);
     if (bytes.size() > kMaxPictureBytes)
         return;
-    const std::string output = outputFolder + vardune::FolderPicture::OutputName(*picked, format == "jpeg");
-    struct stat st {};
-    // A picture the user put there, or an earlier batch wrote, stays as it is.
-    if (lstat(output.c_str(), &st) == 0)
-        return;
     WriteNew(output, bytes);
+}
+
+void BatchDriver::ShrinkPicture(const QString& source, const QString& output)
+{
+    auto* process = new QProcess(this);
+    process->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
+    process->setArguments({QStringLiteral("--picture"), source, output});
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    // A picture that cannot be decoded is left out, as a cover the encoder cannot read is.
+    const auto ended = [this, process] {
+        if (!pictures_.remove(process))
+            return;
+        process->disconnect(this);
+        process->deleteLater();
+        Fill();
+    };
+    connect(process, &QProcess::finished, this, ended);
+    connect(process, &QProcess::errorOccurred, this, [ended](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ended();
+    });
+    pictures_.insert(process);
+    process->start();
 }
 
 QStringList BatchDriver::CarryPlaylists()
 {
     QStringList said;
-    if (!main_ || outputs_.empty())
+    if (!main_ || outputs_.empty() || !main_->Writes())
         return said;
     // A playlist is written again when this batch made one of its tracks; its other tracks are
     // those still done in the list from earlier batches (a retried track does not leave out
@@ -607,7 +649,7 @@ QStringList BatchDriver::CarryPlaylists()
         if (!listRead) {
             listRead = true;
             struct stat st {};
-            for (const vardune::VardoEntry& entry : main_->ListModel->List().Entries())
+            for (const vardune::VardoEntry& entry : main_->BatchList()->List().Entries())
                 if (entry.state == vardune::EntryState::Done && !entry.targetPath.empty()
                     && stat(entry.targetPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
                     outputs[RealPath(entry.sourcePath + entry.sourceName)] = entry.targetPath;
@@ -616,7 +658,7 @@ QStringList BatchDriver::CarryPlaylists()
         }
         return outputs;
     };
-    for (const Form1::CarriedPlaylist& source : main_->Playlists()) {
+    for (const BatchHost::CarriedPlaylist& source : main_->Playlists()) {
         const QString name = QFileInfo(Module1::ToQt(source.path)).fileName();
         const auto playlist = vardune::PlaylistCarrier::Read(source.path);
         if (!playlist)
@@ -649,7 +691,7 @@ void BatchDriver::ShowBatchProgress()
         emit ProgressChanged(shownPercent_);
     }
     if (board_)
-        board_->BatchProgress->setText(Module1::ToQt(progress_.Line(clock_.elapsed() / 1000.0)));
+        board_->ShowBatchLine(Module1::ToQt(progress_.Line(clock_.elapsed() / 1000.0)));
 }
 
 void BatchDriver::EndBatch()
@@ -660,9 +702,9 @@ void BatchDriver::EndBatch()
     clockTick_->stop();
     // Whoever is elsewhere learns how the batch went; whoever watches sees it in the list.
     // Asked before the board closes, which takes the activation with it.
-    const bool watched = QApplication::activeWindow() != nullptr;
+    const bool watched = !main_ || !main_->WantsDesktopNotice();
     if (board_)
-        board_->close();
+        board_->EndBoard();
     const bool tookUp = progress_.Done() + progress_.UpToDate() + progress_.Failed() > 0;
     QString summary = tookUp ? Module1::ToQt(progress_.Summary()) : QString();
     const QStringList playlists = CarryPlaylists();

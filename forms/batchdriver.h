@@ -1,4 +1,6 @@
 #pragma once
+#include "batchboard.h"
+#include "batchhost.h"
 #include "batchprogress.h"
 #include "batchwalk.h"
 #include "loudnesslevel.h"
@@ -8,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+#include <QSet>
 #include <QTimer>
 
 #include <list>
@@ -15,12 +18,10 @@
 #include <set>
 #include <string>
 
-class Form1;
-class frmMonitor;
 class LoudnessPass;
 
 // Runs one batch over the Vardo list, with up to the job limit of encoders at once. It
-// belongs to the main window, not to the status board: closing the board mid-batch starts no
+// belongs to its host (the main window, or the command line), not to the status board: closing the board mid-batch starts no
 // further file, but every file in progress still finishes and its outcome is written into its
 // own entry, found by id, in whatever order the encoders end. It waits for each encoder by its
 // signals, so the program uses no CPU while encoders work, and reads their percent lines as
@@ -28,7 +29,8 @@ class LoudnessPass;
 class BatchDriver : public QObject {
     Q_OBJECT
 public:
-    BatchDriver(Form1* main, frmMonitor* board);
+    // parent owns the driver: the host's object, whose direct children are its batches.
+    BatchDriver(BatchHost* main, BatchBoard* board, QObject* parent);
 
     void VardoMediaFile();
 
@@ -37,7 +39,11 @@ public:
     int MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry);
 
     // The entries whose encoders run now.
-    int Running() const { return static_cast<int>(jobs_.size()); }
+    // Its measuring processes count as encoders: they share the cores.
+    int Running() const;
+
+    // An encoder found no room left in the output folder: the batch stopped for it.
+    bool RoomRanOut() const { return roomRanOut_; }
 
     // Another batch's encoder has ended: its place may go to a file of this batch.
     void Resume();
@@ -108,9 +114,25 @@ private:
     // tracks done in earlier batches, still in the list); what each holds, for the batch's
     // summary ("Playlist Road.m3u8: 12 tracks written, 3 left out").
     QStringList CarryPlaylists();
+    // Has the encoder fit a folder's cover into a player's size; the batch ends once it has.
+    void ShrinkPicture(const QString& source, const QString& output);
 
-    QPointer<Form1> main_;
-    QPointer<frmMonitor> board_;
+    // The host or the board, for as long as its object lives: null once it is gone.
+    template <class T>
+    class Guarded {
+    public:
+        Guarded(T* target, QObject* object) : target_(target), object_(object) {}
+        T* get() const { return object_ ? target_ : nullptr; }
+        T* operator->() const { return get(); }
+        explicit operator bool() const { return get() != nullptr; }
+
+    private:
+        T* target_;
+        QPointer<QObject> object_;
+    };
+
+    Guarded<BatchHost> main_;
+    Guarded<BatchBoard> board_;
     vardune::BatchWalk walk_;
     vardune::BatchProgress progress_;
     QElapsedTimer clock_;
@@ -122,6 +144,7 @@ private:
     bool walkOver_ = false;
     // An encoder found the output folder full, or no longer writable: no further file starts.
     bool folderFull_ = false;
+    bool roomRanOut_ = false;
     // How output names are formed in the output folder.
     vardune::BatchWalk::NameRules names_;
     // Where outputs go below the output folder, as the settings said when the batch started.
@@ -133,6 +156,8 @@ private:
     std::map<std::string, std::string> outputs_;
     // The output folders whose cover picture this batch has seen to.
     std::set<std::string> picturedFolders_;
+    // The encoders shrinking folder pictures now.
+    QSet<QProcess*> pictures_;
     // Even loudness as the settings said when the batch started, and each entry's level.
     vardune::LoudnessLevel::Mode levelling_ = vardune::LoudnessLevel::Mode::Off;
     std::map<std::uint64_t, vardune::LoudnessLevel::Level> levels_;

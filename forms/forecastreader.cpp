@@ -6,6 +6,8 @@
 
 #include <QDir>
 
+#include <sys/stat.h>
+
 namespace {
 // Sources sent to one encoder process: enough that its start-up costs nothing, few enough
 // that a process ended by a damaged file loses little.
@@ -26,14 +28,23 @@ ForecastReader::~ForecastReader()
     }
 }
 
-int ForecastReader::Request(const std::string& path, const std::string& sizeText)
+int ForecastReader::Request(const std::string& path, const std::string& sizeText, std::int64_t changed)
 {
-    const auto [found, added] = numbers_.emplace(path + '\n' + sizeText, static_cast<int>(sources_.size()));
+    const auto [found, added]
+        = numbers_.emplace(path + '\n' + sizeText + '\n' + std::to_string(changed), static_cast<int>(sources_.size()));
     if (!added)
         return found->second;
     sources_.push_back({path, false, {}});
     queue_.push_back(found->second);
     return found->second;
+}
+
+std::int64_t ForecastReader::ChangeTime(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return -1;
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 void ForecastReader::Send()

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QProcess>
 
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <unordered_map>
@@ -21,9 +22,13 @@ public:
     explicit ForecastReader(QObject* parent = nullptr);
     ~ForecastReader() override;
 
-    // The number by which a source (path and its size text, as the entry holds them) is
-    // known from now on; the first time, its facts are asked for with the next Send().
-    int Request(const std::string& path, const std::string& sizeText);
+    // The number by which a source (path and its size text, as the entry holds them, and the
+    // time it was last changed) is known from now on; the first time, its facts are asked for
+    // with the next Send(). A file edited since (its tags written again, its size the same)
+    // is another source with a number of its own.
+    int Request(const std::string& path, const std::string& sizeText, std::int64_t changed);
+    // When the file at path was last changed, in nanoseconds (-1 when it cannot be read).
+    static std::int64_t ChangeTime(const std::string& path);
     // Sends what was asked for to the encoder, unless one reads already (it takes the rest
     // when it is done).
     void Send();

@@ -2,6 +2,7 @@
 
 #include "batchdriver.h"
 #include "choicebox.h"
+#include "encoderpool.h"
 #include "filelistview.h"
 #include "focusframe.h"
 #include "forecastreader.h"
@@ -69,10 +70,11 @@ QAction* MenuItem(QMenu* menu, const char* name, const QString& caption)
 Form1::Form1(frmStartUp* splash, QWidget* parent)
     : QMainWindow(parent)
     , splash_(splash)
-    , runningTargets_(Module1::FoldOutputPath)
+    , pool_(new EncoderPool(this))
     , forecastReader_(new ForecastReader(this))
     , forecastTimer_(new QTimer(this))
     , freeSpaceTimer_(new QTimer(this))
+    , planTimer_(new QTimer(this))
 {
     Module1::LoadResources();
     setObjectName(QStringLiteral("Form1"));
@@ -98,6 +100,16 @@ Form1::Form1(frmStartUp* splash, QWidget* parent)
     connect(ListModel, &QAbstractItemModel::modelReset, this, &Form1::ScheduleForecast);
     connect(ListModel, &QAbstractItemModel::dataChanged, this, &Form1::ScheduleForecast);
     connect(Text1, &QLineEdit::textChanged, this, &Form1::ScheduleForecast);
+    // The planned outputs follow the same changes, less often: they are redrawn, not typed.
+    planTimer_->setSingleShot(true);
+    planTimer_->setInterval(300);
+    connect(planTimer_, &QTimer::timeout, this, &Form1::PlanOutputs);
+    ListModel->SetPlanner([this](const vardune::VardoEntry& entry) { return PlannedOutput(entry); });
+    connect(Text1, &QLineEdit::textChanged, this, &Form1::SchedulePlans);
+    connect(forecastReader_, &ForecastReader::Read, this, &Form1::SchedulePlans);
+    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(ListModel, signal, this, &Form1::SchedulePlans);
+    connect(ListModel, &QAbstractItemModel::modelReset, this, &Form1::SchedulePlans);
 
     Client->installEventFilter(this);
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -380,6 +392,7 @@ void Form1::RestoreList()
     file.close();
     if (entries) {
         ListModel->Restore(*entries);
+        RestorePlaylists();
         return;
     }
     // Kept for whoever wants to look at it, and out of the way of the next save.
@@ -407,6 +420,35 @@ void Form1::KeepList()
         file.write(text.data(), qint64(text.size()));
         file.commit();
     }
+    const QString playlistsPath = Module1::CarriedPlaylistsFilePath();
+    if (playlists_.empty()) {
+        QFile::remove(playlistsPath);
+        return;
+    }
+    std::vector<vardune::VardoListFile::Playlist> playlists;
+    for (const CarriedPlaylist& p : playlists_)
+        playlists.push_back({p.path, p.root});
+    QSaveFile playlistsFile(playlistsPath);
+    if (playlistsFile.open(QIODevice::WriteOnly)) {
+        const std::string text = vardune::VardoListFile::EncodePlaylists(playlists);
+        playlistsFile.write(text.data(), qint64(text.size()));
+        playlistsFile.commit();
+    }
+}
+
+void Form1::RestorePlaylists()
+{
+    // Only with the list they belong to; a damaged file carries none, and says nothing: the
+    // playlists are found again when their folder is added again.
+    QFile file(Module1::CarriedPlaylistsFilePath());
+    if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(vardune::VardoListFile::kMaxBytes))
+        return;
+    const auto playlists
+        = vardune::VardoListFile::ParsePlaylists(file.read(qint64(vardune::VardoListFile::kMaxBytes) + 1).toStdString());
+    if (!playlists)
+        return;
+    for (const vardune::VardoListFile::Playlist& p : *playlists)
+        RememberPlaylist(p.path, p.root);
 }
 
 void Form1::RequestUnload()
@@ -444,18 +486,29 @@ void Form1::closeEvent(QCloseEvent* event)
     RequestUnload();
 }
 
-int Form1::EncodersRunning() const
+QString Form1::OutputFolderText() const
 {
-    int running = 0;
-    for (const BatchDriver* driver : findChildren<BatchDriver*>(QString(), Qt::FindDirectChildrenOnly))
-        running += driver->Running();
-    return running;
+    return Text1->text();
 }
 
-void Form1::ResumeBatches()
+void Form1::SetOutputFolderText(const QString& folder)
 {
-    for (BatchDriver* driver : findChildren<BatchDriver*>(QString(), Qt::FindDirectChildrenOnly))
-        driver->Resume();
+    Text1->setText(folder);
+}
+
+bool Form1::WantsDesktopNotice() const
+{
+    return QApplication::activeWindow() == nullptr;
+}
+
+int Form1::EncodersRunning() const
+{
+    return pool_->Running();
+}
+
+vardune::TakenNames& Form1::RunningTargets()
+{
+    return pool_->Names();
 }
 
 void Form1::BatchFinished(const QString& summary)
@@ -509,8 +562,58 @@ void Form1::ShowStatusBarValue()
 {
     StatusPanel->setText(Module1::ToQt(Module1::settings().profile.StatusLine()));
     StatusPanel->setToolTip(StatusPanel->text());
-    // The quality may have changed: so has the forecast.
+    // The quality may have changed: so has the forecast. The layout may have, too.
     ScheduleForecast();
+    SchedulePlans();
+}
+
+void Form1::SchedulePlans()
+{
+    if (!planTimer_->isActive())
+        planTimer_->start();
+}
+
+void Form1::PlanOutputs()
+{
+    plannedOutputs_.clear();
+    const QString shown = Text1->text();
+    if (!shown.isEmpty()) {
+        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(shown));
+        vardune::BatchWalk::NameRules rules;
+        rules.portable = Module1::TakesOnlyPortableNames(shown);
+        rules.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(shown)));
+        const vardune::OutputLayout layout
+            = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
+        const bool byTags = layout.Layout() == vardune::OutputLayout::Kind::NamesFromTags;
+        vardune::TakenNames planned(pool_->Names().Folding());
+        for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
+            if (e.state != vardune::EntryState::Waiting || e.converting)
+                continue;
+            vardune::OutputLayout::Source source {e.sourcePath + e.sourceName, e.root, {}};
+            const vardune::OutputLayout::Tags* tags = byTags ? SourceTags(e.id) : nullptr;
+            // Named by its fallbacks only once the encoder has found it has no such tags.
+            if (byTags && !tags && SourceTagsPending(e.id))
+                continue;
+            if (tags)
+                source.tags = *tags;
+            const vardune::OutputLayout::Plan plan = layout.PlanFor(source, rules);
+            std::string path;
+            for (int number = 1; number <= 1000; ++number) {
+                path = folder + plan.Relative(rules, number);
+                if (!planned.Contains(path))
+                    break;
+            }
+            planned.Take(path);
+            plannedOutputs_.emplace(e.id, std::move(path));
+        }
+    }
+    ListModel->PlansChanged();
+}
+
+std::string Form1::PlannedOutput(const vardune::VardoEntry& entry) const
+{
+    const auto found = plannedOutputs_.find(entry.id);
+    return found == plannedOutputs_.end() ? std::string() : found->second;
 }
 
 void Form1::ScheduleForecast()
@@ -527,7 +630,7 @@ vardune::SizeForecast Form1::Forecast() const
             continue;
         const auto source = forecastSource_.find(e.id);
         forecast.Add(vardune::LeadingNumber(e.sourceSize),
-                     source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second));
+                     source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second.number));
     }
     return forecast;
 }
@@ -536,14 +639,27 @@ const vardune::OutputLayout::Tags* Form1::SourceTags(std::uint64_t entry) const
 {
     const auto source = forecastSource_.find(entry);
     const vardune::SizeForecast::Facts* facts
-        = source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second);
+        = source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second.number);
     return facts && facts->readable ? &facts->tags : nullptr;
 }
 
 bool Form1::SourceTagsPending(std::uint64_t entry) const
 {
     const auto source = forecastSource_.find(entry);
-    return source == forecastSource_.end() || !forecastReader_->Find(source->second);
+    return source == forecastSource_.end() || !forecastReader_->Find(source->second.number);
+}
+
+void Form1::ReadEditedSources()
+{
+    for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
+        if (e.state != vardune::EntryState::Waiting)
+            continue;
+        const auto source = forecastSource_.find(e.id);
+        if (source != forecastSource_.end()
+            && source->second.changed != ForecastReader::ChangeTime(e.sourcePath + e.sourceName))
+            forecastSource_.erase(source);
+    }
+    ShowForecast();
 }
 
 void Form1::ShowForecast()
@@ -552,8 +668,11 @@ void Form1::ShowForecast()
     if (ListModel->List().Count() == 0)
         forecastSource_.clear();
     for (const vardune::VardoEntry& e : ListModel->List().Entries())
-        if (e.state == vardune::EntryState::Waiting && !forecastSource_.count(e.id))
-            forecastSource_.emplace(e.id, forecastReader_->Request(e.sourcePath + e.sourceName, e.sourceSize));
+        if (e.state == vardune::EntryState::Waiting && !forecastSource_.count(e.id)) {
+            const std::string path = e.sourcePath + e.sourceName;
+            const std::int64_t changed = ForecastReader::ChangeTime(path);
+            forecastSource_.emplace(e.id, ForecastSource {forecastReader_->Request(path, e.sourceSize, changed), changed});
+        }
     forecastReader_->Send();
     const vardune::SizeForecast forecast = Forecast();
     if (forecast.Waiting() == 0) {

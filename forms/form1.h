@@ -1,4 +1,5 @@
 #pragma once
+#include "batchhost.h"
 #include "mainlayout.h"
 #include "sizeforecast.h"
 #include "takennames.h"
@@ -14,6 +15,7 @@
 #include <unordered_set>
 
 class ChoiceBox;
+class EncoderPool;
 class FileListView;
 class ForecastReader;
 class FolderTreeView;
@@ -38,7 +40,7 @@ class QMenu;
 // The main window: folder tree and file view on the left, the Vardo list and the output
 // folder on the right, toolbar on top, the profile line in the status bar at the bottom.
 // Panes are placed by the layout arithmetic in twips; the window only applies it.
-class Form1 : public QMainWindow {
+class Form1 : public QMainWindow, public BatchHost {
     Q_OBJECT
 public:
     explicit Form1(frmStartUp* splash = nullptr, QWidget* parent = nullptr);
@@ -55,6 +57,13 @@ public:
     // after the files in progress and quit; a second request while that goes on ends at once.
     void RequestUnload();
     void ShowStatusBarValue();
+    // Where a waiting entry's output will go, by the layout and output folder chosen now,
+    // numbered as the batch numbers names that collide within the list (a file found standing
+    // there is numbered past only when the batch writes); empty while it cannot be said.
+    std::string PlannedOutput(const vardune::VardoEntry& entry) const;
+    // Plans every waiting entry's output again, soon: the layout, the output folder, the
+    // list or a source's tags have changed.
+    void SchedulePlans();
     // A toolbar button, by its key.
     void ButtonClick(const QString& key);
 
@@ -87,8 +96,6 @@ public:
     void BatchFinished(const QString& summary);
     // The encoders running now, of every batch.
     int EncodersRunning() const;
-    // An encoder has ended: every batch that waits for a free place may start its next file.
-    void ResumeBatches();
     // A second start asked: the window, and the window in charge of it, come to the front.
     void ShowYourself();
 
@@ -96,24 +103,29 @@ public:
     vardune::LayoutFrame Frame() const;
     bool IsLoaded() const { return loaded_; }
     // Output paths that encoders write now, of every batch: no other encoder gets them.
-    vardune::TakenNames& RunningTargets() { return runningTargets_; }
+    vardune::TakenNames& RunningTargets();
+    EncoderPool& Pool() override { return *pool_; }
     // The waiting files' outputs at the chosen quality, with what is known of them now.
     vardune::SizeForecast Forecast() const;
     // The tags the encoder read of an entry's source for the forecast, or nullptr while they
     // are not read (or it cannot be read).
-    const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const;
+    const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const override;
     // Whether the encoder has yet to say what it read of an entry's source (its tags among it).
-    bool SourceTagsPending(std::uint64_t entry) const;
+    bool SourceTagsPending(std::uint64_t entry) const override;
     // Shows the forecast beside the list: now, or soon when called again and again.
     void ShowForecast();
+    // Before a batch names outputs by tags: every waiting source edited since the encoder read
+    // it (tags written again in place, the size unchanged) is read again, then ShowForecast.
+    void ReadEditedSources() override;
 
-    // A playlist found in an added folder (or added itself), carried to the outputs when a
-    // batch ends. Not an entry of the Vardo list: it is not converted, and its tracks are.
-    struct CarriedPlaylist {
-        std::string path;  // the playlist file
-        std::string root;  // the folder it was added from (its own folder when added itself)
-    };
-    const std::vector<CarriedPlaylist>& Playlists() const { return playlists_; }
+    // The playlists found in added folders (or added themselves), carried when a batch ends.
+    const std::vector<CarriedPlaylist>& Playlists() const override { return playlists_; }
+    // The batch's view of the window: its list and its output folder box.
+    QObject* HostObject() override { return this; }
+    VardoListModel* BatchList() override { return ListModel; }
+    QString OutputFolderText() const override;
+    void SetOutputFolderText(const QString& folder) override;
+    bool WantsDesktopNotice() const override;
     // Remembers a playlist once; a later add of the same file keeps the first root.
     void RememberPlaylist(const std::string& path, const std::string& root);
     void ScheduleForecast();
@@ -181,6 +193,8 @@ private:
     bool OutputFolderReady();
     void PlaceDockedBars();
     void ApplyGeometry();
+    // The playlists carried by the list kept from the last run.
+    void RestorePlaylists();
     // Checks each path and appends the good ones; each refused one gets its own message.
     // Returns how many were appended.
     // root: the folder they were added from (the file view's), or empty for files on their own.
@@ -220,10 +234,15 @@ private:
     InstanceChannel* channel_ = nullptr;
     std::uint64_t menuEntry_ = 0;  // the entry the list's menu was opened on, or 0
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
-    vardune::TakenNames runningTargets_;
+    EncoderPool* pool_;
     ForecastReader* forecastReader_;
-    // Each entry's source as the forecast reader numbers it, by entry id.
-    std::unordered_map<std::uint64_t, int> forecastSource_;
+    // Each entry's source as the forecast reader numbers it, and when the file was changed
+    // as it was asked for, by entry id.
+    struct ForecastSource {
+        int number = -1;
+        std::int64_t changed = -1;
+    };
+    std::unordered_map<std::uint64_t, ForecastSource> forecastSource_;
     QTimer* forecastTimer_;
     QTimer* freeSpaceTimer_;
     bool loaded_ = false;
@@ -231,4 +250,9 @@ private:
     bool quitting_ = false;      // quits once the files in progress are done
     bool summaryShown_ = false;  // the status bar tells of the batch that ended
     std::vector<CarriedPlaylist> playlists_;
+    // Plans the waiting entries' outputs in list order, as the batch will take them up: once
+    // after a change, never each time a row is drawn (ten thousand entries take some 30 ms).
+    void PlanOutputs();
+    QTimer* planTimer_;
+    std::unordered_map<std::uint64_t, std::string> plannedOutputs_;  // by entry id
 };

@@ -114,11 +114,38 @@ void frmMonitor::Timer2_Timer()
     Timer2->stop();
     if (!main_)
         return;
-    auto* driver = new BatchDriver(main_, this);
+    auto* driver = new BatchDriver(main_, this, main_);
     // The main window hears of the end even when the board has long gone.
     connect(driver, &BatchDriver::Finished, main_, &Form1::BatchFinished);
-    connect(driver, &BatchDriver::EncoderEnded, main_, &Form1::ResumeBatches);
     driver->VardoMediaFile();
+}
+
+void frmMonitor::BatchStarted(const QString& total)
+{
+    DisplayDigital(PicFile1, total);
+    DisplayDigital(PicFile2, QStringLiteral("000"));
+    iRunning = 1;
+}
+
+void frmMonitor::ShowStatus(const QString& text)
+{
+    Label1->setText(text);
+}
+
+void frmMonitor::ShowSource(const QString& current, const QString& source)
+{
+    DisplayDigital(PicFile2, current);
+    Label1->setText(source);
+}
+
+void frmMonitor::ShowTarget(const QString& target)
+{
+    Label2->setText(target);
+}
+
+void frmMonitor::ShowBatchLine(const QString& line)
+{
+    BatchProgress->setText(line);
 }
 
 void frmMonitor::Command2_Click()

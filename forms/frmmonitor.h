@@ -1,4 +1,6 @@
 #pragma once
+#include "batchboard.h"
+#include "batchhost.h"
 #include "skinnedwindow.h"
 
 #include <QPixmap>
@@ -15,7 +17,7 @@ class QTimer;
 // The status board: the batch runs while it is open. It disables the main window, starts the
 // batch a second after it opens, animates the progress picture, and closes when the batch is
 // over or when the user ends it.
-class frmMonitor : public SkinnedWindow {
+class frmMonitor : public SkinnedWindow, public BatchBoard {
     Q_OBJECT
 public:
     explicit frmMonitor(Form1* main);
@@ -46,6 +48,17 @@ public:
     // Only the first so many waiting entries are converted (those that fit in the output
     // folder); all of them when empty.
     std::optional<std::size_t> fileLimit;
+
+    // What the batch shows here, and whether it goes on.
+    QObject* BoardObject() override { return this; }
+    bool Going() const override { return iRunning == 1; }
+    std::optional<std::size_t> FileLimit() const override { return fileLimit; }
+    void BatchStarted(const QString& total) override;
+    void ShowStatus(const QString& text) override;
+    void ShowSource(const QString& current, const QString& source) override;
+    void ShowTarget(const QString& target) override;
+    void ShowBatchLine(const QString& line) override;
+    void EndBoard() override { close(); }
 
 protected:
     void imgTitleClose_Click() override;

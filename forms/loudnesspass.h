@@ -26,6 +26,8 @@ public:
     LoudnessPass(std::vector<std::pair<std::uint64_t, std::string>> sources, int processes, QObject* parent);
     ~LoudnessPass() override;
     void Start();
+    // The measuring processes running now.
+    int Running() const { return static_cast<int>(workers_.size()); }
 
     // By entry id; nothing for a source that could not be measured.
     const std::map<std::uint64_t, std::optional<Measure>>& Measures() const { return measures_; }

@@ -3,6 +3,10 @@
 #include "module1.h"
 #include "textbridge.h"
 
+#include <QPalette>
+
+#include <utility>
+
 namespace {
 const char* const kHeaders[] = {"S", "Source Path", "Media File", "Size", "Target MP3 File", "Size", "Rate"};
 }
@@ -27,6 +31,18 @@ int VardoListModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : 7;
 }
 
+void VardoListModel::SetPlanner(Planner planner)
+{
+    planner_ = std::move(planner);
+    PlansChanged();
+}
+
+void VardoListModel::PlansChanged()
+{
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 4), index(rowCount() - 1, 4), {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
 QVariant VardoListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
@@ -41,6 +57,18 @@ QVariant VardoListModel::data(const QModelIndex& index, int role) const
     // A failed entry says why wherever the user points at it.
     if (role == Qt::ToolTipRole && !e.note.empty())
         return TextBridge::ToQt(e.note);
+    // Until the batch has written it, the output path is the plan, set apart from what was
+    // written; a colliding name still gets its number then.
+    const bool planned = index.column() == 4 && e.state == vardune::EntryState::Waiting && !e.converting
+                         && e.targetPath.empty() && planner_;
+    if (planned && role == Qt::ForegroundRole)
+        return QPalette().brush(QPalette::Disabled, QPalette::Text);
+    if (planned && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
+        const QString path = TextBridge::ToQt(planner_(e));
+        if (role == Qt::ToolTipRole && !path.isEmpty())
+            return QStringLiteral("Will be written to %1").arg(path);
+        return path;
+    }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {

@@ -6,6 +6,9 @@
 #include <QIcon>
 #include <QVector>
 
+#include <functional>
+#include <string>
+
 // Shows the Vardo list in the main window's list: the row text "Media File" with the state's
 // picture, then source folder, name, size, output path, output size and rate. All changes go
 // through here so the list view follows them.
@@ -41,10 +44,19 @@ public:
     // Writes an encoder call's outcome into the entry with this id, if it is still there.
     void Record(std::uint64_t id, const std::string& targetPath, const vardune::BatchWalk::Outcome& outcome);
 
+    // Where a waiting entry's output will go ("" when it cannot be said yet): shown, greyed,
+    // in its output column until the batch writes the path that was taken.
+    using Planner = std::function<std::string(const vardune::VardoEntry&)>;
+    void SetPlanner(Planner planner);
+    // The layout, the output folder or a source's tags have changed: every plan is asked
+    // again as its row is drawn.
+    void PlansChanged();
+
     // The list's pictures, indexed by state: 3 failed, 4 done, 5 waiting.
     const QVector<QIcon>& ImageList1() const { return imageList1_; }
 
 private:
     vardune::VardoList list_;
     QVector<QIcon> imageList1_;
+    Planner planner_;
 };

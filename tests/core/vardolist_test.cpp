@@ -253,3 +253,26 @@ TEST(VardoListFile, AnythingButAWholeWellFormedFileIsRefused)
         huge += good;
     EXPECT_FALSE(VardoListFile::Parse(huge));
 }
+
+// The playlists the list carries: back as they were, and only from a whole, sound file.
+TEST(VardoListFile, CarriedPlaylistsComeBackOrNotAtAll)
+{
+    const std::vector<VardoListFile::Playlist> playlists {{"/m/Road\tTrip.m3u8", "/m/"}, {"/m/a/b\\c.m3u", "/m/a/"}};
+    const auto back = VardoListFile::ParsePlaylists(VardoListFile::EncodePlaylists(playlists));
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->size(), 2u);
+    EXPECT_EQ((*back)[0].path, playlists[0].path);
+    EXPECT_EQ((*back)[1].root, playlists[1].root);
+    const std::string head = std::string(VardoListFile::kPlaylistsHeader) + "\n";
+    ASSERT_TRUE(VardoListFile::ParsePlaylists(head + "/m/a.m3u\t/m/\n"));
+    for (const std::string& text : {
+             std::string(VardoListFile::kHeader) + "\n",  // the list's own file
+             head + "/m/a.m3u\t/m/",                       // cut short
+             head + "/m/a.m3u\n",                          // no root
+             head + "/m/a.m3u\t/x/\n",                     // not below its root
+             head + "/m/a.m3u\tm/\n",                      // a relative root
+             head + "/m/\t/m/\n",                          // the root itself
+             head + "/m/a\\q.m3u\t/m/\n",                 // an escape never written
+         })
+        EXPECT_FALSE(VardoListFile::ParsePlaylists(text)) << text;
+}

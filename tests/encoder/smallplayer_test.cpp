@@ -607,6 +607,44 @@ TEST(Covers, LargeOnesAreScaledSmallOnesKept)
     }
 }
 
+// A folder's cover goes along by the same rule, and never over a file that stands there.
+TEST(Covers, FolderPictureFittedAndNeverOverAFile)
+{
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::string picture;
+        int status;
+    } cases[] = {
+        {"3000 x 3000 progressive JPEG", picture(3000, 3000, false, true), 0},
+        {"4 MB PNG", picture(1200, 1200, true, false), 0},
+        {"6000 x 6000 progressive JPEG", flatPicture(6000, 6000, true), 1},
+        {"no picture", randomBytes(5000, 7), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(dir.path("cover"), c.picture);
+        const RunResult r = runFastencc({"--picture", dir.path("cover"), dir.path("folder.jpg")});
+        EXPECT_EQ(r.exitCode, c.status) << r.err;
+        if (c.status != 0) {
+            expectOneErrorLine(r, "cannot read the picture");
+            EXPECT_EQ(dir.files(), std::vector<std::string>({"cover"}));
+            continue;
+        }
+        const JpegShape shape = shapeOf(readFile(dir.path("folder.jpg")));
+        EXPECT_TRUE(shape.baseline);
+        EXPECT_EQ(std::max(shape.width, shape.height), 600);
+        // The picture is the user's once written: a second batch leaves it, status 4.
+        const RunResult again = runFastencc({"--picture", dir.path("cover"), dir.path("folder.jpg")});
+        EXPECT_EQ(again.exitCode, 4) << again.err;
+        std::remove(dir.path("folder.jpg").c_str());
+    }
+    // Not a regular file: nothing waits on a FIFO.
+    ASSERT_EQ(mkfifo(dir.path("fifo").c_str(), 0600), 0);
+    const RunResult fifo = runFastencc({"--picture", dir.path("fifo"), dir.path("folder.jpg")});
+    expectOneErrorLine(fifo, "not a regular file");
+}
+
 namespace {
 
 std::string littleEndian(unsigned value, int bytes)

@@ -14,6 +14,7 @@
 
 #include <QDBusConnection>
 #include <QDirIterator>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -316,7 +317,19 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         form_->AddFolderEntries(Path("lib"));
         QCOMPARE(int(form_->ListModel->List().Count()), expected.size());
         QCOMPARE(Entry(0).root, Module1::FromQt(Path("lib/")));
-        // Started at once: the batch waits for the tags the forecast's encoder reads.
+        // Before the batch, each row shows where its output will go, once its tags are read.
+        form_->ShowStatusBarValue();
+        const auto shown = [this](int row) { return form_->ListModel->index(row, 4).data().toString(); };
+        QTRY_COMPARE_WITH_TIMEOUT(shown(expected.size() - 1), Path("out/" + expected.last()), 10000);
+        for (int row = 0; row < expected.size(); ++row)
+            QCOMPARE(shown(row), Path("out/" + expected[row]));
+        Module1::settings().outputLayout = "ONEFOLDER";
+        form_->ShowStatusBarValue();
+        QTRY_COMPARE(shown(1), Path("out/V_02.wav.MP3"));
+        QCOMPARE(shown(3), Path("out/V_02.wav (2).MP3"));
+        Module1::settings().outputLayout = Module1::FromQt(layout);
+        form_->ShowStatusBarValue();
+        QTRY_COMPARE(shown(0), Path("out/" + expected[0]));
         QVERIFY(RunBatch());
         QStringList targets;
         for (int row = 0; row < expected.size(); ++row) {
@@ -332,6 +345,30 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QStringList sorted = expected;
         sorted.sort();
         QCOMPARE(written, sorted);
+    }
+
+    // Tags written again in place (the file's size the same) name the output by what they say
+    // now, not by what the encoder read when the file was added.
+    void tagsEditedInPlaceAreReadAgain()
+    {
+        RealEncoder();
+        QDir().mkpath(Path("lib"));
+        QVERIFY(WriteTaggedWav(Path("lib/1.wav"), {{"IART", "Alpha"}, {"INAM", "Intro"}}));
+        Module1::settings().outputLayout = "TAGS";
+        Module1::settings().namePattern = "{artist} - {title}";
+        form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->AddFolderEntries(Path("lib"));
+        form_->ShowForecast();
+        QTRY_VERIFY_WITH_TIMEOUT(!form_->SourceTagsPending(Entry(0).id), 10000);
+        QCOMPARE(form_->SourceTags(Entry(0).id)->title, std::string("Intro"));
+        const qint64 size = QFileInfo(Path("lib/1.wav")).size();
+        QTest::qWait(20);  // a later change time, on any file system's clock
+        QVERIFY(WriteTaggedWav(Path("lib/1.wav"), {{"IART", "Alpha"}, {"INAM", "Outro"}}));
+        QCOMPARE(QFileInfo(Path("lib/1.wav")).size(), size);
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(Module1::ToQt(Entry(0).targetPath), Path("out/Alpha - Outro.mp3"));
     }
 
     // A folder that cannot be made below the output folder fails its entry and says why; the
@@ -380,8 +417,8 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QVERIFY(WriteToneWav(Path("lib/B/1.wav"), 0.2));
         QDir().mkpath(Path("lib/C"));
         QVERIFY(WriteToneWav(Path("lib/C/1.wav"), 0.2));
-        // Larger than a player's folder art: it stays behind.
-        QImage large(700, 500, QImage::Format_RGB32);
+        // Larger than a player's folder art: it goes along shrunk.
+        QImage large(1400, 1000, QImage::Format_RGB32);
         large.fill(Qt::blue);
         QVERIFY(large.save(Path("lib/C/folder.jpg"), "JPEG"));
         QImage cover(64, 64, QImage::Format_RGB32);
@@ -424,10 +461,15 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         while (it.hasNext())
             pictureFiles << it.next().mid(Path("out/").size());
         pictureFiles.sort();
-        QCOMPARE(pictureFiles, pictures ? QStringList({"Album/folder.jpg", "B/folder.png"}) : QStringList({"B/folder.png"}));
+        QCOMPARE(pictureFiles, pictures ? QStringList({"Album/folder.jpg", "B/folder.png", "C/folder.jpg"})
+                                        : QStringList({"B/folder.png"}));
         QCOMPARE(QFileInfo(Path("out/B/folder.png")).size(), qint64(4));
-        if (pictures)
+        if (pictures) {
             QCOMPARE(QImage(Path("out/Album/folder.jpg")).size(), QSize(64, 64));
+            QImageReader shrunk(Path("out/C/folder.jpg"));
+            QCOMPARE(shrunk.format(), QByteArray("jpeg"));
+            QCOMPARE(shrunk.size(), QSize(600, 429));
+        }
 
         // Again, over outputs up to date: the playlist names them, and replaces its own copy.
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);

@@ -74,6 +74,7 @@ private slots:
         ended_ = 0;
         QFile::remove(ini_);
         QFile::remove(Module1::VardoListFilePath());
+        QFile::remove(Module1::CarriedPlaylistsFilePath());
         Module1::Test::ReleaseInstanceLock();
         Module1::Test::TakeAskedMessages();
     }
@@ -313,6 +314,7 @@ private slots:
             form.InitForm();
             form.ListModel->Append({{"/music/a.mp3", " 10"}, {"/music/tab\there.wav", " 20"}});
             form.ListModel->Append({{"/music/c.flac", " 30"}}, "/music");
+            form.RememberPlaylist("/music/Road\tTrip.m3u8", "/music/");
             const auto id = [&](int row) { return form.ListModel->List().At(std::size_t(row)).id; };
             form.ListModel->SetResult(id(0), "/out/V_a.mp3", " 4", " 40%", vardune::EntryState::Done);
             vardune::BatchWalk::Outcome failed;
@@ -338,6 +340,10 @@ private slots:
                 QCOMPARE(after[i].root, before[i].root);
             }
             QCOMPARE(after[2].root, std::string("/music/"));
+            // The playlists the list carries come back with it.
+            QCOMPARE(int(form.Playlists().size()), 1);
+            QCOMPARE(form.Playlists()[0].path, std::string("/music/Road\tTrip.m3u8"));
+            QCOMPARE(form.Playlists()[0].root, std::string("/music/"));
             QCOMPARE(after[1].note, std::string("not an audio file"));
             QVERIFY(Module1::Test::TakeAskedMessages().empty());
         }

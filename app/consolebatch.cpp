@@ -1,0 +1,460 @@
+#include "consolebatch.h"
+
+#include "batchdriver.h"
+#include "encoderpool.h"
+#include "forecastreader.h"
+#include "module1.h"
+#include "shutdownsignals.h"
+#include "vardolistmodel.h"
+
+#include "batchprogress.h"
+#include "mediafolder.h"
+#include "numerictext.h"
+#include "outputfolder.h"
+#include "playlistcarrier.h"
+#include "sizeforecast.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// A path or a reason as one line of text: a control character in a file name would break
+// the line (or move a terminal's cursor), so it shows as "?".
+std::string Printable(const std::string& text)
+{
+    std::string shown = text;
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return shown;
+}
+
+// The length of the UTF-8 sequence at text[at], or 0 when it is not a valid one.
+std::size_t Utf8Length(const std::string& text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                       : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || at + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
+    // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
+    if ((lead == 0xE0 && byte(at + 1) < 0xA0) || (lead == 0xED && byte(at + 1) > 0x9F)
+        || (lead == 0xF0 && byte(at + 1) < 0x90) || (lead == 0xF4 && byte(at + 1) > 0x8F))
+        return 0;
+    return length;
+}
+
+// A JSON string: a byte that is not UTF-8 (a file name may hold any) becomes U+FFFD.
+std::string JsonText(const std::string& text)
+{
+    std::string json = "\"";
+    for (std::size_t at = 0; at < text.size();) {
+        const char c = text[at];
+        const auto byte = static_cast<unsigned char>(c);
+        const std::size_t length = Utf8Length(text, at);
+        if (length == 0) {
+            json += "\\ufffd";
+            ++at;
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20 || byte == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            json += escaped;
+        } else {
+            json.append(text, at, length);
+        }
+        at += length;
+    }
+    return json + '"';
+}
+
+// A word for the shell: quoted unless it is made of characters no shell reads specially.
+std::string ShellWord(const std::string& word)
+{
+    const bool plain = !word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./=+,:@%") == std::string::npos;
+    if (plain)
+        return word;
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+int TerminalWidth()
+{
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10)
+        return size.ws_col;
+    return 80;
+}
+
+} // namespace
+
+int ConsoleBatch::Main(int argc, char* argv[])
+{
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string error;
+    const auto command = vardune::ConsoleCommand::Parse(arguments, error);
+    if (!command) {
+        std::fprintf(stderr, "vardune: %s\n%s", error.c_str(), vardune::ConsoleCommand::Usage());
+        return kUsage;
+    }
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vardune"));
+    // The settings file gives the defaults only when asked; it is never written from here.
+    if (command->useSettings)
+        Module1::ReadConfig();
+    else
+        Module1::settings() = vardune::Settings {};
+    command->Apply(Module1::settings());
+
+    ConsoleBatch batch(*command);
+    ShutdownSignals shutdownSignals;
+    QObject::connect(&shutdownSignals, &ShutdownSignals::Received, &batch, &ConsoleBatch::Interrupt);
+    int status = kAllDone;
+    QObject::connect(&batch, &ConsoleBatch::done, &app, [&status](int result) {
+        status = result;
+        QCoreApplication::exit(result);
+    });
+    QTimer::singleShot(0, &batch, &ConsoleBatch::Start);
+    QCoreApplication::exec();
+    std::fflush(stdout);
+    return status;
+}
+
+ConsoleBatch::ConsoleBatch(const vardune::ConsoleCommand& command)
+    : command_(command)
+    , list_(new VardoListModel(this))
+    , reader_(new ForecastReader(this))
+    , pool_(new EncoderPool(this))
+{
+    const QString output = Module1::ToQt(command.output);
+    output_ = QDir::cleanPath(QFileInfo(output).absoluteFilePath());
+    terminal_ = isatty(STDOUT_FILENO) && !command.json && !PlansOnly();
+    redrawn_.start();
+}
+
+ConsoleBatch::~ConsoleBatch() = default;
+
+void ConsoleBatch::Start()
+{
+    ListSources();
+    if (list_->List().Count() == 0) {
+        Finished(QString());
+        return;
+    }
+    const std::string folder = Module1::FromQt(output_);
+    if (!command_.dryRun) {
+        auto check = vardune::OutputFolder::Inspect(folder);
+        if (check.state == vardune::OutputFolder::State::Missing) {
+            const std::string failure = vardune::OutputFolder::Create(folder);
+            check = failure.empty() ? vardune::OutputFolder::Inspect(folder)
+                                    : vardune::OutputFolder::Check {vardune::OutputFolder::State::Uncreatable, failure};
+        }
+        if (check.state != vardune::OutputFolder::State::Ready) {
+            const std::string why = check.state == vardune::OutputFolder::State::NotFolder ? "it is not a folder" : check.reason;
+            std::fprintf(stderr, "vardune: the output folder %s cannot be written: %s\n",
+                         Printable(vardune::OutputFolder::DisplayName(folder)).c_str(), Printable(why).c_str());
+            emit done(kSomeFailed);
+            return;
+        }
+    }
+    connect(reader_, &ForecastReader::Read, this, &ConsoleBatch::WaitForFacts);
+    ShowForecast();
+    WaitForFacts();
+}
+
+void ConsoleBatch::ListSources()
+{
+    for (const std::string& given : command_.sources) {
+        const QFileInfo info(Module1::ToQt(given));
+        const std::string path = Module1::FromQt(QDir::cleanPath(info.absoluteFilePath()));
+        if (info.isDir()) {
+            const auto wanted = [](const std::string& name) {
+                return vardune::MediaFolder::IsAudioName(name) || vardune::PlaylistCarrier::IsPlaylist(name);
+            };
+            const std::string root = vardune::BatchWalk::NormaliseOutputFolder(path);
+            for (const std::string& file : vardune::MediaFolder::Files(path, wanted)) {
+                if (vardune::PlaylistCarrier::IsPlaylist(file))
+                    playlists_.push_back({file, root});
+                else
+                    AddFile(file, path);
+            }
+        } else if (!info.exists()) {
+            Report(given, std::string(), "failed", "no such file or folder", 0);
+            ++refused_;
+        } else if (vardune::PlaylistCarrier::IsPlaylist(path)) {
+            playlists_.push_back({path, Module1::FromQt(info.absolutePath() + QLatin1Char('/'))});
+        } else if (!vardune::MediaFolder::IsAudioName(vardune::VardoList::GetFileName(path))) {
+            Report(given, std::string(), "failed", "not of an audio type the encoder reads", 0);
+            ++refused_;
+        } else {
+            AddFile(path, std::string());
+        }
+    }
+}
+
+void ConsoleBatch::AddFile(const std::string& path, const std::string& root)
+{
+    if (list_->List().IsDuplicatedEntry(path))
+        return;
+    const std::string size = vardune::VardoList::GetFileSize(path);
+    if (vardune::LeadingNumber(size) == 0) {
+        Report(path, std::string(), "failed", "empty or unreadable", 0);
+        ++refused_;
+        return;
+    }
+    list_->Append({{path, size}}, root);
+}
+
+const vardune::OutputLayout::Tags* ConsoleBatch::SourceTags(std::uint64_t entry) const
+{
+    const auto source = facts_.find(entry);
+    const vardune::SizeForecast::Facts* facts = source == facts_.end() ? nullptr : reader_->Find(source->second);
+    return facts && facts->readable ? &facts->tags : nullptr;
+}
+
+bool ConsoleBatch::SourceTagsPending(std::uint64_t entry) const
+{
+    const auto source = facts_.find(entry);
+    return source == facts_.end() || !reader_->Find(source->second);
+}
+
+void ConsoleBatch::ShowForecast()
+{
+    for (const vardune::VardoEntry& e : list_->List().Entries())
+        if (e.state == vardune::EntryState::Waiting && !facts_.count(e.id))
+            facts_.emplace(e.id, reader_->Request(e.sourcePath + e.sourceName, e.sourceSize,
+                                                  ForecastReader::ChangeTime(e.sourcePath + e.sourceName)));
+    reader_->Send();
+}
+
+void ConsoleBatch::WaitForFacts()
+{
+    if (driver_ || interrupted_)
+        return;
+    // Every file is read first: the forecast decides whether the batch may start, and names
+    // from tags need the tags.
+    for (const auto& [entry, source] : facts_)
+        if (!reader_->Find(source))
+            return;
+    disconnect(reader_, &ForecastReader::Read, this, &ConsoleBatch::WaitForFacts);
+    RunBatch();
+}
+
+void ConsoleBatch::RunBatch()
+{
+    vardune::SizeForecast forecast(Module1::settings().profile);
+    for (const vardune::VardoEntry& e : list_->List().Entries()) {
+        const auto source = facts_.find(e.id);
+        forecast.Add(vardune::LeadingNumber(e.sourceSize), source == facts_.end() ? nullptr : reader_->Find(source->second));
+    }
+    const std::optional<double> freeBytes = Module1::FreeBytes(output_);
+    const bool fits = !freeBytes || forecast.Bytes() <= *freeBytes;
+    if (command_.dryRun) {
+        forecastLine_ = forecast.Text(freeBytes) + (fits ? "; it fits" : "; it does not fit");
+        fits_ = fits;
+    } else if (!fits) {
+        std::fprintf(stderr, "vardune: not enough room in %s: the outputs take about %s, %s is free\n",
+                     Printable(Module1::FromQt(output_)).c_str(), vardune::BatchProgress::SizeText(forecast.Bytes()).c_str(),
+                     vardune::BatchProgress::SizeText(*freeBytes).c_str());
+        emit done(kNoRoom);
+        return;
+    }
+    total_ = static_cast<int>(list_->List().Count());
+    going_ = true;
+    driver_ = new BatchDriver(this, this, this);
+    connect(driver_, &BatchDriver::Finished, this, &ConsoleBatch::Finished);
+    driver_->VardoMediaFile();
+}
+
+void ConsoleBatch::Interrupt()
+{
+    if (interrupted_) {
+        // Asked twice: the files in progress finish on their own, or are abandoned whole by
+        // their encoders; nothing half-written stays.
+        ClearLine();
+        std::fputs("vardune: stopped\n", stderr);
+        std::fflush(stdout);
+        _exit(kSomeFailed);
+    }
+    interrupted_ = true;
+    going_ = false;
+    ClearLine();
+    std::fputs("vardune: stopping after the files in progress (again to stop at once)\n", stderr);
+    if (!driver_)
+        emit done(kSomeFailed);
+}
+
+void ConsoleBatch::BatchStarted(const QString&)
+{
+    going_ = !interrupted_;
+    Redraw(true);
+}
+
+void ConsoleBatch::ShowBatchLine(const QString& line)
+{
+    batchLine_ = line;
+    Redraw();
+}
+
+void ConsoleBatch::EntryRecorded(std::uint64_t entry, const std::string& target, const vardune::BatchWalk::Outcome& outcome)
+{
+    const vardune::VardoList& list = list_->List();
+    const long position = list.Find(entry);
+    const std::string source = position < 0 ? std::string() : list.At(static_cast<std::size_t>(position)).sourcePath + list.At(static_cast<std::size_t>(position)).sourceName;
+    ++finished_;
+    std::string status = "failed";
+    if (outcome.upToDate)
+        status = "up to date";
+    else if (outcome.state == vardune::EntryState::Done)
+        status = outcome.note.find("copied, not re-encoded") != std::string::npos ? "copied" : "done";
+    if (status == "failed")
+        ++failed_;
+    if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun) {
+        // A plan lists only what is left to encode; the rest is said apart from it.
+        if (status == "failed")
+            std::fprintf(stderr, "vardune: %s: failed: %s\n", Printable(source).c_str(), Printable(outcome.note).c_str());
+        return;
+    }
+    Report(source, target, status, status == "failed" ? outcome.note : std::string(),
+           vardune::LeadingNumber(outcome.targetSize));
+}
+
+void ConsoleBatch::Planned(std::uint64_t, const std::string& source, const std::string& target,
+                           const std::string& program, const std::vector<std::string>& arguments)
+{
+    ++planned_;
+    if (command_.dryRun) {
+        Report(source, target, "would convert", std::string(), 0);
+        return;
+    }
+    std::string commandLine = ShellWord(program);
+    for (const std::string& argument : arguments)
+        commandLine += ' ' + ShellWord(argument);
+    for (const std::string* field : std::initializer_list<const std::string*> {&source, &target, &commandLine}) {
+        std::fwrite(field->data(), 1, field->size(), stdout);
+        std::fputc('\0', stdout);
+    }
+}
+
+void ConsoleBatch::Report(const std::string& source, const std::string& target, const std::string& status,
+                          const std::string& reason, double bytes)
+{
+    if (command_.json) {
+        std::string json = "{\"source\":" + JsonText(source) + ",\"output\":" + (target.empty() ? std::string("null") : JsonText(target))
+                         + ",\"status\":" + JsonText(status);
+        if (!reason.empty())
+            json += ",\"reason\":" + JsonText(reason);
+        if (bytes > 0)
+            json += ",\"bytes\":" + std::to_string(static_cast<long long>(bytes));
+        Line(json + "}");
+        return;
+    }
+    std::string text = Printable(source);
+    if (!target.empty())
+        text += " -> " + Printable(target);
+    text += ": " + status;
+    if (!reason.empty())
+        text += ": " + Printable(reason);
+    // On a terminal only what needs a look stays above the progress line.
+    if (terminal_ && status != "failed")
+        return;
+    Line(text);
+}
+
+void ConsoleBatch::Line(const std::string& text)
+{
+    ClearLine();
+    std::fputs(text.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    Redraw(true);
+}
+
+void ConsoleBatch::ClearLine()
+{
+    if (terminal_ && lineShown_) {
+        std::fputs("\r\033[K", stdout);
+        lineShown_ = false;
+    }
+}
+
+void ConsoleBatch::Redraw(bool force)
+{
+    if (!terminal_ || !driver_ || (!force && redrawn_.elapsed() < 100))
+        return;
+    redrawn_.restart();
+    std::string text = std::to_string(finished_) + "/" + std::to_string(total_) + " files";
+    if (!batchLine_.isEmpty())
+        text += ", " + Module1::FromQt(batchLine_);
+    std::string current;
+    for (const vardune::VardoEntry& e : list_->List().Entries())
+        if (e.converting)
+            current += (current.empty() ? "" : ", ") + e.sourceName;
+    if (!current.empty())
+        text += ": " + current;
+    text = Printable(text);
+    // One line of the terminal, never more: a wrapped line could not be redrawn in place.
+    const std::size_t width = static_cast<std::size_t>(TerminalWidth() - 1);
+    if (text.size() > width) {
+        std::size_t cut = width;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+            --cut;
+        text.resize(cut);
+    }
+    std::fputs(("\r\033[K" + text).c_str(), stdout);
+    std::fflush(stdout);
+    lineShown_ = true;
+}
+
+void ConsoleBatch::Finished(const QString& summary)
+{
+    const bool roomRanOut = driver_ && driver_->RoomRanOut();
+    ClearLine();
+    terminal_ = false;
+    // Files neither finished nor handed on: the batch stopped before them.
+    const int left = total_ - finished_ - planned_;
+    int status = failed_ + refused_ > 0 || left > 0 ? kSomeFailed : kAllDone;
+    if (roomRanOut)
+        status = kNoRoom;
+    std::string said;
+    if (command_.dryRun) {
+        said = std::to_string(planned_) + " to convert, " + std::to_string(finished_ - failed_) + " up to date";
+        if (!forecastLine_.empty())
+            said += "; " + forecastLine_;
+        if (!fits_ && status == kAllDone)
+            status = kNoRoom;
+    } else if (command_.mode == vardune::ConsoleCommand::Mode::Plan) {
+        said = std::to_string(planned_) + " to convert, " + std::to_string(finished_ - failed_) + " up to date, "
+             + std::to_string(failed_ + refused_) + " failed";
+    } else {
+        said = summary.isEmpty() ? std::string("nothing converted") : Module1::FromQt(summary);
+        if (refused_ > 0)
+            said += "; " + std::to_string(refused_) + (refused_ == 1 ? " source" : " sources") + " not taken";
+        if (left > 0)
+            said += std::string("; ") + (interrupted_ ? "stopped, " : "") + std::to_string(left) + " not converted";
+    }
+    if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun)
+        std::fprintf(stderr, "vardune: %s\n", Printable(said).c_str());
+    else if (command_.json)
+        std::printf("{\"summary\":%s,\"status\":%d}\n", JsonText(said).c_str(), status);
+    else
+        std::printf("%s\n", Printable(said).c_str());
+    std::fflush(stdout);
+    emit done(status);
+}

@@ -1,0 +1,115 @@
+#pragma once
+#include "batchboard.h"
+#include "batchhost.h"
+#include "consolecommand.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class BatchDriver;
+class EncoderPool;
+class ForecastReader;
+
+// The batch run from the command line: the files and folders named there go into a list of
+// their own, and the window's batch converts them, with no window and no display. It reports
+// each finished file on standard output: a redrawn progress line on a terminal, one line per
+// file for a script, or one JSON object per file.
+class ConsoleBatch : public QObject, public BatchHost, public BatchBoard {
+    Q_OBJECT
+public:
+    // The exit statuses.
+    static constexpr int kAllDone = 0;
+    static constexpr int kSomeFailed = 1;
+    static constexpr int kUsage = 2;
+    static constexpr int kNoRoom = 3;
+
+    // Runs the whole command under a QCoreApplication made here; returns the exit status.
+    static int Main(int argc, char* argv[]);
+
+    explicit ConsoleBatch(const vardune::ConsoleCommand& command);
+    ~ConsoleBatch() override;
+
+    // Lists the sources, reads them, checks the room and runs the batch (or only prints it);
+    // done() is emitted with the exit status.
+    void Start();
+    // A request to end (SIGINT, SIGTERM, SIGHUP): the first starts no further file and lets
+    // the files in progress finish; a second ends at once, as the window's Exit does.
+    void Interrupt();
+
+    // BatchHost
+    QObject* HostObject() override { return this; }
+    VardoListModel* BatchList() override { return list_; }
+    QString OutputFolderText() const override { return output_; }
+    void SetOutputFolderText(const QString& folder) override { output_ = folder; }
+    EncoderPool& Pool() override { return *pool_; }
+    const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const override;
+    bool SourceTagsPending(std::uint64_t entry) const override;
+    // Every file is read afresh in a run of its own.
+    void ReadEditedSources() override { ShowForecast(); }
+    void ShowForecast();
+    const std::vector<CarriedPlaylist>& Playlists() const override { return playlists_; }
+    bool WantsDesktopNotice() const override { return false; }
+    void EntryRecorded(std::uint64_t entry, const std::string& target,
+                       const vardune::BatchWalk::Outcome& outcome) override;
+    bool PlansOnly() const override { return command_.dryRun || command_.mode == vardune::ConsoleCommand::Mode::Plan; }
+    bool Writes() const override { return !command_.dryRun; }
+    void Planned(std::uint64_t entry, const std::string& source, const std::string& target, const std::string& program,
+                 const std::vector<std::string>& arguments) override;
+
+    // BatchBoard
+    QObject* BoardObject() override { return this; }
+    bool Going() const override { return going_; }
+    std::optional<std::size_t> FileLimit() const override { return std::nullopt; }
+    void BatchStarted(const QString& total) override;
+    void ShowStatus(const QString&) override {}
+    void ShowSource(const QString&, const QString&) override {}
+    void ShowTarget(const QString&) override {}
+    void ShowBatchLine(const QString& line) override;
+    void EndBoard() override {}
+
+signals:
+    void done(int status);
+
+private:
+    // Puts the sources into the list; false when none could be taken (each refused one is
+    // reported as failed).
+    void ListSources();
+    void AddFile(const std::string& path, const std::string& root);
+    void WaitForFacts();
+    void RunBatch();
+    void Finished(const QString& summary);
+    // One finished file, as the output's form wants it.
+    void Report(const std::string& source, const std::string& target, const std::string& status,
+                const std::string& reason, double bytes);
+    void Line(const std::string& text);
+    void Redraw(bool force = false);
+    void ClearLine();
+
+    vardune::ConsoleCommand command_;
+    VardoListModel* list_;
+    ForecastReader* reader_;
+    std::unordered_map<std::uint64_t, int> facts_;  // entry id -> the reader's number
+    EncoderPool* pool_;
+    std::vector<CarriedPlaylist> playlists_;
+    QString output_;
+    QPointer<BatchDriver> driver_;
+    bool going_ = false;
+    bool interrupted_ = false;
+    bool terminal_ = false;  // standard output is a terminal: one line, redrawn
+    bool lineShown_ = false;
+    int refused_ = 0;        // sources that never became entries
+    int finished_ = 0;
+    int total_ = 0;
+    int planned_ = 0;
+    int failed_ = 0;
+    std::string forecastLine_;  // a dry run's forecast and whether it fits
+    bool fits_ = true;
+    QString batchLine_;
+    QElapsedTimer redrawn_;
+};

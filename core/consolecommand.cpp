@@ -1,0 +1,211 @@
+#include "consolecommand.h"
+
+#include "batchwalk.h"
+#include "encodingprofile.h"
+#include "outputlayout.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vardune {
+
+namespace {
+
+// The qualities by their command-line names and by the bitrate each one writes, in the
+// order of the quality list.
+const char* const kQualityNames[] = {"cd", "fm", "tape", "phone"};
+const char* const kQualityRates[] = {"96", "64", "32", "16"};
+
+} // namespace
+
+bool ConsoleCommand::Asked(int argc, const char* const argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
+        if (std::strcmp(argv[i], "--convert") == 0 || std::strcmp(argv[i], "--plan") == 0)
+            return true;
+    }
+    return false;
+}
+
+std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::string>& arguments, std::string& error)
+{
+    ConsoleCommand command;
+    bool modeGiven = false;
+    bool outputGiven = false;
+    bool optionsOver = false;
+    const auto fail = [&](const std::string& why) {
+        error = why;
+        return std::nullopt;
+    };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsOver || argument.empty() || argument[0] != '-' || argument == "-") {
+            command.sources.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsOver = true;
+            continue;
+        }
+        std::string name = argument;
+        std::optional<std::string> inlineValue;
+        if (const auto equals = argument.find('='); argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+            name = argument.substr(0, equals);
+            inlineValue = argument.substr(equals + 1);
+        }
+        const auto value = [&]() -> std::optional<std::string> {
+            if (inlineValue)
+                return inlineValue;
+            if (i + 1 >= arguments.size())
+                return std::nullopt;
+            return arguments[++i];
+        };
+        const auto flag = [&](bool& target) -> bool {
+            if (inlineValue)
+                return false;
+            target = true;
+            return true;
+        };
+        if (name == "--convert" || name == "--plan") {
+            const Mode mode = name == "--convert" ? Mode::Convert : Mode::Plan;
+            if (inlineValue || (modeGiven && command.mode != mode))
+                return fail("give either --convert or --plan, once");
+            command.mode = mode;
+            modeGiven = true;
+        } else if (name == "--output" || name == "-o") {
+            const auto folder = value();
+            if (!folder || folder->empty())
+                return fail("--output needs a folder");
+            command.output = *folder;
+            outputGiven = true;
+        } else if (name == "--quality") {
+            const auto quality = value();
+            if (!quality)
+                return fail("--quality needs cd, fm, tape, phone or a bitrate");
+            bool found = false;
+            for (std::size_t q = 0; q < 4 && !found; ++q) {
+                if (*quality == kQualityNames[q] || *quality == kQualityRates[q]
+                    || *quality == std::string(kQualityRates[q]) + "k") {
+                    command.quality = EncodingProfile::QualityList()[q];
+                    found = true;
+                }
+            }
+            if (!found)
+                return fail("unknown quality \"" + *quality + "\": cd (96), fm (64), tape (32) or phone (16 kbps)");
+        } else if (name == "--mono") {
+            if (!flag(command.mono))
+                return fail("--mono takes no value");
+        } else if (name == "--layout") {
+            const auto layout = value();
+            if (!layout)
+                return fail("--layout needs one-folder, keep-folders or tags");
+            if (*layout == "one-folder")
+                command.layout = OutputLayout::KindText(OutputLayout::Kind::OneFolder);
+            else if (*layout == "keep-folders")
+                command.layout = OutputLayout::KindText(OutputLayout::Kind::KeepFolders);
+            else if (*layout == "tags")
+                command.layout = OutputLayout::KindText(OutputLayout::Kind::NamesFromTags);
+            else
+                return fail("unknown layout \"" + *layout + "\": one-folder, keep-folders or tags");
+        } else if (name == "--pattern") {
+            const auto pattern = value();
+            if (!pattern)
+                return fail("--pattern needs a pattern");
+            if (const auto why = OutputLayout::Check(*pattern))
+                return fail("--pattern: " + *why);
+            command.pattern = *pattern;
+        } else if (name == "--jobs" || name == "-j") {
+            const auto jobs = value();
+            bool digits = jobs && !jobs->empty() && jobs->size() <= 4;
+            for (std::size_t c = 0; digits && c < jobs->size(); ++c)
+                digits = (*jobs)[c] >= '0' && (*jobs)[c] <= '9';
+            if (!digits || std::stoi(*jobs) < 1)
+                return fail("--jobs needs a number of encoders, 1 or more");
+            command.jobs = std::to_string(std::min(std::stoi(*jobs), BatchWalk::kMaxJobs));
+        } else if (name == "--only-changed") {
+            if (!flag(command.onlyChanged))
+                return fail("--only-changed takes no value");
+        } else if (name == "--dry-run" || name == "-n") {
+            if (!flag(command.dryRun))
+                return fail("--dry-run takes no value");
+        } else if (name == "--json") {
+            if (!flag(command.json))
+                return fail("--json takes no value");
+        } else if (name == "--settings") {
+            if (!flag(command.useSettings))
+                return fail("--settings takes no value");
+        } else {
+            return fail("unknown option " + argument);
+        }
+    }
+    if (!modeGiven)
+        return fail("give --convert or --plan");
+    if (command.sources.empty())
+        return fail("no source file or folder given");
+    if (!outputGiven)
+        return fail("no output folder given (--output DIR)");
+    return command;
+}
+
+void ConsoleCommand::Apply(Settings& settings) const
+{
+    if (quality)
+        settings.profile.quality = *quality;
+    if (mono)
+        settings.profile.channel = EncodingProfile::ChannelList()[1];
+    if (layout)
+        settings.outputLayout = *layout;
+    if (pattern)
+        settings.namePattern = *pattern;
+    if (jobs)
+        settings.jobs = *jobs;
+    settings.targetFolder = output;
+}
+
+const char* ConsoleCommand::Usage()
+{
+    return "Usage: vardune --convert SOURCE... --output DIR [--quality cd|fm|tape|phone|KBPS] [--mono]\n"
+           "         [--layout one-folder|keep-folders|tags] [--pattern P] [--jobs N] [--only-changed]\n"
+           "         [--dry-run] [--json] [--settings]\n"
+           "       vardune --plan SOURCE... --output DIR [the same options]\n";
+}
+
+const char* ConsoleCommand::Help()
+{
+    return "Usage: vardune [--help | --version]\n"
+           "       vardune --convert SOURCE... --output DIR [OPTION...]\n"
+           "       vardune --plan SOURCE... --output DIR [OPTION...]\n"
+           "Vardune makes MP3 and WAV files smaller so that more of them fit on a portable player.\n"
+           "Without --convert or --plan it opens its window, where files are chosen.\n"
+           "\n"
+           "  -h, --help           show this help and exit\n"
+           "      --version        show the version and exit\n"
+           "      --convert        convert the SOURCE files, and the audio files of the SOURCE\n"
+           "                       folders and their subfolders, into DIR, with no window\n"
+           "      --plan           decide every output name and print one record per file to\n"
+           "                       convert: source, output and the fastencc command, each ended\n"
+           "                       by a NUL byte, for GNU parallel, xargs -0 or a Slurm array\n"
+           "  -o, --output DIR     the output folder (made when it is missing)\n"
+           "      --quality Q      cd (96 kbps, the default), fm (64), tape (32) or phone (16);\n"
+           "                       the bitrate itself may be given instead\n"
+           "      --mono           write mono\n"
+           "      --layout L       one-folder (the default), keep-folders or tags\n"
+           "      --pattern P      the pattern of names from tags (tags layout)\n"
+           "  -j, --jobs N         encoders at once (default: one per core)\n"
+           "      --only-changed   convert only what changed since the last run: outputs made\n"
+           "                       from the same unchanged source with the same settings stay\n"
+           "                       as they are (\"up to date\"), as in every batch\n"
+           "  -n, --dry-run        print each source and the output it would become, the\n"
+           "                       forecast and whether it fits; convert and write nothing\n"
+           "      --json           one JSON object per file instead of lines of text\n"
+           "      --settings       start from the window's settings file instead of the defaults\n"
+           "\n"
+           "Exit status: 0 all done, 1 some failed, 2 a usage error, 3 no room in DIR.\n"
+           "Each file is converted by the encoder fastencc(1). Settings are kept in\n"
+           "~/.config/Vardune/Vardune.ini, or in Vardune.ini beside a copy that is not installed.\n"
+           "The manual opens from Help > Help; see also vardune(1).\n";
+}
+
+} // namespace vardune
