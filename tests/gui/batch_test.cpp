@@ -213,6 +213,43 @@ private slots:
         QVERIFY(QFileInfo(Module1::ToQt(Entry(0).targetPath)).size() < levelledSize);
     }
 
+    // The measuring pass and encoders that cannot measure: one that dies on a source, one
+    // that answers nonsense, one that ends at once. Every file is converted still, those it
+    // could not measure as they are, and only the measured one gets a gain.
+    void filesThatCannotBeMeasuredAreConvertedAsTheyAre()
+    {
+        // Measuring: a.mp3 gets a line, b.mp3 a line that does not read, c.mp3 kills the
+        // measuring process; the one started again for d.mp3 ends without a word.
+        FakeEncoder(QStringLiteral(R"(if [ "$1" = --loudness ]; then
+  exec bash -c 'while IFS= read -r -d "" f; do
+    case "$f" in
+      *a.mp3) printf "ok\t-20.00\t0.100000\t10.000\t500:90\t\n" ;;
+      *b.mp3) printf "ok\tloud\n" ;;
+      *c.mp3) kill -9 $$ ;;
+      *) exit 0 ;;
+    esac
+  done'
+fi
+echo "$@" >> "%1"
+printf x > "$2")").arg(Path("calls")));
+        Module1::settings().evenLoudness = "track";
+        QStringList sources;
+        for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
+            sources << Make(name, 100);
+        Add(sources);
+        QVERIFY(RunBatch());
+        Module1::settings().evenLoudness.clear();
+        for (int row = 0; row < 4; ++row)
+            QCOMPARE(Entry(row).state, EntryState::Done);
+        QFile calls(Path("calls"));
+        QVERIFY(calls.open(QIODevice::ReadOnly));
+        // The conversions (the window asks the encoder for the forecast too).
+        const QStringList lines = QString::fromUtf8(calls.readAll()).split('\n', Qt::SkipEmptyParts).filter(Path("out/"));
+        QCOMPARE(lines.size(), 4);
+        for (const QString& line : lines)
+            QCOMPARE(line.contains("-gain 2.00 -peak 0.100000"), line.startsWith(Path("a.mp3")));
+    }
+
     void missingEncoderFailsEveryEntryAtOnce()
     {
         QFile::remove(encoder_);
