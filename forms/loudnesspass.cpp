@@ -30,11 +30,16 @@ LoudnessPass::~LoudnessPass()
 
 void LoudnessPass::Start()
 {
+    if (total_ == 0) {
+        finished_ = true;
+        emit Finished(); // nothing to measure
+        return;
+    }
     const int wanted = static_cast<int>(std::min<std::size_t>(queue_.size(), static_cast<std::size_t>(processes_)));
     for (int i = 0; i < wanted; ++i)
         if (!StartWorker())
             break;
-    if (total_ == 0 || workers_.empty()) {
+    if (workers_.empty()) {
         while (!queue_.empty()) {
             Answer(queue_.front().first, std::nullopt);
             queue_.pop_front();

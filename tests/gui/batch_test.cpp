@@ -211,6 +211,11 @@ private slots:
         QVERIFY(mp3.open(QIODevice::ReadOnly));
         QVERIFY(!mp3.read(4096).contains("REPLAYGAIN"));
         QVERIFY(QFileInfo(Module1::ToQt(Entry(0).targetPath)).size() < levelledSize);
+
+        // Nothing waiting: nothing to measure, and the batch ends as it always did.
+        Module1::settings().evenLoudness = "album";
+        QVERIFY(RunBatch(10));
+        Module1::settings().evenLoudness.clear();
     }
 
     // The measuring pass and encoders that cannot measure: one that dies on a source, one
