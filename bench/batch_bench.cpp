@@ -4,6 +4,8 @@
 //   batch_bench speed [FILES] [SECONDS] [RUNS]   real fastencc beside this program
 //   batch_bench leak [ENTRIES]            whatever fastencc lies beside this program
 //   batch_bench uptodate [FILES]          real fastencc: a second batch over outputs up to date
+//   batch_bench level [FILES] [SECONDS] [RUNS]  real fastencc: a batch with even loudness per
+//                                         album against the same batch without
 #include "form1.h"
 #include "frmmonitor.h"
 #include "module1.h"
@@ -341,6 +343,63 @@ int UpToDate(Form1& form, const QString& work, int count)
     return converted == count && done == count && summary.startsWith(QStringLiteral("0 done, %1 up to date").arg(count)) ? 0 : 1;
 }
 
+// Even loudness per album against none: the same MP3s (three albums, each in a folder of its
+// own, at three levels) converted by the batch on every core, alternated; then the measuring
+// pass alone, one `fastencc --loudness` over all files.
+int Level(Form1& form, const QString& work, int count, double seconds, int runs)
+{
+    const QString encoder = Module1::EncoderFolder() + QStringLiteral("/fastencc");
+    QStringList files;
+    for (int i = 0; i < count; ++i) {
+        const QString album = work + QStringLiteral("/album%1").arg(i % 3);
+        QDir().mkpath(album);
+        const QString wav = album + QStringLiteral("/song%1.wav").arg(i, 2, 10, QLatin1Char('0'));
+        WriteMusicWav(wav, seconds, static_cast<unsigned>(i));
+        files << album + QStringLiteral("/song%1.mp3").arg(i, 2, 10, QLatin1Char('0'));
+        QProcess make;
+        make.setStandardOutputFile(QProcess::nullDevice());
+        // Albums at three levels: as it is, 10 dB down, and a louder one (its gain below 0).
+        const QString gain = QString::number(i % 3 == 0 ? 0 : i % 3 == 1 ? -10 : 4);
+        make.start(encoder, {wav, files.last(), QStringLiteral("-br"), QStringLiteral("192000"), QStringLiteral("-gain"), gain});
+        if (!make.waitForFinished(-1) || make.exitCode() != 0)
+            return 1;
+        QFile::remove(wav);
+    }
+    Module1::settings().jobs.clear();
+    std::vector<double> plain, levelled, plainCpu, levelledCpu;
+    int converted = 0, batches = 0;
+    for (int run = 0; run < runs; ++run) {
+        for (const char* mode : {"", "album"}) {
+            Module1::settings().evenLoudness = mode;
+            const QString out = work + QStringLiteral("/batch%1").arg(++batches);
+            QDir(work).mkpath(out);
+            form.Text1->setText(out);
+            form.ListModel->Clear();
+            const BatchRun batch = RunBatch(form, files);
+            converted += Done(form);
+            (*mode ? levelled : plain).push_back(batch.wallSeconds);
+            (*mode ? levelledCpu : plainCpu).push_back(batch.encoderCpu);
+        }
+    }
+    Module1::settings().evenLoudness.clear();
+    QString list;
+    for (const QString& f : files)
+        list += f + QLatin1Char('\0');
+    QFile listFile(work + QStringLiteral("/list"));
+    listFile.open(QIODevice::WriteOnly);
+    listFile.write(list.toUtf8());
+    listFile.close();
+    const ShellRun measure = RunShell(QStringLiteral("\"%1\" --loudness < \"%2/list\" >/dev/null").arg(encoder, work), {});
+
+    std::printf("%d MP3 files of %.0f s (192 kbit/s, 3 albums) to 96 kbit/s stereo; %d cores; median of %d runs\n",
+                count, seconds, Module1::JobLimit(), runs);
+    std::printf("batch without levelling:           %7.2f s  encoders' CPU %.2f s\n", Median(plain), Median(plainCpu));
+    std::printf("batch with even loudness per album: %6.2f s  encoders' CPU %.2f s  extra %+5.1f %% (aim: at most 10 %%)\n",
+                Median(levelled), Median(levelledCpu), (Median(levelled) / Median(plain) - 1) * 100);
+    std::printf("the measuring pass alone, one process: %.2f s wall, %.2f s CPU\n", measure.wallSeconds, measure.cpu);
+    return converted == 2 * runs * count ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -357,6 +416,9 @@ int main(int argc, char* argv[])
     int result = 0;
     if (mode == QLatin1String("leak"))
         result = Leak(form, sandbox.path(), args.value(2, QStringLiteral("2100")).toInt());
+    else if (mode == QLatin1String("level"))
+        result = Level(form, sandbox.path(), args.value(2, QStringLiteral("12")).toInt(), args.value(3, QStringLiteral("60")).toDouble(),
+                       args.value(4, QStringLiteral("3")).toInt());
     else if (mode == QLatin1String("uptodate"))
         result = UpToDate(form, sandbox.path(), args.value(2, QStringLiteral("1000")).toInt());
     else

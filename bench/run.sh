@@ -15,6 +15,7 @@ echo "== the Vardo list";    "$here/vardolist.sh" "$build" 2>/dev/null | grep -v
 echo "== the forecast";      "$here/forecast.sh" "$build" 2>/dev/null | grep -v 'does not support'
 echo "== output paths";      "$here/layout.sh" "$build"
 echo "== a whole batch";     "$here/batch.sh" "$build" 2>/dev/null | grep -v 'does not support'
+echo "== even loudness";     "$here/level.sh" "$build" 2>/dev/null | grep -v 'does not support'
 echo "== outputs up to date"; "$here/uptodate.sh" "$build" 2>/dev/null | grep -v 'does not support'
 echo "== the encoder";       "$here/encoder.sh"
 echo "== resampling";        "$here/resampler.sh" "$build"

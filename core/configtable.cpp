@@ -10,7 +10,7 @@ void ConfigTable::InitConfigTable(const std::string& defaultFolder)
     const EncodingProfile defaults;
     ConfigKeys = {"CONFIG", "VERSION", "SOURCE_", "TARGET_", "MCHANNE", "MQUALIT", "MKBPS__", "MDEVICE", "MJOBS__",
                   "WINLEFT", "WINTOP_", "WINWIDT", "WINHEIG", "WINMAXI", "COLUMNS", "TREEWID", "TREEHEI",
-                  "FILETYP", "OUTLAYO", "OUTPATT"};
+                  "FILETYP", "OUTLAYO", "OUTPATT", "EVENLOU"};
     ConfigValues = {"",
                     kVersionConstant,
                     defaultFolder,
@@ -19,7 +19,7 @@ void ConfigTable::InitConfigTable(const std::string& defaultFolder)
                     defaults.quality,
                     defaults.kbps,
                     defaults.device,
-                    "", "", "", "", "", "", "", "", "", "", "", ""};
+                    "", "", "", "", "", "", "", "", "", "", "", "", ""};
 }
 
 Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
@@ -55,6 +55,7 @@ Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
     settings.fileType = table.ConfigValues[17];
     settings.outputLayout = table.ConfigValues[18];
     settings.namePattern = table.ConfigValues[19];
+    settings.evenLoudness = table.ConfigValues[20];
     return settings;
 }
 
@@ -76,6 +77,7 @@ bool WriteConfig(const std::string& path, const Settings& settings)
     table.ConfigValues[17] = settings.fileType;
     table.ConfigValues[18] = settings.outputLayout;
     table.ConfigValues[19] = settings.namePattern;
+    table.ConfigValues[20] = settings.evenLoudness;
 
     IniFile file(path);
     file.Load();

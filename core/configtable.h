@@ -23,16 +23,19 @@ struct Settings {
     std::string outputLayout;
     // The pattern of names from tags as the user left it; empty: OutputLayout's default.
     std::string namePattern;
+    // Even loudness (LoudnessLevel::ModeText): "track", "album"; empty: off, the sound as it is.
+    std::string evenLoudness;
 };
 
 // The one table of the configuration file: index 0 is the section, 1 to 7 the keys every
 // file holds, in the order they are read and written, with their default texts; the keys
 // after them are optional (how many encoders at once, the main window's placement and its
-// splitter bars, the file type box, where outputs go and the pattern of names from tags): written only when they hold a value, and a missing one
+// splitter bars, the file type box, where outputs go, the pattern of names from tags and
+// even loudness): written only when they hold a value, and a missing one
 // keeps the program's behaviour without it, the designed window among them.
 class ConfigTable {
 public:
-    static constexpr std::size_t kEntries = 20;
+    static constexpr std::size_t kEntries = 21;
     static constexpr std::size_t kRequiredEntries = 8;
     static constexpr const char* kVersionConstant = "03.00.01";
 

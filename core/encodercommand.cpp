@@ -88,12 +88,16 @@ std::string EncoderCommand::QualityWords(const std::string& line)
     const auto& qualities = EncodingProfile::QualityList();
     for (std::size_t i = 0; i < qualities.size(); ++i) {
         const std::string rate = kQualityRates[i];
-        if (asked != rate.substr(0, rate.size() - 3) + " kbit/s")
+        // What follows the bitrate after "; " (the gain applied) stays as it is.
+        const std::string bitrate = rate.substr(0, rate.size() - 3) + " kbit/s";
+        if (asked.compare(0, bitrate.size(), bitrate) != 0
+            || (asked.size() > bitrate.size() && asked.compare(bitrate.size(), 2, "; ") != 0))
             continue;
         // "1- CD Quality" is "CD Quality" without its entry number.
         const std::string& text = qualities[i];
         const std::size_t name = text.find("- ");
-        return line.substr(0, at + smaller.size()) + (name == std::string::npos ? text : text.substr(name + 2));
+        return line.substr(0, at + smaller.size()) + (name == std::string::npos ? text : text.substr(name + 2))
+            + asked.substr(bitrate.size());
     }
     return line;
 }

@@ -169,7 +169,12 @@ std::optional<std::string> SourceMark::PathIn(const std::string& value)
 
 std::string SourceMark::Frame(const std::string& value)
 {
-    const std::string body = std::string(1, '\0') + kDescription + std::string(1, '\0') + value;
+    return TextFrame(kDescription, value);
+}
+
+std::string SourceMark::TextFrame(const std::string& description, const std::string& value)
+{
+    const std::string body = std::string(1, '\0') + description + std::string(1, '\0') + value;
     std::string frame = "TXXX";
     const auto size = static_cast<std::uint32_t>(body.size());
     for (int shift = 24; shift >= 0; shift -= 8)

@@ -51,6 +51,8 @@ public:
 
     // The whole TXXX frame of ID3v2.3 (10-byte frame header, Latin-1 text) for a value.
     static std::string Frame(const std::string& value);
+    // Such a frame of another description (the ReplayGain tags an output carries).
+    static std::string TextFrame(const std::string& description, const std::string& value);
     // The mark's value in a file's ID3v2 tag, read from the first kSearchedBytes of the open
     // descriptor (from its start; the file position is left alone); nothing when there is none.
     static std::optional<std::string> Read(int fd);

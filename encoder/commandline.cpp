@@ -6,6 +6,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -15,7 +16,44 @@ const int kMp3Bitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144
 
 bool isOption(const std::string& a)
 {
-    return a == "-dm" || a == "-br" || a == "-reencode" || a == "-threads";
+    return a == "-dm" || a == "-br" || a == "-reencode" || a == "-threads" || a == "-gain" || a == "-peak" || a == "-rg-track"
+        || a == "-rg-album";
+}
+
+// A decimal number: an optional sign (signed), up to intDigits digits, then up to
+// fracDigits after a point; nothing else (no blank, no exponent, no "nan").
+bool readDecimal(const std::string& text, bool signedAllowed, std::size_t intDigits, std::size_t fracDigits, double& out)
+{
+    std::size_t i = 0;
+    if (signedAllowed && i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    const std::size_t intStart = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        ++i;
+    const std::size_t ints = i - intStart;
+    if (ints == 0 || ints > intDigits)
+        return false;
+    if (i < text.size() && text[i] == '.') {
+        const std::size_t fracStart = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        if (i == fracStart || i - fracStart > fracDigits)
+            return false;
+    }
+    if (i != text.size())
+        return false;
+    out = std::strtod(text.c_str(), nullptr);
+    return true;
+}
+
+bool readGain(const std::string& text, double& out)
+{
+    return readDecimal(text, true, 2, 2, out) && out >= -CommandLine::kMaxGainDb && out <= CommandLine::kMaxGainDb;
+}
+
+bool readPeak(const std::string& text, double& out)
+{
+    return readDecimal(text, false, 3, 6, out) && out <= 100.0;
 }
 
 std::string mp3BitrateList()
@@ -30,7 +68,9 @@ std::string mp3BitrateList()
 
 const char* CommandLine::usage()
 {
-    return "usage: fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode] [-threads N]  (BITS an MP3 bitrate from 8000 to 320000, default 128000; N from 0 to 64, 0 one per processor)";
+    return "usage: fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode] [-threads N] [-gain DB] [-peak P] [-rg-track DB,P]"
+           " [-rg-album DB,P]  (BITS an MP3 bitrate from 8000 to 320000, default 128000; N from 0 to 64, 0 one per"
+           " processor; DB from -40 to 40)";
 }
 
 int CommandLine::encoderThreads() const
@@ -46,7 +86,14 @@ int CommandLine::encoderThreads() const
 
 std::string CommandLine::profile() const
 {
-    return vardune::SourceMark::Profile(bitrate, mono);
+    std::string profile = vardune::SourceMark::Profile(bitrate, mono);
+    if (gainGiven) {
+        // A level of its own: an output made at another gain, or without one, is made again.
+        char text[32];
+        std::snprintf(text, sizeof text, ",gain%+06.2f", gainDb);
+        profile += text;
+    }
+    return profile;
 }
 
 std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& args, std::string& error)
@@ -111,6 +158,34 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
                 return std::nullopt;
             }
             cl.bitrate = static_cast<int>(bits);
+        } else if (a == "-gain" || a == "-peak" || a == "-rg-track" || a == "-rg-album") {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return std::nullopt;
+            }
+            const std::string& value = args[++i];
+            const std::string shown = "\"" + EncodeError::printable(value.substr(0, 64)) + "\"";
+            if (a == "-gain") {
+                if (!readGain(value, cl.gainDb)) {
+                    error = "the gain " + shown + " is not a number of dB from -40 to 40 (at most two decimals)";
+                    return std::nullopt;
+                }
+                cl.gainGiven = true;
+            } else if (a == "-peak") {
+                if (!readPeak(value, cl.peak)) {
+                    error = "the peak " + shown + " is not a number from 0 to 100 (at most six decimals)";
+                    return std::nullopt;
+                }
+            } else {
+                const std::size_t comma = value.find(',');
+                ReplayGain& rg = a == "-rg-track" ? cl.trackGain : cl.albumGain;
+                if (comma == std::string::npos || !readGain(value.substr(0, comma), rg.gainDb)
+                    || !readPeak(value.substr(comma + 1), rg.peak)) {
+                    error = a + " takes GAIN,PEAK (dB from -40 to 40, a peak from 0 to 100), not " + shown;
+                    return std::nullopt;
+                }
+                rg.given = true;
+            }
         } else {
             error = "unknown option \"" + EncodeError::printable(a) + "\"";
             return std::nullopt;

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-// `fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode] [-threads N]`. The first two arguments are always the paths,
+// `fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode] [-threads N] [-gain DB] [-peak P]
+// [-rg-track DB,P] [-rg-album DB,P]`. The first two arguments are always the paths,
 // whatever they look like (they may begin with "-"); options are only read after them.
 class CommandLine {
 public:
@@ -27,6 +28,28 @@ public:
 
     // threads with 0 resolved to the processors this process may run on.
     int encoderThreads() const;
+
+    // Even loudness: the gain in dB applied to the sound before it is encoded, or as the
+    // MP3's own gain steps where it is copied (0: the sound as it is). Never more than the
+    // peak rule allows: the sound is not clipped.
+    static constexpr double kMaxGainDb = 40.0;
+    // The highest true peak after the gain, in dBTP.
+    static constexpr double kPeakLimitDb = -1.0;
+    double gainDb = 0;
+    bool gainGiven = false;
+    // The source's true peak (linear, 1.0 full scale) as `fastencc --loudness` measured it;
+    // with it the gain is held to the peak rule before encoding; 0 when not given.
+    double peak = 0;
+    // ReplayGain 2.0 of the source, for the output's tags: the gain to the reference loudness
+    // in dB and the true peak (linear), of the track and of its album. Written as they hold
+    // for the output, once the gain is applied.
+    struct ReplayGain {
+        bool given = false;
+        double gainDb = 0;
+        double peak = 0;
+    };
+    ReplayGain trackGain;
+    ReplayGain albumGain;
 
     // The settings that change the sound, as the output's mark records them (SourceMark).
     std::string profile() const;

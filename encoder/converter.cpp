@@ -70,6 +70,34 @@ BitrateCap::Source capSource(const std::string& path, const AudioSource& decoder
 
 } // namespace
 
+std::string Converter::gainText(double gainDb)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.2f dB", gainDb);
+    return text;
+}
+
+std::string Converter::replayGainFrames(const CommandLine& options, double appliedDb)
+{
+    // The tags say how the output stands to the reference: the gain still to apply is the
+    // source's less what was applied, the peak is the source's times the gain.
+    std::string frames;
+    const double factor = std::pow(10.0, appliedDb / 20.0);
+    const auto add = [&](const char* name, const CommandLine::ReplayGain& rg) {
+        if (!rg.given)
+            return;
+        char gain[32];
+        char peak[32];
+        std::snprintf(gain, sizeof gain, "%.2f dB", rg.gainDb - appliedDb + 0.0);
+        std::snprintf(peak, sizeof peak, "%.6f", rg.peak * factor);
+        frames += vardune::SourceMark::TextFrame(std::string("REPLAYGAIN_") + name + "_GAIN", gain);
+        frames += vardune::SourceMark::TextFrame(std::string("REPLAYGAIN_") + name + "_PEAK", peak);
+    };
+    add("TRACK", options.trackGain);
+    add("ALBUM", options.albumGain);
+    return frames;
+}
+
 Converter::Converter(const CommandLine& options, Progress progress)
     : m_options(options)
     , m_progress(std::move(progress))
@@ -106,13 +134,50 @@ void Converter::run()
         }
     }
     double surveyedSeconds = 0; // set when the source changed under the copy
-    if (!m_options.reencode && StreamCopy::copyIfSmall(m_options, m_target, m_progress, &surveyedSeconds)) {
+    double levelled = 0;
+    if (!m_options.reencode && StreamCopy::copyIfSmall(m_options, m_target, m_progress, &surveyedSeconds, &levelled)) {
         m_notes.push_back(StreamCopy::kNote);
+        if (levelled != 0)
+            m_notes.push_back("levelled by " + gainText(levelled) + " in the MP3's own gain steps");
         return;
     }
+    double gain = m_options.gainGiven ? m_options.gainDb : 0.0;
+    if (gain > 0 && m_options.peak > 0) {
+        const double allowed = std::floor((CommandLine::kPeakLimitDb - 20.0 * std::log10(m_options.peak)) * 100.0) / 100.0;
+        if (gain > allowed) {
+            m_warnings.push_back("the gain is lowered from " + gainText(gain) + " to " + gainText(allowed)
+                + " so that the peaks stay at " + gainText(CommandLine::kPeakLimitDb) + "TP");
+            gain = allowed;
+        }
+    }
+    // The peak given may be wrong (or not given): a gain that raises any sample above the
+    // limit is lowered by as much, and the sound encoded again, so that it is never clipped.
+    const std::size_t notesBefore = m_notes.size();
+    const std::size_t warningsBefore = m_warnings.size();
+    for (int attempt = 0;; ++attempt) {
+        const double peakDb = encode(gain, surveyedSeconds);
+        if (peakDb <= CommandLine::kPeakLimitDb + 0.005 || gain <= 0)
+            break;
+        // The peak follows the gain exactly, so a second try fits; a third never comes.
+        if (attempt >= 2)
+            throw EncodeError("the sound cannot be levelled by " + gainText(gain) + " without clipping");
+        const double asked = gain;
+        gain = std::floor((gain - (peakDb - CommandLine::kPeakLimitDb)) * 100.0) / 100.0;
+        m_notes.resize(notesBefore);
+        m_warnings.resize(warningsBefore);
+        m_warnings.push_back("the gain is lowered from " + gainText(asked) + " to " + gainText(gain)
+            + " so that the peaks stay at " + gainText(CommandLine::kPeakLimitDb) + "FS");
+    }
+}
+
+// Encodes the source with the gain applied; returns the highest sample after the gain in dB
+// (dBFS). Where that passes the peak limit, nothing is written: the caller tries again.
+double Converter::encode(double gain, double surveyedSeconds)
+{
     std::unique_ptr<AudioSource> decoder = AudioSource::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
-    const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container(), m_options.profile());
+    const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container(),
+        m_options.profile(), replayGainFrames(m_options, gain));
     std::size_t tagBytes = 0;
     for (const TagLib::ByteVector& piece : tag)
         tagBytes += piece.size();
@@ -166,12 +231,23 @@ void Converter::run()
     std::vector<float> pcm(chunkFrames * static_cast<std::size_t>(channels));
     int shown = -1;
     std::int64_t framesRead = 0;
+    const float factor = static_cast<float>(std::pow(10.0, gain / 20.0));
+    float peak = 0;
     for (;;) {
         const std::size_t frames = source->read(pcm.data(), chunkFrames);
         if (frames == 0)
             break;
         framesRead += static_cast<std::int64_t>(frames);
-        SampleCleaner::clean(pcm.data(), frames * static_cast<std::size_t>(channels));
+        const std::size_t samples = frames * static_cast<std::size_t>(channels);
+        SampleCleaner::clean(pcm.data(), samples);
+        if (gain != 0) {
+            for (std::size_t i = 0; i < samples; ++i) {
+                pcm[i] *= factor;
+                peak = std::max(peak, std::fabs(pcm[i]));
+            }
+            if (gain > 0)
+                SampleCleaner::clean(pcm.data(), samples);
+        }
         if (single)
             single->encode(pcm.data(), frames);
         else
@@ -188,7 +264,12 @@ void Converter::run()
         single->finish();
     else
         segmented->finish();
+    const double peakDb = peak > 0 ? 20.0 * std::log10(peak) : -200.0;
+    if (gain > 0 && peakDb > CommandLine::kPeakLimitDb + 0.005)
+        return peakDb; // the temporary file goes: encoded again at a lower gain
     out.commit();
+    if (gain != 0)
+        m_notes.push_back("levelled by " + gainText(gain));
     const AudioSource::Ending ending = source->ending();
     const std::string converted = convertedText(static_cast<double>(framesRead) / lameRate,
                                                 static_cast<double>(ending.declaredFrames) / sourceRate);
@@ -204,4 +285,5 @@ void Converter::run()
         // Cut off while it was being copied: what it held before is what it lacks now.
         m_warnings.push_back("the source ends early "
             + convertedText(static_cast<double>(framesRead) / lameRate, surveyedSeconds));
+    return peakDb;
 }

@@ -30,8 +30,15 @@ public:
     // before the warnings.
     const std::vector<std::string>& notes() const { return m_notes; }
 
+    // "+3.50 dB": a gain as the lines of the encoder say it.
+    static std::string gainText(double gainDb);
+    // The ReplayGain 2.0 frames (ID3v2.3 TXXX) an output carries, as they hold after the
+    // gain appliedDb: empty when none were asked for.
+    static std::string replayGainFrames(const CommandLine& options, double appliedDb);
+
 private:
     void checkTargetIsNotSource() const;
+    double encode(double gain, double surveyedSeconds);
 
     CommandLine m_options;
     Progress m_progress;

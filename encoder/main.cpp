@@ -14,6 +14,7 @@
 #include "converter.h"
 #include "encodeerror.h"
 #include "foldercover.h"
+#include "loudnessmeter.h"
 #include "sourcefacts.h"
 
 #include <fcntl.h>
@@ -106,9 +107,17 @@ const char* informationRequest(const std::vector<std::string>& args)
         "               otherwise), and even when the target is up to date\n"
         "  -threads N   encoders working on consecutive segments of the source at once\n"
         "               (0, the default: one per processor; 1: a single encoder)\n"
+        "  -gain DB     change the level by DB decibels (-40 to 40) before encoding, or in\n"
+        "               the MP3's own gain steps where it is copied; never above -1 dBTP\n"
+        "  -peak P      the source's true peak as --loudness gives it (1.0 full scale)\n"
+        "  -rg-track DB,P, -rg-album DB,P\n"
+        "               the source's ReplayGain 2.0 gain and peak, written as ReplayGain\n"
+        "               tags that hold for the output once levelled\n"
         "  -h, --help   show this help and exit (alone)\n"
         "  --facts      (alone) read sources, each ended by a NUL byte, on standard input and\n"
         "               print for each its playing time and the output's size at every bitrate\n"
+        "  --loudness   (alone) read sources as --facts does and print for each its\n"
+        "               loudness by EBU R128 (LUFS), true peak and 400 ms blocks\n"
         "  --picture PICTURE TARGET\n"
         "               (alone) write a folder's cover picture fitted into 600 x 600 as a JPEG;\n"
         "               a file at TARGET is never replaced\n"
@@ -149,6 +158,10 @@ int main(int argc, char** argv)
     if (args.size() == 1 && args[0] == "--facts") {
         silenceLibraries();
         return SourceFacts().run(stdin, stdout);
+    }
+    if (args.size() == 1 && args[0] == "--loudness") {
+        silenceLibraries();
+        return LoudnessMeter::run(stdin, stdout);
     }
     if (args.size() == 3 && args[0] == "--picture") {
         AtomicFile::installSignalHandlers();

@@ -2,7 +2,9 @@
 
 #include "atomicfile.h"
 #include "audiosource.h"
+#include "converter.h"
 #include "filedescriptor.h"
+#include "granulegain.h"
 #include "mpegdetector.h"
 #include "mpegframechain.h"
 #include "mpegsurvey.h"
@@ -12,9 +14,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// The Xing/Info frame at the start of a stream: no sound, its side information is empty.
+bool isInfoFrame(const std::uint8_t* frame, std::size_t length, const MpegHeader& header)
+{
+    const std::size_t at = static_cast<std::size_t>(header.sideInfoEnd() + (header.hasCrc() ? 2 : 0));
+    return at + 4 <= length && (std::memcmp(frame + at, "Xing", 4) == 0 || std::memcmp(frame + at, "Info", 4) == 0);
+}
+
+} // namespace
 
 bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& target,
-    const std::function<void(int)>& progress, double* surveyedSeconds)
+    const std::function<void(int)>& progress, double* surveyedSeconds, double* levelledDb)
 {
     const FileDescriptor source(AudioSource::openFile(options.source));
     const auto start = MpegDetector::findAudioStart(source.get());
@@ -24,7 +39,11 @@ bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& targ
     if (!survey.smallEnoughFor(options.bitrate, options.mono))
         return false;
 
-    const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(options.source, AudioSource::Container::Mpeg, options.profile());
+    // Levelled by the MP3's own gain steps: the sound is not decoded and encoded again.
+    const int steps = options.gainGiven ? GranuleGain::stepsFor(options.gainDb, options.peak, CommandLine::kPeakLimitDb) : 0;
+    const double applied = steps * GranuleGain::kStepDb;
+    const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(options.source, AudioSource::Container::Mpeg,
+        options.profile(), Converter::replayGainFrames(options, applied));
     AtomicFile out(target, options.source);
     for (const TagLib::ByteVector& piece : tag)
         out.write(piece.data(), piece.size());
@@ -38,10 +57,19 @@ bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& targ
     int shown = -1;
     std::int64_t copied = 0;
     bool same = true;
+    std::vector<std::uint8_t> levelled;
+    bool first = true;
     while (chain.next(frame, length, afterGap)) {
         copied += static_cast<std::int64_t>(length);
         same = same && !afterGap && !chain.partStart();
-        out.write(frame, length);
+        if (steps != 0 && !(first && isInfoFrame(frame, length, chain.header()))) {
+            levelled.assign(frame, frame + length);
+            same = same && GranuleGain::apply(levelled.data(), length, chain.header(), steps);
+            out.write(levelled.data(), length);
+        } else {
+            out.write(frame, length);
+        }
+        first = false;
         const int percent = std::min(99, static_cast<int>(static_cast<double>(chain.position()) / size * 100.0));
         if (percent != shown && progress) {
             shown = percent;
@@ -56,5 +84,7 @@ bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& targ
         return false;
     }
     out.commit();
+    if (levelledDb)
+        *levelledDb = applied;
     return true;
 }

@@ -22,6 +22,8 @@ public:
     // between (cut off while it was copied), nothing is written, false is returned and
     // surveyedSeconds (when given) gets the playing time the survey found, so that the
     // encoding that follows can say what it lacks.
+    // With a gain (options.gainDb), every audio frame's granules get the nearest gain step
+    // that keeps the peak rule (GranuleGain), and levelledDb (when given) the gain applied.
     static bool copyIfSmall(const CommandLine& options, const std::string& target,
-        const std::function<void(int)>& progress, double* surveyedSeconds = nullptr);
+        const std::function<void(int)>& progress, double* surveyedSeconds = nullptr, double* levelledDb = nullptr);
 };

@@ -321,11 +321,13 @@ std::vector<TagLib::ByteVector> withMark(std::vector<TagLib::ByteVector> pieces,
 } // namespace
 
 std::vector<TagLib::ByteVector> TagCopier::id3v2For(const std::string& path, AudioSource::Container container,
-    const std::string& profile)
+    const std::string& profile, const std::string& extraFrames)
 {
     static QuietListener quiet;
     TagLib::setDebugListener(&quiet);
-    const std::string mark = markFrameFor(path, profile);
+    std::string mark = markFrameFor(path, profile);
+    if (!mark.empty())
+        mark += extraFrames;
     try {
         // Read-only stream: the source must never be written, even by accident.
         TagLib::FileStream stream(path.c_str(), true);

@@ -23,8 +23,9 @@ public:
     // piece, holding the very bytes TagLib read: a cover of 100 MB costs 100 MB, not a copy
     // per rendering step.
     // A cover larger than a small player takes is scaled first (CoverScaler).
+    // extraFrames: whole ID3v2.3 frames put right after the mark (the ReplayGain tags).
     static std::vector<TagLib::ByteVector> id3v2For(const std::string& path, AudioSource::Container container,
-        const std::string& profile);
+        const std::string& profile, const std::string& extraFrames = std::string());
 
     // The size in bytes of what id3v2For gives, for forecasts of many files: the tags are
     // read, and a cover to scale is measured by scaledSize (the bytes it comes to, 0 when it

@@ -2,6 +2,7 @@
 
 #include "desktopnotifier.h"
 #include "encoderpool.h"
+#include "loudnesspass.h"
 #include "module1.h"
 #include "vardolistmodel.h"
 
@@ -27,6 +28,12 @@
 #include <unistd.h>
 
 namespace {
+
+// The measuring pass's share of a file in the batch's progress and time left: decoding and
+// measuring a source takes about a fifth of the time of encoding it (bench/level.sh).
+constexpr double kMeasureShare = 0.2;
+// The progress entry of a file's measuring, apart from its encoding's.
+constexpr std::uint64_t kMeasuring = std::uint64_t(1) << 63;
 
 bool IsAscii(const std::string& text)
 {
@@ -111,6 +118,11 @@ BatchDriver::BatchDriver(BatchHost* main, BatchBoard* board, QObject* parent)
     main->Pool().Join(this);
 }
 
+int BatchDriver::Running() const
+{
+    return static_cast<int>(jobs_.size()) + (pass_ ? pass_->Running() : 0);
+}
+
 bool BatchDriver::MayStart() const
 {
     return main_ && board_ && board_->Going() && !folderFull_;
@@ -123,6 +135,10 @@ void BatchDriver::VardoMediaFile()
     std::vector<std::pair<std::uint64_t, double>> files;
     for (const std::uint64_t id : walk_.Ids())
         files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
+    levelling_ = vardune::LoudnessLevel::ModeFrom(Module1::settings().evenLoudness);
+    if (levelling_ != vardune::LoudnessLevel::Mode::Off)
+        for (std::size_t i = 0, n = files.size(); i < n; ++i)
+            files.emplace_back(files[i].first | kMeasuring, files[i].second * kMeasureShare);
     names_.portable = Module1::TakesOnlyPortableNames(main_->OutputFolderText());
     names_.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(main_->OutputFolderText())));
     layout_ = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
@@ -133,6 +149,66 @@ void BatchDriver::VardoMediaFile()
     if (board_) {
         board_->BatchStarted(Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
     }
+    if (levelling_ != vardune::LoudnessLevel::Mode::Off) {
+        MeasureLoudness();
+        return;
+    }
+    Proceed();
+}
+
+void BatchDriver::MeasureLoudness()
+{
+    const vardune::VardoList& list = main_->BatchList()->List();
+    std::vector<std::pair<std::uint64_t, std::string>> sources;
+    for (const std::uint64_t id : walk_.Ids()) {
+        const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(id)));
+        sources.emplace_back(id, entry.sourcePath + entry.sourceName);
+    }
+    if (board_)
+        board_->ShowStatus(QStringLiteral("Measuring loudness\u2026"));
+    // As many at once as the pool has places free (other batches' encoders may still run).
+    pass_ = new LoudnessPass(std::move(sources), std::max(1, limit_ - main_->Pool().Running()), this);
+    connect(pass_, &LoudnessPass::Measured, this, [this](std::uint64_t id) {
+        progress_.Update(id | kMeasuring, 100, clock_.elapsed() / 1000.0);
+        if (!MayStart() && pass_) {
+            // The board was closed: nothing more is measured, nothing starts.
+            pass_->deleteLater();
+            pass_ = nullptr;
+            QTimer::singleShot(0, this, &BatchDriver::Proceed);
+            return;
+        }
+        if (!refresh_->isActive())
+            refresh_->start();
+    });
+    connect(pass_, &LoudnessPass::Finished, this, &BatchDriver::LoudnessMeasured, Qt::QueuedConnection);
+    pass_->Start();
+}
+
+void BatchDriver::LoudnessMeasured()
+{
+    if (!pass_ || !main_)
+        return;
+    // Each file's gain: its own, or its album's (its folder's files with the same album tag).
+    const vardune::VardoList& list = main_->BatchList()->List();
+    std::vector<std::uint64_t> ids;
+    std::vector<vardune::LoudnessLevel::Source> sources;
+    for (const auto& [id, measure] : pass_->Measures()) {
+        const long position = list.Find(id);
+        if (position < 0)
+            continue;
+        ids.push_back(id);
+        sources.push_back({list.At(static_cast<std::size_t>(position)).sourcePath, measure ? &*measure : nullptr});
+    }
+    const std::vector<vardune::LoudnessLevel::Level> levels = vardune::LoudnessLevel::Levels(levelling_, sources);
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        levels_[ids[i]] = levels[i];
+    pass_->deleteLater();
+    pass_ = nullptr;
+    Proceed();
+}
+
+void BatchDriver::Proceed()
+{
     if (layout_.Layout() == vardune::OutputLayout::Kind::NamesFromTags) {
         main_->ReadEditedSources();  // every waiting file's facts are asked for, edited ones again
         WaitForTags();
@@ -205,7 +281,10 @@ void BatchDriver::Fill()
         // The name is taken from here until its encoder has ended, for every batch.
         main_->Pool().Names().Take(target);
         // An output up to date is what the encoder would leave as it is: it is not started.
-        if (vardune::BatchWalk::UpToDate(target, entry.sourcePath + entry.sourceName, markProfile)) {
+        // Levelled, it is up to date only at the same gain.
+        const auto level = levels_.find(*id);
+        const std::string suffix = level == levels_.end() ? std::string() : vardune::LoudnessLevel::ProfileSuffix(level->second);
+        if (vardune::BatchWalk::UpToDate(target, entry.sourcePath + entry.sourceName, markProfile + suffix)) {
             Record({nullptr, *id, target}, 0, 0,
                    QStringLiteral("fastencc: ") + QString::fromLatin1(vardune::BatchWalk::kUpToDateNote));
             continue;
@@ -225,6 +304,10 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
     QStringList arguments;
     for (const std::string& argument : vardune::EncoderCommand::Arguments(Module1::FromQt(Source), Module1::FromQt(Target), profile))
         arguments << Module1::ToQt(argument);
+    const auto level = levels_.find(entry);
+    if (level != levels_.end())
+        for (const std::string& argument : vardune::LoudnessLevel::Arguments(level->second))
+            arguments << Module1::ToQt(argument);
     const QString program = Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName());
     if (main_->PlansOnly()) {
         // Run elsewhere: the name stays taken for the rest of the batch, as while it encodes.
@@ -302,8 +385,18 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
         return;
     QString errorLine;
     const QStringList lines = QString::fromUtf8(process->readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (!lines.isEmpty())
-        errorLine = lines.last().trimmed().left(500);
+    // The entry's tool tip says the gain applied after whatever else the encoder said last.
+    QStringList said = lines;
+    QString levelled;
+    for (qsizetype i = said.size() - 1; i >= 0; --i)
+        if (said[i].startsWith(QLatin1String("fastencc: levelled by "))) {
+            levelled = said[i].trimmed().mid(10);
+            said.removeAt(i);
+        }
+    if (!said.isEmpty())
+        errorLine = said.last().trimmed().left(500);
+    if (!levelled.isEmpty())
+        errorLine = errorLine.isEmpty() ? QStringLiteral("fastencc: ") + levelled : errorLine + QStringLiteral("; ") + levelled;
     if (status == QProcess::CrashExit) {
         exitCode = exitCode == 0 ? 1 : exitCode;
         if (errorLine.isEmpty())

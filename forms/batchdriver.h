@@ -3,6 +3,7 @@
 #include "batchhost.h"
 #include "batchprogress.h"
 #include "batchwalk.h"
+#include "loudnesslevel.h"
 #include "outputlayout.h"
 
 #include <QElapsedTimer>
@@ -16,6 +17,8 @@
 #include <map>
 #include <set>
 #include <string>
+
+class LoudnessPass;
 
 // Runs one batch over the Vardo list, with up to the job limit of encoders at once. It
 // belongs to its host (the main window, or the command line), not to the status board: closing the board mid-batch starts no
@@ -36,7 +39,8 @@ public:
     int MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry);
 
     // The entries whose encoders run now.
-    int Running() const { return static_cast<int>(jobs_.size()); }
+    // Its measuring processes count as encoders: they share the cores.
+    int Running() const;
 
     // An encoder found no room left in the output folder: the batch stopped for it.
     bool RoomRanOut() const { return roomRanOut_; }
@@ -64,6 +68,13 @@ private:
     };
 
     bool MayStart() const;
+    // Even loudness: every file of the batch is measured first (LoudnessPass, as many at
+    // once as encoders run), then each gets its gain, and the batch goes on (Proceed).
+    void MeasureLoudness();
+    void LoudnessMeasured();
+    // The batch's start once its files are measured (when levelling): names from tags wait
+    // for the tags, else the encoders start.
+    void Proceed();
     // Names from tags: the batch starts once the encoder has read the tags of every file it
     // takes up (off the window's thread, for the forecast), so no file is named without them.
     void WaitForTags();
@@ -147,4 +158,8 @@ private:
     std::set<std::string> picturedFolders_;
     // The encoders shrinking folder pictures now.
     QSet<QProcess*> pictures_;
+    // Even loudness as the settings said when the batch started, and each entry's level.
+    vardune::LoudnessLevel::Mode levelling_ = vardune::LoudnessLevel::Mode::Off;
+    std::map<std::uint64_t, vardune::LoudnessLevel::Level> levels_;
+    QPointer<LoudnessPass> pass_;
 };

@@ -7,6 +7,7 @@
 #include "twips.h"
 
 #include "encodingprofile.h"
+#include "loudnesslevel.h"
 #include "outputlayout.h"
 #include "vardolistmodel.h"
 #include "vardolistview.h"
@@ -18,6 +19,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -43,7 +46,7 @@ QString Fill(QComboBox* box, const std::array<std::string, N>& list, const std::
 } // namespace
 
 frmOption::frmOption(Form1* main)
-    : SkinnedWindow(QStringLiteral("Vardune Options"), Twips::ToPixels(5175), Twips::ToPixels(7800))
+    : SkinnedWindow(QStringLiteral("Vardune Options"), Twips::ToPixels(5175), Twips::ToPixels(8640))
     , main_(main)
 {
     setObjectName(QStringLiteral("frmOption"));
@@ -122,6 +125,20 @@ frmOption::frmOption(Form1* main)
         connect(option, &QRadioButton::toggled, this, &frmOption::ShowLayoutPreview);
     connect(Text1, &QLineEdit::textChanged, this, &frmOption::ShowLayoutPreview);
 
+    // Even loudness: a group of its own below where outputs go; off unless asked for.
+    Frame3 = new QWidget(this);
+    Frame3->setObjectName(QStringLiteral("Frame3"));
+    Frame3->setGeometry(Twips::ToRect({360, 7440, 4335, 600}));
+    Label7 = NewCaption(Frame3, "Label7", QStringLiteral("Even loudness:"), {}, QColor(0, 0, 192));
+    Combo4 = new QComboBox(Frame3);
+    Combo4->setObjectName(QStringLiteral("Combo4"));
+    Combo4->addItems({QStringLiteral("Off"), QStringLiteral("Per track"), QStringLiteral("Per album")});
+    Combo4->setToolTip(QStringLiteral("Brings every output to the same loudness (ReplayGain's -18 LUFS) without "
+                                      "clipping; per album keeps the tracks of an album as loud as each other were"));
+    Label7->setGeometry(Twips::ToRect({120, 150, 1700, 315}));
+    Combo4->setGeometry(Twips::ToRect({1860, 135, 2355, 315}));
+    QWidget::setTabOrder(Text1, Combo4);
+
     ImageList1.resize(12);
     for (int i = 1; i <= 11; ++i)
         ImageList1[i] = QPixmap(QStringLiteral(":/options/option%1.png").arg(i, 2, 10, QLatin1Char('0')));
@@ -145,6 +162,9 @@ void frmOption::Form_Load()
     Frame1->setAutoFillBackground(true);
     Frame2->setPalette(grey);
     Frame2->setAutoFillBackground(true);
+    Frame3->setPalette(grey);
+    Frame3->setAutoFillBackground(true);
+    Combo4->setCurrentIndex(static_cast<int>(vardune::LoudnessLevel::ModeFrom(Module1::settings().evenLoudness)));
 
     const vardune::EncodingProfile& profile = Module1::settings().profile;
     // A list-only box cannot show a text that is no entry: it shows the first entry.
@@ -248,6 +268,8 @@ void frmOption::Command1_Click()
     // chosen again; one that cannot serve leaves the stored one.
     if (!OutputLayout::Check(pattern))
         Module1::settings().namePattern = pattern;
+    Module1::settings().evenLoudness
+        = vardune::LoudnessLevel::ModeText(static_cast<vardune::LoudnessLevel::Mode>(std::clamp(Combo4->currentIndex(), 0, 2)));
     close();
 }
 

@@ -18,7 +18,7 @@ class QRadioButton;
 // The options dialog: device, quality and channel, each with a picture of its choice, and
 // below them where the outputs go (one folder with V_ names, the folders kept, or names from
 // tags by a pattern, with the path the pattern gives for the selected Vardo list entry shown
-// while the user types). OK takes the three texts into the profile and the layout into the
+// while the user types), and even loudness (off, per track, per album). OK takes the three texts into the profile and the layout into the
 // settings, unless the pattern cannot serve: then it says why and stays open. Cancel and the
 // close button leave both. Either way the main window's status bar shows the profile again.
 // It does not block the main window.
@@ -50,6 +50,10 @@ public:
     QRadioButton* Option3;  // Names from tags
     QLineEdit* Text1;       // the pattern, for names from tags
     QLabel* Label6;         // the path the pattern gives, or why it cannot serve
+    // Even loudness: off, per track or per album.
+    QWidget* Frame3;
+    QLabel* Label7;
+    QComboBox* Combo4;
     // The eleven pictures, index 1 to 11 (index 0 unused).
     QVector<QPixmap> ImageList1;
 

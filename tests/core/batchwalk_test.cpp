@@ -85,6 +85,9 @@ TEST(BatchWalk, JudgingAnEncoderCall)
         {"fastencc: kept at 8 kbit/s: the source is smaller than 16 kbit/s", "kept at 8 kbit/s: the source is smaller than Telephone Quality"},
         {"fastencc: kept at 64 kbit/s: the source is smaller than 128 kbit/s", "kept at 64 kbit/s: the source is smaller than 128 kbit/s"},
         {"fastencc: warning: kept at 56 kbit/s: the source is smaller than 96 kbit/s", "warning: kept at 56 kbit/s: the source is smaller than 96 kbit/s"},
+        // With the gain applied after it, as the batch joins it to the last line.
+        {"fastencc: kept at 56 kbit/s: the source is smaller than 96 kbit/s; levelled by +3.50 dB", "kept at 56 kbit/s: the source is smaller than CD Quality; levelled by +3.50 dB"},
+        {"fastencc: kept at 56 kbit/s: the source is smaller than 96 kbit/s0", "kept at 56 kbit/s: the source is smaller than 96 kbit/s0"},
     };
     for (const auto& k : kept) {
         o = BatchWalk::Judge(0, 0, k.line, " 450", " 1000");

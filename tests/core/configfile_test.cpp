@@ -301,13 +301,14 @@ TEST_F(ConfigFile, TheMainWindowsPlacementRoundTripsAndBadTextsGiveTheDesignedWi
 TEST_F(ConfigFile, SplitterBarsTheFileTypeAndTheOutputLayoutComeBackAndTheirAbsenceKeepsTheDesignedOnes)
 {
     Settings s = ReadConfig(path, home);
+    EXPECT_EQ(s.evenLoudness, ""); // off unless asked for
     EXPECT_FALSE(s.window.treeWidth);
     EXPECT_FALSE(s.window.treeHeight);
     EXPECT_EQ(s.fileType, "");
     ASSERT_TRUE(WriteConfig(path, s));
     EXPECT_EQ(s.outputLayout, "");
     EXPECT_EQ(s.namePattern, "");
-    for (const char* key : {"TREEWID", "TREEHEI", "FILETYP", "OUTLAYO", "OUTPATT"})
+    for (const char* key : {"TREEWID", "TREEHEI", "FILETYP", "OUTLAYO", "OUTPATT", "EVENLOU"})
         EXPECT_EQ(Read().find(EncodeConfigText(key)), std::string::npos) << key;
 
     s.window.treeWidth = 5210;
@@ -315,6 +316,7 @@ TEST_F(ConfigFile, SplitterBarsTheFileTypeAndTheOutputLayoutComeBackAndTheirAbse
     s.fileType = "*.FLAC;*.ogg";
     s.outputLayout = "TAGS";
     s.namePattern = "{artist}/{album}/{track:02} \xc3\x9c {title}";
+    s.evenLoudness = "album";
     ASSERT_TRUE(WriteConfig(path, s));
     const std::string text = Read();
     EXPECT_EQ(text.find_first_not_of("0123456789[]=\n"), std::string::npos) << text;
@@ -326,6 +328,8 @@ TEST_F(ConfigFile, SplitterBarsTheFileTypeAndTheOutputLayoutComeBackAndTheirAbse
     EXPECT_EQ(back.fileType, "*.FLAC;*.ogg");
     EXPECT_EQ(back.outputLayout, "TAGS");
     EXPECT_EQ(back.namePattern, s.namePattern);
+    EXPECT_EQ(back.evenLoudness, "album");
+    EXPECT_NE(text.find(Line("EVENLOU", "album")), std::string::npos) << text;
     // A bar's place that is no size at all is not one the user left.
     WindowPlacement::Texts texts;
     texts[6] = "-300";

@@ -17,7 +17,7 @@ deb=${debs[0]}
 depends=$(dpkg-deb -f "$deb" Depends)
 # libvips42 and libqt6svg6 are loaded at run time (the cover scaler, Qt's SVG icon plugins),
 # so only the package's own list can name them.
-for lib in libc6 libqt6widgets6 libmp3lame0 libmpg123-0 libsndfile1 libtag1v5 libchm1 libvips42 libqt6svg6; do
+for lib in libc6 libqt6widgets6 libmp3lame0 libmpg123-0 libsndfile1 libtag1v5 libchm1 libvips42 libqt6svg6 libebur128-1; do
   [[ ", $depends," == *", $lib "* || ", $depends," == *", $lib,"* ]] || fail "Depends lacks $lib: $depends"
 done
 pass "the package depends on the libraries its binaries use: $depends"

@@ -203,7 +203,8 @@ std::vector<std::string> RunResult::warningLines() const
 {
     std::vector<std::string> lines;
     for (std::string& line : errLines())
-        if (line.rfind("fastencc: kept at ", 0) != 0 && line != "fastencc: already small: copied, not re-encoded")
+        if (line.rfind("fastencc: kept at ", 0) != 0 && line != "fastencc: already small: copied, not re-encoded"
+            && line.rfind("fastencc: levelled by ", 0) != 0)
             lines.push_back(std::move(line));
     return lines;
 }

@@ -60,7 +60,8 @@ struct RunResult {
     std::string err;
     long peakKiB = 0;    // the child's peak resident memory (see RunOptions::ownPeak)
     std::vector<std::string> errLines() const;
-    // errLines without the notes that are no reservation (a bitrate kept, a copy made).
+    // errLines without the notes that are no reservation (a bitrate kept, a copy made, the
+    // gain applied).
     std::vector<std::string> warningLines() const;
 };
 

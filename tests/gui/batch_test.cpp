@@ -168,6 +168,93 @@ private slots:
                  qPrintable(form_->ListModel->index(3, 2).data(Qt::ToolTipRole).toString()));
     }
 
+    // Even loudness: each file is measured, converted at its gain, and its tool tip says how
+    // much; made again at the same gain it is up to date, and with levelling off it is made
+    // again as it was.
+    void evenLoudnessLevelsEachFileAndSaysHowMuch()
+    {
+        RealEncoder();
+        const QString quiet = Path("quiet.wav");
+        const QString loud = Path("loud.wav");
+        const auto tone = [](double level) {
+            return [level](int i, int) { return level * std::sin(2 * M_PI * 440 * i / 44100.0); };
+        };
+        QVERIFY(WriteWav(quiet, 2 * 44100, 2, 44100, tone(0.02)));
+        QVERIFY(WriteWav(loud, 2 * 44100, 2, 44100, tone(0.6)));
+        Module1::settings().evenLoudness = "track";
+        Add({quiet, loud});
+        QVERIFY(RunBatch());
+        const auto tip = [this](int row) { return form_->ListModel->index(row, 2).data(Qt::ToolTipRole).toString(); };
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(Entry(1).state, EntryState::Done);
+        QVERIFY2(tip(0).startsWith("levelled by +"), qPrintable(tip(0)));
+        QVERIFY2(tip(1).startsWith("levelled by -"), qPrintable(tip(1)));
+        for (int row : {0, 1}) {
+            QFile mp3(Module1::ToQt(Entry(row).targetPath));
+            QVERIFY(mp3.open(QIODevice::ReadOnly));
+            QVERIFY(mp3.read(4096).contains("REPLAYGAIN_TRACK_GAIN"));
+        }
+        const qint64 levelledSize = QFileInfo(Module1::ToQt(Entry(0).targetPath)).size();
+
+        for (int row : {0, 1})
+            form_->ListModel->SetResult(Entry(row).id, "", "", "", EntryState::Waiting);
+        QVERIFY(RunBatch());
+        QCOMPARE(tip(0), QStringLiteral("up to date: not converted again"));
+
+        Module1::settings().evenLoudness.clear();
+        for (int row : {0, 1})
+            form_->ListModel->SetResult(Entry(row).id, "", "", "", EntryState::Waiting);
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(tip(0), QStringLiteral("quiet.wav"));
+        QFile mp3(Module1::ToQt(Entry(0).targetPath));
+        QVERIFY(mp3.open(QIODevice::ReadOnly));
+        QVERIFY(!mp3.read(4096).contains("REPLAYGAIN"));
+        QVERIFY(QFileInfo(Module1::ToQt(Entry(0).targetPath)).size() < levelledSize);
+
+        // Nothing waiting: nothing to measure, and the batch ends as it always did.
+        Module1::settings().evenLoudness = "album";
+        QVERIFY(RunBatch(10));
+        Module1::settings().evenLoudness.clear();
+    }
+
+    // The measuring pass and encoders that cannot measure: one that dies on a source, one
+    // that answers nonsense, one that ends at once. Every file is converted still, those it
+    // could not measure as they are, and only the measured one gets a gain.
+    void filesThatCannotBeMeasuredAreConvertedAsTheyAre()
+    {
+        // Measuring: a.mp3 gets a line, b.mp3 a line that does not read, c.mp3 kills the
+        // measuring process; the one started again for d.mp3 ends without a word.
+        FakeEncoder(QStringLiteral(R"(if [ "$1" = --loudness ]; then
+  exec bash -c 'while IFS= read -r -d "" f; do
+    case "$f" in
+      *a.mp3) printf "ok\t-20.00\t0.100000\t10.000\t500:90\t\n" ;;
+      *b.mp3) printf "ok\tloud\n" ;;
+      *c.mp3) kill -9 $$ ;;
+      *) exit 0 ;;
+    esac
+  done'
+fi
+echo "$@" >> "%1"
+printf x > "$2")").arg(Path("calls")));
+        Module1::settings().evenLoudness = "track";
+        QStringList sources;
+        for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3"})
+            sources << Make(name, 100);
+        Add(sources);
+        QVERIFY(RunBatch());
+        Module1::settings().evenLoudness.clear();
+        for (int row = 0; row < 4; ++row)
+            QCOMPARE(Entry(row).state, EntryState::Done);
+        QFile calls(Path("calls"));
+        QVERIFY(calls.open(QIODevice::ReadOnly));
+        // The conversions (the window asks the encoder for the forecast too).
+        const QStringList lines = QString::fromUtf8(calls.readAll()).split('\n', Qt::SkipEmptyParts).filter(Path("out/"));
+        QCOMPARE(lines.size(), 4);
+        for (const QString& line : lines)
+            QCOMPARE(line.contains("-gain 2.00 -peak 0.100000"), line.startsWith(Path("a.mp3")));
+    }
+
     void missingEncoderFailsEveryEntryAtOnce()
     {
         QFile::remove(encoder_);

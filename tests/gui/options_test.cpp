@@ -87,8 +87,8 @@ private slots:
         QCOMPARE(Pictures(options), QList<int>({1, 5, 8}));
         QCOMPARE(options->Picture3->pixmap().toImage(), options->ImageList1[1].toImage());
         QCOMPARE(options->windowTitle(), QStringLiteral("Vardune Options"));
-        // The profile's group as it always was, where outputs go below it.
-        QCOMPARE(options->size(), QSize(345, 520));
+        // The profile's group as it always was, where outputs go below it, even loudness below that.
+        QCOMPARE(options->size(), QSize(345, 576));
         QCOMPARE(options->Frame1->geometry(), QRect(24, 40, 289, 281));
 
         Choose(options->Combo1, 4);
@@ -270,6 +270,30 @@ private slots:
         QVERIFY(Module1::settings().profile == vardune::EncodingProfile({"Walkman", "3- TAPE QUALITY", "1- Stereo", "96"}));
         QCOMPARE(form_->StatusPanel->text(), QStringLiteral("Walkman  3- TAPE QUALITY  1- Stereo"));
         QCOMPARE(form_->StatusPanel->toolTip(), form_->StatusPanel->text());
+    }
+
+    // Even loudness is off until chosen; OK keeps the choice, Cancel leaves the one before.
+    void evenLoudnessIsOffUntilChosen()
+    {
+        Module1::settings().evenLoudness.clear();
+        form_->ButtonClick("Options");
+        frmOption* options = Open<frmOption>();
+        QVERIFY(options);
+        QCOMPARE(options->Combo4->currentText(), QStringLiteral("Off"));
+        options->Combo4->setCurrentIndex(2);
+        ClickWidget(options->Command1);
+        QTRY_VERIFY(!Open<frmOption>());
+        QCOMPARE(Module1::settings().evenLoudness, std::string("album"));
+
+        form_->ButtonClick("Options");
+        options = Open<frmOption>();
+        QVERIFY(options);
+        QCOMPARE(options->Combo4->currentText(), QStringLiteral("Per album"));
+        options->Combo4->setCurrentIndex(1);
+        ClickWidget(options->Command2);
+        QTRY_VERIFY(!Open<frmOption>());
+        QCOMPARE(Module1::settings().evenLoudness, std::string("album"));
+        Module1::settings().evenLoudness.clear();
     }
 
     void oneDialogAtATimeAndEachOpeningStartsFromTheProfile()

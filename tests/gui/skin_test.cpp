@@ -75,6 +75,7 @@ private slots:
             {options.Label2, options.Label2->geometry(), options.Label2->width()},
             {options.Label3, options.Label3->geometry(), options.Label3->width()},
             {options.Label4, options.Label4->geometry(), options.Label4->width()},
+            {options.Label7, options.Label7->geometry(), options.Label7->width()},
             {update.Label2, update.Label2->geometry(), update.Label2->width()},
             {update.Label3, update.Label3->geometry(), update.Label3->width()},
         };
