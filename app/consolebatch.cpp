@@ -228,6 +228,13 @@ const vardune::OutputLayout::Tags* ConsoleBatch::SourceTags(std::uint64_t entry)
     return facts && facts->readable ? &facts->tags : nullptr;
 }
 
+double ConsoleBatch::SourceSeconds(std::uint64_t entry) const
+{
+    const auto source = facts_.find(entry);
+    const vardune::SizeForecast::Facts* facts = source == facts_.end() ? nullptr : reader_->Find(source->second);
+    return facts && facts->readable ? facts->seconds : 0.0;
+}
+
 bool ConsoleBatch::SourceTagsPending(std::uint64_t entry) const
 {
     const auto source = facts_.find(entry);

@@ -50,6 +50,7 @@ public:
     EncoderPool& Pool() override { return *pool_; }
     const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const override;
     bool SourceTagsPending(std::uint64_t entry) const override;
+    double SourceSeconds(std::uint64_t entry) const override;
     // Every file is read afresh in a run of its own.
     void ReadEditedSources() override { ShowForecast(); }
     void ShowForecast();

@@ -241,7 +241,10 @@ void BatchDriver::Fill()
     const std::string markProfile = vardune::EncoderCommand::MarkProfile(Module1::settings().profile);
     QElapsedTimer slice;
     slice.start();
-    while (!walkOver_ && MayStart() && (Running() == 0 || main_->Pool().Running() < limit_)) {
+    // A file waiting to start takes a core back from an encoder that was lent more than one.
+    while (!walkOver_ && MayStart()
+           && (Running() == 0 || main_->Pool().Busy() < limit_
+               || (walk_.Current() < walk_.Total() && main_->Pool().TakeBack()))) {
         if (slice.elapsed() >= 40) {
             QTimer::singleShot(0, this, &BatchDriver::Resume);
             break;
@@ -309,6 +312,25 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         for (const std::string& argument : vardune::LoudnessLevel::Arguments(level->second))
             arguments << Module1::ToQt(argument);
     const QString program = Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName());
+    // The cores it starts with: those the files after it cannot use. A file that may outlast
+    // them is started so that it can take more as they end. A plan run elsewhere gives each
+    // encoder one core: the engine that runs it decides how many run at once.
+    const double seconds = main_->SourceSeconds(entry);
+    if (!waitingSeconds_) {
+        double waiting = 0;
+        const auto& ids = walk_.Ids();
+        for (std::size_t i = static_cast<std::size_t>(std::max(0, walk_.Current())); i < ids.size(); ++i)
+            waiting += main_->SourceSeconds(ids[i]);
+        waitingSeconds_ = waiting;
+    }
+    const vardune::CoreShare::Start share = main_->PlansOnly()
+        ? vardune::CoreShare::Start {}
+        : vardune::CoreShare::ForStart(limit_ - main_->Pool().Busy(), limit_, walk_.Total() - walk_.Current(), seconds,
+                                       *waitingSeconds_);
+    waitingSeconds_ = std::max(0.0, *waitingSeconds_ - seconds);
+    // One encoder is asked for as two, then told to work on one: only so does it listen.
+    const int startedWith = share.segmented ? std::max(2, share.threads) : 1;
+    arguments << QStringLiteral("-threads") << QString::number(startedWith);
     if (main_->PlansOnly()) {
         // Run elsewhere: the name stays taken for the rest of the batch, as while it encodes.
         std::vector<std::string> command;
@@ -321,8 +343,10 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
     auto* process = new QProcess(this);
     process->setProgram(program);
     process->setArguments(arguments);
-    // Its percent lines come on standard output; its error line says why a file failed.
-    process->setStandardInputFile(QProcess::nullDevice());
+    // Its percent lines come on standard output; its error line says why a file failed. One
+    // that can take more or fewer cores is told so on its standard input.
+    if (!share.segmented)
+        process->setStandardInputFile(QProcess::nullDevice());
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process] { ReadProgress(process); });
     connect(process, &QProcess::finished, this,
             [this, process](int exitCode, QProcess::ExitStatus status) { EncoderFinished(process, exitCode, status); });
@@ -335,8 +359,49 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         process->deleteLater();
         return -1;
     }
-    jobs_.push_back({process, entry, Module1::FromQt(Target)});
+    Job job {process, entry, Module1::FromQt(Target)};
+    job.threads = share.threads;
+    job.segmented = share.segmented;
+    job.seconds = seconds;
+    if (share.segmented && share.threads != startedWith)
+        process->write(QByteArrayLiteral("threads ") + QByteArray::number(share.threads) + '\n');
+    jobs_.push_back(job);
     return 0;
+}
+
+int BatchDriver::BusyCores() const
+{
+    int busy = pass_ ? pass_->Running() : 0;
+    for (const Job& job : jobs_)
+        busy += job.threads;
+    return busy;
+}
+
+bool BatchDriver::WaitsToStart() const
+{
+    return !walkOver_ && !ended_ && MayStart() && walk_.Current() < walk_.Total();
+}
+
+std::vector<vardune::CoreShare::Running> BatchDriver::Shares() const
+{
+    std::vector<vardune::CoreShare::Running> shares;
+    for (const Job& job : jobs_)
+        shares.push_back({job.threads, vardune::CoreShare::SegmentsLeft(job.seconds, job.percent), job.segmented});
+    return shares;
+}
+
+void BatchDriver::SetShares(const std::vector<int>& threads)
+{
+    std::size_t i = 0;
+    for (Job& job : jobs_) {
+        if (i >= threads.size())
+            break;
+        const int wanted = threads[i++];
+        if (wanted == job.threads || !job.segmented || !job.process)
+            continue;
+        job.threads = wanted;
+        job.process->write(QByteArrayLiteral("threads ") + QByteArray::number(wanted) + '\n');
+    }
 }
 
 std::list<BatchDriver::Job>::iterator BatchDriver::FindJob(const QProcess* process)

@@ -3,6 +3,7 @@
 #include "batchhost.h"
 #include "batchprogress.h"
 #include "batchwalk.h"
+#include "coreshare.h"
 #include "loudnesslevel.h"
 #include "outputlayout.h"
 
@@ -15,6 +16,8 @@
 
 #include <list>
 #include <map>
+#include <optional>
+#include <vector>
 #include <set>
 #include <string>
 
@@ -48,6 +51,15 @@ public:
     // Another batch's encoder has ended: its place may go to a file of this batch.
     void Resume();
 
+    // The cores its encoders work on now (each measuring process one).
+    int BusyCores() const;
+    // Whether it has files still to start, and may start them.
+    bool WaitsToStart() const;
+    // Its running encoders as the cores are shared out, in one order, and the cores each
+    // works on from now (told to the encoder, which takes them from its next segment).
+    std::vector<vardune::CoreShare::Running> Shares() const;
+    void SetShares(const std::vector<int>& threads);
+
 signals:
     // The batch is over; the driver deletes itself afterwards. summary says what it did ("12
     // done, 1 failed, 38.2 MB saved"; "3 done, 397 up to date, 0 failed, 4.1 MB saved"), or is
@@ -65,6 +77,9 @@ private:
         std::string target;
         int percent = 0;
         int renamings = 0;  // times it was started again under another name
+        int threads = 1;         // the cores it works on
+        bool segmented = false;  // it takes more or fewer cores when told
+        double seconds = 0;      // its source's playing time, 0 when unknown
     };
 
     bool MayStart() const;
@@ -139,6 +154,8 @@ private:
     QTimer* refresh_;
     QTimer* clockTick_;
     std::list<Job> jobs_;
+    // The playing time of the files still to start, reckoned when the first one starts.
+    std::optional<double> waitingSeconds_;
     int limit_ = 1;
     int shownPercent_ = -1;
     bool walkOver_ = false;

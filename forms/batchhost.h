@@ -43,6 +43,9 @@ public:
     virtual const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const = 0;
     // Whether the encoder has yet to say what it read of an entry's source.
     virtual bool SourceTagsPending(std::uint64_t entry) const = 0;
+    // The playing time of an entry's source as the encoder measured it, 0 while unknown: how
+    // many cores the file can use.
+    virtual double SourceSeconds(std::uint64_t /*entry*/) const { return 0; }
     // Asks for what the encoder reads of every waiting file (its tags among it), again for a
     // file edited since it was read.
     virtual void ReadEditedSources() = 0;

@@ -649,6 +649,14 @@ bool Form1::SourceTagsPending(std::uint64_t entry) const
     return source == forecastSource_.end() || !forecastReader_->Find(source->second.number);
 }
 
+double Form1::SourceSeconds(std::uint64_t entry) const
+{
+    const auto source = forecastSource_.find(entry);
+    const vardune::SizeForecast::Facts* facts
+        = source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second.number);
+    return facts && facts->readable ? facts->seconds : 0.0;
+}
+
 void Form1::ReadEditedSources()
 {
     for (const vardune::VardoEntry& e : ListModel->List().Entries()) {

@@ -112,6 +112,7 @@ public:
     const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const override;
     // Whether the encoder has yet to say what it read of an entry's source (its tags among it).
     bool SourceTagsPending(std::uint64_t entry) const override;
+    double SourceSeconds(std::uint64_t entry) const override;
     // Shows the forecast beside the list: now, or soon when called again and again.
     void ShowForecast();
     // Before a batch names outputs by tags: every waiting source edited since the encoder read

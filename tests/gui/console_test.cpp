@@ -318,6 +318,52 @@ private slots:
         QCOMPARE(Tree(Path("out")).size(), 1);
     }
 
+    // The cores go where the work is: a long file that may outlast the short one beside it
+    // starts on the core the short one leaves, able to take more, and takes the second core
+    // when the short one ends; a short file is never split.
+    void coresGoToTheLongFile()
+    {
+        QDir().mkpath(Path("lib"));
+        QVERIFY(WriteToneWav(Path("lib/a long.wav"), 120.0, 300));
+        QVERIFY(WriteToneWav(Path("lib/b short.wav"), 0.5, 300));
+        const QString args = Path("args.log");
+        const QString lines = Path("lines.log");
+        const QString program = WrappedEncoder(
+            QStringLiteral("echo \"$*\" >> \"%1\"\ncase \"$1\" in *long*) exec 3<&0; f=\"%2.fifo\"; mkfifo \"$f\"; "
+                           "tee -a \"%2\" <&3 >\"$f\" & t=$!; \"%3\" \"$@\" <\"$f\"; s=$?; kill $t; rm -f \"$f\"; exit $s;; esac")
+                .arg(args, lines, QStringLiteral(FASTENCC_PATH)));
+        QVERIFY(!program.isEmpty());
+        const QString saved = app_;
+        app_ = program;
+        const Run run = Vardune({"--convert", Path("lib/a long.wav"), Path("lib/b short.wav"), "--output", Path("out"), "--jobs", "2"});
+        app_ = saved;
+        QCOMPARE(run.status, 0);
+        QFile argsFile(args);
+        QVERIFY(argsFile.open(QIODevice::ReadOnly));
+        const QList<QByteArray> started = argsFile.readAll().trimmed().split('\n');
+        QCOMPARE(started.size(), 2);
+        QVERIFY2(started[0].contains("long.wav") && started[0].endsWith("-threads 2"), started[0].constData());
+        QVERIFY2(started[1].contains("short.wav") && started[1].endsWith("-threads 1"), started[1].constData());
+        QFile linesFile(lines);
+        QVERIFY(linesFile.open(QIODevice::ReadOnly));
+        QCOMPARE(linesFile.readAll(), QByteArray("threads 1\nthreads 2\n"));
+        // Alone, it takes both cores from the start and is told nothing more.
+        argsFile.close();
+        linesFile.close();
+        QFile::remove(args);
+        QFile::remove(lines);
+        app_ = program;
+        const Run alone = Vardune({"--convert", Path("lib/a long.wav"), "--output", Path("out2"), "--jobs", "2"});
+        app_ = saved;
+        QCOMPARE(alone.status, 0);
+        QVERIFY(argsFile.open(QIODevice::ReadOnly));
+        QVERIFY(argsFile.readAll().trimmed().endsWith("-threads 2"));
+        QVERIFY(linesFile.open(QIODevice::ReadOnly));
+        QCOMPARE(linesFile.readAll(), QByteArray());
+        // The same bytes, whatever cores it had.
+        QCOMPARE(Tree(Path("out2")).value("V_a long.wav.MP3"), Tree(Path("out")).value("V_a long.wav.MP3"));
+    }
+
     // On a terminal: one line, redrawn in place, and the summary at the end; piped, plain lines.
     void progressOnATerminal()
     {
