@@ -350,8 +350,8 @@ private slots:
         QVERIFY(arguments.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(arguments.readAll()).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines[0], dir.path() + "/1.mp3|" + dir.path() + "/V_1.mp3|-br|96000|");
-        QCOMPARE(lines[1], dir.path() + "/2.mp3|" + dir.path() + "/V_2.mp3|-dm|-br|32000|");
+        QCOMPARE(lines[0], dir.path() + "/1.mp3|" + dir.path() + "/V_1.mp3|-br|96000|-threads|1|");
+        QCOMPARE(lines[1], dir.path() + "/2.mp3|" + dir.path() + "/V_2.mp3|-dm|-br|32000|-threads|1|");
         QFile::remove(encoder);
     }
 
