@@ -209,7 +209,8 @@ int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
     const int cores = Module1::JobLimit();
 
     // Each run from an empty folder: outputs of the run before would be up to date, and skipped.
-    const QString loop = QStringLiteral("rm -f \"%2\"/loop/V_*; for f in \"$@\"; do \"%1\" \"$f\" \"%2/loop/V_${f##*/}\" -br 96000 >/dev/null || exit 1; done")
+    // One encoder on one core, as the one-at-a-time batch runs it.
+    const QString loop = QStringLiteral("rm -f \"%2\"/loop/V_*; for f in \"$@\"; do \"%1\" \"$f\" \"%2/loop/V_${f##*/}\" -br 96000 -threads 1 >/dev/null || exit 1; done")
                              .arg(encoder, work);
     const QString peer = QStringLiteral("printf '%s\\0' \"$@\" | xargs -0 -P %1 -I{} sh -c "
                                         "'ffmpeg -nostdin -v error -y -i \"$1\" -c:a libmp3lame -b:a 96k -ar %2 \"%3/peer/V_${1##*/}\"' sh {}")
