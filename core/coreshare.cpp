@@ -24,8 +24,9 @@ CoreShare::Start CoreShare::ForStart(int freeCores, int cores, int waitingAfter,
     start.threads = std::clamp(spare, 1, std::min(segments, kMaxThreads));
     // It can outlast the files after it: fewer of them than cores, or all of them shorter
     // together than it is on the cores they share.
+    // With one core for the whole batch there is never a core to lend.
     const bool outlasts = waitingAfter < cores || seconds * std::max(1, cores) > waitingSeconds;
-    start.segmented = start.threads > 1 || outlasts;
+    start.segmented = start.threads > 1 || (cores > 1 && outlasts);
     return start;
 }
 

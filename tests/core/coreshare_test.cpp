@@ -25,6 +25,7 @@ TEST(CoreShare, AFileStartsWithTheCoresTheOthersCannotUse)
         {"too short to split", 4, 4, 0, 10, 0, 1, false},
         {"playing time unknown", 4, 4, 0, 0, 0, 1, false},
         {"no core free, yet it must start", 0, 2, 0, 60 * minute, 0, 1, true},
+        {"one core for the batch: one encoder", 1, 1, 0, 60 * minute, 0, 1, false},
     };
     for (const auto& c : cases) {
         const CoreShare::Start start = CoreShare::ForStart(c.freeCores, c.cores, c.waitingAfter, c.seconds, c.waitingSeconds);

@@ -318,14 +318,16 @@ private slots:
         QCOMPARE(Tree(Path("out")).size(), 1);
     }
 
-    // The cores go where the work is: a long file that may outlast the short one beside it
-    // starts on the core the short one leaves, able to take more, and takes the second core
-    // when the short one ends; a short file is never split.
+    // The cores go where the work is: a long file that may outlast the short ones after it
+    // starts on the core they leave, able to take more, and takes the second core when the
+    // last of them ends; a short file is never split, and one core for the batch is one
+    // encoder on one core.
     void coresGoToTheLongFile()
     {
         QDir().mkpath(Path("lib"));
         QVERIFY(WriteToneWav(Path("lib/a long.wav"), 120.0, 300));
-        QVERIFY(WriteToneWav(Path("lib/b short.wav"), 0.5, 300));
+        for (const char* name : {"lib/b short.wav", "lib/c short.wav", "lib/d short.wav"})
+            QVERIFY(WriteToneWav(Path(name), 0.5, 300));
         const QString args = Path("args.log");
         const QString lines = Path("lines.log");
         const QString program = WrappedEncoder(
@@ -335,18 +337,15 @@ private slots:
         QVERIFY(!program.isEmpty());
         const QString saved = app_;
         app_ = program;
-        const Run run = Vardune({"--convert", Path("lib/a long.wav"), Path("lib/b short.wav"), "--output", Path("out"), "--jobs", "2"});
+        const Run run = Vardune({"--convert", Path("lib"), "--output", Path("out"), "--jobs", "2"});
         app_ = saved;
         QCOMPARE(run.status, 0);
         QFile argsFile(args);
         QVERIFY(argsFile.open(QIODevice::ReadOnly));
-        QList<QByteArray> started = argsFile.readAll().trimmed().split('\n');
-        QCOMPARE(started.size(), 2);
-        // Both start at once: in either order.
-        if (started[0].contains("short.wav"))
-            started.swapItemsAt(0, 1);
-        QVERIFY2(started[0].contains("long.wav") && started[0].endsWith("-threads 2"), started[0].constData());
-        QVERIFY2(started[1].contains("short.wav") && started[1].endsWith("-threads 1"), started[1].constData());
+        const QList<QByteArray> started = argsFile.readAll().trimmed().split('\n');
+        QCOMPARE(started.size(), 4);
+        for (const QByteArray& line : started)
+            QVERIFY2(line.endsWith(line.contains("long.wav") ? "-threads 2" : "-threads 1"), line.constData());
         QFile linesFile(lines);
         QVERIFY(linesFile.open(QIODevice::ReadOnly));
         QCOMPARE(linesFile.readAll(), QByteArray("threads 1\nthreads 2\n"));
@@ -365,6 +364,19 @@ private slots:
         QCOMPARE(linesFile.readAll(), QByteArray());
         // The same bytes, whatever cores it had.
         QCOMPARE(Tree(Path("out2")).value("V_a long.wav.MP3"), Tree(Path("out")).value("V_a long.wav.MP3"));
+        // One core for the batch: every file one encoder, told nothing.
+        argsFile.close();
+        linesFile.close();
+        QFile::remove(args);
+        QFile::remove(lines);
+        app_ = program;
+        const Run one = Vardune({"--convert", Path("lib"), "--output", Path("out3"), "--jobs", "1"});
+        app_ = saved;
+        QCOMPARE(one.status, 0);
+        QVERIFY(argsFile.open(QIODevice::ReadOnly));
+        for (const QByteArray& line : argsFile.readAll().trimmed().split('\n'))
+            QVERIFY2(line.endsWith("-threads 1"), line.constData());
+        QVERIFY(!linesFile.exists() || linesFile.size() == 0);
     }
 
     // On a terminal: one line, redrawn in place, and the summary at the end; piped, plain lines.
