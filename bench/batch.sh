@@ -11,6 +11,8 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVARDUNE_TESTS=OFF >/de
 cmake --build "$build" -j"$(nproc)" --target batch_bench fastencc vardune >/dev/null
 "$build/bin/batch_bench" speed "${FILES:-12}" "${SECONDS_EACH:-60}" "${RUNS:-3}"
 echo
+"$build/bin/batch_bench" long "${RUNS:-3}"
+echo
 # The leak run needs a fake encoder beside the program: a copy of it in a folder of its own.
 fake=$(mktemp -d)
 trap 'rm -rf "$fake"' EXIT

@@ -3,6 +3,7 @@
 // and a long batch of a fake instant encoder for descriptor and memory growth.
 //   batch_bench speed [FILES] [SECONDS] [RUNS]   real fastencc beside this program
 //   batch_bench leak [ENTRIES]            whatever fastencc lies beside this program
+//   batch_bench long [RUNS]               real fastencc: one 10-minute file and three of 60 s
 //   batch_bench uptodate [FILES]          real fastencc: a second batch over outputs up to date
 //   batch_bench level [FILES] [SECONDS] [RUNS]  real fastencc: a batch with even loudness per
 //                                         album against the same batch without
@@ -274,6 +275,50 @@ int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
     return converted == 2 * runs * count ? 0 : 1;
 }
 
+// One long file among short ones, through the real window on every core: a 10-minute MP3 and
+// three of 60 s, against ffmpeg and libmp3lame run on every core at once (each file on one).
+int LongFile(Form1& form, const QString& work, int runs)
+{
+    const QString encoder = Module1::EncoderFolder() + QStringLiteral("/fastencc");
+    QStringList files;
+    const double lengths[] = {600, 60, 60, 60};
+    for (int i = 0; i < 4; ++i) {
+        const QString wav = work + QStringLiteral("/piece%1.wav").arg(i);
+        WriteMusicWav(wav, lengths[i], static_cast<unsigned>(i));
+        files << work + QStringLiteral("/piece%1.mp3").arg(i);
+        QProcess make;
+        make.setStandardOutputFile(QProcess::nullDevice());
+        make.start(encoder, {wav, files.last(), QStringLiteral("-br"), QStringLiteral("192000")});
+        if (!make.waitForFinished(-1) || make.exitCode() != 0)
+            return 1;
+        QFile::remove(wav);
+    }
+    QDir(work).mkpath(QStringLiteral("peer"));
+    RunShell(QStringLiteral("\"%1\" \"$1\" \"%2/peer/probe.mp3\" -br 96000 -threads 1 >/dev/null").arg(encoder, work), files.mid(1, 1));
+    const int rate = Mp3SampleRate(work + QStringLiteral("/peer/probe.mp3"));
+    const int cores = Module1::JobLimit();
+    const QString peer = QStringLiteral("printf '%s\\0' \"$@\" | xargs -0 -P %1 -I{} sh -c "
+                                        "'ffmpeg -nostdin -v error -y -i \"$1\" -c:a libmp3lame -b:a 96k -ar %2 \"%3/peer/V_${1##*/}\"' sh {}")
+                             .arg(cores).arg(rate).arg(work);
+    std::vector<double> batchWall, peerWall;
+    int converted = 0;
+    for (int run = 0; run < runs; ++run) {
+        Module1::settings().jobs = "";
+        const QString out = work + QStringLiteral("/long%1").arg(run);
+        QDir(work).mkpath(out);
+        form.Text1->setText(out);
+        form.ListModel->Clear();
+        batchWall.push_back(RunBatch(form, files).wallSeconds);
+        converted += Done(form);
+        peerWall.push_back(RunShell(peer, files).wallSeconds);
+    }
+    std::printf("a 10-minute MP3 and three of 60 s (192 kbit/s) to 96 kbit/s at %d Hz; %d cores; median of %d runs\n", rate, cores, runs);
+    std::printf("batch on every core:                   %7.2f s\n", Median(batchWall));
+    std::printf("ffmpeg + libmp3lame, xargs -P %-2d:      %7.2f s\n", cores, Median(peerWall));
+    std::printf("batch / ffmpeg on every core:          %7.2f (aim: at most 0.72)\n", Median(batchWall) / Median(peerWall));
+    return converted == 4 * runs ? 0 : 1;
+}
+
 int Leak(Form1& form, const QString& work, int count)
 {
     QStringList files;
@@ -420,6 +465,8 @@ int main(int argc, char* argv[])
     else if (mode == QLatin1String("level"))
         result = Level(form, sandbox.path(), args.value(2, QStringLiteral("12")).toInt(), args.value(3, QStringLiteral("60")).toDouble(),
                        args.value(4, QStringLiteral("3")).toInt());
+    else if (mode == QLatin1String("long"))
+        result = LongFile(form, sandbox.path(), args.value(2, QStringLiteral("3")).toInt());
     else if (mode == QLatin1String("uptodate"))
         result = UpToDate(form, sandbox.path(), args.value(2, QStringLiteral("1000")).toInt());
     else

@@ -315,12 +315,12 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
     // The cores it starts with: those the files after it cannot use. A file that may outlast
     // them is started so that it can take more as they end. A plan run elsewhere gives each
     // encoder one core: the engine that runs it decides how many run at once.
-    const double seconds = main_->SourceSeconds(entry);
+    const double seconds = PlayingTime(entry);
     if (!waitingSeconds_) {
         double waiting = 0;
         const auto& ids = walk_.Ids();
         for (std::size_t i = static_cast<std::size_t>(std::max(0, walk_.Current())); i < ids.size(); ++i)
-            waiting += main_->SourceSeconds(ids[i]);
+            waiting += PlayingTime(ids[i]);
         waitingSeconds_ = waiting;
     }
     const vardune::CoreShare::Start share = main_->PlansOnly()
@@ -367,6 +367,18 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         process->write(QByteArrayLiteral("threads ") + QByteArray::number(share.threads) + '\n');
     jobs_.push_back(job);
     return 0;
+}
+
+double BatchDriver::PlayingTime(std::uint64_t entry) const
+{
+    if (const double measured = main_->SourceSeconds(entry); measured > 0)
+        return measured;
+    // Not read yet (a batch started as the files were added): reckoned from the size as an
+    // MP3 of 128 kbit/s. Too long a guess costs little: the encoder does not split a file
+    // shorter than a segment.
+    const vardune::VardoList& list = main_->BatchList()->List();
+    const long position = list.Find(entry);
+    return position < 0 ? 0.0 : vardune::LeadingNumber(list.At(static_cast<std::size_t>(position)).sourceSize) / 16000.0;
 }
 
 int BatchDriver::BusyCores() const

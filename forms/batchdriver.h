@@ -129,6 +129,8 @@ private:
     // tracks done in earlier batches, still in the list); what each holds, for the batch's
     // summary ("Playlist Road.m3u8: 12 tracks written, 3 left out").
     QStringList CarryPlaylists();
+    // An entry's playing time as the encoder measured it, or as its size suggests.
+    double PlayingTime(std::uint64_t entry) const;
     // Has the encoder fit a folder's cover into a player's size; the batch ends once it has.
     void ShrinkPicture(const QString& source, const QString& output);
 
