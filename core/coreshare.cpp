@@ -24,9 +24,10 @@ CoreShare::Start CoreShare::ForStart(int freeCores, int cores, int waitingAfter,
     start.threads = std::clamp(spare, 1, std::min(segments, kMaxThreads));
     // It can outlast the files after it: fewer of them than cores, or all of them shorter
     // together than it is on the cores they share.
-    // With one core for the whole batch there is never a core to lend.
+    // With one core for the whole batch there is never a core to lend; a file of a few
+    // segments would gain less from one than its run-ins cost it.
     const bool outlasts = waitingAfter < cores || seconds * std::max(1, cores) > waitingSeconds;
-    start.segmented = start.threads > 1 || (cores > 1 && outlasts);
+    start.segmented = start.threads > 1 || (cores > 1 && segments >= kLendableSegments && outlasts);
     return start;
 }
 

@@ -14,6 +14,9 @@ public:
     // (and at the lower rates of the lower bitrates, at least as long).
     static constexpr double kSegmentSeconds = 11.7;
     static constexpr int kMaxThreads = 64;
+    // A file started on one core is made able to take more only when it is at least this
+    // long: each segment costs its encoder a run-in of frames it throws away.
+    static constexpr int kLendableSegments = 8;
 
     // Segments of a file of this playing time still to encode when it is percent done; 1 for a
     // file of unknown time (0 seconds), which is never split.

@@ -21,6 +21,7 @@ TEST(CoreShare, AFileStartsWithTheCoresTheOthersCannotUse)
         {"an hour first, eleven songs after", 2, 2, 11, 60 * minute, 44 * minute, 1, true},
         {"a song among many", 2, 2, 11, 4 * minute, 44 * minute, 1, false},
         {"the last songs of a batch", 2, 2, 1, 4 * minute, 4 * minute, 1, true},
+        {"the last short pieces of a batch", 2, 2, 1, 1 * minute, 1 * minute, 1, false},
         {"never more cores than segments", 8, 8, 0, 30, 0, 3, true},
         {"too short to split", 4, 4, 0, 10, 0, 1, false},
         {"playing time unknown", 4, 4, 0, 0, 0, 1, false},
