@@ -1,5 +1,7 @@
 #include "loudnessmeter.h"
 
+#include "sourcerecords.h"
+
 #include "audiosource.h"
 #include "downmixedsource.h"
 #include "encodeerror.h"
@@ -16,9 +18,6 @@
 #include <vector>
 
 namespace {
-
-// A path longer than any the system can open is not read to its end.
-constexpr std::size_t kMaxPath = 4096;
 
 ebur128_state* stateOf(void* state) { return static_cast<ebur128_state*>(state); }
 
@@ -219,29 +218,5 @@ std::string LoudnessMeter::lineFor(const std::string& path)
 
 int LoudnessMeter::run(std::FILE* in, std::FILE* out)
 {
-    std::string path;
-    bool tooLong = false;
-    bool pending = false;
-    const auto answer = [&] {
-        const std::string line = tooLong ? "error\tthe name is longer than any file name can be" : lineFor(path);
-        std::fprintf(out, "%s\n", line.c_str());
-        std::fflush(out);
-        path.clear();
-        tooLong = false;
-        pending = false;
-    };
-    for (int c = std::fgetc(in); c != EOF; c = std::fgetc(in)) {
-        if (c == '\0') {
-            answer();
-            continue;
-        }
-        pending = true;
-        if (path.size() < kMaxPath)
-            path += static_cast<char>(c);
-        else
-            tooLong = true;
-    }
-    if (pending)
-        answer();
-    return std::ferror(out) ? 1 : 0;
+    return SourceRecords::answer(in, out, &LoudnessMeter::lineFor);
 }

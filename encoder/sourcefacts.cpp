@@ -1,5 +1,7 @@
 #include "sourcefacts.h"
 
+#include "sourcerecords.h"
+
 #include "audiosource.h"
 #include "bitratecap.h"
 #include "coverscaler.h"
@@ -25,9 +27,6 @@ const int kBitratesKbps[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 14
 
 // Sizes of scaled covers remembered at once (under a megabyte of memory).
 constexpr std::size_t kMaxKnownCovers = 10000;
-
-// A path longer than any the system can open is not read to its end.
-constexpr std::size_t kMaxPath = 4096;
 
 // What a forecast needs of a source.
 struct Source {
@@ -166,29 +165,5 @@ std::size_t SourceFacts::scaledCoverSize(const TagLib::ByteVector& picture)
 
 int SourceFacts::run(std::FILE* in, std::FILE* out)
 {
-    std::string path;
-    bool tooLong = false;
-    bool pending = false;
-    const auto answer = [&] {
-        const std::string line = tooLong ? "error\tthe name is longer than any file name can be" : lineFor(path);
-        std::fprintf(out, "%s\n", line.c_str());
-        std::fflush(out);
-        path.clear();
-        tooLong = false;
-        pending = false;
-    };
-    for (int c = std::fgetc(in); c != EOF; c = std::fgetc(in)) {
-        if (c == '\0') {
-            answer();
-            continue;
-        }
-        pending = true;
-        if (path.size() < kMaxPath)
-            path += static_cast<char>(c);
-        else
-            tooLong = true;
-    }
-    if (pending)
-        answer();
-    return std::ferror(out) ? 1 : 0;
+    return SourceRecords::answer(in, out, [this](const std::string& path) { return lineFor(path); });
 }

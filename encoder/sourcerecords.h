@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+// The passes that read many sources in one process (`--facts`, `--loudness`): source paths on
+// standard input, each ended by a NUL byte (the last may end at the end of the input), and
+// one line on standard output for each, flushed at once so the caller can go on while the
+// rest is read. A path longer than any file name gets an error line, without its bytes ever
+// being held beyond that length.
+class SourceRecords {
+public:
+    static constexpr std::size_t kMaxPath = 4096;
+
+    // Answers every record with lineFor(path); returns the process's exit status.
+    static int answer(std::FILE* in, std::FILE* out, const std::function<std::string(const std::string&)>& lineFor);
+};
