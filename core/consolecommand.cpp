@@ -2,6 +2,7 @@
 
 #include "batchwalk.h"
 #include "encodingprofile.h"
+#include "loudnesslevel.h"
 #include "outputlayout.h"
 
 #include <algorithm>
@@ -124,6 +125,16 @@ std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::strin
             if (!digits || std::stoi(*jobs) < 1)
                 return fail("--jobs needs a number of encoders, 1 or more");
             command.jobs = std::to_string(std::min(std::stoi(*jobs), BatchWalk::kMaxJobs));
+        } else if (name == "--level") {
+            const auto level = value();
+            if (level && *level == "off")
+                command.level = LoudnessLevel::ModeText(LoudnessLevel::Mode::Off);
+            else if (level && *level == "track")
+                command.level = LoudnessLevel::ModeText(LoudnessLevel::Mode::Track);
+            else if (level && *level == "album")
+                command.level = LoudnessLevel::ModeText(LoudnessLevel::Mode::Album);
+            else
+                return fail("--level needs off, track or album");
         } else if (name == "--only-changed") {
             if (!flag(command.onlyChanged))
                 return fail("--only-changed takes no value");
@@ -161,14 +172,16 @@ void ConsoleCommand::Apply(Settings& settings) const
         settings.namePattern = *pattern;
     if (jobs)
         settings.jobs = *jobs;
+    if (level)
+        settings.evenLoudness = *level;
     settings.targetFolder = output;
 }
 
 const char* ConsoleCommand::Usage()
 {
     return "Usage: vardune --convert SOURCE... --output DIR [--quality cd|fm|tape|phone|KBPS] [--mono]\n"
-           "         [--layout one-folder|keep-folders|tags] [--pattern P] [--jobs N] [--only-changed]\n"
-           "         [--dry-run] [--json] [--settings]\n"
+           "         [--layout one-folder|keep-folders|tags] [--pattern P] [--jobs N] [--level off|track|album]\n"
+           "         [--only-changed] [--dry-run] [--json] [--settings]\n"
            "       vardune --plan SOURCE... --output DIR [the same options]\n";
 }
 
@@ -193,7 +206,10 @@ const char* ConsoleCommand::Help()
            "      --mono           write mono\n"
            "      --layout L       one-folder (the default), keep-folders or tags\n"
            "      --pattern P      the pattern of names from tags (tags layout)\n"
-           "  -j, --jobs N         encoders at once (default: one per core)\n"
+           "  -j, --jobs N         cores kept busy at once (default: every core)\n"
+           "      --level L        even loudness: off (the default), track or album: each file,\n"
+           "                       or each album (one folder, one album tag) as a whole, to\n"
+           "                       -18 LUFS, its true peak kept at or below -1 dBTP\n"
            "      --only-changed   convert only what changed since the last run: outputs made\n"
            "                       from the same unchanged source with the same settings stay\n"
            "                       as they are (\"up to date\"), as in every batch\n"

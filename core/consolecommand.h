@@ -21,6 +21,7 @@ struct ConsoleCommand {
     std::optional<std::string> layout;   // OutputLayout::KindText
     std::optional<std::string> pattern;
     std::optional<std::string> jobs;
+    std::optional<std::string> level;    // LoudnessLevel::ModeText: even loudness
     bool onlyChanged = false;
     bool dryRun = false;
     bool json = false;

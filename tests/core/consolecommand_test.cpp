@@ -24,7 +24,7 @@ std::optional<ConsoleCommand> Parse(std::vector<std::string> arguments, std::str
 TEST(ConsoleCommand, ChoicesBecomeTheWindowsSettings)
 {
     const auto command = Parse({"--convert", "a.wav", "--output=out", "Music", "--quality", "tape", "--mono", "--layout",
-                                "keep-folders", "-j", "3", "--", "--odd name.wav"});
+                                "keep-folders", "-j", "3", "--level", "album", "--", "--odd name.wav"});
     ASSERT_TRUE(command);
     EXPECT_EQ(command->sources, (std::vector<std::string> {"a.wav", "Music", "--odd name.wav"}));
     vardune::Settings settings;
@@ -33,6 +33,7 @@ TEST(ConsoleCommand, ChoicesBecomeTheWindowsSettings)
     EXPECT_EQ(settings.profile.channel, vardune::EncodingProfile::ChannelList()[1]);
     EXPECT_EQ(settings.outputLayout, "FOLDERS");
     EXPECT_EQ(settings.jobs, "3");
+    EXPECT_EQ(settings.evenLoudness, "album");
     EXPECT_EQ(settings.targetFolder, "out");
 
     // Left out, a choice keeps what the settings held (the file's, with --settings).
@@ -59,6 +60,7 @@ TEST(ConsoleCommand, RefusesWhatItCannotRun)
         {{"--convert", "a.wav", "--output", "out", "--pattern", "../{title}"}, "--pattern: "},
         {{"--convert", "a.wav", "--output", "out", "--mono=yes"}, "--mono takes no value"},
         {{"--convert", "a.wav", "--output", "out", "-x"}, "unknown option -x"},
+        {{"--convert", "a.wav", "--output", "out", "--level", "loud"}, "--level needs"},
     };
     for (const auto& [arguments, said] : cases) {
         std::string error;
