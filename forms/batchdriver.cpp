@@ -158,11 +158,22 @@ void BatchDriver::VardoMediaFile()
 
 void BatchDriver::MeasureLoudness()
 {
+    measuring_ = true;
     const vardune::VardoList& list = main_->BatchList()->List();
     std::vector<std::pair<std::uint64_t, std::string>> sources;
     for (const std::uint64_t id : walk_.Ids()) {
+        // Measured while the list was put together: nothing left to do for it.
+        if (const auto* ahead = main_->MeasuredAhead(id)) {
+            measures_[id] = *ahead;
+            progress_.Update(id | kMeasuring, 100, 0);
+            continue;
+        }
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(id)));
         sources.emplace_back(id, entry.sourcePath + entry.sourceName);
+    }
+    if (sources.empty()) {
+        QTimer::singleShot(0, this, &BatchDriver::LoudnessMeasured);
+        return;
     }
     if (board_)
         board_->ShowStatus(QStringLiteral("Measuring loudness\u2026"));
@@ -172,6 +183,7 @@ void BatchDriver::MeasureLoudness()
         progress_.Update(id | kMeasuring, 100, clock_.elapsed() / 1000.0);
         if (!MayStart() && pass_) {
             // The board was closed: nothing more is measured, nothing starts.
+            measuring_ = false;
             pass_->deleteLater();
             pass_ = nullptr;
             QTimer::singleShot(0, this, &BatchDriver::Proceed);
@@ -186,13 +198,18 @@ void BatchDriver::MeasureLoudness()
 
 void BatchDriver::LoudnessMeasured()
 {
-    if (!pass_ || !main_)
+    if (!main_ || !measuring_)
         return;
+    measuring_ = false;
+    if (pass_) {
+        for (const auto& [id, measure] : pass_->Measures())
+            measures_[id] = measure;
+    }
     // Each file's gain: its own, or its album's (its folder's files with the same album tag).
     const vardune::VardoList& list = main_->BatchList()->List();
     std::vector<std::uint64_t> ids;
     std::vector<vardune::LoudnessLevel::Source> sources;
-    for (const auto& [id, measure] : pass_->Measures()) {
+    for (const auto& [id, measure] : measures_) {
         const long position = list.Find(id);
         if (position < 0)
             continue;
@@ -202,7 +219,9 @@ void BatchDriver::LoudnessMeasured()
     const std::vector<vardune::LoudnessLevel::Level> levels = vardune::LoudnessLevel::Levels(levelling_, sources);
     for (std::size_t i = 0; i < ids.size(); ++i)
         levels_[ids[i]] = levels[i];
-    pass_->deleteLater();
+    measures_.clear();
+    if (pass_)
+        pass_->deleteLater();
     pass_ = nullptr;
     Proceed();
 }

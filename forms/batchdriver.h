@@ -181,4 +181,7 @@ private:
     vardune::LoudnessLevel::Mode levelling_ = vardune::LoudnessLevel::Mode::Off;
     std::map<std::uint64_t, vardune::LoudnessLevel::Level> levels_;
     QPointer<LoudnessPass> pass_;
+    // What is measured of the batch's files: before the batch (the host's), then by its pass.
+    std::map<std::uint64_t, std::optional<vardune::LoudnessLevel::Measure>> measures_;
+    bool measuring_ = false;  // the gains are still to be worked out
 };

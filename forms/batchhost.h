@@ -1,5 +1,6 @@
 #pragma once
 #include "batchwalk.h"
+#include "loudnesslevel.h"
 #include "outputlayout.h"
 
 #include <QString>
@@ -46,6 +47,13 @@ public:
     // The playing time of an entry's source as the encoder measured it, 0 while unknown: how
     // many cores the file can use.
     virtual double SourceSeconds(std::uint64_t /*entry*/) const { return 0; }
+    // Even loudness: what was measured of an entry's source before the batch (while the list
+    // was put together), its file unchanged since; nullptr when it has yet to be measured.
+    // The optional is empty for a source that could not be measured.
+    virtual const std::optional<vardune::LoudnessLevel::Measure>* MeasuredAhead(std::uint64_t /*entry*/) const
+    {
+        return nullptr;
+    }
     // Asks for what the encoder reads of every waiting file (its tags among it), again for a
     // file edited since it was read.
     virtual void ReadEditedSources() = 0;

@@ -14,6 +14,7 @@
 #include "frmupdate.h"
 #include "frmstartup.h"
 #include "instancechannel.h"
+#include "loudnesspass.h"
 #include "module1.h"
 #include "splitterbar.h"
 #include "twips.h"
@@ -657,6 +658,55 @@ double Form1::SourceSeconds(std::uint64_t entry) const
     return facts && facts->readable ? facts->seconds : 0.0;
 }
 
+const std::optional<vardune::LoudnessLevel::Measure>* Form1::MeasuredAhead(std::uint64_t entry) const
+{
+    const auto found = measuredAhead_.find(entry);
+    const long position = ListModel->List().Find(entry);
+    if (found == measuredAhead_.end() || position < 0)
+        return nullptr;
+    // A file written since is measured again.
+    const vardune::VardoEntry& e = ListModel->List().At(static_cast<std::size_t>(position));
+    if (found->second.changed != ForecastReader::ChangeTime(e.sourcePath + e.sourceName))
+        return nullptr;
+    return &found->second.measure;
+}
+
+void Form1::MeasureAhead()
+{
+    if (aheadPass_ || vardune::LoudnessLevel::ModeFrom(Module1::settings().evenLoudness) == vardune::LoudnessLevel::Mode::Off
+        || (monitor_ && monitor_->isVisible()) || EncodersRunning() > 0)
+        return;
+    std::vector<std::pair<std::uint64_t, std::string>> sources;
+    for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
+        if (e.state != vardune::EntryState::Waiting || e.converting || measuredAhead_.count(e.id))
+            continue;
+        const std::string path = e.sourcePath + e.sourceName;
+        aheadAsked_[e.id] = ForecastReader::ChangeTime(path);
+        sources.emplace_back(e.id, path);
+    }
+    if (sources.empty())
+        return;
+    // One process: the cores stay the user's while the list is put together.
+    aheadPass_ = new LoudnessPass(std::move(sources), 1, this);
+    connect(aheadPass_, &LoudnessPass::Finished, this, &Form1::AheadMeasured, Qt::QueuedConnection);
+    aheadPass_->Start();
+}
+
+void Form1::AheadMeasured()
+{
+    if (!aheadPass_)
+        return;
+    // Stopped early (a batch starts), only the files it answered for are kept.
+    for (const auto& [id, measure] : aheadPass_->Measures())
+        measuredAhead_[id] = {aheadAsked_[id], measure};
+    aheadAsked_.clear();
+    aheadPass_->disconnect(this);
+    aheadPass_->deleteLater();
+    aheadPass_ = nullptr;
+    // Files added meanwhile are measured next.
+    ScheduleForecast();
+}
+
 void Form1::ReadEditedSources()
 {
     for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
@@ -673,8 +723,10 @@ void Form1::ReadEditedSources()
 void Form1::ShowForecast()
 {
     // Each new entry's source is asked for once; after that it is found by the entry's id.
-    if (ListModel->List().Count() == 0)
+    if (ListModel->List().Count() == 0) {
         forecastSource_.clear();
+        measuredAhead_.clear();
+    }
     for (const vardune::VardoEntry& e : ListModel->List().Entries())
         if (e.state == vardune::EntryState::Waiting && !forecastSource_.count(e.id)) {
             const std::string path = e.sourcePath + e.sourceName;
@@ -682,6 +734,7 @@ void Form1::ShowForecast()
             forecastSource_.emplace(e.id, ForecastSource {forecastReader_->Request(path, e.sourceSize, changed), changed});
         }
     forecastReader_->Send();
+    MeasureAhead();
     const vardune::SizeForecast forecast = Forecast();
     if (forecast.Waiting() == 0) {
         ForecastPanel->hide();
@@ -766,6 +819,8 @@ void Form1::ShowStatusBoard()
                 return;
             limit = forecast.FittingCount(*freeBytes);
         }
+        // The batch measures what is left with every core.
+        AheadMeasured();
         monitor_ = new frmMonitor(this);
         monitor_->fileLimit = limit;
     }

@@ -18,6 +18,7 @@ class ChoiceBox;
 class EncoderPool;
 class FileListView;
 class ForecastReader;
+class LoudnessPass;
 class FolderTreeView;
 class QLabel;
 class QLineEdit;
@@ -113,6 +114,9 @@ public:
     // Whether the encoder has yet to say what it read of an entry's source (its tags among it).
     bool SourceTagsPending(std::uint64_t entry) const override;
     double SourceSeconds(std::uint64_t entry) const override;
+    const std::optional<vardune::LoudnessLevel::Measure>* MeasuredAhead(std::uint64_t entry) const override;
+    // Even loudness: whether waiting files are being measured ahead of the batch.
+    bool MeasuringAhead() const { return aheadPass_ != nullptr; }
     // Shows the forecast beside the list: now, or soon when called again and again.
     void ShowForecast();
     // Before a batch names outputs by tags: every waiting source edited since the encoder read
@@ -255,5 +259,17 @@ private:
     // after a change, never each time a row is drawn (ten thousand entries take some 30 ms).
     void PlanOutputs();
     QTimer* planTimer_;
+    // Even loudness: the waiting files are measured while the list is put together, in one
+    // process beside the window, so a batch started later has no measuring left to do.
+    // Stopped while a batch runs (the batch measures what is left with every core).
+    void MeasureAhead();
+    void AheadMeasured();
+    struct Ahead {
+        std::int64_t changed = -1;  // the file's change time when it was measured
+        std::optional<vardune::LoudnessLevel::Measure> measure;
+    };
+    std::unordered_map<std::uint64_t, Ahead> measuredAhead_;  // by entry id
+    std::unordered_map<std::uint64_t, std::int64_t> aheadAsked_;  // by entry id: change time asked at
+    LoudnessPass* aheadPass_ = nullptr;
     std::unordered_map<std::uint64_t, std::string> plannedOutputs_;  // by entry id
 };

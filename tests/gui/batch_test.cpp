@@ -218,6 +218,39 @@ private slots:
         Module1::settings().evenLoudness.clear();
     }
 
+    // Even loudness measures the waiting files while the list is put together: a batch
+    // started afterwards measures nothing again, and a file written since is measured anew.
+    void loudnessIsMeasuredWhileTheListIsPutTogether()
+    {
+        FakeEncoder(QStringLiteral("[ \"$1\" = --loudness ] && echo measured >> \"%1\"\nexec \"%2\" \"$@\"")
+                        .arg(Path("calls"), QStringLiteral(FASTENCC_PATH)));
+        const auto tone = [](double level) {
+            return [level](int i, int) { return level * std::sin(2 * M_PI * 440 * i / 44100.0); };
+        };
+        QVERIFY(WriteWav(Path("quiet.wav"), 2 * 44100, 2, 44100, tone(0.02)));
+        QVERIFY(WriteWav(Path("loud.wav"), 2 * 44100, 2, 44100, tone(0.6)));
+        Module1::settings().evenLoudness = "track";
+        Add({Path("quiet.wav"), Path("loud.wav")});
+        form_->ShowForecast();
+        QTRY_VERIFY_WITH_TIMEOUT(form_->MeasuredAhead(Entry(0).id) && form_->MeasuredAhead(Entry(1).id), 20000);
+        QVERIFY(!form_->MeasuringAhead());
+        const auto calls = [this] {
+            QFile file(Path("calls"));
+            return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+        };
+        QCOMPARE(calls(), 1);
+        QVERIFY(RunBatch());
+        Module1::settings().evenLoudness.clear();
+        const auto tip = [this](int row) { return form_->ListModel->index(row, 2).data(Qt::ToolTipRole).toString(); };
+        QVERIFY2(tip(0).startsWith("levelled by +"), qPrintable(tip(0)));
+        QVERIFY2(tip(1).startsWith("levelled by -"), qPrintable(tip(1)));
+        QCOMPARE(calls(), 1);
+        // Written again (its size the same): what was measured no longer holds.
+        QTest::qWait(20);
+        QVERIFY(WriteWav(Path("quiet.wav"), 2 * 44100, 2, 44100, tone(0.05)));
+        QVERIFY(!form_->MeasuredAhead(Entry(0).id));
+    }
+
     // The measuring pass and encoders that cannot measure: one that dies on a source, one
     // that answers nonsense, one that ends at once. Every file is converted still, those it
     // could not measure as they are, and only the measured one gets a gain.
