@@ -57,6 +57,21 @@ void WriteMusicWav(const QString& path, double seconds, unsigned seed)
     });
 }
 
+// An MP3 source at 192 kbit/s of the music-like signal, made by the encoder beside this
+// program (with its extra arguments); false when it could not be made.
+bool MakeSourceMp3(const QString& mp3, double seconds, unsigned seed, const QStringList& extra = {})
+{
+    const QString wav = mp3.left(mp3.size() - 4) + QStringLiteral(".wav");
+    WriteMusicWav(wav, seconds, seed);
+    QProcess make;
+    make.setStandardOutputFile(QProcess::nullDevice());
+    make.start(Module1::EncoderFolder() + QStringLiteral("/fastencc"),
+               QStringList {wav, mp3, QStringLiteral("-br"), QStringLiteral("192000")} + extra);
+    const bool made = make.waitForFinished(-1) && make.exitStatus() == QProcess::NormalExit && make.exitCode() == 0;
+    QFile::remove(wav);
+    return made;
+}
+
 int OpenDescriptors()
 {
     return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
@@ -193,15 +208,9 @@ int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
     const QString encoder = Module1::EncoderFolder() + QStringLiteral("/fastencc");
     QStringList files;
     for (int i = 0; i < count; ++i) {
-        const QString wav = work + QStringLiteral("/song%1.wav").arg(i, 2, 10, QLatin1Char('0'));
-        WriteMusicWav(wav, seconds, static_cast<unsigned>(i));
         files << work + QStringLiteral("/song%1.mp3").arg(i, 2, 10, QLatin1Char('0'));
-        QProcess make;
-        make.setStandardOutputFile(QProcess::nullDevice());
-        make.start(encoder, {wav, files.last(), QStringLiteral("-br"), QStringLiteral("192000")});
-        if (!make.waitForFinished(-1) || make.exitCode() != 0)
+        if (!MakeSourceMp3(files.last(), seconds, static_cast<unsigned>(i)))
             return 1;
-        QFile::remove(wav);
     }
     QDir(work).mkpath(QStringLiteral("loop"));
     QDir(work).mkpath(QStringLiteral("peer"));
@@ -283,15 +292,9 @@ int LongFile(Form1& form, const QString& work, int runs)
     QStringList files;
     const double lengths[] = {600, 60, 60, 60};
     for (int i = 0; i < 4; ++i) {
-        const QString wav = work + QStringLiteral("/piece%1.wav").arg(i);
-        WriteMusicWav(wav, lengths[i], static_cast<unsigned>(i));
         files << work + QStringLiteral("/piece%1.mp3").arg(i);
-        QProcess make;
-        make.setStandardOutputFile(QProcess::nullDevice());
-        make.start(encoder, {wav, files.last(), QStringLiteral("-br"), QStringLiteral("192000")});
-        if (!make.waitForFinished(-1) || make.exitCode() != 0)
+        if (!MakeSourceMp3(files.last(), lengths[i], static_cast<unsigned>(i)))
             return 1;
-        QFile::remove(wav);
     }
     QDir(work).mkpath(QStringLiteral("peer"));
     RunShell(QStringLiteral("\"%1\" \"$1\" \"%2/peer/probe.mp3\" -br 96000 -threads 1 >/dev/null").arg(encoder, work), files.mid(1, 1));
@@ -399,17 +402,11 @@ int Level(Form1& form, const QString& work, int count, double seconds, int runs)
     for (int i = 0; i < count; ++i) {
         const QString album = work + QStringLiteral("/album%1").arg(i % 3);
         QDir().mkpath(album);
-        const QString wav = album + QStringLiteral("/song%1.wav").arg(i, 2, 10, QLatin1Char('0'));
-        WriteMusicWav(wav, seconds, static_cast<unsigned>(i));
         files << album + QStringLiteral("/song%1.mp3").arg(i, 2, 10, QLatin1Char('0'));
-        QProcess make;
-        make.setStandardOutputFile(QProcess::nullDevice());
         // Albums at three levels: as it is, 10 dB down, and a louder one (its gain below 0).
         const QString gain = QString::number(i % 3 == 0 ? 0 : i % 3 == 1 ? -10 : 4);
-        make.start(encoder, {wav, files.last(), QStringLiteral("-br"), QStringLiteral("192000"), QStringLiteral("-gain"), gain});
-        if (!make.waitForFinished(-1) || make.exitCode() != 0)
+        if (!MakeSourceMp3(files.last(), seconds, static_cast<unsigned>(i), {QStringLiteral("-gain"), gain}))
             return 1;
-        QFile::remove(wav);
     }
     Module1::settings().jobs.clear();
     std::vector<double> plain, levelled, plainCpu, levelledCpu, ahead, aheadCpu, aheadWait;

@@ -19,21 +19,8 @@ minutes=${MINUTES:-3}
 hour=${HOUR:-1}
 baseline=${BASELINE:-}
 
-for tool in lame ffmpeg ffprobe /usr/bin/time cmake bc; do
-  command -v "$tool" >/dev/null || { echo "bench: $tool is needed (tools/setup-debian.sh bench)" >&2; exit 1; }
-done
-
-# A Release build of fastencc: the project's own, or fastencc alone when the whole project
-# does not configure on this machine.
-fastencc=$build/bin/fastencc
-if ! { cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVARDUNE_TESTS=OFF >/dev/null 2>&1 \
-       && cmake --build "$build" --target fastencc -j2 >/dev/null; }; then
-  echo "bench: the project does not configure here; building fastencc alone" >&2
-  build=$build/encoder-only
-  cmake -S "$here/encoder-standalone" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$build" --target fastencc -j2 >/dev/null
-  fastencc=$build/bin/fastencc
-fi
+. "$here/encoder-common.sh"
+build_fastencc
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/fastencc-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -42,10 +29,7 @@ cd "$work"
 # Sources: a music-like signal (two voices with vibrato and tremolo, a bright partial that
 # comes and goes, and a pink noise floor), its MP3 made by lame at 192 kbit/s.
 seconds=$((minutes * 60))
-ffmpeg -v error -f lavfi -i "aevalsrc=exprs='0.22*sin(2*PI*220*t+2*sin(2*PI*5*t))*(0.7+0.3*sin(2*PI*0.25*t))+0.12*sin(2*PI*660*t)+0.08*sin(2*PI*2637*t)*abs(sin(2*PI*1.5*t))|0.22*sin(2*PI*277*t+2*sin(2*PI*4*t))*(0.7+0.3*cos(2*PI*0.2*t))+0.10*sin(2*PI*554*t)+0.08*sin(2*PI*3520*t)*abs(cos(2*PI*1.1*t))':s=44100:d=$seconds" \
-  -f lavfi -i "anoisesrc=c=pink:a=0.06:r=44100:d=$seconds" \
-  -filter_complex "[1]aformat=channel_layouts=stereo[n];[0][n]amix=inputs=2:normalize=0" \
-  -c:a pcm_s16le source.wav
+make_music_source "$seconds"
 lame --quiet -b 192 source.wav source.mp3
 
 # Runs one command once: prints CPU seconds (user + system), wall seconds and peak RSS (KiB).
