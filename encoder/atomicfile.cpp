@@ -1,6 +1,6 @@
 #include "atomicfile.h"
 
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 #include "sourcemark.h"
 
 #include <dirent.h>

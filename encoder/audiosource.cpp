@@ -1,6 +1,6 @@
 #include "audiosource.h"
 
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 #include "flacsource.h"
 #include "mpegdetector.h"
 #include "mpegsource.h"

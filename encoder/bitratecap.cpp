@@ -1,8 +1,8 @@
 #include "bitratecap.h"
 
-#include "byteorder.h"
+#include "common/byteorder.h"
 #include "encodedsize.h"
-#include "positionalread.h"
+#include "common/positionalread.h"
 
 #include <sys/stat.h>
 

@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 #include "sourcemark.h"
 
 #include <sched.h>

@@ -1,6 +1,6 @@
 #include "coverscaler.h"
 
-#include "terminationsignalsheld.h"
+#include "common/terminationsignalsheld.h"
 
 #include <vips/vips.h>
 

@@ -1,6 +1,6 @@
 #include "flacframechain.h"
 
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 #include "flacsurvey.h"
 
 #include <unistd.h>

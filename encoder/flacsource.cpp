@@ -1,8 +1,8 @@
 #include "flacsource.h"
 
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 #include "flacsurvey.h"
-#include "positionalread.h"
+#include "common/positionalread.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #include "flacsurvey.h"
 
-#include "positionalread.h"
+#include "common/positionalread.h"
 
 #include <algorithm>
 #include <array>

@@ -2,8 +2,8 @@
 
 #include "atomicfile.h"
 #include "coverscaler.h"
-#include "encodeerror.h"
-#include "filedescriptor.h"
+#include "common/encodeerror.h"
+#include "common/filedescriptor.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

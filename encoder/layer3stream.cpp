@@ -1,6 +1,6 @@
 #include "layer3stream.h"
 
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 #include "mpegheader.h"
 
 namespace {

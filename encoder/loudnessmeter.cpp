@@ -4,7 +4,7 @@
 
 #include "audiosource.h"
 #include "downmixedsource.h"
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 #include "samplecleaner.h"
 #include "sourcefacts.h"
 #include "tagcopier.h"

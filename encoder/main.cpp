@@ -12,7 +12,7 @@
 #include "atomicfile.h"
 #include "commandline.h"
 #include "converter.h"
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 #include "foldercover.h"
 #include "loudnessmeter.h"
 #include "sourcefacts.h"

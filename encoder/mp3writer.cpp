@@ -1,7 +1,7 @@
 #include "mp3writer.h"
 
 #include "atomicfile.h"
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 
 #include <lame/lame.h>
 

@@ -1,6 +1,6 @@
 #include "mpegframechain.h"
 
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

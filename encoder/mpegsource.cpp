@@ -1,6 +1,6 @@
 #include "mpegsource.h"
 
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 
 #include <mpg123.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #include "mpegsurvey.h"
 
 #include "mpegframechain.h"
-#include "positionalread.h"
+#include "common/positionalread.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

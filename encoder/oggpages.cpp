@@ -1,7 +1,7 @@
 #include "oggpages.h"
 
-#include "byteorder.h"
-#include "positionalread.h"
+#include "common/byteorder.h"
+#include "common/positionalread.h"
 
 #include <array>
 #include <cstring>

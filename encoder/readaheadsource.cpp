@@ -1,6 +1,6 @@
 #include "readaheadsource.h"
 
-#include "terminationsignalsheld.h"
+#include "common/terminationsignalsheld.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "resampledsource.h"
 
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 #include "samplecleaner.h"
 
 #include <soxr.h>

@@ -1,10 +1,10 @@
 #include "segmentedmp3writer.h"
 
 #include "atomicfile.h"
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 #include "infoframe.h"
 #include "mpegheader.h"
-#include "terminationsignalsheld.h"
+#include "common/terminationsignalsheld.h"
 
 #include <lame/lame.h>
 

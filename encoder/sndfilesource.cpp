@@ -1,9 +1,9 @@
 #include "sndfilesource.h"
 
-#include "byteorder.h"
-#include "encodeerror.h"
+#include "common/byteorder.h"
+#include "common/encodeerror.h"
 #include "oggpages.h"
-#include "positionalread.h"
+#include "common/positionalread.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -3,7 +3,7 @@
 #include "atomicfile.h"
 #include "audiosource.h"
 #include "converter.h"
-#include "filedescriptor.h"
+#include "common/filedescriptor.h"
 #include "granulegain.h"
 #include "mpegdetector.h"
 #include "mpegframechain.h"

@@ -1,10 +1,10 @@
 #include "vorbissource.h"
 
-#include "byteorder.h"
-#include "encodeerror.h"
+#include "common/byteorder.h"
+#include "common/encodeerror.h"
 #include "oggpages.h"
 #include "oggpagewalk.h"
-#include "positionalread.h"
+#include "common/positionalread.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

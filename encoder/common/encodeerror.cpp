@@ -1,4 +1,4 @@
-#include "encodeerror.h"
+#include "common/encodeerror.h"
 
 #include <cstdio>
 

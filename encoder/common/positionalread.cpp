@@ -1,4 +1,4 @@
-#include "positionalread.h"
+#include "common/positionalread.h"
 
 #include <unistd.h>
 
