@@ -2,7 +2,7 @@
 
 #include "common/encodeerror.h"
 #include "flacsource.h"
-#include "mpegdetector.h"
+#include "mpeg/mpegdetector.h"
 #include "mpegsource.h"
 #include "opussource.h"
 #include "sndfilesource.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audiosource.h"
-#include "mpegsurvey.h"
+#include "mpeg/mpegsurvey.h"
 
 #include <cstddef>
 #include <cstdint>

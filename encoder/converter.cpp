@@ -8,7 +8,7 @@
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"
 #include "mp3writer.h"
-#include "mpegdetector.h"
+#include "mpeg/mpegdetector.h"
 #include "readaheadsource.h"
 #include "resampledsource.h"
 #include "samplecleaner.h"

@@ -1,7 +1,7 @@
 #include "encodedsize.h"
 
-#include "infoframe.h"
-#include "mpegheader.h"
+#include "mpeg/infoframe.h"
+#include "mpeg/mpegheader.h"
 
 #include <lame/lame.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "infoframe.h"
-#include "mpegheader.h"
+#include "mpeg/infoframe.h"
+#include "mpeg/mpegheader.h"
 
 #include <cstddef>
 #include <cstdint>

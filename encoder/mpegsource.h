@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audiosource.h"
-#include "mpegframechain.h"
+#include "mpeg/mpegframechain.h"
 
 #include <cstdint>
 #include <string>

@@ -2,8 +2,8 @@
 
 #include "atomicfile.h"
 #include "common/encodeerror.h"
-#include "infoframe.h"
-#include "mpegheader.h"
+#include "mpeg/infoframe.h"
+#include "mpeg/mpegheader.h"
 #include "common/terminationsignalsheld.h"
 
 #include <lame/lame.h>

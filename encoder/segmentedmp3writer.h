@@ -1,6 +1,6 @@
 #pragma once
 
-#include "layer3stream.h"
+#include "mpeg/layer3stream.h"
 #include "mp3writer.h"
 
 #include <condition_variable>

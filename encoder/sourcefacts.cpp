@@ -7,8 +7,8 @@
 #include "coverscaler.h"
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"
-#include "mpegdetector.h"
-#include "mpegsurvey.h"
+#include "mpeg/mpegdetector.h"
+#include "mpeg/mpegsurvey.h"
 #include "tagcopier.h"
 
 #include <sys/stat.h>

@@ -4,10 +4,10 @@
 #include "audiosource.h"
 #include "converter.h"
 #include "common/filedescriptor.h"
-#include "granulegain.h"
-#include "mpegdetector.h"
-#include "mpegframechain.h"
-#include "mpegsurvey.h"
+#include "mpeg/granulegain.h"
+#include "mpeg/mpegdetector.h"
+#include "mpeg/mpegframechain.h"
+#include "mpeg/mpegsurvey.h"
 #include "tagcopier.h"
 
 #include <sys/stat.h>

@@ -4,9 +4,9 @@
 #include "testsupport.h"
 
 #include "atomicfile.h"
-#include "infoframe.h"
+#include "mpeg/infoframe.h"
 #include "mp3writer.h"
-#include "mpegheader.h"
+#include "mpeg/mpegheader.h"
 
 #include <tuple>
 

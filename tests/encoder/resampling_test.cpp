@@ -7,7 +7,7 @@
 
 #include "atomicfile.h"
 #include "mp3writer.h"
-#include "mpegheader.h"
+#include "mpeg/mpegheader.h"
 
 #include <cmath>
 #include <tuple>

@@ -1,4 +1,4 @@
-#include "mpegheader.h"
+#include "mpeg/mpegheader.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "infoframe.h"
+#include "mpeg/infoframe.h"
 
 #include <algorithm>
 #include <cmath>

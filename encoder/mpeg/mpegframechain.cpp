@@ -1,4 +1,4 @@
-#include "mpegframechain.h"
+#include "mpeg/mpegframechain.h"
 
 #include "common/encodeerror.h"
 

@@ -1,4 +1,4 @@
-#include "granulegain.h"
+#include "mpeg/granulegain.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mpegheader.h"
+#include "mpeg/mpegheader.h"
 
 #include <cstddef>
 #include <cstdint>

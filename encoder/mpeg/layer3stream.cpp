@@ -1,7 +1,7 @@
-#include "layer3stream.h"
+#include "mpeg/layer3stream.h"
 
 #include "common/encodeerror.h"
-#include "mpegheader.h"
+#include "mpeg/mpegheader.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "mpegdetector.h"
+#include "mpeg/mpegdetector.h"
 
-#include "mpegheader.h"
+#include "mpeg/mpegheader.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "mpegsurvey.h"
+#include "mpeg/mpegsurvey.h"
 
-#include "mpegframechain.h"
+#include "mpeg/mpegframechain.h"
 #include "common/positionalread.h"
 
 #include <sys/stat.h>
