@@ -2,10 +2,10 @@
 
 #include "sourcerecords.h"
 
-#include "audiosource.h"
-#include "downmixedsource.h"
+#include "sources/audiosource.h"
+#include "sources/downmixedsource.h"
 #include "common/encodeerror.h"
-#include "samplecleaner.h"
+#include "sources/samplecleaner.h"
 #include "sourcefacts.h"
 #include "tagcopier.h"
 

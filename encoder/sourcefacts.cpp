@@ -2,7 +2,7 @@
 
 #include "sourcerecords.h"
 
-#include "audiosource.h"
+#include "sources/audiosource.h"
 #include "bitratecap.h"
 #include "coverscaler.h"
 #include "common/encodeerror.h"

@@ -1,7 +1,7 @@
 #include "streamcopy.h"
 
 #include "atomicfile.h"
-#include "audiosource.h"
+#include "sources/audiosource.h"
 #include "converter.h"
 #include "common/filedescriptor.h"
 #include "mpeg/granulegain.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "channelmixer.h"
+#include "sources/channelmixer.h"
 
 #include <cstddef>
 #include <cstdint>

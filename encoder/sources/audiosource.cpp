@@ -1,12 +1,12 @@
-#include "audiosource.h"
+#include "sources/audiosource.h"
 
 #include "common/encodeerror.h"
-#include "flacsource.h"
+#include "sources/flacsource.h"
 #include "mpeg/mpegdetector.h"
-#include "mpegsource.h"
-#include "opussource.h"
-#include "sndfilesource.h"
-#include "vorbissource.h"
+#include "sources/mpegsource.h"
+#include "sources/opussource.h"
+#include "sources/sndfilesource.h"
+#include "sources/vorbissource.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>

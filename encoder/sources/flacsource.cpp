@@ -1,7 +1,7 @@
-#include "flacsource.h"
+#include "sources/flacsource.h"
 
 #include "common/encodeerror.h"
-#include "flacsurvey.h"
+#include "sources/flacsurvey.h"
 #include "common/positionalread.h"
 
 #include <sys/stat.h>

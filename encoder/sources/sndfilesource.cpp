@@ -1,8 +1,8 @@
-#include "sndfilesource.h"
+#include "sources/sndfilesource.h"
 
 #include "common/byteorder.h"
 #include "common/encodeerror.h"
-#include "oggpages.h"
+#include "sources/oggpages.h"
 #include "common/positionalread.h"
 
 #include <sys/stat.h>

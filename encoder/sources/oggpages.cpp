@@ -1,4 +1,4 @@
-#include "oggpages.h"
+#include "sources/oggpages.h"
 
 #include "common/byteorder.h"
 #include "common/positionalread.h"

@@ -1,4 +1,4 @@
-#include "readaheadsource.h"
+#include "sources/readaheadsource.h"
 
 #include "common/terminationsignalsheld.h"
 

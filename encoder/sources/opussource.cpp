@@ -1,9 +1,9 @@
-#include "opussource.h"
+#include "sources/opussource.h"
 
 #include "common/byteorder.h"
 #include "common/encodeerror.h"
-#include "oggpages.h"
-#include "oggpagewalk.h"
+#include "sources/oggpages.h"
+#include "sources/oggpagewalk.h"
 #include "common/positionalread.h"
 
 #include <opus/opusfile.h>

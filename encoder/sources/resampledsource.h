@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audiosource.h"
+#include "sources/audiosource.h"
 
 #include <memory>
 #include <vector>

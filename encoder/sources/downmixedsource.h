@@ -1,7 +1,7 @@
 #pragma once
 
-#include "audiosource.h"
-#include "channelmixer.h"
+#include "sources/audiosource.h"
+#include "sources/channelmixer.h"
 
 #include <memory>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "downmixedsource.h"
+#include "sources/downmixedsource.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "channelmixer.h"
+#include "sources/channelmixer.h"
 
 #include <cmath>
 

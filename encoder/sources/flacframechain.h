@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flacsurvey.h"
+#include "sources/flacsurvey.h"
 
 #include <cstdint>
 #include <vector>

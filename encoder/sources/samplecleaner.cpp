@@ -1,4 +1,4 @@
-#include "samplecleaner.h"
+#include "sources/samplecleaner.h"
 
 void SampleCleaner::clean(float* samples, std::size_t count)
 {

@@ -1,7 +1,7 @@
-#include "resampledsource.h"
+#include "sources/resampledsource.h"
 
 #include "common/encodeerror.h"
-#include "samplecleaner.h"
+#include "sources/samplecleaner.h"
 
 #include <soxr.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "audiosource.h"
-#include "flacframechain.h"
-#include "flacsurvey.h"
+#include "sources/audiosource.h"
+#include "sources/flacframechain.h"
+#include "sources/flacsurvey.h"
 
 #include <FLAC/stream_decoder.h>
 

@@ -1,4 +1,4 @@
-#include "oggpagewalk.h"
+#include "sources/oggpagewalk.h"
 
 #include "common/byteorder.h"
 #include "common/positionalread.h"

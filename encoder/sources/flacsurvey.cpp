@@ -1,4 +1,4 @@
-#include "flacsurvey.h"
+#include "sources/flacsurvey.h"
 
 #include "common/positionalread.h"
 

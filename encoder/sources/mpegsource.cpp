@@ -1,4 +1,4 @@
-#include "mpegsource.h"
+#include "sources/mpegsource.h"
 
 #include "common/encodeerror.h"
 

@@ -1,7 +1,7 @@
-#include "flacframechain.h"
+#include "sources/flacframechain.h"
 
 #include "common/encodeerror.h"
-#include "flacsurvey.h"
+#include "sources/flacsurvey.h"
 
 #include <unistd.h>
 
