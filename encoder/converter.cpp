@@ -1,21 +1,21 @@
 #include "converter.h"
 
-#include "atomicfile.h"
+#include "output/atomicfile.h"
 #include "sources/audiosource.h"
 #include "bitratecap.h"
 #include "sources/downmixedsource.h"
 #include "encodedsize.h"
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"
-#include "mp3writer.h"
+#include "output/mp3writer.h"
 #include "mpeg/mpegdetector.h"
 #include "sources/readaheadsource.h"
 #include "sources/resampledsource.h"
 #include "sources/samplecleaner.h"
-#include "segmentedmp3writer.h"
+#include "output/segmentedmp3writer.h"
 #include "sourcemark.h"
 #include "streamcopy.h"
-#include "tagcopier.h"
+#include "output/tagcopier.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

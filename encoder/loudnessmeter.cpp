@@ -7,7 +7,7 @@
 #include "common/encodeerror.h"
 #include "sources/samplecleaner.h"
 #include "sourcefacts.h"
-#include "tagcopier.h"
+#include "output/tagcopier.h"
 
 #include <ebur128.h>
 

@@ -9,11 +9,11 @@
 // copied instead of encoded, a bitrate kept below the one asked because the source is
 // smaller) comes in "fastencc: ..." lines before the warnings.
 
-#include "atomicfile.h"
+#include "output/atomicfile.h"
 #include "commandline.h"
 #include "converter.h"
 #include "common/encodeerror.h"
-#include "foldercover.h"
+#include "output/foldercover.h"
 #include "loudnessmeter.h"
 #include "sourcefacts.h"
 

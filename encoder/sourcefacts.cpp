@@ -4,12 +4,12 @@
 
 #include "sources/audiosource.h"
 #include "bitratecap.h"
-#include "coverscaler.h"
+#include "output/coverscaler.h"
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"
 #include "mpeg/mpegdetector.h"
 #include "mpeg/mpegsurvey.h"
-#include "tagcopier.h"
+#include "output/tagcopier.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 #include "streamcopy.h"
 
-#include "atomicfile.h"
+#include "output/atomicfile.h"
 #include "sources/audiosource.h"
 #include "converter.h"
 #include "common/filedescriptor.h"
@@ -8,7 +8,7 @@
 #include "mpeg/mpegdetector.h"
 #include "mpeg/mpegframechain.h"
 #include "mpeg/mpegsurvey.h"
-#include "tagcopier.h"
+#include "output/tagcopier.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

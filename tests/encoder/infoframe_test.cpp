@@ -3,9 +3,9 @@
 
 #include "testsupport.h"
 
-#include "atomicfile.h"
+#include "output/atomicfile.h"
 #include "mpeg/infoframe.h"
-#include "mp3writer.h"
+#include "output/mp3writer.h"
 #include "mpeg/mpegheader.h"
 
 #include <tuple>

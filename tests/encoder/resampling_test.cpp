@@ -5,8 +5,8 @@
 
 #include "testsupport.h"
 
-#include "atomicfile.h"
-#include "mp3writer.h"
+#include "output/atomicfile.h"
+#include "output/mp3writer.h"
 #include "mpeg/mpegheader.h"
 
 #include <cmath>

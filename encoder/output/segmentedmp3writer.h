@@ -1,7 +1,7 @@
 #pragma once
 
 #include "mpeg/layer3stream.h"
-#include "mp3writer.h"
+#include "output/mp3writer.h"
 
 #include <condition_variable>
 #include <cstddef>

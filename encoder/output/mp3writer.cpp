@@ -1,6 +1,6 @@
-#include "mp3writer.h"
+#include "output/mp3writer.h"
 
-#include "atomicfile.h"
+#include "output/atomicfile.h"
 #include "common/encodeerror.h"
 
 #include <lame/lame.h>

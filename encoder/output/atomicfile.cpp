@@ -1,4 +1,4 @@
-#include "atomicfile.h"
+#include "output/atomicfile.h"
 
 #include "common/encodeerror.h"
 #include "sourcemark.h"

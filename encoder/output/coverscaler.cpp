@@ -1,4 +1,4 @@
-#include "coverscaler.h"
+#include "output/coverscaler.h"
 
 #include "common/terminationsignalsheld.h"
 

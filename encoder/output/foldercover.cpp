@@ -1,7 +1,7 @@
-#include "foldercover.h"
+#include "output/foldercover.h"
 
-#include "atomicfile.h"
-#include "coverscaler.h"
+#include "output/atomicfile.h"
+#include "output/coverscaler.h"
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"
 

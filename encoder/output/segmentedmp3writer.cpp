@@ -1,6 +1,6 @@
-#include "segmentedmp3writer.h"
+#include "output/segmentedmp3writer.h"
 
-#include "atomicfile.h"
+#include "output/atomicfile.h"
 #include "common/encodeerror.h"
 #include "mpeg/infoframe.h"
 #include "mpeg/mpegheader.h"

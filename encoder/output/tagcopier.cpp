@@ -1,7 +1,7 @@
-#include "tagcopier.h"
+#include "output/tagcopier.h"
 
 #include "commandline.h"
-#include "coverscaler.h"
+#include "output/coverscaler.h"
 #include "sourcemark.h"
 
 #include <taglib/aifffile.h>
