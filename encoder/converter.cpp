@@ -2,9 +2,9 @@
 
 #include "output/atomicfile.h"
 #include "sources/audiosource.h"
-#include "bitratecap.h"
+#include "facts/bitratecap.h"
 #include "sources/downmixedsource.h"
-#include "encodedsize.h"
+#include "facts/encodedsize.h"
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"
 #include "output/mp3writer.h"

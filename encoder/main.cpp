@@ -14,8 +14,8 @@
 #include "converter.h"
 #include "common/encodeerror.h"
 #include "output/foldercover.h"
-#include "loudnessmeter.h"
-#include "sourcefacts.h"
+#include "facts/loudnessmeter.h"
+#include "facts/sourcefacts.h"
 
 #include <fcntl.h>
 #include <unistd.h>

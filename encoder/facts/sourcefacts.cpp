@@ -1,9 +1,9 @@
-#include "sourcefacts.h"
+#include "facts/sourcefacts.h"
 
-#include "sourcerecords.h"
+#include "facts/sourcerecords.h"
 
 #include "sources/audiosource.h"
-#include "bitratecap.h"
+#include "facts/bitratecap.h"
 #include "output/coverscaler.h"
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"

@@ -1,7 +1,7 @@
-#include "bitratecap.h"
+#include "facts/bitratecap.h"
 
 #include "common/byteorder.h"
-#include "encodedsize.h"
+#include "facts/encodedsize.h"
 #include "common/positionalread.h"
 
 #include <sys/stat.h>

@@ -1,12 +1,12 @@
-#include "loudnessmeter.h"
+#include "facts/loudnessmeter.h"
 
-#include "sourcerecords.h"
+#include "facts/sourcerecords.h"
 
 #include "sources/audiosource.h"
 #include "sources/downmixedsource.h"
 #include "common/encodeerror.h"
 #include "sources/samplecleaner.h"
-#include "sourcefacts.h"
+#include "facts/sourcefacts.h"
 #include "output/tagcopier.h"
 
 #include <ebur128.h>

@@ -1,4 +1,4 @@
-#include "sourcerecords.h"
+#include "facts/sourcerecords.h"
 
 int SourceRecords::answer(std::FILE* in, std::FILE* out, const std::function<std::string(const std::string&)>& lineFor)
 {

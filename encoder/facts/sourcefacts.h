@@ -1,6 +1,6 @@
 #pragma once
 
-#include "encodedsize.h"
+#include "facts/encodedsize.h"
 
 #include <taglib/tbytevector.h>
 

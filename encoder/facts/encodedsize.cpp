@@ -1,4 +1,4 @@
-#include "encodedsize.h"
+#include "facts/encodedsize.h"
 
 #include "mpeg/infoframe.h"
 #include "mpeg/mpegheader.h"
