@@ -45,7 +45,8 @@ public:
     void write(const void* data, std::size_t size);
     // Overwrites bytes already written (the Info frame at the start of the stream).
     void writeAt(std::int64_t offset, const void* data, std::size_t size);
-    std::int64_t size() const { return m_size; }
+    // The bytes appended so far: where the next write() lands.
+    std::int64_t bytesWritten() const { return m_size; }
     // Flushes to disk and renames over the target.
     void commit();
 

@@ -81,7 +81,7 @@ Mp3Writer::Mp3Writer(AtomicFile& out, int sampleRate, int channels, const Settin
 {
     m_lame = startOrThrow(sampleRate, channels, settings, true);
 
-    m_streamStart = m_out.size();
+    m_streamStart = m_out.bytesWritten();
     const MpegHeader layout = MpegHeader::layer3(lame_get_out_samplerate(m_lame),
         lame_get_mode(m_lame) == MONO, lame_get_brate(m_lame));
     const bool lameWritesInfo = InfoFrame::fitsInFrame(layout, layout.bitrateIndex());

@@ -140,7 +140,7 @@ SegmentedMp3Writer::SegmentedMp3Writer(AtomicFile& out, int sampleRate, int chan
     const int limit = layout.version() == MpegHeader::Mpeg1 ? 511 : 255;
     const int lag = 2 + (limit + slot - 1) / slot; // measured: LAME holds back one or two frames more
     m_runOutSamples = static_cast<std::int64_t>(kJoinsAfter + lag) * m_frameSamples;
-    m_streamStart = m_out.size();
+    m_streamStart = m_out.bytesWritten();
 }
 
 SegmentedMp3Writer::~SegmentedMp3Writer()
