@@ -77,27 +77,6 @@ std::string Converter::gainText(double gainDb)
     return text;
 }
 
-std::string Converter::replayGainFrames(const CommandLine& options, double appliedDb)
-{
-    // The tags say how the output stands to the reference: the gain still to apply is the
-    // source's less what was applied, the peak is the source's times the gain.
-    std::string frames;
-    const double factor = std::pow(10.0, appliedDb / 20.0);
-    const auto add = [&](const char* name, const CommandLine::ReplayGain& rg) {
-        if (!rg.given)
-            return;
-        char gain[32];
-        char peak[32];
-        std::snprintf(gain, sizeof gain, "%.2f dB", rg.gainDb - appliedDb + 0.0);
-        std::snprintf(peak, sizeof peak, "%.6f", rg.peak * factor);
-        frames += vardune::SourceMark::TextFrame(std::string("REPLAYGAIN_") + name + "_GAIN", gain);
-        frames += vardune::SourceMark::TextFrame(std::string("REPLAYGAIN_") + name + "_PEAK", peak);
-    };
-    add("TRACK", options.trackGain);
-    add("ALBUM", options.albumGain);
-    return frames;
-}
-
 Converter::Converter(const CommandLine& options, Progress progress)
     : m_options(options)
     , m_progress(std::move(progress))
@@ -177,7 +156,7 @@ double Converter::encode(double gain, double surveyedSeconds)
     std::unique_ptr<AudioSource> decoder = AudioSource::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container(),
-        m_options.profile(), replayGainFrames(m_options, gain));
+        m_options.profile(), m_options.replayGainFrames(gain));
     std::size_t tagBytes = 0;
     for (const TagLib::ByteVector& piece : tag)
         tagBytes += piece.size();

@@ -2,7 +2,6 @@
 
 #include "output/atomicfile.h"
 #include "sources/audiosource.h"
-#include "converter.h"
 #include "common/filedescriptor.h"
 #include "mpeg/granulegain.h"
 #include "mpeg/mpegdetector.h"
@@ -43,7 +42,7 @@ bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& targ
     const int steps = options.gainGiven ? GranuleGain::stepsFor(options.gainDb, options.peak, CommandLine::kPeakLimitDb) : 0;
     const double applied = steps * GranuleGain::kStepDb;
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(options.source, AudioSource::Container::Mpeg,
-        options.profile(), Converter::replayGainFrames(options, applied));
+        options.profile(), options.replayGainFrames(applied));
     AtomicFile out(target, options.source);
     for (const TagLib::ByteVector& piece : tag)
         out.write(piece.data(), piece.size());
