@@ -6,7 +6,6 @@
 #include "sources/downmixedsource.h"
 #include "common/encodeerror.h"
 #include "sources/samplecleaner.h"
-#include "facts/sourcefacts.h"
 #include "output/tagcopier.h"
 
 #include <ebur128.h>
@@ -210,7 +209,7 @@ std::string LoudnessMeter::lineFor(const std::string& path)
         TagCopier::id3v2SizeFor(path, container, [](const TagLib::ByteVector&) { return std::size_t(0); }, &texts);
         const auto album = texts.find("ALBUM");
         if (album != texts.end())
-            measure.album = SourceFacts::fieldText(album->second);
+            measure.album = SourceRecords::fieldText(album->second);
     } catch (...) {
     }
     return vardune::LoudnessLevel::Line(measure);

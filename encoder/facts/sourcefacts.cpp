@@ -45,9 +45,6 @@ struct Source {
 // The tags that output names are made of, as the line names them.
 const char* const kNamingTags[] = {"ARTIST", "ALBUMARTIST", "ALBUM", "TITLE", "TRACKNUMBER", "DISCNUMBER", "DATE", "GENRE"};
 
-// A tag's value is cut to this many bytes (at a character): no name part is longer.
-constexpr std::size_t kMaxTagText = 1024;
-
 Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSize)
 {
     Source s;
@@ -84,29 +81,6 @@ Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSi
 
 } // namespace
 
-// The value as one field of the line: a tab, a line break or a backslash written as \t, \n,
-// \r or \\, other control characters left out, cut where a character starts.
-std::string SourceFacts::fieldText(const std::string& value)
-{
-    std::size_t size = std::min(value.size(), kMaxTagText);
-    while (size < value.size() && size > 0 && (static_cast<unsigned char>(value[size]) & 0xC0) == 0x80)
-        --size;
-    std::string out;
-    for (std::size_t i = 0; i < size; ++i) {
-        const char c = value[i];
-        switch (c) {
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\\': out += "\\\\"; break;
-        default:
-            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string SourceFacts::lineFor(const std::string& path)
 {
     Source s;
@@ -141,7 +115,7 @@ std::string SourceFacts::lineFor(const std::string& path)
     for (const char* key : kNamingTags) {
         const auto text = s.texts.find(key);
         if (text != s.texts.end() && !text->second.empty())
-            line += std::string("\ttag:") + key + "=" + fieldText(text->second);
+            line += std::string("\ttag:") + key + "=" + SourceRecords::fieldText(text->second);
     }
     return line;
 }

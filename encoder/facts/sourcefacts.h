@@ -38,10 +38,6 @@ public:
     // a figure while the rest is read. Returns the process's exit status.
     int run(std::FILE* in, std::FILE* out);
 
-    // A tag's value as one field of a line: cut to 1024 bytes at a character, a tab, line
-    // break or backslash written as \t, \n, \r or \\, other control characters left out.
-    static std::string fieldText(const std::string& value);
-
 private:
     // The bytes a cover that needs scaling comes to once scaled, 0 when it is left out.
     std::size_t scaledCoverSize(const TagLib::ByteVector& picture);

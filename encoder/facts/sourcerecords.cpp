@@ -1,5 +1,14 @@
 #include "facts/sourcerecords.h"
 
+#include <algorithm>
+
+namespace {
+
+// A tag's value is cut to this many bytes (at a character): no name part is longer.
+constexpr std::size_t kMaxTagText = 1024;
+
+} // namespace
+
 int SourceRecords::answer(std::FILE* in, std::FILE* out, const std::function<std::string(const std::string&)>& lineFor)
 {
     std::string path;
@@ -27,4 +36,27 @@ int SourceRecords::answer(std::FILE* in, std::FILE* out, const std::function<std
     if (pending)
         answerOne();
     return std::ferror(out) ? 1 : 0;
+}
+
+// The value as one field of the line: a tab, a line break or a backslash written as \t, \n,
+// \r or \\, other control characters left out, cut where a character starts.
+std::string SourceRecords::fieldText(const std::string& value)
+{
+    std::size_t size = std::min(value.size(), kMaxTagText);
+    while (size < value.size() && size > 0 && (static_cast<unsigned char>(value[size]) & 0xC0) == 0x80)
+        --size;
+    std::string out;
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = value[i];
+        switch (c) {
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\\': out += "\\\\"; break;
+        default:
+            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
+                out += c;
+        }
+    }
+    return out;
 }

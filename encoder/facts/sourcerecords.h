@@ -15,4 +15,8 @@ public:
 
     // Answers every record with lineFor(path); returns the process's exit status.
     static int answer(std::FILE* in, std::FILE* out, const std::function<std::string(const std::string&)>& lineFor);
+
+    // A tag's value as one field of a line: cut to 1024 bytes at a character, a tab, line
+    // break or backslash written as \t, \n, \r or \\, other control characters left out.
+    static std::string fieldText(const std::string& value);
 };
