@@ -15,6 +15,7 @@
 #include "output/segmentedmp3writer.h"
 #include "sourcemark.h"
 #include "streamcopy.h"
+#include "output/sourcetags.h"
 #include "output/tagcopier.h"
 
 #include <sys/stat.h>
@@ -164,7 +165,7 @@ double Converter::encode(double gain, double surveyedSeconds)
     // (-reencode, which only rules out a copy, included).
     EncodedSize sizes;
     const BitrateCap::Choice cap = BitrateCap::choose(
-        capSource(m_options.source, *decoder, tagBytes - TagCopier::markBytesFor(m_options.source, tagBytes)),
+        capSource(m_options.source, *decoder, tagBytes - SourceTags::markBytesFor(m_options.source, tagBytes)),
         m_options.bitrate, m_options.mono, sizes);
 
     if (decoder->channels() > 2)

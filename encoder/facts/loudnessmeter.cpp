@@ -6,7 +6,7 @@
 #include "sources/downmixedsource.h"
 #include "common/encodeerror.h"
 #include "sources/samplecleaner.h"
-#include "output/tagcopier.h"
+#include "output/sourcetags.h"
 
 #include <ebur128.h>
 
@@ -205,8 +205,8 @@ std::string LoudnessMeter::lineFor(const std::string& path)
     // The album tag tells a caller which sources level together; a tag that cannot be read
     // leaves the source an album of its own.
     try {
-        TagCopier::Texts texts;
-        TagCopier::id3v2SizeFor(path, container, [](const TagLib::ByteVector&) { return std::size_t(0); }, &texts);
+        SourceTags::Texts texts;
+        SourceTags::id3v2SizeFor(path, container, [](const TagLib::ByteVector&) { return std::size_t(0); }, &texts);
         const auto album = texts.find("ALBUM");
         if (album != texts.end())
             measure.album = SourceRecords::fieldText(album->second);

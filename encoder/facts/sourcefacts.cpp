@@ -9,7 +9,7 @@
 #include "common/filedescriptor.h"
 #include "mpeg/mpegdetector.h"
 #include "mpeg/mpegsurvey.h"
-#include "output/tagcopier.h"
+#include "output/sourcetags.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,13 +39,13 @@ struct Source {
     MpegSurvey survey;       // for an MPEG source
     double bitsPerSecond = 0; // the average of its audio, 0 when not known
     std::int64_t fileBytes = 0;
-    TagCopier::Texts texts;  // the text tags an output carries, output names are made of
+    SourceTags::Texts texts;  // the text tags an output carries, output names are made of
 };
 
 // The tags that output names are made of, as the line names them.
 const char* const kNamingTags[] = {"ARTIST", "ALBUMARTIST", "ALBUM", "TITLE", "TRACKNUMBER", "DISCNUMBER", "DATE", "GENRE"};
 
-Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSize)
+Source readSource(const std::string& path, const SourceTags::ScaledSize& scaledSize)
 {
     Source s;
     FileDescriptor fd(AudioSource::openFile(path));
@@ -63,7 +63,7 @@ Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSi
         s.rate = s.survey.sampleRate;
         s.channels = s.survey.mono ? 1 : 2;
         s.bitsPerSecond = BitrateCap::bitsPerSecond(s.survey);
-        s.tag = TagCopier::id3v2SizeFor(path, AudioSource::Container::Mpeg, scaledSize, &s.texts);
+        s.tag = SourceTags::id3v2SizeFor(path, AudioSource::Container::Mpeg, scaledSize, &s.texts);
         return s;
     }
     // Everything else is opened as a conversion opens it; the decoder knows the frames from
@@ -75,7 +75,7 @@ Source readSource(const std::string& path, const TagCopier::ScaledSize& scaledSi
     s.rate = decoder->sampleRate();
     s.channels = decoder->channels();
     s.bitsPerSecond = BitrateCap::bitsPerSecond(fd.get(), decoder->container(), s.frames, s.rate);
-    s.tag = TagCopier::id3v2SizeFor(path, decoder->container(), scaledSize, &s.texts);
+    s.tag = SourceTags::id3v2SizeFor(path, decoder->container(), scaledSize, &s.texts);
     return s;
 }
 
@@ -99,7 +99,7 @@ std::string SourceFacts::lineFor(const std::string& path)
     std::snprintf(number, sizeof number, "%.3f", static_cast<double>(s.frames) / s.rate);
     std::string line = std::string("ok\t") + number + (s.atLeast ? "+" : "");
     const BitrateCap::Source cap {s.bitsPerSecond, s.fileBytes, s.frames, s.rate, s.channels,
-        s.tag - TagCopier::markBytesFor(path, s.tag)};
+        s.tag - SourceTags::markBytesFor(path, s.tag)};
     for (const int kbps : kBitratesKbps) {
         std::int64_t bytes[2] = {};
         for (const bool mono : {false, true}) {

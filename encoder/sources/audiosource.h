@@ -13,7 +13,7 @@
 // the file name's extension.
 class AudioSource {
 public:
-    // The container the source came in: tells TagCopier where the tags live.
+    // The container the source came in: tells SourceTags where the tags live.
     enum class Container { Mpeg, Wav, Aiff, Flac, OggVorbis, OggOpus, Other };
 
     virtual ~AudioSource();
