@@ -194,12 +194,8 @@ std::string LoudnessMeter::lineFor(const std::string& path)
             // Damage the decoder cannot pass: what was decoded before it is measured, as the
             // conversion encodes what it decoded.
         }
-    } catch (const EncodeError& e) {
-        return std::string("error\t") + e.what();
-    } catch (const std::bad_alloc&) {
-        return "error\tout of memory";
     } catch (const std::exception& e) {
-        return EncodeError::printable(std::string("error\t") + e.what());
+        return SourceRecords::errorLine(e);
     }
     vardune::LoudnessLevel::Measure measure = meter->result();
     // The album tag tells a caller which sources level together; a tag that cannot be read

@@ -86,12 +86,8 @@ std::string SourceFacts::lineFor(const std::string& path)
     Source s;
     try {
         s = readSource(path, [this](const TagLib::ByteVector& picture) { return scaledCoverSize(picture); });
-    } catch (const EncodeError& e) {
-        return std::string("error\t") + e.what();
-    } catch (const std::bad_alloc&) {
-        return "error\tout of memory";
     } catch (const std::exception& e) {
-        return EncodeError::printable(std::string("error\t") + e.what());
+        return SourceRecords::errorLine(e);
     }
     if (s.rate <= 0)
         return "error\t" + EncodeError::printable(path) + " has no sample rate";

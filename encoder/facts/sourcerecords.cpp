@@ -1,6 +1,9 @@
 #include "facts/sourcerecords.h"
 
+#include "common/encodeerror.h"
+
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -36,6 +39,15 @@ int SourceRecords::answer(std::FILE* in, std::FILE* out, const std::function<std
     if (pending)
         answerOne();
     return std::ferror(out) ? 1 : 0;
+}
+
+std::string SourceRecords::errorLine(const std::exception& e)
+{
+    if (dynamic_cast<const EncodeError*>(&e))
+        return std::string("error\t") + e.what();
+    if (dynamic_cast<const std::bad_alloc*>(&e))
+        return "error\tout of memory";
+    return EncodeError::printable(std::string("error\t") + e.what());
 }
 
 // The value as one field of the line: a tab, a line break or a backslash written as \t, \n,

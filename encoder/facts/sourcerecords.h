@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -15,6 +16,10 @@ public:
 
     // Answers every record with lineFor(path); returns the process's exit status.
     static int answer(std::FILE* in, std::FILE* out, const std::function<std::string(const std::string&)>& lineFor);
+
+    // The line of a source whose reading failed with e: "error <TAB> REASON", the reason an
+    // EncodeError's own words, "out of memory", or another failure's text made printable.
+    static std::string errorLine(const std::exception& e);
 
     // A tag's value as one field of a line: cut to 1024 bytes at a character, a tab, line
     // break or backslash written as \t, \n, \r or \\, other control characters left out.
