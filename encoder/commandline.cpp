@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "common/encodeerror.h"
+
 #include "sourcemark.h"
 
 #include <sched.h>

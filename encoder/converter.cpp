@@ -1,22 +1,23 @@
 #include "converter.h"
 
-#include "output/atomicfile.h"
-#include "sources/audiosource.h"
-#include "facts/bitratecap.h"
-#include "sources/downmixedsource.h"
-#include "facts/encodedsize.h"
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"
-#include "output/mp3writer.h"
+#include "facts/bitratecap.h"
+#include "facts/encodedsize.h"
 #include "mpeg/mpegdetector.h"
+#include "output/atomicfile.h"
+#include "output/mp3writer.h"
+#include "output/segmentedmp3writer.h"
+#include "output/sourcetags.h"
+#include "output/tagcopier.h"
+#include "sources/audiosource.h"
+#include "sources/downmixedsource.h"
 #include "sources/readaheadsource.h"
 #include "sources/resampledsource.h"
 #include "sources/samplecleaner.h"
-#include "output/segmentedmp3writer.h"
-#include "sourcemark.h"
 #include "streamcopy.h"
-#include "output/sourcetags.h"
-#include "output/tagcopier.h"
+
+#include "sourcemark.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,13 +1,13 @@
 #include "streamcopy.h"
 
-#include "output/atomicfile.h"
-#include "sources/audiosource.h"
 #include "common/filedescriptor.h"
 #include "mpeg/granulegain.h"
 #include "mpeg/mpegdetector.h"
 #include "mpeg/mpegframechain.h"
 #include "mpeg/mpegsurvey.h"
+#include "output/atomicfile.h"
 #include "output/tagcopier.h"
+#include "sources/audiosource.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

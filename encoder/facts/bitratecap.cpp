@@ -1,8 +1,8 @@
 #include "facts/bitratecap.h"
 
 #include "common/byteorder.h"
-#include "facts/encodedsize.h"
 #include "common/positionalread.h"
+#include "facts/encodedsize.h"
 
 #include <sys/stat.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sources/audiosource.h"
 #include "mpeg/mpegsurvey.h"
+#include "sources/audiosource.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,12 +1,11 @@
 #include "facts/loudnessmeter.h"
 
+#include "common/encodeerror.h"
 #include "facts/sourcerecords.h"
-
+#include "output/sourcetags.h"
 #include "sources/audiosource.h"
 #include "sources/downmixedsource.h"
-#include "common/encodeerror.h"
 #include "sources/samplecleaner.h"
-#include "output/sourcetags.h"
 
 #include <ebur128.h>
 

@@ -1,15 +1,14 @@
 #include "facts/sourcefacts.h"
 
-#include "facts/sourcerecords.h"
-
-#include "sources/audiosource.h"
-#include "facts/bitratecap.h"
-#include "output/coverscaler.h"
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"
+#include "facts/bitratecap.h"
+#include "facts/sourcerecords.h"
 #include "mpeg/mpegdetector.h"
 #include "mpeg/mpegsurvey.h"
+#include "output/coverscaler.h"
 #include "output/sourcetags.h"
+#include "sources/audiosource.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

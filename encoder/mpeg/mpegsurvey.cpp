@@ -1,7 +1,7 @@
 #include "mpeg/mpegsurvey.h"
 
-#include "mpeg/mpegframechain.h"
 #include "common/positionalread.h"
+#include "mpeg/mpegframechain.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

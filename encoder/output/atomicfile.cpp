@@ -1,6 +1,7 @@
 #include "output/atomicfile.h"
 
 #include "common/encodeerror.h"
+
 #include "sourcemark.h"
 
 #include <dirent.h>

@@ -1,9 +1,9 @@
 #include "output/foldercover.h"
 
-#include "output/atomicfile.h"
-#include "output/coverscaler.h"
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"
+#include "output/atomicfile.h"
+#include "output/coverscaler.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #include "output/mp3writer.h"
 
-#include "output/atomicfile.h"
 #include "common/encodeerror.h"
+#include "output/atomicfile.h"
 
 #include <lame/lame.h>
 

@@ -1,10 +1,10 @@
 #include "output/segmentedmp3writer.h"
 
-#include "output/atomicfile.h"
 #include "common/encodeerror.h"
+#include "common/terminationsignalsheld.h"
 #include "mpeg/infoframe.h"
 #include "mpeg/mpegheader.h"
-#include "common/terminationsignalsheld.h"
+#include "output/atomicfile.h"
 
 #include <lame/lame.h>
 

@@ -1,6 +1,7 @@
 #include "output/sourcetags.h"
 
 #include "output/coverscaler.h"
+
 #include "sourcemark.h"
 
 #include <taglib/aifffile.h>

@@ -1,8 +1,8 @@
 #include "sources/audiosource.h"
 
 #include "common/encodeerror.h"
-#include "sources/flacsource.h"
 #include "mpeg/mpegdetector.h"
+#include "sources/flacsource.h"
 #include "sources/mpegsource.h"
 #include "sources/opussource.h"
 #include "sources/sndfilesource.h"

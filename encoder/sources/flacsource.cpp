@@ -1,8 +1,8 @@
 #include "sources/flacsource.h"
 
 #include "common/encodeerror.h"
-#include "sources/flacsurvey.h"
 #include "common/positionalread.h"
+#include "sources/flacsurvey.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sources/audiosource.h"
 #include "mpeg/mpegframechain.h"
+#include "sources/audiosource.h"
 
 #include <cstdint>
 #include <string>

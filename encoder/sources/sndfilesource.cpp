@@ -2,8 +2,8 @@
 
 #include "common/byteorder.h"
 #include "common/encodeerror.h"
-#include "sources/oggpages.h"
 #include "common/positionalread.h"
+#include "sources/oggpages.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -3,10 +3,10 @@
 
 #include "testsupport.h"
 
-#include "output/atomicfile.h"
 #include "mpeg/infoframe.h"
-#include "output/mp3writer.h"
 #include "mpeg/mpegheader.h"
+#include "output/atomicfile.h"
+#include "output/mp3writer.h"
 
 #include <tuple>
 

@@ -5,9 +5,10 @@
 // measured by libebur128 on what libmpg123 decodes and by ffmpeg's ebur128 filter.
 
 #include "mpeg/granulegain.h"
-#include "loudnesslevel.h"
 #include "mpeg/mpegdetector.h"
 #include "mpeg/mpegframechain.h"
+
+#include "loudnesslevel.h"
 #include "testsupport.h"
 
 #include <ebur128.h>

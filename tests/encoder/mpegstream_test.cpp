@@ -5,6 +5,7 @@
 // real length, and neither waits for ever nor reads without end.
 
 #include "mpeg/mpegheader.h"
+
 #include "testsupport.h"
 
 #include <lame/lame.h>

@@ -2,6 +2,7 @@
 // one that no decoder can tell from a one-encoder stream except by its bytes.
 
 #include "output/segmentedmp3writer.h"
+
 #include "testsupport.h"
 
 #include <lame/lame.h>
