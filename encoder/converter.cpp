@@ -15,6 +15,7 @@
 #include "sources/readaheadsource.h"
 #include "sources/resampledsource.h"
 #include "sources/samplecleaner.h"
+#include "sources/sourceopener.h"
 #include "streamcopy.h"
 
 #include "sourcemark.h"
@@ -48,7 +49,7 @@ BitrateCap::Source capSource(const std::string& path, const AudioSource& decoder
 {
     BitrateCap::Source s;
     s.tag = tag;
-    const FileDescriptor fd(AudioSource::openFile(path));
+    const FileDescriptor fd(SourceOpener::openFile(path));
     struct stat st {};
     s.fileBytes = fstat(fd.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
     if (decoder.container() == AudioSource::Container::Mpeg) {
@@ -155,7 +156,7 @@ void Converter::run()
 // (dBFS). Where that passes the peak limit, nothing is written: the caller tries again.
 double Converter::encode(double gain, double surveyedSeconds)
 {
-    std::unique_ptr<AudioSource> decoder = AudioSource::open(m_options.source);
+    std::unique_ptr<AudioSource> decoder = SourceOpener::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container(),
         m_options.profile(), m_options.replayGainFrames(gain));

@@ -8,6 +8,7 @@
 #include "output/atomicfile.h"
 #include "output/tagcopier.h"
 #include "sources/audiosource.h"
+#include "sources/sourceopener.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +31,7 @@ bool isInfoFrame(const std::uint8_t* frame, std::size_t length, const MpegHeader
 bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& target,
     const std::function<void(int)>& progress, double* surveyedSeconds, double* levelledDb)
 {
-    const FileDescriptor source(AudioSource::openFile(options.source));
+    const FileDescriptor source(SourceOpener::openFile(options.source));
     const auto start = MpegDetector::findAudioStart(source.get());
     if (!start)
         return false;

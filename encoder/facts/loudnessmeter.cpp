@@ -6,6 +6,7 @@
 #include "sources/audiosource.h"
 #include "sources/downmixedsource.h"
 #include "sources/samplecleaner.h"
+#include "sources/sourceopener.h"
 
 #include <ebur128.h>
 
@@ -171,7 +172,7 @@ std::string LoudnessMeter::lineFor(const std::string& path)
     std::unique_ptr<LoudnessMeter> meter;
     AudioSource::Container container = AudioSource::Container::Other;
     try {
-        std::unique_ptr<AudioSource> source = AudioSource::open(path);
+        std::unique_ptr<AudioSource> source = SourceOpener::open(path);
         container = source->container();
         if (source->channels() > 2)
             source = std::make_unique<DownmixedSource>(std::move(source));

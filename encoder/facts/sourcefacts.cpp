@@ -9,6 +9,7 @@
 #include "output/coverscaler.h"
 #include "output/sourcetags.h"
 #include "sources/audiosource.h"
+#include "sources/sourceopener.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -47,7 +49,7 @@ const char* const kNamingTags[] = {"ARTIST", "ALBUMARTIST", "ALBUM", "TITLE", "T
 Source readSource(const std::string& path, const SourceTags::ScaledSize& scaledSize)
 {
     Source s;
-    FileDescriptor fd(AudioSource::openFile(path));
+    FileDescriptor fd(SourceOpener::openFile(path));
     struct stat st {};
     s.fileBytes = fstat(fd.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
     if (const auto start = MpegDetector::findAudioStart(fd.get())) {
@@ -68,7 +70,7 @@ Source readSource(const std::string& path, const SourceTags::ScaledSize& scaledS
     // Everything else is opened as a conversion opens it; the decoder knows the frames from
     // the header or measures them from the stream's end (FLAC, Ogg Vorbis, Ogg Opus). A length it
     // cannot measure is given as the least it is, never as a guess.
-    const std::unique_ptr<AudioSource> decoder = AudioSource::open(path);
+    const std::unique_ptr<AudioSource> decoder = SourceOpener::open(path);
     s.frames = std::max<std::int64_t>(0, decoder->lengthFrames());
     s.atLeast = !decoder->lengthIsExact();
     s.rate = decoder->sampleRate();

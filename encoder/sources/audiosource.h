@@ -4,13 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <string>
 #include <vector>
 
 // A decoded sound, read in chunks of interleaved float frames in [-1, 1] nominal range
-// (float sources may hold anything, the converter cleans that). Chosen by content, never by
-// the file name's extension.
+// (float sources may hold anything, the converter cleans that). SourceOpener chooses the
+// decoder of a file by its content, never by the file name's extension.
 class AudioSource {
 public:
     // The container the source came in: tells SourceTags where the tags live.
@@ -21,13 +19,6 @@ public:
     // Frames per decode round: a fixed number of bytes (8192 stereo frames), so that memory
     // does not grow with the channel count (a WAV may have 1024 channels).
     static std::size_t chunkFrames(int channels);
-
-    // Opens path read-only and picks the decoder by its content. Throws EncodeError with a
-    // user-facing reason ("not an audio file", "not a regular file", "cannot read ...").
-    static std::unique_ptr<AudioSource> open(const std::string& path);
-    // The checks of open() without choosing a decoder: a descriptor (close-on-exec, the
-    // caller closes it) of a regular, non-empty file. Throws EncodeError like open().
-    static int openFile(const std::string& path);
 
     virtual int sampleRate() const = 0;
     virtual int channels() const = 0;
