@@ -1,11 +1,13 @@
 #include "commandline.h"
 
-#include "encodeerror.h"
+#include "common/encodeerror.h"
+
 #include "sourcemark.h"
 
 #include <sched.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -94,6 +96,27 @@ std::string CommandLine::profile() const
         profile += text;
     }
     return profile;
+}
+
+std::string CommandLine::replayGainFrames(double appliedDb) const
+{
+    // The tags say how the output stands to the reference: the gain still to apply is the
+    // source's less what was applied, the peak is the source's times the gain.
+    std::string frames;
+    const double factor = std::pow(10.0, appliedDb / 20.0);
+    const auto add = [&](const char* name, const ReplayGain& rg) {
+        if (!rg.given)
+            return;
+        char gain[32];
+        char peak[32];
+        std::snprintf(gain, sizeof gain, "%.2f dB", rg.gainDb - appliedDb + 0.0);
+        std::snprintf(peak, sizeof peak, "%.6f", rg.peak * factor);
+        frames += vardune::SourceMark::TextFrame(std::string("REPLAYGAIN_") + name + "_GAIN", gain);
+        frames += vardune::SourceMark::TextFrame(std::string("REPLAYGAIN_") + name + "_PEAK", peak);
+    };
+    add("TRACK", trackGain);
+    add("ALBUM", albumGain);
+    return frames;
 }
 
 std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& args, std::string& error)

@@ -53,6 +53,9 @@ public:
 
     // The settings that change the sound, as the output's mark records them (SourceMark).
     std::string profile() const;
+    // The ReplayGain 2.0 frames (ID3v2.3 TXXX) an output carries, as they hold after the
+    // gain appliedDb: empty when none were asked for.
+    std::string replayGainFrames(double appliedDb) const;
 
     // Returns nothing and sets error (a short reason) when the arguments are not usable.
     static std::optional<CommandLine> parse(const std::vector<std::string>& args, std::string& error);

@@ -1,21 +1,24 @@
 #include "converter.h"
 
-#include "atomicfile.h"
-#include "audiosource.h"
-#include "bitratecap.h"
-#include "downmixedsource.h"
-#include "encodedsize.h"
-#include "encodeerror.h"
-#include "filedescriptor.h"
-#include "mp3writer.h"
-#include "mpegdetector.h"
-#include "readaheadsource.h"
-#include "resampledsource.h"
-#include "samplecleaner.h"
-#include "segmentedmp3writer.h"
-#include "sourcemark.h"
+#include "common/encodeerror.h"
+#include "common/filedescriptor.h"
+#include "facts/bitratecap.h"
+#include "facts/encodedsize.h"
+#include "mpeg/mpegdetector.h"
+#include "output/atomicfile.h"
+#include "output/mp3writer.h"
+#include "output/segmentedmp3writer.h"
+#include "output/sourcetags.h"
+#include "output/tagcopier.h"
+#include "sources/audiosource.h"
+#include "sources/downmixedsource.h"
+#include "sources/readaheadsource.h"
+#include "sources/resampledsource.h"
+#include "sources/samplecleaner.h"
+#include "sources/sourceopener.h"
 #include "streamcopy.h"
-#include "tagcopier.h"
+
+#include "sourcemark.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,7 +49,7 @@ BitrateCap::Source capSource(const std::string& path, const AudioSource& decoder
 {
     BitrateCap::Source s;
     s.tag = tag;
-    const FileDescriptor fd(AudioSource::openFile(path));
+    const FileDescriptor fd(SourceOpener::openFile(path));
     struct stat st {};
     s.fileBytes = fstat(fd.get(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
     if (decoder.container() == AudioSource::Container::Mpeg) {
@@ -75,27 +78,6 @@ std::string Converter::gainText(double gainDb)
     char text[32];
     std::snprintf(text, sizeof text, "%+.2f dB", gainDb);
     return text;
-}
-
-std::string Converter::replayGainFrames(const CommandLine& options, double appliedDb)
-{
-    // The tags say how the output stands to the reference: the gain still to apply is the
-    // source's less what was applied, the peak is the source's times the gain.
-    std::string frames;
-    const double factor = std::pow(10.0, appliedDb / 20.0);
-    const auto add = [&](const char* name, const CommandLine::ReplayGain& rg) {
-        if (!rg.given)
-            return;
-        char gain[32];
-        char peak[32];
-        std::snprintf(gain, sizeof gain, "%.2f dB", rg.gainDb - appliedDb + 0.0);
-        std::snprintf(peak, sizeof peak, "%.6f", rg.peak * factor);
-        frames += vardune::SourceMark::TextFrame(std::string("REPLAYGAIN_") + name + "_GAIN", gain);
-        frames += vardune::SourceMark::TextFrame(std::string("REPLAYGAIN_") + name + "_PEAK", peak);
-    };
-    add("TRACK", options.trackGain);
-    add("ALBUM", options.albumGain);
-    return frames;
 }
 
 Converter::Converter(const CommandLine& options, Progress progress)
@@ -174,10 +156,10 @@ void Converter::run()
 // (dBFS). Where that passes the peak limit, nothing is written: the caller tries again.
 double Converter::encode(double gain, double surveyedSeconds)
 {
-    std::unique_ptr<AudioSource> decoder = AudioSource::open(m_options.source);
+    std::unique_ptr<AudioSource> decoder = SourceOpener::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container(),
-        m_options.profile(), replayGainFrames(m_options, gain));
+        m_options.profile(), m_options.replayGainFrames(gain));
     std::size_t tagBytes = 0;
     for (const TagLib::ByteVector& piece : tag)
         tagBytes += piece.size();
@@ -185,7 +167,7 @@ double Converter::encode(double gain, double surveyedSeconds)
     // (-reencode, which only rules out a copy, included).
     EncodedSize sizes;
     const BitrateCap::Choice cap = BitrateCap::choose(
-        capSource(m_options.source, *decoder, tagBytes - TagCopier::markBytesFor(m_options.source, tagBytes)),
+        capSource(m_options.source, *decoder, tagBytes - SourceTags::markBytesFor(m_options.source, tagBytes)),
         m_options.bitrate, m_options.mono, sizes);
 
     if (decoder->channels() > 2)

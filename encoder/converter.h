@@ -32,9 +32,6 @@ public:
 
     // "+3.50 dB": a gain as the lines of the encoder say it.
     static std::string gainText(double gainDb);
-    // The ReplayGain 2.0 frames (ID3v2.3 TXXX) an output carries, as they hold after the
-    // gain appliedDb: empty when none were asked for.
-    static std::string replayGainFrames(const CommandLine& options, double appliedDb);
 
 private:
     void checkTargetIsNotSource() const;

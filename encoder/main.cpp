@@ -9,13 +9,13 @@
 // copied instead of encoded, a bitrate kept below the one asked because the source is
 // smaller) comes in "fastencc: ..." lines before the warnings.
 
-#include "atomicfile.h"
+#include "common/encodeerror.h"
+#include "facts/loudnessmeter.h"
+#include "facts/sourcefacts.h"
+#include "output/atomicfile.h"
+#include "output/foldercover.h"
 #include "commandline.h"
 #include "converter.h"
-#include "encodeerror.h"
-#include "foldercover.h"
-#include "loudnessmeter.h"
-#include "sourcefacts.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,14 +1,14 @@
 #include "streamcopy.h"
 
-#include "atomicfile.h"
-#include "audiosource.h"
-#include "converter.h"
-#include "filedescriptor.h"
-#include "granulegain.h"
-#include "mpegdetector.h"
-#include "mpegframechain.h"
-#include "mpegsurvey.h"
-#include "tagcopier.h"
+#include "common/filedescriptor.h"
+#include "mpeg/granulegain.h"
+#include "mpeg/mpegdetector.h"
+#include "mpeg/mpegframechain.h"
+#include "mpeg/mpegsurvey.h"
+#include "output/atomicfile.h"
+#include "output/tagcopier.h"
+#include "sources/audiosource.h"
+#include "sources/sourceopener.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,7 +31,7 @@ bool isInfoFrame(const std::uint8_t* frame, std::size_t length, const MpegHeader
 bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& target,
     const std::function<void(int)>& progress, double* surveyedSeconds, double* levelledDb)
 {
-    const FileDescriptor source(AudioSource::openFile(options.source));
+    const FileDescriptor source(SourceOpener::openFile(options.source));
     const auto start = MpegDetector::findAudioStart(source.get());
     if (!start)
         return false;
@@ -43,7 +43,7 @@ bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& targ
     const int steps = options.gainGiven ? GranuleGain::stepsFor(options.gainDb, options.peak, CommandLine::kPeakLimitDb) : 0;
     const double applied = steps * GranuleGain::kStepDb;
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(options.source, AudioSource::Container::Mpeg,
-        options.profile(), Converter::replayGainFrames(options, applied));
+        options.profile(), options.replayGainFrames(applied));
     AtomicFile out(target, options.source);
     for (const TagLib::ByteVector& piece : tag)
         out.write(piece.data(), piece.size());

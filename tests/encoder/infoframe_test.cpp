@@ -3,10 +3,10 @@
 
 #include "testsupport.h"
 
-#include "atomicfile.h"
-#include "infoframe.h"
-#include "mp3writer.h"
-#include "mpegheader.h"
+#include "mpeg/infoframe.h"
+#include "mpeg/mpegheader.h"
+#include "output/atomicfile.h"
+#include "output/mp3writer.h"
 
 #include <tuple>
 

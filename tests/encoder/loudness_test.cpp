@@ -4,10 +4,11 @@
 // levelled by its granules' global gain without a second lossy generation. Outputs are
 // measured by libebur128 on what libmpg123 decodes and by ffmpeg's ebur128 filter.
 
-#include "granulegain.h"
+#include "mpeg/granulegain.h"
+#include "mpeg/mpegdetector.h"
+#include "mpeg/mpegframechain.h"
+
 #include "loudnesslevel.h"
-#include "mpegdetector.h"
-#include "mpegframechain.h"
 #include "testsupport.h"
 
 #include <ebur128.h>

@@ -4,7 +4,8 @@
 // never end or are mostly holes. fastencc converts all the sound there is, --facts gives its
 // real length, and neither waits for ever nor reads without end.
 
-#include "mpegheader.h"
+#include "mpeg/mpegheader.h"
+
 #include "testsupport.h"
 
 #include <lame/lame.h>

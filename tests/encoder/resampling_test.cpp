@@ -5,9 +5,9 @@
 
 #include "testsupport.h"
 
-#include "atomicfile.h"
-#include "mp3writer.h"
-#include "mpegheader.h"
+#include "mpeg/mpegheader.h"
+#include "output/atomicfile.h"
+#include "output/mp3writer.h"
 
 #include <cmath>
 #include <tuple>

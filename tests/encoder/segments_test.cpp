@@ -1,7 +1,8 @@
 // One source on several encoders at once (-threads): the segments' streams are joined into
 // one that no decoder can tell from a one-encoder stream except by its bytes.
 
-#include "segmentedmp3writer.h"
+#include "output/segmentedmp3writer.h"
+
 #include "testsupport.h"
 
 #include <lame/lame.h>
