@@ -1,54 +1,67 @@
 #include "encoderpool.h"
 
-#include "batchdriver.h"
-#include "module1.h"
+#include "outputvolume.h"
+
+#include "batchwalk.h"
+
+#include <QThread>
 
 #include <algorithm>
 
-EncoderPool::EncoderPool(QObject* parent)
+#include <sched.h>
+
+EncoderPool::EncoderPool(const vardune::Settings& settings, QObject* parent)
     : QObject(parent)
-    , names_(Module1::FoldOutputPath)
+    , settings_(settings)
+    , names_(OutputVolume::FoldPath)
 {
+}
+
+int EncoderPool::Cores()
+{
+    int cores = QThread::idealThreadCount();
+#if defined(__linux__)
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        cores = CPU_COUNT(&set);
+#endif
+    return cores;
 }
 
 int EncoderPool::Limit() const
 {
-    return Module1::JobLimit();
+    return vardune::BatchWalk::JobLimit(settings_.jobs, Cores());
 }
 
 int EncoderPool::Running() const
 {
     int running = 0;
-    for (const QPointer<BatchDriver>& batch : batches_)
-        if (batch)
-            running += batch->Running();
+    for (const Member* batch : batches_)
+        running += batch->Running();
     return running;
 }
 
 int EncoderPool::Busy() const
 {
     int busy = 0;
-    for (const QPointer<BatchDriver>& batch : batches_)
-        if (batch)
-            busy += batch->BusyCores();
+    for (const Member* batch : batches_)
+        busy += batch->BusyCores();
     return busy;
 }
 
-std::vector<vardune::CoreShare::Running>
-EncoderPool::Shares(std::vector<std::pair<BatchDriver*, std::size_t>>& owners) const
+std::vector<vardune::CoreShare::Running> EncoderPool::Shares(std::vector<std::pair<Member*, std::size_t>>& owners) const
 {
     std::vector<vardune::CoreShare::Running> shares;
-    for (const QPointer<BatchDriver>& batch : batches_) {
-        if (!batch)
-            continue;
+    for (Member* batch : batches_) {
         const auto own = batch->Shares();
-        owners.emplace_back(batch.data(), own.size());
+        owners.emplace_back(batch, own.size());
         shares.insert(shares.end(), own.begin(), own.end());
     }
     return shares;
 }
 
-void EncoderPool::Apply(const std::vector<int>& threads, const std::vector<std::pair<BatchDriver*, std::size_t>>& owners)
+void EncoderPool::Apply(const std::vector<int>& threads, const std::vector<std::pair<Member*, std::size_t>>& owners)
 {
     std::size_t at = 0;
     for (const auto& [batch, count] : owners) {
@@ -60,7 +73,7 @@ void EncoderPool::Apply(const std::vector<int>& threads, const std::vector<std::
 
 bool EncoderPool::TakeBack()
 {
-    std::vector<std::pair<BatchDriver*, std::size_t>> owners;
+    std::vector<std::pair<Member*, std::size_t>> owners;
     const auto shares = Shares(owners);
     const int from = vardune::CoreShare::TakeBackFrom(shares);
     if (from < 0)
@@ -75,32 +88,34 @@ bool EncoderPool::TakeBack()
 
 void EncoderPool::Lend()
 {
-    for (const QPointer<BatchDriver>& batch : batches_)
-        if (batch && batch->WaitsToStart())
+    for (const Member* batch : batches_)
+        if (batch->WaitsToStart())
             return;
     const int free = Limit() - Busy();
     if (free <= 0)
         return;
-    std::vector<std::pair<BatchDriver*, std::size_t>> owners;
+    std::vector<std::pair<Member*, std::size_t>> owners;
     const auto shares = Shares(owners);
     Apply(vardune::CoreShare::Lend(free, shares), owners);
 }
 
-void EncoderPool::Join(BatchDriver* batch)
+void EncoderPool::Join(Member* batch)
 {
-    // Batches that have ended are gone from the list the next time one joins.
-    batches_.erase(std::remove_if(batches_.begin(), batches_.end(), [](const QPointer<BatchDriver>& b) { return !b; }),
-                   batches_.end());
-    batches_.emplace_back(batch);
-    connect(batch, &BatchDriver::EncoderEnded, this, &EncoderPool::Resume);
+    batches_.push_back(batch);
+}
+
+void EncoderPool::Leave(Member* batch)
+{
+    batches_.erase(std::remove(batches_.begin(), batches_.end(), batch), batches_.end());
 }
 
 void EncoderPool::Resume()
 {
-    // A batch resumed may end and go; the list is walked by copy.
-    const std::vector<QPointer<BatchDriver>> batches = batches_;
-    for (const QPointer<BatchDriver>& batch : batches)
-        if (batch)
+    // A batch resumed may end, and leave; the list is walked by copy, each batch taken only
+    // while it is still a member.
+    const std::vector<Member*> batches = batches_;
+    for (Member* batch : batches)
+        if (std::find(batches_.begin(), batches_.end(), batch) != batches_.end())
             batch->Resume();
     Lend();
 }
