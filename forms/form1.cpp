@@ -76,8 +76,8 @@ Form1::Form1(frmStartUp* splash, QWidget* parent)
     Waiting = new WaitingForecast(ListModel, Text1, ForecastPanel, pool_,
                                   [this] { return Batch && Batch->Board() != nullptr; }, this);
     Batch = new WindowBatch(this, ListModel, Text1, pool_, Waiting, ListActions, &monitorAnimationStep, this);
-    connect(ListActions, &VardoListActions::CommandStarted, this, &Form1::CommandStarted);
-    connect(Batch, &WindowBatch::CommandStarted, this, &Form1::CommandStarted);
+    connect(ListActions, &VardoListActions::CommandBegun, this, &Form1::CommandStarted);
+    connect(Batch, &WindowBatch::CommandBegun, this, &Form1::CommandStarted);
     connect(Batch, &WindowBatch::Finished, this, &Form1::BatchFinished);
 
     // The commands of the menus, the list's menu, the panes and the toolbar.

@@ -111,7 +111,7 @@ void VardoListActions::RestorePlaylists()
 
 void VardoListActions::AddSelectedEntries()
 {
-    emit CommandStarted();
+    emit CommandBegun();
     QStringList paths;
     for (QString path = c_.files->FirstSelectedItem(); !path.isEmpty(); path = c_.files->NextSelectedItem())
         paths << path;
@@ -266,14 +266,14 @@ void VardoListActions::AddFolder(const QString& folder, const std::function<bool
 
 void VardoListActions::AddFolderEntries(const QString& folder)
 {
-    emit CommandStarted();
+    emit CommandBegun();
     const std::vector<std::string> filters = vardune::NameFilters(Module1::FromQt(c_.type->currentText()));
     AddFolder(folder, [filters](const std::string& name) { return vardune::MatchesNameFilters(name, filters); });
 }
 
 void VardoListActions::AddDroppedPaths(const QStringList& paths)
 {
-    emit CommandStarted();
+    emit CommandBegun();
     // Dropped files go in together, in runs as Add takes them; each folder in its turn.
     QStringList files;
     for (const QString& path : paths) {
@@ -294,7 +294,7 @@ bool VardoListActions::IsDuplicatedEntry(const QString& path) const
 
 void VardoListActions::RemoveSelectedEntries()
 {
-    emit CommandStarted();
+    emit CommandBegun();
     // Read the selection by its ranges: asking row by row is quadratic in the number of
     // separately selected rows.
     const QItemSelection selection = c_.view->selectionModel()->selection();
@@ -309,7 +309,7 @@ void VardoListActions::RemoveSelectedEntries()
 
 void VardoListActions::ClearAllEntries()
 {
-    emit CommandStarted();
+    emit CommandBegun();
     const auto answer = Module1::MsgBox(c_.window, {QStringLiteral("Do yo really want to delete all enties?"),
                                                QStringLiteral("Confirm Delete All"), QMessageBox::Question,
                                                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel});
@@ -349,7 +349,7 @@ void RunOffWindow(const std::function<void()>& work)
 
 void VardoListActions::TidyPlayer()
 {
-    emit CommandStarted();
+    emit CommandBegun();
     const QString title = QStringLiteral("Tidy the Player");
     const auto say = [&](const QString& text, QMessageBox::Icon icon) {
         Module1::MsgBox(c_.window, {text, title, icon, QMessageBox::Ok, QMessageBox::NoButton});
@@ -414,7 +414,7 @@ void VardoListActions::TidyPlayer()
 
 void VardoListActions::RetrySelectedEntries()
 {
-    emit CommandStarted();
+    emit CommandBegun();
     std::vector<std::uint64_t> failed;
     for (const QModelIndex& row : c_.view->selectionModel()->selectedRows()) {
         const vardune::VardoEntry& e = c_.list->List().At(static_cast<std::size_t>(row.row()));
@@ -435,7 +435,7 @@ void VardoListActions::RetrySelectedEntries()
 
 void VardoListActions::OpenOutput(std::uint64_t entry)
 {
-    emit CommandStarted();
+    emit CommandBegun();
     const long row = c_.list->List().Find(entry);
     if (row >= 0)
         Module1::OpenFile(c_.window, Module1::ToQt(c_.list->List().At(static_cast<std::size_t>(row)).targetPath));
@@ -443,7 +443,7 @@ void VardoListActions::OpenOutput(std::uint64_t entry)
 
 void VardoListActions::ShowOutputInFolder(std::uint64_t entry)
 {
-    emit CommandStarted();
+    emit CommandBegun();
     const long row = c_.list->List().Find(entry);
     if (row >= 0)
         Module1::ShowInFolder(c_.window, Module1::ToQt(c_.list->List().At(static_cast<std::size_t>(row)).targetPath));

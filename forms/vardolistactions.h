@@ -64,7 +64,7 @@ public:
 
 signals:
     // A command of the list begins (the status bar's line of the last batch goes).
-    void CommandStarted();
+    void CommandBegun();
 
 private:
     // The playlists carried by the list kept from the last run.

@@ -115,7 +115,7 @@ void WindowBatch::Run(frmMonitor* board)
 
 void WindowBatch::ShowStatusBoard()
 {
-    emit CommandStarted();
+    emit CommandBegun();
     // A board that was closed is gone even if its deletion is still pending: open a new one.
     if (!monitor_ || !monitor_->isVisible()) {
         // The folder first: its free room can only be measured once it is there.

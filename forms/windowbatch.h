@@ -58,7 +58,7 @@ public:
 
 signals:
     // The command to start a batch begins (the status bar's line of the last batch goes).
-    void CommandStarted();
+    void CommandBegun();
     // A batch has ended: what it did, or empty when it took up no file.
     void Finished(const QString& summary);
 

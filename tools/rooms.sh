@@ -26,16 +26,19 @@ encoder/output:   core encoder/common encoder/mpeg
 encoder/facts:    core encoder/common encoder/sources encoder/mpeg encoder/output
 encoder:          core encoder/common encoder/sources encoder/mpeg encoder/output encoder/facts
 '
-# Where a quoted include is looked for, after the including file's own folder: the include
-# folders the build gives.
-searched='core batch app widgets forms console encoder'
-
-files=$(git ls-files --cached --others --exclude-standard -- 'core/*' 'batch/*' 'app/*' 'widgets/*' 'forms/*' 'console/*' 'encoder/*' \
-        | grep -E '\.(h|cpp)$' || true)
+# The rooms' folders; a quoted include is looked for in the including file's own folder,
+# then in these, as the build's include folders give them.
+folders='core batch app widgets forms console encoder'
+# The files a checkout holds (a copy without git: every file there).
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    files=$(git ls-files --cached --others --exclude-standard -- $folders | grep -E '\.(h|cpp)$' || true)
+else
+    files=$(find $folders -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+fi
 
 # Every include as "file<TAB>included file", resolved as the compiler would find it: beside
 # the including file first, then in the include folders.
-edges=$(awk -v files="$files" -v searched="$searched" '
+edges=$(awk -v files="$files" -v searched="$folders" '
     BEGIN {
         n = split(files, list, "\n")
         for (i = 1; i <= n; i++) known[list[i]] = 1
