@@ -1,12 +1,6 @@
 #include "module1.h"
 
-#include "consolebatch.h"
-#include "consolecommand.h"
-#include "form1.h"
-#include "frmstartup.h"
-#include "helpwindow.h"
 #include "installlayout.h"
-#include "shutdownsignals.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -22,20 +16,11 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
-#include <QStorageInfo>
-#include <QThread>
 
-#include "batchwalk.h"
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <optional>
 #include <random>
 
-#include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 // The pictures live in the window library; a static library's resources must be registered
@@ -123,11 +108,6 @@ static vardune::InstallLayout Layout()
     return vardune::InstallLayout(FromQt(ProgramFolder()));
 }
 
-QString EncoderFolder()
-{
-    return ToQt(Layout().EncoderFolder());
-}
-
 QString ManualFile()
 {
     return ToQt(Layout().ManualFolder()) + QDir::separator() + QLatin1String(vardune::InstallLayout::ManualName());
@@ -154,65 +134,6 @@ QString CarriedPlaylistsFilePath()
 {
     const QString list = VardoListFilePath();
     return list.isEmpty() ? QString() : QFileInfo(list).path() + QStringLiteral("/CarriedPlaylists.txt");
-}
-
-std::string FoldOutputPath(const std::string& path)
-{
-    const QFileInfo file(ToQt(path));
-    const QFileInfo folder(file.path());
-    // The folder exists while a batch writes into it; one that has gone since is taken as
-    // written, made absolute and tidied.
-    QString canonical = folder.canonicalFilePath();
-    if (canonical.isEmpty())
-        canonical = QDir::cleanPath(folder.absoluteFilePath());
-    return FromQt((canonical + QLatin1Char('/') + file.fileName()).toCaseFolded());
-}
-
-QString OutputFolderPath(const QString& folderText)
-{
-    return folderText.isEmpty() ? QDir::currentPath() : folderText;
-}
-
-std::optional<double> FreeBytes(const QString& folder)
-{
-    const QStorageInfo storage(OutputFolderPath(folder));
-    if (!storage.isValid() || !storage.isReady() || !QFileInfo(OutputFolderPath(folder)).isDir())
-        return std::nullopt;
-    return static_cast<double>(storage.bytesAvailable());
-}
-
-bool TakesOnlyPortableNames(const QString& folder)
-{
-    const QString path = OutputFolderPath(folder);
-    // vfat, msdos, exfat, and their FUSE forms (fuse.fusefat, fuseblk.exfat...).
-    const QByteArray type = QStorageInfo(path).fileSystemType().toLower();
-    if (type.contains("fat"))
-        return true;
-    // Another file system may refuse them too (NTFS mounted for Windows names, a share, a
-    // FUSE file system): ask the folder itself with a name holding every one of them.
-    const QByteArray probe = QFile::encodeName(QDir(path).filePath(
-        QStringLiteral(".vardune-names-%1-\"*:<>?\\|").arg(QCoreApplication::applicationPid())));
-    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        ::close(fd);
-        ::unlink(probe.constData());
-        return false;
-    }
-    // Refused for its name (a folder the user may not write to says EACCES or EROFS).
-    return errno == EINVAL || errno == EILSEQ || errno == EPERM;
-}
-
-int JobLimit()
-{
-    int cores = QThread::idealThreadCount();
-#if defined(__linux__)
-    // The cores this process may run on, which a container or taskset may narrow.
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0)
-        cores = CPU_COUNT(&set);
-#endif
-    return vardune::BatchWalk::JobLimit(settings().jobs, cores);
 }
 
 void ReadConfig()
@@ -376,11 +297,6 @@ void ShowInFolder(QWidget* owner, const QString& path)
     });
 }
 
-void ShowUserGuide(QWidget* owner)
-{
-    HelpWindow::ShowUserGuide(owner, helpFile());
-}
-
 QString VendorSite()
 {
     return QStringLiteral(VARDUNE_VENDOR_SITE);
@@ -395,50 +311,6 @@ void EndProcess()
     std::fflush(nullptr);
     // At once: no other window's close code runs, and a running encoder is left to finish.
     ::_exit(0);
-}
-
-// The answer to --help or --version, or nothing when the window is to start. Every other
-// argument is left to Qt (-platform, -display, ...), as before.
-static const char* InformationRequest(int argc, char* argv[])
-{
-    const char* const help = vardune::ConsoleCommand::Help();
-    static const std::string version = std::string("Vardune ") + kVersion + "\n";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
-            return help;
-        if (std::strcmp(argv[i], "--version") == 0)
-            return version.c_str();
-    }
-    return nullptr;
-}
-
-int Main(int argc, char* argv[])
-{
-    if (const char* answer = InformationRequest(argc, argv)) {
-        std::fputs(answer, stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    // A batch from the command line runs without the window, the display and the lock.
-    if (vardune::ConsoleCommand::Asked(argc, argv))
-        return ConsoleBatch::Main(argc, argv);
-    QApplication app(argc, argv);
-    // The name only: a display name would be appended to every window's title on the taskbar.
-    QApplication::setApplicationName(QStringLiteral("Vardune"));
-    LoadResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/vardune.svg")));
-
-    frmStartUp splash;
-    splash.show();
-    splash.repaint();
-    QApplication::processEvents();
-
-    Form1 form(&splash);
-    ShutdownSignals shutdownSignals;
-    QObject::connect(&shutdownSignals, &ShutdownSignals::Received, &form, &Form1::Form_Unload);
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, &Form1::Form_Unload);
-    form.InitForm();
-    form.show();
-    return QApplication::exec();
 }
 
 namespace Test {

@@ -11,8 +11,10 @@
 
 class QWidget;
 
-// The shared module: the settings of the run, the procedures every window uses, and the
-// entry point. The settings are the program's only global state.
+// The shared module: the settings of the run, the files the program keeps, and the procedures
+// every window uses (messages, the folder picker, the desktop's openers). The settings are the
+// program's only global state. The entry point (main.cpp) starts the window or the command line
+// over them.
 namespace Module1 {
 
 // Settings, loaded once while the main window loads and saved once when it closes.
@@ -27,9 +29,7 @@ QString ProgramFolder();
 inline constexpr const char* kVersion = vardune::ConfigTable::kVersionConstant;
 // The user's home folder with a trailing separator: the folder a first start shows.
 QString DefaultFolder();
-// The folders that hold the encoder and the manual: beside the program, or the installed
-// folders of an installed copy.
-QString EncoderFolder();
+// The manual: beside the program, or in the installed folder of an installed copy.
 QString ManualFile();
 // Vardune.ini beside the program when that folder is writable and the copy is not installed
 // (a build tree, a portable copy), else in the user's configuration folder.
@@ -42,23 +42,6 @@ QString CarriedPlaylistsFilePath();
 // The manual, recorded while the main window loads.
 QString& helpFile();
 
-// An output path folded so that two paths of one file are equal, however the folder is
-// written ("out/", "out//", "./out", a link to it), and so that paths a case-insensitive file
-// system takes for one file are equal too.
-std::string FoldOutputPath(const std::string& path);
-// How many encoders a batch runs at once: the MJOBS__ setting, or one per core this process
-// may use.
-int JobLimit();
-
-// The output folder as the encoder meets it: an empty folder box means the program's current
-// folder, where the encoder resolves a bare name.
-QString OutputFolderPath(const QString& folderText);
-// The bytes the user may still write on the folder's file system; nothing when the folder
-// cannot be found.
-std::optional<double> FreeBytes(const QString& folder);
-// True when the folder lies on a FAT or exFAT file system, or on any that refuses the
-// characters FAT refuses in a name: outputs there get portable names.
-bool TakesOnlyPortableNames(const QString& folder);
 
 void ReadConfig();
 void WriteConfig(const QString& sourceFolder);
@@ -93,8 +76,6 @@ void OpenFile(QWidget* owner, const QString& path);
 // (org.freedesktop.FileManager1 on the session bus), else opens its folder; returns at once.
 // Where nothing can show the folder, a message over owner says so.
 void ShowInFolder(QWidget* owner, const QString& path);
-// Opens the user guide page of the manual, owned by the window whose command asked for it.
-void ShowUserGuide(QWidget* owner);
 // The vendor's web site, a setting of the build: "http://host".
 QString VendorSite();
 
@@ -109,9 +90,6 @@ float Random();
 // Registers the program's pictures; every window calls it before it loads one.
 void LoadResources();
 
-// The entry point: splash, main window, event loop. --help and --version are answered on
-// standard output instead, without a window.
-int Main(int argc, char* argv[]);
 
 // Seams for the tests: answers given in advance instead of a dialog, and what was asked.
 namespace Test {

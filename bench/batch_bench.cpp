@@ -13,6 +13,10 @@
 #include "sandbox.h"
 #include "testaudio.h"
 #include "vardolistmodel.h"
+#include "encoderpool.h"
+#include "encoderprogram.h"
+#include "waitingforecast.h"
+#include "windowbatch.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -65,7 +69,7 @@ bool MakeSourceMp3(const QString& mp3, double seconds, unsigned seed, const QStr
     WriteMusicWav(wav, seconds, seed);
     QProcess make;
     make.setStandardOutputFile(QProcess::nullDevice());
-    make.start(Module1::EncoderFolder() + QStringLiteral("/fastencc"),
+    make.start(EncoderProgram::Folder() + QStringLiteral("/fastencc"),
                QStringList {wav, mp3, QStringLiteral("-br"), QStringLiteral("192000")} + extra);
     const bool made = make.waitForFinished(-1) && make.exitStatus() == QProcess::NormalExit && make.exitCode() == 0;
     QFile::remove(wav);
@@ -205,7 +209,7 @@ int Done(const Form1& form)
 // the output sample rate that fastencc picks, so both do the same work.
 int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
 {
-    const QString encoder = Module1::EncoderFolder() + QStringLiteral("/fastencc");
+    const QString encoder = EncoderProgram::Folder() + QStringLiteral("/fastencc");
     QStringList files;
     for (int i = 0; i < count; ++i) {
         files << work + QStringLiteral("/song%1.mp3").arg(i, 2, 10, QLatin1Char('0'));
@@ -216,7 +220,7 @@ int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
     QDir(work).mkpath(QStringLiteral("peer"));
     RunShell(QStringLiteral("\"%1\" \"$1\" \"%2/loop/probe.mp3\" -br 96000 >/dev/null").arg(encoder, work), files.mid(0, 1));
     const int rate = Mp3SampleRate(work + QStringLiteral("/loop/probe.mp3"));
-    const int cores = Module1::JobLimit();
+    const int cores = form.Batch->Pool().Limit();
 
     // Each run from an empty folder: outputs of the run before would be up to date, and skipped.
     // One encoder on one core, as the one-at-a-time batch runs it.
@@ -288,7 +292,7 @@ int Speed(Form1& form, const QString& work, int count, double seconds, int runs)
 // three of 60 s, against ffmpeg and libmp3lame run on every core at once (each file on one).
 int LongFile(Form1& form, const QString& work, int runs)
 {
-    const QString encoder = Module1::EncoderFolder() + QStringLiteral("/fastencc");
+    const QString encoder = EncoderProgram::Folder() + QStringLiteral("/fastencc");
     QStringList files;
     const double lengths[] = {600, 60, 60, 60};
     for (int i = 0; i < 4; ++i) {
@@ -299,7 +303,7 @@ int LongFile(Form1& form, const QString& work, int runs)
     QDir(work).mkpath(QStringLiteral("peer"));
     RunShell(QStringLiteral("\"%1\" \"$1\" \"%2/peer/probe.mp3\" -br 96000 -threads 1 >/dev/null").arg(encoder, work), files.mid(1, 1));
     const int rate = Mp3SampleRate(work + QStringLiteral("/peer/probe.mp3"));
-    const int cores = Module1::JobLimit();
+    const int cores = form.Batch->Pool().Limit();
     const QString peer = QStringLiteral("printf '%s\\0' \"$@\" | xargs -0 -P %1 -I{} sh -c "
                                         "'ffmpeg -nostdin -v error -y -i \"$1\" -c:a libmp3lame -b:a 96k -ar %2 \"%3/peer/V_${1##*/}\"' sh {}")
                              .arg(cores).arg(rate).arg(work);
@@ -370,7 +374,7 @@ int UpToDate(Form1& form, const QString& work, int count)
     const QString summary = form.StatusPanel->text();
     const int done = Done(form) - converted;
 
-    const QString encoder = Module1::EncoderFolder() + QStringLiteral("/fastencc");
+    const QString encoder = EncoderProgram::Folder() + QStringLiteral("/fastencc");
     const QString loop = QStringLiteral("for f in \"$@\"; do \"%1\" \"$f\" \"%2/V_${f##*/}.MP3\" >/dev/null 2>&1 || exit 1; done")
                              .arg(encoder, out);
     const QString empty = QStringLiteral("for f in \"$@\"; do /bin/true \"$f\" || exit 1; done");
@@ -382,7 +386,7 @@ int UpToDate(Form1& form, const QString& work, int count)
         trueWall.push_back(RunShell(empty, files).wallSeconds);
     }
     std::printf("%d WAV files of 0.2 s, converted once (%d converted, %.1f s), then again unchanged; %d cores\n",
-                count, converted, first.wallSeconds, Module1::JobLimit());
+                count, converted, first.wallSeconds, form.Batch->Pool().Limit());
     std::printf("second batch, start to the board's close: %7.2f s (%.2f ms per file; encoders' CPU %.2f s), \"%s\"\n",
                 second.wallSeconds, second.wallSeconds * 1000 / count, second.encoderCpu, qPrintable(summary));
     std::printf("shell loop of fastencc over them:         %7.2f s (%.2f ms per file, CPU %.2f ms per file), median of 3\n",
@@ -397,7 +401,7 @@ int UpToDate(Form1& form, const QString& work, int count)
 // pass alone, one `fastencc --loudness` over all files.
 int Level(Form1& form, const QString& work, int count, double seconds, int runs)
 {
-    const QString encoder = Module1::EncoderFolder() + QStringLiteral("/fastencc");
+    const QString encoder = EncoderProgram::Folder() + QStringLiteral("/fastencc");
     QStringList files;
     for (int i = 0; i < count; ++i) {
         const QString album = work + QStringLiteral("/album%1").arg(i % 3);
@@ -436,10 +440,10 @@ int Level(Form1& form, const QString& work, int count, double seconds, int runs)
         QElapsedTimer waited;
         waited.start();
         form.ListModel->Append(entries);
-        form.ShowForecast();
+        form.Waiting->ShowForecast();
         const auto measured = [&form] {
             for (const auto& e : form.ListModel->List().Entries())
-                if (!form.MeasuredAhead(e.id))
+                if (!form.Waiting->MeasuredAhead(e.id))
                     return false;
             return true;
         };
@@ -462,7 +466,7 @@ int Level(Form1& form, const QString& work, int count, double seconds, int runs)
     const ShellRun measure = RunShell(QStringLiteral("\"%1\" --loudness < \"%2/list\" >/dev/null").arg(encoder, work), {});
 
     std::printf("%d MP3 files of %.0f s (192 kbit/s, 3 albums) to 96 kbit/s stereo; %d cores; median of %d runs\n",
-                count, seconds, Module1::JobLimit(), runs);
+                count, seconds, form.Batch->Pool().Limit(), runs);
     std::printf("batch without levelling:           %7.2f s  encoders' CPU %.2f s\n", Median(plain), Median(plainCpu));
     std::printf("batch with even loudness per album, started as the files are added: %6.2f s  encoders' CPU %.2f s  extra %+5.1f %%\n",
                 Median(levelled), Median(levelledCpu), (Median(levelled) / Median(plain) - 1) * 100);

@@ -7,6 +7,7 @@
 #include "form1.h"
 #include "module1.h"
 #include "sandbox.h"
+#include "vardolistactions.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -70,7 +71,7 @@ int main(int argc, char* argv[])
     });
 
     clock.start();
-    form.AddSelectedEntries();
+    form.ListActions->AddSelectedEntries();
     const qint64 added = clock.elapsed();
     lastTurn = added;
     heartbeat.start();

@@ -8,6 +8,7 @@
 #include "sandbox.h"
 #include "vardolistmodel.h"
 #include "vardolistview.h"
+#include "vardolistactions.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -73,9 +74,9 @@ int main(int argc, char* argv[])
     files->sort(0);
 
     SelectFileRows(form.XListView1, 0, kFiles / 2 - 1);
-    const qint64 fill = Measure([&] { form.AddSelectedEntries(); });
+    const qint64 fill = Measure([&] { form.ListActions->AddSelectedEntries(); });
     SelectFileRows(form.XListView1, kFiles / 2, kFiles - 1);
-    const qint64 add = Measure([&] { form.AddSelectedEntries(); });
+    const qint64 add = Measure([&] { form.ListActions->AddSelectedEntries(); });
     QApplication::processEvents();
 
     // Every fourth entry: 5,000 scattered selected rows.
@@ -83,7 +84,7 @@ int main(int argc, char* argv[])
     for (int row = 0; row < kFiles; row += 4)
         every4th.select(form.ListModel->index(row, 0), form.ListModel->index(row, 6));
     form.ListView1->selectionModel()->select(every4th, QItemSelectionModel::ClearAndSelect);
-    const qint64 remove = Measure([&] { form.RemoveSelectedEntries(); });
+    const qint64 remove = Measure([&] { form.ListActions->RemoveSelectedEntries(); });
     QApplication::processEvents();
     const int afterRemove = form.ListModel->rowCount();
 
@@ -94,14 +95,14 @@ int main(int argc, char* argv[])
     for (int row = 0; row < kFiles; row += 4)
         removedFiles.select(model->index(row, 0, form.XListView1->rootIndex()), model->index(row, 0, form.XListView1->rootIndex()));
     form.XListView1->selectionModel()->select(removedFiles, QItemSelectionModel::ClearAndSelect);
-    form.AddSelectedEntries();
+    form.ListActions->AddSelectedEntries();
     const int beforeClear = form.ListModel->rowCount();
     Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-    const qint64 clear = Measure([&] { form.ClearAllEntries(); });
+    const qint64 clear = Measure([&] { form.ListActions->ClearAllEntries(); });
 
     // The whole folder from the tree's menu: walked, checked and added at once.
     Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-    const qint64 folder = Measure([&] { form.AddFolderEntries(music); });
+    const qint64 folder = Measure([&] { form.ListActions->AddFolderEntries(music); });
     const int afterFolder = form.ListModel->rowCount();
 
     std::printf("fill 10000 entries into an empty list:          %5lld ms\n", static_cast<long long>(fill));

@@ -1,37 +1,32 @@
 #include "form1.h"
 
-#include "batchdriver.h"
 #include "choicebox.h"
 #include "encoderpool.h"
 #include "filelistview.h"
 #include "focusframe.h"
-#include "forecastreader.h"
 #include "formcontrols.h"
 #include "foldertreeview.h"
 #include "frmabout.h"
-#include "frmmonitor.h"
 #include "frmoption.h"
 #include "frmupdate.h"
 #include "frmstartup.h"
+#include "helpwindow.h"
 #include "instancechannel.h"
-#include "loudnesspass.h"
 #include "module1.h"
+#include "outputvolume.h"
 #include "splitterbar.h"
 #include "twips.h"
-#include "vardolistmodel.h"
+#include "vardolistactions.h"
+#include "vardolistdecoration.h"
 #include "vardolistview.h"
+#include "waitingforecast.h"
+#include "windowbatch.h"
 
 #include "mediafolder.h"
-#include "namepattern.h"
 #include "numerictext.h"
-#include "outputfolder.h"
-#include "playertidy.h"
-#include "playlistcarrier.h"
-#include "vardolistfile.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -40,20 +35,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSaveFile>
-#include <QEventLoop>
 #include <QScreen>
-#include <QThread>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 
-#include <algorithm>
 #include <cmath>
-#include <unordered_set>
-#include <utility>
 
 namespace {
 // The designed client area: 10215 x 5835 twips.
@@ -71,11 +60,7 @@ QAction* MenuItem(QMenu* menu, const char* name, const QString& caption)
 Form1::Form1(frmStartUp* splash, QWidget* parent)
     : QMainWindow(parent)
     , splash_(splash)
-    , pool_(new EncoderPool(this))
-    , forecastReader_(new ForecastReader(this))
-    , forecastTimer_(new QTimer(this))
-    , freeSpaceTimer_(new QTimer(this))
-    , planTimer_(new QTimer(this))
+    , pool_(new EncoderPool(Module1::settings(), this))
 {
     Module1::LoadResources();
     setObjectName(QStringLiteral("Form1"));
@@ -87,30 +72,31 @@ Form1::Form1(frmStartUp* splash, QWidget* parent)
     CreateToolbar();
     CreatePanes();
 
-    // The forecast follows the list, the quality and the output folder, and the encoder's
-    // answers as they come, redrawn at most ten times a second; the free space is looked at
-    // again every few seconds, since other programs write too.
-    forecastTimer_->setSingleShot(true);
-    forecastTimer_->setInterval(100);
-    connect(forecastTimer_, &QTimer::timeout, this, &Form1::ShowForecast);
-    freeSpaceTimer_->setInterval(5000);
-    connect(freeSpaceTimer_, &QTimer::timeout, this, &Form1::ScheduleForecast);
-    connect(forecastReader_, &ForecastReader::Read, this, &Form1::ScheduleForecast);
-    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(ListModel, signal, this, &Form1::ScheduleForecast);
-    connect(ListModel, &QAbstractItemModel::modelReset, this, &Form1::ScheduleForecast);
-    connect(ListModel, &QAbstractItemModel::dataChanged, this, &Form1::ScheduleForecast);
-    connect(Text1, &QLineEdit::textChanged, this, &Form1::ScheduleForecast);
-    // The planned outputs follow the same changes, less often: they are redrawn, not typed.
-    planTimer_->setSingleShot(true);
-    planTimer_->setInterval(300);
-    connect(planTimer_, &QTimer::timeout, this, &Form1::PlanOutputs);
-    ListModel->SetPlanner([this](const vardune::VardoEntry& entry) { return PlannedOutput(entry); });
-    connect(Text1, &QLineEdit::textChanged, this, &Form1::SchedulePlans);
-    connect(forecastReader_, &ForecastReader::Read, this, &Form1::SchedulePlans);
-    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(ListModel, signal, this, &Form1::SchedulePlans);
-    connect(ListModel, &QAbstractItemModel::modelReset, this, &Form1::SchedulePlans);
+    ListActions = new VardoListActions({this, ListModel, ListView1, XListView1, ComboBox1, Text1}, this);
+    Waiting = new WaitingForecast(ListModel, Text1, ForecastPanel, pool_,
+                                  [this] { return Batch && Batch->Board() != nullptr; }, this);
+    Batch = new WindowBatch(this, ListModel, Text1, pool_, Waiting, ListActions, &monitorAnimationStep, this);
+    connect(ListActions, &VardoListActions::CommandBegun, this, &Form1::CommandStarted);
+    connect(Batch, &WindowBatch::CommandBegun, this, &Form1::CommandStarted);
+    connect(Batch, &WindowBatch::Finished, this, &Form1::BatchFinished);
+
+    // The commands of the menus, the list's menu, the panes and the toolbar.
+    connect(AddEntry, &QAction::triggered, ListActions, &VardoListActions::AddSelectedEntries);
+    connect(RemoveEntry, &QAction::triggered, ListActions, &VardoListActions::RemoveSelectedEntries);
+    connect(ClearAllEntry, &QAction::triggered, ListActions, &VardoListActions::ClearAllEntries);
+    connect(StartVardo, &QAction::triggered, Batch, &WindowBatch::ShowStatusBoard);
+    connect(TidyThePlayer, &QAction::triggered, ListActions, &VardoListActions::TidyPlayer);
+    connect(ListRemove, &QAction::triggered, ListActions, &VardoListActions::RemoveSelectedEntries);
+    connect(ListRetry, &QAction::triggered, ListActions, &VardoListActions::RetrySelectedEntries);
+    connect(ListOpen, &QAction::triggered, this, [this] { ListActions->OpenOutput(menuEntry_); });
+    connect(ListShowInFolder, &QAction::triggered, this, [this] { ListActions->ShowOutputInFolder(menuEntry_); });
+    // After the drop has ended: a message about a refused file must not hold the other
+    // program's drag open.
+    connect(ListView1, &VardoListView::DroppedFromFileView, ListActions, &VardoListActions::AddSelectedEntries,
+            Qt::QueuedConnection);
+    connect(ListView1, &VardoListView::DroppedFiles, ListActions, &VardoListActions::AddDroppedPaths, Qt::QueuedConnection);
+    connect(ListView1, &VardoListView::DeletePressed, ListActions, &VardoListActions::RemoveSelectedEntries);
+    connect(XTreeView1, &FolderTreeView::AddFolderRequested, ListActions, &VardoListActions::AddFolderEntries);
 
     Client->installEventFilter(this);
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -147,19 +133,14 @@ void Form1::CreateMenus()
     ActiveHelp = MenuItem(help, "ActiveHelp", QStringLiteral("&Help"));
     About = MenuItem(help, "About", QStringLiteral("&About"));
 
-    connect(AddEntry, &QAction::triggered, this, &Form1::AddSelectedEntries);
-    connect(RemoveEntry, &QAction::triggered, this, &Form1::RemoveSelectedEntries);
-    connect(ClearAllEntry, &QAction::triggered, this, &Form1::ClearAllEntries);
     connect(Exit, &QAction::triggered, this, &Form1::RequestUnload);
     connect(OutputPath, &QAction::triggered, this, &Form1::SelectOutputPath);
-    connect(StartVardo, &QAction::triggered, this, &Form1::ShowStatusBoard);
-    connect(TidyThePlayer, &QAction::triggered, this, &Form1::TidyPlayer);
     connect(Options, &QAction::triggered, this, &Form1::ShowOptions);
     connect(About, &QAction::triggered, this, &Form1::ShowAbout);
     connect(CheckNewVersion, &QAction::triggered, this, &Form1::ShowCheckNewVersion);
     connect(ActiveHelp, &QAction::triggered, this, [this] {
         CommandStarted();
-        Module1::ShowUserGuide(this);
+        HelpWindow::ShowUserGuide(this, Module1::helpFile());
     });
 }
 
@@ -242,16 +223,10 @@ void Form1::CreatePanes()
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->SetFileView(XListView1);
-    ListModel = new VardoListModel(ListView1);
+    ListModel = new VardoListDecoration(ListView1);
     ListView1->setModel(ListModel);
-    // After the drop has ended: a message about a refused file must not hold the other
-    // program's drag open.
-    connect(ListView1, &VardoListView::DroppedFromFileView, this, &Form1::AddSelectedEntries, Qt::QueuedConnection);
-    connect(ListView1, &VardoListView::DroppedFiles, this, &Form1::AddDroppedPaths, Qt::QueuedConnection);
     connect(XListView1, &FileListView::ItemEvent, this, &Form1::XListView1_ItemEvent);
-    connect(ListView1, &VardoListView::DeletePressed, this, &Form1::RemoveSelectedEntries);
     connect(ListView1, &VardoListView::ContextMenuAsked, this, &Form1::ShowListMenu);
-    connect(XTreeView1, &FolderTreeView::AddFolderRequested, this, &Form1::AddFolderEntries);
     // Where the keys go is seen at a glance.
     for (QWidget* pane : {static_cast<QWidget*>(XTreeView1), static_cast<QWidget*>(XListView1),
                           static_cast<QWidget*>(ListView1)})
@@ -294,10 +269,6 @@ void Form1::CreateListMenu()
     ListRetry->setToolTip(QStringLiteral("Set the failed entries waiting again, for the next Vardo"));
     ListOpen->setToolTip(QStringLiteral("Open the new file with the desktop's program for it"));
     ListShowInFolder->setToolTip(QStringLiteral("Show the new file in its folder"));
-    connect(ListRemove, &QAction::triggered, this, &Form1::RemoveSelectedEntries);
-    connect(ListRetry, &QAction::triggered, this, &Form1::RetrySelectedEntries);
-    connect(ListOpen, &QAction::triggered, this, &Form1::OpenOutput);
-    connect(ListShowInFolder, &QAction::triggered, this, &Form1::ShowOutputInFolder);
 }
 
 void Form1::ShowListMenu(const QModelIndex& entry, const QPoint& at)
@@ -359,7 +330,7 @@ void Form1::Form_Load()
     XTreeView1->SetFileView(XListView1);
     XListView1->SetCurrentFolder(Module1::ToQt(Module1::settings().sourceFolder));
     Text1->setText(Module1::ToQt(Module1::settings().targetFolder));
-    RestoreList();
+    ListActions->RestoreList();
     ShowStatusBarValue();
     if (splash_)
         splash_->hide();
@@ -375,81 +346,9 @@ void Form1::Form_Unload()
         Module1::settings().window = CurrentPlacement();
         Module1::settings().fileType = Module1::FromQt(ComboBox1->currentText());
         Module1::WriteConfig(XListView1->CurrentFolder());
-        KeepList();
+        ListActions->KeepList();
     }
     Module1::EndProcess();
-}
-
-void Form1::RestoreList()
-{
-    const QString path = Module1::VardoListFilePath();
-    QFile file(path);
-    if (path.isEmpty() || !file.exists())
-        return;
-    std::optional<std::vector<vardune::VardoEntry>> entries;
-    // Never read more than a list the program could have written.
-    if (file.open(QIODevice::ReadOnly) && file.size() <= qint64(vardune::VardoListFile::kMaxBytes))
-        entries = vardune::VardoListFile::Parse(file.read(qint64(vardune::VardoListFile::kMaxBytes) + 1).toStdString());
-    file.close();
-    if (entries) {
-        ListModel->Restore(*entries);
-        RestorePlaylists();
-        return;
-    }
-    // Kept for whoever wants to look at it, and out of the way of the next save.
-    const QString aside = path + QDateTime::currentDateTime().toString(QStringLiteral(".'damaged-'yyyyMMdd-HHmmss"));
-    const bool moved = QFile::rename(path, aside);
-    Module1::MsgBox(this, {QStringLiteral("The Vardo list kept from the last run could not be read: ")
-                               + QDir::toNativeSeparators(path)
-                               + (moved ? QStringLiteral(" was set aside as ") + QDir::toNativeSeparators(aside)
-                                        : QStringLiteral(" could not be set aside and will be replaced"))
-                               + QStringLiteral(". The list starts empty."),
-                           QStringLiteral("Vardo List Not Restored"), QMessageBox::Warning, QMessageBox::Ok,
-                           QMessageBox::NoButton});
-}
-
-void Form1::KeepList()
-{
-    const QString path = Module1::VardoListFilePath();
-    if (path.isEmpty())
-        return;
-    QDir().mkpath(QFileInfo(path).path());
-    // Written beside and renamed over the old one: a run that ends half way leaves the old list.
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        const std::string text = vardune::VardoListFile::Encode(ListModel->List().Entries());
-        file.write(text.data(), qint64(text.size()));
-        file.commit();
-    }
-    const QString playlistsPath = Module1::CarriedPlaylistsFilePath();
-    if (playlists_.empty()) {
-        QFile::remove(playlistsPath);
-        return;
-    }
-    std::vector<vardune::VardoListFile::Playlist> playlists;
-    for (const CarriedPlaylist& p : playlists_)
-        playlists.push_back({p.path, p.root});
-    QSaveFile playlistsFile(playlistsPath);
-    if (playlistsFile.open(QIODevice::WriteOnly)) {
-        const std::string text = vardune::VardoListFile::EncodePlaylists(playlists);
-        playlistsFile.write(text.data(), qint64(text.size()));
-        playlistsFile.commit();
-    }
-}
-
-void Form1::RestorePlaylists()
-{
-    // Only with the list they belong to; a damaged file carries none, and says nothing: the
-    // playlists are found again when their folder is added again.
-    QFile file(Module1::CarriedPlaylistsFilePath());
-    if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(vardune::VardoListFile::kMaxBytes))
-        return;
-    const auto playlists
-        = vardune::VardoListFile::ParsePlaylists(file.read(qint64(vardune::VardoListFile::kMaxBytes) + 1).toStdString());
-    if (!playlists)
-        return;
-    for (const vardune::VardoListFile::Playlist& p : *playlists)
-        RememberPlaylist(p.path, p.root);
 }
 
 void Form1::RequestUnload()
@@ -457,8 +356,8 @@ void Form1::RequestUnload()
     // Asked twice: the user will not wait. The encoders still finish their files on their own.
     // A batch counts as running from the moment the status board is up, before its first
     // encoder starts: closing then would drop the batch the user has just asked for.
-    const bool batchShown = monitor_ && monitor_->isVisible();
-    if (quitting_ || (EncodersRunning() == 0 && !batchShown)) {
+    const bool batchShown = Batch->Board() != nullptr;
+    if (quitting_ || (Batch->EncodersRunning() == 0 && !batchShown)) {
         Form_Unload();
         return;
     }
@@ -470,13 +369,12 @@ void Form1::RequestUnload()
     quitting_ = true;
     // No further file starts; each file in progress is recorded when its encoder ends, and the
     // last one to end brings the program to its end (BatchFinished).
-    if (monitor_)
-        monitor_->close();
+    Batch->CloseBoard();
     setEnabled(false);
     StatusPanel->setText(QStringLiteral("Vardune quits when the files in progress are done\u2026"));
     StatusPanel->setToolTip(StatusPanel->text());
     // They may all have ended while the question was open.
-    if (EncodersRunning() == 0)
+    if (Batch->EncodersRunning() == 0)
         Form_Unload();
 }
 
@@ -487,35 +385,10 @@ void Form1::closeEvent(QCloseEvent* event)
     RequestUnload();
 }
 
-QString Form1::OutputFolderText() const
-{
-    return Text1->text();
-}
-
-void Form1::SetOutputFolderText(const QString& folder)
-{
-    Text1->setText(folder);
-}
-
-bool Form1::WantsDesktopNotice() const
-{
-    return QApplication::activeWindow() == nullptr;
-}
-
-int Form1::EncodersRunning() const
-{
-    return pool_->Running();
-}
-
-vardune::TakenNames& Form1::RunningTargets()
-{
-    return pool_->Names();
-}
-
 void Form1::BatchFinished(const QString& summary)
 {
     if (quitting_) {
-        if (EncodersRunning() == 0)
+        if (Batch->EncodersRunning() == 0)
             Form_Unload();
         return;
     }
@@ -548,8 +421,8 @@ void Form1::ShowYourself()
         // A message waiting for an answer, or the status board while it runs a batch, stays in
         // front of the window it holds.
         QWidget* inCharge = QApplication::activeModalWidget();
-        if (!inCharge && monitor_ && monitor_->isVisible())
-            inCharge = monitor_;
+        if (!inCharge)
+            inCharge = Batch->Board();
         if (inCharge) {
             inCharge->raise();
             inCharge->activateWindow();
@@ -564,206 +437,24 @@ void Form1::ShowStatusBarValue()
     StatusPanel->setText(Module1::ToQt(Module1::settings().profile.StatusLine()));
     StatusPanel->setToolTip(StatusPanel->text());
     // The quality may have changed: so has the forecast. The layout may have, too.
-    ScheduleForecast();
-    SchedulePlans();
-}
-
-void Form1::SchedulePlans()
-{
-    if (!planTimer_->isActive())
-        planTimer_->start();
-}
-
-void Form1::PlanOutputs()
-{
-    plannedOutputs_.clear();
-    const QString shown = Text1->text();
-    if (!shown.isEmpty()) {
-        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(shown));
-        vardune::BatchWalk::NameRules rules;
-        rules.portable = Module1::TakesOnlyPortableNames(shown);
-        rules.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(shown)));
-        const vardune::OutputLayout layout
-            = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
-        const bool byTags = layout.Layout() == vardune::OutputLayout::Kind::NamesFromTags;
-        vardune::TakenNames planned(pool_->Names().Folding());
-        for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
-            if (e.state != vardune::EntryState::Waiting || e.converting)
-                continue;
-            vardune::OutputLayout::Source source {e.sourcePath + e.sourceName, e.root, {}};
-            const vardune::OutputLayout::Tags* tags = byTags ? SourceTags(e.id) : nullptr;
-            // Named by its fallbacks only once the encoder has found it has no such tags.
-            if (byTags && !tags && SourceTagsPending(e.id))
-                continue;
-            if (tags)
-                source.tags = *tags;
-            const vardune::OutputLayout::Plan plan = layout.PlanFor(source, rules);
-            std::string path;
-            for (int number = 1; number <= 1000; ++number) {
-                path = folder + plan.Relative(rules, number);
-                if (!planned.Contains(path))
-                    break;
-            }
-            planned.Take(path);
-            plannedOutputs_.emplace(e.id, std::move(path));
-        }
-    }
-    ListModel->PlansChanged();
-}
-
-std::string Form1::PlannedOutput(const vardune::VardoEntry& entry) const
-{
-    const auto found = plannedOutputs_.find(entry.id);
-    return found == plannedOutputs_.end() ? std::string() : found->second;
-}
-
-void Form1::ScheduleForecast()
-{
-    if (!forecastTimer_->isActive())
-        forecastTimer_->start();
-}
-
-vardune::SizeForecast Form1::Forecast() const
-{
-    vardune::SizeForecast forecast(Module1::settings().profile);
-    for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
-        if (e.state != vardune::EntryState::Waiting || e.converting)
-            continue;
-        const auto source = forecastSource_.find(e.id);
-        forecast.Add(vardune::LeadingNumber(e.sourceSize),
-                     source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second.number));
-    }
-    return forecast;
-}
-
-const vardune::OutputLayout::Tags* Form1::SourceTags(std::uint64_t entry) const
-{
-    const auto source = forecastSource_.find(entry);
-    const vardune::SizeForecast::Facts* facts
-        = source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second.number);
-    return facts && facts->readable ? &facts->tags : nullptr;
-}
-
-bool Form1::SourceTagsPending(std::uint64_t entry) const
-{
-    const auto source = forecastSource_.find(entry);
-    return source == forecastSource_.end() || !forecastReader_->Find(source->second.number);
-}
-
-double Form1::SourceSeconds(std::uint64_t entry) const
-{
-    const auto source = forecastSource_.find(entry);
-    const vardune::SizeForecast::Facts* facts
-        = source == forecastSource_.end() ? nullptr : forecastReader_->Find(source->second.number);
-    return facts && facts->readable ? facts->seconds : 0.0;
-}
-
-const std::optional<vardune::LoudnessLevel::Measure>* Form1::MeasuredAhead(std::uint64_t entry) const
-{
-    const auto found = measuredAhead_.find(entry);
-    const long position = ListModel->List().Find(entry);
-    if (found == measuredAhead_.end() || position < 0)
-        return nullptr;
-    // A file written since is measured again.
-    const vardune::VardoEntry& e = ListModel->List().At(static_cast<std::size_t>(position));
-    if (found->second.changed != ForecastReader::ChangeTime(e.sourcePath + e.sourceName))
-        return nullptr;
-    return &found->second.measure;
-}
-
-void Form1::MeasureAhead()
-{
-    if (aheadPass_ || vardune::LoudnessLevel::ModeFrom(Module1::settings().evenLoudness) == vardune::LoudnessLevel::Mode::Off
-        || (monitor_ && monitor_->isVisible()) || EncodersRunning() > 0)
-        return;
-    std::vector<std::pair<std::uint64_t, std::string>> sources;
-    for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
-        if (e.state != vardune::EntryState::Waiting || e.converting || measuredAhead_.count(e.id))
-            continue;
-        const std::string path = e.sourcePath + e.sourceName;
-        aheadAsked_[e.id] = ForecastReader::ChangeTime(path);
-        sources.emplace_back(e.id, path);
-    }
-    if (sources.empty())
-        return;
-    // One process: the cores stay the user's while the list is put together.
-    aheadPass_ = new LoudnessPass(std::move(sources), 1, this);
-    connect(aheadPass_, &LoudnessPass::Finished, this, &Form1::AheadMeasured, Qt::QueuedConnection);
-    aheadPass_->Start();
-}
-
-void Form1::AheadMeasured()
-{
-    if (!aheadPass_)
-        return;
-    // Stopped early (a batch starts), only the files it answered for are kept.
-    for (const auto& [id, measure] : aheadPass_->Measures())
-        measuredAhead_[id] = {aheadAsked_[id], measure};
-    aheadAsked_.clear();
-    aheadPass_->disconnect(this);
-    aheadPass_->deleteLater();
-    aheadPass_ = nullptr;
-    // Files added meanwhile are measured next.
-    ScheduleForecast();
-}
-
-void Form1::ReadEditedSources()
-{
-    for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
-        if (e.state != vardune::EntryState::Waiting)
-            continue;
-        const auto source = forecastSource_.find(e.id);
-        if (source != forecastSource_.end()
-            && source->second.changed != ForecastReader::ChangeTime(e.sourcePath + e.sourceName))
-            forecastSource_.erase(source);
-    }
-    ShowForecast();
-}
-
-void Form1::ShowForecast()
-{
-    // Each new entry's source is asked for once; after that it is found by the entry's id.
-    if (ListModel->List().Count() == 0) {
-        forecastSource_.clear();
-        measuredAhead_.clear();
-    }
-    for (const vardune::VardoEntry& e : ListModel->List().Entries())
-        if (e.state == vardune::EntryState::Waiting && !forecastSource_.count(e.id)) {
-            const std::string path = e.sourcePath + e.sourceName;
-            const std::int64_t changed = ForecastReader::ChangeTime(path);
-            forecastSource_.emplace(e.id, ForecastSource {forecastReader_->Request(path, e.sourceSize, changed), changed});
-        }
-    forecastReader_->Send();
-    MeasureAhead();
-    const vardune::SizeForecast forecast = Forecast();
-    if (forecast.Waiting() == 0) {
-        ForecastPanel->hide();
-        ForecastPanel->clear();
-        freeSpaceTimer_->stop();
-        return;
-    }
-    const QString text = Module1::ToQt(forecast.Text(Module1::FreeBytes(Text1->text())));
-    ForecastPanel->setText(text);
-    ForecastPanel->setToolTip(text);
-    ForecastPanel->show();
-    if (!freeSpaceTimer_->isActive())
-        freeSpaceTimer_->start();
+    Waiting->ScheduleForecast();
+    Waiting->SchedulePlans();
 }
 
 void Form1::ButtonClick(const QString& key)
 {
     if (key == QLatin1String("Add"))
-        AddSelectedEntries();
+        ListActions->AddSelectedEntries();
     else if (key == QLatin1String("Remove"))
-        RemoveSelectedEntries();
+        ListActions->RemoveSelectedEntries();
     else if (key == QLatin1String("Clear"))
-        ClearAllEntries();
+        ListActions->ClearAllEntries();
     else if (key == QLatin1String("Output"))
         SelectOutputPath();
     else if (key == QLatin1String("Options"))
         ShowOptions();
     else if (key == QLatin1String("Vardo"))
-        ShowStatusBoard();
+        Batch->ShowStatusBoard();
 }
 
 void Form1::ShowOptions()
@@ -773,7 +464,22 @@ void Form1::ShowOptions()
         options_->raise();
         options_->activateWindow();
     } else {
-        options_ = new frmOption(this);
+        frmOption::Preview preview;
+        preview.source = [this]() -> std::optional<vardune::OutputLayout::Source> {
+            const QModelIndex current = ListView1->selectionModel()->currentIndex();
+            const vardune::VardoList& list = ListModel->List();
+            const auto row = static_cast<std::size_t>(current.isValid() ? current.row() : 0);
+            if ((!current.isValid() && list.Count() == 0) || row >= list.Count())
+                return std::nullopt;
+            const vardune::VardoEntry& e = list.At(row);
+            vardune::OutputLayout::Source source {e.sourcePath + e.sourceName, e.root, {}};
+            if (const vardune::OutputLayout::Tags* tags = Waiting->SourceTags(e.id))
+                source.tags = *tags;
+            return source;
+        };
+        preview.portable = [this] { return OutputVolume::TakesOnlyPortableNames(Text1->text()); };
+        options_ = new frmOption(this, preview);
+        connect(options_, &frmOption::StatusBarValueWanted, this, &Form1::ShowStatusBarValue);
         options_->show();
     }
     ShowStatusBarValue();
@@ -799,415 +505,6 @@ void Form1::ShowAbout()
     about_->show();
 }
 
-void Form1::ShowStatusBoard()
-{
-    CommandStarted();
-    // A board that was closed is gone even if its deletion is still pending: open a new one.
-    if (!monitor_ || !monitor_->isVisible()) {
-        // The folder first: its free room can only be measured once it is there.
-        if (!OutputFolderReady())
-            return;
-        // Outputs that cannot all fit: the user decides before anything is written.
-        std::optional<std::size_t> limit;
-        const vardune::SizeForecast forecast = Forecast();
-        const std::optional<double> freeBytes = Module1::FreeBytes(Text1->text());
-        if (freeBytes && forecast.Waiting() > 0 && forecast.Bytes() > *freeBytes) {
-            const auto answer = Module1::MsgBox(this, {Module1::ToQt(vardune::SizeForecast::Question(forecast.Bytes(), *freeBytes, forecast.AtLeast())),
-                                                       QStringLiteral("Not Enough Room"), QMessageBox::Question,
-                                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
-            if (answer != QMessageBox::Yes)
-                return;
-            limit = forecast.FittingCount(*freeBytes);
-        }
-        // The batch measures what is left with every core.
-        AheadMeasured();
-        monitor_ = new frmMonitor(this);
-        monitor_->fileLimit = limit;
-    }
-    monitor_->show();
-}
-
-bool Form1::OutputFolderReady()
-{
-    // Asked only when the batch has a file to write: an empty list runs as it always has.
-    bool fileToWrite = false;
-    for (const vardune::VardoEntry& e : ListModel->List().Entries())
-        fileToWrite = fileToWrite || (e.state == vardune::EntryState::Waiting && !e.converting);
-    const std::string folder = Module1::FromQt(Text1->text());
-    // No folder at all: the names are taken from the current folder, as they always were.
-    if (!fileToWrite || folder.empty())
-        return true;
-    const QString name = Module1::ToQt(vardune::OutputFolder::DisplayName(folder));
-    const auto refuse = [&](const QString& why) {
-        Module1::MsgBox(this, {QStringLiteral("The output folder ") + name + why, QStringLiteral("Invalid Output Folder"),
-                               QMessageBox::Information, QMessageBox::Ok, QMessageBox::NoButton});
-        return false;
-    };
-    auto check = vardune::OutputFolder::Inspect(folder);
-    if (check.state == vardune::OutputFolder::State::Missing) {
-        const auto answer = Module1::MsgBox(this, {QStringLiteral("The output folder ") + name
-                                                       + QStringLiteral(" does not exist. Create it?"),
-                                                   QStringLiteral("Create Output Folder"), QMessageBox::Question,
-                                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
-        if (answer != QMessageBox::Yes)
-            return false;
-        const std::string failure = vardune::OutputFolder::Create(folder);
-        if (!failure.empty())
-            return refuse(QStringLiteral(" cannot be created: ") + Module1::ToQt(failure) + QLatin1Char('.'));
-        check = vardune::OutputFolder::Inspect(folder);
-    }
-    switch (check.state) {
-    case vardune::OutputFolder::State::Ready:
-        return true;
-    case vardune::OutputFolder::State::NotFolder:
-        return refuse(QStringLiteral(" is a file, not a folder."));
-    case vardune::OutputFolder::State::Uncreatable:
-        return refuse(QStringLiteral(" cannot be created: ") + Module1::ToQt(check.reason) + QLatin1Char('.'));
-    default:
-        return refuse(QStringLiteral(" cannot be written: ") + Module1::ToQt(check.reason) + QLatin1Char('.'));
-    }
-}
-
-void Form1::AddSelectedEntries()
-{
-    CommandStarted();
-    QStringList paths;
-    for (QString path = XListView1->FirstSelectedItem(); !path.isEmpty(); path = XListView1->NextSelectedItem())
-        paths << path;
-    // The files lie in the folder the file view shows: kept folders start there.
-    AddEntries(paths, XListView1->CurrentFolder());
-}
-
-Form1::AddCheck Form1::CheckForAdd(const std::string& file, const std::unordered_set<std::string>& pending,
-                                    std::string& size) const
-{
-    // A picture or a playlist beside the music would only fail in every batch.
-    if (!vardune::MediaFolder::IsAudioName(vardune::VardoList::GetFileName(file)))
-        return AddCheck::NotAudio;
-    if (ListModel->List().IsDuplicatedEntry(file) || pending.count(file))
-        return AddCheck::Duplicate;
-    size = vardune::VardoList::GetFileSize(file);
-    return vardune::LeadingNumber(size) != 0 ? AddCheck::Taken : AddCheck::Invalid;
-}
-
-int Form1::AddEntries(const QStringList& paths, const QString& root)
-{
-    int added = 0;
-    // Accepted files are appended in runs, so adding thousands stays fast; a run is shown
-    // before any message about the next refused file.
-    std::vector<std::pair<std::string, std::string>> pending;
-    std::unordered_set<std::string> pendingPaths;
-    // Files of other types are named together at the end: a drop of a whole album folder's
-    // files brings its pictures and playlists too.
-    QStringList notAudio;
-    const auto flush = [&] {
-        if (pending.empty())
-            return;
-        ListModel->Append(pending, Module1::FromQt(root));
-        added += static_cast<int>(pending.size());
-        pending.clear();
-        pendingPaths.clear();
-        ListView1->scrollTo(ListModel->index(ListModel->rowCount() - 1, 0));
-    };
-    for (const QString& path : paths) {
-        const std::string file = Module1::FromQt(path);
-        // A playlist added itself goes along, from the folder its neighbours are added from,
-        // or its own when dropped on its own.
-        if (vardune::PlaylistCarrier::IsPlaylist(file) && QFileInfo(path).isFile()) {
-            RememberPlaylist(file, root.isEmpty() ? Module1::FromQt(QFileInfo(path).absolutePath() + QLatin1Char('/'))
-                                                  : vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(root)));
-            continue;
-        }
-        std::string size;
-        const AddCheck check = CheckForAdd(file, pendingPaths, size);
-        if (check == AddCheck::Taken) {
-            pending.emplace_back(file, size);
-            pendingPaths.insert(file);
-            continue;
-        }
-        if (check == AddCheck::NotAudio) {
-            notAudio << path;
-            continue;
-        }
-        flush();
-        ShowRefused({path}, check);
-    }
-    flush();
-    ShowRefused(notAudio, AddCheck::NotAudio);
-    return added;
-}
-
-void Form1::ShowRefused(const QStringList& paths, AddCheck why)
-{
-    if (paths.isEmpty())
-        return;
-    const bool duplicate = why == AddCheck::Duplicate;
-    const bool notAudio = why == AddCheck::NotAudio;
-    QString text;
-    if (paths.size() == 1) {
-        text = duplicate  ? QStringLiteral("Duplicated file name: ") + paths.front()
-               : notAudio ? QStringLiteral("Not an audio file: ") + paths.front()
-                                + QStringLiteral(". Vardune converts MP3, WAV, FLAC, Ogg and AIFF files.")
-                          : QStringLiteral("Invalid file name: ") + paths.front() + QStringLiteral(" or file size is 0 byte.");
-    } else {
-        // A folder may hold hundreds: the first ones are named, the rest counted.
-        constexpr int kNamed = 10;
-        text = (duplicate  ? QStringLiteral("These %1 files are already waiting in the Vardo list:")
-                : notAudio ? QStringLiteral("These %1 files are not audio files that Vardune converts (MP3, WAV, FLAC, Ogg, AIFF):")
-                           : QStringLiteral("These %1 files are empty or cannot be read:"))
-                   .arg(paths.size());
-        for (int i = 0; i < paths.size() && i < kNamed; ++i)
-            text += QLatin1Char('\n') + paths.at(i);
-        if (paths.size() > kNamed)
-            text += QStringLiteral("\n\u2026 and %1 more.").arg(paths.size() - kNamed);
-    }
-    const QString title = duplicate  ? QStringLiteral("Duplicated File Name")
-                          : notAudio ? QStringLiteral("Not an Audio File")
-                                     : QStringLiteral("Invalid File Name");
-    Module1::MsgBox(this, {text, title, QMessageBox::Information, QMessageBox::Ok, QMessageBox::NoButton});
-}
-
-void Form1::AddFolder(const QString& folder, const std::function<bool(const std::string&)>& wanted)
-{
-    std::vector<std::pair<std::string, std::string>> taken;
-    std::unordered_set<std::string> takenPaths;
-    QStringList duplicates, invalid;
-    int leftOut = 0;
-    int playlists = 0;
-    // Playlists come along whatever the type box shows: they are carried, not converted.
-    const auto wantedOrPlaylist = [&wanted](const std::string& name) {
-        return wanted(name) || vardune::PlaylistCarrier::IsPlaylist(name);
-    };
-    const std::string root = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(folder));
-    for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(folder), wantedOrPlaylist)) {
-        if (vardune::PlaylistCarrier::IsPlaylist(file)) {
-            RememberPlaylist(file, root);
-            ++playlists;
-            continue;
-        }
-        std::string size;
-        switch (CheckForAdd(file, takenPaths, size)) {
-        case AddCheck::Taken:
-            taken.emplace_back(file, size);
-            takenPaths.insert(file);
-            break;
-        case AddCheck::NotAudio:
-            ++leftOut;
-            break;
-        case AddCheck::Duplicate:
-            duplicates << Module1::ToQt(file);
-            break;
-        case AddCheck::Invalid:
-            invalid << Module1::ToQt(file);
-            break;
-        }
-    }
-    ListModel->Append(taken, Module1::FromQt(folder));
-    if (!taken.empty())
-        ListView1->scrollTo(ListModel->index(ListModel->rowCount() - 1, 0));
-    ShowRefused(duplicates, AddCheck::Duplicate);
-    ShowRefused(invalid, AddCheck::Invalid);
-    const int added = static_cast<int>(taken.size());
-    QString text = (added == 1 ? QStringLiteral("1 media file was added from ")
-                               : QString::number(added) + QStringLiteral(" media files were added from "))
-        + QDir::toNativeSeparators(folder) + QLatin1Char('.');
-    if (leftOut > 0)
-        text += (leftOut == 1 ? QStringLiteral(" 1 other file was left out")
-                              : QStringLiteral(" %1 other files were left out").arg(leftOut))
-            + QStringLiteral(": Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
-    if (playlists > 0)
-        text += (playlists == 1 ? QStringLiteral(" 1 playlist goes along")
-                                : QStringLiteral(" %1 playlists go along").arg(playlists))
-            + QStringLiteral(": written for the outputs when a batch ends.");
-    Module1::MsgBox(this, {text, QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
-                           QMessageBox::NoButton});
-}
-
-void Form1::AddFolderEntries(const QString& folder)
-{
-    CommandStarted();
-    const std::vector<std::string> filters = vardune::NameFilters(Module1::FromQt(ComboBox1->currentText()));
-    AddFolder(folder, [filters](const std::string& name) { return vardune::MatchesNameFilters(name, filters); });
-}
-
-void Form1::AddDroppedPaths(const QStringList& paths)
-{
-    CommandStarted();
-    // Dropped files go in together, in runs as Add takes them; each folder in its turn.
-    QStringList files;
-    for (const QString& path : paths) {
-        if (!QFileInfo(path).isDir()) {
-            files << path;
-            continue;
-        }
-        AddEntries(std::exchange(files, {}));
-        AddFolder(path, [](const std::string&) { return true; });
-    }
-    AddEntries(files);
-}
-
-bool Form1::IsDuplicatedEntry(const QString& path) const
-{
-    return ListModel->List().IsDuplicatedEntry(Module1::FromQt(path));
-}
-
-void Form1::RemoveSelectedEntries()
-{
-    CommandStarted();
-    // Read the selection by its ranges: asking row by row is quadratic in the number of
-    // separately selected rows.
-    const QItemSelection selection = ListView1->selectionModel()->selection();
-    if (selection.isEmpty())
-        return;
-    std::vector<bool> selected(static_cast<std::size_t>(ListModel->rowCount()), false);
-    for (const QItemSelectionRange& range : selection)
-        for (int row = range.top(); row <= range.bottom(); ++row)
-            selected[static_cast<std::size_t>(row)] = true;
-    ListModel->RemoveSelected(selected);
-}
-
-void Form1::ClearAllEntries()
-{
-    CommandStarted();
-    const auto answer = Module1::MsgBox(this, {QStringLiteral("Do yo really want to delete all enties?"),
-                                               QStringLiteral("Confirm Delete All"), QMessageBox::Question,
-                                               QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel});
-    if (answer == QMessageBox::Ok) {
-        ListModel->Clear();
-        playlists_.clear();
-    }
-}
-
-void Form1::RememberPlaylist(const std::string& path, const std::string& root)
-{
-    for (const CarriedPlaylist& known : playlists_)
-        if (known.path == path)
-            return;
-    playlists_.push_back({path, root});
-}
-
-namespace {
-
-// Runs work on a thread of its own while the window goes on painting (but takes no input),
-// and returns when it is done: a walk over a large output tree does not freeze the window.
-void RunOffWindow(const std::function<void()>& work)
-{
-    QThread* thread = QThread::create(work);
-    QEventLoop loop;
-    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    thread->start();
-    if (!thread->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    thread->wait();
-    QApplication::restoreOverrideCursor();
-    delete thread;
-}
-
-} // namespace
-
-void Form1::TidyPlayer()
-{
-    CommandStarted();
-    const QString title = QStringLiteral("Tidy the Player");
-    const auto say = [&](const QString& text, QMessageBox::Icon icon) {
-        Module1::MsgBox(this, {text, title, icon, QMessageBox::Ok, QMessageBox::NoButton});
-    };
-    const std::string folder = Module1::FromQt(Text1->text());
-    if (folder.empty() || vardune::OutputFolder::Inspect(folder).state != vardune::OutputFolder::State::Ready) {
-        say(QStringLiteral("There is no output folder to tidy. Choose one with Output Path first."), QMessageBox::Information);
-        return;
-    }
-    // A source counts while it stays among the list's folders and files.
-    std::vector<std::string> folders;
-    std::vector<std::string> files;
-    // The list's folders are those its entries were added from, and each entry's own.
-    for (const vardune::VardoEntry& e : ListModel->List().Entries()) {
-        if (!e.root.empty())
-            folders.push_back(e.root);
-        folders.push_back(e.sourcePath);
-        files.push_back(e.sourcePath + e.sourceName);
-    }
-    // Resolving the list's folders reads the disk too: off the window, with the walk.
-    std::optional<vardune::PlayerTidy> tidy;
-    std::vector<vardune::PlayerTidy::Stale> stale;
-    RunOffWindow([&] {
-        tidy.emplace(folders, files);
-        stale = tidy->Scan(folder);
-    });
-    if (stale.empty()) {
-        say(QStringLiteral("Nothing to tidy: every file Vardune made in the output folder comes from a source still in the Vardo list."),
-            QMessageBox::Information);
-        return;
-    }
-    const QString root = QDir::cleanPath(QFileInfo(Text1->text()).canonicalFilePath()) + QLatin1Char('/');
-    const auto shown = [&](const std::string& path) {
-        const QString text = Module1::ToQt(path);
-        return text.startsWith(root) ? text.mid(root.size()) : text;
-    };
-    constexpr std::size_t kShown = 10;
-    QString text = stale.size() == 1
-        ? QStringLiteral("This file in the output folder was made by Vardune from a source no longer in the Vardo list:\n")
-        : QStringLiteral("These %1 files in the output folder were made by Vardune from sources no longer in the Vardo list:\n").arg(stale.size());
-    for (std::size_t i = 0; i < stale.size() && i < kShown; ++i)
-        text += QStringLiteral("\n") + shown(stale[i].output);
-    if (stale.size() > kShown)
-        text += QStringLiteral("\n\u2026and %1 more.").arg(stale.size() - kShown);
-    text += stale.size() == 1 ? QStringLiteral("\n\nRemove it?") : QStringLiteral("\n\nRemove them?");
-    const auto answer = Module1::MsgBox(this, {text, title, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No});
-    if (answer != QMessageBox::Yes)
-        return;
-    vardune::PlayerTidy::Removal result;
-    RunOffWindow([&] { result = tidy->Remove(folder, stale); });
-    QString done = result.removed.size() == 1 ? QStringLiteral("1 file removed.")
-                                                : QStringLiteral("%1 files removed.").arg(result.removed.size());
-    if (!result.kept.empty()) {
-        done += QStringLiteral("\n\n%1 kept:").arg(result.kept.size());
-        for (std::size_t i = 0; i < result.kept.size() && i < kShown; ++i)
-            done += QStringLiteral("\n") + shown(result.kept[i].first) + QStringLiteral(" (") + Module1::ToQt(result.kept[i].second) + QLatin1Char(')');
-        if (result.kept.size() > kShown)
-            done += QStringLiteral("\n\u2026and %1 more.").arg(result.kept.size() - kShown);
-    }
-    say(done, result.kept.empty() ? QMessageBox::Information : QMessageBox::Warning);
-}
-
-void Form1::RetrySelectedEntries()
-{
-    CommandStarted();
-    std::vector<std::uint64_t> failed;
-    for (const QModelIndex& row : ListView1->selectionModel()->selectedRows()) {
-        const vardune::VardoEntry& e = ListModel->List().At(static_cast<std::size_t>(row.row()));
-        if (e.state == vardune::EntryState::Failed)
-            failed.push_back(e.id);
-    }
-    // In list order, so of two failed entries for one file the first waits again.
-    std::sort(failed.begin(), failed.end());
-    QStringList refused;
-    for (std::uint64_t id : failed)
-        if (!ListModel->Retry(id)) {
-            const vardune::VardoEntry& e = ListModel->List().At(static_cast<std::size_t>(ListModel->List().Find(id)));
-            refused << Module1::ToQt(e.sourcePath + e.sourceName);
-        }
-    // A file that waits in another entry already is converted there.
-    ShowRefused(refused, AddCheck::Duplicate);
-}
-
-void Form1::OpenOutput()
-{
-    CommandStarted();
-    const long row = ListModel->List().Find(menuEntry_);
-    if (row >= 0)
-        Module1::OpenFile(this, Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
-}
-
-void Form1::ShowOutputInFolder()
-{
-    CommandStarted();
-    const long row = ListModel->List().Find(menuEntry_);
-    if (row >= 0)
-        Module1::ShowInFolder(this, Module1::ToQt(ListModel->List().At(static_cast<std::size_t>(row)).targetPath));
-}
-
 QString Form1::GetFileName(const QString& path)
 {
     return Module1::ToQt(vardune::VardoList::GetFileName(Module1::FromQt(path)));
@@ -1219,7 +516,7 @@ void Form1::XListView1_ItemEvent()
     const QString first = XListView1->FirstSelectedItem();
     if (first.isEmpty() || vardune::LeadingNumber(vardune::VardoList::GetFileSize(Module1::FromQt(first))) == 0)
         return;
-    AddSelectedEntries();
+    ListActions->AddSelectedEntries();
 }
 
 void Form1::SelectOutputPath()

@@ -1,6 +1,5 @@
 #include "frmabout.h"
 
-#include "form1.h"
 #include "module1.h"
 #include "twips.h"
 
@@ -8,7 +7,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 
-frmAbout::frmAbout(Form1* main)
+frmAbout::frmAbout(QWidget* main)
     : SkinnedWindow(QStringLiteral("About Vardune"), Twips::ToPixels(3465), Twips::ToPixels(3585))
     , main_(main)
 {

@@ -3,7 +3,6 @@
 
 #include <QPointer>
 
-class Form1;
 class QLabel;
 
 // The About box: the product picture with the version over it, above all other windows. The
@@ -11,7 +10,7 @@ class QLabel;
 class frmAbout : public SkinnedWindow {
     Q_OBJECT
 public:
-    explicit frmAbout(Form1* main);
+    explicit frmAbout(QWidget* main);
     ~frmAbout() override;
 
     QLabel* Image1;
@@ -27,5 +26,5 @@ private:
     void Form_Load();
     void CloseBox();
 
-    QPointer<Form1> main_;
+    QPointer<QWidget> main_;
 };

@@ -1,8 +1,6 @@
 #include "frmmonitor.h"
 
-#include "batchdriver.h"
 #include "digitaldisplay.h"
-#include "form1.h"
 #include "formcontrols.h"
 #include "progresspicture.h"
 
@@ -12,9 +10,10 @@
 #include <QTimer>
 
 
-frmMonitor::frmMonitor(Form1* main)
+frmMonitor::frmMonitor(QWidget* main, qint16* animationStep)
     : SkinnedWindow(QStringLiteral("Vardune Status Board"), 339, 276)
     , main_(main)
+    , animationStep_(animationStep ? animationStep : &ownStep_)
 {
     setObjectName(QStringLiteral("frmMonitor"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -101,7 +100,7 @@ void frmMonitor::Timer1_Timer()
 {
     if (!main_)
         return;
-    qint16& step = main_->monitorAnimationStep;
+    qint16& step = *animationStep_;
     step = static_cast<qint16>(step + 5);
     if (step > 100 || step < 0)
         step = 0;
@@ -114,10 +113,7 @@ void frmMonitor::Timer2_Timer()
     Timer2->stop();
     if (!main_)
         return;
-    auto* driver = new BatchDriver(main_, this, main_);
-    // The main window hears of the end even when the board has long gone.
-    connect(driver, &BatchDriver::Finished, main_, &Form1::BatchFinished);
-    driver->VardoMediaFile();
+    emit Go();
 }
 
 void frmMonitor::BatchStarted(const QString& total)

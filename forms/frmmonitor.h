@@ -1,6 +1,5 @@
 #pragma once
 #include "batchboard.h"
-#include "batchhost.h"
 #include "skinnedwindow.h"
 
 #include <QPixmap>
@@ -9,18 +8,19 @@
 
 #include <optional>
 
-class Form1;
 class QLabel;
 class QPushButton;
 class QTimer;
 
-// The status board: the batch runs while it is open. It disables the main window, starts the
-// batch a second after it opens, animates the progress picture, and closes when the batch is
-// over or when the user ends it.
+// The status board: the batch runs while it is open. It disables the main window, asks for the
+// batch a second after it opens (Go), shows how it goes, animates the progress picture, and
+// closes when the batch is over or when the user ends it.
 class frmMonitor : public SkinnedWindow, public BatchBoard {
     Q_OBJECT
 public:
-    explicit frmMonitor(Form1* main);
+    // main: the window it disables while open. animationStep: the progress picture's step,
+    // kept by main from one opening of the board to the next (the board's own when null).
+    explicit frmMonitor(QWidget* main, qint16* animationStep = nullptr);
 
     void DisplayDigital(QLabel* DisplayPic, const QString& Strin);
     qint16 SetProgressPic(qint16 iValue);
@@ -60,6 +60,10 @@ public:
     void ShowBatchLine(const QString& line) override;
     void EndBoard() override { close(); }
 
+signals:
+    // The board has been open a second: the batch is to run, shown here.
+    void Go();
+
 protected:
     void imgTitleClose_Click() override;
     void closeEvent(QCloseEvent* event) override;
@@ -70,5 +74,7 @@ private:
     void Timer2_Timer();
     void Command2_Click();
 
-    QPointer<Form1> main_;
+    QPointer<QWidget> main_;
+    qint16 ownStep_ = 0;
+    qint16* animationStep_;
 };

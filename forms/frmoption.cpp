@@ -1,7 +1,6 @@
 #include "frmoption.h"
 
 #include "choicebox.h"
-#include "form1.h"
 #include "formcontrols.h"
 #include "module1.h"
 #include "twips.h"
@@ -9,18 +8,16 @@
 #include "encodingprofile.h"
 #include "loudnesslevel.h"
 #include "outputlayout.h"
-#include "vardolistmodel.h"
-#include "vardolistview.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -45,9 +42,10 @@ QString Fill(QComboBox* box, const std::array<std::string, N>& list, const std::
 
 } // namespace
 
-frmOption::frmOption(Form1* main)
+frmOption::frmOption(QWidget* main, Preview preview)
     : SkinnedWindow(QStringLiteral("Vardune Options"), Twips::ToPixels(5175), Twips::ToPixels(8640))
     , main_(main)
+    , preview_(std::move(preview))
 {
     setObjectName(QStringLiteral("frmOption"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -204,19 +202,11 @@ void frmOption::ShowLayoutPreview()
     // sample file, so the pattern's effect shows before anything is added.
     OutputLayout::Source source {"/Music/Artist/Album/01 Song.flac", "/Music/",
                                  {"Artist", "", "Album", "Song", "1", "", "2001", "Genre"}};
-    if (main_) {
-        const QModelIndex current = main_->ListView1->selectionModel()->currentIndex();
-        const vardune::VardoList& list = main_->ListModel->List();
-        const auto row = static_cast<std::size_t>(current.isValid() ? current.row() : 0);
-        if ((current.isValid() || list.Count() > 0) && row < list.Count()) {
-            const vardune::VardoEntry& e = list.At(row);
-            source = {e.sourcePath + e.sourceName, e.root, {}};
-            if (const OutputLayout::Tags* tags = main_->SourceTags(e.id))
-                source.tags = *tags;
-        }
-    }
+    if (main_ && preview_.source)
+        if (const auto selected = preview_.source())
+            source = *selected;
     vardune::BatchWalk::NameRules rules;
-    rules.portable = main_ && Module1::TakesOnlyPortableNames(main_->Text1->text());
+    rules.portable = main_ && preview_.portable && preview_.portable();
     const OutputLayout layout(kind, pattern);
     Label6->setStyleSheet(QString());
     Label6->setText(Module1::ToQt(layout.PlanFor(source, rules).Relative(rules)));
@@ -282,7 +272,7 @@ std::string frmOption::LayoutPattern() const
 void frmOption::ShowStatusBarValue()
 {
     if (main_)
-        main_->ShowStatusBarValue();
+        emit StatusBarValueWanted();
 }
 
 void frmOption::closeEvent(QCloseEvent* event)

@@ -1,14 +1,17 @@
 #pragma once
 #include "skinnedwindow.h"
 
+#include "outputlayout.h"
+
 #include <QPixmap>
 #include <QPointer>
 #include <QVector>
 
+#include <functional>
+#include <optional>
 #include <string>
 
 class ChoiceBox;
-class Form1;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -25,9 +28,17 @@ class QRadioButton;
 class frmOption : public SkinnedWindow {
     Q_OBJECT
 public:
-    explicit frmOption(Form1* main);
+    // What the pattern's effect is shown on: the selected entry of the Vardo list with the
+    // tags the encoder read of it (nothing when the list is empty), and whether the output
+    // folder takes only portable names. Asked only while main is there.
+    struct Preview {
+        std::function<std::optional<vardune::OutputLayout::Source>()> source;
+        std::function<bool()> portable;
+    };
+    frmOption(QWidget* main, Preview preview);
 
     void SetPicture();
+    // The main window shows the profile line again.
     void ShowStatusBarValue();
 
     QWidget* Frame1;
@@ -57,6 +68,10 @@ public:
     // The eleven pictures, index 1 to 11 (index 0 unused).
     QVector<QPixmap> ImageList1;
 
+signals:
+    // The main window is to show the profile line again.
+    void StatusBarValueWanted();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -69,5 +84,6 @@ private:
     // The pattern as typed; the default one where the box is empty.
     std::string LayoutPattern() const;
 
-    QPointer<Form1> main_;
+    QPointer<QWidget> main_;
+    Preview preview_;
 };

@@ -2,6 +2,7 @@
 
 #include "digitaldisplay.h"
 #include "formcontrols.h"
+#include "helpwindow.h"
 #include "module1.h"
 #include "progresspicture.h"
 #include "twips.h"
@@ -48,7 +49,7 @@ frmUpdate::frmUpdate()
     Command5 = new QPushButton(QStringLiteral("Help"), this);
     Command5->setObjectName(QStringLiteral("Command5"));
     Command5->setGeometry(Twips::ToRect({3720, 2040, 1095, 555}));
-    connect(Command5, &QPushButton::clicked, this, [this] { Module1::ShowUserGuide(this); });
+    connect(Command5, &QPushButton::clicked, this, [this] { HelpWindow::ShowUserGuide(this, Module1::helpFile()); });
     Command4 = new QPushButton(QStringLiteral("Exit"), this);
     Command4->setObjectName(QStringLiteral("Command4"));
     Command4->setGeometry(Twips::ToRect({3720, 2760, 1095, 495}));

@@ -16,6 +16,7 @@
 
 #include "configcodec.h"
 #include "configtable.h"
+#include "vardolistactions.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -285,7 +286,7 @@ private slots:
         form.ComboBox1->lineEdit()->selectAll();
         QTest::keyClicks(form.ComboBox1->lineEdit(), "*.wav");
         ModalAnswer added([](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });
-        form.AddFolderEntries(library);
+        form.ListActions->AddFolderEntries(library);
         QTRY_COMPARE(form.ListModel->rowCount(), 5);
 
         QTest::mouseClick(ToolbarButton(&form, "Vardo"), Qt::LeftButton);

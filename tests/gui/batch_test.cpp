@@ -11,6 +11,10 @@
 #include "vardolistview.h"
 
 #include "sourcemark.h"
+#include "encoderpool.h"
+#include "vardolistactions.h"
+#include "waitingforecast.h"
+#include "windowbatch.h"
 
 #include <QDBusConnection>
 #include <QDirIterator>
@@ -231,9 +235,9 @@ private slots:
         QVERIFY(WriteWav(Path("loud.wav"), 2 * 44100, 2, 44100, tone(0.6)));
         Module1::settings().evenLoudness = "track";
         Add({Path("quiet.wav"), Path("loud.wav")});
-        form_->ShowForecast();
-        QTRY_VERIFY_WITH_TIMEOUT(form_->MeasuredAhead(Entry(0).id) && form_->MeasuredAhead(Entry(1).id), 20000);
-        QVERIFY(!form_->MeasuringAhead());
+        form_->Waiting->ShowForecast();
+        QTRY_VERIFY_WITH_TIMEOUT(form_->Waiting->MeasuredAhead(Entry(0).id) && form_->Waiting->MeasuredAhead(Entry(1).id), 20000);
+        QVERIFY(!form_->Waiting->MeasuringAhead());
         const auto calls = [this] {
             QFile file(Path("calls"));
             return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
@@ -248,7 +252,7 @@ private slots:
         // Written again (its size the same): what was measured no longer holds.
         QTest::qWait(20);
         QVERIFY(WriteWav(Path("quiet.wav"), 2 * 44100, 2, 44100, tone(0.05)));
-        QVERIFY(!form_->MeasuredAhead(Entry(0).id));
+        QVERIFY(!form_->Waiting->MeasuredAhead(Entry(0).id));
     }
 
     // The measuring pass and encoders that cannot measure: one that dies on a source, one
@@ -389,7 +393,7 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         Module1::settings().namePattern = Module1::FromQt(pattern);
         form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->AddFolderEntries(Path("lib"));
+        form_->ListActions->AddFolderEntries(Path("lib"));
         QCOMPARE(int(form_->ListModel->List().Count()), expected.size());
         QCOMPARE(Entry(0).root, Module1::FromQt(Path("lib/")));
         // Before the batch, each row shows where its output will go, once its tags are read.
@@ -433,10 +437,10 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         Module1::settings().namePattern = "{artist} - {title}";
         form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->AddFolderEntries(Path("lib"));
-        form_->ShowForecast();
-        QTRY_VERIFY_WITH_TIMEOUT(!form_->SourceTagsPending(Entry(0).id), 10000);
-        QCOMPARE(form_->SourceTags(Entry(0).id)->title, std::string("Intro"));
+        form_->ListActions->AddFolderEntries(Path("lib"));
+        form_->Waiting->ShowForecast();
+        QTRY_VERIFY_WITH_TIMEOUT(!form_->Waiting->SourceTagsPending(Entry(0).id), 10000);
+        QCOMPARE(form_->Waiting->SourceTags(Entry(0).id)->title, std::string("Intro"));
         const qint64 size = QFileInfo(Path("lib/1.wav")).size();
         QTest::qWait(20);  // a later change time, on any file system's clock
         QVERIFY(WriteTaggedWav(Path("lib/1.wav"), {{"IART", "Alpha"}, {"INAM", "Outro"}}));
@@ -459,7 +463,7 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         Module1::settings().outputLayout = "FOLDERS";
         form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->AddFolderEntries(Path("lib"));
+        form_->ListActions->AddFolderEntries(Path("lib"));
         QVERIFY(RunBatch());
         QCOMPARE(Entry(0).state, EntryState::Failed);
         QVERIFY2(QString::fromStdString(Entry(0).note).contains("a file of that name is in the way"), Entry(0).note.c_str());
@@ -509,9 +513,9 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         Module1::settings().outputLayout = Module1::FromQt(layout);
         form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->AddFolderEntries(Path("lib"));
+        form_->ListActions->AddFolderEntries(Path("lib"));
         QCOMPARE(int(form_->ListModel->List().Count()), 4);  // the playlist is no entry
-        QCOMPARE(int(form_->Playlists().size()), 1);
+        QCOMPARE(int(form_->ListActions->Playlists().size()), 1);
         QVERIFY(RunBatch());
         for (int row = 0; row < 4; ++row)
             QCOMPARE(Entry(row).state, EntryState::Done);
@@ -548,10 +552,10 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
 
         // Again, over outputs up to date: the playlist names them, and replaces its own copy.
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->ClearAllEntries();
-        QVERIFY(form_->Playlists().empty());
+        form_->ListActions->ClearAllEntries();
+        QVERIFY(form_->ListActions->Playlists().empty());
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->AddFolderEntries(Path("lib"));
+        form_->ListActions->AddFolderEntries(Path("lib"));
         QVERIFY(RunBatch());
         QVERIFY2(form_->StatusPanel->text().contains(QString::fromUtf8("4 up to date")), qPrintable(form_->StatusPanel->text()));
         QVERIFY2(form_->StatusPanel->text().contains(QString::fromUtf8("Playlist Straße.m3u8: 2 tracks written, 1 left out")),
@@ -577,7 +581,7 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         Module1::settings().outputLayout = "FOLDERS";
         form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->AddFolderEntries(Path("lib"));
+        form_->ListActions->AddFolderEntries(Path("lib"));
         QVERIFY(RunBatch());
         QCOMPARE(Entry(1).state, EntryState::Failed);
         QVERIFY2(form_->StatusPanel->text().endsWith("; Playlist all.m3u: 1 track written, 1 left out"),
@@ -891,7 +895,7 @@ cat "$1" > "$2")").arg(Path("gate")));
                 QCOMPARE(Entry(row + i).targetSize, " " + std::to_string(100 * (i + 1)));
             }
             // Once that encoder has ended, its name is free again for a later batch.
-            QVERIFY(!form_->RunningTargets().Contains(Module1::FromQt(Path("out/V_Track01.wav.MP3"))));
+            QVERIFY(!form_->Batch->RunningTargets().Contains(Module1::FromQt(Path("out/V_Track01.wav.MP3"))));
             row += 2;
         }
     }
@@ -912,16 +916,16 @@ cat "$1" > "$2")").arg(Path("gate")));
         QTRY_COMPARE_WITH_TIMEOUT(Started(5), QStringList({"1", "2", "3"}), 5000);
         QTest::qWait(300);
         QCOMPARE(Started(5), QStringList({"1", "2", "3"}));
-        QCOMPARE(form_->EncodersRunning(), 3);
+        QCOMPARE(form_->Batch->EncodersRunning(), 3);
         Open("1.mp3");
-        QTRY_COMPARE_WITH_TIMEOUT(form_->EncodersRunning(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(form_->Batch->EncodersRunning(), 2, 5000);
         QTest::qWait(300);
         QCOMPARE(Started(5), QStringList({"1", "2", "3"}));
         Open("2.mp3");
         QTRY_COMPARE_WITH_TIMEOUT(Started(5), QStringList({"1", "2", "3", "4"}), 5000);
         Open("3.mp3");
         QTRY_COMPARE_WITH_TIMEOUT(Started(5), QStringList({"1", "2", "3", "4", "5"}), 5000);
-        QCOMPARE(form_->EncodersRunning(), 2);
+        QCOMPARE(form_->Batch->EncodersRunning(), 2);
         Open("4.mp3");
         Open("5.mp3");
         QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 5000);
@@ -1012,7 +1016,7 @@ cat "$1" > "$2")").arg(Path("gate")));
         } cases[] = {{"", cores}, {"5", 5}, {"1", 1}, {"0", cores}, {"two", cores}, {"-3", cores}};
         for (const auto& c : cases) {
             Module1::settings().jobs = c.setting;
-            QCOMPARE(Module1::JobLimit(), c.limit);
+            QCOMPARE(form_->Batch->Pool().Limit(), c.limit);
         }
     }
 
@@ -1219,7 +1223,7 @@ printf xx > "$2")").arg(gate, gate2));
         Add(Sources(2));
         form_->StartVardo->trigger();
         QVERIFY(BoardOpen());
-        QCOMPARE(form_->EncodersRunning(), 0);
+        QCOMPARE(form_->Batch->EncodersRunning(), 0);
 
         // No: the batch starts as asked.
         Module1::Test::SetNextMessageAnswer(QMessageBox::No);
@@ -1316,7 +1320,7 @@ printf x > "$2")").arg(gate));
         ClickWidget(OpenBoard()->Command2);
         QTRY_VERIFY(form_->isEnabled());
         form_->ListView1->selectAll();
-        form_->RemoveSelectedEntries();
+        form_->ListActions->RemoveSelectedEntries();
         Add({Make("3.mp3", 10)});
         QFile(gate).open(QIODevice::WriteOnly);
         QTest::qWait(500);

@@ -12,6 +12,7 @@
 #include "twips.h"
 #include "vardolistmodel.h"
 #include "vardolistview.h"
+#include "vardolistactions.h"
 
 #include <QComboBox>
 #include <QFileSystemModel>
@@ -314,7 +315,7 @@ private slots:
             form.InitForm();
             form.ListModel->Append({{"/music/a.mp3", " 10"}, {"/music/tab\there.wav", " 20"}});
             form.ListModel->Append({{"/music/c.flac", " 30"}}, "/music");
-            form.RememberPlaylist("/music/Road\tTrip.m3u8", "/music/");
+            form.ListActions->RememberPlaylist("/music/Road\tTrip.m3u8", "/music/");
             const auto id = [&](int row) { return form.ListModel->List().At(std::size_t(row)).id; };
             form.ListModel->SetResult(id(0), "/out/V_a.mp3", " 4", " 40%", vardune::EntryState::Done);
             vardune::BatchWalk::Outcome failed;
@@ -341,9 +342,9 @@ private slots:
             }
             QCOMPARE(after[2].root, std::string("/music/"));
             // The playlists the list carries come back with it.
-            QCOMPARE(int(form.Playlists().size()), 1);
-            QCOMPARE(form.Playlists()[0].path, std::string("/music/Road\tTrip.m3u8"));
-            QCOMPARE(form.Playlists()[0].root, std::string("/music/"));
+            QCOMPARE(int(form.ListActions->Playlists().size()), 1);
+            QCOMPARE(form.ListActions->Playlists()[0].path, std::string("/music/Road\tTrip.m3u8"));
+            QCOMPARE(form.ListActions->Playlists()[0].root, std::string("/music/"));
             QCOMPARE(after[1].note, std::string("not an audio file"));
             QVERIFY(Module1::Test::TakeAskedMessages().empty());
         }

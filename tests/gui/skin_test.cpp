@@ -61,7 +61,7 @@ private slots:
     void captionsShowTheirWholeTextInTheirPlaces()
     {
         frmMonitor board(nullptr);
-        frmOption options(nullptr);
+        frmOption options(nullptr, {});
         frmUpdate update;
         const struct {
             QLabel* caption;

@@ -11,6 +11,8 @@
 
 #include "batchprogress.h"
 #include "sizeforecast.h"
+#include "outputvolume.h"
+#include "waitingforecast.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -157,8 +159,8 @@ private slots:
         Add(sources);
         form_->Text1->setText(small);
         QVERIFY2(ForecastText().endsWith(QStringLiteral("; 1.0 MB free")), qPrintable(form_->ForecastPanel->text()));
-        const vardune::SizeForecast forecast = form_->Forecast();
-        const double freeBytes = *Module1::FreeBytes(small);
+        const vardune::SizeForecast forecast = form_->Waiting->Forecast();
+        const double freeBytes = *OutputVolume::FreeBytes(small);
         QVERIFY(forecast.Bytes() > freeBytes);
         const QString question = QStringLiteral("The files need about %1; the output folder has %2 free. Convert the files that fit?")
                                      .arg(Module1::ToQt(vardune::BatchProgress::SizeText(forecast.Bytes())),
@@ -202,7 +204,7 @@ private slots:
         // Another program writes to the card before the first file starts: 16 kB stay free.
         QFile filler(small + "/other program's file");
         QVERIFY(filler.open(QIODevice::WriteOnly));
-        filler.write(QByteArray(static_cast<int>(*Module1::FreeBytes(small)) - 16384, 'f'));
+        filler.write(QByteArray(static_cast<int>(*OutputVolume::FreeBytes(small)) - 16384, 'f'));
         filler.close();
         QTRY_VERIFY_WITH_TIMEOUT(form_->isEnabled() && !BoardOpen(), 30000);
 
@@ -232,7 +234,7 @@ private slots:
             mounts_ << card;
         else
             QSKIP("cannot mount a FAT image here: no loop mount (needs root and the vfat driver) and no fusefat");
-        QVERIFY(Module1::TakesOnlyPortableNames(card));
+        QVERIFY(OutputVolume::TakesOnlyPortableNames(card));
 
         Add({Wav("src/What?.mp3", 0.5), Wav("src/AC:DC.mp3", 0.5), Wav("src/name.", 0.5), Wav("src/Song.mp3", 0.5),
              Wav("src/SONG.mp3", 0.5)});

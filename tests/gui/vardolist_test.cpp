@@ -6,6 +6,7 @@
 #include "module1.h"
 #include "vardolistmodel.h"
 #include "vardolistview.h"
+#include "vardolistactions.h"
 
 #include <QComboBox>
 #include <QDBusConnection>
@@ -177,7 +178,7 @@ private slots:
         QTRY_VERIFY(Select({"1.mp3", "3.mp3"}));
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->AddSelectedEntries();
+        form_->ListActions->AddSelectedEntries();
         asked = Asked();
         QCOMPARE(asked.size(), std::size_t(2));
         QCOMPARE(asked[1].text, "Duplicated file name: " + dir_->path() + "/3.mp3");
@@ -189,7 +190,7 @@ private slots:
         const auto first = form_->ListModel->List().At(0).id;
         form_->ListModel->SetResult(first, "/out/V_1.mp3", " 5", " 50%", EntryState::Done);
         QTRY_VERIFY(Select({"1.mp3"}));
-        form_->AddSelectedEntries();
+        form_->ListActions->AddSelectedEntries();
         QVERIFY(Asked().empty());
         QCOMPARE(Column(form_->ListModel, 2), QStringList({"1.mp3", "3.mp3", "1.mp3"}));
     }
@@ -203,7 +204,7 @@ private slots:
         QTRY_VERIFY(Select(names + QStringList{"gone.mp3"}));
         QFile::remove(gone);
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->AddSelectedEntries();
+        form_->ListActions->AddSelectedEntries();
         QStringList expected = names;
         std::sort(expected.begin(), expected.end(), [this](const QString& a, const QString& b) {
             return form_->XListView1->IndexOf(dir_->path() + "/" + a).row()
@@ -242,9 +243,9 @@ private slots:
             roots << Module1::ToQt(e.root);
         QCOMPARE(roots, QStringList({"", folder + "/", folder + "/", folder + "/"}));
         // A playlist dropped is no entry and no refused file: it goes along from its folder.
-        QCOMPARE(int(form_->Playlists().size()), 1);
-        QCOMPARE(Module1::ToQt(form_->Playlists()[0].path), playlist);
-        QCOMPARE(Module1::ToQt(form_->Playlists()[0].root), dir_->path() + "/");
+        QCOMPARE(int(form_->ListActions->Playlists().size()), 1);
+        QCOMPARE(Module1::ToQt(form_->ListActions->Playlists()[0].path), playlist);
+        QCOMPARE(Module1::ToQt(form_->ListActions->Playlists()[0].root), dir_->path() + "/");
         const auto asked = Asked();
         QCOMPARE(asked.size(), std::size_t(5));
         QCOMPARE(asked[0].title, QStringLiteral("Not an Audio File"));
@@ -304,8 +305,8 @@ private slots:
         for (const QString& name : names)
             Make(name, 4);
         QTRY_VERIFY(Select(names));
-        form_->AddSelectedEntries();
-        form_->RemoveSelectedEntries();  // nothing selected in the list: nothing happens
+        form_->ListActions->AddSelectedEntries();
+        form_->ListActions->RemoveSelectedEntries();  // nothing selected in the list: nothing happens
         QCOMPARE(form_->ListModel->rowCount(), 4);
         auto* selection = form_->ListView1->selectionModel();
         selection->select(form_->ListModel->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -329,7 +330,7 @@ private slots:
         QCOMPARE(asked[0].defaultButton, QMessageBox::Cancel);
         // Asked even when the list is empty.
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->ClearAllEntries();
+        form_->ListActions->ClearAllEntries();
         QCOMPARE(Asked().size(), std::size_t(1));
     }
 
@@ -382,7 +383,7 @@ private slots:
         model->SetResult(id(1), "", "", "", EntryState::Failed);
         Make("5.mp3", 4);
         QTRY_VERIFY(Select({"2.mp3"}));
-        form_->AddSelectedEntries();
+        form_->ListActions->AddSelectedEntries();
         list->selectionModel()->select(model->index(1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         form_->ListRetry->trigger();
@@ -554,8 +555,8 @@ private slots:
         Make("many/twice.mp3", 3);
         for (int i = 0; i < 5; ++i)
             Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->AddFolderEntries(dir_->path() + "/many");
-        form_->AddFolderEntries(dir_->path() + "/many");
+        form_->ListActions->AddFolderEntries(dir_->path() + "/many");
+        form_->ListActions->AddFolderEntries(dir_->path() + "/many");
         const auto grouped = Asked();
         QCOMPARE(grouped.size(), std::size_t(5));
         QCOMPARE(grouped[0].title, QStringLiteral("Invalid File Name"));
@@ -573,7 +574,7 @@ private slots:
             Make(name, 6);
         form_->ComboBox1->setCurrentText("*.*");
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        form_->AddFolderEntries(dir_->path() + "/mixed");
+        form_->ListActions->AddFolderEntries(dir_->path() + "/mixed");
         QCOMPARE(Column(form_->ListModel, 2).mid(5), QStringList({"song.ogg", "track.mp3"}));
         const auto all = Asked();
         QCOMPARE(all.size(), std::size_t(1));

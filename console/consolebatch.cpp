@@ -4,6 +4,7 @@
 #include "encoderpool.h"
 #include "forecastreader.h"
 #include "module1.h"
+#include "outputvolume.h"
 #include "shutdownsignals.h"
 #include "vardolistmodel.h"
 
@@ -19,90 +20,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <sys/ioctl.h>
 #include <unistd.h>
-
-namespace {
-
-// A path or a reason as one line of text: a control character in a file name would break
-// the line (or move a terminal's cursor), so it shows as "?".
-std::string Printable(const std::string& text)
-{
-    std::string shown = text;
-    for (char& c : shown)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    return shown;
-}
-
-// The length of the UTF-8 sequence at text[at], or 0 when it is not a valid one.
-std::size_t Utf8Length(const std::string& text, std::size_t at)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                       : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (length == 0 || at + length > text.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i)
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return 0;
-    // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
-    if ((lead == 0xE0 && byte(at + 1) < 0xA0) || (lead == 0xED && byte(at + 1) > 0x9F)
-        || (lead == 0xF0 && byte(at + 1) < 0x90) || (lead == 0xF4 && byte(at + 1) > 0x8F))
-        return 0;
-    return length;
-}
-
-// A JSON string: a byte that is not UTF-8 (a file name may hold any) becomes U+FFFD.
-std::string JsonText(const std::string& text)
-{
-    std::string json = "\"";
-    for (std::size_t at = 0; at < text.size();) {
-        const char c = text[at];
-        const auto byte = static_cast<unsigned char>(c);
-        const std::size_t length = Utf8Length(text, at);
-        if (length == 0) {
-            json += "\\ufffd";
-            ++at;
-            continue;
-        }
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (byte < 0x20 || byte == 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            json += escaped;
-        } else {
-            json.append(text, at, length);
-        }
-        at += length;
-    }
-    return json + '"';
-}
-
-// A word for the shell: quoted unless it is made of characters no shell reads specially.
-std::string ShellWord(const std::string& word)
-{
-    const bool plain = !word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./=+,:@%") == std::string::npos;
-    if (plain)
-        return word;
-    std::string quoted = "'";
-    for (const char c : word)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-int TerminalWidth()
-{
-    struct winsize size {};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10)
-        return size.ws_col;
-    return 80;
-}
-
-} // namespace
 
 int ConsoleBatch::Main(int argc, char* argv[])
 {
@@ -140,15 +58,21 @@ ConsoleBatch::ConsoleBatch(const vardune::ConsoleCommand& command)
     : command_(command)
     , list_(new VardoListModel(this))
     , reader_(new ForecastReader(this))
-    , pool_(new EncoderPool(this))
+    , pool_(new EncoderPool(Module1::settings(), this))
+    , output_(command.json ? ConsoleOutput::Form::Json
+              : isatty(STDOUT_FILENO) && !PlansOnly() ? ConsoleOutput::Form::Terminal
+                                                       : ConsoleOutput::Form::Lines)
 {
     const QString output = Module1::ToQt(command.output);
-    output_ = QDir::cleanPath(QFileInfo(output).absoluteFilePath());
-    terminal_ = isatty(STDOUT_FILENO) && !command.json && !PlansOnly();
-    redrawn_.start();
+    outputFolder_ = QDir::cleanPath(QFileInfo(output).absoluteFilePath());
 }
 
 ConsoleBatch::~ConsoleBatch() = default;
+
+const vardune::Settings& ConsoleBatch::BatchSettings() const
+{
+    return Module1::settings();
+}
 
 void ConsoleBatch::Start()
 {
@@ -157,7 +81,7 @@ void ConsoleBatch::Start()
         Finished(QString());
         return;
     }
-    const std::string folder = Module1::FromQt(output_);
+    const std::string folder = Module1::FromQt(outputFolder_);
     if (!command_.dryRun) {
         auto check = vardune::OutputFolder::Inspect(folder);
         if (check.state == vardune::OutputFolder::State::Missing) {
@@ -167,8 +91,7 @@ void ConsoleBatch::Start()
         }
         if (check.state != vardune::OutputFolder::State::Ready) {
             const std::string why = check.state == vardune::OutputFolder::State::NotFolder ? "it is not a folder" : check.reason;
-            std::fprintf(stderr, "vardune: the output folder %s cannot be written: %s\n",
-                         Printable(vardune::OutputFolder::DisplayName(folder)).c_str(), Printable(why).c_str());
+            ConsoleOutput::Warn("the output folder " + vardune::OutputFolder::DisplayName(folder) + " cannot be written: " + why);
             emit done(kSomeFailed);
             return;
         }
@@ -270,15 +193,15 @@ void ConsoleBatch::RunBatch()
         const auto source = facts_.find(e.id);
         forecast.Add(vardune::LeadingNumber(e.sourceSize), source == facts_.end() ? nullptr : reader_->Find(source->second));
     }
-    const std::optional<double> freeBytes = Module1::FreeBytes(output_);
+    const std::optional<double> freeBytes = OutputVolume::FreeBytes(outputFolder_);
     const bool fits = !freeBytes || forecast.Bytes() <= *freeBytes;
     if (command_.dryRun) {
         forecastLine_ = forecast.Text(freeBytes) + (fits ? "; it fits" : "; it does not fit");
         fits_ = fits;
     } else if (!fits) {
-        std::fprintf(stderr, "vardune: not enough room in %s: the outputs take about %s, %s is free\n",
-                     Printable(Module1::FromQt(output_)).c_str(), vardune::BatchProgress::SizeText(forecast.Bytes()).c_str(),
-                     vardune::BatchProgress::SizeText(*freeBytes).c_str());
+        ConsoleOutput::Warn("not enough room in " + Module1::FromQt(outputFolder_) + ": the outputs take about "
+                            + vardune::BatchProgress::SizeText(forecast.Bytes()) + ", "
+                            + vardune::BatchProgress::SizeText(*freeBytes) + " is free");
         emit done(kNoRoom);
         return;
     }
@@ -294,14 +217,14 @@ void ConsoleBatch::Interrupt()
     if (interrupted_) {
         // Asked twice: the files in progress finish on their own, or are abandoned whole by
         // their encoders; nothing half-written stays.
-        ClearLine();
+        output_.EndProgress();
         std::fputs("vardune: stopped\n", stderr);
         std::fflush(stdout);
         _exit(kSomeFailed);
     }
     interrupted_ = true;
     going_ = false;
-    ClearLine();
+    output_.EndProgress();
     std::fputs("vardune: stopping after the files in progress (again to stop at once)\n", stderr);
     if (!driver_)
         emit done(kSomeFailed);
@@ -335,7 +258,7 @@ void ConsoleBatch::EntryRecorded(std::uint64_t entry, const std::string& target,
     if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun) {
         // A plan lists only what is left to encode; the rest is said apart from it.
         if (status == "failed")
-            std::fprintf(stderr, "vardune: %s: failed: %s\n", Printable(source).c_str(), Printable(outcome.note).c_str());
+            ConsoleOutput::Warn(source + ": failed: " + outcome.note);
         return;
     }
     Report(source, target, status, status == "failed" ? outcome.note : std::string(),
@@ -350,62 +273,20 @@ void ConsoleBatch::Planned(std::uint64_t, const std::string& source, const std::
         Report(source, target, "would convert", std::string(), 0);
         return;
     }
-    std::string commandLine = ShellWord(program);
-    for (const std::string& argument : arguments)
-        commandLine += ' ' + ShellWord(argument);
-    for (const std::string* field : std::initializer_list<const std::string*> {&source, &target, &commandLine}) {
-        std::fwrite(field->data(), 1, field->size(), stdout);
-        std::fputc('\0', stdout);
-    }
+    output_.PlanRecord(source, target, program, arguments);
 }
 
 void ConsoleBatch::Report(const std::string& source, const std::string& target, const std::string& status,
                           const std::string& reason, double bytes)
 {
-    if (command_.json) {
-        std::string json = "{\"source\":" + JsonText(source) + ",\"output\":" + (target.empty() ? std::string("null") : JsonText(target))
-                         + ",\"status\":" + JsonText(status);
-        if (!reason.empty())
-            json += ",\"reason\":" + JsonText(reason);
-        if (bytes > 0)
-            json += ",\"bytes\":" + std::to_string(static_cast<long long>(bytes));
-        Line(json + "}");
-        return;
-    }
-    std::string text = Printable(source);
-    if (!target.empty())
-        text += " -> " + Printable(target);
-    text += ": " + status;
-    if (!reason.empty())
-        text += ": " + Printable(reason);
-    // On a terminal only what needs a look stays above the progress line.
-    if (terminal_ && status != "failed")
-        return;
-    Line(text);
-}
-
-void ConsoleBatch::Line(const std::string& text)
-{
-    ClearLine();
-    std::fputs(text.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-    Redraw(true);
-}
-
-void ConsoleBatch::ClearLine()
-{
-    if (terminal_ && lineShown_) {
-        std::fputs("\r\033[K", stdout);
-        lineShown_ = false;
-    }
+    if (output_.Report(source, target, status, reason, bytes))
+        Redraw(true);
 }
 
 void ConsoleBatch::Redraw(bool force)
 {
-    if (!terminal_ || !driver_ || (!force && redrawn_.elapsed() < 100))
+    if (!driver_)
         return;
-    redrawn_.restart();
     std::string text = std::to_string(finished_) + "/" + std::to_string(total_) + " files";
     if (!batchLine_.isEmpty())
         text += ", " + Module1::FromQt(batchLine_);
@@ -415,25 +296,13 @@ void ConsoleBatch::Redraw(bool force)
             current += (current.empty() ? "" : ", ") + e.sourceName;
     if (!current.empty())
         text += ": " + current;
-    text = Printable(text);
-    // One line of the terminal, never more: a wrapped line could not be redrawn in place.
-    const std::size_t width = static_cast<std::size_t>(TerminalWidth() - 1);
-    if (text.size() > width) {
-        std::size_t cut = width;
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-            --cut;
-        text.resize(cut);
-    }
-    std::fputs(("\r\033[K" + text).c_str(), stdout);
-    std::fflush(stdout);
-    lineShown_ = true;
+    output_.Progress(text, force);
 }
 
 void ConsoleBatch::Finished(const QString& summary)
 {
     const bool roomRanOut = driver_ && driver_->RoomRanOut();
-    ClearLine();
-    terminal_ = false;
+    output_.EndProgress();
     // Files neither finished nor handed on: the batch stopped before them.
     const int left = total_ - finished_ - planned_;
     int status = failed_ + refused_ > 0 || left > 0 ? kSomeFailed : kAllDone;
@@ -457,11 +326,8 @@ void ConsoleBatch::Finished(const QString& summary)
             said += std::string("; ") + (interrupted_ ? "stopped, " : "") + std::to_string(left) + " not converted";
     }
     if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun)
-        std::fprintf(stderr, "vardune: %s\n", Printable(said).c_str());
-    else if (command_.json)
-        std::printf("{\"summary\":%s,\"status\":%d}\n", JsonText(said).c_str(), status);
+        ConsoleOutput::Warn(said);
     else
-        std::printf("%s\n", Printable(said).c_str());
-    std::fflush(stdout);
+        output_.Summary(said, status);
     emit done(status);
 }

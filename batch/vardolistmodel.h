@@ -3,15 +3,14 @@
 #include "vardolist.h"
 
 #include <QAbstractTableModel>
-#include <QIcon>
-#include <QVector>
 
 #include <functional>
 #include <string>
 
-// Shows the Vardo list in the main window's list: the row text "Media File" with the state's
-// picture, then source folder, name, size, output path, output size and rate. All changes go
-// through here so the list view follows them.
+// The Vardo list as a model: the row text "Media File", then source folder, name, size, output
+// path, output size and rate; the entry's state by the user role. All changes go through here,
+// so whatever shows the list (the main window's list, the command line's progress) follows
+// them; how a state or a plan looks is the showing side's.
 class VardoListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -39,6 +38,9 @@ public:
     void SetPercent(std::uint64_t id, int percent);
     // The role that gives a converting entry's percent (-1 when it does not convert).
     static constexpr int PercentRole = Qt::UserRole + 1;
+    // The role that says the output column shows where a waiting entry's output will go, not
+    // where it went.
+    static constexpr int PlannedRole = Qt::UserRole + 2;
     // Sets a failed entry waiting again (VardoList::Retry); false when it cannot.
     bool Retry(std::uint64_t id);
     // Writes an encoder call's outcome into the entry with this id, if it is still there.
@@ -52,11 +54,7 @@ public:
     // again as its row is drawn.
     void PlansChanged();
 
-    // The list's pictures, indexed by state: 3 failed, 4 done, 5 waiting.
-    const QVector<QIcon>& ImageList1() const { return imageList1_; }
-
 private:
     vardune::VardoList list_;
-    QVector<QIcon> imageList1_;
     Planner planner_;
 };

@@ -1,5 +1,6 @@
 #pragma once
 #include "batchwalk.h"
+#include "configtable.h"
 #include "loudnesslevel.h"
 #include "outputlayout.h"
 
@@ -32,6 +33,9 @@ public:
 
     // The object whose end ends the host: the batch stops speaking to it then.
     virtual QObject* HostObject() = 0;
+    // The settings the batch converts by (the profile, where outputs go, even loudness), as
+    // they stand now.
+    virtual const vardune::Settings& BatchSettings() const = 0;
     virtual VardoListModel* BatchList() = 0;
     // The output folder as the user wrote it; the batch writes it back with its separator.
     virtual QString OutputFolderText() const = 0;
@@ -60,6 +64,8 @@ public:
     virtual const std::vector<CarriedPlaylist>& Playlists() const = 0;
     // Whether the desktop should tell of the batch's end: nobody is looking at the program.
     virtual bool WantsDesktopNotice() const = 0;
+    // The desktop is to tell of the batch's end (it wanted to be told, and files were taken up).
+    virtual void TellDesktop(const QString& /*summary*/) {}
     // An entry's outcome has been written into the list.
     virtual void EntryRecorded(std::uint64_t /*entry*/, const std::string& /*target*/,
                                const vardune::BatchWalk::Outcome& /*outcome*/)

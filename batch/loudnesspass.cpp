@@ -1,10 +1,7 @@
 #include "loudnesspass.h"
 
-#include "module1.h"
+#include "encoderprogram.h"
 
-#include "encodercommand.h"
-
-#include <QDir>
 #include <QProcess>
 
 #include <algorithm>
@@ -50,7 +47,7 @@ void LoudnessPass::Start()
 bool LoudnessPass::StartWorker()
 {
     auto* process = new QProcess(this);
-    process->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
+    process->setProgram(EncoderProgram::Path());
     process->setArguments({QStringLiteral("--loudness")});
     process->setStandardErrorFile(QProcess::nullDevice());
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process] { ReadLines(process); });

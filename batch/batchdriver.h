@@ -4,6 +4,7 @@
 #include "batchprogress.h"
 #include "batchwalk.h"
 #include "coreshare.h"
+#include "encoderpool.h"
 #include "loudnesslevel.h"
 #include "outputlayout.h"
 
@@ -29,11 +30,12 @@ class LoudnessPass;
 // own entry, found by id, in whatever order the encoders end. It waits for each encoder by its
 // signals, so the program uses no CPU while encoders work, and reads their percent lines as
 // they come.
-class BatchDriver : public QObject {
+class BatchDriver : public QObject, public EncoderPool::Member {
     Q_OBJECT
 public:
     // parent owns the driver: the host's object, whose direct children are its batches.
     BatchDriver(BatchHost* main, BatchBoard* board, QObject* parent);
+    ~BatchDriver() override;
 
     void VardoMediaFile();
 
@@ -41,24 +43,17 @@ public:
     // or its failure to start arrives as a signal), -1 when it cannot be started at all.
     int MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry);
 
-    // The entries whose encoders run now.
-    // Its measuring processes count as encoders: they share the cores.
-    int Running() const;
-
     // An encoder found no room left in the output folder: the batch stopped for it.
     bool RoomRanOut() const { return roomRanOut_; }
 
-    // Another batch's encoder has ended: its place may go to a file of this batch.
-    void Resume();
-
-    // The cores its encoders work on now (each measuring process one).
-    int BusyCores() const;
-    // Whether it has files still to start, and may start them.
-    bool WaitsToStart() const;
-    // Its running encoders as the cores are shared out, in one order, and the cores each
-    // works on from now (told to the encoder, which takes them from its next segment).
-    std::vector<vardune::CoreShare::Running> Shares() const;
-    void SetShares(const std::vector<int>& threads);
+    // As a member of the program's encoder pool. The cores it is told to work on are told to
+    // the encoder, which takes them from its next segment.
+    int Running() const override;
+    int BusyCores() const override;
+    bool WaitsToStart() const override;
+    std::vector<vardune::CoreShare::Running> Shares() const override;
+    void SetShares(const std::vector<int>& threads) override;
+    void Resume() override;
 
 signals:
     // The batch is over; the driver deletes itself afterwards. summary says what it did ("12
@@ -67,8 +62,6 @@ signals:
     void Finished(const QString& summary);
     // The whole batch's percent, weighted by source size, each time it rises.
     void ProgressChanged(int percent);
-    // One of its encoders has ended, and its place is free for any batch.
-    void EncoderEnded();
 
 private:
     struct Job {
@@ -100,6 +93,8 @@ private:
     // one encoder at a time stays the one-at-a-time batch.
     void Fill();
     std::list<Job>::iterator FindJob(const QProcess* process);
+    // One of its encoders has ended: its place is free for any batch of the pool.
+    void EncoderEnded();
     void ReadProgress(QProcess* process);
     void EncoderFinished(QProcess* process, int exitCode, QProcess::ExitStatus status);
     void EncoderError(QProcess* process, QProcess::ProcessError error);
@@ -150,6 +145,7 @@ private:
 
     Guarded<BatchHost> main_;
     Guarded<BatchBoard> board_;
+    QPointer<EncoderPool> pool_;
     vardune::BatchWalk walk_;
     vardune::BatchProgress progress_;
     QElapsedTimer clock_;

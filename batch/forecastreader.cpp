@@ -1,10 +1,6 @@
 #include "forecastreader.h"
 
-#include "module1.h"
-
-#include "encodercommand.h"
-
-#include <QDir>
+#include "encoderprogram.h"
 
 #include <sys/stat.h>
 
@@ -82,7 +78,7 @@ void ForecastReader::StartNext()
     }
     auto* process = new QProcess(this);
     process_ = process;
-    process->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
+    process->setProgram(EncoderProgram::Path());
     process->setArguments({QStringLiteral("--facts")});
     process->setStandardErrorFile(QProcess::nullDevice());
     connect(process, &QProcess::readyReadStandardOutput, this, &ForecastReader::ReadLines);

@@ -1,9 +1,6 @@
 #include "vardolistmodel.h"
 
-#include "module1.h"
 #include "textbridge.h"
-
-#include <QPalette>
 
 #include <utility>
 
@@ -13,12 +10,7 @@ const char* const kHeaders[] = {"S", "Source Path", "Media File", "Size", "Targe
 
 VardoListModel::VardoListModel(QObject* parent)
     : QAbstractTableModel(parent)
-    , imageList1_(6)
 {
-    Module1::LoadResources();
-    imageList1_[static_cast<int>(vardune::EntryState::Failed)] = QIcon(QStringLiteral(":/icons/failed.svg"));
-    imageList1_[static_cast<int>(vardune::EntryState::Done)] = QIcon(QStringLiteral(":/icons/done.svg"));
-    imageList1_[static_cast<int>(vardune::EntryState::Waiting)] = QIcon(QStringLiteral(":/icons/waiting.svg"));
 }
 
 int VardoListModel::rowCount(const QModelIndex& parent) const
@@ -40,7 +32,7 @@ void VardoListModel::SetPlanner(Planner planner)
 void VardoListModel::PlansChanged()
 {
     if (rowCount() > 0)
-        emit dataChanged(index(0, 4), index(rowCount() - 1, 4), {Qt::DisplayRole, Qt::ToolTipRole});
+        emit dataChanged(index(0, 4), index(rowCount() - 1, 4), {Qt::DisplayRole, Qt::ToolTipRole, PlannedRole});
 }
 
 QVariant VardoListModel::data(const QModelIndex& index, int role) const
@@ -48,8 +40,6 @@ QVariant VardoListModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= rowCount())
         return {};
     const vardune::VardoEntry& e = list_.At(static_cast<std::size_t>(index.row()));
-    if (role == Qt::DecorationRole && index.column() == 0)
-        return imageList1_.value(static_cast<int>(e.state));
     if (role == Qt::UserRole)
         return static_cast<int>(e.state);
     if (role == PercentRole)
@@ -61,8 +51,8 @@ QVariant VardoListModel::data(const QModelIndex& index, int role) const
     // written; a colliding name still gets its number then.
     const bool planned = index.column() == 4 && e.state == vardune::EntryState::Waiting && !e.converting
                          && e.targetPath.empty() && planner_;
-    if (planned && role == Qt::ForegroundRole)
-        return QPalette().brush(QPalette::Disabled, QPalette::Text);
+    if (role == PlannedRole)
+        return planned;
     if (planned && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
         const QString path = TextBridge::ToQt(planner_(e));
         if (role == Qt::ToolTipRole && !path.isEmpty())

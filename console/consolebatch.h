@@ -1,13 +1,13 @@
 #pragma once
 #include "batchboard.h"
 #include "batchhost.h"
+#include "consoleoutput.h"
+
 #include "consolecommand.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
-#include <cstdio>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,9 +17,8 @@ class EncoderPool;
 class ForecastReader;
 
 // The batch run from the command line: the files and folders named there go into a list of
-// their own, and the window's batch converts them, with no window and no display. It reports
-// each finished file on standard output: a redrawn progress line on a terminal, one line per
-// file for a script, or one JSON object per file.
+// their own, and the same batch the window runs converts them, with no window and no display.
+// It reports each finished file on standard output (ConsoleOutput says how).
 class ConsoleBatch : public QObject, public BatchHost, public BatchBoard {
     Q_OBJECT
 public:
@@ -45,8 +44,9 @@ public:
     // BatchHost
     QObject* HostObject() override { return this; }
     VardoListModel* BatchList() override { return list_; }
-    QString OutputFolderText() const override { return output_; }
-    void SetOutputFolderText(const QString& folder) override { output_ = folder; }
+    const vardune::Settings& BatchSettings() const override;
+    QString OutputFolderText() const override { return outputFolder_; }
+    void SetOutputFolderText(const QString& folder) override { outputFolder_ = folder; }
     EncoderPool& Pool() override { return *pool_; }
     const vardune::OutputLayout::Tags* SourceTags(std::uint64_t entry) const override;
     bool SourceTagsPending(std::uint64_t entry) const override;
@@ -88,22 +88,20 @@ private:
     // One finished file, as the output's form wants it.
     void Report(const std::string& source, const std::string& target, const std::string& status,
                 const std::string& reason, double bytes);
-    void Line(const std::string& text);
+    // The progress line: how many files are done, the batch's time left, what converts now.
     void Redraw(bool force = false);
-    void ClearLine();
 
     vardune::ConsoleCommand command_;
     VardoListModel* list_;
     ForecastReader* reader_;
     std::unordered_map<std::uint64_t, int> facts_;  // entry id -> the reader's number
     EncoderPool* pool_;
+    ConsoleOutput output_;
     std::vector<CarriedPlaylist> playlists_;
-    QString output_;
+    QString outputFolder_;
     QPointer<BatchDriver> driver_;
     bool going_ = false;
     bool interrupted_ = false;
-    bool terminal_ = false;  // standard output is a terminal: one line, redrawn
-    bool lineShown_ = false;
     int refused_ = 0;        // sources that never became entries
     int finished_ = 0;
     int total_ = 0;
@@ -112,5 +110,4 @@ private:
     std::string forecastLine_;  // a dry run's forecast and whether it fits
     bool fits_ = true;
     QString batchLine_;
-    QElapsedTimer redrawn_;
 };

@@ -1,20 +1,21 @@
 #include "batchdriver.h"
 
-#include "desktopnotifier.h"
 #include "encoderpool.h"
+#include "encoderprogram.h"
 #include "loudnesspass.h"
-#include "module1.h"
+#include "outputvolume.h"
+#include "textbridge.h"
 #include "vardolistmodel.h"
 
 #include "encodercommand.h"
 #include "folderpicture.h"
-#include "playlistcarrier.h"
 #include "numerictext.h"
+#include "pictureheader.h"
+#include "playlistcarrier.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 
 #include <algorithm>
 #include <cerrno>
@@ -43,7 +44,7 @@ bool IsAscii(const std::string& text)
 // A folder picture up to this, in bytes and pixels a side, is copied as it is; a larger one
 // is shrunk by the encoder, as embedded covers are.
 constexpr qint64 kMaxPictureBytes = 300 * 1000;
-constexpr int kMaxPictureSide = 600;
+constexpr unsigned kMaxPictureSide = 600;
 
 // Puts bytes at path without ever replacing a file there: written to a temporary file in the
 // same folder and moved into place only while nothing stands at path. False when something
@@ -115,7 +116,20 @@ BatchDriver::BatchDriver(BatchHost* main, BatchBoard* board, QObject* parent)
     // The time left moves on while no encoder has news, too.
     clockTick_->setInterval(1000);
     connect(clockTick_, &QTimer::timeout, this, &BatchDriver::ShowBatchProgress);
-    main->Pool().Join(this);
+    pool_ = &main->Pool();
+    pool_->Join(this);
+}
+
+BatchDriver::~BatchDriver()
+{
+    if (pool_)
+        pool_->Leave(this);
+}
+
+void BatchDriver::EncoderEnded()
+{
+    if (pool_)
+        pool_->Resume();
 }
 
 int BatchDriver::Running() const
@@ -135,19 +149,19 @@ void BatchDriver::VardoMediaFile()
     std::vector<std::pair<std::uint64_t, double>> files;
     for (const std::uint64_t id : walk_.Ids())
         files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
-    levelling_ = vardune::LoudnessLevel::ModeFrom(Module1::settings().evenLoudness);
+    levelling_ = vardune::LoudnessLevel::ModeFrom(main_->BatchSettings().evenLoudness);
     if (levelling_ != vardune::LoudnessLevel::Mode::Off)
         for (std::size_t i = 0, n = files.size(); i < n; ++i)
             files.emplace_back(files[i].first | kMeasuring, files[i].second * kMeasureShare);
-    names_.portable = Module1::TakesOnlyPortableNames(main_->OutputFolderText());
-    names_.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(Module1::OutputFolderPath(main_->OutputFolderText())));
-    layout_ = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
+    names_.portable = OutputVolume::TakesOnlyPortableNames(main_->OutputFolderText());
+    names_.maxBytes = vardune::BatchWalk::NameMax(TextBridge::FromQt(OutputVolume::FolderPath(main_->OutputFolderText())));
+    layout_ = vardune::OutputLayout::FromSettings(main_->BatchSettings().outputLayout, main_->BatchSettings().namePattern);
     progress_.Start(files);
     clock_.start();
     clockTick_->start();
     limit_ = main_->Pool().Limit();
     if (board_) {
-        board_->BatchStarted(Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
+        board_->BatchStarted(TextBridge::ToQt(vardune::BatchWalk::CounterText(walk_.Total())));
     }
     if (levelling_ != vardune::LoudnessLevel::Mode::Off) {
         MeasureLoudness();
@@ -257,7 +271,7 @@ void BatchDriver::Fill()
     // Encoders that cannot be started fail their entries one after the other, here, without
     // waiting for anything, and outputs up to date are done so too. A long run of those gives
     // the event loop its turn every few dozen milliseconds, so the window and the board follow.
-    const std::string markProfile = vardune::EncoderCommand::MarkProfile(Module1::settings().profile);
+    const std::string markProfile = vardune::EncoderCommand::MarkProfile(main_->BatchSettings().profile);
     QElapsedTimer slice;
     slice.start();
     // A file waiting to start takes a core back from an encoder that was lent more than one.
@@ -275,13 +289,13 @@ void BatchDriver::Fill()
         }
         const vardune::VardoList& list = main_->BatchList()->List();
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(*id)));
-        const QString source = Module1::ToQt(entry.sourcePath + entry.sourceName);
-        board_->ShowSource(Module1::ToQt(vardune::BatchWalk::CounterText(walk_.Current())), source);
+        const QString source = TextBridge::ToQt(entry.sourcePath + entry.sourceName);
+        board_->ShowSource(TextBridge::ToQt(vardune::BatchWalk::CounterText(walk_.Current())), source);
 
         // The separator goes into the box itself, so the stored output folder keeps it.
-        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(main_->OutputFolderText()));
-        if (Module1::ToQt(folder) != main_->OutputFolderText())
-            main_->SetOutputFolderText(Module1::ToQt(folder));
+        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(TextBridge::FromQt(main_->OutputFolderText()));
+        if (TextBridge::ToQt(folder) != main_->OutputFolderText())
+            main_->SetOutputFolderText(TextBridge::ToQt(folder));
         folder_ = folder;
         std::string target = TargetFor(entry, folder);
         std::string why;
@@ -294,7 +308,7 @@ void BatchDriver::Fill()
             target = TargetFor(entry, folder);
             made = MakeFolders(folder, target, why, nameRefused);
         }
-        board_->ShowTarget(Module1::ToQt(target));
+        board_->ShowTarget(TextBridge::ToQt(target));
         if (!made) {
             Refuse(*id, target, why);
             continue;
@@ -312,7 +326,7 @@ void BatchDriver::Fill()
             continue;
         }
         main_->BatchList()->SetConverting(*id, true);
-        if (MediaConvert(source, Module1::ToQt(target), *id) != 0)
+        if (MediaConvert(source, TextBridge::ToQt(target), *id) != 0)
             Record({nullptr, *id, target}, -1, 0, QString());
     }
     ShowBatchProgress();
@@ -322,15 +336,15 @@ void BatchDriver::Fill()
 
 int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry)
 {
-    const vardune::EncodingProfile profile = Module1::settings().profile;
+    const vardune::EncodingProfile profile = main_->BatchSettings().profile;
     QStringList arguments;
-    for (const std::string& argument : vardune::EncoderCommand::Arguments(Module1::FromQt(Source), Module1::FromQt(Target), profile))
-        arguments << Module1::ToQt(argument);
+    for (const std::string& argument : vardune::EncoderCommand::Arguments(TextBridge::FromQt(Source), TextBridge::FromQt(Target), profile))
+        arguments << TextBridge::ToQt(argument);
     const auto level = levels_.find(entry);
     if (level != levels_.end())
         for (const std::string& argument : vardune::LoudnessLevel::Arguments(level->second))
-            arguments << Module1::ToQt(argument);
-    const QString program = Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName());
+            arguments << TextBridge::ToQt(argument);
+    const QString program = EncoderProgram::Path();
     // The cores it starts with: those the files after it cannot use. A file that may outlast
     // them is started so that it can take more as they end. A plan run elsewhere gives each
     // encoder one core: the engine that runs it decides how many run at once.
@@ -354,8 +368,8 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         // Run elsewhere: the name stays taken for the rest of the batch, as while it encodes.
         std::vector<std::string> command;
         for (const QString& argument : arguments)
-            command.push_back(Module1::FromQt(argument));
-        main_->Planned(entry, Module1::FromQt(Source), Module1::FromQt(Target), Module1::FromQt(program), command);
+            command.push_back(TextBridge::FromQt(argument));
+        main_->Planned(entry, TextBridge::FromQt(Source), TextBridge::FromQt(Target), TextBridge::FromQt(program), command);
         return 0;
     }
 
@@ -378,7 +392,7 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         process->deleteLater();
         return -1;
     }
-    Job job {process, entry, Module1::FromQt(Target)};
+    Job job {process, entry, TextBridge::FromQt(Target)};
     job.threads = share.threads;
     job.segmented = share.segmented;
     job.seconds = seconds;
@@ -509,7 +523,7 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
     // Not deleted here: this handler runs inside the process object's own signal.
     process->deleteLater();
     Fill();
-    emit EncoderEnded();
+    EncoderEnded();
 }
 
 bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
@@ -541,8 +555,8 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
     main_->Pool().Names().Release(job.target);
     main_->Pool().Names().Take(target);
     if (board_)
-        board_->ShowTarget(Module1::ToQt(target));
-    if (MediaConvert(Module1::ToQt(source), Module1::ToQt(target), job.entry) != 0) {
+        board_->ShowTarget(TextBridge::ToQt(target));
+    if (MediaConvert(TextBridge::ToQt(source), TextBridge::ToQt(target), job.entry) != 0) {
         Record({nullptr, job.entry, target}, -1, 0, QString());
         return true;
     }
@@ -626,7 +640,7 @@ void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)
     process->disconnect(this);
     process->deleteLater();
     Fill();
-    emit EncoderEnded();
+    EncoderEnded();
 }
 
 void BatchDriver::Resume()
@@ -647,7 +661,7 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     const std::string targetSize = started == 0 && exitStatus == 0 ? vardune::VardoList::GetFileSize(job.target) : std::string(" ");
     // Removed while its encoder ran: there is nothing to write into.
     const std::string sourceSize = position < 0 ? std::string(" ") : list.At(static_cast<std::size_t>(position)).sourceSize;
-    const auto outcome = vardune::BatchWalk::Judge(started, exitStatus, Module1::FromQt(errorLine), targetSize, sourceSize);
+    const auto outcome = vardune::BatchWalk::Judge(started, exitStatus, TextBridge::FromQt(errorLine), targetSize, sourceSize);
     progress_.Finish(job.entry, outcome.state == vardune::EntryState::Done, vardune::LeadingNumber(targetSize),
                      outcome.upToDate);
     if (position >= 0 && outcome.state == vardune::EntryState::Done) {
@@ -675,41 +689,37 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
     if (!picturedFolders_.insert(outputFolder).second)
         return;
     std::vector<std::string> names;
-    for (const QString& name : QDir(Module1::ToQt(entry.sourcePath)).entryList(QDir::Files | QDir::Hidden))
-        names.push_back(Module1::FromQt(name));
+    for (const QString& name : QDir(TextBridge::ToQt(entry.sourcePath)).entryList(QDir::Files | QDir::Hidden))
+        names.push_back(TextBridge::FromQt(name));
     const auto picked = vardune::FolderPicture::Pick(names);
     if (!picked)
         return;
-    const QString source = Module1::ToQt(entry.sourcePath + *picked);
-    QImageReader reader(source);
-    const QByteArray format = reader.format();
-    const QSize size = reader.size();
-    // A small JPEG or PNG is copied as it is; anything else is the encoder's to decode, by
-    // the rule it shrinks embedded covers with, away from the window's thread.
-    const bool small = QFileInfo(source).size() <= kMaxPictureBytes && (format == "jpeg" || format == "png")
-                       && size.isValid() && size.width() <= kMaxPictureSide && size.height() <= kMaxPictureSide;
-    const std::string output = outputFolder + vardune::FolderPicture::OutputName(*picked, !small || format == "jpeg");
+    const QString source = TextBridge::ToQt(entry.sourcePath + *picked);
+    // A small JPEG or PNG, plainly so by its header, is copied as it is; anything else is the
+    // encoder's to decode, by the rule it shrinks embedded covers with, away from the batch.
+    QFile file(source);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.read(kMaxPictureBytes + 1) : QByteArray();
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const auto header = vardune::PictureHeader::Read(data, static_cast<std::size_t>(bytes.size()));
+    const bool small = bytes.size() <= kMaxPictureBytes
+                       && vardune::PictureHeader::PlainlyWithin(data, static_cast<std::size_t>(bytes.size()), kMaxPictureSide);
+    const bool jpeg = header && header->kind == vardune::PictureHeader::Kind::Jpeg;
+    const std::string output = outputFolder + vardune::FolderPicture::OutputName(*picked, !small || jpeg);
     struct stat st {};
     // A picture the user put there, or an earlier batch wrote, stays as it is.
     if (lstat(output.c_str(), &st) == 0)
         return;
     if (!small) {
-        ShrinkPicture(source, Module1::ToQt(output));
+        ShrinkPicture(source, TextBridge::ToQt(output));
         return;
     }
-    QFile file(source);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray bytes = file.read(kMaxPictureBytes + 1);
-    if (bytes.size() > kMaxPictureBytes)
-        return;
     WriteNew(output, bytes);
 }
 
 void BatchDriver::ShrinkPicture(const QString& source, const QString& output)
 {
     auto* process = new QProcess(this);
-    process->setProgram(Module1::EncoderFolder() + QDir::separator() + Module1::ToQt(vardune::EncoderCommand::ProgramName()));
+    process->setProgram(EncoderProgram::Path());
     process->setArguments({QStringLiteral("--picture"), source, output});
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
@@ -755,7 +765,7 @@ QStringList BatchDriver::CarryPlaylists()
         return outputs;
     };
     for (const BatchHost::CarriedPlaylist& source : main_->Playlists()) {
-        const QString name = QFileInfo(Module1::ToQt(source.path)).fileName();
+        const QString name = QFileInfo(TextBridge::ToQt(source.path)).fileName();
         const auto playlist = vardune::PlaylistCarrier::Read(source.path);
         if (!playlist)
             continue;
@@ -773,9 +783,9 @@ QStringList BatchDriver::CarryPlaylists()
         std::string why;
         bool refused = false;
         if (!MakeFolders(folder_, path, why, refused) || !vardune::PlaylistCarrier::Write(path, carried.text, &error))
-            said << QStringLiteral("Playlist %1: not written, %2").arg(name, Module1::ToQt(why.empty() ? error : why));
+            said << QStringLiteral("Playlist %1: not written, %2").arg(name, TextBridge::ToQt(why.empty() ? error : why));
         else
-            said << QStringLiteral("Playlist %1: %2").arg(name, Module1::ToQt(carried.Summary()));
+            said << QStringLiteral("Playlist %1: %2").arg(name, TextBridge::ToQt(carried.Summary()));
     }
     return said;
 }
@@ -787,7 +797,7 @@ void BatchDriver::ShowBatchProgress()
         emit ProgressChanged(shownPercent_);
     }
     if (board_)
-        board_->ShowBatchLine(Module1::ToQt(progress_.Line(clock_.elapsed() / 1000.0)));
+        board_->ShowBatchLine(TextBridge::ToQt(progress_.Line(clock_.elapsed() / 1000.0)));
 }
 
 void BatchDriver::EndBatch()
@@ -802,12 +812,12 @@ void BatchDriver::EndBatch()
     if (board_)
         board_->EndBoard();
     const bool tookUp = progress_.Done() + progress_.UpToDate() + progress_.Failed() > 0;
-    QString summary = tookUp ? Module1::ToQt(progress_.Summary()) : QString();
+    QString summary = tookUp ? TextBridge::ToQt(progress_.Summary()) : QString();
     const QStringList playlists = CarryPlaylists();
     if (!playlists.isEmpty())
         summary += QStringLiteral("; ") + playlists.join(QStringLiteral("; "));
     if (!watched && tookUp)
-        DesktopNotifier::Notify(QStringLiteral("Vardune: batch finished"), summary);
+        main_->TellDesktop(summary);
     emit Finished(summary);
     deleteLater();
 }

@@ -1,0 +1,184 @@
+#include "consoleoutput.h"
+
+#include <cstdio>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+// The length of the UTF-8 sequence at text[at], or 0 when it is not a valid one.
+std::size_t Utf8Length(const std::string& text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                       : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || at + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
+    // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
+    if ((lead == 0xE0 && byte(at + 1) < 0xA0) || (lead == 0xED && byte(at + 1) > 0x9F)
+        || (lead == 0xF0 && byte(at + 1) < 0x90) || (lead == 0xF4 && byte(at + 1) > 0x8F))
+        return 0;
+    return length;
+}
+
+int TerminalWidth()
+{
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10)
+        return size.ws_col;
+    return 80;
+}
+
+} // namespace
+
+ConsoleOutput::ConsoleOutput(Form form)
+    : form_(form)
+{
+    redrawn_.start();
+}
+
+std::string ConsoleOutput::Printable(const std::string& text)
+{
+    std::string shown = text;
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return shown;
+}
+
+std::string ConsoleOutput::JsonText(const std::string& text)
+{
+    std::string json = "\"";
+    for (std::size_t at = 0; at < text.size();) {
+        const char c = text[at];
+        const auto byte = static_cast<unsigned char>(c);
+        const std::size_t length = Utf8Length(text, at);
+        if (length == 0) {
+            json += "\\ufffd";
+            ++at;
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20 || byte == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            json += escaped;
+        } else {
+            json.append(text, at, length);
+        }
+        at += length;
+    }
+    return json + '"';
+}
+
+std::string ConsoleOutput::ShellWord(const std::string& word)
+{
+    const bool plain = !word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-./=+,:@%") == std::string::npos;
+    if (plain)
+        return word;
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+bool ConsoleOutput::Report(const std::string& source, const std::string& target, const std::string& status,
+                           const std::string& reason, double bytes)
+{
+    if (form_ == Form::Json) {
+        std::string json = "{\"source\":" + JsonText(source) + ",\"output\":" + (target.empty() ? std::string("null") : JsonText(target))
+                         + ",\"status\":" + JsonText(status);
+        if (!reason.empty())
+            json += ",\"reason\":" + JsonText(reason);
+        if (bytes > 0)
+            json += ",\"bytes\":" + std::to_string(static_cast<long long>(bytes));
+        Line(json + "}");
+        return true;
+    }
+    std::string text = Printable(source);
+    if (!target.empty())
+        text += " -> " + Printable(target);
+    text += ": " + status;
+    if (!reason.empty())
+        text += ": " + Printable(reason);
+    // On a terminal only what needs a look stays above the progress line.
+    if (form_ == Form::Terminal && status != "failed")
+        return false;
+    Line(text);
+    return true;
+}
+
+void ConsoleOutput::PlanRecord(const std::string& source, const std::string& target, const std::string& program,
+                               const std::vector<std::string>& arguments)
+{
+    std::string commandLine = ShellWord(program);
+    for (const std::string& argument : arguments)
+        commandLine += ' ' + ShellWord(argument);
+    for (const std::string* field : std::initializer_list<const std::string*> {&source, &target, &commandLine}) {
+        std::fwrite(field->data(), 1, field->size(), stdout);
+        std::fputc('\0', stdout);
+    }
+}
+
+void ConsoleOutput::Line(const std::string& text)
+{
+    ClearLine();
+    std::fputs(text.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void ConsoleOutput::ClearLine()
+{
+    if (form_ == Form::Terminal && lineShown_) {
+        std::fputs("\r\033[K", stdout);
+        lineShown_ = false;
+    }
+}
+
+void ConsoleOutput::Progress(const std::string& line, bool force)
+{
+    if (form_ != Form::Terminal || (!force && redrawn_.elapsed() < 100))
+        return;
+    redrawn_.restart();
+    std::string text = Printable(line);
+    // One line of the terminal, never more: a wrapped line could not be redrawn in place.
+    const std::size_t width = static_cast<std::size_t>(TerminalWidth() - 1);
+    if (text.size() > width) {
+        std::size_t cut = width;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+            --cut;
+        text.resize(cut);
+    }
+    std::fputs(("\r\033[K" + text).c_str(), stdout);
+    std::fflush(stdout);
+    lineShown_ = true;
+}
+
+void ConsoleOutput::EndProgress()
+{
+    ClearLine();
+    if (form_ == Form::Terminal)
+        form_ = Form::Lines;
+}
+
+void ConsoleOutput::Summary(const std::string& said, int status)
+{
+    if (form_ == Form::Json)
+        std::printf("{\"summary\":%s,\"status\":%d}\n", JsonText(said).c_str(), status);
+    else
+        std::printf("%s\n", Printable(said).c_str());
+    std::fflush(stdout);
+}
+
+void ConsoleOutput::Warn(const std::string& text)
+{
+    std::fprintf(stderr, "vardune: %s\n", Printable(text).c_str());
+}

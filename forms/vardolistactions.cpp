@@ -1,0 +1,451 @@
+#include "vardolistactions.h"
+
+#include "filelistview.h"
+#include "module1.h"
+#include "vardolistmodel.h"
+#include "vardolistview.h"
+
+#include "mediafolder.h"
+#include "namepattern.h"
+#include "numerictext.h"
+#include "outputfolder.h"
+#include "playertidy.h"
+#include "playlistcarrier.h"
+#include "vardolistfile.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QSaveFile>
+#include <QThread>
+
+#include <algorithm>
+#include <utility>
+
+VardoListActions::VardoListActions(const Controls& controls, QObject* parent)
+    : QObject(parent)
+    , c_(controls)
+{
+}
+
+void VardoListActions::ScrollToEnd()
+{
+    c_.view->scrollTo(c_.list->index(c_.list->rowCount() - 1, 0));
+}
+
+void VardoListActions::RestoreList()
+{
+    const QString path = Module1::VardoListFilePath();
+    QFile file(path);
+    if (path.isEmpty() || !file.exists())
+        return;
+    std::optional<std::vector<vardune::VardoEntry>> entries;
+    // Never read more than a list the program could have written.
+    if (file.open(QIODevice::ReadOnly) && file.size() <= qint64(vardune::VardoListFile::kMaxBytes))
+        entries = vardune::VardoListFile::Parse(file.read(qint64(vardune::VardoListFile::kMaxBytes) + 1).toStdString());
+    file.close();
+    if (entries) {
+        c_.list->Restore(*entries);
+        RestorePlaylists();
+        return;
+    }
+    // Kept for whoever wants to look at it, and out of the way of the next save.
+    const QString aside = path + QDateTime::currentDateTime().toString(QStringLiteral(".'damaged-'yyyyMMdd-HHmmss"));
+    const bool moved = QFile::rename(path, aside);
+    Module1::MsgBox(c_.window, {QStringLiteral("The Vardo list kept from the last run could not be read: ")
+                               + QDir::toNativeSeparators(path)
+                               + (moved ? QStringLiteral(" was set aside as ") + QDir::toNativeSeparators(aside)
+                                        : QStringLiteral(" could not be set aside and will be replaced"))
+                               + QStringLiteral(". The list starts empty."),
+                           QStringLiteral("Vardo List Not Restored"), QMessageBox::Warning, QMessageBox::Ok,
+                           QMessageBox::NoButton});
+}
+
+void VardoListActions::KeepList()
+{
+    const QString path = Module1::VardoListFilePath();
+    if (path.isEmpty())
+        return;
+    QDir().mkpath(QFileInfo(path).path());
+    // Written beside and renamed over the old one: a run that ends half way leaves the old list.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        const std::string text = vardune::VardoListFile::Encode(c_.list->List().Entries());
+        file.write(text.data(), qint64(text.size()));
+        file.commit();
+    }
+    const QString playlistsPath = Module1::CarriedPlaylistsFilePath();
+    if (playlists_.empty()) {
+        QFile::remove(playlistsPath);
+        return;
+    }
+    std::vector<vardune::VardoListFile::Playlist> playlists;
+    for (const BatchHost::CarriedPlaylist& p : playlists_)
+        playlists.push_back({p.path, p.root});
+    QSaveFile playlistsFile(playlistsPath);
+    if (playlistsFile.open(QIODevice::WriteOnly)) {
+        const std::string text = vardune::VardoListFile::EncodePlaylists(playlists);
+        playlistsFile.write(text.data(), qint64(text.size()));
+        playlistsFile.commit();
+    }
+}
+
+void VardoListActions::RestorePlaylists()
+{
+    // Only with the list they belong to; a damaged file carries none, and says nothing: the
+    // playlists are found again when their folder is added again.
+    QFile file(Module1::CarriedPlaylistsFilePath());
+    if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(vardune::VardoListFile::kMaxBytes))
+        return;
+    const auto playlists
+        = vardune::VardoListFile::ParsePlaylists(file.read(qint64(vardune::VardoListFile::kMaxBytes) + 1).toStdString());
+    if (!playlists)
+        return;
+    for (const vardune::VardoListFile::Playlist& p : *playlists)
+        RememberPlaylist(p.path, p.root);
+}
+
+void VardoListActions::AddSelectedEntries()
+{
+    emit CommandBegun();
+    QStringList paths;
+    for (QString path = c_.files->FirstSelectedItem(); !path.isEmpty(); path = c_.files->NextSelectedItem())
+        paths << path;
+    // The files lie in the folder the file view shows: kept folders start there.
+    AddEntries(paths, c_.files->CurrentFolder());
+}
+
+VardoListActions::AddCheck VardoListActions::CheckForAdd(const std::string& file, const std::unordered_set<std::string>& pending,
+                                    std::string& size) const
+{
+    // A picture or a playlist beside the music would only fail in every batch.
+    if (!vardune::MediaFolder::IsAudioName(vardune::VardoList::GetFileName(file)))
+        return AddCheck::NotAudio;
+    if (c_.list->List().IsDuplicatedEntry(file) || pending.count(file))
+        return AddCheck::Duplicate;
+    size = vardune::VardoList::GetFileSize(file);
+    return vardune::LeadingNumber(size) != 0 ? AddCheck::Taken : AddCheck::Invalid;
+}
+
+int VardoListActions::AddEntries(const QStringList& paths, const QString& root)
+{
+    int added = 0;
+    // Accepted files are appended in runs, so adding thousands stays fast; a run is shown
+    // before any message about the next refused file.
+    std::vector<std::pair<std::string, std::string>> pending;
+    std::unordered_set<std::string> pendingPaths;
+    // Files of other types are named together at the end: a drop of a whole album folder's
+    // files brings its pictures and playlists too.
+    QStringList notAudio;
+    const auto flush = [&] {
+        if (pending.empty())
+            return;
+        c_.list->Append(pending, Module1::FromQt(root));
+        added += static_cast<int>(pending.size());
+        pending.clear();
+        pendingPaths.clear();
+        ScrollToEnd();
+    };
+    for (const QString& path : paths) {
+        const std::string file = Module1::FromQt(path);
+        // A playlist added itself goes along, from the folder its neighbours are added from,
+        // or its own when dropped on its own.
+        if (vardune::PlaylistCarrier::IsPlaylist(file) && QFileInfo(path).isFile()) {
+            RememberPlaylist(file, root.isEmpty() ? Module1::FromQt(QFileInfo(path).absolutePath() + QLatin1Char('/'))
+                                                  : vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(root)));
+            continue;
+        }
+        std::string size;
+        const AddCheck check = CheckForAdd(file, pendingPaths, size);
+        if (check == AddCheck::Taken) {
+            pending.emplace_back(file, size);
+            pendingPaths.insert(file);
+            continue;
+        }
+        if (check == AddCheck::NotAudio) {
+            notAudio << path;
+            continue;
+        }
+        flush();
+        ShowRefused({path}, check);
+    }
+    flush();
+    ShowRefused(notAudio, AddCheck::NotAudio);
+    return added;
+}
+
+void VardoListActions::ShowRefused(const QStringList& paths, AddCheck why)
+{
+    if (paths.isEmpty())
+        return;
+    const bool duplicate = why == AddCheck::Duplicate;
+    const bool notAudio = why == AddCheck::NotAudio;
+    QString text;
+    if (paths.size() == 1) {
+        text = duplicate  ? QStringLiteral("Duplicated file name: ") + paths.front()
+               : notAudio ? QStringLiteral("Not an audio file: ") + paths.front()
+                                + QStringLiteral(". Vardune converts MP3, WAV, FLAC, Ogg and AIFF files.")
+                          : QStringLiteral("Invalid file name: ") + paths.front() + QStringLiteral(" or file size is 0 byte.");
+    } else {
+        // A folder may hold hundreds: the first ones are named, the rest counted.
+        constexpr int kNamed = 10;
+        text = (duplicate  ? QStringLiteral("These %1 files are already waiting in the Vardo list:")
+                : notAudio ? QStringLiteral("These %1 files are not audio files that Vardune converts (MP3, WAV, FLAC, Ogg, AIFF):")
+                           : QStringLiteral("These %1 files are empty or cannot be read:"))
+                   .arg(paths.size());
+        for (int i = 0; i < paths.size() && i < kNamed; ++i)
+            text += QLatin1Char('\n') + paths.at(i);
+        if (paths.size() > kNamed)
+            text += QStringLiteral("\n\u2026 and %1 more.").arg(paths.size() - kNamed);
+    }
+    const QString title = duplicate  ? QStringLiteral("Duplicated File Name")
+                          : notAudio ? QStringLiteral("Not an Audio File")
+                                     : QStringLiteral("Invalid File Name");
+    Module1::MsgBox(c_.window, {text, title, QMessageBox::Information, QMessageBox::Ok, QMessageBox::NoButton});
+}
+
+void VardoListActions::AddFolder(const QString& folder, const std::function<bool(const std::string&)>& wanted)
+{
+    std::vector<std::pair<std::string, std::string>> taken;
+    std::unordered_set<std::string> takenPaths;
+    QStringList duplicates, invalid;
+    int leftOut = 0;
+    int playlists = 0;
+    // Playlists come along whatever the type box shows: they are carried, not converted.
+    const auto wantedOrPlaylist = [&wanted](const std::string& name) {
+        return wanted(name) || vardune::PlaylistCarrier::IsPlaylist(name);
+    };
+    const std::string root = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(folder));
+    for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(folder), wantedOrPlaylist)) {
+        if (vardune::PlaylistCarrier::IsPlaylist(file)) {
+            RememberPlaylist(file, root);
+            ++playlists;
+            continue;
+        }
+        std::string size;
+        switch (CheckForAdd(file, takenPaths, size)) {
+        case AddCheck::Taken:
+            taken.emplace_back(file, size);
+            takenPaths.insert(file);
+            break;
+        case AddCheck::NotAudio:
+            ++leftOut;
+            break;
+        case AddCheck::Duplicate:
+            duplicates << Module1::ToQt(file);
+            break;
+        case AddCheck::Invalid:
+            invalid << Module1::ToQt(file);
+            break;
+        }
+    }
+    c_.list->Append(taken, Module1::FromQt(folder));
+    if (!taken.empty())
+        ScrollToEnd();
+    ShowRefused(duplicates, AddCheck::Duplicate);
+    ShowRefused(invalid, AddCheck::Invalid);
+    const int added = static_cast<int>(taken.size());
+    QString text = (added == 1 ? QStringLiteral("1 media file was added from ")
+                               : QString::number(added) + QStringLiteral(" media files were added from "))
+        + QDir::toNativeSeparators(folder) + QLatin1Char('.');
+    if (leftOut > 0)
+        text += (leftOut == 1 ? QStringLiteral(" 1 other file was left out")
+                              : QStringLiteral(" %1 other files were left out").arg(leftOut))
+            + QStringLiteral(": Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
+    if (playlists > 0)
+        text += (playlists == 1 ? QStringLiteral(" 1 playlist goes along")
+                                : QStringLiteral(" %1 playlists go along").arg(playlists))
+            + QStringLiteral(": written for the outputs when a batch ends.");
+    Module1::MsgBox(c_.window, {text, QStringLiteral("Folder Added"), QMessageBox::Information, QMessageBox::Ok,
+                           QMessageBox::NoButton});
+}
+
+void VardoListActions::AddFolderEntries(const QString& folder)
+{
+    emit CommandBegun();
+    const std::vector<std::string> filters = vardune::NameFilters(Module1::FromQt(c_.type->currentText()));
+    AddFolder(folder, [filters](const std::string& name) { return vardune::MatchesNameFilters(name, filters); });
+}
+
+void VardoListActions::AddDroppedPaths(const QStringList& paths)
+{
+    emit CommandBegun();
+    // Dropped files go in together, in runs as Add takes them; each folder in its turn.
+    QStringList files;
+    for (const QString& path : paths) {
+        if (!QFileInfo(path).isDir()) {
+            files << path;
+            continue;
+        }
+        AddEntries(std::exchange(files, {}));
+        AddFolder(path, [](const std::string&) { return true; });
+    }
+    AddEntries(files);
+}
+
+bool VardoListActions::IsDuplicatedEntry(const QString& path) const
+{
+    return c_.list->List().IsDuplicatedEntry(Module1::FromQt(path));
+}
+
+void VardoListActions::RemoveSelectedEntries()
+{
+    emit CommandBegun();
+    // Read the selection by its ranges: asking row by row is quadratic in the number of
+    // separately selected rows.
+    const QItemSelection selection = c_.view->selectionModel()->selection();
+    if (selection.isEmpty())
+        return;
+    std::vector<bool> selected(static_cast<std::size_t>(c_.list->rowCount()), false);
+    for (const QItemSelectionRange& range : selection)
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            selected[static_cast<std::size_t>(row)] = true;
+    c_.list->RemoveSelected(selected);
+}
+
+void VardoListActions::ClearAllEntries()
+{
+    emit CommandBegun();
+    const auto answer = Module1::MsgBox(c_.window, {QStringLiteral("Do yo really want to delete all enties?"),
+                                               QStringLiteral("Confirm Delete All"), QMessageBox::Question,
+                                               QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel});
+    if (answer == QMessageBox::Ok) {
+        c_.list->Clear();
+        playlists_.clear();
+    }
+}
+
+void VardoListActions::RememberPlaylist(const std::string& path, const std::string& root)
+{
+    for (const BatchHost::CarriedPlaylist& known : playlists_)
+        if (known.path == path)
+            return;
+    playlists_.push_back({path, root});
+}
+
+namespace {
+
+// Runs work on a thread of its own while the window goes on painting (but takes no input),
+// and returns when it is done: a walk over a large output tree does not freeze the window.
+void RunOffWindow(const std::function<void()>& work)
+{
+    QThread* thread = QThread::create(work);
+    QEventLoop loop;
+    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    thread->start();
+    if (!thread->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    thread->wait();
+    QApplication::restoreOverrideCursor();
+    delete thread;
+}
+
+} // namespace
+
+void VardoListActions::TidyPlayer()
+{
+    emit CommandBegun();
+    const QString title = QStringLiteral("Tidy the Player");
+    const auto say = [&](const QString& text, QMessageBox::Icon icon) {
+        Module1::MsgBox(c_.window, {text, title, icon, QMessageBox::Ok, QMessageBox::NoButton});
+    };
+    const std::string folder = Module1::FromQt(c_.outputFolder->text());
+    if (folder.empty() || vardune::OutputFolder::Inspect(folder).state != vardune::OutputFolder::State::Ready) {
+        say(QStringLiteral("There is no output folder to tidy. Choose one with Output Path first."), QMessageBox::Information);
+        return;
+    }
+    // A source counts while it stays among the list's folders and files.
+    std::vector<std::string> folders;
+    std::vector<std::string> files;
+    // The list's folders are those its entries were added from, and each entry's own.
+    for (const vardune::VardoEntry& e : c_.list->List().Entries()) {
+        if (!e.root.empty())
+            folders.push_back(e.root);
+        folders.push_back(e.sourcePath);
+        files.push_back(e.sourcePath + e.sourceName);
+    }
+    // Resolving the list's folders reads the disk too: off the window, with the walk.
+    std::optional<vardune::PlayerTidy> tidy;
+    std::vector<vardune::PlayerTidy::Stale> stale;
+    RunOffWindow([&] {
+        tidy.emplace(folders, files);
+        stale = tidy->Scan(folder);
+    });
+    if (stale.empty()) {
+        say(QStringLiteral("Nothing to tidy: every file Vardune made in the output folder comes from a source still in the Vardo list."),
+            QMessageBox::Information);
+        return;
+    }
+    const QString root = QDir::cleanPath(QFileInfo(c_.outputFolder->text()).canonicalFilePath()) + QLatin1Char('/');
+    const auto shown = [&](const std::string& path) {
+        const QString text = Module1::ToQt(path);
+        return text.startsWith(root) ? text.mid(root.size()) : text;
+    };
+    constexpr std::size_t kShown = 10;
+    QString text = stale.size() == 1
+        ? QStringLiteral("This file in the output folder was made by Vardune from a source no longer in the Vardo list:\n")
+        : QStringLiteral("These %1 files in the output folder were made by Vardune from sources no longer in the Vardo list:\n").arg(stale.size());
+    for (std::size_t i = 0; i < stale.size() && i < kShown; ++i)
+        text += QStringLiteral("\n") + shown(stale[i].output);
+    if (stale.size() > kShown)
+        text += QStringLiteral("\n\u2026and %1 more.").arg(stale.size() - kShown);
+    text += stale.size() == 1 ? QStringLiteral("\n\nRemove it?") : QStringLiteral("\n\nRemove them?");
+    const auto answer = Module1::MsgBox(c_.window, {text, title, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No});
+    if (answer != QMessageBox::Yes)
+        return;
+    vardune::PlayerTidy::Removal result;
+    RunOffWindow([&] { result = tidy->Remove(folder, stale); });
+    QString done = result.removed.size() == 1 ? QStringLiteral("1 file removed.")
+                                                : QStringLiteral("%1 files removed.").arg(result.removed.size());
+    if (!result.kept.empty()) {
+        done += QStringLiteral("\n\n%1 kept:").arg(result.kept.size());
+        for (std::size_t i = 0; i < result.kept.size() && i < kShown; ++i)
+            done += QStringLiteral("\n") + shown(result.kept[i].first) + QStringLiteral(" (") + Module1::ToQt(result.kept[i].second) + QLatin1Char(')');
+        if (result.kept.size() > kShown)
+            done += QStringLiteral("\n\u2026and %1 more.").arg(result.kept.size() - kShown);
+    }
+    say(done, result.kept.empty() ? QMessageBox::Information : QMessageBox::Warning);
+}
+
+void VardoListActions::RetrySelectedEntries()
+{
+    emit CommandBegun();
+    std::vector<std::uint64_t> failed;
+    for (const QModelIndex& row : c_.view->selectionModel()->selectedRows()) {
+        const vardune::VardoEntry& e = c_.list->List().At(static_cast<std::size_t>(row.row()));
+        if (e.state == vardune::EntryState::Failed)
+            failed.push_back(e.id);
+    }
+    // In list order, so of two failed entries for one file the first waits again.
+    std::sort(failed.begin(), failed.end());
+    QStringList refused;
+    for (std::uint64_t id : failed)
+        if (!c_.list->Retry(id)) {
+            const vardune::VardoEntry& e = c_.list->List().At(static_cast<std::size_t>(c_.list->List().Find(id)));
+            refused << Module1::ToQt(e.sourcePath + e.sourceName);
+        }
+    // A file that waits in another entry already is converted there.
+    ShowRefused(refused, AddCheck::Duplicate);
+}
+
+void VardoListActions::OpenOutput(std::uint64_t entry)
+{
+    emit CommandBegun();
+    const long row = c_.list->List().Find(entry);
+    if (row >= 0)
+        Module1::OpenFile(c_.window, Module1::ToQt(c_.list->List().At(static_cast<std::size_t>(row)).targetPath));
+}
+
+void VardoListActions::ShowOutputInFolder(std::uint64_t entry)
+{
+    emit CommandBegun();
+    const long row = c_.list->List().Find(entry);
+    if (row >= 0)
+        Module1::ShowInFolder(c_.window, Module1::ToQt(c_.list->List().At(static_cast<std::size_t>(row)).targetPath));
+}
+

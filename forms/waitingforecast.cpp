@@ -1,0 +1,236 @@
+#include "waitingforecast.h"
+
+#include "encoderpool.h"
+#include "forecastreader.h"
+#include "loudnesspass.h"
+#include "module1.h"
+#include "outputvolume.h"
+#include "vardolistmodel.h"
+
+#include "batchwalk.h"
+#include "numerictext.h"
+#include "takennames.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <utility>
+
+WaitingForecast::WaitingForecast(VardoListModel* list, QLineEdit* outputFolder, QLabel* panel, EncoderPool* pool,
+                                 std::function<bool()> batchShown, QObject* parent)
+    : QObject(parent)
+    , list_(list)
+    , outputFolder_(outputFolder)
+    , panel_(panel)
+    , pool_(pool)
+    , batchShown_(std::move(batchShown))
+    , reader_(new ForecastReader(this))
+    , forecastTimer_(new QTimer(this))
+    , freeSpaceTimer_(new QTimer(this))
+    , planTimer_(new QTimer(this))
+{
+    // The forecast follows the list, the quality and the output folder, and the encoder's
+    // answers as they come, redrawn at most ten times a second; the free space is looked at
+    // again every few seconds, since other programs write too.
+    forecastTimer_->setSingleShot(true);
+    forecastTimer_->setInterval(100);
+    connect(forecastTimer_, &QTimer::timeout, this, &WaitingForecast::ShowForecast);
+    freeSpaceTimer_->setInterval(5000);
+    connect(freeSpaceTimer_, &QTimer::timeout, this, &WaitingForecast::ScheduleForecast);
+    connect(reader_, &ForecastReader::Read, this, &WaitingForecast::ScheduleForecast);
+    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(list_, signal, this, &WaitingForecast::ScheduleForecast);
+    connect(list_, &QAbstractItemModel::modelReset, this, &WaitingForecast::ScheduleForecast);
+    connect(list_, &QAbstractItemModel::dataChanged, this, &WaitingForecast::ScheduleForecast);
+    connect(outputFolder_, &QLineEdit::textChanged, this, &WaitingForecast::ScheduleForecast);
+    // The planned outputs follow the same changes, less often: they are redrawn, not typed.
+    planTimer_->setSingleShot(true);
+    planTimer_->setInterval(300);
+    connect(planTimer_, &QTimer::timeout, this, &WaitingForecast::PlanOutputs);
+    list_->SetPlanner([this](const vardune::VardoEntry& entry) { return PlannedOutput(entry); });
+    connect(outputFolder_, &QLineEdit::textChanged, this, &WaitingForecast::SchedulePlans);
+    connect(reader_, &ForecastReader::Read, this, &WaitingForecast::SchedulePlans);
+    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(list_, signal, this, &WaitingForecast::SchedulePlans);
+    connect(list_, &QAbstractItemModel::modelReset, this, &WaitingForecast::SchedulePlans);
+}
+
+void WaitingForecast::SchedulePlans()
+{
+    if (!planTimer_->isActive())
+        planTimer_->start();
+}
+
+void WaitingForecast::PlanOutputs()
+{
+    plannedOutputs_.clear();
+    const QString shown = outputFolder_->text();
+    if (!shown.isEmpty()) {
+        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(shown));
+        vardune::BatchWalk::NameRules rules;
+        rules.portable = OutputVolume::TakesOnlyPortableNames(shown);
+        rules.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(OutputVolume::FolderPath(shown)));
+        const vardune::OutputLayout layout
+            = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
+        const bool byTags = layout.Layout() == vardune::OutputLayout::Kind::NamesFromTags;
+        vardune::TakenNames planned(pool_->Names().Folding());
+        for (const vardune::VardoEntry& e : list_->List().Entries()) {
+            if (e.state != vardune::EntryState::Waiting || e.converting)
+                continue;
+            vardune::OutputLayout::Source source {e.sourcePath + e.sourceName, e.root, {}};
+            const vardune::OutputLayout::Tags* tags = byTags ? SourceTags(e.id) : nullptr;
+            // Named by its fallbacks only once the encoder has found it has no such tags.
+            if (byTags && !tags && SourceTagsPending(e.id))
+                continue;
+            if (tags)
+                source.tags = *tags;
+            const vardune::OutputLayout::Plan plan = layout.PlanFor(source, rules);
+            std::string path;
+            for (int number = 1; number <= 1000; ++number) {
+                path = folder + plan.Relative(rules, number);
+                if (!planned.Contains(path))
+                    break;
+            }
+            planned.Take(path);
+            plannedOutputs_.emplace(e.id, std::move(path));
+        }
+    }
+    list_->PlansChanged();
+}
+
+std::string WaitingForecast::PlannedOutput(const vardune::VardoEntry& entry) const
+{
+    const auto found = plannedOutputs_.find(entry.id);
+    return found == plannedOutputs_.end() ? std::string() : found->second;
+}
+
+void WaitingForecast::ScheduleForecast()
+{
+    if (!forecastTimer_->isActive())
+        forecastTimer_->start();
+}
+
+vardune::SizeForecast WaitingForecast::Forecast() const
+{
+    vardune::SizeForecast forecast(Module1::settings().profile);
+    for (const vardune::VardoEntry& e : list_->List().Entries()) {
+        if (e.state != vardune::EntryState::Waiting || e.converting)
+            continue;
+        const auto source = sources_.find(e.id);
+        forecast.Add(vardune::LeadingNumber(e.sourceSize),
+                     source == sources_.end() ? nullptr : reader_->Find(source->second.number));
+    }
+    return forecast;
+}
+
+const vardune::OutputLayout::Tags* WaitingForecast::SourceTags(std::uint64_t entry) const
+{
+    const auto source = sources_.find(entry);
+    const vardune::SizeForecast::Facts* facts = source == sources_.end() ? nullptr : reader_->Find(source->second.number);
+    return facts && facts->readable ? &facts->tags : nullptr;
+}
+
+bool WaitingForecast::SourceTagsPending(std::uint64_t entry) const
+{
+    const auto source = sources_.find(entry);
+    return source == sources_.end() || !reader_->Find(source->second.number);
+}
+
+double WaitingForecast::SourceSeconds(std::uint64_t entry) const
+{
+    const auto source = sources_.find(entry);
+    const vardune::SizeForecast::Facts* facts = source == sources_.end() ? nullptr : reader_->Find(source->second.number);
+    return facts && facts->readable ? facts->seconds : 0.0;
+}
+
+const std::optional<vardune::LoudnessLevel::Measure>* WaitingForecast::MeasuredAhead(std::uint64_t entry) const
+{
+    const auto found = measuredAhead_.find(entry);
+    const long position = list_->List().Find(entry);
+    if (found == measuredAhead_.end() || position < 0)
+        return nullptr;
+    // A file written since is measured again.
+    const vardune::VardoEntry& e = list_->List().At(static_cast<std::size_t>(position));
+    if (found->second.changed != ForecastReader::ChangeTime(e.sourcePath + e.sourceName))
+        return nullptr;
+    return &found->second.measure;
+}
+
+void WaitingForecast::MeasureAhead()
+{
+    if (aheadPass_ || vardune::LoudnessLevel::ModeFrom(Module1::settings().evenLoudness) == vardune::LoudnessLevel::Mode::Off
+        || batchShown_() || pool_->Running() > 0)
+        return;
+    std::vector<std::pair<std::uint64_t, std::string>> sources;
+    for (const vardune::VardoEntry& e : list_->List().Entries()) {
+        if (e.state != vardune::EntryState::Waiting || e.converting || measuredAhead_.count(e.id))
+            continue;
+        const std::string path = e.sourcePath + e.sourceName;
+        aheadAsked_[e.id] = ForecastReader::ChangeTime(path);
+        sources.emplace_back(e.id, path);
+    }
+    if (sources.empty())
+        return;
+    // One process: the cores stay the user's while the list is put together.
+    aheadPass_ = new LoudnessPass(std::move(sources), 1, this);
+    connect(aheadPass_, &LoudnessPass::Finished, this, &WaitingForecast::StopMeasuringAhead, Qt::QueuedConnection);
+    aheadPass_->Start();
+}
+
+void WaitingForecast::StopMeasuringAhead()
+{
+    if (!aheadPass_)
+        return;
+    // Stopped early (a batch starts), only the files it answered for are kept.
+    for (const auto& [id, measure] : aheadPass_->Measures())
+        measuredAhead_[id] = {aheadAsked_[id], measure};
+    aheadAsked_.clear();
+    aheadPass_->disconnect(this);
+    aheadPass_->deleteLater();
+    aheadPass_ = nullptr;
+    // Files added meanwhile are measured next.
+    ScheduleForecast();
+}
+
+void WaitingForecast::ReadEditedSources()
+{
+    for (const vardune::VardoEntry& e : list_->List().Entries()) {
+        if (e.state != vardune::EntryState::Waiting)
+            continue;
+        const auto source = sources_.find(e.id);
+        if (source != sources_.end() && source->second.changed != ForecastReader::ChangeTime(e.sourcePath + e.sourceName))
+            sources_.erase(source);
+    }
+    ShowForecast();
+}
+
+void WaitingForecast::ShowForecast()
+{
+    // Each new entry's source is asked for once; after that it is found by the entry's id.
+    if (list_->List().Count() == 0) {
+        sources_.clear();
+        measuredAhead_.clear();
+    }
+    for (const vardune::VardoEntry& e : list_->List().Entries())
+        if (e.state == vardune::EntryState::Waiting && !sources_.count(e.id)) {
+            const std::string path = e.sourcePath + e.sourceName;
+            const std::int64_t changed = ForecastReader::ChangeTime(path);
+            sources_.emplace(e.id, Source {reader_->Request(path, e.sourceSize, changed), changed});
+        }
+    reader_->Send();
+    MeasureAhead();
+    const vardune::SizeForecast forecast = Forecast();
+    if (forecast.Waiting() == 0) {
+        panel_->hide();
+        panel_->clear();
+        freeSpaceTimer_->stop();
+        return;
+    }
+    const QString text = Module1::ToQt(forecast.Text(OutputVolume::FreeBytes(outputFolder_->text())));
+    panel_->setText(text);
+    panel_->setToolTip(text);
+    panel_->show();
+    if (!freeSpaceTimer_->isActive())
+        freeSpaceTimer_->start();
+}
