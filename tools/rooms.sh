@@ -20,11 +20,11 @@ forms:            core batch app widgets
 console:          core batch app
 app/main.cpp:     core batch app widgets forms console
 encoder/common:   core
-encoder/sources:  core encoder/common
 encoder/mpeg:     core encoder/common
-encoder/output:   core encoder/common encoder/mpeg
-encoder/facts:    core encoder/common encoder/sources encoder/mpeg encoder/output
-encoder:          core encoder/common encoder/sources encoder/mpeg encoder/output encoder/facts
+encoder/sources:  core encoder/common encoder/mpeg
+encoder/output:   core encoder/common encoder/mpeg encoder/sources
+encoder/facts:    core encoder/common encoder/mpeg encoder/sources encoder/output
+encoder:          core encoder/common encoder/mpeg encoder/sources encoder/output encoder/facts
 '
 # The rooms' folders; a quoted include is looked for in the including file's own folder,
 # then in these, as the build's include folders give them.

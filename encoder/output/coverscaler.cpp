@@ -2,6 +2,8 @@
 
 #include "common/terminationsignalsheld.h"
 
+#include "pictureheader.h"
+
 #include <vips/vips.h>
 
 #include <dlfcn.h>
@@ -181,50 +183,18 @@ bool decodable(const Header& h)
         && decodingBytes(h) <= CoverScaler::kMaxDecodingBytes;
 }
 
-unsigned byteAt(const TagLib::ByteVector& b, unsigned i)
-{
-    return static_cast<unsigned char>(b[i]);
-}
-
-// Whether the picture's own header shows plainly that it is within 600 x 600: a PNG's IHDR,
-// or a JPEG's frame header (baseline, extended or progressive) reached from its start through
-// well-formed segments only. Such a picture is kept without loading libvips, which costs more
-// than the rest of a copy; nothing is decoded either way. Whatever is not plain (a stray
-// byte, another kind of frame, another format) is left to libvips' reading.
-bool plainlySmall(const TagLib::ByteVector& b)
-{
-    const auto within = [](unsigned width, unsigned height) {
-        return width >= 1 && height >= 1 && width <= unsigned(CoverScaler::kMaxSide) && height <= unsigned(CoverScaler::kMaxSide);
-    };
-    if (b.size() >= 33 && b.mid(0, 8) == TagLib::ByteVector("\x89PNG\r\n\x1a\n", 8) && b.toUInt(8, true) == 13
-        && b.mid(12, 4) == "IHDR")
-        return within(b.toUInt(16, true), b.toUInt(20, true));
-    if (b.size() < 4 || byteAt(b, 0) != 0xFF || byteAt(b, 1) != 0xD8)
-        return false;
-    for (unsigned pos = 2; pos + 4 <= b.size();) {
-        if (byteAt(b, pos) != 0xFF)
-            return false;
-        const unsigned marker = byteAt(b, pos + 1);
-        const unsigned length = (byteAt(b, pos + 2) << 8) | byteAt(b, pos + 3);
-        if (marker >= 0xC0 && marker <= 0xC2)
-            return length >= 8 && pos + 9 <= b.size()
-                && within((byteAt(b, pos + 7) << 8) | byteAt(b, pos + 8), (byteAt(b, pos + 5) << 8) | byteAt(b, pos + 6));
-        const bool skipped = (marker >= 0xE0 && marker <= 0xEF) || marker == 0xDB || marker == 0xC4 || marker == 0xDD
-            || marker == 0xFE;
-        if (!skipped || length < 2)
-            return false;
-        pos += 2 + length;
-    }
-    return false;
-}
-
 } // namespace
 
 CoverScaler::Fit CoverScaler::fitOf(const TagLib::ByteVector& picture)
 {
     if (picture.size() > kMaxPictureBytes)
         return Fit::LeftOut;
-    if (picture.size() <= kMaxBytes && plainlySmall(picture))
+    // A JPEG or PNG whose own header plainly shows it within 600 x 600 is kept without loading
+    // libvips, which costs more than the rest of a copy; nothing is decoded either way.
+    // Whatever is not plain is left to libvips' reading.
+    if (picture.size() <= kMaxBytes
+        && vardune::PictureHeader::PlainlyWithin(reinterpret_cast<const unsigned char*>(picture.data()), picture.size(),
+                                                 unsigned(kMaxSide)))
         return Fit::Kept;
     const TerminationSignalsHeld held; // see scale()
     const Vips* vips = Vips::get();
