@@ -1,6 +1,7 @@
 #include "module1.h"
 
 #include "installlayout.h"
+#include "keptfile.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -18,6 +19,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <random>
 
@@ -136,9 +138,16 @@ QString CarriedPlaylistsFilePath()
     return list.isEmpty() ? QString() : QFileInfo(list).path() + QStringLiteral("/CarriedPlaylists.txt");
 }
 
-void ReadConfig()
+std::string ReadConfig()
 {
-    settings() = vardune::ReadConfig(FromQt(ConfigFilePath()), FromQt(DefaultFolder()));
+    std::string refused;
+    settings() = vardune::ReadConfig(FromQt(ConfigFilePath()), FromQt(DefaultFolder()), &refused);
+    return refused;
+}
+
+QString SetAside(const QString& path)
+{
+    return ToQt(vardune::KeptFile::SetAside(FromQt(path), std::time(nullptr)));
 }
 
 void WriteConfig(const QString& sourceFolder)

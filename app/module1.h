@@ -43,8 +43,15 @@ QString CarriedPlaylistsFilePath();
 QString& helpFile();
 
 
-void ReadConfig();
+// Loads the settings. What stands at the settings file's name and could hold no settings (a
+// FIFO, a device, a file over 1 MB) is not read: the defaults are used, and why is returned
+// ("it is a FIFO"); else an empty text.
+std::string ReadConfig();
 void WriteConfig(const QString& sourceFolder);
+// Renames a file the program keeps that could not be read as one out of the way of its next
+// save, beside it (".damaged-YYYYMMDD-HHMMSS"): its new path, or an empty text when it could
+// not be renamed.
+QString SetAside(const QString& path);
 
 // True when another instance already runs for this user. The first call takes the instance
 // lock and holds it for the rest of the run; a lock left by a process that died is taken over.

@@ -22,12 +22,14 @@ void ConfigTable::InitConfigTable(const std::string& defaultFolder)
                     "", "", "", "", "", "", "", "", "", "", "", "", ""};
 }
 
-Settings ReadConfig(const std::string& path, const std::string& defaultFolder)
+Settings ReadConfig(const std::string& path, const std::string& defaultFolder, std::string* refused)
 {
     ConfigTable table;
     table.InitConfigTable(defaultFolder);
     IniFile file(path);
-    file.Load();
+    const KeptFile::Reading reading = file.Load();
+    if (refused)
+        *refused = reading.state == KeptFile::State::Refused ? reading.why : std::string();
     const std::string section = EncodeConfigText(table.ConfigKeys[0]);
     for (std::size_t i = 1; i < ConfigTable::kEntries; ++i) {
         auto stored = file.Value(section, EncodeConfigText(table.ConfigKeys[i]));

@@ -47,8 +47,10 @@ public:
 };
 
 // Loads the settings from the file at path: every key missing, empty or unreadable gets its
-// default; values are read back whole, whatever their length.
-Settings ReadConfig(const std::string& path, const std::string& defaultFolder);
+// default; values are read back whole, whatever their length. What stands at path and is no
+// settings file (a FIFO, a device, a file over IniFile::kMaxBytes) is not read: every key
+// gets its default, and refused, when given, is set to why ("it is a FIFO"); else emptied.
+Settings ReadConfig(const std::string& path, const std::string& defaultFolder, std::string* refused = nullptr);
 // Saves every key, changed or not, into the file at path. Returns false when nothing was saved.
 bool WriteConfig(const std::string& path, const Settings& settings);
 

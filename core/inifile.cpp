@@ -2,9 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
@@ -62,16 +60,13 @@ IniFile::IniFile(std::string path)
 {
 }
 
-void IniFile::Load()
+KeptFile::Reading IniFile::Load()
 {
     lines_.clear();
     eol_ = "\n";
-    std::ifstream in(path_, std::ios::binary);
-    if (!in)
-        return;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    const std::string text = buffer.str();
+    KeptFile::Reading reading = KeptFile::Read(path_, kMaxBytes);
+    const std::string text = std::move(reading.text);
+    reading.text.clear();
 
     // Lines are written back with the ending the file's first line had.
     std::size_t start = 0;
@@ -92,6 +87,7 @@ void IniFile::Load()
         lines_.push_back(std::move(line));
         start = end + 1;
     }
+    return reading;
 }
 
 long IniFile::FindSection(const std::string& section) const
@@ -206,6 +202,11 @@ bool IniFile::Save() const
 
     std::error_code ec;
     const fs::path target = FinalTarget(fs::path(path_));
+    // A FIFO or a device at the name is not the user's settings file to replace: it is set
+    // aside first (by whoever reads the settings), or nothing is saved.
+    const fs::file_status there = fs::status(target, ec);
+    if (fs::exists(there) && !fs::is_regular_file(there))
+        return false;
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::random_device seed;
     const fs::path temp = folder / (target.filename().string() + ".tmp" + std::to_string(seed()));

@@ -1,4 +1,6 @@
 #pragma once
+#include "keptfile.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,13 +11,19 @@ namespace vardune {
 // lines, section and key names matched without regard to letter case, the first of two equal
 // keys wins, values trimmed of blanks. Writing replaces a value in place and keeps every other
 // line as it was; missing sections and keys are created. Reading never fails: a missing,
-// unreadable or garbled file is simply one that holds fewer keys.
+// unreadable or garbled file is simply one that holds fewer keys; what is no settings file
+// at all (a FIFO, a device, a file over kMaxBytes) is not read, and Load says so.
 class IniFile {
 public:
     explicit IniFile(std::string path);
 
-    // Reads the file; a file that cannot be read leaves the object empty.
-    void Load();
+    // No settings file is larger: a file of 1 MB holds thousands of keys.
+    static constexpr std::size_t kMaxBytes = 1u << 20;
+
+    // Reads the file; a file that cannot be read leaves the object empty. What was found
+    // (its text is not kept in it): KeptFile::State::Refused with why when what stands at the
+    // path is no file that could hold settings.
+    KeptFile::Reading Load();
     // The trimmed value stored under section and key, or nothing when either is missing.
     std::optional<std::string> Value(const std::string& section, const std::string& key) const;
     void SetValue(const std::string& section, const std::string& key, const std::string& value);

@@ -24,6 +24,7 @@
 
 #include "mediafolder.h"
 #include "numerictext.h"
+#include "outputlayout.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -320,7 +321,9 @@ void Form1::Form_Load()
     geometry_.InitForm(Frame());
     ApplyGeometry();
 
-    Module1::ReadConfig();
+    const std::string refused = Module1::ReadConfig();
+    if (!refused.empty())
+        SetSettingsAside(refused);
     RestorePlacement(Module1::settings().window);
     ComboBox1->addItems({QStringLiteral("*.*"), QStringLiteral("*.MP3"), QStringLiteral("*.WAV"),
                          Module1::ToQt(vardune::MediaFolder::AudioPattern())});
@@ -332,9 +335,28 @@ void Form1::Form_Load()
     Text1->setText(Module1::ToQt(Module1::settings().targetFolder));
     ListActions->RestoreList();
     ShowStatusBarValue();
+    // Once a run: a stored pattern that cannot serve names the outputs as the default does.
+    if (const auto fault = vardune::OutputLayout::StoredPatternFault(Module1::settings().outputLayout,
+                                                                     Module1::settings().namePattern))
+        Module1::MsgBox(this, {tr("The name pattern in the settings cannot be used: %1 Names from tags follow the "
+                                  "default pattern \"%2\" until it is mended in Options.")
+                                   .arg(Module1::ToQt(*fault), Module1::ToQt(vardune::OutputLayout::kDefaultPattern)),
+                               tr("Name Pattern"), QMessageBox::Warning, QMessageBox::Ok, QMessageBox::NoButton});
     if (splash_)
         splash_->hide();
     Module1::helpFile() = Module1::ManualFile();
+}
+
+void Form1::SetSettingsAside(const std::string& why)
+{
+    // Out of the way of the save at the end, kept for whoever wants to look at it.
+    const QString path = Module1::ConfigFilePath();
+    const QString aside = Module1::SetAside(path);
+    Module1::MsgBox(this, {tr("The settings file could not be read: %1 (%2) %3. The settings start from their defaults.")
+                               .arg(QDir::toNativeSeparators(path), Module1::ToQt(why),
+                                    aside.isEmpty() ? tr("could not be set aside and is not saved over")
+                                                    : tr("was set aside as %1").arg(QDir::toNativeSeparators(aside))),
+                           tr("Settings Not Read"), QMessageBox::Warning, QMessageBox::Ok, QMessageBox::NoButton});
 }
 
 void Form1::Form_Unload()

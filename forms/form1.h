@@ -128,6 +128,9 @@ protected:
 
 private:
     void Form_Load();
+    // The settings file could not hold settings (why: "it is a FIFO"): it is set aside, with
+    // a message, and the defaults are used.
+    void SetSettingsAside(const std::string& why);
     void CreateMenus();
     void CreateToolbar();
     void CreatePanes();

@@ -5,6 +5,7 @@
 #include "vardolistmodel.h"
 #include "vardolistview.h"
 
+#include "keptfile.h"
 #include "mediafolder.h"
 #include "namepattern.h"
 #include "numerictext.h"
@@ -15,7 +16,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -40,26 +40,28 @@ void VardoListActions::ScrollToEnd()
 void VardoListActions::RestoreList()
 {
     const QString path = Module1::VardoListFilePath();
-    QFile file(path);
-    if (path.isEmpty() || !file.exists())
+    if (path.isEmpty())
+        return;
+    // Never more than a list the program could have written, and never waiting on a FIFO or
+    // a device that stands at its name.
+    const vardune::KeptFile::Reading reading = vardune::KeptFile::Read(Module1::FromQt(path), vardune::VardoListFile::kMaxBytes);
+    if (reading.state == vardune::KeptFile::State::Missing)
         return;
     std::optional<std::vector<vardune::VardoEntry>> entries;
-    // Never read more than a list the program could have written.
-    if (file.open(QIODevice::ReadOnly) && file.size() <= qint64(vardune::VardoListFile::kMaxBytes))
-        entries = vardune::VardoListFile::Parse(file.read(qint64(vardune::VardoListFile::kMaxBytes) + 1).toStdString());
-    file.close();
+    if (reading.state == vardune::KeptFile::State::Read)
+        entries = vardune::VardoListFile::Parse(reading.text);
     if (entries) {
         c_.list->Restore(*entries);
         RestorePlaylists();
         return;
     }
     // Kept for whoever wants to look at it, and out of the way of the next save.
-    const QString aside = path + QDateTime::currentDateTime().toString(QStringLiteral(".'damaged-'yyyyMMdd-HHmmss"));
-    const bool moved = QFile::rename(path, aside);
+    const QString aside = Module1::SetAside(path);
     Module1::MsgBox(c_.window, {QStringLiteral("The Vardo list kept from the last run could not be read: ")
                                + QDir::toNativeSeparators(path)
-                               + (moved ? QStringLiteral(" was set aside as ") + QDir::toNativeSeparators(aside)
-                                        : QStringLiteral(" could not be set aside and will be replaced"))
+                               + (reading.why.empty() ? QString() : QStringLiteral(" (") + Module1::ToQt(reading.why) + QLatin1Char(')'))
+                               + (!aside.isEmpty() ? QStringLiteral(" was set aside as ") + QDir::toNativeSeparators(aside)
+                                                   : QStringLiteral(" could not be set aside and will be replaced"))
                                + QStringLiteral(". The list starts empty."),
                            QStringLiteral("Vardo List Not Restored"), QMessageBox::Warning, QMessageBox::Ok,
                            QMessageBox::NoButton});
@@ -97,12 +99,18 @@ void VardoListActions::KeepList()
 void VardoListActions::RestorePlaylists()
 {
     // Only with the list they belong to; a damaged file carries none, and says nothing: the
-    // playlists are found again when their folder is added again.
-    QFile file(Module1::CarriedPlaylistsFilePath());
-    if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(vardune::VardoListFile::kMaxBytes))
+    // playlists are found again when their folder is added again. What is no such file at
+    // all (a FIFO, a device) is set aside, as a damaged list is, so that the next save can
+    // write the file.
+    const QString path = Module1::CarriedPlaylistsFilePath();
+    const vardune::KeptFile::Reading reading = vardune::KeptFile::Read(Module1::FromQt(path), vardune::VardoListFile::kMaxBytes);
+    if (reading.state == vardune::KeptFile::State::Refused) {
+        Module1::SetAside(path);
         return;
-    const auto playlists
-        = vardune::VardoListFile::ParsePlaylists(file.read(qint64(vardune::VardoListFile::kMaxBytes) + 1).toStdString());
+    }
+    const auto playlists = reading.state == vardune::KeptFile::State::Read
+        ? vardune::VardoListFile::ParsePlaylists(reading.text)
+        : std::nullopt;
     if (!playlists)
         return;
     for (const vardune::VardoListFile::Playlist& p : *playlists)
