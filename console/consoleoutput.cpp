@@ -1,5 +1,7 @@
 #include "consoleoutput.h"
 
+#include "standardoutput.h"
+
 #include <cstdio>
 
 #include <sys/ioctl.h>
@@ -115,30 +117,53 @@ bool ConsoleOutput::Report(const std::string& source, const std::string& target,
     return true;
 }
 
-void ConsoleOutput::PlanRecord(const std::string& source, const std::string& target, const std::string& program,
+bool ConsoleOutput::PlanRecord(const std::string& source, const std::string& target, const std::string& program,
                                const std::vector<std::string>& arguments)
 {
     std::string commandLine = ShellWord(program);
     for (const std::string& argument : arguments)
         commandLine += ' ' + ShellWord(argument);
+    std::string record;
     for (const std::string* field : std::initializer_list<const std::string*> {&source, &target, &commandLine}) {
-        std::fwrite(field->data(), 1, field->size(), stdout);
-        std::fputc('\0', stdout);
+        record += *field;
+        record += '\0';
     }
+    if (records_ == 0)
+        planStart_ = vardune::StandardOutput::FileOffset();
+    if (!Put(record)) {
+        // A record cut short (a full disk) must never reach whoever runs the plan: a command
+        // line cut inside a name would write elsewhere. In a file, the plan is cut back to its
+        // last whole record; a pipe's reader sees a record without its NUL.
+        if (planStart_ >= 0)
+            vardune::StandardOutput::CutBackTo(planStart_ + planBytes_);
+        return false;
+    }
+    ++records_;
+    planBytes_ += static_cast<long long>(record.size());
+    return true;
+}
+
+bool ConsoleOutput::Put(const std::string& bytes)
+{
+    if (!failure_.empty())
+        return false;
+    std::string why;
+    if (vardune::StandardOutput::Write(bytes, why))
+        return true;
+    failure_ = why.empty() ? std::string("it could not be written") : why;
+    return false;
 }
 
 void ConsoleOutput::Line(const std::string& text)
 {
     ClearLine();
-    std::fputs(text.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    Put(text + '\n');
 }
 
 void ConsoleOutput::ClearLine()
 {
     if (form_ == Form::Terminal && lineShown_) {
-        std::fputs("\r\033[K", stdout);
+        Put("\r\033[K");
         lineShown_ = false;
     }
 }
@@ -157,8 +182,7 @@ void ConsoleOutput::Progress(const std::string& line, bool force)
             --cut;
         text.resize(cut);
     }
-    std::fputs(("\r\033[K" + text).c_str(), stdout);
-    std::fflush(stdout);
+    Put("\r\033[K" + text);
     lineShown_ = true;
 }
 
@@ -172,10 +196,9 @@ void ConsoleOutput::EndProgress()
 void ConsoleOutput::Summary(const std::string& said, int status)
 {
     if (form_ == Form::Json)
-        std::printf("{\"summary\":%s,\"status\":%d}\n", JsonText(said).c_str(), status);
+        Put("{\"summary\":" + JsonText(said) + ",\"status\":" + std::to_string(status) + "}\n");
     else
-        std::printf("%s\n", Printable(said).c_str());
-    std::fflush(stdout);
+        Put(Printable(said) + '\n');
 }
 
 void ConsoleOutput::Warn(const std::string& text)

@@ -21,7 +21,8 @@ public:
     bool Report(const std::string& source, const std::string& target, const std::string& status,
                 const std::string& reason, double bytes);
     // One record of a plan: the source, the output and the encoder's command as one shell line.
-    void PlanRecord(const std::string& source, const std::string& target, const std::string& program,
+    // False when it could not be written whole (nor any record after it will be).
+    bool PlanRecord(const std::string& source, const std::string& target, const std::string& program,
                     const std::vector<std::string>& arguments);
     // The progress line on a terminal, drawn again at most ten times a second unless forced.
     void Progress(const std::string& text, bool force);
@@ -29,6 +30,13 @@ public:
     void EndProgress();
     // The batch's last word: a line, or a JSON object with the exit status.
     void Summary(const std::string& said, int status);
+    // Why standard output could not be written ("No space left on device"), from the first
+    // write that failed on (nothing more is written then); empty while all went.
+    const std::string& Failure() const { return failure_; }
+    // The records of a plan written whole.
+    long long Records() const { return records_; }
+    // Whether the plan's file was cut back to its last whole record after a failed write.
+    bool PlanCutBack() const { return planStart_ >= 0; }
     // A line on standard error, prefixed with the program's name.
     static void Warn(const std::string& text);
 
@@ -41,10 +49,16 @@ public:
     static std::string ShellWord(const std::string& word);
 
 private:
+    // Every byte on standard output goes through here.
+    bool Put(const std::string& bytes);
     void Line(const std::string& text);
     void ClearLine();
 
     Form form_;
     bool lineShown_ = false;
     QElapsedTimer redrawn_;
+    std::string failure_;
+    long long records_ = 0;
+    long long planStart_ = -1;  // where the plan starts in a regular file; -1 elsewhere
+    long long planBytes_ = 0;   // the bytes of its whole records
 };

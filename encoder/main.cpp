@@ -17,11 +17,14 @@
 #include "commandline.h"
 #include "converter.h"
 
+#include "standardoutput.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -152,16 +155,23 @@ int main(int argc, char** argv)
         return 1; // without /dev/null no output file is safe from stray writes
     std::vector<std::string> args(argv + 1, argv + argc);
     if (const char* answer = informationRequest(args)) {
-        std::fputs(answer, stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
+        const std::string why = vardune::StandardOutput::WriteAndClose(answer);
+        if (why.empty())
+            return 0;
+        std::fprintf(stderr, "fastencc: cannot write to standard output: %s\n", why.c_str());
+        return 1;
     }
-    if (args.size() == 1 && args[0] == "--facts") {
-        silenceLibraries();
-        return SourceFacts().run(stdin, stdout);
-    }
-    if (args.size() == 1 && args[0] == "--loudness") {
-        silenceLibraries();
-        return LoudnessMeter::run(stdin, stdout);
+    if (args.size() == 1 && (args[0] == "--facts" || args[0] == "--loudness")) {
+        FILE* err = silenceLibraries();
+        const int status = args[0] == "--facts" ? SourceFacts().run(stdin, stdout) : LoudnessMeter::run(stdin, stdout);
+        const int writeError = status != 0 ? errno : 0;
+        // The lines are the answer: one that did not reach the caller is a failure.
+        const std::string closing = vardune::StandardOutput::Close();
+        const std::string why = writeError != 0 ? std::strerror(writeError) : closing;
+        if (why.empty())
+            return status;
+        std::fprintf(err, "fastencc: cannot write to standard output: %s\n", why.c_str());
+        return 1;
     }
     if (args.size() == 3 && args[0] == "--picture") {
         AtomicFile::installSignalHandlers();

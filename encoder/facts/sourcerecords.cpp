@@ -3,6 +3,7 @@
 #include "common/encodeerror.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 
 namespace {
@@ -17,17 +18,25 @@ int SourceRecords::answer(std::FILE* in, std::FILE* out, const std::function<std
     std::string path;
     bool tooLong = false;
     bool pending = false;
+    // False once a line could not be written: no source more is read for a caller that
+    // cannot hear the answer.
     const auto answerOne = [&] {
         const std::string line = tooLong ? "error\tthe name is longer than any file name can be" : lineFor(path);
         std::fprintf(out, "%s\n", line.c_str());
-        std::fflush(out);
         path.clear();
         tooLong = false;
         pending = false;
+        return std::fflush(out) == 0 && !std::ferror(out);
+    };
+    const auto failed = [] {
+        const int error = errno;
+        errno = error != 0 ? error : EIO;
+        return 1;
     };
     for (int c = std::fgetc(in); c != EOF; c = std::fgetc(in)) {
         if (c == '\0') {
-            answerOne();
+            if (!answerOne())
+                return failed();
             continue;
         }
         pending = true;
@@ -36,9 +45,9 @@ int SourceRecords::answer(std::FILE* in, std::FILE* out, const std::function<std
         else
             tooLong = true;
     }
-    if (pending)
-        answerOne();
-    return std::ferror(out) ? 1 : 0;
+    if (pending && !answerOne())
+        return failed();
+    return 0;
 }
 
 std::string SourceRecords::errorLine(const std::exception& e)

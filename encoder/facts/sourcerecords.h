@@ -14,7 +14,8 @@ class SourceRecords {
 public:
     static constexpr std::size_t kMaxPath = 4096;
 
-    // Answers every record with lineFor(path); returns the process's exit status.
+    // Answers every record with lineFor(path); returns the process's exit status: 1, with
+    // errno the write's own error, when a line could not be written (nothing more is read).
     static int answer(std::FILE* in, std::FILE* out, const std::function<std::string(const std::string&)>& lineFor);
 
     // The line of a source whose reading failed with e: "error <TAB> REASON", the reason an
