@@ -5,45 +5,51 @@
 #include "shutdownsignals.h"
 
 #include "consolecommand.h"
+#include "standardoutput.h"
 
 #include <QApplication>
 #include <QIcon>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 // The entry point: the splash, the main window and its event loop; or, asked on the command
 // line, a batch without a window, or the answer to --help or --version.
 
 namespace {
 
-// The answer to --help or --version, or nothing when the window is to start. Every other
-// argument is left to Qt (-platform, -display, ...), as before.
-const char* InformationRequest(int argc, char* argv[])
+// The answer to --help or --version, on standard output; a failed write is said, and the
+// status says so.
+int Answer(const std::string& text)
 {
-    const char* const help = vardune::ConsoleCommand::Help();
-    static const std::string version = std::string("Vardune ") + Module1::kVersion + "\n";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
-            return help;
-        if (std::strcmp(argv[i], "--version") == 0)
-            return version.c_str();
-    }
-    return nullptr;
+    const std::string why = vardune::StandardOutput::WriteAndClose(text);
+    if (why.empty())
+        return 0;
+    std::fprintf(stderr, "vardune: cannot write to standard output: %s\n", why.c_str());
+    return 1;
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    if (const char* answer = InformationRequest(argc, argv)) {
-        std::fputs(answer, stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    // A batch from the command line runs without the window, the display and the lock.
-    if (vardune::ConsoleCommand::Asked(argc, argv))
+    std::string error;
+    switch (vardune::ConsoleCommand::Classify(std::vector<std::string>(argv + 1, argv + argc), error)) {
+    case vardune::ConsoleCommand::Request::Help:
+        return Answer(vardune::ConsoleCommand::Help());
+    case vardune::ConsoleCommand::Request::Version:
+        return Answer(std::string("Vardune ") + Module1::kVersion + "\n");
+    case vardune::ConsoleCommand::Request::Usage:
+        // Before any window or display: an option that is not the window's never opens it.
+        std::fprintf(stderr, "vardune: %s\n%s", error.c_str(), vardune::ConsoleCommand::Usage());
+        return ConsoleBatch::kUsage;
+    case vardune::ConsoleCommand::Request::Batch:
+        // A batch from the command line runs without the window, the display and the lock.
         return ConsoleBatch::Main(argc, argv);
+    case vardune::ConsoleCommand::Request::Window:
+        break;
+    }
     QApplication app(argc, argv);
     // The name only: a display name would be appended to every window's title on the taskbar.
     QApplication::setApplicationName(QStringLiteral("Vardune"));
@@ -61,6 +67,6 @@ int main(int argc, char* argv[])
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, &Form1::Form_Unload);
     form.InitForm();
     form.show();
+    shutdownSignals.Listen();
     return QApplication::exec();
 }
-

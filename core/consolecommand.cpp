@@ -17,17 +17,69 @@ namespace {
 const char* const kQualityNames[] = {"cd", "fm", "tape", "phone"};
 const char* const kQualityRates[] = {"96", "64", "32", "16"};
 
+// The options Qt's application takes for the window (and removes before the program sees the
+// rest), by their names without the dash: those that take a value, then those that do not.
+const char* const kQtValued[] = {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+                                 "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style",
+                                 "stylesheet", "name", "title", "visual", "qmljsdebugger"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+bool StartsWithDashes(const std::string& text)
+{
+    return text.rfind("--", 0) == 0;
+}
+
+template <std::size_t N>
+bool Among(const std::string& name, const char* const (&names)[N])
+{
+    return std::find_if(std::begin(names), std::end(names), [&](const char* n) { return name == n; }) != std::end(names);
+}
+
 } // namespace
 
-bool ConsoleCommand::Asked(int argc, const char* const argv[])
+ConsoleCommand::Request ConsoleCommand::Classify(const std::vector<std::string>& arguments, std::string& error)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
-            return false;
-        if (std::strcmp(argv[i], "--convert") == 0 || std::strcmp(argv[i], "--plan") == 0)
-            return true;
+    for (const std::string& argument : arguments) {
+        if (argument == "--")
+            break;
+        if (argument == "--help" || argument == "-h")
+            return Request::Help;
+        if (argument == "--version")
+            return Request::Version;
     }
-    return false;
+    for (const std::string& argument : arguments) {
+        if (argument == "--")
+            break;
+        if (argument == "--convert" || argument == "--plan")
+            return Request::Batch;
+    }
+    // The window takes no files and no options of its own: only Qt's, which Qt takes in
+    // either "-name" or "--name" form, a value after them or (for some) after "=".
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        std::string name = argument.size() > 1 && argument[0] == '-' ? argument.substr(argument[1] == '-' ? 2 : 1) : std::string();
+        const auto equals = name.find('=');
+        const bool inlineValue = equals != std::string::npos;
+        if (inlineValue)
+            name.resize(equals);
+        const bool valued = Among(name, kQtValued);
+        if (!name.empty() && !inlineValue && Among(name, kQtFlags))
+            continue;
+        if (valued && inlineValue)
+            continue;
+        if (valued && i + 1 < arguments.size() && !StartsWithDashes(arguments[i + 1])) {
+            ++i;
+            continue;
+        }
+        if (valued)
+            error = argument + " needs a value";
+        else if (!name.empty())
+            error = argument + " is not an option of the window (a batch's options go with --convert or --plan)";
+        else
+            error = "unexpected argument " + argument + " (the window takes no files: give --convert or --plan)";
+        return Request::Usage;
+    }
+    return Request::Window;
 }
 
 std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::string>& arguments, std::string& error)
@@ -36,8 +88,13 @@ std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::strin
     bool modeGiven = false;
     bool outputGiven = false;
     bool optionsOver = false;
+    // A value that starts with "--" is the next option, forgotten value before it: "--output
+    // --plan" makes no folder named "--plan".
+    std::string refusedValue;
     const auto fail = [&](const std::string& why) {
         error = why;
+        if (!refusedValue.empty())
+            error += " (\"" + refusedValue + "\" is an option; write ./" + refusedValue + " for a file or folder of that name)";
         return std::nullopt;
     };
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -57,11 +114,15 @@ std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::strin
             inlineValue = argument.substr(equals + 1);
         }
         const auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue)
-                return inlineValue;
-            if (i + 1 >= arguments.size())
+            const std::optional<std::string> given
+                = inlineValue ? inlineValue : i + 1 < arguments.size() ? std::optional<std::string>(arguments[i + 1]) : std::nullopt;
+            if (given && StartsWithDashes(*given)) {
+                refusedValue = *given;
                 return std::nullopt;
-            return arguments[++i];
+            }
+            if (given && !inlineValue)
+                ++i;
+            return given;
         };
         const auto flag = [&](bool& target) -> bool {
             if (inlineValue)
@@ -147,6 +208,11 @@ std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::strin
         } else if (name == "--settings") {
             if (!flag(command.useSettings))
                 return fail("--settings takes no value");
+        } else if (name == "--encoder") {
+            const auto encoder = value();
+            if (!encoder || encoder->empty())
+                return fail("--encoder needs the encoder as the plan's hosts find it: a path, or fastencc for their PATH");
+            command.encoder = *encoder;
         } else {
             return fail("unknown option " + argument);
         }
@@ -157,6 +223,8 @@ std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::strin
         return fail("no source file or folder given");
     if (!outputGiven)
         return fail("no output folder given (--output DIR)");
+    if (!command.encoder.empty() && command.mode != Mode::Plan)
+        return fail("--encoder goes with --plan: a batch here runs this machine's own encoder");
     return command;
 }
 
@@ -182,7 +250,8 @@ const char* ConsoleCommand::Usage()
     return "Usage: vardune --convert SOURCE... --output DIR [--quality cd|fm|tape|phone|KBPS] [--mono]\n"
            "         [--layout one-folder|keep-folders|tags] [--pattern P] [--jobs N] [--level off|track|album]\n"
            "         [--only-changed] [--dry-run] [--json] [--settings]\n"
-           "       vardune --plan SOURCE... --output DIR [the same options]\n";
+           "       vardune --plan SOURCE... --output DIR [the same options] [--encoder PROGRAM]\n"
+           "       vardune [-platform P] [-display D] [-style S]...   (the window: Qt's options only)\n";
 }
 
 const char* ConsoleCommand::Help()
@@ -191,7 +260,8 @@ const char* ConsoleCommand::Help()
            "       vardune --convert SOURCE... --output DIR [OPTION...]\n"
            "       vardune --plan SOURCE... --output DIR [OPTION...]\n"
            "Vardune makes MP3 and WAV files smaller so that more of them fit on a portable player.\n"
-           "Without --convert or --plan it opens its window, where files are chosen.\n"
+           "Without --convert or --plan it opens its window, where files are chosen; the\n"
+           "window takes Qt's own options only (-platform, -display, -style...).\n"
            "\n"
            "  -h, --help           show this help and exit\n"
            "      --version        show the version and exit\n"
@@ -217,8 +287,12 @@ const char* ConsoleCommand::Help()
            "                       forecast and whether it fits; convert and write nothing\n"
            "      --json           one JSON object per file instead of lines of text\n"
            "      --settings       start from the window's settings file instead of the defaults\n"
+           "      --encoder PROGRAM  (--plan) the encoder as the hosts that run the plan find\n"
+           "                       it: a path, or fastencc where it is on their PATH (default:\n"
+           "                       this machine's own, by its full path)\n"
            "\n"
-           "Exit status: 0 all done, 1 some failed, 2 a usage error, 3 no room in DIR.\n"
+           "Exit status: 0 all done, 1 some failed (or the standard output could not be\n"
+           "written), 2 a usage error, 3 no room in DIR.\n"
            "Each file is converted by the encoder fastencc(1). Settings are kept in\n"
            "~/.config/Vardune/Vardune.ini, or in Vardune.ini beside a copy that is not installed.\n"
            "The manual opens from Help > Help; see also vardune(1).\n";

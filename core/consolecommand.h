@@ -26,9 +26,19 @@ struct ConsoleCommand {
     bool dryRun = false;
     bool json = false;
     bool useSettings = false;
+    // The encoder as a plan's commands name it (--encoder): a path, or a bare name that the
+    // hosts running the plan find on their PATH; empty: this machine's own encoder.
+    std::string encoder;
 
-    // Whether the arguments ask for a batch without the window (--convert or --plan).
-    static bool Asked(int argc, const char* const argv[]);
+    // What the arguments after the program's name ask for, before anything starts.
+    enum class Request {
+        Window,   // the window, with Qt's own options (-platform, -display, -style...) only
+        Batch,    // --convert or --plan: Parse reads the rest
+        Help,
+        Version,
+        Usage,    // anything else: a usage error, why in error
+    };
+    static Request Classify(const std::vector<std::string>& arguments, std::string& error);
     // Reads the arguments after the program's name; nothing, with why in error, when they
     // are not a batch the command line can run.
     static std::optional<ConsoleCommand> Parse(const std::vector<std::string>& arguments, std::string& error);
