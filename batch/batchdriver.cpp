@@ -8,6 +8,7 @@
 #include "vardolistmodel.h"
 
 #include "encodercommand.h"
+#include "encoderleftover.h"
 #include "folderpicture.h"
 #include "numerictext.h"
 #include "pictureheader.h"
@@ -139,7 +140,24 @@ int BatchDriver::Running() const
 
 bool BatchDriver::MayStart() const
 {
-    return main_ && board_ && board_->Going() && !folderFull_;
+    return main_ && board_ && board_->Going() && !folderFull_ && !stopping_;
+}
+
+int BatchDriver::StopEncoders()
+{
+    stopping_ = true;
+    int asked = 0;
+    for (const Job& job : jobs_)
+        if (job.process && job.process->state() != QProcess::NotRunning) {
+            job.process->terminate();
+            ++asked;
+        }
+    for (QProcess* process : std::as_const(pictures_))
+        if (process->state() != QProcess::NotRunning) {
+            process->terminate();
+            ++asked;
+        }
+    return asked;
 }
 
 void BatchDriver::VardoMediaFile()
@@ -158,6 +176,7 @@ void BatchDriver::VardoMediaFile()
     layout_ = vardune::OutputLayout::FromSettings(main_->BatchSettings().outputLayout, main_->BatchSettings().namePattern);
     progress_.Start(files);
     clock_.start();
+    began_ = std::time(nullptr);
     clockTick_->start();
     limit_ = main_->Pool().Limit();
     if (board_) {
@@ -312,6 +331,13 @@ void BatchDriver::Fill()
         if (!made) {
             Refuse(*id, target, why);
             continue;
+        }
+        // The first time the batch touches a folder, what encoders killed outright left in it
+        // goes (a plan's too: it may follow a run that was killed).
+        if (main_->Writes()) {
+            const std::string targetFolder = target.substr(0, target.rfind('/') + 1);
+            if (clearedFolders_.insert(targetFolder).second)
+                vardune::EncoderLeftover::Clear(targetFolder, began_);
         }
 
         // The name is taken from here until its encoder has ended, for every batch.
@@ -509,7 +535,9 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
         errorLine = errorLine.isEmpty() ? QStringLiteral("fastencc: ") + levelled : errorLine + QStringLiteral("; ") + levelled;
     if (status == QProcess::CrashExit) {
         exitCode = exitCode == 0 ? 1 : exitCode;
-        if (errorLine.isEmpty())
+        if (stopping_)
+            errorLine = QStringLiteral("stopped before it was finished: nothing was written");
+        else if (errorLine.isEmpty())
             errorLine = QStringLiteral("the encoder stopped unexpectedly");
     }
     if (status == QProcess::NormalExit

@@ -15,6 +15,7 @@
 #include <QSet>
 #include <QTimer>
 
+#include <ctime>
 #include <list>
 #include <map>
 #include <optional>
@@ -45,6 +46,12 @@ public:
 
     // An encoder found no room left in the output folder: the batch stopped for it.
     bool RoomRanOut() const { return roomRanOut_; }
+
+    // Stops the batch now: no further file starts, and each encoder converting a file or a
+    // folder's picture is asked to stop (SIGTERM), abandoning its file whole; each such file
+    // is recorded as stopped, and the batch ends as the last one ends. Returns how many were
+    // asked.
+    int StopEncoders();
 
     // As a member of the program's encoder pool. The cores it is told to work on are told to
     // the encoder, which takes them from its next segment.
@@ -166,6 +173,12 @@ private:
     vardune::OutputLayout layout_;
     std::string folder_;  // the output folder, ending with its separator
     bool ended_ = false;
+    bool stopping_ = false;  // StopEncoders: its encoders are being stopped
+    // When the batch began: a temporary file of an encoder older than this, that no encoder
+    // holds, is a leftover of one that was killed.
+    std::time_t began_ = 0;
+    // The output folders whose leftovers this batch has cleared.
+    std::set<std::string> clearedFolders_;
     // The output each source became in this batch (converted or up to date), by the source's
     // real path: what carried playlists name.
     std::map<std::string, std::string> outputs_;

@@ -2,6 +2,7 @@
 
 #include "common/encodeerror.h"
 
+#include "encoderleftover.h"
 #include "sourcemark.h"
 
 #include <dirent.h>
@@ -17,7 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -295,24 +298,15 @@ void AtomicFile::removeStaleTemporaries(const std::string& prefix) const
             ::close(listFd);
         return; // an unlisted folder only means nothing is tidied
     }
+    std::vector<std::string> names;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name.size() != prefix.size() + kRandomLength || name.compare(0, prefix.size(), prefix) != 0)
-            continue;
-        // Writable where possible: over NFS an exclusive lock needs a descriptor open for writing.
-        int fd = openat(m_dir, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            fd = openat(m_dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat held {};
-        struct stat named {};
-        // Locked: no live writer. Still under this name: nobody renamed it meanwhile.
-        if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0
-            && fstatat(m_dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(held, named))
-            unlinkat(m_dir, name.c_str(), 0);
-        ::close(fd);
+        if (name.size() == prefix.size() + kRandomLength && name.compare(0, prefix.size(), prefix) == 0)
+            names.push_back(name);
     }
+    // Whatever its age: a file whose writer still runs keeps its lock and stays.
+    for (const std::string& name : names)
+        vardune::EncoderLeftover::RemoveIfLeftover(m_dir, name, std::numeric_limits<std::time_t>::max());
     closedir(dir);
 }
 
