@@ -344,6 +344,13 @@ OutputLayout OutputLayout::FromSettings(const std::string& layout, const std::st
     return OutputLayout(KindFromText(layout), pattern.empty() ? std::string(kDefaultPattern) : pattern);
 }
 
+std::optional<std::string> OutputLayout::StoredPatternFault(const std::string& layout, const std::string& pattern)
+{
+    if (KindFromText(layout) != Kind::NamesFromTags || pattern.empty())
+        return std::nullopt;
+    return Check(pattern);
+}
+
 OutputLayout::Kind OutputLayout::KindFromText(const std::string& text)
 {
     if (text == KindText(Kind::KeepFolders))

@@ -113,6 +113,10 @@ public:
     // The layout the settings name (Settings::outputLayout and namePattern; an empty pattern
     // is the default one).
     static OutputLayout FromSettings(const std::string& layout, const std::string& pattern);
+    // Why the settings' pattern cannot serve when they choose names from tags (the outputs
+    // are then named as the default pattern names them, and the stored text is kept for the
+    // user to mend); nothing when it can, or when another layout is chosen.
+    static std::optional<std::string> StoredPatternFault(const std::string& layout, const std::string& pattern);
 
 private:
     // One piece of a parsed pattern: literal text (field empty), a folder break, or a field.

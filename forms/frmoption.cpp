@@ -175,7 +175,10 @@ void frmOption::Form_Load()
 
     const vardune::OutputLayout layout
         = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
-    Text1->setText(Module1::ToQt(layout.Pattern()));
+    // The stored text, even one that cannot serve: the preview says why, and the user mends
+    // it rather than finding it replaced.
+    const std::string& stored = Module1::settings().namePattern;
+    Text1->setText(Module1::ToQt(stored.empty() ? std::string(vardune::OutputLayout::kDefaultPattern) : stored));
     (layout.Layout() == vardune::OutputLayout::Kind::KeepFolders     ? Option2
      : layout.Layout() == vardune::OutputLayout::Kind::NamesFromTags ? Option3
                                                                       : Option1)
