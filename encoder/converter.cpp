@@ -246,6 +246,9 @@ double Converter::encode(double gain, double surveyedSeconds)
         single->finish();
     else
         segmented->finish();
+    // An MP3 of no frame is one nothing plays: nothing is written instead.
+    if (framesRead == 0)
+        throw EncodeError("the source holds no sound");
     const double peakDb = peak > 0 ? 20.0 * std::log10(peak) : -200.0;
     if (gain > 0 && peakDb > CommandLine::kPeakLimitDb + 0.005)
         return peakDb; // the temporary file goes: encoded again at a lower gain

@@ -227,8 +227,11 @@ TagLib::ByteVector CoverScaler::scale(const TagLib::ByteVector& picture)
     VipsImage* thumb = nullptr;
     // Fitted into the box, never enlarged, turned upright as its EXIF orientation says (a
     // player does not read that), colours brought to sRGB.
+    // A picture cut short or damaged is refused, not filled out with grey or black: a blank
+    // cover on the player is worse than none. (The loader is told through its option string:
+    // the thumbnail's own fail_on does not reach a loader of a buffer.)
     if (vips->thumbnailBuffer(const_cast<char*>(picture.data()), picture.size(), &thumb, kMaxSide,
-            "height", kMaxSide, "size", VIPS_SIZE_DOWN, nullptr) != 0) {
+            "height", kMaxSide, "size", VIPS_SIZE_DOWN, "option_string", "fail_on=error", nullptr) != 0) {
         vips->errorClear();
         return {};
     }

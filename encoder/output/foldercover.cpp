@@ -53,7 +53,7 @@ void FolderCover::write(const std::string& source, const std::string& target)
     const TagLib::ByteVector jpeg
         = CoverScaler::fitOf(picture) == CoverScaler::Fit::LeftOut ? TagLib::ByteVector() : CoverScaler::scale(picture);
     if (jpeg.isEmpty())
-        throw EncodeError("cannot read the picture " + source + ": not a picture that can be decoded within the limits");
+        throw EncodeError("cannot read the picture " + source + ": not a picture that decodes whole (damaged, cut short, or past the limits)");
     const std::string path = AtomicFile::resolveTarget(target);
     AtomicFile file(path, source);
     file.write(jpeg.data(), jpeg.size());
