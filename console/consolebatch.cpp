@@ -12,8 +12,10 @@
 #include "mediafolder.h"
 #include "numerictext.h"
 #include "outputfolder.h"
+#include "outputlayout.h"
 #include "playlistcarrier.h"
 #include "sizeforecast.h"
+#include "standardoutput.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -33,12 +35,22 @@ int ConsoleBatch::Main(int argc, char* argv[])
     }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vardune"));
-    // The settings file gives the defaults only when asked; it is never written from here.
-    if (command->useSettings)
-        Module1::ReadConfig();
-    else
+    // The settings file gives the defaults only when asked; it is never written (nor set
+    // aside) from here: the window does that when it next starts.
+    if (command->useSettings) {
+        const std::string refused = Module1::ReadConfig();
+        if (!refused.empty())
+            ConsoleOutput::Warn("the settings file " + Module1::FromQt(Module1::ConfigFilePath()) + " is not read: " + refused
+                                + "; the defaults are used");
+    } else {
         Module1::settings() = vardune::Settings {};
+    }
     command->Apply(Module1::settings());
+    if (const auto fault = vardune::OutputLayout::StoredPatternFault(Module1::settings().outputLayout,
+                                                                     Module1::settings().namePattern))
+        ConsoleOutput::Warn("the name pattern in the settings file cannot be used: " + *fault
+                            + " Names from tags follow the default pattern \"" + vardune::OutputLayout::kDefaultPattern
+                            + "\" (mend it in the window's Options, or give --pattern).");
 
     ConsoleBatch batch(*command);
     ShutdownSignals shutdownSignals;
@@ -49,9 +61,37 @@ int ConsoleBatch::Main(int argc, char* argv[])
         QCoreApplication::exit(result);
     });
     QTimer::singleShot(0, &batch, &ConsoleBatch::Start);
+    shutdownSignals.Listen();
     QCoreApplication::exec();
-    std::fflush(stdout);
-    return status;
+    return batch.CloseOutput(status);
+}
+
+int ConsoleBatch::CloseOutput(int status)
+{
+    const std::string why = vardune::StandardOutput::Close();
+    if (!OutputFailed() && !why.empty())
+        ConsoleOutput::Warn("cannot write to standard output: " + why);
+    return (OutputFailed() || !why.empty()) && status == kAllDone ? kSomeFailed : status;
+}
+
+bool ConsoleBatch::OutputFailed()
+{
+    if (output_.Failure().empty())
+        return false;
+    if (outputFailureSaid_)
+        return true;
+    outputFailureSaid_ = true;
+    if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun) {
+        // The rest of the plan would reach nobody: no further file is planned.
+        ConsoleOutput::Warn("cannot write the plan to standard output: " + output_.Failure() + "; "
+                            + (output_.PlanCutBack() ? "the file holds its first " : "it stops after ")
+                            + std::to_string(output_.Records()) + (output_.Records() == 1 ? " record" : " records")
+                            + ", the rest is not planned");
+        going_ = false;
+    } else {
+        ConsoleOutput::Warn("cannot write to standard output: " + output_.Failure());
+    }
+    return true;
 }
 
 ConsoleBatch::ConsoleBatch(const vardune::ConsoleCommand& command)
@@ -214,18 +254,25 @@ void ConsoleBatch::RunBatch()
 
 void ConsoleBatch::Interrupt()
 {
-    if (interrupted_) {
-        // Asked twice: the files in progress finish on their own, or are abandoned whole by
-        // their encoders; nothing half-written stays.
+    if (interrupted_ && (stopping_ || !driver_ || (abandoned_ = driver_->StopEncoders()) == 0)) {
+        // Asked again with nothing left to wait for, or a third time: ends at once. An
+        // encoder still running abandons its file whole when it is stopped.
         output_.EndProgress();
         std::fputs("vardune: stopped\n", stderr);
-        std::fflush(stdout);
         _exit(kSomeFailed);
+    }
+    if (interrupted_) {
+        // Asked twice: the encoders stop too, each abandoning its file whole; each such file
+        // is reported as stopped, and the run ends as the last of them ends.
+        stopping_ = true;
+        output_.EndProgress();
+        std::fputs("vardune: stopping the files in progress: nothing of them is written (again to end at once)\n", stderr);
+        return;
     }
     interrupted_ = true;
     going_ = false;
     output_.EndProgress();
-    std::fputs("vardune: stopping after the files in progress (again to stop at once)\n", stderr);
+    std::fputs("vardune: stopping after the files in progress (again to stop them too)\n", stderr);
     if (!driver_)
         emit done(kSomeFailed);
 }
@@ -268,12 +315,16 @@ void ConsoleBatch::EntryRecorded(std::uint64_t entry, const std::string& target,
 void ConsoleBatch::Planned(std::uint64_t, const std::string& source, const std::string& target,
                            const std::string& program, const std::vector<std::string>& arguments)
 {
-    ++planned_;
     if (command_.dryRun) {
+        ++planned_;
         Report(source, target, "would convert", std::string(), 0);
         return;
     }
-    output_.PlanRecord(source, target, program, arguments);
+    // Named as the hosts that run the plan find the encoder, when the command line says so.
+    if (output_.PlanRecord(source, target, command_.encoder.empty() ? program : command_.encoder, arguments))
+        ++planned_;
+    else
+        OutputFailed();
 }
 
 void ConsoleBatch::Report(const std::string& source, const std::string& target, const std::string& status,
@@ -281,6 +332,7 @@ void ConsoleBatch::Report(const std::string& source, const std::string& target, 
 {
     if (output_.Report(source, target, status, reason, bytes))
         Redraw(true);
+    OutputFailed();
 }
 
 void ConsoleBatch::Redraw(bool force)
@@ -318,16 +370,24 @@ void ConsoleBatch::Finished(const QString& summary)
     } else if (command_.mode == vardune::ConsoleCommand::Mode::Plan) {
         said = std::to_string(planned_) + " to convert, " + std::to_string(finished_ - failed_) + " up to date, "
              + std::to_string(failed_ + refused_) + " failed";
+        if (left > 0)
+            said += ", " + std::to_string(left) + " not planned";
     } else {
         said = summary.isEmpty() ? std::string("nothing converted") : Module1::FromQt(summary);
         if (refused_ > 0)
             said += "; " + std::to_string(refused_) + (refused_ == 1 ? " source" : " sources") + " not taken";
+        if (abandoned_ > 0)
+            said += "; stopped, " + std::to_string(abandoned_) + (abandoned_ == 1 ? " file" : " files")
+                  + " in progress abandoned";
         if (left > 0)
-            said += std::string("; ") + (interrupted_ ? "stopped, " : "") + std::to_string(left) + " not converted";
+            said += std::string("; ") + (interrupted_ && abandoned_ == 0 ? "stopped, " : "") + std::to_string(left)
+                  + " not converted";
     }
     if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun)
         ConsoleOutput::Warn(said);
     else
         output_.Summary(said, status);
+    if (OutputFailed() && status == kAllDone)
+        status = kSomeFailed;
     emit done(status);
 }

@@ -34,11 +34,15 @@ public:
     explicit ConsoleBatch(const vardune::ConsoleCommand& command);
     ~ConsoleBatch() override;
 
+    // Closes standard output: a write or close that failed is said (once) and makes a batch
+    // that went well end with kSomeFailed. Returns the exit status.
+    int CloseOutput(int status);
     // Lists the sources, reads them, checks the room and runs the batch (or only prints it);
     // done() is emitted with the exit status.
     void Start();
     // A request to end (SIGINT, SIGTERM, SIGHUP): the first starts no further file and lets
-    // the files in progress finish; a second ends at once, as the window's Exit does.
+    // the files in progress finish, as the window's Exit does; a second stops their encoders
+    // too, which abandon their files whole, and the run ends as they end; a third ends at once.
     void Interrupt();
 
     // BatchHost
@@ -90,6 +94,9 @@ private:
                 const std::string& reason, double bytes);
     // The progress line: how many files are done, the batch's time left, what converts now.
     void Redraw(bool force = false);
+    // Whether standard output failed; the first time, says so on standard error and, for a
+    // plan, plans no further file.
+    bool OutputFailed();
 
     vardune::ConsoleCommand command_;
     VardoListModel* list_;
@@ -102,6 +109,9 @@ private:
     QPointer<BatchDriver> driver_;
     bool going_ = false;
     bool interrupted_ = false;
+    bool outputFailureSaid_ = false;
+    bool stopping_ = false;  // asked twice: the encoders are being stopped
+    int abandoned_ = 0;      // the files whose encoders were stopped
     int refused_ = 0;        // sources that never became entries
     int finished_ = 0;
     int total_ = 0;
