@@ -60,7 +60,8 @@ KeptFile::Reading KeptFile::Read(const std::string& path, std::size_t maxBytes)
             reading.why = "it is not a regular file";
             return reading;
         }
-        reading.why = std::strerror(error);
+        if (reading.state == State::Unreadable)
+            reading.why = std::strerror(error);
         return reading;
     }
     struct stat st {};

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using vardune::ConsoleCommand;
 
 namespace {
@@ -65,6 +67,70 @@ TEST(ConsoleCommand, RefusesWhatItCannotRun)
     for (const auto& [arguments, said] : cases) {
         std::string error;
         EXPECT_FALSE(Parse(arguments, &error)) << said;
+        EXPECT_NE(error.find(said), std::string::npos) << error;
+    }
+}
+
+// A value forgotten before the next option is not taken from it: "--output --plan" makes no
+// folder named "--plan", in the inline form either; a name that starts so is written ./--x.
+TEST(ConsoleCommand, AValueNeverStartsWithTwoDashes)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--convert", "a.wav", "--output", "--plan"}, "--output needs a folder (\"--plan\" is an option; write ./--plan"},
+        {{"--plan", "a.wav", "--output=--dry-run"}, "--output needs a folder"},
+        {{"--convert", "a.wav", "-o", "out", "--pattern", "--mono"}, "--pattern needs a pattern"},
+        {{"--convert", "a.wav", "-o", "out", "--quality", "--mono"}, "--quality needs"},
+        {{"--convert", "a.wav", "-o", "out", "--jobs", "--json"}, "--jobs needs"},
+        {{"--plan", "a.wav", "-o", "out", "--encoder", "--json"}, "--encoder needs"},
+    };
+    for (const auto& [arguments, said] : cases) {
+        std::string error;
+        EXPECT_FALSE(Parse(arguments, &error)) << said;
+        EXPECT_NE(error.find(said), std::string::npos) << error;
+    }
+    const auto dashed = Parse({"--convert", "a.wav", "--output", "./--plan", "--pattern", "-{title}"});
+    ASSERT_TRUE(dashed);
+    EXPECT_EQ(dashed->output, "./--plan");
+    EXPECT_EQ(*dashed->pattern, "-{title}");
+}
+
+// The encoder a plan's commands name: as given, for --plan only.
+TEST(ConsoleCommand, EncoderForThePlansHosts)
+{
+    EXPECT_EQ(Parse({"--plan", "a.wav", "-o", "out", "--encoder", "fastencc"})->encoder, "fastencc");
+    EXPECT_EQ(Parse({"--plan", "a.wav", "-o", "out", "--encoder=/opt/vardune/fastencc"})->encoder, "/opt/vardune/fastencc");
+    EXPECT_EQ(Parse({"--plan", "a.wav", "-o", "out"})->encoder, "");
+    std::string error;
+    EXPECT_FALSE(Parse({"--convert", "a.wav", "-o", "out", "--encoder", "fastencc"}, &error));
+    EXPECT_NE(error.find("--encoder goes with --plan"), std::string::npos) << error;
+}
+
+// What the arguments ask for before anything starts: the window takes Qt's own options
+// only; anything else, an option of a batch without --convert or --plan included, is a usage
+// error, so that no display is ever opened for it.
+TEST(ConsoleCommand, EachRequestIsKnownBeforeAnythingStarts)
+{
+    using Request = ConsoleCommand::Request;
+    const std::vector<std::tuple<std::vector<std::string>, Request, std::string>> cases = {
+        {{}, Request::Window, ""},
+        {{"-platform", "offscreen"}, Request::Window, ""},
+        {{"--platform", "xcb", "-display", ":1", "-style=Fusion", "-reverse", "--qwindowtitle", "T"}, Request::Window, ""},
+        {{"--convert", "a.wav", "-o", "out"}, Request::Batch, ""},
+        {{"a.wav", "--plan"}, Request::Batch, ""},
+        {{"--convert", "--help"}, Request::Help, ""},
+        {{"-platform", "offscreen", "--version"}, Request::Version, ""},
+        {{"--", "--convert"}, Request::Usage, "unexpected argument --"},
+        {{"--dry-run"}, Request::Usage, "--dry-run is not an option of the window"},
+        {{"--unknown"}, Request::Usage, "--unknown is not an option of the window"},
+        {{"-x"}, Request::Usage, "-x is not an option of the window"},
+        {{"song.mp3"}, Request::Usage, "unexpected argument song.mp3 (the window takes no files"},
+        {{"-platform"}, Request::Usage, "-platform needs a value"},
+        {{"-style", "--dry-run"}, Request::Usage, "-style needs a value"},
+        {{"-reverse=yes"}, Request::Usage, "-reverse=yes is not an option of the window"},
+    };
+    for (const auto& [arguments, request, said] : cases) {
+        std::string error;
+        EXPECT_EQ(ConsoleCommand::Classify(arguments, error), request) << (arguments.empty() ? "" : arguments[0]);
         EXPECT_NE(error.find(said), std::string::npos) << error;
     }
 }

@@ -239,3 +239,20 @@ TEST(OutputLayout, TheChoiceReadsBackFromItsSettingsText)
     EXPECT_EQ(tags.Pattern(), OutputLayout::kDefaultPattern);
     EXPECT_EQ(OutputLayout::FromSettings("TAGS", "{title}").Pattern(), "{title}");
 }
+
+// A stored pattern that cannot serve is said where it is used (names from tags), and only
+// there; the layout then names as the default pattern does.
+TEST(OutputLayout, AStoredPatternsFaultIsSaidWhereItIsUsed)
+{
+    const std::string tags = OutputLayout::KindText(OutputLayout::Kind::NamesFromTags);
+    const std::string folders = OutputLayout::KindText(OutputLayout::Kind::KeepFolders);
+    for (const char* pattern : {"../x", "/abs", "{bad}"}) {
+        const auto fault = OutputLayout::StoredPatternFault(tags, pattern);
+        ASSERT_TRUE(fault) << pattern;
+        EXPECT_EQ(*fault, *OutputLayout::Check(pattern));
+        EXPECT_FALSE(OutputLayout::StoredPatternFault(folders, pattern)) << pattern;
+        EXPECT_EQ(OutputLayout::FromSettings(tags, pattern).Pattern(), OutputLayout::kDefaultPattern);
+    }
+    EXPECT_FALSE(OutputLayout::StoredPatternFault(tags, ""));  // none stored: the default
+    EXPECT_FALSE(OutputLayout::StoredPatternFault(tags, "{artist}/{title}"));
+}

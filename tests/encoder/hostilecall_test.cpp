@@ -192,6 +192,28 @@ TEST(Descriptors, ClosedStandardDescriptorsDoNotReachTheFile)
     }
 }
 
+// An answer that is the product (--help, --version, the facts and loudness passes) and does
+// not reach standard output (a full disk, here /dev/full) is a failure said on standard
+// error. A conversion's percent lines are not its product: the output is written whole and
+// the status says so.
+TEST(Descriptors, AnAnswerThatCannotBeWrittenFails)
+{
+    TempDir dir;
+    writeWav(dir.path("in.wav"), WavSpec {});
+    writeFile(dir.path("sources"), dir.path("in.wav") + '\0' + dir.path("in.wav") + '\0');
+    RunOptions full;
+    full.standardOutput = "/dev/full";
+    full.standardInput = dir.path("sources");
+    for (const char* request : {"--help", "--version", "--facts", "--loudness"}) {
+        const RunResult r = runFastencc({request}, full);
+        EXPECT_EQ(r.exitCode, 1) << request;
+        expectOneErrorLine(r, "fastencc: cannot write to standard output: No space left on device");
+    }
+    const RunResult converted = runFastencc({dir.path("in.wav"), dir.path("out.mp3")}, full);
+    EXPECT_EQ(converted.exitCode, 0) << converted.err;
+    EXPECT_NEAR(decodeMp3(dir.path("out.mp3")).seconds(), 2.0, 0.05);
+}
+
 // `nohup fastencc ... & kill -HUP $!`, and SIGINT/SIGTERM after `trap '' INT TERM`: a
 // signal ignored when fastencc starts stays ignored, and the conversion completes.
 TEST(Signals, IgnoredSignalsStayIgnored)

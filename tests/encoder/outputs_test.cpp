@@ -150,10 +150,13 @@ TEST(Outputs, AFolderThatCanNoLongerBeWritten)
         ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
         readOnly.user = 65534;
     }
-    readOnly.killAtPercent = 5;
+    // Made read-only while the encoder is held still (see killAtPercent), so the change
+    // comes before its end however busy the machine.
+    readOnly.killAtPercent = 1;
     readOnly.atPercent = [&](int) { chmod(out.c_str(), 0555); };
     const RunResult r = runFastencc({dir.path("long.wav"), out + "/x.mp3", "-br", "320000"}, readOnly);
     chmod(out.c_str(), 0755);
+    ASSERT_FALSE(r.endedBeforeStop) << "the encoder ended before the folder changed";
     EXPECT_EQ(r.exitCode, 6) << r.err;
     expectOneErrorLine(r, "the output folder can no longer be written (Permission denied); its unfinished copy .x.mp3.fastencc-");
     std::vector<std::string> left;

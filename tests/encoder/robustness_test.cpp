@@ -94,6 +94,14 @@ INSTANTIATE_TEST_SUITE_P(Inputs, BadInputTest,
         InputCase {"missing", "missing.wav", [](const TempDir&, const std::string&) {}, "No such file or directory"},
         InputCase {"folder", "folder.wav",
             [](const TempDir&, const std::string& p) { std::filesystem::create_directory(p); }, "folder"},
+        // A well-formed file of no sample: an MP3 of no frame would play nowhere.
+        InputCase {"no_samples", "silence.wav",
+            [](const TempDir&, const std::string& p) {
+                WavSpec s;
+                s.seconds = 0;
+                writeWav(p, s);
+            },
+            "the source holds no sound"},
         InputCase {"zero_rate", "zero-rate.wav",
             [](const TempDir&, const std::string& p) {
                 WavSpec s;

@@ -560,6 +560,8 @@ TEST(Covers, LargeOnesAreScaledSmallOnesKept)
     const std::string small = picture(300, 300, false, false);
     // Decoding a progressive JPEG holds all its coefficients: 108 MB for this one.
     const std::string hugeProgressive = flatPicture(6000, 6000, true);
+    // Cut short: it would decode to a picture grey or black below the cut.
+    const std::string cutPng = heavyPng.substr(0, heavyPng.size() / 2);
     ASSERT_GT(heavyPng.size(), 4000000u);
     ASSERT_TRUE(shapeOf(bigJpeg).progressive);
     ASSERT_TRUE(shapeOf(hugeProgressive).progressive);
@@ -574,6 +576,7 @@ TEST(Covers, LargeOnesAreScaledSmallOnesKept)
         {"4 MB PNG", heavyPng, "image/png", Scaled},
         {"300 x 300 JPEG", small, "image/jpeg", Kept},
         {"6000 x 6000 progressive JPEG", hugeProgressive, "image/jpeg", LeftOut},
+        {"4 MB PNG cut in half", cutPng, "image/png", LeftOut},
     };
     for (const auto& c : cases) {
         for (const int sourceBits : {128000, 64000}) { // encoded, and copied
@@ -611,6 +614,7 @@ TEST(Covers, LargeOnesAreScaledSmallOnesKept)
 TEST(Covers, FolderPictureFittedAndNeverOverAFile)
 {
     TempDir dir;
+    const auto half = [](const std::string& bytes) { return bytes.substr(0, bytes.size() / 2); };
     const struct {
         const char* name;
         std::string picture;
@@ -620,6 +624,10 @@ TEST(Covers, FolderPictureFittedAndNeverOverAFile)
         {"4 MB PNG", picture(1200, 1200, true, false), 0},
         {"6000 x 6000 progressive JPEG", flatPicture(6000, 6000, true), 1},
         {"no picture", randomBytes(5000, 7), 1},
+        // A picture that does not decode whole is refused, not written blank below the cut.
+        {"3000 x 3000 PNG, its first 200 bytes", picture(3000, 3000, true, false).substr(0, 200), 1},
+        {"4 MB PNG cut in half", half(picture(1200, 1200, true, false)), 1},
+        {"3000 x 3000 progressive JPEG cut in half", half(picture(3000, 3000, false, true)), 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

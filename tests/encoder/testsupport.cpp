@@ -236,6 +236,12 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
     if (pid == 0) {
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
+        if (!options.standardOutput.empty()) {
+            const int out = open(options.standardOutput.c_str(), O_WRONLY);
+            if (out < 0 || dup2(out, 1) != 1)
+                _exit(126);
+            close(out);
+        }
         close(outPipe[0]);
         close(errPipe[0]);
         close(outPipe[1]);
@@ -291,11 +297,24 @@ RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& op
             std::istringstream s(result.out);
             for (std::string line; std::getline(s, line);)
                 if (!line.empty() && std::atoi(line.c_str()) >= options.killAtPercent) {
+                    killed = true;
+                    // Held still while it is acted on; a signal sent meanwhile arrives as it
+                    // goes on (SIGKILL at once).
+                    siginfo_t info {};
+                    const bool hold = !options.ownPeak;
+                    if (hold) {
+                        kill(pid, SIGSTOP);
+                        if (waitid(P_PID, id_t(pid), &info, WSTOPPED | WEXITED | WNOWAIT) != 0 || info.si_code != CLD_STOPPED) {
+                            result.endedBeforeStop = true;
+                            break;
+                        }
+                    }
                     if (options.atPercent)
                         options.atPercent(pid);
                     else
                         kill(pid, SIGTERM);
-                    killed = true;
+                    if (hold)
+                        kill(pid, SIGCONT);
                     break;
                 }
         }

@@ -59,6 +59,7 @@ struct RunResult {
     std::string out;
     std::string err;
     long peakKiB = 0;    // the child's peak resident memory (see RunOptions::ownPeak)
+    bool endedBeforeStop = false;  // killAtPercent: it had ended before it could be stopped
     std::vector<std::string> errLines() const;
     // errLines without the notes that are no reservation (a bitrate kept, a copy made, the
     // gain applied).
@@ -67,8 +68,12 @@ struct RunResult {
 
 struct RunOptions {
     long fileSizeLimit = -1;              // RLIMIT_FSIZE for the child, bytes
-    int killAtPercent = -1;               // when this progress line appears: atPercent(pid),
-    std::function<void(int pid)> atPercent; // or SIGTERM when there is none
+    // When this progress line appears, the encoder is stopped (SIGSTOP), then atPercent(pid)
+    // runs, or SIGTERM is sent when there is none, then it goes on (SIGCONT): what is done to
+    // it or its files meanwhile does not race it, however busy the machine. (Not with ownPeak,
+    // where pid is the measuring process.)
+    int killAtPercent = -1;
+    std::function<void(int pid)> atPercent;
     std::vector<int> closedDescriptors;   // closed in the child before fastencc starts
     std::string standardInput;            // a file the child reads as its standard input
     std::vector<int> ignoredSignals;      // ignored in the child, as nohup and trap '' do
@@ -77,6 +82,7 @@ struct RunOptions {
     // forked from the test process counts the test's pages too, however large it has grown.
     bool ownPeak = false;
     int user = -1;                        // run as this user and group (needs root)
+    std::string standardOutput;           // a file the child writes as its standard output
 };
 
 RunResult runFastencc(const std::vector<std::string>& args, const RunOptions& options = {});

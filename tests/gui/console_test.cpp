@@ -4,14 +4,22 @@
 #include "guitestmain.h"
 #include "testaudio.h"
 
+#include "configtable.h"
 #include "outputlayout.h"
 
+#include <QDateTime>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QRegularExpression>
 
 #include <csignal>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sys/mount.h>
 
@@ -299,7 +307,9 @@ private slots:
     {
         const QString lib = Library();
         const QString started = Path("started");
-        const QString program = WrappedEncoder(QStringLiteral("touch \"%1\"; sleep 1").arg(started));
+        // The encoder waits at a gate until the signal has been sent: no timing to race.
+        const QString program = WrappedEncoder(QStringLiteral("touch \"%1\"; while [ ! -e \"%1.go\" ]; do sleep 0.02; done")
+                                                   .arg(started));
         QVERIFY(!program.isEmpty());
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -309,12 +319,16 @@ private slots:
         process.start(program, {"--convert", lib, "--output", Path("out"), "--jobs", "1"});
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(started); }, 20000));
         ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+        // Taken up: only then is the gate opened.
+        QByteArray err;
+        QVERIFY(QTest::qWaitFor([&] { return (err += process.readAllStandardError()).contains("stopping after"); }, 20000));
+        QFile(started + ".go").open(QIODevice::WriteOnly);
         QVERIFY(process.waitForFinished(20000));
         const QByteArray out = process.readAllStandardOutput();
         QCOMPARE(process.exitCode(), 1);
         QCOMPARE(out.count(": done\n"), 1);
         QVERIFY2(out.endsWith("; stopped, 2 not converted\n"), out.constData());
-        QVERIFY(process.readAllStandardError().contains("stopping after the files in progress"));
+        QVERIFY((err + process.readAllStandardError()).contains("stopping after the files in progress"));
         QCOMPARE(Tree(Path("out")).size(), 1);
     }
 
@@ -414,6 +428,382 @@ private slots:
         QCOMPARE(again.status, 0);
         QCOMPARE(again.out.size(), 0);
         QVERIFY2(again.err.contains("0 to convert, 3 up to date"), again.err.constData());
+    }
+
+    // Standard output that cannot be written (a full disk; /dev/full here) is a failure in
+    // every mode: said on standard error, exit status 1, never "all done".
+    void outputThatCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("plan") << "--plan LIB --output OUT" << "cannot write the plan to standard output: No space left on device; it stops after 0 records";
+        QTest::newRow("convert") << "--convert LIB --output OUT" << "cannot write to standard output: No space left on device";
+        QTest::newRow("json") << "--convert LIB --output OUT --json" << "cannot write to standard output: No space left on device";
+        QTest::newRow("dry run") << "--convert LIB --output OUT --dry-run" << "cannot write to standard output: No space left on device";
+        QTest::newRow("help") << "--help" << "cannot write to standard output: No space left on device";
+        QTest::newRow("version") << "--version" << "cannot write to standard output: No space left on device";
+    }
+    void outputThatCannotBeWritten()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, said);
+        const QString lib = Library();
+        arguments.replace("LIB", lib).replace("OUT", Path("OUT"));
+        const Run run = Vardune({}, QStringLiteral("\"$VARDUNE\" %1 > /dev/full").arg(arguments));
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+        QCOMPARE(run.err.count("standard output"), 1);  // said once
+    }
+
+    // A plan written to a disk that fills up: exit status 1, and the file holds whole records
+    // only (whoever runs it never gets a command cut inside a name).
+    void planOnAFullDiskKeepsWholeRecords()
+    {
+        QDir().mkpath(Path("lib"));
+        QVERIFY(WriteToneWav(Path("lib/tone.wav"), 0.2));
+        for (int i = 0; i < 40; ++i)
+            QVERIFY(QFile::copy(Path("lib/tone.wav"), Path(QStringLiteral("lib/track %1 of a name long enough to fill records.wav").arg(i))));
+        const QString small = Path("small");
+        QDir().mkpath(small);
+        if (mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("cannot mount a small tmpfs here (needs root with mount rights)");
+        mounts_ << small;
+        QFile filler(small + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(56 * 1024, 'x'));
+        filler.close();
+        const Run run = Vardune({}, QStringLiteral("\"$VARDUNE\" --plan '%1' --output '%2' > '%3/plan.bin'").arg(Path("lib"), Path("OUT"), small));
+        QCOMPARE(run.status, 1);
+        QFile plan(small + "/plan.bin");
+        QVERIFY(plan.open(QIODevice::ReadOnly));
+        const QByteArray bytes = plan.readAll();
+        const int records = int(bytes.count('\0')) / 3;
+        QVERIFY2(records > 0 && records < 41, run.err.constData());
+        QCOMPARE(int(bytes.count('\0')), records * 3);
+        QVERIFY(bytes.endsWith('\0'));
+        QVERIFY2(run.err.contains(QStringLiteral("the file holds its first %1 records").arg(records).toUtf8()), run.err.constData());
+        QVERIFY2(run.err.contains(QStringLiteral("%1 not planned").arg(41 - records).toUtf8()), run.err.constData());
+    }
+
+    // Without --convert or --plan, anything but Qt's own options is a usage error before any
+    // window (there is no display here: a window would abort), and a value never starts with
+    // "--".
+    void optionsOutsideABatch_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("dry run alone") << "--dry-run" << "vardune: --dry-run is not an option of the window";
+        QTest::newRow("unknown") << "--unknown" << "vardune: --unknown is not an option of the window";
+        QTest::newRow("a file") << "LIB/Album/one.wav" << "vardune: unexpected argument";
+        QTest::newRow("Qt's option without its value") << "-platform" << "vardune: -platform needs a value";
+        QTest::newRow("Qt's option, then another") << "-style --json" << "vardune: -style needs a value";
+        QTest::newRow("output that is an option") << "--convert LIB --output --plan" << "--output needs a folder (\"--plan\" is an option";
+        QTest::newRow("encoder for a conversion") << "--convert LIB --output OUT --encoder fastencc" << "--encoder goes with --plan";
+    }
+    void optionsOutsideABatch()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, said);
+        const QString lib = Library();
+        QStringList list = arguments.split(' ');
+        for (QString& argument : list)
+            argument.replace("LIB", lib).replace("OUT", Path("OUT"));
+        // Run where a folder named "--plan" would be made.
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(dir_->path());
+        const Run run = Vardune(list);
+        QDir::setCurrent(cwd);
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.startsWith("vardune: ") && run.err.contains(said.toUtf8()), run.err.constData());
+        QVERIFY(run.err.contains("Usage: vardune --convert"));
+        QVERIFY(run.out.isEmpty());
+        QVERIFY(!QFileInfo::exists(Path("OUT")));
+        QVERIFY(!QFileInfo::exists(Path("--plan")));
+    }
+
+    // The settings file as something that holds no settings: read without waiting and without
+    // reading it, in bounded time and memory, the defaults used, and said. The command line
+    // neither writes nor sets it aside.
+    void settingsThatAreNoFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("FIFO") << "fifo" << "is not read: it is a FIFO; the defaults are used";
+        QTest::newRow("link to /dev/zero") << "zero" << "is not read: it is a device; the defaults are used";
+        QTest::newRow("300 MB") << "large" << "is not read: it is larger than 1 MB; the defaults are used";
+    }
+    void settingsThatAreNoFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, said);
+        if (QStandardPaths::findExecutable(QStringLiteral("time"), {"/usr/bin"}).isEmpty())
+            QSKIP("GNU time (/usr/bin/time) is not installed");
+        const QString lib = Library();
+        const QString ini = QFileInfo(app_).path() + "/Vardune.ini";
+        QFile::remove(ini);
+        if (kind == "fifo")
+            QCOMPARE(mkfifo(QFile::encodeName(ini).constData(), 0600), 0);
+        else if (kind == "zero")
+            QVERIFY(QFile::link("/dev/zero", ini));
+        else {
+            QFile large(ini);
+            QVERIFY(large.open(QIODevice::WriteOnly));
+            QVERIFY(large.resize(qint64(300) << 20));  // sparse: nothing of it on the disk
+        }
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = Vardune({}, QStringLiteral("/usr/bin/time -f 'peak %M kB' \"$VARDUNE\" --convert %1 --output %2 --settings --dry-run")
+                                        .arg(lib, Path("OUT")));
+        const qint64 took = clock.elapsed();
+        const bool leftThere = QFileInfo(ini).isSymLink() || QFileInfo::exists(ini);
+        QFile::remove(ini);
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+        QVERIFY2(took < 60000, "it waited on the file");
+        const QRegularExpressionMatch peak = QRegularExpression("peak (\\d+) kB").match(QString::fromUtf8(run.err));
+        QVERIFY(peak.hasMatch());
+        QVERIFY2(peak.captured(1).toLongLong() < 400 * 1024, qPrintable(peak.captured(0)));  // a 300 MB read took 900 MB
+        QVERIFY(leftThere);  // left where it was
+    }
+
+    // The window's own files as something that holds none: a FIFO at the Vardo list (or at
+    // the settings file) neither hangs the window nor keeps it from ending on SIGTERM; the
+    // file is set aside and the window says so (here it waits for an answer, and SIGTERM
+    // ends it then too, before its event loop runs).
+    void windowFilesThatAreNoFiles_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("said");  // a message waits for an answer when SIGTERM comes
+        QTest::newRow("list as a FIFO") << "list" << "fifo" << true;
+        QTest::newRow("list as a link to /dev/zero") << "list" << "zero" << true;
+        QTest::newRow("playlists as a FIFO") << "playlists" << "fifo" << false;
+        QTest::newRow("settings as a FIFO") << "settings" << "fifo" << true;
+        QTest::newRow("settings as a link to /dev/zero") << "settings" << "zero" << true;
+    }
+    void windowFilesThatAreNoFiles()
+    {
+        QFETCH(QString, which);
+        QFETCH(QString, kind);
+        QFETCH(bool, said);
+        const QString home = Path("home");
+        const QString data = home + "/.local/share/Vardune";
+        QDir().mkpath(data);
+        QDir().mkpath(Path("run"));
+        QFile::setPermissions(Path("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        const QString ini = QFileInfo(app_).path() + "/Vardune.ini";
+        QFile::remove(ini);
+        QString path = which == "settings" ? ini : data + (which == "list" ? "/VardoList.txt" : "/CarriedPlaylists.txt");
+        if (which == "playlists") {
+            QFile list(data + "/VardoList.txt");
+            QVERIFY(list.open(QIODevice::WriteOnly));
+            list.write("Vardune Vardo list 1\n");
+        }
+        if (kind == "fifo")
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link("/dev/zero", path));
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home);
+        environment.insert("XDG_RUNTIME_DIR", Path("run"));
+        environment.remove("XDG_DATA_HOME");
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(environment);
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start(app_, {});
+        const QString folder = QFileInfo(path).path();
+        const QString pattern = QFileInfo(path).fileName() + ".damaged-*";
+        const bool setAside = QTest::qWaitFor([&] { return !QDir(folder).entryList({pattern}, QDir::System | QDir::Files | QDir::Hidden).isEmpty(); }, 20000);
+        QTest::qWait(300);
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        const bool ended = process.waitForFinished(10000);
+        if (!ended) {
+            process.kill();
+            process.waitForFinished();
+        }
+        for (const QString& name : QDir(folder).entryList({QFileInfo(path).fileName() + "*"}, QDir::System | QDir::Files | QDir::Hidden))
+            QFile::remove(folder + "/" + name);
+        QFile::remove(ini);
+        QDir(data).removeRecursively();
+        QVERIFY2(setAside, "the file was not set aside");
+        QVERIFY2(ended, "SIGTERM did not end the window");
+        // Before the event loop, the signal's own end; after, the window's, which saves.
+        QCOMPARE(process.exitStatus(), said ? QProcess::CrashExit : QProcess::NormalExit);
+    }
+
+    // Asked twice to stop, the command line stops its encoders too: each abandons its file
+    // whole (nothing of it stays, not even hidden), is reported as stopped, and the run ends
+    // with status 1 as soon as they have.
+    void secondSignalStopsTheEncoders()
+    {
+        QDir().mkpath(Path("lib"));
+        QVERIFY(WriteToneWav(Path("lib/a long.wav"), 60.0, 300));
+        QVERIFY(WriteToneWav(Path("lib/b later.wav"), 1.0, 300));
+        // The encoder writes down its process id; it is held still (SIGSTOP) while the signals
+        // are sent, so it cannot finish first however busy the machine.
+        const QString pid = Path("encoder.pid");
+        const QString program = WrappedEncoder(QStringLiteral("echo $$ > \"%1\"").arg(pid));
+        QVERIFY(!program.isEmpty());
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        process.setProcessEnvironment(environment);
+        process.start(program, {"--convert", Path("lib"), "--output", Path("out"), "--jobs", "1"});
+        // Its temporary file is there: it converts.
+        QVERIFY(QTest::qWaitFor([&] {
+            return !QDir(Path("out")).entryList({".*.fastencc-*"}, QDir::Files | QDir::Hidden).isEmpty();
+        }, 20000));
+        QFile pidFile(pid);
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const pid_t encoder = static_cast<pid_t>(pidFile.readAll().trimmed().toInt());
+        QVERIFY(encoder > 0);
+        QCOMPARE(::kill(encoder, SIGSTOP), 0);
+        QByteArray err;
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        QVERIFY(QTest::qWaitFor([&] { return (err += process.readAllStandardError()).contains("stopping after"); }, 20000));
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        QVERIFY(QTest::qWaitFor([&] { return (err += process.readAllStandardError()).contains("stopping the files in progress"); }, 20000));
+        ::kill(encoder, SIGCONT);
+        QVERIFY(process.waitForFinished(20000));
+        const QByteArray out = process.readAllStandardOutput();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(out.contains("a long.wav -> " + QFile::encodeName(Path("out/V_a long.wav.MP3")) + ": failed: stopped before it was finished: nothing was written\n"),
+                 out.constData());
+        QVERIFY2(out.endsWith("; stopped, 1 file in progress abandoned; 1 not converted\n"), out.constData());
+        QCOMPARE(QDir(Path("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(::kill(encoder, 0), -1);  // it has ended
+    }
+
+    // A source of no sound: reported as such, nothing written, status 1.
+    void emptySourceWritesNothing()
+    {
+        QDir().mkpath(Path("lib"));
+        QVERIFY(WriteToneWav(Path("lib/silence.wav"), 0.0));
+        const Run run = Vardune({"--convert", Path("lib/silence.wav"), "--output", Path("out")});
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.out.contains("silence.wav -> " + QFile::encodeName(Path("out/V_silence.wav.MP3")) + ": failed: the source holds no sound\n"),
+                 run.out.constData());
+        QCOMPARE(QDir(Path("out")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    // A stored pattern that cannot serve is said once, the default pattern names the outputs,
+    // and the settings file keeps the text for the user to mend.
+    void badStoredPatternIsSaid()
+    {
+        const QString lib = Library();
+        const QString ini = QFileInfo(app_).path() + "/Vardune.ini";
+        vardune::Settings stored;
+        stored.outputLayout = "TAGS";
+        stored.namePattern = "../x";
+        QVERIFY(vardune::WriteConfig(Module1::FromQt(ini), stored));
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+        const Run run = Vardune({"--convert", lib + "/Album", "--output", Path("OUT"), "--settings", "--dry-run"});
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray after = file.readAll();
+        QFile::remove(ini);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.err.count("the name pattern in the settings file cannot be used: "), 1);
+        QVERIFY2(run.err.contains("climbs out of the output folder"), run.err.constData());
+        QVERIFY2(run.out.contains("/OUT/Ann/Road/01 First.mp3: would convert"), run.out.constData());
+        QCOMPARE(after, before);
+    }
+
+    // What encoders killed outright left in an output folder goes when a plan (or a batch)
+    // next touches it: only files no running encoder holds, older than the plan.
+    void killedEncodersLeftoversGo()
+    {
+        const QString lib = Library();
+        const QString out = Path("OUT");
+        QDir().mkpath(out);
+        const auto make = [&](const QString& name, int secondsAgo) {
+            QFile file(out + "/" + name);
+            file.open(QIODevice::WriteOnly);
+            file.write("ID3");
+            file.flush();
+            file.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo), QFileDevice::FileModificationTime);
+            file.close();
+        };
+        make(".V_tone.wav.MP3.fastencc-Kild01", 600);
+        make(".elsewhere.mp3.fastencc-Kild02", 600);
+        make(".V_one.wav.MP3.fastencc-Held01", 600);
+        make(".V_two.wav.MP3.fastencc-Newr01", -60);
+        make("mine.fastencc-notOur", 600);
+        // An encoder that still runs holds its file.
+        const int held = ::open(QFile::encodeName(out + "/.V_one.wav.MP3.fastencc-Held01").constData(), O_RDWR);
+        QVERIFY(held >= 0);
+        QCOMPARE(::flock(held, LOCK_EX), 0);
+        const Run run = Vardune({"--plan", lib, "--output", out});
+        ::close(held);
+        QCOMPARE(run.status, 0);
+        QStringList left = QDir(out).entryList(QDir::Files | QDir::Hidden);
+        left.sort();
+        QCOMPARE(left, (QStringList {".V_one.wav.MP3.fastencc-Held01", ".V_two.wav.MP3.fastencc-Newr01", "mine.fastencc-notOur"}));
+    }
+
+    // A plan names the encoder as the hosts find it (--encoder), and runs through GNU parallel
+    // in groups of files (-N), each group one runner (docs/examples/shrink.sh); a runner whose
+    // file failed exits non-zero, and so does parallel.
+    void planInGroupsByTheRunner()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("parallel")).isEmpty())
+            QSKIP("GNU parallel is not installed");
+        const QString runner = QStringLiteral(VARDUNE_SOURCE_DIR "/docs/examples/shrink.sh");
+        const QString lib = Library();
+        QVERIFY(WriteToneWav(lib + "/Loose/more.wav", 0.3, 500));
+        const Run plan = Vardune({"--plan", lib, "--output", Path("planned"), "--encoder", "fastencc"});
+        QCOMPARE(plan.status, 0);
+        const QList<QByteArray> fields = plan.out.split('\0');
+        QCOMPARE(fields.size(), 4 * 3 + 1);
+        for (int i = 2; i < 12; i += 3)
+            QVERIFY2(fields[i].startsWith("fastencc "), fields[i].constData());
+        QFile planFile(Path("plan.bin"));
+        QVERIFY(planFile.open(QIODevice::WriteOnly));
+        planFile.write(plan.out);
+        planFile.close();
+        // fastencc as the hosts find it: on the PATH.
+        const QString path = QFileInfo(app_).path() + ":" + qEnvironmentVariable("PATH");
+        const Run run = Vardune({}, QStringLiteral("PATH='%1' parallel -0 -N6 --joblog '%2' sh '%3' < '%4'")
+                                        .arg(path, Path("jobs.log"), runner, Path("plan.bin")));
+        QVERIFY2(run.status == 0, run.err.constData());
+        QCOMPARE(Tree(Path("planned")).size(), 4);
+        QFile log(Path("jobs.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().trimmed().count('\n'), 2);  // a header and two jobs of two files
+        // A record that fails: the runner says which and exits 1, after the others ran.
+        QFile::remove(Path("planned/V_one.wav.MP3"));
+        const Run failing = Vardune({}, QStringLiteral("PATH='%1' sh '%2' a.wav out.mp3 false '%3' '%4' '%5'")
+                                            .arg(path, runner, QString::fromUtf8(fields[0]), QString::fromUtf8(fields[1]),
+                                                 QString::fromUtf8(fields[2]).replace("'", "'\\''")));
+        QCOMPARE(failing.status, 1);
+        QCOMPARE(failing.err, QByteArray("failed: a.wav\n"));
+        QCOMPARE(Tree(Path("planned")).size(), 4);
+    }
+
+    // The Slurm task runs its share of the plan and fails when any of its files failed.
+    void slurmTaskFailsWithItsFiles()
+    {
+        const QString task = QStringLiteral(VARDUNE_SOURCE_DIR "/docs/examples/shrink-slurm.sh");
+        const QString lib = Library();
+        const Run plan = Vardune({"--plan", lib, "--output", Path("planned")});
+        QCOMPARE(plan.status, 0);
+        QFile planFile(Path("plan.bin"));
+        QVERIFY(planFile.open(QIODevice::WriteOnly));
+        planFile.write(plan.out);
+        planFile.close();
+        for (const int taskId : {0, 1})
+            QCOMPARE(Vardune({}, QStringLiteral("SLURM_ARRAY_TASK_ID=%1 bash '%2' '%3' 2").arg(taskId).arg(task, Path("plan.bin"))).status, 0);
+        QCOMPARE(Tree(Path("planned")).size(), 3);
+        // The same plan once the output folder is gone: every file fails, and the task says so.
+        QDir(Path("planned")).removeRecursively();
+        const Run failed = Vardune({}, QStringLiteral("SLURM_ARRAY_TASK_ID=1 bash '%1' '%2' 2").arg(task, Path("plan.bin")));
+        QCOMPARE(failed.status, 1);
+        QVERIFY2(failed.err.count("\nfailed: ") + failed.err.startsWith("failed: ") == 1, failed.err.constData());
     }
 };
 

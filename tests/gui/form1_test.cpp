@@ -15,6 +15,7 @@
 #include "vardolistactions.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QScreen>
@@ -28,6 +29,8 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -372,6 +375,50 @@ private slots:
         form.close();
         QCOMPARE(ReadAll(listFile), QByteArray("Vardune Vardo list 1\n"));
         QFile::remove(QFileInfo(listFile).path() + "/" + aside[0]);
+    }
+
+    // What stands at the settings file's name and holds no settings (a FIFO, a link to
+    // /dev/zero, a file of 300 MB) is not waited on or read: it is set aside with a message,
+    // the window starts from the defaults, and closing it writes a good file.
+    void settingsThatAreNoFileAreSetAside_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("FIFO") << "fifo" << "(it is a FIFO)";
+        QTest::newRow("link to /dev/zero") << "zero" << "(it is a device)";
+        QTest::newRow("300 MB") << "large" << "(it is larger than 1 MB)";
+    }
+    void settingsThatAreNoFileAreSetAside()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, why);
+        if (kind == "fifo") {
+            QCOMPARE(mkfifo(QFile::encodeName(ini_).constData(), 0600), 0);
+        } else if (kind == "zero") {
+            QVERIFY(QFile::link("/dev/zero", ini_));
+        } else {
+            QFile large(ini_);
+            QVERIFY(large.open(QIODevice::WriteOnly));
+            QVERIFY(large.resize(qint64(300) << 20));
+        }
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        {
+            Form1 form;
+            form.InitForm();
+            const auto asked = Module1::Test::TakeAskedMessages();
+            QCOMPARE(int(asked.size()), 1);
+            QCOMPARE(asked[0].title, QStringLiteral("Settings Not Read"));
+            QVERIFY2(asked[0].text.contains(why), qPrintable(asked[0].text));
+            const QStringList aside = QDir(QFileInfo(ini_).path()).entryList({"Vardune.ini.damaged-*"}, QDir::Files | QDir::System);
+            QCOMPARE(aside.size(), 1);
+            QVERIFY2(asked[0].text.contains(aside[0]), qPrintable(asked[0].text));
+            QVERIFY(!QFileInfo(ini_).exists() && !QFileInfo(ini_).isSymLink());
+            QCOMPARE(Module1::settings().profile, vardune::EncodingProfile());
+            form.close();
+            QFile::remove(QFileInfo(ini_).path() + "/" + aside[0]);
+        }
+        QVERIFY(QFileInfo(ini_).isFile());
+        QCOMPARE(vardune::ReadConfig(Module1::FromQt(ini_), "unused").profile, vardune::EncodingProfile());
     }
 
     void placementAndColumnWidthsComeBackAtTheNextStart()

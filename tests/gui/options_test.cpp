@@ -2,6 +2,7 @@
 #include "form1.h"
 #include "frmabout.h"
 #include "frmmonitor.h"
+#include "configtable.h"
 #include "frmoption.h"
 #include "vardolistview.h"
 #include "guitestmain.h"
@@ -234,6 +235,41 @@ private slots:
         QCOMPARE(Module1::settings().namePattern, std::string("{folder}/{name}"));
         Module1::settings().outputLayout.clear();
         Module1::settings().namePattern.clear();
+    }
+
+    // A stored pattern that cannot serve (an old or hand-edited settings file): said once as
+    // the window loads, shown as it is in Options with why in red, and kept as long as the
+    // user does not mend it.
+    void aStoredPatternThatCannotServeIsSaidAndKept()
+    {
+        delete form_;
+        vardune::Settings stored;
+        stored.outputLayout = "TAGS";
+        stored.namePattern = "{bad}";
+        QVERIFY(vardune::WriteConfig(Module1::FromQt(Module1::ConfigFilePath()), stored));
+        Module1::Test::ReleaseInstanceLock();
+        Module1::Test::TakeAskedMessages();
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_ = new Form1;
+        form_->InitForm();
+        const auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(int(asked.size()), 1);
+        QCOMPARE(asked[0].title, QStringLiteral("Name Pattern"));
+        QVERIFY2(asked[0].text.startsWith("The name pattern in the settings cannot be used: \"{bad}\" is no field"),
+                 qPrintable(asked[0].text));
+        QVERIFY(asked[0].text.contains("default pattern \"{albumartist}/{album}/{disc-}{track:02} {title}\""));
+        QCOMPARE(Module1::settings().namePattern, std::string("{bad}"));
+
+        form_->Options->trigger();
+        frmOption* options = Open<frmOption>();
+        QVERIFY(options);
+        QVERIFY(options->Option3->isChecked());
+        QCOMPARE(options->Text1->text(), QStringLiteral("{bad}"));
+        QVERIFY(options->Label6->styleSheet().contains("192, 0, 0"));
+        ClickWidget(options->Command2);
+        QTRY_VERIFY(!Open<frmOption>());
+        QCOMPARE(Module1::settings().namePattern, std::string("{bad}"));
+        Module1::settings() = {};
     }
 
     void cancelAndCloseKeepTheProfileAndRefreshTheLine_data()
