@@ -330,6 +330,11 @@ void ConsoleBatch::Planned(std::uint64_t, const std::string& source, const std::
 void ConsoleBatch::Report(const std::string& source, const std::string& target, const std::string& status,
                           const std::string& reason, double bytes)
 {
+    if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun) {
+        // A plan's standard output holds its records only: a source refused is said apart.
+        ConsoleOutput::Warn(source + ": " + status + (reason.empty() ? std::string() : ": " + reason));
+        return;
+    }
     if (output_.Report(source, target, status, reason, bytes))
         Redraw(true);
     OutputFailed();

@@ -423,6 +423,12 @@ private slots:
         QCOMPARE(planned.keys(), converted.keys());
         for (const QString& path : converted.keys())
             QCOMPARE(planned[path].size(), converted[path].size());
+        // A source that cannot be taken is said on standard error, never inside the plan.
+        const Run refused = Vardune({"--plan", lib + "/nothere.wav", lib + "/Loose", "--output", Path("other"), "--layout", "tags"});
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.err.contains("nothere.wav: failed: no such file or folder"), refused.err.constData());
+        QCOMPARE(int(refused.out.count('\0')), 3);
+        QVERIFY2(refused.out.startsWith(QFile::encodeName(lib + "/Loose/tone.wav") + '\0'), refused.out.constData());
         // Run again: everything is up to date, nothing is planned.
         const Run again = Vardune({"--plan", lib, "--output", Path("planned"), "--layout", "tags"});
         QCOMPARE(again.status, 0);
