@@ -136,6 +136,7 @@ void Converter::run()
     double ceiling = CommandLine::kMaxGainDb; // the most gain the peaks allow, as learnt
     if (m_options.peak > 0 && (gain > 0 || m_options.trackGain.given))
         ceiling = std::floor((CommandLine::kPeakLimitDb - 20.0 * std::log10(m_options.peak)) * 100.0) / 100.0;
+    const double givenCeiling = ceiling;
     // Levelled with its ReplayGain figures, the output must come to the loudness they promise
     // (the track's, raised by the gain): it is decoded and measured as written, and encoded
     // again with the gain corrected by what it missed. Its true peak, not only the sound given
@@ -143,7 +144,7 @@ void Converter::run()
     const bool landing = m_options.gainGiven && m_options.trackGain.given;
     const double promisedLufs = vardune::LoudnessLevel::kReferenceLufs - m_options.trackGain.gainDb;
     double loss = landing ? kCodecLossDb : 0.0;
-    double applied = std::min(gain + loss, ceiling);
+    double applied = std::max(-CommandLine::kMaxGainDb, std::min(gain + loss, ceiling));
     const std::size_t notesBefore = m_notes.size();
     const std::size_t warningsBefore = m_warnings.size();
     constexpr int kEncodings = 4;
@@ -151,7 +152,6 @@ void Converter::run()
         const double tagGain = applied - loss;
         const bool last = attempt + 1 >= kEncodings;
         bool again = false;
-        ++m_encodings;
         encode(applied, tagGain, surveyedSeconds, landing, [&](const Encoded& e) {
             // The peak given may be wrong (or not given): a gain that raises any sample above
             // the limit is lowered by as much, and the sound encoded again, so that it is
@@ -164,8 +164,10 @@ void Converter::run()
                 ceiling = std::min(ceiling, std::floor((applied - (e.truePeakDb - CommandLine::kPeakLimitDb) - 0.01) * 100.0) / 100.0);
                 again = true;
             } else if (e.measured && e.loud && std::fabs(promisedLufs + tagGain - e.lufs) > kLandingLu) {
-                loss += promisedLufs + tagGain - e.lufs;
-                again = !last;
+                const double corrected = std::clamp(loss + promisedLufs + tagGain - e.lufs, -kMostCorrectionDb, kMostCorrectionDb);
+                again = !last && corrected != loss;
+                if (again)
+                    loss = corrected;
             }
             if (again && last)
                 throw EncodeError("the sound cannot be levelled by " + gainText(asked) + " without clipping");
@@ -173,16 +175,15 @@ void Converter::run()
         });
         if (!again)
             break;
-        applied = std::min(asked + loss, ceiling);
+        applied = std::max(-CommandLine::kMaxGainDb, std::min(asked + loss, ceiling));
         m_notes.resize(notesBefore);
         m_warnings.resize(warningsBefore);
     }
     const double gained = applied - loss;
-    // Before what the encoding said of the source, which stays the last word. Only a gain the
-    // sound did not get is told: where LAME's rounding takes more than the peaks let the gain
-    // make good, the tags say what is still to apply.
-    if (std::getenv("LVDBG")) if (FILE* dbg = std::fopen("/tmp/d37/dbg.log", "a")) std::fprintf(dbg, "DBG encodings=%d loss=%.2f applied=%.2f\n", m_encodings, loss, applied), std::fclose(dbg);
-    if (m_options.gainGiven && applied < asked - 0.005)
+    // Before what the encoding said of the source, which stays the last word. Told is a gain
+    // the peak given does not allow, or one the peaks as written held back; where the peak
+    // given leaves less than LAME's rounding takes, the tags say what is still to apply.
+    if (m_options.gainGiven && (asked > givenCeiling + 0.005 || applied < std::min(asked + loss, givenCeiling) - 0.005))
         m_warnings.insert(m_warnings.begin() + static_cast<std::ptrdiff_t>(warningsBefore), "the gain is lowered from "
             + gainText(asked) + " to " + gainText(gained) + " so that the peaks stay at " + gainText(CommandLine::kPeakLimitDb) + "TP");
 }

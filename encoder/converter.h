@@ -40,6 +40,10 @@ public:
     // How far a levelled output may land from where its figures put it before it is encoded
     // again with the gain corrected by the miss: well inside 0.2 LU for any meter.
     static constexpr double kLandingLu = 0.1;
+    // The most the gain is corrected by, either way: more than any codec takes, so figures
+    // measured for another quality still land, but figures that do not belong to the source
+    // at all move the gain no further.
+    static constexpr double kMostCorrectionDb = 3.0;
 
 private:
     // One encoding at a gain: the highest sample given to LAME (dBFS) and, when the output
@@ -65,6 +69,5 @@ private:
     std::string m_target; // the regular file to write: the target, or the file its link names
     std::vector<std::string> m_warnings;
     std::vector<std::string> m_notes;
-    int m_encodings = 0;
     int m_shown = -1; // the last percent shown: an encoding again goes on from there
 };
