@@ -281,11 +281,15 @@ Converter::Encoded Converter::encode(double gain, double tagGain, double surveye
     Encoded encoded;
     encoded.inputPeakDb = peak > 0 ? 20.0 * std::log10(peak) : -200.0;
     if (measure && encoded.inputPeakDb <= CommandLine::kPeakLimitDb + 0.005) {
-        const vardune::LoudnessLevel::Measure written = LoudnessMeter::ofMp3(out.descriptor(), m_target);
-        encoded.measured = true;
-        encoded.loud = written.loud;
-        encoded.lufs = written.lufs;
-        encoded.truePeakDb = written.peak > 0 ? 20.0 * std::log10(written.peak) : -200.0;
+        try {
+            const vardune::LoudnessLevel::Measure written = LoudnessMeter::ofMp3(out.descriptor(), m_target);
+            encoded.measured = true;
+            encoded.loud = written.loud;
+            encoded.lufs = written.lufs;
+            encoded.truePeakDb = written.peak > 0 ? 20.0 * std::log10(written.peak) : -200.0;
+        } catch (const EncodeError&) {
+            // No sound to decode (a source without any): nothing to land, no peak to hold.
+        }
     }
     if (!accept(encoded))
         return encoded; // the temporary file goes: encoded again at another gain

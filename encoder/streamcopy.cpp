@@ -1,5 +1,6 @@
 #include "streamcopy.h"
 
+#include "common/encodeerror.h"
 #include "common/filedescriptor.h"
 #include "facts/loudnessmeter.h"
 #include "mpeg/granulegain.h"
@@ -93,7 +94,12 @@ bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& targ
             return false;
         }
         if (options.gainGiven && attempt < 3) {
-            const double peak = LoudnessMeter::ofMp3(out.descriptor(), target).peak;
+            double peak = 0;
+            try {
+                peak = LoudnessMeter::ofMp3(out.descriptor(), target).peak;
+            } catch (const EncodeError&) {
+                // Frames the decoder takes no sound from: no peak to hold.
+            }
             const double over = peak > 0 ? 20.0 * std::log10(peak) - CommandLine::kPeakLimitDb : -1.0;
             if (over > 0 && steps > -255) {
                 steps = std::max(-255, steps - static_cast<int>(std::ceil(over / GranuleGain::kStepDb - 1e-9)));
