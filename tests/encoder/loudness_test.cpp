@@ -33,10 +33,10 @@ namespace {
 
 constexpr int kRate = 44100;
 constexpr double kSeconds = 6.0;
-// Bitrate of the levelled outputs in the loudness table: at 320 kbit/s LAME's quantisation
-// keeps the level within 0.05 dB. At 128 kbit/s it lowers noise-like sound by up to 0.7 dB
-// and at 64 kbit/s by about 1 dB, as any encoder's rounding towards zero does; that is the
-// codec's, whatever the gain.
+// Bitrate of the levelled outputs of the album and peak tests: at 320 kbit/s LAME's
+// quantisation keeps the level within 0.05 dB (at lower bitrates it takes 0.2 to 0.45 dB from
+// most sound, which the encoder makes good by measuring what it wrote; the table by quality
+// below checks that).
 const std::string kBitrate = "320000";
 // The gain keeps the true peak of the sound given to LAME at -1 dBTP; LAME's quantisation
 // moves a peak held right at the limit by hundredths of a dB (-0.9997 dBTP for the clicks).
