@@ -211,7 +211,8 @@ void BatchDriver::MeasureLoudness()
     if (board_)
         board_->ShowStatus(QStringLiteral("Measuring loudness\u2026"));
     // As many at once as the pool has places free (other batches' encoders may still run).
-    pass_ = new LoudnessPass(std::move(sources), std::max(1, limit_ - main_->Pool().Busy()), this);
+    pass_ = new LoudnessPass(std::move(sources), std::max(1, limit_ - main_->Pool().Busy()),
+        vardune::EncoderCommand::SoundOptions(main_->BatchSettings().profile), this);
     connect(pass_, &LoudnessPass::Measured, this, [this](std::uint64_t id) {
         progress_.Update(id | kMeasuring, 100, clock_.elapsed() / 1000.0);
         if (!MayStart() && pass_) {

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 
-LoudnessPass::LoudnessPass(std::vector<std::pair<std::uint64_t, std::string>> sources, int processes, QObject* parent)
+LoudnessPass::LoudnessPass(std::vector<std::pair<std::uint64_t, std::string>> sources, int processes,
+    std::vector<std::string> options, QObject* parent)
     : QObject(parent)
     , queue_(sources.begin(), sources.end())
+    , options_(std::move(options))
     , total_(sources.size())
     , processes_(std::max(1, processes))
 {
@@ -48,7 +50,10 @@ bool LoudnessPass::StartWorker()
 {
     auto* process = new QProcess(this);
     process->setProgram(EncoderProgram::Path());
-    process->setArguments({QStringLiteral("--loudness")});
+    QStringList arguments {QStringLiteral("--loudness")};
+    for (const std::string& option : options_)
+        arguments << QString::fromStdString(option);
+    process->setArguments(arguments);
     process->setStandardErrorFile(QProcess::nullDevice());
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process] { ReadLines(process); });
     connect(process, &QProcess::finished, this, [this, process] { Ended(process); });

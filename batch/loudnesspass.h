@@ -23,7 +23,10 @@ class LoudnessPass : public QObject {
 public:
     using Measure = vardune::LoudnessLevel::Measure;
 
-    LoudnessPass(std::vector<std::pair<std::uint64_t, std::string>> sources, int processes, QObject* parent);
+    // options: the sound's as the encoder is given them (EncoderCommand::SoundOptions), so that
+    // each source is measured as the output at that quality will carry it.
+    LoudnessPass(std::vector<std::pair<std::uint64_t, std::string>> sources, int processes,
+        std::vector<std::string> options, QObject* parent);
     ~LoudnessPass() override;
     void Start();
     // The measuring processes running now.
@@ -51,6 +54,7 @@ private:
     std::deque<std::pair<std::uint64_t, std::string>> queue_;
     std::vector<Worker> workers_;
     std::map<std::uint64_t, std::optional<Measure>> measures_;
+    std::vector<std::string> options_;
     std::size_t total_ = 0;
     int processes_ = 1;
     int restarts_ = 0;

@@ -71,6 +71,13 @@ std::vector<std::string> EncoderCommand::Arguments(const std::string& source, co
     return arguments;
 }
 
+std::vector<std::string> EncoderCommand::SoundOptions(const EncodingProfile& profile)
+{
+    std::vector<std::string> options = Arguments(std::string(), std::string(), profile);
+    options.erase(options.begin(), options.begin() + 2);
+    return options;
+}
+
 std::string EncoderCommand::MarkProfile(const EncodingProfile& profile)
 {
     const std::string rate = Bitrate(profile);

@@ -27,6 +27,9 @@ public:
     // (SourceMark::Profile), or an empty text when the quality names no bitrate (the encoder
     // then takes its own default, which is its to know).
     static std::string MarkProfile(const EncodingProfile& profile);
+    // The options of Arguments that shape the sound ("-dm", "-br", "96000"): the loudness
+    // pass measures with them the sound as the output will carry it.
+    static std::vector<std::string> SoundOptions(const EncodingProfile& profile);
     // The encoder's line for a source smaller than the bitrate asked, "kept at 56 kbit/s: the
     // source is smaller than 96 kbit/s", with that bitrate named by the quality that asks
     // for it: "... smaller than CD Quality". Any other line comes back as it is.

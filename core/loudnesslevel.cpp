@@ -101,15 +101,25 @@ std::string LoudnessLevel::Line(const Measure& m)
 
 std::optional<double> LoudnessLevel::GatedLoudness(const std::vector<const Measure*>& measures)
 {
-    std::map<int, double> blocks;
-    for (const Measure* m : measures)
-        if (m)
-            for (const auto& [bin, count] : m->bins)
-                blocks[bin] += static_cast<double>(count);
+    return GatedLoudness(measures, std::vector<double>(measures.size(), 0.0));
+}
+
+std::optional<double> LoudnessLevel::GatedLoudness(const std::vector<const Measure*>& measures,
+    const std::vector<double>& offsetsDb)
+{
+    // Blocks by their loudness (a bin's middle, raised by its measure's gain).
+    std::map<double, double> blocks;
+    for (std::size_t i = 0; i < measures.size(); ++i)
+        if (measures[i])
+            for (const auto& [bin, count] : measures[i]->bins) {
+                const double lufs = binMiddle(bin) + (i < offsetsDb.size() ? offsetsDb[i] : 0.0);
+                if (lufs >= kAbsoluteGateLufs)
+                    blocks[lufs] += static_cast<double>(count);
+            }
     double energy = 0;
     double count = 0;
-    for (const auto& [bin, n] : blocks) {
-        energy += energyOf(binMiddle(bin)) * n;
+    for (const auto& [lufs, n] : blocks) {
+        energy += energyOf(lufs) * n;
         count += n;
     }
     if (count == 0)
@@ -117,10 +127,10 @@ std::optional<double> LoudnessLevel::GatedLoudness(const std::vector<const Measu
     const double relativeGate = lufsOf(energy / count) + kRelativeGateLu;
     energy = 0;
     count = 0;
-    for (const auto& [bin, n] : blocks) {
-        if (binMiddle(bin) < relativeGate)
+    for (const auto& [lufs, n] : blocks) {
+        if (lufs < relativeGate)
             continue;
-        energy += energyOf(binMiddle(bin)) * n;
+        energy += energyOf(lufs) * n;
         count += n;
     }
     if (count == 0)
@@ -190,6 +200,7 @@ std::vector<LoudnessLevel::Level> LoudnessLevel::Levels(Mode mode, const std::ve
         }
         const std::optional<double> albumLufs = GatedLoudness(members);
         const double albumGain = GainDb(albumLufs, albumPeak);
+        std::vector<double> gains;
         for (const std::size_t i : album.second) {
             const Measure& m = *sources[i].measure;
             const std::optional<double> lufs = m.loud ? std::optional<double>(m.lufs) : std::nullopt;
@@ -199,8 +210,18 @@ std::vector<LoudnessLevel::Level> LoudnessLevel::Levels(Mode mode, const std::ve
             level.peak = std::min(m.peak, 100.0);
             level.trackGainDb = rgGain(lufs);
             level.trackPeak = level.peak;
-            level.albumGainDb = rgGain(albumLufs);
-            level.albumPeak = std::min(albumPeak, 100.0);
+            gains.push_back(level.gainDb);
+        }
+        // The album of the outputs: its loudness and highest peak with each track's gain.
+        std::optional<double> outputLufs = GatedLoudness(members, gains);
+        double outputPeak = 0;
+        for (std::size_t k = 0; k < gains.size(); ++k)
+            outputPeak = std::max(outputPeak, members[k]->peak * std::pow(10.0, gains[k] / 20.0));
+        for (std::size_t k = 0; k < gains.size(); ++k) {
+            Level& level = levels[album.second[k]];
+            const double factor = std::pow(10.0, gains[k] / 20.0);
+            level.albumGainDb = std::clamp(rgGain(outputLufs) + gains[k], -kMaxGainDb, kMaxGainDb);
+            level.albumPeak = std::min(outputPeak / factor, 100.0);
         }
     }
     return levels;

@@ -69,6 +69,10 @@ public:
     // The gated loudness (EBU R128) over the blocks of all these measures; nothing when none
     // is above the gates (silence).
     static std::optional<double> GatedLoudness(const std::vector<const Measure*>& measures);
+    // The same with each measure's blocks raised by its gain (offsetsDb, one per measure): the
+    // loudness of their outputs levelled each by its own gain.
+    static std::optional<double> GatedLoudness(const std::vector<const Measure*>& measures,
+        const std::vector<double>& offsetsDb);
 
     // The gain for a loudness and a true peak (linear): to the reference, lowered so the
     // peak after it stays at kPeakLimitDb, rounded to 0.01 dB and kept within kMaxGainDb.
@@ -82,6 +86,11 @@ public:
 
     // The levels of a batch's sources: an album is the sources of one folder with the same
     // album tag (a source without one is an album of its own). Off gives no level at all.
+    // The album figures describe the album as its outputs will be (its gated loudness and its
+    // highest peak once each track has its gain), referred to this source's level before its
+    // own gain: per album one gain for all, so they are the sources' album figures; per track
+    // each output has a gain of its own, and the album of the outputs is another than the
+    // sources'.
     static std::vector<Level> Levels(Mode mode, const std::vector<Source>& sources);
     // The encoder's options for a level ("-gain", "-2.35", "-peak", ...); none when not measured.
     static std::vector<std::string> Arguments(const Level& level);

@@ -98,18 +98,18 @@ std::string CommandLine::profile() const
     return profile;
 }
 
-std::string CommandLine::replayGainFrames(double appliedDb) const
+std::string CommandLine::replayGainFrames(double loudnessDb, double peakDb) const
 {
     // The tags say how the output stands to the reference: the gain still to apply is the
-    // source's less what was applied, the peak is the source's times the gain.
+    // source's less what its loudness gained, the peak is the source's times the gain.
     std::string frames;
-    const double factor = std::pow(10.0, appliedDb / 20.0);
+    const double factor = std::pow(10.0, peakDb / 20.0);
     const auto add = [&](const char* name, const ReplayGain& rg) {
         if (!rg.given)
             return;
         char gain[32];
         char peak[32];
-        std::snprintf(gain, sizeof gain, "%.2f dB", rg.gainDb - appliedDb + 0.0);
+        std::snprintf(gain, sizeof gain, "%.2f dB", std::round((rg.gainDb - loudnessDb) * 100.0) / 100.0 + 0.0);
         std::snprintf(peak, sizeof peak, "%.6f", rg.peak * factor);
         frames += vardune::SourceMark::TextFrame(std::string("REPLAYGAIN_") + name + "_GAIN", gain);
         frames += vardune::SourceMark::TextFrame(std::string("REPLAYGAIN_") + name + "_PEAK", peak);

@@ -53,9 +53,10 @@ public:
 
     // The settings that change the sound, as the output's mark records them (SourceMark).
     std::string profile() const;
-    // The ReplayGain 2.0 frames (ID3v2.3 TXXX) an output carries, as they hold after the
-    // gain appliedDb: empty when none were asked for.
-    std::string replayGainFrames(double appliedDb) const;
+    // The ReplayGain 2.0 frames (ID3v2.3 TXXX) an output carries, as they hold once its
+    // loudness has gained loudnessDb and its peaks peakDb (the gain applied: LAME's rounding
+    // takes some of it from the loudness); empty when none were asked for.
+    std::string replayGainFrames(double loudnessDb, double peakDb) const;
 
     // Returns nothing and sets error (a short reason) when the arguments are not usable.
     static std::optional<CommandLine> parse(const std::vector<std::string>& args, std::string& error);

@@ -4,6 +4,8 @@
 #include "common/filedescriptor.h"
 #include "facts/bitratecap.h"
 #include "facts/encodedsize.h"
+#include "facts/loudnessmeter.h"
+#include "mpeg/granulegain.h"
 #include "mpeg/mpegdetector.h"
 #include "output/atomicfile.h"
 #include "output/mp3writer.h"
@@ -18,6 +20,7 @@
 #include "sources/sourceopener.h"
 #include "streamcopy.h"
 
+#include "loudnesslevel.h"
 #include "sourcemark.h"
 
 #include <sys/stat.h>
@@ -121,45 +124,75 @@ void Converter::run()
         m_notes.push_back(StreamCopy::kNote);
         if (levelled != 0)
             m_notes.push_back("levelled by " + gainText(levelled) + " in the MP3's own gain steps");
+        const double nearest = std::lround(m_options.gainDb / GranuleGain::kStepDb) * GranuleGain::kStepDb;
+        if (m_options.gainGiven && levelled < nearest - 0.005)
+            m_warnings.push_back("the gain is lowered from " + gainText(m_options.gainDb) + " to " + gainText(levelled)
+                + " so that the peaks stay at " + gainText(CommandLine::kPeakLimitDb) + "TP");
         return;
     }
     double gain = m_options.gainGiven ? m_options.gainDb : 0.0;
-    if (gain > 0 && m_options.peak > 0) {
-        const double allowed = std::floor((CommandLine::kPeakLimitDb - 20.0 * std::log10(m_options.peak)) * 100.0) / 100.0;
-        if (gain > allowed) {
-            m_warnings.push_back("the gain is lowered from " + gainText(gain) + " to " + gainText(allowed)
-                + " so that the peaks stay at " + gainText(CommandLine::kPeakLimitDb) + "TP");
-            gain = allowed;
-        }
-    }
-    // The peak given may be wrong (or not given): a gain that raises any sample above the
-    // limit is lowered by as much, and the sound encoded again, so that it is never clipped.
+    const double asked = gain;
+    double ceiling = CommandLine::kMaxGainDb; // the most gain the peaks allow, as learnt
+    if (m_options.peak > 0 && (gain > 0 || m_options.trackGain.given))
+        ceiling = std::floor((CommandLine::kPeakLimitDb - 20.0 * std::log10(m_options.peak)) * 100.0) / 100.0;
+    const double givenCeiling = ceiling;
+    // Levelled with its ReplayGain figures, the output must come to the loudness they promise
+    // (the track's, raised by the gain): it is decoded and measured as written, and encoded
+    // again with the gain corrected by what it missed. Its true peak, not only the sound given
+    // to LAME, is held at the limit. Without the figures the gain is applied as it is.
+    const bool landing = m_options.gainGiven && m_options.trackGain.given;
+    const double promisedLufs = vardune::LoudnessLevel::kReferenceLufs - m_options.trackGain.gainDb;
+    double loss = landing ? kCodecLossDb : 0.0;
+    double applied = std::max(-CommandLine::kMaxGainDb, std::min(gain + loss, ceiling));
     const std::size_t notesBefore = m_notes.size();
     const std::size_t warningsBefore = m_warnings.size();
+    constexpr int kEncodings = 4;
     for (int attempt = 0;; ++attempt) {
-        const double peakDb = encode(gain, surveyedSeconds);
-        if (peakDb <= CommandLine::kPeakLimitDb + 0.005 || gain <= 0)
+        const double tagGain = applied - loss;
+        const bool last = attempt + 1 >= kEncodings;
+        bool again = false;
+        encode(applied, tagGain, surveyedSeconds, landing, [&](const Encoded& e) {
+            // The peak given may be wrong (or not given): a gain that raises any sample above
+            // the limit is lowered by as much, and the sound encoded again, so that it is
+            // never clipped. The peak follows the gain exactly, so a second try fits.
+            if (e.inputPeakDb > CommandLine::kPeakLimitDb + 0.005 && (applied > 0 || landing)) {
+                ceiling = std::min(ceiling, std::floor((applied - (e.inputPeakDb - CommandLine::kPeakLimitDb)) * 100.0) / 100.0);
+                again = true;
+            } else if (e.measured && e.truePeakDb > CommandLine::kPeakLimitDb) {
+                // LAME's rounding can raise a peak held right at the limit.
+                ceiling = std::min(ceiling, std::floor((applied - (e.truePeakDb - CommandLine::kPeakLimitDb) - 0.01) * 100.0) / 100.0);
+                again = true;
+            } else if (e.measured && e.loud && std::fabs(promisedLufs + tagGain - e.lufs) > kLandingLu) {
+                const double corrected = std::clamp(loss + promisedLufs + tagGain - e.lufs, -kMostCorrectionDb, kMostCorrectionDb);
+                again = !last && corrected != loss;
+                if (again)
+                    loss = corrected;
+            }
+            if (again && last)
+                throw EncodeError("the sound cannot be levelled by " + gainText(asked) + " without clipping");
+            return !again;
+        });
+        if (!again)
             break;
-        // The peak follows the gain exactly, so a second try fits; a third never comes.
-        if (attempt >= 2)
-            throw EncodeError("the sound cannot be levelled by " + gainText(gain) + " without clipping");
-        const double asked = gain;
-        gain = std::floor((gain - (peakDb - CommandLine::kPeakLimitDb)) * 100.0) / 100.0;
+        applied = std::max(-CommandLine::kMaxGainDb, std::min(asked + loss, ceiling));
         m_notes.resize(notesBefore);
         m_warnings.resize(warningsBefore);
-        m_warnings.push_back("the gain is lowered from " + gainText(asked) + " to " + gainText(gain)
-            + " so that the peaks stay at " + gainText(CommandLine::kPeakLimitDb) + "FS");
     }
+    const double gained = applied - loss;
+    // Before what the encoding said of the source, which stays the last word. Told is a gain
+    // the peak given does not allow, or one the peaks as written held back; where the peak
+    // given leaves less than LAME's rounding takes, the tags say what is still to apply.
+    if (m_options.gainGiven && (asked > givenCeiling + 0.005 || applied < std::min(asked + loss, givenCeiling) - 0.005))
+        m_warnings.insert(m_warnings.begin() + static_cast<std::ptrdiff_t>(warningsBefore), "the gain is lowered from "
+            + gainText(asked) + " to " + gainText(gained) + " so that the peaks stay at " + gainText(CommandLine::kPeakLimitDb) + "TP");
 }
 
-// Encodes the source with the gain applied; returns the highest sample after the gain in dB
-// (dBFS). Where that passes the peak limit, nothing is written: the caller tries again.
-double Converter::encode(double gain, double surveyedSeconds)
+Converter::Encoded Converter::encode(double gain, double tagGain, double surveyedSeconds, bool measure, const Accept& accept)
 {
     std::unique_ptr<AudioSource> decoder = SourceOpener::open(m_options.source);
     // Tags are read before anything is written, so the source is only ever read.
     const std::vector<TagLib::ByteVector> tag = TagCopier::id3v2For(m_options.source, decoder->container(),
-        m_options.profile(), m_options.replayGainFrames(gain));
+        m_options.profile(), m_options.replayGainFrames(tagGain, gain));
     std::size_t tagBytes = 0;
     for (const TagLib::ByteVector& piece : tag)
         tagBytes += piece.size();
@@ -211,7 +244,6 @@ double Converter::encode(double gain, double surveyedSeconds)
 
     const std::size_t chunkFrames = AudioSource::chunkFrames(channels);
     std::vector<float> pcm(chunkFrames * static_cast<std::size_t>(channels));
-    int shown = -1;
     std::int64_t framesRead = 0;
     const float factor = static_cast<float>(std::pow(10.0, gain / 20.0));
     float peak = 0;
@@ -237,8 +269,8 @@ double Converter::encode(double gain, double surveyedSeconds)
 
         // 100 is for a finished file only: reading everything is not yet success.
         const int percent = std::min(99, static_cast<int>(source->progress() * 100.0));
-        if (percent != shown && m_progress) {
-            shown = percent;
+        if (percent > m_shown && m_progress) {
+            m_shown = percent;
             m_progress(percent);
         }
     }
@@ -249,12 +281,24 @@ double Converter::encode(double gain, double surveyedSeconds)
     // An MP3 of no frame is one nothing plays: nothing is written instead.
     if (framesRead == 0)
         throw EncodeError("the source holds no sound");
-    const double peakDb = peak > 0 ? 20.0 * std::log10(peak) : -200.0;
-    if (gain > 0 && peakDb > CommandLine::kPeakLimitDb + 0.005)
-        return peakDb; // the temporary file goes: encoded again at a lower gain
+    Encoded encoded;
+    encoded.inputPeakDb = peak > 0 ? 20.0 * std::log10(peak) : -200.0;
+    if (measure && encoded.inputPeakDb <= CommandLine::kPeakLimitDb + 0.005) {
+        try {
+            const vardune::LoudnessLevel::Measure written = LoudnessMeter::ofMp3(out.descriptor(), m_target);
+            encoded.measured = true;
+            encoded.loud = written.loud;
+            encoded.lufs = written.lufs;
+            encoded.truePeakDb = written.peak > 0 ? 20.0 * std::log10(written.peak) : -200.0;
+        } catch (const EncodeError&) {
+            // No sound to decode (a source without any): nothing to land, no peak to hold.
+        }
+    }
+    if (!accept(encoded))
+        return encoded; // the temporary file goes: encoded again at another gain
     out.commit();
-    if (gain != 0)
-        m_notes.push_back("levelled by " + gainText(gain));
+    if (m_options.gainGiven && std::round(tagGain * 100.0) != 0)
+        m_notes.push_back("levelled by " + gainText(tagGain));
     const AudioSource::Ending ending = source->ending();
     const std::string converted = convertedText(static_cast<double>(framesRead) / lameRate,
                                                 static_cast<double>(ending.declaredFrames) / sourceRate);
@@ -270,5 +314,5 @@ double Converter::encode(double gain, double surveyedSeconds)
         // Cut off while it was being copied: what it held before is what it lacks now.
         m_warnings.push_back("the source ends early "
             + convertedText(static_cast<double>(framesRead) / lameRate, surveyedSeconds));
-    return peakDb;
+    return encoded;
 }

@@ -33,13 +33,41 @@ public:
     // "+3.50 dB": a gain as the lines of the encoder say it.
     static std::string gainText(double gainDb);
 
+    // What LAME's rounding takes from the loudness of most sound (0.2 to 0.45 dB at every
+    // bitrate, noise-like sound anywhere from -0.6 to +0.5): a levelled encoding starts with
+    // this much more gain, and the output, measured as written, says what it really took.
+    static constexpr double kCodecLossDb = 0.4;
+    // How far a levelled output may land from where its figures put it before it is encoded
+    // again with the gain corrected by the miss: well inside 0.2 LU for any meter.
+    static constexpr double kLandingLu = 0.1;
+    // The most the gain is corrected by, either way: more than any codec takes, so figures
+    // measured for another quality still land, but figures that do not belong to the source
+    // at all move the gain no further.
+    static constexpr double kMostCorrectionDb = 3.0;
+
 private:
+    // One encoding at a gain: the highest sample given to LAME (dBFS) and, when the output
+    // was measured, its loudness and true peak as a player decodes it.
+    struct Encoded {
+        double inputPeakDb = -200;
+        bool measured = false;
+        bool loud = false;
+        double lufs = 0;
+        double truePeakDb = -200;
+    };
+    // Whether an encoding is put in place; otherwise its temporary file goes.
+    using Accept = std::function<bool(const Encoded&)>;
+
     void checkTargetIsNotSource() const;
-    double encode(double gain, double surveyedSeconds);
+    // Encodes the source with gain applied; the ReplayGain tags say the output stands
+    // levelled by tagGain (the loudness it gained, where LAME's rounding takes some of the
+    // gain). measure: the written output is decoded and measured before accept is asked.
+    Encoded encode(double gain, double tagGain, double surveyedSeconds, bool measure, const Accept& accept);
 
     CommandLine m_options;
     Progress m_progress;
     std::string m_target; // the regular file to write: the target, or the file its link names
     std::vector<std::string> m_warnings;
     std::vector<std::string> m_notes;
+    int m_shown = -1; // the last percent shown: an encoding again goes on from there
 };

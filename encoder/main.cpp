@@ -119,8 +119,11 @@ const char* informationRequest(const std::vector<std::string>& args)
         "  -h, --help   show this help and exit (alone)\n"
         "  --facts      (alone) read sources, each ended by a NUL byte, on standard input and\n"
         "               print for each its playing time and the output's size at every bitrate\n"
-        "  --loudness   (alone) read sources as --facts does and print for each its\n"
-        "               loudness by EBU R128 (LUFS), true peak and 400 ms blocks\n"
+        "  --loudness [-br BITS] [-dm]\n"
+        "               read sources as --facts does and print for each its loudness by\n"
+        "               EBU R128 (LUFS; one channel counted twice), true peak and 400 ms\n"
+        "               blocks; with -br (and -dm) the sound as the output at that quality\n"
+        "               will carry it (folded, band-limited as LAME does)\n"
         "  --picture PICTURE TARGET\n"
         "               (alone) write a folder's cover picture fitted into 600 x 600 as a JPEG;\n"
         "               a file at TARGET is never replaced\n"
@@ -147,6 +150,19 @@ const char* informationRequest(const std::vector<std::string>& args)
     return nullptr;
 }
 
+// The --facts and --loudness lines are the answer: one that did not reach the caller, or a
+// standard output that failed on closing, is a failure.
+int answered(int status, FILE* err)
+{
+    const int writeError = status != 0 ? errno : 0;
+    const std::string closing = vardune::StandardOutput::Close();
+    const std::string why = writeError != 0 ? std::strerror(writeError) : closing;
+    if (why.empty())
+        return status;
+    std::fprintf(err, "fastencc: cannot write to standard output: %s\n", why.c_str());
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -161,17 +177,37 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "fastencc: cannot write to standard output: %s\n", why.c_str());
         return 1;
     }
-    if (args.size() == 1 && (args[0] == "--facts" || args[0] == "--loudness")) {
+    if (args.size() == 1 && args[0] == "--facts") {
         FILE* err = silenceLibraries();
-        const int status = args[0] == "--facts" ? SourceFacts().run(stdin, stdout) : LoudnessMeter::run(stdin, stdout);
-        const int writeError = status != 0 ? errno : 0;
-        // The lines are the answer: one that did not reach the caller is a failure.
-        const std::string closing = vardune::StandardOutput::Close();
-        const std::string why = writeError != 0 ? std::strerror(writeError) : closing;
-        if (why.empty())
-            return status;
-        std::fprintf(err, "fastencc: cannot write to standard output: %s\n", why.c_str());
-        return 1;
+        return answered(SourceFacts().run(stdin, stdout), err);
+    }
+    if (!args.empty() && args[0] == "--loudness") {
+        // `--loudness [-br BITS] [-dm]`: measured as the output at that quality will carry it.
+        // The options read as a conversion's would; nothing else may follow.
+        std::vector<std::string> asked = {"-", "-"};
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            if (args[i] != "-dm" && !(args[i] == "-br" && i + 1 < args.size())) {
+                std::fprintf(stderr, "fastencc: --loudness takes only -br BITS and -dm, not %s\n",
+                    EncodeError::printable(args[i]).c_str());
+                return 2;
+            }
+            asked.push_back(args[i]);
+            if (args[i] == "-br")
+                asked.push_back(args[++i]);
+        }
+        std::string error;
+        const auto shape = CommandLine::parse(asked, error);
+        if (!shape) {
+            std::fprintf(stderr, "fastencc: %s\n", error.c_str());
+            return 2;
+        }
+        FILE* err = silenceLibraries();
+        LoudnessMeter::Shape measured;
+        if (args.size() > 1) {
+            measured.bitrate = shape->bitrate;
+            measured.mono = shape->mono;
+        }
+        return answered(LoudnessMeter::run(stdin, stdout, measured), err);
     }
     if (args.size() == 3 && args[0] == "--picture") {
         AtomicFile::installSignalHandlers();

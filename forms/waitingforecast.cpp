@@ -8,6 +8,7 @@
 #include "vardolistmodel.h"
 
 #include "batchwalk.h"
+#include "encodercommand.h"
 #include "numerictext.h"
 #include "takennames.h"
 
@@ -154,6 +155,9 @@ const std::optional<vardune::LoudnessLevel::Measure>* WaitingForecast::MeasuredA
     const vardune::VardoEntry& e = list_->List().At(static_cast<std::size_t>(position));
     if (found->second.changed != ForecastReader::ChangeTime(e.sourcePath + e.sourceName))
         return nullptr;
+    // Measured for another quality: the sound the output will carry is another.
+    if (found->second.options != vardune::EncoderCommand::SoundOptions(Module1::settings().profile))
+        return nullptr;
     return &found->second.measure;
 }
 
@@ -162,9 +166,12 @@ void WaitingForecast::MeasureAhead()
     if (aheadPass_ || vardune::LoudnessLevel::ModeFrom(Module1::settings().evenLoudness) == vardune::LoudnessLevel::Mode::Off
         || batchShown_() || pool_->Running() > 0)
         return;
+    const std::vector<std::string> options = vardune::EncoderCommand::SoundOptions(Module1::settings().profile);
     std::vector<std::pair<std::uint64_t, std::string>> sources;
     for (const vardune::VardoEntry& e : list_->List().Entries()) {
-        if (e.state != vardune::EntryState::Waiting || e.converting || measuredAhead_.count(e.id))
+        const auto measured = measuredAhead_.find(e.id);
+        if (e.state != vardune::EntryState::Waiting || e.converting
+            || (measured != measuredAhead_.end() && measured->second.options == options))
             continue;
         const std::string path = e.sourcePath + e.sourceName;
         aheadAsked_[e.id] = ForecastReader::ChangeTime(path);
@@ -173,7 +180,8 @@ void WaitingForecast::MeasureAhead()
     if (sources.empty())
         return;
     // One process: the cores stay the user's while the list is put together.
-    aheadPass_ = new LoudnessPass(std::move(sources), 1, this);
+    aheadOptions_ = options;
+    aheadPass_ = new LoudnessPass(std::move(sources), 1, options, this);
     connect(aheadPass_, &LoudnessPass::Finished, this, &WaitingForecast::StopMeasuringAhead, Qt::QueuedConnection);
     aheadPass_->Start();
 }
@@ -184,7 +192,7 @@ void WaitingForecast::StopMeasuringAhead()
         return;
     // Stopped early (a batch starts), only the files it answered for are kept.
     for (const auto& [id, measure] : aheadPass_->Measures())
-        measuredAhead_[id] = {aheadAsked_[id], measure};
+        measuredAhead_[id] = {aheadAsked_[id], aheadOptions_, measure};
     aheadAsked_.clear();
     aheadPass_->disconnect(this);
     aheadPass_->deleteLater();

@@ -95,9 +95,11 @@ private:
     std::unordered_map<std::uint64_t, std::string> plannedOutputs_;  // by entry id
     struct Ahead {
         std::int64_t changed = -1;  // the file's change time when it was measured
+        std::vector<std::string> options; // the quality it was measured for
         std::optional<vardune::LoudnessLevel::Measure> measure;
     };
     std::unordered_map<std::uint64_t, Ahead> measuredAhead_;      // by entry id
     std::unordered_map<std::uint64_t, std::int64_t> aheadAsked_;  // by entry id: change time asked at
+    std::vector<std::string> aheadOptions_; // the quality the pass running measures for
     LoudnessPass* aheadPass_ = nullptr;
 };

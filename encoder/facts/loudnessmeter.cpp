@@ -1,17 +1,27 @@
 #include "facts/loudnessmeter.h"
 
 #include "common/encodeerror.h"
+#include "common/filedescriptor.h"
 #include "facts/sourcerecords.h"
+#include "mpeg/mpegdetector.h"
+#include "mpeg/mpegsurvey.h"
+#include "output/mp3writer.h"
 #include "output/sourcetags.h"
 #include "sources/audiosource.h"
 #include "sources/downmixedsource.h"
+#include "sources/resampledsource.h"
 #include "sources/samplecleaner.h"
 #include "sources/sourceopener.h"
 
+#include "sources/mpegsource.h"
+
 #include <ebur128.h>
+#include <fcntl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -20,98 +30,44 @@ namespace {
 
 ebur128_state* stateOf(void* state) { return static_cast<ebur128_state*>(state); }
 
-// The largest magnitude of n samples, in eight lanes, so that the compiler makes vector
-// instructions of it (one running maximum would wait on itself at every sample).
-float largestMagnitude(const float* __restrict v, std::size_t n)
+// The source as it is read, its true peak taken on the way: the peak rule holds the sound
+// as it goes into LAME, before anything band-limits it.
+class PeakTap : public AudioSource {
+public:
+    explicit PeakTap(std::unique_ptr<AudioSource> inner)
+        : m_inner(std::move(inner))
+        , m_peak(m_inner->channels())
+    {
+    }
+    int sampleRate() const override { return m_inner->sampleRate(); }
+    int channels() const override { return m_inner->channels(); }
+    Container container() const override { return m_inner->container(); }
+    std::vector<ChannelMixer::Position> channelPositions() const override { return m_inner->channelPositions(); }
+    std::size_t read(float* interleaved, std::size_t maxFrames) override
+    {
+        const std::size_t frames = m_inner->read(interleaved, maxFrames);
+        SampleCleaner::clean(interleaved, frames * static_cast<std::size_t>(channels()));
+        m_peak.add(interleaved, frames);
+        return frames;
+    }
+    double progress() const override { return m_inner->progress(); }
+    Ending ending() const override { return m_inner->ending(); }
+    double peak() const { return m_peak.peak(); }
+
+private:
+    std::unique_ptr<AudioSource> m_inner;
+    TruePeak m_peak;
+};
+
+// Whether the encoder copies this source as it is at this quality (StreamCopy's rule).
+bool copiedAsItIs(const std::string& path, const LoudnessMeter::Shape& shape)
 {
-    float lanes[8] = {};
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8)
-        for (std::size_t l = 0; l < 8; ++l) {
-            const float a = std::fabs(v[i + l]);
-            lanes[l] = lanes[l] > a ? lanes[l] : a;
-        }
-    float most = 0;
-    for (; i < n; ++i)
-        most = std::max(most, std::fabs(v[i]));
-    for (const float l : lanes)
-        most = std::max(most, l);
-    return most;
+    const FileDescriptor fd(SourceOpener::openFile(path));
+    const auto start = MpegDetector::findAudioStart(fd.get());
+    return start && MpegSurvey::full(fd.get(), *start, path).smallEnoughFor(shape.bitrate, shape.mono);
 }
 
 } // namespace
-
-// The filter libebur128 interpolates with (49 taps of a sinc cut at the source's Nyquist
-// frequency under a Hann window, four phases), so both find the same peaks.
-LoudnessMeter::TruePeak::TruePeak(int channels)
-    : m_channels(channels)
-{
-    constexpr std::size_t kTaps = 49;
-    for (std::size_t j = 0; j < kTaps; ++j) {
-        const double m = static_cast<double>(j) - (kTaps - 1) / 2.0;
-        double c = 1.0;
-        if (std::fabs(m) > 1e-9)
-            c = std::sin(m * M_PI / kFactor) / (m * M_PI / kFactor);
-        c *= 0.5 * (1 - std::cos(2 * M_PI * static_cast<double>(j) / (kTaps - 1)));
-        m_coeff[j % kFactor][j / kFactor] = static_cast<float>(c);
-    }
-    // The most any phase can give for samples at most 1: a block whose samples, with the ones
-    // before it the filter reaches, stay below the peak seen over this cannot hold a higher one.
-    for (const auto& phase : m_coeff) {
-        double sum = 0;
-        for (const float c : phase)
-            sum += std::fabs(c);
-        m_bound = std::max(m_bound, sum);
-    }
-    m_history.assign(static_cast<std::size_t>(kLength * channels), 0.0f);
-}
-
-void LoudnessMeter::TruePeak::add(const float* interleaved, std::size_t frames)
-{
-    const std::size_t channels = static_cast<std::size_t>(m_channels);
-    for (std::size_t from = 0; from < frames; from += kBlock) {
-        const std::size_t n = std::min(kBlock, frames - from);
-        const float* block = interleaved + from * channels;
-        const float blockPeak = largestMagnitude(block, n * channels);
-        m_samplePeak = std::max(m_samplePeak, static_cast<double>(blockPeak));
-        float reach = blockPeak;
-        for (const float v : m_history)
-            reach = std::max(reach, std::fabs(v));
-        // The interpolated values of this block are worked out only where they could pass
-        // the peak already known: in loud music most blocks are passed over.
-        if (reach * m_bound > std::max(m_peak, m_samplePeak)) {
-            m_work.resize(kLength + n);
-            m_out.resize(n);
-            for (std::size_t c = 0; c < channels; ++c) {
-                for (std::size_t i = 0; i < static_cast<std::size_t>(kLength); ++i)
-                    m_work[i] = m_history[i * channels + c];
-                for (std::size_t i = 0; i < n; ++i)
-                    m_work[kLength + i] = block[i * channels + c];
-                // Phase 0 is the samples themselves (its other taps are zeros of the sinc).
-                float peak = 0;
-                float* __restrict out = m_out.data();
-                for (std::size_t p = 1; p < kFactor; ++p) {
-                    std::fill(out, out + n, 0.0f);
-                    for (std::size_t t = 0; t < static_cast<std::size_t>(kLength); ++t) {
-                        const float k = m_coeff[p][t];
-                        const float* __restrict x = m_work.data() + kLength - t;
-                        for (std::size_t i = 0; i < n; ++i)
-                            out[i] += k * x[i];
-                    }
-                    peak = std::max(peak, largestMagnitude(out, n));
-                }
-                m_peak = std::max(m_peak, static_cast<double>(peak));
-            }
-        }
-        // The last samples, for the next block's filter.
-        if (n >= kLength) {
-            std::copy(block + (n - kLength) * channels, block + n * channels, m_history.begin());
-        } else {
-            std::move(m_history.begin() + static_cast<std::ptrdiff_t>(n * channels), m_history.end(), m_history.begin());
-            std::copy(block, block + n * channels, m_history.end() - static_cast<std::ptrdiff_t>(n * channels));
-        }
-    }
-}
 
 LoudnessMeter::LoudnessMeter(int channels, int sampleRate)
     : m_channels(channels)
@@ -122,6 +78,8 @@ LoudnessMeter::LoudnessMeter(int channels, int sampleRate)
     m_state = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate), EBUR128_MODE_I);
     if (!m_state)
         throw std::bad_alloc();
+    if (channels == 1)
+        ebur128_set_channel(stateOf(m_state), 0, EBUR128_DUAL_MONO);
 }
 
 LoudnessMeter::~LoudnessMeter()
@@ -167,9 +125,10 @@ vardune::LoudnessLevel::Measure LoudnessMeter::result()
     return m;
 }
 
-std::string LoudnessMeter::lineFor(const std::string& path)
+std::string LoudnessMeter::lineFor(const std::string& path, const Shape& shape)
 {
     std::unique_ptr<LoudnessMeter> meter;
+    const PeakTap* tap = nullptr;
     AudioSource::Container container = AudioSource::Container::Other;
     try {
         std::unique_ptr<AudioSource> source = SourceOpener::open(path);
@@ -179,15 +138,39 @@ std::string LoudnessMeter::lineFor(const std::string& path)
         // Below 1 kHz a 100 ms hop is a handful of frames and no sound a player plays.
         if (source->sampleRate() < 1000 || source->sampleRate() > 768000)
             return "error\t" + EncodeError::printable(path) + " has no usable sample rate";
-        meter = std::make_unique<LoudnessMeter>(source->channels(), source->sampleRate());
-        const std::size_t chunk = AudioSource::chunkFrames(source->channels());
-        std::vector<float> pcm(chunk * static_cast<std::size_t>(source->channels()));
+        auto tapped = std::make_unique<PeakTap>(std::move(source));
+        tap = tapped.get();
+        source = std::move(tapped);
+        bool fold = false;
+        if (shape.bitrate > 0 && !(container == AudioSource::Container::Mpeg && copiedAsItIs(path, shape))) {
+            // As LAME will keep it: its rate, its lowpass. Loudness does not depend on the
+            // rate it is measured at, so where LAME keeps the source's rate the sound is
+            // measured at a rate just above twice the lowpass, the resampler's filter
+            // standing in for LAME's.
+            Mp3Writer::Settings settings;
+            settings.bitrate = shape.bitrate;
+            settings.mono = shape.mono;
+            const int rate = source->sampleRate();
+            const Mp3Writer::Band band = Mp3Writer::keptBand(rate, source->channels(), settings);
+            int measuredRate = band.rate;
+            if (measuredRate == rate && band.topHz < 0.97 * rate / 2)
+                measuredRate = 2 * static_cast<int>(std::ceil(band.topHz / 0.97));
+            if (measuredRate != rate)
+                source = std::make_unique<ResampledSource>(std::move(source), measuredRate, band.topHz);
+            fold = shape.mono && source->channels() == 2; // LAME folds stereo as (L+R)/2
+        }
+        const int channels = source->channels();
+        meter = std::make_unique<LoudnessMeter>(fold ? 1 : channels, source->sampleRate());
+        const std::size_t chunk = AudioSource::chunkFrames(channels);
+        std::vector<float> pcm(chunk * static_cast<std::size_t>(channels));
         try {
             for (;;) {
                 const std::size_t frames = source->read(pcm.data(), chunk);
                 if (frames == 0)
                     break;
-                SampleCleaner::clean(pcm.data(), frames * static_cast<std::size_t>(source->channels()));
+                if (fold)
+                    for (std::size_t i = 0; i < frames; ++i)
+                        pcm[i] = 0.5f * (pcm[2 * i] + pcm[2 * i + 1]);
                 meter->add(pcm.data(), frames);
             }
         } catch (const EncodeError&) {
@@ -198,6 +181,7 @@ std::string LoudnessMeter::lineFor(const std::string& path)
         return SourceRecords::errorLine(e);
     }
     vardune::LoudnessLevel::Measure measure = meter->result();
+    measure.peak = tap->peak();
     // The album tag tells a caller which sources level together; a tag that cannot be read
     // leaves the source an album of its own.
     try {
@@ -211,7 +195,28 @@ std::string LoudnessMeter::lineFor(const std::string& path)
     return vardune::LoudnessLevel::Line(measure);
 }
 
-int LoudnessMeter::run(std::FILE* in, std::FILE* out)
+vardune::LoudnessLevel::Measure LoudnessMeter::ofMp3(int fd, const std::string& name)
 {
-    return SourceRecords::answer(in, out, &LoudnessMeter::lineFor);
+    const auto start = MpegDetector::findAudioStart(fd);
+    if (!start)
+        throw EncodeError(EncodeError::printable(name) + " holds no MPEG audio to measure");
+    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        throw EncodeError("cannot read " + EncodeError::printable(name) + " back: " + std::strerror(errno));
+    MpegSource mp3(own, name, *start);
+    LoudnessMeter meter(mp3.channels(), mp3.sampleRate());
+    const std::size_t chunk = AudioSource::chunkFrames(mp3.channels());
+    std::vector<float> pcm(chunk * static_cast<std::size_t>(mp3.channels()));
+    for (;;) {
+        const std::size_t frames = mp3.read(pcm.data(), chunk);
+        if (frames == 0)
+            break;
+        meter.add(pcm.data(), frames);
+    }
+    return meter.result();
+}
+
+int LoudnessMeter::run(std::FILE* in, std::FILE* out, const Shape& shape)
+{
+    return SourceRecords::answer(in, out, [shape](const std::string& path) { return lineFor(path, shape); });
 }

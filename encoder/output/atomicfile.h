@@ -47,6 +47,9 @@ public:
     void writeAt(std::int64_t offset, const void* data, std::size_t size);
     // The bytes appended so far: where the next write() lands.
     std::int64_t bytesWritten() const { return m_size; }
+    // The temporary file, open for reading too: what was written can be read back before
+    // commit() (the file stays this object's).
+    int descriptor() const { return m_fd; }
     // Flushes to disk and renames over the target.
     void commit();
 

@@ -6,6 +6,7 @@
 #include <lame/lame.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -71,6 +72,26 @@ int Mp3Writer::chosenRate(int sampleRate, int channels, const Settings& settings
     const int rate = lame_get_out_samplerate(lame);
     lame_close(lame);
     return rate;
+}
+
+Mp3Writer::Band Mp3Writer::keptBand(int sampleRate, int channels, const Settings& settings)
+{
+    Settings asked = settings;
+    asked.sourceRate = 0;
+    lame_global_struct* lame = startOrThrow(sampleRate, channels, asked, false);
+    Band band;
+    band.rate = lame_get_out_samplerate(lame);
+    const int lowpass = lame_get_lowpassfreq(lame);
+    lame_close(lame);
+    band.topHz = band.rate / 2.0;
+    if (lowpass > 0) {
+        // The first subband zeroed is the first whose index over 31 reaches the lowpass as a
+        // fraction of the Nyquist frequency (LAME's lame_init_params_ppflt).
+        const double fraction = 2.0 * lowpass / band.rate;
+        const int first = std::clamp(static_cast<int>(std::ceil(fraction * 31.0 - 1e-9)), 1, 32);
+        band.topHz = first * band.rate / 64.0;
+    }
+    return band;
 }
 
 Mp3Writer::Mp3Writer(AtomicFile& out, int sampleRate, int channels, const Settings& settings)

@@ -28,6 +28,15 @@ public:
     // The output sample rate LAME chooses for a source of this rate, channel count (1 or 2)
     // and these settings. Throws EncodeError if LAME refuses the combination.
     static int chosenRate(int sampleRate, int channels, const Settings& settings);
+    // The sound LAME keeps of such a source: the rate it encodes at and the highest frequency
+    // it lets through. LAME's lowpass zeroes whole polyphase subbands (each a 64th of the
+    // rate wide) from the first one at or above its lowpass frequency, so what passes ends
+    // at that subband's lower edge.
+    struct Band {
+        int rate = 0;
+        double topHz = 0;
+    };
+    static Band keptBand(int sampleRate, int channels, const Settings& settings);
 
     // sampleRate: of the sound given to encode(). channels: 1 or 2 (more are folded by the
     // caller). Throws EncodeError if LAME refuses.

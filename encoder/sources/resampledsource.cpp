@@ -5,9 +5,10 @@
 
 #include <soxr.h>
 
+#include <algorithm>
 #include <string>
 
-ResampledSource::ResampledSource(std::unique_ptr<AudioSource> inner, int outputRate)
+ResampledSource::ResampledSource(std::unique_ptr<AudioSource> inner, int outputRate, double passbandHz)
     : m_inner(std::move(inner))
     , m_outputRate(outputRate)
     , m_channels(m_inner->channels())
@@ -15,7 +16,13 @@ ResampledSource::ResampledSource(std::unique_ptr<AudioSource> inner, int outputR
     , m_chunkFrames(chunkFrames(m_channels))
 {
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    if (passbandHz > 0) {
+        // Fractions of the lower rate's Nyquist frequency.
+        const double nyquist = std::min(m_inner->sampleRate(), outputRate) / 2.0;
+        quality.passband_end = std::clamp(passbandHz / nyquist, 0.5, 0.99);
+        quality.stopband_begin = std::min(1.0, quality.passband_end + 0.01);
+    }
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
     soxr_error_t error = nullptr;
     m_soxr = soxr_create(m_inner->sampleRate(), outputRate, static_cast<unsigned>(m_channels), &error, &io,

@@ -14,8 +14,11 @@ struct soxr;
 // Input is cleaned first: one NaN would otherwise spread over the filter's length.
 class ResampledSource : public AudioSource {
 public:
-    // Throws EncodeError when the conversion cannot be set up.
-    ResampledSource(std::unique_ptr<AudioSource> inner, int outputRate);
+    // Throws EncodeError when the conversion cannot be set up. passbandHz, when given, is
+    // where the filter's passband ends (a steep cut just above it), below the new rate's
+    // Nyquist frequency: the loudness pass band-limits the sound as LAME will. 0 keeps
+    // libsoxr's high-quality filter.
+    ResampledSource(std::unique_ptr<AudioSource> inner, int outputRate, double passbandHz = 0);
     ~ResampledSource() override;
     ResampledSource(const ResampledSource&) = delete;
     ResampledSource& operator=(const ResampledSource&) = delete;

@@ -121,7 +121,25 @@ TEST(LevelGain, AlbumsByFolderAndTag)
     const auto track = LoudnessLevel::Levels(Mode::Track, sources);
     EXPECT_NEAR(track[0].gainDb, -18.0 - a1.lufs, 0.011);
     EXPECT_NEAR(track[1].gainDb, -18.0 - a2.lufs, 0.011);
-    EXPECT_NEAR(track[1].albumGainDb, album[1].albumGainDb, 1e-9); // the album's tags all the same
+    // Per track, the album tags describe the album of the outputs, each levelled by its own
+    // gain: what is still to apply to it (the encoder subtracts the track's gain) and its
+    // highest peak are the same in every track's tags, the peak no higher than the peak rule
+    // lets any output be (never the source album's peak times one track's gain).
+    const double a1Factor = std::pow(10.0, track[0].gainDb / 20), a2Factor = std::pow(10.0, track[1].gainDb / 20);
+    EXPECT_NEAR(track[0].albumGainDb - track[0].gainDb, track[1].albumGainDb - track[1].gainDb, 0.011);
+    EXPECT_NEAR(track[0].albumPeak * a1Factor, track[1].albumPeak * a2Factor, 1e-9);
+    EXPECT_NEAR(track[0].albumPeak * a1Factor, std::max(0.1 * a1Factor, 0.2 * a2Factor), 1e-9);
+    // Both outputs at the reference: so is their album.
+    EXPECT_NEAR(track[0].albumGainDb - track[0].gainDb, 0.0, 0.06);
+    // A quiet track beside a loud one: its own gain is large, the album's peak is not that
+    // gain times the loud track's peak.
+    const auto quiet = Blocks({{-40.0, 50}}, 0.01, "Q");
+    const auto loud = Blocks({{-10.0, 50}}, 0.9, "Q");
+    const auto both = LoudnessLevel::Levels(Mode::Track, {{"/m/Q/", &quiet}, {"/m/Q/", &loud}});
+    const double quietFactor = std::pow(10.0, both[0].gainDb / 20);
+    EXPECT_NEAR(both[0].gainDb, 22.0, 0.06);
+    EXPECT_LE(both[0].albumPeak * quietFactor, std::pow(10.0, -1.0 / 20) + 1e-9);
+    EXPECT_NEAR(both[0].albumGainDb - both[0].gainDb, 0.0, 0.06);
 
     for (const auto& level : LoudnessLevel::Levels(Mode::Off, sources))
         EXPECT_FALSE(level.measured);
