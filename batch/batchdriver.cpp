@@ -10,8 +10,10 @@
 #include "encodercommand.h"
 #include "folderpicture.h"
 #include "numerictext.h"
+#include "outputplan.h"
 #include "pictureheader.h"
 #include "playlistcarrier.h"
+#include "sourcemark.h"
 
 #include <QDir>
 #include <QFile>
@@ -145,7 +147,7 @@ bool BatchDriver::MayStart() const
 void BatchDriver::VardoMediaFile()
 {
     const vardune::VardoList& list = main_->BatchList()->List();
-    walk_.Start(list, board_ ? board_->FileLimit() : std::nullopt);
+    walk_.Start(list, board_ ? board_->FilesChosen() : std::nullopt);
     std::vector<std::pair<std::uint64_t, double>> files;
     for (const std::uint64_t id : walk_.Ids())
         files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
@@ -153,9 +155,18 @@ void BatchDriver::VardoMediaFile()
     if (levelling_ != vardune::LoudnessLevel::Mode::Off)
         for (std::size_t i = 0, n = files.size(); i < n; ++i)
             files.emplace_back(files[i].first | kMeasuring, files[i].second * kMeasureShare);
-    names_.portable = OutputVolume::TakesOnlyPortableNames(main_->OutputFolderText());
-    names_.maxBytes = vardune::BatchWalk::NameMax(TextBridge::FromQt(OutputVolume::FolderPath(main_->OutputFolderText())));
+    // The names the folder takes are learned before the first file is named, so the batch names
+    // every output as its forecast and a dry run did.
+    names_ = OutputVolume::NameRules(main_->OutputFolderText());
     layout_ = vardune::OutputLayout::FromSettings(main_->BatchSettings().outputLayout, main_->BatchSettings().namePattern);
+    profile_ = main_->BatchSettings().profile;
+    if (board_ && board_->ChosenBitrate() > 0)
+        profile_.bitrate = board_->ChosenBitrate();
+    // The folder's device: a card pulled mid-batch leaves the bare mount point, on another
+    // disk, where nothing may be written.
+    folder_ = vardune::BatchWalk::NormaliseOutputFolder(TextBridge::FromQt(main_->OutputFolderText()));
+    if (main_->Writes())
+        device_ = OutputVolume::Device(TextBridge::ToQt(folder_));
     progress_.Start(files);
     clock_.start();
     clockTick_->start();
@@ -271,7 +282,7 @@ void BatchDriver::Fill()
     // Encoders that cannot be started fail their entries one after the other, here, without
     // waiting for anything, and outputs up to date are done so too. A long run of those gives
     // the event loop its turn every few dozen milliseconds, so the window and the board follow.
-    const std::string markProfile = vardune::EncoderCommand::MarkProfile(main_->BatchSettings().profile);
+    const std::string markProfile = vardune::EncoderCommand::MarkProfile(profile_);
     QElapsedTimer slice;
     slice.start();
     // A file waiting to start takes a core back from an encoder that was lent more than one.
@@ -297,6 +308,11 @@ void BatchDriver::Fill()
         if (TextBridge::ToQt(folder) != main_->OutputFolderText())
             main_->SetOutputFolderText(TextBridge::ToQt(folder));
         folder_ = folder;
+        if (FolderLost()) {
+            // The entry stays waiting, as every one after it.
+            LoseFolder();
+            break;
+        }
         std::string target = TargetFor(entry, folder);
         std::string why;
         bool nameRefused = false;
@@ -336,7 +352,7 @@ void BatchDriver::Fill()
 
 int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry)
 {
-    const vardune::EncodingProfile profile = main_->BatchSettings().profile;
+    const vardune::EncodingProfile& profile = profile_;
     QStringList arguments;
     for (const std::string& argument : vardune::EncoderCommand::Arguments(TextBridge::FromQt(Source), TextBridge::FromQt(Target), profile))
         arguments << TextBridge::ToQt(argument);
@@ -393,6 +409,7 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         return -1;
     }
     Job job {process, entry, TextBridge::FromQt(Target)};
+    clock_gettime(CLOCK_REALTIME, &job.started);
     job.threads = share.threads;
     job.segmented = share.segmented;
     job.seconds = seconds;
@@ -512,6 +529,17 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
         if (errorLine.isEmpty())
             errorLine = QStringLiteral("the encoder stopped unexpectedly");
     }
+    // The output folder gone, or its card pulled, fails the file whatever the encoder could
+    // tell of it: an output written to a card being unmounted is found nowhere, one whose
+    // encoder started as it went lies on the disk under the bare mount point.
+    if (FolderLost()) {
+        if (status == QProcess::NormalExit && exitCode == 0)
+            RemoveStrayOutput(*job);
+        status = QProcess::NormalExit;
+        exitCode = vardune::BatchWalk::kFolderUnwritableStatus;
+        errorLine.clear();
+        LoseFolder();
+    }
     if (status == QProcess::NormalExit
         && (exitCode == vardune::BatchWalk::kFolderFullStatus || exitCode == vardune::BatchWalk::kFolderUnwritableStatus))
         folderFull_ = true;
@@ -566,18 +594,37 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
 
 std::string BatchDriver::TargetFor(const vardune::VardoEntry& entry, const std::string& folder)
 {
-    const std::string source = entry.sourcePath + entry.sourceName;
-    // One folder names outputs as the batch always has.
-    if (layout_.Layout() == vardune::OutputLayout::Kind::OneFolder)
-        return walk_.OutputPath(folder, entry.sourceName, main_->Pool().Names(), names_, source);
-    vardune::OutputLayout::Source planned {source, entry.root, {}};
     // The tags come from the encoder's reading for the forecast; a source it has not read
     // (or could not) is named by the fallbacks.
-    if (const vardune::OutputLayout::Tags* tags = main_->SourceTags(entry.id))
-        planned.tags = *tags;
-    const vardune::OutputLayout::Plan plan = layout_.PlanFor(planned, names_);
-    return walk_.PlacePath(folder, [&](int number) { return plan.Relative(names_, number); }, main_->Pool().Names(),
-                           source);
+    const vardune::OutputLayout::Tags* tags
+        = layout_.Layout() == vardune::OutputLayout::Kind::OneFolder ? nullptr : main_->SourceTags(entry.id);
+    return vardune::OutputPlan::Target(walk_, entry, folder, names_, layout_, main_->Pool().Names(), tags);
+}
+
+bool BatchDriver::FolderLost() const
+{
+    return device_ && OutputVolume::Device(TextBridge::ToQt(folder_)) != device_;
+}
+
+void BatchDriver::RemoveStrayOutput(const Job& job)
+{
+    const vardune::VardoList& list = main_->BatchList()->List();
+    const long position = list.Find(job.entry);
+    struct stat st {};
+    if (position < 0 || !device_ || lstat(job.target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)
+        || static_cast<std::uint64_t>(st.st_dev) == *device_
+        || st.st_ctim.tv_sec < job.started.tv_sec
+        || (st.st_ctim.tv_sec == job.started.tv_sec && st.st_ctim.tv_nsec < job.started.tv_nsec))
+        return;
+    const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
+    if (vardune::SourceMark::MadeFrom(job.target, entry.sourcePath + entry.sourceName))
+        unlink(job.target.c_str());
+}
+
+void BatchDriver::LoseFolder()
+{
+    folderLost_ = true;
+    folderFull_ = true;
 }
 
 bool BatchDriver::MakeFolders(const std::string& folder, const std::string& target, std::string& why,
@@ -679,7 +726,7 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
 {
     using Kind = vardune::OutputLayout::Kind;
     const std::size_t slash = target.rfind('/');
-    if (layout_.Layout() == Kind::OneFolder || slash == std::string::npos)
+    if (layout_.Layout() == Kind::OneFolder || slash == std::string::npos || folderLost_ || FolderLost())
         return;
     const std::string outputFolder = target.substr(0, slash + 1);
     // Kept folders match a source folder only below the folder it was added from; names from
@@ -744,7 +791,8 @@ void BatchDriver::ShrinkPicture(const QString& source, const QString& output)
 QStringList BatchDriver::CarryPlaylists()
 {
     QStringList said;
-    if (!main_ || outputs_.empty() || !main_->Writes())
+    // Nothing is carried to a folder that is gone: it would be made again on another disk.
+    if (!main_ || outputs_.empty() || !main_->Writes() || folderLost_ || FolderLost())
         return said;
     // A playlist is written again when this batch made one of its tracks; its other tracks are
     // those still done in the list from earlier batches (a retried track does not leave out
@@ -816,6 +864,8 @@ void BatchDriver::EndBatch()
     const QStringList playlists = CarryPlaylists();
     if (!playlists.isEmpty())
         summary += QStringLiteral("; ") + playlists.join(QStringLiteral("; "));
+    if (folderLost_)
+        summary += QStringLiteral("; stopped: the output folder can no longer be written");
     if (!watched && tookUp)
         main_->TellDesktop(summary);
     emit Finished(summary);

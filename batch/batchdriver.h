@@ -22,6 +22,8 @@
 #include <set>
 #include <string>
 
+#include <ctime>
+
 class LoudnessPass;
 
 // Runs one batch over the Vardo list, with up to the job limit of encoders at once. It
@@ -45,6 +47,8 @@ public:
 
     // An encoder found no room left in the output folder: the batch stopped for it.
     bool RoomRanOut() const { return roomRanOut_; }
+    // The output folder went, or its card was pulled, during the batch: it stopped for it.
+    bool FolderLostMidway() const { return folderLost_; }
 
     // As a member of the program's encoder pool. The cores it is told to work on are told to
     // the encoder, which takes them from its next segment.
@@ -73,6 +77,7 @@ private:
         int threads = 1;         // the cores it works on
         bool segmented = false;  // it takes more or fewer cores when told
         double seconds = 0;      // its source's playing time, 0 when unknown
+        timespec started {};     // when its encoder was started, by the wall clock
     };
 
     bool MayStart() const;
@@ -109,6 +114,15 @@ private:
     // Makes the target's folders below the output folder; false, with why, when one cannot
     // be, nameRefused set when the file system refused its name (for its characters).
     static bool MakeFolders(const std::string& folder, const std::string& target, std::string& why, bool& nameRefused);
+    // Whether the output folder is gone, or lies on another device than when the batch
+    // started (its card pulled: the bare mount point is another disk's).
+    bool FolderLost() const;
+    // The folder is lost: nothing more starts, and nothing is written there any more.
+    void LoseFolder();
+    // An encoder that started as the card went wrote its output under the bare mount point,
+    // on another disk: that file, provably this encoder's (made since it started, marked as
+    // made from its source, not on the batch's device), is removed again.
+    void RemoveStrayOutput(const Job& job);
     // Fails an entry whose encoder was never started, saying why.
     void Refuse(std::uint64_t entry, const std::string& target, const std::string& why);
     // Writes an encoder's outcome into its entry and lets its output name go.
@@ -164,6 +178,12 @@ private:
     vardune::BatchWalk::NameRules names_;
     // Where outputs go below the output folder, as the settings said when the batch started.
     vardune::OutputLayout layout_;
+    // What outputs are made with: the settings' profile when the batch started, at the
+    // bitrate the user chose for it where one was (a card filled).
+    vardune::EncodingProfile profile_;
+    // The output folder's device when the batch started (a batch that writes).
+    std::optional<std::uint64_t> device_;
+    bool folderLost_ = false;
     std::string folder_;  // the output folder, ending with its separator
     bool ended_ = false;
     // The output each source became in this batch (converted or up to date), by the source's

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <unordered_set>
 
 namespace vardune {
 
@@ -19,11 +20,14 @@ BatchWalk::BatchWalk(TakenNames::Fold fold)
 {
 }
 
-void BatchWalk::Start(const VardoList& list, std::optional<std::size_t> limit)
+void BatchWalk::Start(const VardoList& list, const std::optional<std::vector<std::uint64_t>>& chosen)
 {
     ids_.clear();
+    std::unordered_set<std::uint64_t> only;
+    if (chosen)
+        only.insert(chosen->begin(), chosen->end());
     for (const VardoEntry& e : list.Entries())
-        if (e.state == EntryState::Waiting && !e.converting && (!limit || ids_.size() < *limit))
+        if (e.state == EntryState::Waiting && !e.converting && (!chosen || only.count(e.id)))
             ids_.push_back(e.id);
     at_ = 0;
     current_ = 0;

@@ -18,9 +18,9 @@ public:
     explicit BatchWalk(TakenNames::Fold fold = TakenNames::AsciiFold);
 
     // Counts the entries that wait now (and whose encoder is not still running from an
-    // earlier batch) and starts the walk over them; over the first limit of them only, when
-    // a limit is given (the files that fit into the output folder).
-    void Start(const VardoList& list, std::optional<std::size_t> limit = std::nullopt);
+    // earlier batch) and starts the walk over them; over the chosen ones only, when a choice
+    // is given (the files that fit into the output folder).
+    void Start(const VardoList& list, const std::optional<std::vector<std::uint64_t>>& chosen = std::nullopt);
     int Total() const { return static_cast<int>(ids_.size()); }
     // The entries of the walk, in list order.
     const std::vector<std::uint64_t>& Ids() const { return ids_; }

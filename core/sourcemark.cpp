@@ -137,12 +137,20 @@ std::string SourceMark::Profile(int bitrate, bool mono)
 
 bool SourceMark::UpToDate(const std::string& value, const Source& source, const std::string& profile)
 {
+    const auto made = MadeWith(value, source);
+    return !profile.empty() && made && *made == profile;
+}
+
+std::optional<std::string> SourceMark::MadeWith(const std::string& value, const Source& source)
+{
     const auto path = PathIn(value);
     const auto size = Field(value, "size");
     const auto time = Field(value, "mtime");
+    if (!path || *path != source.path || !size || *size != std::to_string(source.size) || !time || *time != TimeText(source))
+        return std::nullopt;
     const auto made = Field(value, "profile");
-    return !profile.empty() && path && *path == source.path && size && *size == std::to_string(source.size)
-        && time && *time == TimeText(source) && made && Unescape(*made) == profile;
+    const auto profile = made ? Unescape(*made) : std::nullopt;
+    return profile ? *profile : std::string();
 }
 
 std::optional<std::string> SourceMark::Field(const std::string& value, const std::string& name)

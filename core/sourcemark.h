@@ -44,6 +44,9 @@ public:
     // same real path, size and modification time), with this profile: such an output need
     // not be made again. A mark without a profile is never up to date.
     static bool UpToDate(const std::string& value, const Source& source, const std::string& profile);
+    // The profile a mark records when it names this very source, unchanged since (empty when
+    // it records none); nothing when it names another source or one changed since.
+    static std::optional<std::string> MadeWith(const std::string& value, const Source& source);
     // The source's real path that a mark names, or nothing when the value names none.
     static std::optional<std::string> PathIn(const std::string& value);
     // The named field's text, undecoded; nothing when the value has no such field.
