@@ -83,21 +83,10 @@ void ConsoleBatch::Start()
         Finished(QString());
         return;
     }
-    const std::string folder = Module1::FromQt(outputFolder_);
-    // A dry run looks at the folder as the run does, without making it: a folder that the run
-    // could not make or write fails both alike.
-    auto check = vardune::OutputFolder::Inspect(folder);
-    if (check.state == vardune::OutputFolder::State::Missing && !command_.dryRun) {
-        const std::string failure = vardune::OutputFolder::Create(folder);
-        check = failure.empty() ? vardune::OutputFolder::Inspect(folder)
-                                : vardune::OutputFolder::Check {vardune::OutputFolder::State::Uncreatable, failure};
-    }
-    if (check.state != vardune::OutputFolder::State::Ready && check.state != vardune::OutputFolder::State::Missing) {
-        const std::string why = check.state == vardune::OutputFolder::State::NotFolder ? "it is not a folder" : check.reason;
-        ConsoleOutput::Warn("the output folder " + vardune::OutputFolder::DisplayName(folder) + " cannot be written: " + why);
-        emit done(kSomeFailed);
+    // A folder not made yet is judged by the nearest one above it, and made only once the
+    // outputs are known to fit: a dry run and the run look at it alike.
+    if (!OutputFolderUsable(false))
         return;
-    }
     connect(reader_, &ForecastReader::Read, this, &ConsoleBatch::WaitForFacts);
     const vardune::Settings& settings = Module1::settings();
     if (vardune::OutputLayout::FromSettings(settings.outputLayout, settings.namePattern).Layout()
@@ -109,6 +98,23 @@ void ConsoleBatch::Start()
         return;
     }
     Plan();
+}
+
+bool ConsoleBatch::OutputFolderUsable(bool make)
+{
+    const std::string folder = Module1::FromQt(outputFolder_);
+    auto check = vardune::OutputFolder::Inspect(folder);
+    if (check.state == vardune::OutputFolder::State::Missing && make) {
+        const std::string failure = vardune::OutputFolder::Create(folder);
+        check = failure.empty() ? vardune::OutputFolder::Inspect(folder)
+                                : vardune::OutputFolder::Check {vardune::OutputFolder::State::Uncreatable, failure};
+    }
+    if (check.state == vardune::OutputFolder::State::Ready || check.state == vardune::OutputFolder::State::Missing)
+        return true;
+    const std::string why = check.state == vardune::OutputFolder::State::NotFolder ? "it is not a folder" : check.reason;
+    ConsoleOutput::Warn("the output folder " + vardune::OutputFolder::DisplayName(folder) + " cannot be written: " + why);
+    emit done(kSomeFailed);
+    return false;
 }
 
 void ConsoleBatch::Plan()
@@ -285,6 +291,8 @@ void ConsoleBatch::CheckRoom()
     } else if (!at.empty()) {
         ConsoleOutput::Warn("the outputs fit" + at + ": every file is converted at that bitrate");
     }
+    if (!command_.dryRun && !OutputFolderUsable(true))
+        return;
     RunBatch();
 }
 

@@ -84,6 +84,9 @@ private:
     // reported as failed).
     void ListSources();
     void AddFile(const std::string& path, const std::string& root);
+    // Whether the output folder is there, or can be made where it is missing (made when make
+    // is true); says why not and ends the run with kSomeFailed otherwise.
+    bool OutputFolderUsable(bool make);
     // Names every file as the batch will (OutputPlan), then reads the facts of those that
     // will be converted.
     void Plan();

@@ -227,17 +227,28 @@ std::optional<std::string> SourceMark::Find(const std::string& head)
 
 std::optional<std::string> SourceMark::Read(int fd)
 {
-    std::string head(kSearchedBytes, '\0');
+    // The mark is the tag's first frame: the first few kilobytes hold it unless its path is
+    // very long. Only when they do not is the rest read: a re-run over ten thousand outputs
+    // reads each one's mark twice or more.
+    constexpr std::size_t kFirstBytes = 4096;
+    std::string head(kFirstBytes, '\0');
     std::size_t got = 0;
-    while (got < head.size()) {
-        const ssize_t n = pread(fd, &head[got], head.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    head.resize(got);
+    const auto readUpTo = [&](std::size_t size) {
+        head.resize(size);
+        while (got < head.size()) {
+            const ssize_t n = pread(fd, &head[got], head.size() - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        head.resize(got);
+    };
+    readUpTo(kFirstBytes);
+    if (auto value = Find(head); value || got < kFirstBytes)
+        return value;
+    readUpTo(kSearchedBytes);
     return Find(head);
 }
 
