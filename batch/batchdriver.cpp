@@ -120,6 +120,8 @@ BatchDriver::BatchDriver(BatchHost* main, BatchBoard* board, QObject* parent)
     connect(clockTick_, &QTimer::timeout, this, &BatchDriver::ShowBatchProgress);
     pool_ = &main->Pool();
     pool_->Join(this);
+    walk_.SetSomeoneElses(
+        [this](const std::string& output, const std::string& source) { return reader_.SomeoneElses(output, source); });
 }
 
 BatchDriver::~BatchDriver()
@@ -308,15 +310,20 @@ void BatchDriver::Fill()
         if (TextBridge::ToQt(folder) != main_->OutputFolderText())
             main_->SetOutputFolderText(TextBridge::ToQt(folder));
         folder_ = folder;
-        if (FolderLost()) {
-            // The entry stays waiting, as every one after it.
+        std::string target = TargetFor(entry, folder);
+        // An output up to date is what the encoder would leave as it is: it is not started.
+        // Levelled, it is up to date only at the same gain. Its folders are there.
+        const auto level = levels_.find(*id);
+        const std::string suffix = level == levels_.end() ? std::string() : vardune::LoudnessLevel::ProfileSuffix(level->second);
+        const bool upToDate = reader_.UpToDate(target, entry.sourcePath + entry.sourceName, markProfile + suffix);
+        if (!upToDate && FolderLost()) {
+            // Nothing more is written there: the entry stays waiting, as every one after it.
             LoseFolder();
             break;
         }
-        std::string target = TargetFor(entry, folder);
         std::string why;
         bool nameRefused = false;
-        bool made = !main_->Writes() || MakeFolders(folder, target, why, nameRefused);
+        bool made = upToDate || !main_->Writes() || MakeFolders(folder, target, why, nameRefused);
         if (!made && nameRefused && !names_.ascii && !IsAscii(target.substr(folder.size()))) {
             // The card refused a folder's name for its letters: this entry, and every later
             // one of the batch, gets ASCII names, as when it refuses a file's name.
@@ -332,15 +339,14 @@ void BatchDriver::Fill()
 
         // The name is taken from here until its encoder has ended, for every batch.
         main_->Pool().Names().Take(target);
-        // An output up to date is what the encoder would leave as it is: it is not started.
-        // Levelled, it is up to date only at the same gain.
-        const auto level = levels_.find(*id);
-        const std::string suffix = level == levels_.end() ? std::string() : vardune::LoudnessLevel::ProfileSuffix(level->second);
-        if (vardune::BatchWalk::UpToDate(target, entry.sourcePath + entry.sourceName, markProfile + suffix)) {
+        if (upToDate) {
+            // Its size as just looked at: a re-run over ten thousand outputs looks once.
             Record({nullptr, *id, target}, 0, 0,
-                   QStringLiteral("fastencc: ") + QString::fromLatin1(vardune::BatchWalk::kUpToDateNote));
+                   QStringLiteral("fastencc: ") + QString::fromLatin1(vardune::BatchWalk::kUpToDateNote),
+                   " " + std::to_string(static_cast<long long>(reader_.At(target).bytes)));
             continue;
         }
+
         main_->BatchList()->SetConverting(*id, true);
         if (MediaConvert(source, TextBridge::ToQt(target), *id) != 0)
             Record({nullptr, *id, target}, -1, 0, QString());
@@ -598,6 +604,7 @@ std::string BatchDriver::TargetFor(const vardune::VardoEntry& entry, const std::
     // (or could not) is named by the fallbacks.
     const vardune::OutputLayout::Tags* tags
         = layout_.Layout() == vardune::OutputLayout::Kind::OneFolder ? nullptr : main_->SourceTags(entry.id);
+    reader_.Forget();
     return vardune::OutputPlan::Target(walk_, entry, folder, names_, layout_, main_->Pool().Names(), tags);
 }
 
@@ -696,7 +703,8 @@ void BatchDriver::Resume()
         Fill();
 }
 
-void BatchDriver::Record(const Job& job, int started, int exitStatus, const QString& errorLine)
+void BatchDriver::Record(const Job& job, int started, int exitStatus, const QString& errorLine,
+                         const std::optional<std::string>& knownSize)
 {
     if (!main_)
         return;
@@ -705,7 +713,9 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     model->SetConverting(job.entry, false);
     const vardune::VardoList& list = model->List();
     const long position = list.Find(job.entry);
-    const std::string targetSize = started == 0 && exitStatus == 0 ? vardune::VardoList::GetFileSize(job.target) : std::string(" ");
+    const std::string targetSize = started != 0 || exitStatus != 0 ? std::string(" ")
+                                   : knownSize                    ? *knownSize
+                                                                  : vardune::VardoList::GetFileSize(job.target);
     // Removed while its encoder ran: there is nothing to write into.
     const std::string sourceSize = position < 0 ? std::string(" ") : list.At(static_cast<std::size_t>(position)).sourceSize;
     const auto outcome = vardune::BatchWalk::Judge(started, exitStatus, TextBridge::FromQt(errorLine), targetSize, sourceSize);
@@ -713,7 +723,7 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
                      outcome.upToDate);
     if (position >= 0 && outcome.state == vardune::EntryState::Done) {
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
-        outputs_[RealPath(entry.sourcePath + entry.sourceName)] = job.target;
+        outputs_[entry.sourcePath + entry.sourceName] = job.target;
         if (main_->Writes())
             CarryFolderPicture(entry, job.target);
     }
@@ -726,14 +736,14 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
 {
     using Kind = vardune::OutputLayout::Kind;
     const std::size_t slash = target.rfind('/');
-    if (layout_.Layout() == Kind::OneFolder || slash == std::string::npos || folderLost_ || FolderLost())
+    if (layout_.Layout() == Kind::OneFolder || slash == std::string::npos || folderLost_)
         return;
     const std::string outputFolder = target.substr(0, slash + 1);
     // Kept folders match a source folder only below the folder it was added from; names from
     // tags that put outputs straight into the output folder mix albums there.
     if (layout_.Layout() == Kind::KeepFolders ? entry.root.empty() : outputFolder == folder_)
         return;
-    if (!picturedFolders_.insert(outputFolder).second)
+    if (!picturedFolders_.insert(outputFolder).second || FolderLost())
         return;
     std::vector<std::string> names;
     for (const QString& name : QDir(TextBridge::ToQt(entry.sourcePath)).entryList(QDir::Files | QDir::Hidden))
@@ -792,8 +802,13 @@ QStringList BatchDriver::CarryPlaylists()
 {
     QStringList said;
     // Nothing is carried to a folder that is gone: it would be made again on another disk.
-    if (!main_ || outputs_.empty() || !main_->Writes() || folderLost_ || FolderLost())
+    if (!main_ || outputs_.empty() || !main_->Writes() || main_->Playlists().empty() || folderLost_ || FolderLost())
         return said;
+    // Playlists name sources by their real paths (resolved here, once, for a batch that
+    // carries some).
+    std::map<std::string, std::string> made;
+    for (const auto& [source, output] : outputs_)
+        made[RealPath(source)] = output;
     // A playlist is written again when this batch made one of its tracks; its other tracks are
     // those still done in the list from earlier batches (a retried track does not leave out
     // the rest of its album), their outputs in place.
@@ -807,7 +822,7 @@ QStringList BatchDriver::CarryPlaylists()
                 if (entry.state == vardune::EntryState::Done && !entry.targetPath.empty()
                     && stat(entry.targetPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
                     outputs[RealPath(entry.sourcePath + entry.sourceName)] = entry.targetPath;
-            for (const auto& [source, output] : outputs_)
+            for (const auto& [source, output] : made)
                 outputs[source] = output;
         }
         return outputs;
@@ -819,7 +834,7 @@ QStringList BatchDriver::CarryPlaylists()
             continue;
         const std::string planned = vardune::PlaylistCarrier::OutputPath(source.path, source.root, layout_, names_, folder_);
         // None of its tracks were written: nothing is carried, and nothing said.
-        if (vardune::PlaylistCarrier::Carry(*playlist, outputs_, planned).written == 0)
+        if (vardune::PlaylistCarrier::Carry(*playlist, made, planned).written == 0)
             continue;
         const std::string path = vardune::PlaylistCarrier::FreePath(planned, source.path);
         if (path.empty()) {

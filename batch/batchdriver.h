@@ -7,6 +7,7 @@
 #include "encoderpool.h"
 #include "loudnesslevel.h"
 #include "outputlayout.h"
+#include "planreader.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -40,6 +41,9 @@ public:
     ~BatchDriver() override;
 
     void VardoMediaFile();
+    // What a plan read of the disk moments ago (PlanReader::Hand), for a batch that follows
+    // it at once: each output and source it looked at serves the batch's first look at it.
+    void FollowPlan(vardune::PlanReader reader) { reader_ = std::move(reader); }
 
     // Starts the encoder for one file without waiting for it: 0 when it is on its way (its end
     // or its failure to start arrives as a signal), -1 when it cannot be started at all.
@@ -126,7 +130,9 @@ private:
     // Fails an entry whose encoder was never started, saying why.
     void Refuse(std::uint64_t entry, const std::string& target, const std::string& why);
     // Writes an encoder's outcome into its entry and lets its output name go.
-    void Record(const Job& job, int started, int exitStatus, const QString& errorLine);
+    // targetSize: the output's size text where it was just read (an output up to date).
+    void Record(const Job& job, int started, int exitStatus, const QString& errorLine,
+                const std::optional<std::string>& targetSize = std::nullopt);
     void ShowBatchProgress();
     // Shows the percents read since the last time, at most a few times a second.
     void ShowPercents();
@@ -161,6 +167,8 @@ private:
     Guarded<BatchBoard> board_;
     QPointer<EncoderPool> pool_;
     vardune::BatchWalk walk_;
+    // What naming and judging outputs read of the disk, each once, for this batch.
+    vardune::PlanReader reader_;
     vardune::BatchProgress progress_;
     QElapsedTimer clock_;
     QTimer* refresh_;
@@ -187,7 +195,7 @@ private:
     std::string folder_;  // the output folder, ending with its separator
     bool ended_ = false;
     // The output each source became in this batch (converted or up to date), by the source's
-    // real path: what carried playlists name.
+    // path as the list holds it: what carried playlists name (by its real path).
     std::map<std::string, std::string> outputs_;
     // The output folders whose cover picture this batch has seen to.
     std::set<std::string> picturedFolders_;

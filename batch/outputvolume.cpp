@@ -108,12 +108,22 @@ bool OutputVolume::TakesOnlyPortableNames(const QString& folder)
 
 std::string OutputVolume::FoldPath(const std::string& path)
 {
+    return FoldPath(path, [](const QString& folder) { return RealFolder(folder); });
+}
+
+std::string OutputVolume::FoldPath(const std::string& path, const std::function<QString(const QString&)>& realFolder)
+{
     const QFileInfo file(TextBridge::ToQt(path));
-    const QFileInfo folder(file.path());
+    return TextBridge::FromQt((realFolder(file.path()) + QLatin1Char('/') + file.fileName()).toCaseFolded());
+}
+
+QString OutputVolume::RealFolder(const QString& folder)
+{
+    const QFileInfo info(folder);
     // The folder exists while a batch writes into it; one that has gone since is taken as
     // written, made absolute and tidied.
-    QString canonical = folder.canonicalFilePath();
+    QString canonical = info.canonicalFilePath();
     if (canonical.isEmpty())
-        canonical = QDir::cleanPath(folder.absoluteFilePath());
-    return TextBridge::FromQt((canonical + QLatin1Char('/') + file.fileName()).toCaseFolded());
+        canonical = QDir::cleanPath(info.absoluteFilePath());
+    return canonical;
 }

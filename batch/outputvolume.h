@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -38,4 +39,10 @@ public:
     // written ("out/", "out//", "./out", a link to it), and so that paths a case-insensitive
     // file system takes for one file are equal too.
     static std::string FoldPath(const std::string& path);
+    // The same, with the folder's real path as realFolder gives it (RealFolder, or what it
+    // gave a moment ago).
+    static std::string FoldPath(const std::string& path, const std::function<QString(const QString&)>& realFolder);
+    // A folder's real path, links resolved; as written, made absolute and tidied, when it is
+    // gone.
+    static QString RealFolder(const QString& folder);
 };

@@ -5,8 +5,10 @@
 
 #include "consolecommand.h"
 #include "outputplan.h"
+#include "planreader.h"
 #include "sizeforecast.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -116,6 +118,10 @@ private:
     enum class Stage { Naming, Room, Batch };
     Stage stage_ = Stage::Room;
     std::vector<vardune::OutputPlan::File> plan_;
+    // What the plan read of the disk, and when: the batch follows it while it is fresh.
+    vardune::PlanReader planReader_;
+    QElapsedTimer plannedAt_;
+    static constexpr qint64 kPlanFresh = 1000;  // ms
     bool everyFileRead_ = false;
     EncoderPool* pool_;
     ConsoleOutput output_;
@@ -132,4 +138,5 @@ private:
     std::string forecastLine_;  // a dry run's forecast and whether it fits
     bool fits_ = true;
     QString batchLine_;
+    QElapsedTimer drawn_;  // since the progress line was last drawn
 };

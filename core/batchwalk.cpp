@@ -70,7 +70,11 @@ std::string BatchWalk::PlacePath(const std::string& folder, const std::function<
 {
     const auto someoneElses = [&](const std::string& path) {
         struct stat st {};
-        return !source.empty() && lstat(path.c_str(), &st) == 0 && !SourceMark::MadeFrom(path, source);
+        if (source.empty())
+            return false;
+        if (someoneElses_)
+            return someoneElses_(path, source);
+        return lstat(path.c_str(), &st) == 0 && !SourceMark::MadeFrom(path, source);
     };
     const auto taken = [&](const std::string& path) {
         return outputs_.Contains(path) || running.Contains(path) || someoneElses(path);

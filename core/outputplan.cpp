@@ -1,8 +1,5 @@
 #include "outputplan.h"
 
-#include "sourcemark.h"
-
-#include <sys/stat.h>
 
 namespace vardune {
 
@@ -21,28 +18,18 @@ std::string OutputPlan::Target(BatchWalk& walk, const VardoEntry& entry, const s
     return walk.PlacePath(folder, [&](int number) { return plan.Relative(names, number); }, running, source);
 }
 
-SizeForecast::Standing OutputPlan::Look(const std::string& target, const std::string& source)
-{
-    SizeForecast::Standing standing;
-    struct stat st {};
-    if (lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return standing;
-    const auto value = SourceMark::ReadFile(target);
-    const auto now = value ? SourceMark::Of(source) : std::nullopt;
-    const auto path = value ? SourceMark::PathIn(*value) : std::nullopt;
-    if (!now || !path || *path != now->path)
-        return standing;
-    standing.bytes = static_cast<double>(st.st_size);
-    standing.profile = SourceMark::MadeWith(*value, *now).value_or(std::string());
-    return standing;
-}
-
 std::vector<OutputPlan::File> OutputPlan::Make(const VardoList& list, const Rules& rules, const TakenNames& running,
                                                const std::function<const OutputLayout::Tags*(std::uint64_t)>& tags,
-                                               const std::function<bool(std::uint64_t)>& pending)
+                                               const std::function<bool(std::uint64_t)>& pending, PlanReader* kept)
 {
     const bool byTags = rules.layout.Layout() == OutputLayout::Kind::NamesFromTags;
     BatchWalk walk(running.Folding());
+    PlanReader own;
+    PlanReader& reader = kept ? *kept : own;
+    if (kept)
+        kept->KeepAll();
+    walk.SetSomeoneElses(
+        [&reader](const std::string& output, const std::string& source) { return reader.SomeoneElses(output, source); });
     walk.Start(list);
     std::vector<File> files;
     files.reserve(static_cast<std::size_t>(walk.Total()));
@@ -52,9 +39,10 @@ std::vector<OutputPlan::File> OutputPlan::Make(const VardoList& list, const Rule
         const VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(*id)));
         // Named by its fallbacks only once the encoder has found it has no such tags.
         if (!byTags || !pending || !pending(*id)) {
+            reader.Forget();
             file.target = Target(walk, entry, rules.folder, rules.names, rules.layout, running,
                                  byTags && tags ? tags(*id) : nullptr);
-            file.standing = Look(file.target, entry.sourcePath + entry.sourceName);
+            file.standing = reader.Look(file.target, entry.sourcePath + entry.sourceName);
         }
         files.push_back(std::move(file));
     }

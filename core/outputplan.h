@@ -1,6 +1,7 @@
 #pragma once
 #include "batchwalk.h"
 #include "outputlayout.h"
+#include "planreader.h"
 #include "sizeforecast.h"
 #include "takennames.h"
 #include "vardolist.h"
@@ -32,9 +33,6 @@ public:
                               const BatchWalk::NameRules& names, const OutputLayout& layout, const TakenNames& running,
                               const OutputLayout::Tags* tags);
 
-    // What stands at an output path of a source now, as its room counts it: an output made
-    // from that source, and the profile it was made with while the source is unchanged.
-    static SizeForecast::Standing Look(const std::string& target, const std::string& source);
 
     struct File {
         std::uint64_t entry = 0;
@@ -42,10 +40,12 @@ public:
         SizeForecast::Standing standing;
     };
     // Every entry a batch started now would take up, in its order, named as it would name
-    // them. pending: whether an entry's tags are still being read (names from tags only).
+    // them, with what stands at each output now (PlanReader::Look). pending: whether an
+    // entry's tags are still being read (names from tags only). kept: a reader that keeps
+    // what it reads, for a batch that follows the plan at once (PlanReader::Hand).
     static std::vector<File> Make(const VardoList& list, const Rules& rules, const TakenNames& running,
                                   const std::function<const OutputLayout::Tags*(std::uint64_t)>& tags,
-                                  const std::function<bool(std::uint64_t)>& pending = {});
+                                  const std::function<bool(std::uint64_t)>& pending = {}, PlanReader* kept = nullptr);
 };
 
 } // namespace vardune

@@ -227,6 +227,11 @@ std::optional<std::string> SourceMark::Find(const std::string& head)
 
 std::optional<std::string> SourceMark::Read(int fd)
 {
+    return Read(fd, kSearchedBytes);
+}
+
+std::optional<std::string> SourceMark::Read(int fd, std::uint64_t fileBytes)
+{
     // The mark is the tag's first frame: the first few kilobytes hold it unless its path is
     // very long. Only when they do not is the rest read: a re-run over ten thousand outputs
     // reads each one's mark twice or more.
@@ -234,7 +239,7 @@ std::optional<std::string> SourceMark::Read(int fd)
     std::string head(kFirstBytes, '\0');
     std::size_t got = 0;
     const auto readUpTo = [&](std::size_t size) {
-        head.resize(size);
+        head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, fileBytes)));
         while (got < head.size()) {
             const ssize_t n = pread(fd, &head[got], head.size() - got, static_cast<off_t>(got));
             if (n < 0 && errno == EINTR)
@@ -246,7 +251,7 @@ std::optional<std::string> SourceMark::Read(int fd)
         head.resize(got);
     };
     readUpTo(kFirstBytes);
-    if (auto value = Find(head); value || got < kFirstBytes)
+    if (auto value = Find(head); value || got < kFirstBytes || fileBytes <= kFirstBytes)
         return value;
     readUpTo(kSearchedBytes);
     return Find(head);
@@ -261,7 +266,7 @@ std::optional<std::string> SourceMark::ReadFile(const std::string& path)
     struct stat st {};
     std::optional<std::string> value;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        value = Read(fd);
+        value = Read(fd, static_cast<std::uint64_t>(st.st_size));
     close(fd);
     return value;
 }

@@ -59,6 +59,8 @@ public:
     // The mark's value in a file's ID3v2 tag, read from the first kSearchedBytes of the open
     // descriptor (from its start; the file position is left alone); nothing when there is none.
     static std::optional<std::string> Read(int fd);
+    // The same, from a file of fileBytes: no more is asked for than it holds.
+    static std::optional<std::string> Read(int fd, std::uint64_t fileBytes);
     static std::optional<std::string> ReadFile(const std::string& path);
     // Whether the file at output carries a mark naming sourcePath (compared by real path).
     static bool MadeFrom(const std::string& output, const std::string& sourcePath);
