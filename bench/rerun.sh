@@ -38,31 +38,31 @@ PY
   touch "$work/lib/done"
 fi
 
-# One re-run: its wall time in milliseconds; its summary must say every file is up to date.
+# One re-run: "WALL_MS CPU_MS" (CPU: user and system, the process and its children); its
+# summary must say every file is up to date.
 rerun() {
-  local program=$1 start end summary
-  start=$(date +%s%N)
-  summary=$("$program" --convert "$work/lib" --output "$work/out" --layout keep-folders | tail -1)
-  end=$(date +%s%N)
+  local program=$1 summary
+  summary=$(/usr/bin/time -f '%e %U %S' -o "$work/time" "$program" --convert "$work/lib" --output "$work/out" \
+              --layout keep-folders | tail -1)
   case $summary in "0 done, $files up to date, 0 failed"*) ;; *) echo "unexpected: $summary" >&2; exit 1 ;; esac
-  echo $(( (end - start) / 1000000 ))
+  awk '{ printf "%d %d\n", $1 * 1000, ($2 + $3) * 1000 }' "$work/time"
 }
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
 
 rerun "$build/bin/vardune" >/dev/null  # warms the file cache
 [ -z "${BASELINE:-}" ] || rerun "$BASELINE" >/dev/null
-a=() b=() ratios=()
+a=() ac=() b=() bc=() ratios=()
 for _ in $(seq "$runs"); do
-  a+=("$(rerun "$build/bin/vardune")")
+  read -r wall cpu < <(rerun "$build/bin/vardune"); a+=("$wall"); ac+=("$cpu")
   if [ -n "${BASELINE:-}" ]; then
-    b+=("$(rerun "$BASELINE")")
+    read -r wall cpu < <(rerun "$BASELINE"); b+=("$wall"); bc+=("$cpu")
     ratios+=("$(awk "BEGIN { printf \"%.3f\", ${a[-1]} / ${b[-1]} }")")
   fi
 done
-load=$(cut -d' ' -f1-3 /proc/loadavg)
-echo "re-run of $files files up to date, start to exit (ms), $(nproc) cores, load $load"
-echo "  this build: ${a[*]}; median $(median "${a[@]}"), min $(printf '%s\n' "${a[@]}" | sort -n | head -1), max $(printf '%s\n' "${a[@]}" | sort -n | tail -1)"
+spread() { printf '%s\n' "$@" | sort -n | sed -n '1p;$p' | paste -sd- ; }
+echo "re-run of $files files up to date, start to exit, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "  this build: wall ${a[*]} ms (median $(median "${a[@]}"), $(spread "${a[@]}")); CPU median $(median "${ac[@]}") ms ($(spread "${ac[@]}"))"
 if [ -n "${BASELINE:-}" ]; then
-  echo "  baseline:   ${b[*]}; median $(median "${b[@]}"), min $(printf '%s\n' "${b[@]}" | sort -n | head -1), max $(printf '%s\n' "${b[@]}" | sort -n | tail -1)"
-  echo "  ratio this/baseline per pair: ${ratios[*]}; median $(median "${ratios[@]}")"
+  echo "  baseline:   wall ${b[*]} ms (median $(median "${b[@]}"), $(spread "${b[@]}")); CPU median $(median "${bc[@]}") ms ($(spread "${bc[@]}"))"
+  echo "  wall ratio this/baseline, pair by pair: ${ratios[*]}; median $(median "${ratios[@]}")"
 fi

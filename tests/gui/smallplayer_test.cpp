@@ -194,6 +194,38 @@ private slots:
         QCOMPARE(FilesIn(small).size(), 4);
     }
 
+    // In the window too, room is needed only for what will be written: an output folder not
+    // made yet shows the free space of the folder above it; a second batch of the same files
+    // onto a card now full counts no room for outputs up to date, asks nothing and converts
+    // nothing.
+    void aReRunOntoAFullCardAsksNothing()
+    {
+        const QString small = SmallFolder("size=1m");
+        if (small.isEmpty())
+            QSKIP("cannot mount a 1 MB tmpfs for the output here (needs root with mount rights)");
+        const QStringList sources {Wav("r1.wav", 10.0), Wav("r2.wav", 10.0)};
+        Add(sources);
+        form_->Text1->setText(small + "/music");
+        QVERIFY2(ForecastText().endsWith(QStringLiteral("; 1.0 MB free")), qPrintable(form_->ForecastPanel->text()));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Yes);  // the folder is made
+        QVERIFY(RunBatch());
+        QCOMPARE(Module1::Test::TakeAskedMessages().size(), std::size_t(1));
+        QCOMPARE(Entry(1).state, EntryState::Done);
+
+        QFile filler(small + "/another program's file");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(static_cast<int>(*OutputVolume::FreeBytes(small)) - 4096, 'f'));
+        filler.close();
+        Add(sources);
+        QTRY_VERIFY2(form_->ForecastPanel->text().startsWith(QStringLiteral("2 files waiting, all up to date; ")),
+                     qPrintable(form_->ForecastPanel->text()));
+        QVERIFY(RunBatch());
+        QVERIFY(Module1::Test::TakeAskedMessages().empty());
+        QCOMPARE(Entry(2).state, EntryState::Done);
+        QCOMPARE(Entry(3).state, EntryState::Done);
+        QVERIFY2(form_->StatusPanel->text().startsWith(QStringLiteral("0 done, 2 up to date")), qPrintable(form_->StatusPanel->text()));
+    }
+
     // Filling the card: every file at the highest bitrate at which all of them fit. They all
     // fit, and the forecast at that bitrate was within 1 % of what was written.
     void fillingTheCardAtTheHighestBitrateThatFits()
