@@ -51,8 +51,6 @@ public:
 
     // An encoder found no room left in the output folder: the batch stopped for it.
     bool RoomRanOut() const { return roomRanOut_; }
-    // The output folder went, or its card was pulled, during the batch: it stopped for it.
-    bool FolderLostMidway() const { return folderLost_; }
 
     // As a member of the program's encoder pool. The cores it is told to work on are told to
     // the encoder, which takes them from its next segment.
