@@ -3,6 +3,7 @@
 #include "installlayout.h"
 #include "keptfile.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -187,6 +188,9 @@ QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& reques
     QMessageBox box(request.icon, request.title, request.text, request.buttons, parent);
     if (request.defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(request.defaultButton);
+    for (auto text = request.buttonTexts.begin(); text != request.buttonTexts.end(); ++text)
+        if (QAbstractButton* button = box.button(text.key()))
+            button->setText(text.value());
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

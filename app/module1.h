@@ -2,6 +2,7 @@
 #include "configtable.h"
 #include "textbridge.h"
 
+#include <QMap>
 #include <QMessageBox>
 #include <QString>
 
@@ -66,6 +67,8 @@ struct MessageRequest {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    // Buttons that say what they do instead of their standard words.
+    QMap<QMessageBox::StandardButton, QString> buttonTexts = {};
 };
 QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& request);
 

@@ -2,7 +2,9 @@
 #include <QString>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 class QObject;
 
@@ -15,9 +17,12 @@ public:
     virtual QObject* BoardObject() = 0;
     // True while the batch may take up further entries.
     virtual bool Going() const = 0;
-    // Only the first so many waiting entries are converted (those that fit in the output
-    // folder); all of them when empty.
-    virtual std::optional<std::size_t> FileLimit() const = 0;
+    // Only these waiting entries are converted (those that fit in the output folder); all of
+    // them when empty.
+    virtual std::optional<std::vector<std::uint64_t>> FilesChosen() const = 0;
+    // The bitrate (bit/s) the user chose for this batch instead of the quality's (every file
+    // at the highest bitrate that fits), or 0.
+    virtual int ChosenBitrate() const { return 0; }
     // The batch starts with so many files (a counter's text, "012"); from now on it is going.
     virtual void BatchStarted(const QString& total) = 0;
     // A word on what the batch does before its first file ("Reading tags...").

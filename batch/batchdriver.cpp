@@ -11,8 +11,10 @@
 #include "encoderleftover.h"
 #include "folderpicture.h"
 #include "numerictext.h"
+#include "outputplan.h"
 #include "pictureheader.h"
 #include "playlistcarrier.h"
+#include "sourcemark.h"
 
 #include <QDir>
 #include <QFile>
@@ -119,6 +121,8 @@ BatchDriver::BatchDriver(BatchHost* main, BatchBoard* board, QObject* parent)
     connect(clockTick_, &QTimer::timeout, this, &BatchDriver::ShowBatchProgress);
     pool_ = &main->Pool();
     pool_->Join(this);
+    walk_.SetSomeoneElses(
+        [this](const std::string& output, const std::string& source) { return reader_.SomeoneElses(output, source); });
 }
 
 BatchDriver::~BatchDriver()
@@ -163,7 +167,7 @@ int BatchDriver::StopEncoders()
 void BatchDriver::VardoMediaFile()
 {
     const vardune::VardoList& list = main_->BatchList()->List();
-    walk_.Start(list, board_ ? board_->FileLimit() : std::nullopt);
+    walk_.Start(list, board_ ? board_->FilesChosen() : std::nullopt);
     std::vector<std::pair<std::uint64_t, double>> files;
     for (const std::uint64_t id : walk_.Ids())
         files.emplace_back(id, vardune::LeadingNumber(list.At(static_cast<std::size_t>(list.Find(id))).sourceSize));
@@ -171,9 +175,18 @@ void BatchDriver::VardoMediaFile()
     if (levelling_ != vardune::LoudnessLevel::Mode::Off)
         for (std::size_t i = 0, n = files.size(); i < n; ++i)
             files.emplace_back(files[i].first | kMeasuring, files[i].second * kMeasureShare);
-    names_.portable = OutputVolume::TakesOnlyPortableNames(main_->OutputFolderText());
-    names_.maxBytes = vardune::BatchWalk::NameMax(TextBridge::FromQt(OutputVolume::FolderPath(main_->OutputFolderText())));
+    // The names the folder takes are learned before the first file is named, so the batch names
+    // every output as its forecast and a dry run did.
+    names_ = OutputVolume::NameRules(main_->OutputFolderText());
     layout_ = vardune::OutputLayout::FromSettings(main_->BatchSettings().outputLayout, main_->BatchSettings().namePattern);
+    profile_ = main_->BatchSettings().profile;
+    if (board_ && board_->ChosenBitrate() > 0)
+        profile_.bitrate = board_->ChosenBitrate();
+    // The folder's device: a card pulled mid-batch leaves the bare mount point, on another
+    // disk, where nothing may be written.
+    folder_ = vardune::BatchWalk::NormaliseOutputFolder(TextBridge::FromQt(main_->OutputFolderText()));
+    if (main_->Writes())
+        device_ = OutputVolume::Device(TextBridge::ToQt(folder_));
     progress_.Start(files);
     clock_.start();
     began_ = std::time(nullptr);
@@ -291,7 +304,7 @@ void BatchDriver::Fill()
     // Encoders that cannot be started fail their entries one after the other, here, without
     // waiting for anything, and outputs up to date are done so too. A long run of those gives
     // the event loop its turn every few dozen milliseconds, so the window and the board follow.
-    const std::string markProfile = vardune::EncoderCommand::MarkProfile(main_->BatchSettings().profile);
+    const std::string markProfile = vardune::EncoderCommand::MarkProfile(profile_);
     QElapsedTimer slice;
     slice.start();
     // A file waiting to start takes a core back from an encoder that was lent more than one.
@@ -318,9 +331,19 @@ void BatchDriver::Fill()
             main_->SetOutputFolderText(TextBridge::ToQt(folder));
         folder_ = folder;
         std::string target = TargetFor(entry, folder);
+        // An output up to date is what the encoder would leave as it is: it is not started.
+        // Levelled, it is up to date only at the same gain. Its folders are there.
+        const auto level = levels_.find(*id);
+        const std::string suffix = level == levels_.end() ? std::string() : vardune::LoudnessLevel::ProfileSuffix(level->second);
+        const bool upToDate = reader_.UpToDate(target, entry.sourcePath + entry.sourceName, markProfile + suffix);
+        if (!upToDate && FolderLost()) {
+            // Nothing more is written there: the entry stays waiting, as every one after it.
+            LoseFolder();
+            break;
+        }
         std::string why;
         bool nameRefused = false;
-        bool made = !main_->Writes() || MakeFolders(folder, target, why, nameRefused);
+        bool made = upToDate || !main_->Writes() || MakeFolders(folder, target, why, nameRefused);
         if (!made && nameRefused && !names_.ascii && !IsAscii(target.substr(folder.size()))) {
             // The card refused a folder's name for its letters: this entry, and every later
             // one of the batch, gets ASCII names, as when it refuses a file's name.
@@ -343,15 +366,14 @@ void BatchDriver::Fill()
 
         // The name is taken from here until its encoder has ended, for every batch.
         main_->Pool().Names().Take(target);
-        // An output up to date is what the encoder would leave as it is: it is not started.
-        // Levelled, it is up to date only at the same gain.
-        const auto level = levels_.find(*id);
-        const std::string suffix = level == levels_.end() ? std::string() : vardune::LoudnessLevel::ProfileSuffix(level->second);
-        if (vardune::BatchWalk::UpToDate(target, entry.sourcePath + entry.sourceName, markProfile + suffix)) {
+        if (upToDate) {
+            // Its size as just looked at: a re-run over ten thousand outputs looks once.
             Record({nullptr, *id, target}, 0, 0,
-                   QStringLiteral("fastencc: ") + QString::fromLatin1(vardune::BatchWalk::kUpToDateNote));
+                   QStringLiteral("fastencc: ") + QString::fromLatin1(vardune::BatchWalk::kUpToDateNote),
+                   " " + std::to_string(static_cast<long long>(reader_.At(target).bytes)));
             continue;
         }
+
         main_->BatchList()->SetConverting(*id, true);
         if (MediaConvert(source, TextBridge::ToQt(target), *id) != 0)
             Record({nullptr, *id, target}, -1, 0, QString());
@@ -363,7 +385,7 @@ void BatchDriver::Fill()
 
 int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry)
 {
-    const vardune::EncodingProfile profile = main_->BatchSettings().profile;
+    const vardune::EncodingProfile& profile = profile_;
     QStringList arguments;
     for (const std::string& argument : vardune::EncoderCommand::Arguments(TextBridge::FromQt(Source), TextBridge::FromQt(Target), profile))
         arguments << TextBridge::ToQt(argument);
@@ -420,6 +442,7 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         return -1;
     }
     Job job {process, entry, TextBridge::FromQt(Target)};
+    clock_gettime(CLOCK_REALTIME, &job.started);
     job.threads = share.threads;
     job.segmented = share.segmented;
     job.seconds = seconds;
@@ -541,6 +564,17 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
         else if (errorLine.isEmpty())
             errorLine = QStringLiteral("the encoder stopped unexpectedly");
     }
+    // The output folder gone, or its card pulled, fails the file whatever the encoder could
+    // tell of it: an output written to a card being unmounted is found nowhere, one whose
+    // encoder started as it went lies on the disk under the bare mount point.
+    if (FolderLost()) {
+        if (status == QProcess::NormalExit && exitCode == 0)
+            RemoveStrayOutput(*job);
+        status = QProcess::NormalExit;
+        exitCode = vardune::BatchWalk::kFolderUnwritableStatus;
+        errorLine.clear();
+        LoseFolder();
+    }
     if (status == QProcess::NormalExit
         && (exitCode == vardune::BatchWalk::kFolderFullStatus || exitCode == vardune::BatchWalk::kFolderUnwritableStatus))
         folderFull_ = true;
@@ -595,18 +629,38 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
 
 std::string BatchDriver::TargetFor(const vardune::VardoEntry& entry, const std::string& folder)
 {
-    const std::string source = entry.sourcePath + entry.sourceName;
-    // One folder names outputs as the batch always has.
-    if (layout_.Layout() == vardune::OutputLayout::Kind::OneFolder)
-        return walk_.OutputPath(folder, entry.sourceName, main_->Pool().Names(), names_, source);
-    vardune::OutputLayout::Source planned {source, entry.root, {}};
     // The tags come from the encoder's reading for the forecast; a source it has not read
     // (or could not) is named by the fallbacks.
-    if (const vardune::OutputLayout::Tags* tags = main_->SourceTags(entry.id))
-        planned.tags = *tags;
-    const vardune::OutputLayout::Plan plan = layout_.PlanFor(planned, names_);
-    return walk_.PlacePath(folder, [&](int number) { return plan.Relative(names_, number); }, main_->Pool().Names(),
-                           source);
+    const vardune::OutputLayout::Tags* tags
+        = layout_.Layout() == vardune::OutputLayout::Kind::OneFolder ? nullptr : main_->SourceTags(entry.id);
+    reader_.Forget();
+    return vardune::OutputPlan::Target(walk_, entry, folder, names_, layout_, main_->Pool().Names(), tags);
+}
+
+bool BatchDriver::FolderLost() const
+{
+    return device_ && OutputVolume::Device(TextBridge::ToQt(folder_)) != device_;
+}
+
+void BatchDriver::RemoveStrayOutput(const Job& job)
+{
+    const vardune::VardoList& list = main_->BatchList()->List();
+    const long position = list.Find(job.entry);
+    struct stat st {};
+    if (position < 0 || !device_ || lstat(job.target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)
+        || static_cast<std::uint64_t>(st.st_dev) == *device_
+        || st.st_ctim.tv_sec < job.started.tv_sec
+        || (st.st_ctim.tv_sec == job.started.tv_sec && st.st_ctim.tv_nsec < job.started.tv_nsec))
+        return;
+    const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
+    if (vardune::SourceMark::MadeFrom(job.target, entry.sourcePath + entry.sourceName))
+        unlink(job.target.c_str());
+}
+
+void BatchDriver::LoseFolder()
+{
+    folderLost_ = true;
+    folderFull_ = true;
 }
 
 bool BatchDriver::MakeFolders(const std::string& folder, const std::string& target, std::string& why,
@@ -678,7 +732,8 @@ void BatchDriver::Resume()
         Fill();
 }
 
-void BatchDriver::Record(const Job& job, int started, int exitStatus, const QString& errorLine)
+void BatchDriver::Record(const Job& job, int started, int exitStatus, const QString& errorLine,
+                         const std::optional<std::string>& knownSize)
 {
     if (!main_)
         return;
@@ -687,7 +742,9 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     model->SetConverting(job.entry, false);
     const vardune::VardoList& list = model->List();
     const long position = list.Find(job.entry);
-    const std::string targetSize = started == 0 && exitStatus == 0 ? vardune::VardoList::GetFileSize(job.target) : std::string(" ");
+    const std::string targetSize = started != 0 || exitStatus != 0 ? std::string(" ")
+                                   : knownSize                    ? *knownSize
+                                                                  : vardune::VardoList::GetFileSize(job.target);
     // Removed while its encoder ran: there is nothing to write into.
     const std::string sourceSize = position < 0 ? std::string(" ") : list.At(static_cast<std::size_t>(position)).sourceSize;
     const auto outcome = vardune::BatchWalk::Judge(started, exitStatus, TextBridge::FromQt(errorLine), targetSize, sourceSize);
@@ -695,7 +752,7 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
                      outcome.upToDate);
     if (position >= 0 && outcome.state == vardune::EntryState::Done) {
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
-        outputs_[RealPath(entry.sourcePath + entry.sourceName)] = job.target;
+        outputs_[entry.sourcePath + entry.sourceName] = job.target;
         if (main_->Writes())
             CarryFolderPicture(entry, job.target);
     }
@@ -708,14 +765,14 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
 {
     using Kind = vardune::OutputLayout::Kind;
     const std::size_t slash = target.rfind('/');
-    if (layout_.Layout() == Kind::OneFolder || slash == std::string::npos)
+    if (layout_.Layout() == Kind::OneFolder || slash == std::string::npos || folderLost_)
         return;
     const std::string outputFolder = target.substr(0, slash + 1);
     // Kept folders match a source folder only below the folder it was added from; names from
     // tags that put outputs straight into the output folder mix albums there.
     if (layout_.Layout() == Kind::KeepFolders ? entry.root.empty() : outputFolder == folder_)
         return;
-    if (!picturedFolders_.insert(outputFolder).second)
+    if (!picturedFolders_.insert(outputFolder).second || FolderLost())
         return;
     std::vector<std::string> names;
     for (const QString& name : QDir(TextBridge::ToQt(entry.sourcePath)).entryList(QDir::Files | QDir::Hidden))
@@ -773,8 +830,14 @@ void BatchDriver::ShrinkPicture(const QString& source, const QString& output)
 QStringList BatchDriver::CarryPlaylists()
 {
     QStringList said;
-    if (!main_ || outputs_.empty() || !main_->Writes())
+    // Nothing is carried to a folder that is gone: it would be made again on another disk.
+    if (!main_ || outputs_.empty() || !main_->Writes() || main_->Playlists().empty() || folderLost_ || FolderLost())
         return said;
+    // Playlists name sources by their real paths (resolved here, once, for a batch that
+    // carries some).
+    std::map<std::string, std::string> made;
+    for (const auto& [source, output] : outputs_)
+        made[RealPath(source)] = output;
     // A playlist is written again when this batch made one of its tracks; its other tracks are
     // those still done in the list from earlier batches (a retried track does not leave out
     // the rest of its album), their outputs in place.
@@ -788,7 +851,7 @@ QStringList BatchDriver::CarryPlaylists()
                 if (entry.state == vardune::EntryState::Done && !entry.targetPath.empty()
                     && stat(entry.targetPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
                     outputs[RealPath(entry.sourcePath + entry.sourceName)] = entry.targetPath;
-            for (const auto& [source, output] : outputs_)
+            for (const auto& [source, output] : made)
                 outputs[source] = output;
         }
         return outputs;
@@ -800,7 +863,7 @@ QStringList BatchDriver::CarryPlaylists()
             continue;
         const std::string planned = vardune::PlaylistCarrier::OutputPath(source.path, source.root, layout_, names_, folder_);
         // None of its tracks were written: nothing is carried, and nothing said.
-        if (vardune::PlaylistCarrier::Carry(*playlist, outputs_, planned).written == 0)
+        if (vardune::PlaylistCarrier::Carry(*playlist, made, planned).written == 0)
             continue;
         const std::string path = vardune::PlaylistCarrier::FreePath(planned, source.path);
         if (path.empty()) {
@@ -845,6 +908,8 @@ void BatchDriver::EndBatch()
     const QStringList playlists = CarryPlaylists();
     if (!playlists.isEmpty())
         summary += QStringLiteral("; ") + playlists.join(QStringLiteral("; "));
+    if (folderLost_)
+        summary += QStringLiteral("; stopped: the output folder can no longer be written");
     if (!watched && tookUp)
         main_->TellDesktop(summary);
     emit Finished(summary);

@@ -7,6 +7,7 @@
 #include "encoderpool.h"
 #include "loudnesslevel.h"
 #include "outputlayout.h"
+#include "planreader.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -22,6 +23,8 @@
 #include <vector>
 #include <set>
 #include <string>
+
+#include <ctime>
 
 class LoudnessPass;
 
@@ -39,6 +42,9 @@ public:
     ~BatchDriver() override;
 
     void VardoMediaFile();
+    // What a plan read of the disk moments ago (PlanReader::Hand), for a batch that follows
+    // it at once: each output and source it looked at serves the batch's first look at it.
+    void FollowPlan(vardune::PlanReader reader) { reader_ = std::move(reader); }
 
     // Starts the encoder for one file without waiting for it: 0 when it is on its way (its end
     // or its failure to start arrives as a signal), -1 when it cannot be started at all.
@@ -80,6 +86,7 @@ private:
         int threads = 1;         // the cores it works on
         bool segmented = false;  // it takes more or fewer cores when told
         double seconds = 0;      // its source's playing time, 0 when unknown
+        timespec started {};     // when its encoder was started, by the wall clock
     };
 
     bool MayStart() const;
@@ -116,10 +123,21 @@ private:
     // Makes the target's folders below the output folder; false, with why, when one cannot
     // be, nameRefused set when the file system refused its name (for its characters).
     static bool MakeFolders(const std::string& folder, const std::string& target, std::string& why, bool& nameRefused);
+    // Whether the output folder is gone, or lies on another device than when the batch
+    // started (its card pulled: the bare mount point is another disk's).
+    bool FolderLost() const;
+    // The folder is lost: nothing more starts, and nothing is written there any more.
+    void LoseFolder();
+    // An encoder that started as the card went wrote its output under the bare mount point,
+    // on another disk: that file, provably this encoder's (made since it started, marked as
+    // made from its source, not on the batch's device), is removed again.
+    void RemoveStrayOutput(const Job& job);
     // Fails an entry whose encoder was never started, saying why.
     void Refuse(std::uint64_t entry, const std::string& target, const std::string& why);
     // Writes an encoder's outcome into its entry and lets its output name go.
-    void Record(const Job& job, int started, int exitStatus, const QString& errorLine);
+    // targetSize: the output's size text where it was just read (an output up to date).
+    void Record(const Job& job, int started, int exitStatus, const QString& errorLine,
+                const std::optional<std::string>& targetSize = std::nullopt);
     void ShowBatchProgress();
     // Shows the percents read since the last time, at most a few times a second.
     void ShowPercents();
@@ -154,6 +172,8 @@ private:
     Guarded<BatchBoard> board_;
     QPointer<EncoderPool> pool_;
     vardune::BatchWalk walk_;
+    // What naming and judging outputs read of the disk, each once, for this batch.
+    vardune::PlanReader reader_;
     vardune::BatchProgress progress_;
     QElapsedTimer clock_;
     QTimer* refresh_;
@@ -171,6 +191,12 @@ private:
     vardune::BatchWalk::NameRules names_;
     // Where outputs go below the output folder, as the settings said when the batch started.
     vardune::OutputLayout layout_;
+    // What outputs are made with: the settings' profile when the batch started, at the
+    // bitrate the user chose for it where one was (a card filled).
+    vardune::EncodingProfile profile_;
+    // The output folder's device when the batch started (a batch that writes).
+    std::optional<std::uint64_t> device_;
+    bool folderLost_ = false;
     std::string folder_;  // the output folder, ending with its separator
     bool ended_ = false;
     bool stopping_ = false;  // StopEncoders: its encoders are being stopped
@@ -180,7 +206,7 @@ private:
     // The output folders whose leftovers this batch has cleared.
     std::set<std::string> clearedFolders_;
     // The output each source became in this batch (converted or up to date), by the source's
-    // real path: what carried playlists name.
+    // path as the list holds it: what carried playlists name (by its real path).
     std::map<std::string, std::string> outputs_;
     // The output folders whose cover picture this batch has seen to.
     std::set<std::string> picturedFolders_;

@@ -4,16 +4,49 @@
 
 #include "batchwalk.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QThread>
 
 #include <algorithm>
+#include <memory>
 
 #include <sched.h>
+
+namespace {
+
+// Output paths folded as OutputVolume::FoldPath folds them, each folder's real path (a look at
+// every level of it) kept for a second: a batch of ten thousand files into a hundred folders
+// resolves each folder about once a second, not four times a file.
+vardune::TakenNames::Fold RecentFolding()
+{
+    struct Known {
+        QString real;
+        qint64 at = 0;
+    };
+    auto known = std::make_shared<QHash<QString, Known>>();
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    return [known, clock](const std::string& path) {
+        return OutputVolume::FoldPath(path, [&known, &clock](const QString& folder) {
+            const qint64 now = clock->elapsed();
+            auto found = known->find(folder);
+            if (found == known->end() || now - found->at > 1000) {
+                if (known->size() > 10000)
+                    known->clear();
+                found = known->insert(folder, {OutputVolume::RealFolder(folder), now});
+            }
+            return found->real;
+        });
+    };
+}
+
+} // namespace
 
 EncoderPool::EncoderPool(const vardune::Settings& settings, QObject* parent)
     : QObject(parent)
     , settings_(settings)
-    , names_(OutputVolume::FoldPath)
+    , names_(RecentFolding())
 {
 }
 

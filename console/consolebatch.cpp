@@ -13,6 +13,8 @@
 #include "numerictext.h"
 #include "outputfolder.h"
 #include "outputlayout.h"
+#include "outputplan.h"
+#include "loudnesslevel.h"
 #include "playlistcarrier.h"
 #include "sizeforecast.h"
 #include "standardoutput.h"
@@ -121,24 +123,89 @@ void ConsoleBatch::Start()
         Finished(QString());
         return;
     }
-    const std::string folder = Module1::FromQt(outputFolder_);
-    if (!command_.dryRun) {
-        auto check = vardune::OutputFolder::Inspect(folder);
-        if (check.state == vardune::OutputFolder::State::Missing) {
-            const std::string failure = vardune::OutputFolder::Create(folder);
-            check = failure.empty() ? vardune::OutputFolder::Inspect(folder)
-                                    : vardune::OutputFolder::Check {vardune::OutputFolder::State::Uncreatable, failure};
-        }
-        if (check.state != vardune::OutputFolder::State::Ready) {
-            const std::string why = check.state == vardune::OutputFolder::State::NotFolder ? "it is not a folder" : check.reason;
-            ConsoleOutput::Warn("the output folder " + vardune::OutputFolder::DisplayName(folder) + " cannot be written: " + why);
-            emit done(kSomeFailed);
-            return;
-        }
-    }
+    // A folder not made yet is judged by the nearest one above it, and made only once the
+    // outputs are known to fit: a dry run and the run look at it alike.
+    if (!OutputFolderUsable(false))
+        return;
     connect(reader_, &ForecastReader::Read, this, &ConsoleBatch::WaitForFacts);
-    ShowForecast();
+    const vardune::Settings& settings = Module1::settings();
+    if (vardune::OutputLayout::FromSettings(settings.outputLayout, settings.namePattern).Layout()
+        == vardune::OutputLayout::Kind::NamesFromTags) {
+        // Names from tags: every file is read before any can be named.
+        stage_ = Stage::Naming;
+        ShowForecast();
+        WaitForFacts();
+        return;
+    }
+    Plan();
+}
+
+bool ConsoleBatch::OutputFolderUsable(bool make)
+{
+    const std::string folder = Module1::FromQt(outputFolder_);
+    auto check = vardune::OutputFolder::Inspect(folder);
+    if (check.state == vardune::OutputFolder::State::Missing && make) {
+        const std::string failure = vardune::OutputFolder::Create(folder);
+        check = failure.empty() ? vardune::OutputFolder::Inspect(folder)
+                                : vardune::OutputFolder::Check {vardune::OutputFolder::State::Uncreatable, failure};
+    }
+    if (check.state == vardune::OutputFolder::State::Ready || check.state == vardune::OutputFolder::State::Missing)
+        return true;
+    const std::string why = check.state == vardune::OutputFolder::State::NotFolder ? "it is not a folder" : check.reason;
+    ConsoleOutput::Warn("the output folder " + vardune::OutputFolder::DisplayName(folder) + " cannot be written: " + why);
+    emit done(kSomeFailed);
+    return false;
+}
+
+void ConsoleBatch::Plan()
+{
+    const vardune::Settings& settings = Module1::settings();
+    vardune::OutputPlan::Rules rules;
+    rules.folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(outputFolder_));
+    rules.names = OutputVolume::NameRules(outputFolder_);
+    rules.layout = vardune::OutputLayout::FromSettings(settings.outputLayout, settings.namePattern);
+    plan_ = vardune::OutputPlan::Make(
+        list_->List(), rules, pool_->Names(), [this](std::uint64_t id) { return SourceTags(id); },
+        [this](std::uint64_t id) { return SourceTagsPending(id); }, &planReader_);
+    plannedAt_.start();
+    // Only what will be converted is read: an output up to date needs nothing but the
+    // source's size and time and the output's mark.
+    const vardune::SizeForecast forecast = Forecast();
+    std::vector<std::uint64_t> toRead;
+    for (const std::uint64_t entry : forecast.ToConvert())
+        toRead.push_back(entry);
+    Read(toRead);
+    stage_ = Stage::Room;
     WaitForFacts();
+}
+
+vardune::SizeForecast ConsoleBatch::Forecast() const
+{
+    const vardune::Settings& settings = Module1::settings();
+    vardune::SizeForecast forecast(settings.profile, vardune::LoudnessLevel::ModeFrom(settings.evenLoudness)
+                                                         != vardune::LoudnessLevel::Mode::Off);
+    const vardune::VardoList& list = list_->List();
+    for (const vardune::OutputPlan::File& file : plan_) {
+        const vardune::VardoEntry& e = list.At(static_cast<std::size_t>(list.Find(file.entry)));
+        const auto source = facts_.find(e.id);
+        forecast.Add(vardune::LeadingNumber(e.sourceSize), source == facts_.end() ? nullptr : reader_->Find(source->second),
+                     file.standing, e.id);
+    }
+    return forecast;
+}
+
+void ConsoleBatch::Read(const std::vector<std::uint64_t>& entries)
+{
+    const vardune::VardoList& list = list_->List();
+    for (const std::uint64_t id : entries) {
+        const long position = list.Find(id);
+        if (position < 0 || facts_.count(id))
+            continue;
+        const vardune::VardoEntry& e = list.At(static_cast<std::size_t>(position));
+        facts_.emplace(id, reader_->Request(e.sourcePath + e.sourceName, e.sourceSize,
+                                            ForecastReader::ChangeTime(e.sourcePath + e.sourceName)));
+    }
+    reader_->Send();
 }
 
 void ConsoleBatch::ListSources()
@@ -206,48 +273,79 @@ bool ConsoleBatch::SourceTagsPending(std::uint64_t entry) const
 
 void ConsoleBatch::ShowForecast()
 {
+    std::vector<std::uint64_t> waiting;
     for (const vardune::VardoEntry& e : list_->List().Entries())
-        if (e.state == vardune::EntryState::Waiting && !facts_.count(e.id))
-            facts_.emplace(e.id, reader_->Request(e.sourcePath + e.sourceName, e.sourceSize,
-                                                  ForecastReader::ChangeTime(e.sourcePath + e.sourceName)));
-    reader_->Send();
+        if (e.state == vardune::EntryState::Waiting)
+            waiting.push_back(e.id);
+    Read(waiting);
 }
 
 void ConsoleBatch::WaitForFacts()
 {
     if (driver_ || interrupted_)
         return;
-    // Every file is read first: the forecast decides whether the batch may start, and names
-    // from tags need the tags.
     for (const auto& [entry, source] : facts_)
         if (!reader_->Find(source))
             return;
-    disconnect(reader_, &ForecastReader::Read, this, &ConsoleBatch::WaitForFacts);
+    if (stage_ == Stage::Naming)
+        Plan();
+    else if (stage_ == Stage::Room)
+        CheckRoom();
+}
+
+void ConsoleBatch::CheckRoom()
+{
+    vardune::SizeForecast forecast = Forecast();
+    const std::optional<double> freeBytes = OutputVolume::FreeBytes(outputFolder_);
+    bool fits = !freeBytes || forecast.Bytes() <= *freeBytes;
+    std::string at;
+    if (!fits && command_.fit) {
+        // Filling the card: at another bitrate outputs up to date now are made again, so
+        // every file is read.
+        if (!everyFileRead_) {
+            everyFileRead_ = true;
+            std::vector<std::uint64_t> all;
+            for (const vardune::OutputPlan::File& file : plan_)
+                all.push_back(file.entry);
+            Read(all);
+            WaitForFacts();
+            return;
+        }
+        if (const std::optional<int> bitrate = forecast.FittingBitrate(*freeBytes)) {
+            Module1::settings().profile.bitrate = *bitrate;
+            forecast = Forecast();
+            fits = true;
+            at = " at " + std::to_string(*bitrate / 1000) + " kbit/s";
+        }
+    }
+    stage_ = Stage::Batch;
+    if (command_.dryRun) {
+        forecastLine_ = forecast.Text(freeBytes) + (fits ? "; it fits" + at : "; it does not fit");
+        fits_ = fits;
+    } else if (!fits) {
+        ConsoleOutput::Warn("not enough room in " + Module1::FromQt(outputFolder_) + ": the outputs take "
+                            + (forecast.AtLeast() ? "at least " : "about ") + vardune::BatchProgress::SizeText(forecast.Bytes())
+                            + ", " + vardune::BatchProgress::SizeText(*freeBytes) + " is free"
+                            + (command_.fit ? ", even at 8 kbit/s" : ""));
+        emit done(kNoRoom);
+        return;
+    } else if (!at.empty()) {
+        ConsoleOutput::Warn("the outputs fit" + at + ": every file is converted at that bitrate");
+    }
+    if (!command_.dryRun && !OutputFolderUsable(true))
+        return;
     RunBatch();
 }
 
 void ConsoleBatch::RunBatch()
 {
-    vardune::SizeForecast forecast(Module1::settings().profile);
-    for (const vardune::VardoEntry& e : list_->List().Entries()) {
-        const auto source = facts_.find(e.id);
-        forecast.Add(vardune::LeadingNumber(e.sourceSize), source == facts_.end() ? nullptr : reader_->Find(source->second));
-    }
-    const std::optional<double> freeBytes = OutputVolume::FreeBytes(outputFolder_);
-    const bool fits = !freeBytes || forecast.Bytes() <= *freeBytes;
-    if (command_.dryRun) {
-        forecastLine_ = forecast.Text(freeBytes) + (fits ? "; it fits" : "; it does not fit");
-        fits_ = fits;
-    } else if (!fits) {
-        ConsoleOutput::Warn("not enough room in " + Module1::FromQt(outputFolder_) + ": the outputs take about "
-                            + vardune::BatchProgress::SizeText(forecast.Bytes()) + ", "
-                            + vardune::BatchProgress::SizeText(*freeBytes) + " is free");
-        emit done(kNoRoom);
-        return;
-    }
     total_ = static_cast<int>(list_->List().Count());
     going_ = true;
     driver_ = new BatchDriver(this, this, this);
+    // A batch that starts as soon as it was planned (nothing to read first: a re-run) looks
+    // at what the plan read, not at the disk again.
+    if (plannedAt_.isValid() && plannedAt_.elapsed() < kPlanFresh)
+        driver_->FollowPlan(planReader_.Hand());
     connect(driver_, &BatchDriver::Finished, this, &ConsoleBatch::Finished);
     driver_->VardoMediaFile();
 }
@@ -342,8 +440,11 @@ void ConsoleBatch::Report(const std::string& source, const std::string& target, 
 
 void ConsoleBatch::Redraw(bool force)
 {
-    if (!driver_)
+    // Asked after every file reported: the list is looked through only when a line is drawn,
+    // and at most every 20 ms, so ten thousand files up to date never take it quadratic time.
+    if (!driver_ || !output_.ShowsProgress() || (drawn_.isValid() && drawn_.elapsed() < (force ? 20 : 100)))
         return;
+    drawn_.start();
     std::string text = std::to_string(finished_) + "/" + std::to_string(total_) + " files";
     if (!batchLine_.isEmpty())
         text += ", " + Module1::FromQt(batchLine_);

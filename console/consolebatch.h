@@ -4,7 +4,11 @@
 #include "consoleoutput.h"
 
 #include "consolecommand.h"
+#include "outputplan.h"
+#include "planreader.h"
+#include "sizeforecast.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -70,7 +74,7 @@ public:
     // BatchBoard
     QObject* BoardObject() override { return this; }
     bool Going() const override { return going_; }
-    std::optional<std::size_t> FileLimit() const override { return std::nullopt; }
+    std::optional<std::vector<std::uint64_t>> FilesChosen() const override { return std::nullopt; }
     void BatchStarted(const QString& total) override;
     void ShowStatus(const QString&) override {}
     void ShowSource(const QString&, const QString&) override {}
@@ -86,7 +90,21 @@ private:
     // reported as failed).
     void ListSources();
     void AddFile(const std::string& path, const std::string& root);
+    // Whether the output folder is there, or can be made where it is missing (made when make
+    // is true); says why not and ends the run with kSomeFailed otherwise.
+    bool OutputFolderUsable(bool make);
+    // Names every file as the batch will (OutputPlan), then reads the facts of those that
+    // will be converted.
+    void Plan();
+    // Asks the encoder for the facts of these entries (each once).
+    void Read(const std::vector<std::uint64_t>& entries);
+    // Goes on once every fact asked for is in.
     void WaitForFacts();
+    // The forecast of the planned files at the profile as it stands now.
+    vardune::SizeForecast Forecast() const;
+    // Whether the outputs fit (at the highest bitrate that does, with --fit): the batch runs,
+    // or the run ends with kNoRoom; a dry run says which.
+    void CheckRoom();
     void RunBatch();
     void Finished(const QString& summary);
     // One finished file, as the output's form wants it.
@@ -102,6 +120,16 @@ private:
     VardoListModel* list_;
     ForecastReader* reader_;
     std::unordered_map<std::uint64_t, int> facts_;  // entry id -> the reader's number
+    // What the run waits for: the tags names are made of, the facts of the files to convert,
+    // or nothing more (the batch runs).
+    enum class Stage { Naming, Room, Batch };
+    Stage stage_ = Stage::Room;
+    std::vector<vardune::OutputPlan::File> plan_;
+    // What the plan read of the disk, and when: the batch follows it while it is fresh.
+    vardune::PlanReader planReader_;
+    QElapsedTimer plannedAt_;
+    static constexpr qint64 kPlanFresh = 1000;  // ms
+    bool everyFileRead_ = false;
     EncoderPool* pool_;
     ConsoleOutput output_;
     std::vector<CarriedPlaylist> playlists_;
@@ -120,4 +148,5 @@ private:
     std::string forecastLine_;  // a dry run's forecast and whether it fits
     bool fits_ = true;
     QString batchLine_;
+    QElapsedTimer drawn_;  // since the progress line was last drawn
 };

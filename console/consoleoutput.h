@@ -26,6 +26,8 @@ public:
                     const std::vector<std::string>& arguments);
     // The progress line on a terminal, drawn again at most ten times a second unless forced.
     void Progress(const std::string& text, bool force);
+    // Whether a progress line is shown at all (on a terminal).
+    bool ShowsProgress() const { return form_ == Form::Terminal; }
     // Takes the progress line away; from then on nothing draws it again.
     void EndProgress();
     // The batch's last word: a line, or a JSON object with the exit status.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <unordered_set>
 
 namespace vardune {
 
@@ -19,11 +20,14 @@ BatchWalk::BatchWalk(TakenNames::Fold fold)
 {
 }
 
-void BatchWalk::Start(const VardoList& list, std::optional<std::size_t> limit)
+void BatchWalk::Start(const VardoList& list, const std::optional<std::vector<std::uint64_t>>& chosen)
 {
     ids_.clear();
+    std::unordered_set<std::uint64_t> only;
+    if (chosen)
+        only.insert(chosen->begin(), chosen->end());
     for (const VardoEntry& e : list.Entries())
-        if (e.state == EntryState::Waiting && !e.converting && (!limit || ids_.size() < *limit))
+        if (e.state == EntryState::Waiting && !e.converting && (!chosen || only.count(e.id)))
             ids_.push_back(e.id);
     at_ = 0;
     current_ = 0;
@@ -66,7 +70,11 @@ std::string BatchWalk::PlacePath(const std::string& folder, const std::function<
 {
     const auto someoneElses = [&](const std::string& path) {
         struct stat st {};
-        return !source.empty() && lstat(path.c_str(), &st) == 0 && !SourceMark::MadeFrom(path, source);
+        if (source.empty())
+            return false;
+        if (someoneElses_)
+            return someoneElses_(path, source);
+        return lstat(path.c_str(), &st) == 0 && !SourceMark::MadeFrom(path, source);
     };
     const auto taken = [&](const std::string& path) {
         return outputs_.Contains(path) || running.Contains(path) || someoneElses(path);

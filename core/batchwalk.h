@@ -18,9 +18,9 @@ public:
     explicit BatchWalk(TakenNames::Fold fold = TakenNames::AsciiFold);
 
     // Counts the entries that wait now (and whose encoder is not still running from an
-    // earlier batch) and starts the walk over them; over the first limit of them only, when
-    // a limit is given (the files that fit into the output folder).
-    void Start(const VardoList& list, std::optional<std::size_t> limit = std::nullopt);
+    // earlier batch) and starts the walk over them; over the chosen ones only, when a choice
+    // is given (the files that fit into the output folder).
+    void Start(const VardoList& list, const std::optional<std::vector<std::uint64_t>>& chosen = std::nullopt);
     int Total() const { return static_cast<int>(ids_.size()); }
     // The entries of the walk, in list order.
     const std::vector<std::uint64_t>& Ids() const { return ids_; }
@@ -65,6 +65,11 @@ public:
     // Only the same path collides: "CD1/01 Intro.mp3" and "CD2/01 Intro.mp3" stay unnumbered.
     std::string PlacePath(const std::string& folder, const std::function<std::string(int)>& relative,
                           const TakenNames& running, const std::string& source = std::string());
+    // Whether a file stands at a path that was not made from a source, as numbering past
+    // files asks it (by lstat and SourceMark::MadeFrom unless told otherwise: a plan reads
+    // each output once, PlanReader::SomeoneElses).
+    using SomeoneElses = std::function<bool(const std::string& output, const std::string& source)>;
+    void SetSomeoneElses(SomeoneElses someoneElses) { someoneElses_ = std::move(someoneElses); }
 
     // The longest name the folder takes, in bytes: what its file system says, at most 255
     // (the encoder's limit; FAT's 255 characters are held by the portable rules).
@@ -124,6 +129,7 @@ private:
     std::size_t at_ = 0;
     int current_ = 0;
     TakenNames outputs_;
+    SomeoneElses someoneElses_;
 };
 
 } // namespace vardune

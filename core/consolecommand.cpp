@@ -154,8 +154,16 @@ std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::strin
                     found = true;
                 }
             }
+            // Any other bitrate an MP3 is written at, as "160" or "160k".
+            for (const int kbps : EncodingProfile::Mp3Bitrates())
+                if (!found && (*quality == std::to_string(kbps) || *quality == std::to_string(kbps) + "k")) {
+                    command.bitrate = kbps * 1000;
+                    found = true;
+                }
             if (!found)
-                return fail("unknown quality \"" + *quality + "\": cd (96), fm (64), tape (32) or phone (16 kbps)");
+                return fail("unknown quality \"" + *quality
+                            + "\": cd (96), fm (64), tape (32), phone (16 kbps) or an MP3 bitrate: 8, 16, 24, 32, 40, "
+                              "48, 56, 64, 80, 96, 112, 128, 144, 160, 192, 224, 256 or 320");
         } else if (name == "--mono") {
             if (!flag(command.mono))
                 return fail("--mono takes no value");
@@ -196,6 +204,9 @@ std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::strin
                 command.level = LoudnessLevel::ModeText(LoudnessLevel::Mode::Album);
             else
                 return fail("--level needs off, track or album");
+        } else if (name == "--fit") {
+            if (!flag(command.fit))
+                return fail("--fit takes no value");
         } else if (name == "--only-changed") {
             if (!flag(command.onlyChanged))
                 return fail("--only-changed takes no value");
@@ -232,6 +243,8 @@ void ConsoleCommand::Apply(Settings& settings) const
 {
     if (quality)
         settings.profile.quality = *quality;
+    if (bitrate)
+        settings.profile.bitrate = *bitrate;
     if (mono)
         settings.profile.channel = EncodingProfile::ChannelList()[1];
     if (layout)
@@ -247,7 +260,7 @@ void ConsoleCommand::Apply(Settings& settings) const
 
 const char* ConsoleCommand::Usage()
 {
-    return "Usage: vardune --convert SOURCE... --output DIR [--quality cd|fm|tape|phone|KBPS] [--mono]\n"
+    return "Usage: vardune --convert SOURCE... --output DIR [--quality cd|fm|tape|phone|KBPS] [--mono] [--fit]\n"
            "         [--layout one-folder|keep-folders|tags] [--pattern P] [--jobs N] [--level off|track|album]\n"
            "         [--only-changed] [--dry-run] [--json] [--settings]\n"
            "       vardune --plan SOURCE... --output DIR [the same options] [--encoder PROGRAM]\n"
@@ -272,8 +285,11 @@ const char* ConsoleCommand::Help()
            "                       by a NUL byte, for GNU parallel, xargs -0 or a Slurm array\n"
            "  -o, --output DIR     the output folder (made when it is missing)\n"
            "      --quality Q      cd (96 kbps, the default), fm (64), tape (32) or phone (16);\n"
-           "                       the bitrate itself may be given instead\n"
+           "                       or any MP3 bitrate in kbps: 8, 16, 24, 32, 40, 48, 56, 64,\n"
+           "                       80, 96, 112, 128, 144, 160, 192, 224, 256 or 320\n"
            "      --mono           write mono\n"
+           "      --fit            when the outputs do not fit into DIR at the quality, convert\n"
+           "                       them all at the highest bitrate at which they fit\n"
            "      --layout L       one-folder (the default), keep-folders or tags\n"
            "      --pattern P      the pattern of names from tags (tags layout)\n"
            "  -j, --jobs N         cores kept busy at once (default: every core)\n"

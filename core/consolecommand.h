@@ -17,7 +17,11 @@ struct ConsoleCommand {
     // Each choice left out keeps the setting's default (or the settings file's, with
     // useSettings).
     std::optional<std::string> quality;  // a text of EncodingProfile::QualityList
+    std::optional<int> bitrate;          // any other MP3 bitrate, in bit/s
     bool mono = false;
+    // Outputs that do not fit at the quality are all converted at the highest bitrate at
+    // which they fit.
+    bool fit = false;
     std::optional<std::string> layout;   // OutputLayout::KindText
     std::optional<std::string> pattern;
     std::optional<std::string> jobs;

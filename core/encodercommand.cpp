@@ -17,6 +17,8 @@ const char* const kQualityRates[] = {"96000", "64000", "32000", "16000"};
 // The bitrate in bits per second for a quality text, or an empty text for none.
 std::string Bitrate(const EncodingProfile& profile)
 {
+    if (profile.bitrate > 0)
+        return std::to_string(profile.bitrate);
     const auto& qualities = EncodingProfile::QualityList();
     for (std::size_t i = 0; i < qualities.size(); ++i)
         if (profile.quality == qualities[i])

@@ -13,7 +13,8 @@ public:
     // "fastencc", or "fastencc.exe" on Windows.
     static std::string ProgramName();
     // The option text: one blank, then " -dm" unless the channel is exactly "1- Stereo", then
-    // " -br N" when the quality is exactly one of the four entries.
+    // " -br N" when the quality is exactly one of the four entries (N the profile's own
+    // bitrate where it names one).
     static std::string OptionText(const EncodingProfile& profile);
     // The whole command line as one text, the paths in double quotes. Shown to people and
     // kept for reference; the encoder itself is started with Arguments, never through a shell.

@@ -7,7 +7,7 @@ namespace vardune {
 bool EncodingProfile::operator==(const EncodingProfile& other) const
 {
     return device == other.device && quality == other.quality && channel == other.channel
-        && kbps == other.kbps;
+        && kbps == other.kbps && bitrate == other.bitrate;
 }
 
 const std::array<std::string, 5>& EncodingProfile::DeviceList()
@@ -36,6 +36,12 @@ const std::array<std::string, 4>& EncodingProfile::QualityList()
 const std::array<std::string, 2>& EncodingProfile::ChannelList()
 {
     static const std::array<std::string, 2> list = {"1- Stereo", "2- Mono"};
+    return list;
+}
+
+const std::array<int, 18>& EncodingProfile::Mp3Bitrates()
+{
+    static const std::array<int, 18> list = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 192, 224, 256, 320};
     return list;
 }
 

@@ -71,6 +71,11 @@ bool MediaFolder::IsAudioName(const std::string& name)
     return std::find(std::begin(kAudioTypes), std::end(kAudioTypes), ending) != std::end(kAudioTypes);
 }
 
+std::string MediaFolder::AudioChoice()
+{
+    return "All audio (" + AudioPattern() + ")";
+}
+
 std::string MediaFolder::AudioPattern()
 {
     std::string pattern;

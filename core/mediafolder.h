@@ -26,6 +26,8 @@ struct MediaFolder {
     static bool IsAudioName(const std::string& name);
     // The file type box's choice for every one of them: "*.MP3;*.WAV;*.FLAC;*.OGG;...".
     static std::string AudioPattern();
+    // That choice as the type box names it: "All audio (*.MP3;*.WAV;...)".
+    static std::string AudioChoice();
 };
 
 } // namespace vardune

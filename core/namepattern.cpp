@@ -4,8 +4,13 @@
 
 namespace vardune {
 
-std::vector<std::string> NameFilters(const std::string& pattern)
+std::vector<std::string> NameFilters(const std::string& text)
 {
+    std::string pattern = text;
+    const std::size_t open = text.find(" (");
+    if (open != std::string::npos && open > 0 && text.size() > open + 3 && text.back() == ')'
+        && text.find_first_of("*?[;", 0) > open)
+        pattern = text.substr(open + 2, text.size() - open - 3);
     std::vector<std::string> filters;
     std::size_t start = 0;
     while (start <= pattern.size()) {

@@ -2,6 +2,7 @@
 
 #include "batchprogress.h"
 #include "encodercommand.h"
+#include "sourcemark.h"
 
 #include <algorithm>
 #include <cmath>
@@ -105,60 +106,146 @@ bool SizeForecast::Mono(const EncodingProfile& profile)
     return false;
 }
 
-SizeForecast::SizeForecast(const EncodingProfile& profile)
+SizeForecast::SizeForecast(const EncodingProfile& profile, bool levelling)
     : bitrate_(Bitrate(profile))
     , mono_(Mono(profile))
+    , levelling_(levelling)
+    , markProfile_(EncoderCommand::MarkProfile(profile))
 {
 }
 
 void SizeForecast::Add(double sourceBytes, const Facts* facts)
 {
+    Add(sourceBytes, facts, Standing {});
+}
+
+void SizeForecast::Add(double sourceBytes, const Facts* facts, const Standing& standing, std::uint64_t entry)
+{
     File file;
+    file.entry = entry;
     file.source = sourceBytes;
+    file.standing = standing;
     if (facts) {
-        // An unreadable source fails at once and writes nothing.
-        file.output = 0;
-        for (const Facts::Size& size : facts->sizes)
-            if (size.bitrate == bitrate_)
-                file.output = mono_ ? size.mono : size.stereo;
+        // An unreadable source fails at once and writes nothing: it has no sizes.
+        file.read = true;
+        file.atLeast = facts->atLeast;
+        file.seconds = facts->seconds;
+        if (facts->readable)
+            file.sizes = facts->sizes;
         ++read_;
-        seconds_ += facts->seconds;
         atLeast_ = atLeast_ || facts->atLeast;
-        // A file known only in part says nothing of the share the files not read yet come to.
-        if (!facts->atLeast) {
-            readSource_ += sourceBytes;
-            readOutput_ += file.output;
-        }
     }
-    files_.push_back(file);
+    files_.push_back(std::move(file));
 }
 
-double SizeForecast::Reckoned(const File& f) const
+bool SizeForecast::IsUpToDate(const File& f, const std::string& markProfile) const
 {
-    if (f.output >= 0)
-        return f.output;
-    return readSource_ > 0 ? f.source * readOutput_ / readSource_ : f.source;
+    // Levelled, an output may be made again at another gain: it is never counted as up to date.
+    return !levelling_ && !markProfile.empty() && f.standing.profile == markProfile;
 }
 
-double SizeForecast::Bytes() const
+int SizeForecast::UpToDate() const
 {
-    double total = 0;
+    return static_cast<int>(std::count_if(files_.begin(), files_.end(),
+                                          [this](const File& f) { return IsUpToDate(f, markProfile_); }));
+}
+
+std::vector<std::uint64_t> SizeForecast::ToConvert() const
+{
+    std::vector<std::uint64_t> entries;
     for (const File& f : files_)
-        total += Reckoned(f);
-    return total;
+        if (!IsUpToDate(f, markProfile_))
+            entries.push_back(f.entry);
+    return entries;
 }
 
-std::size_t SizeForecast::FittingCount(double freeBytes) const
+double SizeForecast::Seconds() const
 {
-    double used = 0;
-    std::size_t n = 0;
+    double seconds = 0;
+    for (const File& f : files_)
+        if (!IsUpToDate(f, markProfile_))
+            seconds += f.seconds;
+    return seconds;
+}
+
+double SizeForecast::Output(const File& f, int bitrate) const
+{
+    if (!f.read)
+        return -1;
+    for (const Facts::Size& size : f.sizes)
+        if (size.bitrate == bitrate)
+            return mono_ ? size.mono : size.stereo;
+    return 0;
+}
+
+double SizeForecast::Share(int bitrate) const
+{
+    // A file known only in part says nothing of the share the files not read yet come to.
+    double source = 0, output = 0;
+    for (const File& f : files_)
+        if (f.read && !f.atLeast) {
+            source += f.source;
+            output += Output(f, bitrate);
+        }
+    return source > 0 ? output / source : 1.0;
+}
+
+double SizeForecast::Need(int bitrate, const std::string& markProfile) const
+{
+    const double share = Share(bitrate);
+    double grows = 0;
+    double beside = 0;
     for (const File& f : files_) {
-        used += Reckoned(f);
-        if (used > freeBytes)
-            break;
-        ++n;
+        if (IsUpToDate(f, markProfile))
+            continue;
+        double output = Output(f, bitrate);
+        if (output < 0)
+            output = f.source * share;
+        grows += std::max(0.0, output - f.standing.bytes);
+        // Written beside the output it replaces until it is whole.
+        if (f.standing.bytes > 0)
+            beside = std::max(beside, std::min(f.standing.bytes, output));
     }
-    return n;
+    return grows + beside;
+}
+
+double SizeForecast::BytesAt(int bitrate) const
+{
+    return Need(bitrate, SourceMark::Profile(bitrate, mono_));
+}
+
+std::vector<std::uint64_t> SizeForecast::Fitting(double freeBytes) const
+{
+    const double share = Share(bitrate_);
+    std::vector<std::uint64_t> taken;
+    double grows = 0;
+    double beside = 0;
+    for (const File& f : files_) {
+        if (IsUpToDate(f, markProfile_)) {
+            taken.push_back(f.entry);
+            continue;
+        }
+        double output = Output(f, bitrate_);
+        if (output < 0)
+            output = f.source * share;
+        const double grown = grows + std::max(0.0, output - f.standing.bytes);
+        const double besideNow = f.standing.bytes > 0 ? std::max(beside, std::min(f.standing.bytes, output)) : beside;
+        if (grown + besideNow > freeBytes)
+            continue;
+        grows = grown;
+        beside = besideNow;
+        taken.push_back(f.entry);
+    }
+    return taken;
+}
+
+std::optional<int> SizeForecast::FittingBitrate(double freeBytes) const
+{
+    const auto& rates = EncodingProfile::Mp3Bitrates();
+    for (auto kbps = rates.rbegin(); kbps != rates.rend(); ++kbps)
+        if (*kbps * 1000 < bitrate_ && BytesAt(*kbps * 1000) <= freeBytes)
+            return *kbps * 1000;
+    return std::nullopt;
 }
 
 std::string SizeForecast::DurationText(double seconds)
@@ -176,22 +263,36 @@ std::string SizeForecast::Text(std::optional<double> freeBytes) const
 {
     if (files_.empty())
         return {};
-    const int n = Waiting();
-    std::string text = std::to_string(n) + (n == 1 ? " file" : " files") + " waiting";
-    if (read_ < n)
-        text += " (" + std::to_string(read_) + " read)";
-    const std::string least = atLeast_ ? "at least " : "";
-    text += ", " + least + DurationText(seconds_) + (read_ < n ? " so far" : " long") + ", "
-        + (atLeast_ ? least : "about ") + BatchProgress::SizeText(Bytes());
+    const int upToDate = UpToDate();
+    const int n = Waiting() - upToDate;
+    std::string text;
+    if (n == 0) {
+        text = std::to_string(upToDate) + (upToDate == 1 ? " file" : " files") + " waiting, all up to date";
+    } else {
+        int read = 0;
+        for (const File& f : files_)
+            read += f.read && !IsUpToDate(f, markProfile_) ? 1 : 0;
+        text = std::to_string(n) + (n == 1 ? " file" : " files") + (upToDate > 0 ? " to convert" : " waiting");
+        if (read < n)
+            text += " (" + std::to_string(read) + " read)";
+        if (upToDate > 0)
+            text += ", " + std::to_string(upToDate) + " up to date";
+        const std::string least = atLeast_ ? "at least " : "";
+        text += ", " + least + DurationText(Seconds()) + (read < n ? " so far" : " long") + ", "
+            + (atLeast_ ? least : "about ") + BatchProgress::SizeText(Bytes());
+    }
     if (freeBytes)
         text += "; " + BatchProgress::SizeText(*freeBytes) + " free";
     return text;
 }
 
-std::string SizeForecast::Question(double needBytes, double freeBytes, bool atLeast)
+std::string SizeForecast::Question(double needBytes, double freeBytes, bool atLeast, std::optional<int> fitBitrate)
 {
-    return std::string("The files need ") + (atLeast ? "at least " : "about ") + BatchProgress::SizeText(needBytes) + "; the output folder has "
-        + BatchProgress::SizeText(freeBytes) + " free. Convert the files that fit?";
+    std::string text = std::string("The files need ") + (atLeast ? "at least " : "about ") + BatchProgress::SizeText(needBytes)
+        + "; the output folder has " + BatchProgress::SizeText(freeBytes) + " free. Convert the files that fit?";
+    if (fitBitrate)
+        text += " All of them fit at " + std::to_string(*fitBitrate / 1000) + " kbit/s.";
+    return text;
 }
 
 } // namespace vardune

@@ -137,12 +137,20 @@ std::string SourceMark::Profile(int bitrate, bool mono)
 
 bool SourceMark::UpToDate(const std::string& value, const Source& source, const std::string& profile)
 {
+    const auto made = MadeWith(value, source);
+    return !profile.empty() && made && *made == profile;
+}
+
+std::optional<std::string> SourceMark::MadeWith(const std::string& value, const Source& source)
+{
     const auto path = PathIn(value);
     const auto size = Field(value, "size");
     const auto time = Field(value, "mtime");
+    if (!path || *path != source.path || !size || *size != std::to_string(source.size) || !time || *time != TimeText(source))
+        return std::nullopt;
     const auto made = Field(value, "profile");
-    return !profile.empty() && path && *path == source.path && size && *size == std::to_string(source.size)
-        && time && *time == TimeText(source) && made && Unescape(*made) == profile;
+    const auto profile = made ? Unescape(*made) : std::nullopt;
+    return profile ? *profile : std::string();
 }
 
 std::optional<std::string> SourceMark::Field(const std::string& value, const std::string& name)
@@ -219,17 +227,33 @@ std::optional<std::string> SourceMark::Find(const std::string& head)
 
 std::optional<std::string> SourceMark::Read(int fd)
 {
-    std::string head(kSearchedBytes, '\0');
+    return Read(fd, kSearchedBytes);
+}
+
+std::optional<std::string> SourceMark::Read(int fd, std::uint64_t fileBytes)
+{
+    // The mark is the tag's first frame: the first few kilobytes hold it unless its path is
+    // very long. Only when they do not is the rest read: a re-run over ten thousand outputs
+    // reads each one's mark twice or more.
+    constexpr std::size_t kFirstBytes = 4096;
+    std::string head(kFirstBytes, '\0');
     std::size_t got = 0;
-    while (got < head.size()) {
-        const ssize_t n = pread(fd, &head[got], head.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    head.resize(got);
+    const auto readUpTo = [&](std::size_t size) {
+        head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, fileBytes)));
+        while (got < head.size()) {
+            const ssize_t n = pread(fd, &head[got], head.size() - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        head.resize(got);
+    };
+    readUpTo(kFirstBytes);
+    if (auto value = Find(head); value || got < kFirstBytes || fileBytes <= kFirstBytes)
+        return value;
+    readUpTo(kSearchedBytes);
     return Find(head);
 }
 
@@ -242,7 +266,7 @@ std::optional<std::string> SourceMark::ReadFile(const std::string& path)
     struct stat st {};
     std::optional<std::string> value;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        value = Read(fd);
+        value = Read(fd, static_cast<std::uint64_t>(st.st_size));
     close(fd);
     return value;
 }

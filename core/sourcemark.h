@@ -44,6 +44,9 @@ public:
     // same real path, size and modification time), with this profile: such an output need
     // not be made again. A mark without a profile is never up to date.
     static bool UpToDate(const std::string& value, const Source& source, const std::string& profile);
+    // The profile a mark records when it names this very source, unchanged since (empty when
+    // it records none); nothing when it names another source or one changed since.
+    static std::optional<std::string> MadeWith(const std::string& value, const Source& source);
     // The source's real path that a mark names, or nothing when the value names none.
     static std::optional<std::string> PathIn(const std::string& value);
     // The named field's text, undecoded; nothing when the value has no such field.
@@ -56,6 +59,8 @@ public:
     // The mark's value in a file's ID3v2 tag, read from the first kSearchedBytes of the open
     // descriptor (from its start; the file position is left alone); nothing when there is none.
     static std::optional<std::string> Read(int fd);
+    // The same, from a file of fileBytes: no more is asked for than it holds.
+    static std::optional<std::string> Read(int fd, std::uint64_t fileBytes);
     static std::optional<std::string> ReadFile(const std::string& path);
     // Whether the file at output carries a mark naming sourcePath (compared by real path).
     static bool MadeFrom(const std::string& output, const std::string& sourcePath);

@@ -1,25 +1,24 @@
 #include "vardolist.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vardune {
 
 std::string VardoList::GetFileSize(const std::string& path)
 {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path p = fs::u8path(path);
-    if (!fs::is_regular_file(p, ec) || ec)
-        return " ";
-    const auto size = fs::file_size(p, ec);
-    if (ec)
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return " ";
     // A file that cannot be read cannot be converted either: refuse it here, at the add.
-    if (!std::ifstream(p, std::ios::binary))
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return " ";
-    return " " + std::to_string(size);
+    close(fd);
+    return " " + std::to_string(static_cast<unsigned long long>(st.st_size));
 }
 
 std::string VardoList::GetFileName(const std::string& path)

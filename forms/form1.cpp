@@ -326,9 +326,12 @@ void Form1::Form_Load()
         SetSettingsAside(refused);
     RestorePlacement(Module1::settings().window);
     ComboBox1->addItems({QStringLiteral("*.*"), QStringLiteral("*.MP3"), QStringLiteral("*.WAV"),
-                         Module1::ToQt(vardune::MediaFolder::AudioPattern())});
+                         Module1::ToQt(vardune::MediaFolder::AudioChoice())});
+    // The audio choice kept by an earlier version as its bare patterns is the named choice.
     const std::string& fileType = Module1::settings().fileType;
-    ComboBox1->ShowText(fileType.empty() ? QStringLiteral("*.MP3") : Module1::ToQt(fileType));
+    ComboBox1->ShowText(fileType.empty()                               ? QStringLiteral("*.MP3")
+                        : fileType == vardune::MediaFolder::AudioPattern() ? Module1::ToQt(vardune::MediaFolder::AudioChoice())
+                                                                           : Module1::ToQt(fileType));
     XListView1->SetNamePattern(ComboBox1->currentText());
     XTreeView1->SetFileView(XListView1);
     XListView1->SetCurrentFolder(Module1::ToQt(Module1::settings().sourceFolder));

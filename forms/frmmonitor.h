@@ -45,14 +45,17 @@ public:
 
     // 1 while the batch may take up further entries, else 0.
     qint16 iRunning = 0;
-    // Only the first so many waiting entries are converted (those that fit in the output
-    // folder); all of them when empty.
-    std::optional<std::size_t> fileLimit;
+    // Only these waiting entries are converted (those that fit in the output folder); all of
+    // them when empty.
+    std::optional<std::vector<std::uint64_t>> filesChosen;
+    // Every file at this bitrate (bit/s) instead of the quality's, or 0.
+    int chosenBitrate = 0;
 
     // What the batch shows here, and whether it goes on.
     QObject* BoardObject() override { return this; }
     bool Going() const override { return iRunning == 1; }
-    std::optional<std::size_t> FileLimit() const override { return fileLimit; }
+    std::optional<std::vector<std::uint64_t>> FilesChosen() const override { return filesChosen; }
+    int ChosenBitrate() const override { return chosenBitrate; }
     void BatchStarted(const QString& total) override;
     void ShowStatus(const QString& text) override;
     void ShowSource(const QString& current, const QString& source) override;

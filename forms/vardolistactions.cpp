@@ -223,9 +223,14 @@ void VardoListActions::AddFolder(const QString& folder, const std::function<bool
     QStringList duplicates, invalid;
     int leftOut = 0;
     int playlists = 0;
+    int otherTypes = 0;  // audio files the type box left out
     // Playlists come along whatever the type box shows: they are carried, not converted.
-    const auto wantedOrPlaylist = [&wanted](const std::string& name) {
-        return wanted(name) || vardune::PlaylistCarrier::IsPlaylist(name);
+    const auto wantedOrPlaylist = [&wanted, &otherTypes](const std::string& name) {
+        if (wanted(name) || vardune::PlaylistCarrier::IsPlaylist(name))
+            return true;
+        if (vardune::MediaFolder::IsAudioName(name))
+            ++otherTypes;
+        return false;
     };
     const std::string root = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(folder));
     for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(folder), wantedOrPlaylist)) {
@@ -264,6 +269,11 @@ void VardoListActions::AddFolder(const QString& folder, const std::function<bool
         text += (leftOut == 1 ? QStringLiteral(" 1 other file was left out")
                               : QStringLiteral(" %1 other files were left out").arg(leftOut))
             + QStringLiteral(": Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
+    if (otherTypes > 0)
+        text += QLatin1Char(' ')
+            + (otherTypes == 1 ? tr("1 file of another type was not added: choose All audio in Type to take it.")
+                               : tr("%1 files of other types were not added: choose All audio in Type to take them.")
+                                     .arg(otherTypes));
     if (playlists > 0)
         text += (playlists == 1 ? QStringLiteral(" 1 playlist goes along")
                                 : QStringLiteral(" %1 playlists go along").arg(playlists))

@@ -9,8 +9,8 @@
 
 #include "batchwalk.h"
 #include "encodercommand.h"
+#include "outputplan.h"
 #include "numerictext.h"
-#include "takennames.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -68,42 +68,39 @@ void WaitingForecast::PlanOutputs()
     plannedOutputs_.clear();
     const QString shown = outputFolder_->text();
     if (!shown.isEmpty()) {
-        const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(shown));
-        vardune::BatchWalk::NameRules rules;
-        rules.portable = OutputVolume::TakesOnlyPortableNames(shown);
-        rules.maxBytes = vardune::BatchWalk::NameMax(Module1::FromQt(OutputVolume::FolderPath(shown)));
-        const vardune::OutputLayout layout
-            = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
-        const bool byTags = layout.Layout() == vardune::OutputLayout::Kind::NamesFromTags;
-        vardune::TakenNames planned(pool_->Names().Folding());
-        for (const vardune::VardoEntry& e : list_->List().Entries()) {
-            if (e.state != vardune::EntryState::Waiting || e.converting)
-                continue;
-            vardune::OutputLayout::Source source {e.sourcePath + e.sourceName, e.root, {}};
-            const vardune::OutputLayout::Tags* tags = byTags ? SourceTags(e.id) : nullptr;
-            // Named by its fallbacks only once the encoder has found it has no such tags.
-            if (byTags && !tags && SourceTagsPending(e.id))
-                continue;
-            if (tags)
-                source.tags = *tags;
-            const vardune::OutputLayout::Plan plan = layout.PlanFor(source, rules);
-            std::string path;
-            for (int number = 1; number <= 1000; ++number) {
-                path = folder + plan.Relative(rules, number);
-                if (!planned.Contains(path))
-                    break;
-            }
-            planned.Take(path);
-            plannedOutputs_.emplace(e.id, std::move(path));
+        vardune::OutputPlan::Rules rules;
+        rules.folder = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(shown));
+        // The folder's name rules are asked of its file system once per folder (a probe name
+        // made and removed there), not each time the list changes.
+        if (!rulesFolder_ || *rulesFolder_ != shown) {
+            names_ = OutputVolume::NameRules(shown);
+            rulesFolder_ = shown;
         }
+        rules.names = names_;
+        rules.layout = vardune::OutputLayout::FromSettings(Module1::settings().outputLayout, Module1::settings().namePattern);
+        // Named as a batch started now names them, past the names its encoders write now.
+        for (vardune::OutputPlan::File& file : vardune::OutputPlan::Make(
+                 list_->List(), rules, pool_->Names(), [this](std::uint64_t id) { return SourceTags(id); },
+                 [this](std::uint64_t id) { return SourceTagsPending(id); }))
+            if (!file.target.empty())
+                plannedOutputs_.emplace(file.entry, Planned {std::move(file.target), file.standing});
     }
     list_->PlansChanged();
+    // What stands at the outputs counts in the forecast.
+    ScheduleForecast();
+}
+
+void WaitingForecast::PlanNow()
+{
+    planTimer_->stop();
+    rulesFolder_.reset();
+    PlanOutputs();
 }
 
 std::string WaitingForecast::PlannedOutput(const vardune::VardoEntry& entry) const
 {
     const auto found = plannedOutputs_.find(entry.id);
-    return found == plannedOutputs_.end() ? std::string() : found->second;
+    return found == plannedOutputs_.end() ? std::string() : found->second.target;
 }
 
 void WaitingForecast::ScheduleForecast()
@@ -114,13 +111,19 @@ void WaitingForecast::ScheduleForecast()
 
 vardune::SizeForecast WaitingForecast::Forecast() const
 {
-    vardune::SizeForecast forecast(Module1::settings().profile);
+    vardune::SizeForecast forecast(Module1::settings().profile,
+                                   vardune::LoudnessLevel::ModeFrom(Module1::settings().evenLoudness)
+                                       != vardune::LoudnessLevel::Mode::Off);
     for (const vardune::VardoEntry& e : list_->List().Entries()) {
         if (e.state != vardune::EntryState::Waiting || e.converting)
             continue;
         const auto source = sources_.find(e.id);
+        const auto planned = plannedOutputs_.find(e.id);
+        // What stands at its planned output: nothing is counted for one up to date, only the
+        // growth for one that replaces its own.
         forecast.Add(vardune::LeadingNumber(e.sourceSize),
-                     source == sources_.end() ? nullptr : reader_->Find(source->second.number));
+                     source == sources_.end() ? nullptr : reader_->Find(source->second.number),
+                     planned == plannedOutputs_.end() ? vardune::SizeForecast::Standing {} : planned->second.standing, e.id);
     }
     return forecast;
 }

@@ -5,9 +5,11 @@
 #include "vardolist.h"
 
 #include <QObject>
+#include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -60,12 +62,16 @@ public:
     void ReadEditedSources();
 
     // Where a waiting entry's output will go, by the layout and output folder chosen now,
-    // numbered as the batch numbers names that collide within the list (a file found standing
-    // there is numbered past only when the batch writes); empty while it cannot be said.
+    // named as a batch started now names it (OutputPlan): numbered past names that collide
+    // within the list and files standing there of another source; empty while it cannot be
+    // said.
     std::string PlannedOutput(const vardune::VardoEntry& entry) const;
     // Plans every waiting entry's output again, soon: the layout, the output folder, the
     // list or a source's tags have changed.
     void SchedulePlans();
+    // Plans them now, asking the folder's name rules again: before a batch asks whether its
+    // files fit, what stands at each output counts as it is now.
+    void PlanNow();
 
 private:
     // Plans the waiting entries' outputs in list order, as the batch will take them up: once
@@ -92,7 +98,14 @@ private:
         std::int64_t changed = -1;
     };
     std::unordered_map<std::uint64_t, Source> sources_;
-    std::unordered_map<std::uint64_t, std::string> plannedOutputs_;  // by entry id
+    struct Planned {
+        std::string target;
+        vardune::SizeForecast::Standing standing;  // what stands there when it was planned
+    };
+    std::unordered_map<std::uint64_t, Planned> plannedOutputs_;  // by entry id
+    // The names the output folder takes, and the folder they were asked of.
+    vardune::BatchWalk::NameRules names_;
+    std::optional<QString> rulesFolder_;
     struct Ahead {
         std::int64_t changed = -1;  // the file's change time when it was measured
         std::vector<std::string> options; // the quality it was measured for

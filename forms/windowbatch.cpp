@@ -121,22 +121,37 @@ void WindowBatch::ShowStatusBoard()
         // The folder first: its free room can only be measured once it is there.
         if (!OutputFolderReady())
             return;
-        // Outputs that cannot all fit: the user decides before anything is written.
-        std::optional<std::size_t> limit;
+        // Outputs that cannot all fit: the user decides before anything is written, by the
+        // same count the status bar shows, with what stands at the outputs as it is now.
+        std::optional<std::vector<std::uint64_t>> chosen;
+        int bitrate = 0;
+        waiting_->PlanNow();
         const vardune::SizeForecast forecast = waiting_->Forecast();
         const std::optional<double> freeBytes = OutputVolume::FreeBytes(outputFolder_->text());
         if (freeBytes && forecast.Waiting() > 0 && forecast.Bytes() > *freeBytes) {
-            const auto answer = Module1::MsgBox(window_, {Module1::ToQt(vardune::SizeForecast::Question(forecast.Bytes(), *freeBytes, forecast.AtLeast())),
-                                                       QStringLiteral("Not Enough Room"), QMessageBox::Question,
-                                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes});
-            if (answer != QMessageBox::Yes)
+            // Besides the files that fit: every file at the highest bitrate at which all fit.
+            const std::optional<int> fit = forecast.FittingBitrate(*freeBytes);
+            Module1::MessageRequest question {
+                Module1::ToQt(vardune::SizeForecast::Question(forecast.Bytes(), *freeBytes, forecast.AtLeast(), fit)),
+                QStringLiteral("Not Enough Room"), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                QMessageBox::Yes};
+            if (fit) {
+                question.buttons |= QMessageBox::YesToAll;
+                question.buttonTexts[QMessageBox::YesToAll] = tr("All at %1 kbit/s").arg(*fit / 1000);
+            }
+            const auto answer = Module1::MsgBox(window_, question);
+            if (answer == QMessageBox::YesToAll && fit)
+                bitrate = *fit;
+            else if (answer == QMessageBox::Yes)
+                chosen = forecast.Fitting(*freeBytes);
+            else
                 return;
-            limit = forecast.FittingCount(*freeBytes);
         }
         // The batch measures what is left with every core.
         waiting_->StopMeasuringAhead();
         monitor_ = new frmMonitor(window_, animationStep_);
-        monitor_->fileLimit = limit;
+        monitor_->filesChosen = std::move(chosen);
+        monitor_->chosenBitrate = bitrate;
         connect(monitor_, &frmMonitor::Go, this, [this, board = monitor_.data()] { Run(board); });
     }
     monitor_->show();

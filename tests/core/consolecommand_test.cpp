@@ -1,5 +1,6 @@
 #include "consolecommand.h"
 
+#include "encodercommand.h"
 #include "encodingprofile.h"
 
 #include <gtest/gtest.h>
@@ -48,6 +49,35 @@ TEST(ConsoleCommand, ChoicesBecomeTheWindowsSettings)
     EXPECT_EQ(stored.outputLayout, "TAGS");
 }
 
+// Any MP3 bitrate from 8 to 320 kbit/s, beside the window's four qualities: the window's own
+// quality stays as it was, the bitrate stands in for it.
+TEST(ConsoleCommand, AnyMp3Bitrate)
+{
+    const struct {
+        const char* given;
+        int bitrate;  // 0: a quality of the window's
+        std::size_t quality;
+    } cases[] = {{"8", 8000, 0}, {"160", 160000, 0}, {"192k", 192000, 0}, {"320", 320000, 0},
+                 {"96", 0, 0}, {"16k", 0, 3}, {"phone", 0, 3}};
+    for (const auto& c : cases) {
+        const auto command = Parse({"--convert", "a.wav", "-o", "out", "--quality", c.given, "--fit"});
+        ASSERT_TRUE(command) << c.given;
+        EXPECT_TRUE(command->fit);
+        vardune::Settings settings;
+        command->Apply(settings);
+        EXPECT_EQ(settings.profile.bitrate, c.bitrate) << c.given;
+        EXPECT_EQ(settings.profile.quality, vardune::EncodingProfile::QualityList()[c.quality]) << c.given;
+        EXPECT_EQ(vardune::EncoderCommand::Arguments("a", "b", settings.profile).back(),
+                  std::to_string(c.bitrate ? c.bitrate : std::stoi(c.given[0] == 'p' ? "16" : c.given) * 1000))
+            << c.given;
+    }
+    for (const char* refused : {"7", "100", "321", "1000", "128kb", "-128", ""}) {
+        std::string error;
+        EXPECT_FALSE(Parse({"--convert", "a.wav", "-o", "out", "--quality", refused}, &error)) << refused;
+        EXPECT_NE(error.find("unknown quality"), std::string::npos) << error;
+    }
+}
+
 TEST(ConsoleCommand, RefusesWhatItCannotRun)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -55,7 +85,8 @@ TEST(ConsoleCommand, RefusesWhatItCannotRun)
         {{"--convert", "--output", "out"}, "no source"},
         {{"--convert", "a.wav", "--output"}, "--output needs a folder"},
         {{"--convert", "--plan", "a.wav", "--output", "out"}, "either --convert or --plan"},
-        {{"--convert", "a.wav", "--output", "out", "--quality", "128"}, "unknown quality"},
+        {{"--convert", "a.wav", "--output", "out", "--quality", "100"}, "unknown quality"},
+        {{"--convert", "a.wav", "--output", "out", "--fit=yes"}, "--fit takes no value"},
         {{"--convert", "a.wav", "--output", "out", "--layout", "flat"}, "unknown layout"},
         {{"--convert", "a.wav", "--output", "out", "--jobs", "0"}, "--jobs needs"},
         {{"--convert", "a.wav", "--output", "out", "--jobs", "99999999999"}, "--jobs needs"},

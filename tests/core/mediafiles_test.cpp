@@ -25,6 +25,9 @@ TEST(NameFilters, TheAllFilesChoiceMatchesNamesWithoutADot)
         {"*.*x", {"*.*x"}},
         {"", {"*"}},
         {" ; ", {"*"}},
+        {"All audio (*.MP3;*.WAV)", {"*.MP3", "*.WAV"}},
+        {"*.mp3 (live)", {"*.mp3 (live)"}},  // brackets in a pattern are the pattern's
+        {"Songs ()", {"Songs ()"}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(NameFilters(c.pattern), c.filters) << c.pattern;
@@ -69,6 +72,7 @@ TEST(MediaFolder, AudioNamesAreTheTypesTheEncoderReads)
     EXPECT_EQ(MediaFolder::AudioPattern().rfind("*.MP3;*.WAV;*.FLAC;*.OGG;", 0), 0u) << MediaFolder::AudioPattern();
     for (const char* name : {"a.mp3", "f.WAVE", "q.caf", "folder.jpg", "mp3", "a.m4a"})
         EXPECT_EQ(MatchesNameFilters(name, filters), MediaFolder::IsAudioName(name)) << name;
+    EXPECT_EQ(NameFilters(MediaFolder::AudioChoice()), filters);
 }
 
 TEST(NameFilters, NamesMatchAsTheFileViewMatchesThem)

@@ -1,6 +1,7 @@
 // Output names as the folder takes them: cut to its limit, in ASCII where it refuses other
 // characters, and numbered past a file that was not made from the entry's source.
 #include "batchwalk.h"
+#include "outputplan.h"
 #include "portablename.h"
 #include "sourcemark.h"
 #include "takennames.h"
@@ -316,4 +317,57 @@ TEST(SourceMark, ReadOnlyFromAWellFormedTag)
         const auto value = SourceMark::Find(bytes);
         EXPECT_FALSE(value && SourceMark::PathIn(*value)) << bytes;
     }
+}
+
+// One plan for every path: each waiting entry named as the batch names it (numbered past a
+// file of another source standing there, in ASCII where the card takes no other), and what
+// stands at its output: its own output up to date (with its profile), its own output of a
+// source changed since (only its size), nothing.
+TEST(OutputPlan, NamesAndWhatStandsThere)
+{
+    const std::string dir = ::testing::TempDir() + "plan-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir + "/out");
+    const std::string profile = SourceMark::Profile(96000, false);
+    const auto marked = [&](const std::string& output, const std::string& source, const std::string& madeWith) {
+        const std::string frame = SourceMark::Frame(SourceMark::Value(*SourceMark::Of(source), madeWith));
+        std::string tag = "ID3\x03";
+        tag += std::string(2, '\0');
+        for (int shift = 21; shift >= 0; shift -= 7)
+            tag += static_cast<char>((frame.size() >> shift) & 0x7F);
+        Write(output, tag + frame + std::string(1000, '\xff'));
+    };
+    VardoList list;
+    for (const char* name : {"same.wav", "changed.wav", "other.wav", "new.wav", "\xc3\x89mile.wav"}) {
+        Write(dir + "/" + name, "sound");
+        list.Append(dir + "/" + name, " 5");
+    }
+    marked(dir + "/out/V_same.wav.MP3", dir + "/same.wav", profile);
+    marked(dir + "/out/V_changed.wav.MP3", dir + "/changed.wav", profile);
+    Write(dir + "/changed.wav", "sound, longer");
+    marked(dir + "/out/V_other.wav.MP3", dir + "/same.wav", profile);  // another source's output
+
+    OutputPlan::Rules rules;
+    rules.folder = dir + "/out/";
+    rules.names.ascii = true;
+    const auto plan = OutputPlan::Make(list, rules, TakenNames(), nullptr);
+    ASSERT_EQ(plan.size(), 5u);
+    const auto size = [&](const char* name) { return double(std::filesystem::file_size(dir + "/out/" + name)); };
+    const struct {
+        std::string target;
+        double bytes;
+        std::string profile;
+    } expected[] = {
+        {"V_same.wav.MP3", size("V_same.wav.MP3"), profile},
+        {"V_changed.wav.MP3", size("V_changed.wav.MP3"), ""},
+        {"V_other.wav (2).MP3", 0, ""},
+        {"V_new.wav.MP3", 0, ""},
+        {"V_Emile.wav.MP3", 0, ""},
+    };
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        EXPECT_EQ(plan[i].entry, list.At(i).id);
+        EXPECT_EQ(plan[i].target, rules.folder + expected[i].target);
+        EXPECT_EQ(plan[i].standing.bytes, expected[i].bytes) << i;
+        EXPECT_EQ(plan[i].standing.profile, expected[i].profile) << i;
+    }
+    std::filesystem::remove_all(dir);
 }

@@ -57,17 +57,18 @@ TEST(BatchWalk, PortableOutputNamesAreReservedAsWritten)
     EXPECT_EQ(walk.OutputPath("/home/", "What?.mp3", running), "/home/V_What?.mp3");
 }
 
-TEST(BatchWalk, ALimitTakesOnlyTheFirstWaitingEntries)
+TEST(BatchWalk, AChoiceTakesOnlyTheChosenWaitingEntries)
 {
     VardoList list;
     for (const char* path : {"/m/a.mp3", "/m/b.mp3", "/m/c.mp3", "/m/d.mp3"})
         list.Append(path, " 10");
     list.SetState(list.At(0).id, EntryState::Done);
     BatchWalk walk;
-    walk.Start(list, 2);
+    // In list order, whatever the order of the choice; one no longer waiting is passed over.
+    walk.Start(list, std::vector<std::uint64_t> {list.At(3).id, list.At(1).id, list.At(0).id});
     EXPECT_EQ(walk.Total(), 2);
     EXPECT_EQ(walk.Next(list), list.At(1).id);
-    EXPECT_EQ(walk.Next(list), list.At(2).id);
+    EXPECT_EQ(walk.Next(list), list.At(3).id);
     EXPECT_EQ(walk.Next(list), std::nullopt);
 }
 
@@ -129,9 +130,6 @@ TEST(SizeForecast, TotalsTextAndWhatFits)
     EXPECT_DOUBLE_EQ(forecast.Bytes(), 3e6);
     EXPECT_EQ(forecast.Text(180e6), "3 files waiting, 3:05 long, about 3.0 MB; 180.0 MB free");
     EXPECT_EQ(forecast.Text(std::nullopt), "3 files waiting, 3:05 long, about 3.0 MB");
-    EXPECT_EQ(forecast.FittingCount(1e6), 2u);   // the unreadable one costs nothing
-    EXPECT_EQ(forecast.FittingCount(2.5e6), 2u); // list order: the third does not fit
-    EXPECT_EQ(forecast.FittingCount(0.5e6), 0u);
 
     // While files are still being read, they are reckoned at the share the read ones come to.
     SizeForecast partial(profile);
@@ -147,6 +145,98 @@ TEST(SizeForecast, TotalsTextAndWhatFits)
     EXPECT_EQ(SizeForecast::DurationText(3723), "1:02:03");
     EXPECT_EQ(SizeForecast::Question(412.3e6, 180e6),
               "The files need about 412.3 MB; the output folder has 180.0 MB free. Convert the files that fit?");
+}
+
+// Which files a card takes when not all fit: in list order, each that still fits; one that
+// does not is passed over and smaller ones after it still go. A file that fails at once (it
+// cannot be read) costs nothing.
+TEST(SizeForecast, FilesThatFitSkipTheOnesThatDoNot)
+{
+    EncodingProfile profile;  // 96 kbit/s stereo
+    const auto small = SizeForecast::Parse("ok\t60.000\t96000:1000000:900000");
+    const auto large = SizeForecast::Parse("ok\t125.400\t96000:2000000:1800000");
+    const auto broken = SizeForecast::Parse("error\tnot an audio file");
+    SizeForecast forecast(profile);
+    forecast.Add(5e6, &small, {}, 1);
+    forecast.Add(8e6, &broken, {}, 2);
+    forecast.Add(10e6, &large, {}, 3);
+    forecast.Add(5e6, &small, {}, 4);
+    const struct {
+        double free;
+        std::vector<std::uint64_t> taken;
+    } cases[] = {
+        {4e6, {1, 2, 3, 4}},
+        {2.5e6, {1, 2, 4}},  // the large one is passed over, the small one after it goes
+        {1.5e6, {1, 2}},
+        {0.5e6, {2}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(forecast.Fitting(c.free), c.taken) << c.free;
+}
+
+// Room is needed only for what will be written: nothing for an output up to date at the
+// profile, what an output grows by where it replaces its own earlier output (and, once, the
+// room to write it beside the one it replaces), the whole of a new one. Up to date at one
+// bitrate is not up to date at another.
+TEST(SizeForecast, RoomForWhatWillBeWritten)
+{
+    EncodingProfile profile;  // 96 kbit/s stereo: "br096000,mono0"
+    const auto facts = SizeForecast::Parse("ok\t60.000\t64000:700000:650000\t96000:1000000:900000");
+    const SizeForecast::Standing upToDate {1000000, "br096000,mono0"};
+    const SizeForecast::Standing changedSource {800000, ""};
+    const SizeForecast::Standing otherBitrate {700000, "br064000,mono0"};
+
+    SizeForecast unchanged(profile);
+    unchanged.Add(5e6, nullptr, upToDate, 1);  // not read: an output up to date needs no facts
+    unchanged.Add(5e6, nullptr, upToDate, 2);
+    EXPECT_DOUBLE_EQ(unchanged.Bytes(), 0);
+    EXPECT_EQ(unchanged.UpToDate(), 2);
+    EXPECT_EQ(unchanged.Text(11.9e6), "2 files waiting, all up to date; 11.9 MB free");
+    EXPECT_EQ(unchanged.Fitting(0), (std::vector<std::uint64_t> {1, 2}));
+
+    SizeForecast mixed(profile);
+    mixed.Add(5e6, nullptr, upToDate, 1);
+    mixed.Add(5e6, &facts, changedSource, 2);  // grows by 200000, written beside its 800000
+    mixed.Add(5e6, &facts, otherBitrate, 3);   // grows by 300000, written beside its 700000
+    mixed.Add(5e6, &facts, {}, 4);             // new: 1000000
+    EXPECT_DOUBLE_EQ(mixed.Bytes(), 200000 + 300000 + 1000000 + 800000);
+    EXPECT_EQ(mixed.Text(std::nullopt), "3 files to convert, 1 up to date, 3:00 long, about 2.3 MB");
+    // At 64 kbit/s the third is up to date, the first made again smaller.
+    EXPECT_DOUBLE_EQ(mixed.BytesAt(64000), 0 + 0 + 0 + 700000 + 700000);
+    // Levelled, an output of the same profile may be made again at another gain.
+    SizeForecast levelled(profile, true);
+    levelled.Add(5e6, &facts, upToDate, 1);
+    EXPECT_DOUBLE_EQ(levelled.Bytes(), 1000000);
+}
+
+// Filling a card: the highest MP3 bitrate below the chosen one at which every file fits.
+TEST(SizeForecast, TheHighestBitrateThatFits)
+{
+    EncodingProfile profile;
+    profile.bitrate = 128000;
+    std::string line = "ok\t600.000";
+    for (const int kbps : EncodingProfile::Mp3Bitrates())
+        line += "\t" + std::to_string(kbps * 1000) + ":" + std::to_string(kbps * 75 + 400) + ":" + std::to_string(kbps * 75);
+    const auto facts = SizeForecast::Parse(line);
+    SizeForecast forecast(profile);
+    forecast.Add(20e6, &facts);
+    forecast.Add(20e6, &facts);
+    EXPECT_DOUBLE_EQ(forecast.Bytes(), 2 * (128 * 75 + 400));
+    const struct {
+        double free;
+        std::optional<int> bitrate;
+    } cases[] = {
+        {2 * (112 * 75 + 400), 112000},
+        {2 * (112 * 75 + 400) - 1, 96000},
+        {2 * (80 * 75 + 400) + 10, 80000},
+        {2 * (8 * 75 + 400), 8000},
+        {100, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(forecast.FittingBitrate(c.free), c.bitrate) << c.free;
+    EXPECT_EQ(SizeForecast::Question(412.3e6, 180e6, false, 80000),
+              "The files need about 412.3 MB; the output folder has 180.0 MB free. Convert the files that fit? "
+              "All of them fit at 80 kbit/s.");
 }
 
 // A source whose length the encoder could not measure ("+" after the seconds: what is known
@@ -169,7 +259,7 @@ TEST(SizeForecast, ALengthKnownOnlyAsALeast)
     EXPECT_TRUE(forecast.AtLeast());
     EXPECT_DOUBLE_EQ(forecast.Bytes(), 1e6 + 0.3e6 + 2e6);
     EXPECT_EQ(forecast.Text(std::nullopt), "3 files waiting (2 read), at least 1:13 so far, at least 3.3 MB");
-    EXPECT_EQ(forecast.FittingCount(1.1e6), 1u);
+    EXPECT_EQ(forecast.Fitting(1.1e6).size(), 1u);
     EXPECT_EQ(SizeForecast::Question(forecast.Bytes(), 1e6, forecast.AtLeast()),
               "The files need at least 3.3 MB; the output folder has 1.0 MB free. Convert the files that fit?");
 }

@@ -6,14 +6,17 @@
 
 #include "configtable.h"
 #include "outputlayout.h"
+#include "sizeforecast.h"
 
 #include <QDateTime>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QRegularExpression>
 
+#include <cmath>
 #include <csignal>
 
 #include <fcntl.h>
@@ -98,6 +101,52 @@ private:
             if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7f)
                 return true;
         return false;
+    }
+
+    // A player's card: a FAT image mounted by fusefat, which takes ASCII names only; an
+    // empty text where it cannot be mounted here.
+    QString Card(const QString& name, int megabytes)
+    {
+        const QString image = Path(name + ".img");
+        const QString card = Path(name);
+        QDir().mkpath(card);
+        QFile img(image);
+        if (!img.open(QIODevice::WriteOnly) || !img.resize(qint64(megabytes) * 1024 * 1024))
+            return {};
+        img.close();
+        const QString mount = QStringLiteral("mkfs.vfat '%1' && fusefat -o rw+ '%1' '%2'").arg(image, card);
+        if (QProcess::execute(QStringLiteral("sh"), {"-c", mount + " >/dev/null 2>&1"}) != 0)
+            return {};
+        mounts_ << card;
+        return card;
+    }
+
+    static qint64 FreeOn(const QString& folder) { return QStorageInfo(folder).bytesAvailable(); }
+
+    // Another program's file, taking the card's room until about left bytes stay free.
+    static bool FillCard(const QString& card, qint64 left)
+    {
+        QFile filler(card + "/filler.bin");
+        if (!filler.open(QIODevice::WriteOnly))
+            return false;
+        const QByteArray block(64 * 1024, 'f');
+        for (qint64 room = FreeOn(card) - left; room > 0; room -= block.size())
+            if (filler.write(block.constData(), std::min<qint64>(room, block.size())) < 0)
+                return false;
+        return filler.flush();
+    }
+
+    // A run's report, line by line: each source with its output and what became of it.
+    static QMap<QString, QPair<QString, QString>> Reported(const QByteArray& out)
+    {
+        QMap<QString, QPair<QString, QString>> files;
+        static const QRegularExpression line(QStringLiteral("^(.*) -> (.*): (would convert|done|up to date|failed.*)$"));
+        for (const QByteArray& text : out.split('\n')) {
+            const auto match = line.match(QString::fromUtf8(text));
+            if (match.hasMatch())
+                files.insert(match.captured(1), {match.captured(2), match.captured(3)});
+        }
+        return files;
     }
 
 private slots:
@@ -200,7 +249,8 @@ private slots:
         QTest::newRow("unknown option") << "--convert LIB --output OUT --fast" << 2
                                         << "unknown option --fast\nUsage: vardune --convert SOURCE" << -1;
         QTest::newRow("no output folder") << "--convert LIB" << 2 << "Usage: vardune --convert" << -1;
-        QTest::newRow("quality the window has not") << "--convert LIB --output OUT --quality 80" << 2 << "unknown quality" << -1;
+        QTest::newRow("no MP3 bitrate") << "--convert LIB --output OUT --quality 100" << 2 << "unknown quality" << -1;
+        QTest::newRow("any MP3 bitrate") << "--convert LIB/Loose --output OUT --quality 160k" << 0 << "tone.wav.MP3: done" << 1;
         QTest::newRow("json") << "--convert LIB/Loose --output OUT --json --quality phone --mono" << 0
                               << "^\\{\"source\":\".*/tone.wav\",\"output\":\".*/OUT/V_tone.wav.MP3\",\"status\":\"done\",\"bytes\":\\d+\\}\n"
                                  "\\{\"summary\":\"1 done, 0 failed, .* saved\",\"status\":0\\}\n$"
@@ -404,6 +454,164 @@ private slots:
         QVERIFY2(run.out.trimmed().endsWith("saved"), run.out.constData());
         QVERIFY(!run.out.contains("one.wav ->"));  // done files are not listed on a terminal
         QCOMPARE(Tree(Path("tty")).size(), 3);
+    }
+
+    // On a card that takes ASCII names only, the dry run and the conversion of the same
+    // arguments agree: the same exit status, names, up-to-date decisions and room verdict.
+    // Room is needed only for what will be written; a folder not made yet is judged by the
+    // card it will be made on.
+    void dryRunAndConversionAgreeOnACard_data()
+    {
+        QTest::addColumn<QStringList>("before");  // convert, fill:BYTES left free, touch a source
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("converted");        // outputs the conversion writes
+        QTest::newRow("a new folder that fits") << QStringList {} << 0 << 3;
+        QTest::newRow("a new folder on a nearly full card") << QStringList {"fill:20000"} << 3 << 0;
+        QTest::newRow("an unchanged re-run on a full card") << QStringList {"convert", "fill:0"} << 0 << 0;
+        QTest::newRow("a changed source on a full card") << QStringList {"convert", "fill:0", "touch"} << 3 << 0;
+        QTest::newRow("a changed source with room to replace it") << QStringList {"convert", "fill:100000", "touch"} << 0 << 1;
+    }
+    void dryRunAndConversionAgreeOnACard()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(int, status);
+        QFETCH(int, converted);
+        const QString card = Card(QStringLiteral("card"), 4);
+        if (card.isEmpty())
+            QSKIP("cannot mount a FAT image here (needs mkfs.vfat and fusefat)");
+        const QString lib = Path("lib");
+        QDir().mkpath(lib + QString::fromUtf8("/Émile Café"));
+        QVERIFY(WriteToneWav(lib + QString::fromUtf8("/Émile Café/Crème.wav"), 3.0, 300));
+        QVERIFY(WriteToneWav(lib + QString::fromUtf8("/Émile Café/Brûlée.wav"), 3.0, 400));
+        QVERIFY(WriteToneWav(lib + "/plain.wav", 3.0, 500));
+        const QStringList arguments {"--convert", lib, "--output", card + "/music", "--layout", "keep-folders"};
+        for (const QString& step : before) {
+            if (step == "convert")
+                QCOMPARE(Vardune(arguments).status, 0);
+            else if (step.startsWith("fill:"))
+                QVERIFY(FillCard(card, step.mid(5).toLongLong()));
+            else if (step == "touch")
+                QVERIFY(WriteToneWav(lib + "/plain.wav", 3.0, 550));
+        }
+        const auto onCard = Tree(card);
+
+        const Run dry = Vardune(arguments + QStringList {"--dry-run"});
+        QCOMPARE(Tree(card), onCard);  // a dry run writes nothing
+        const Run run = Vardune(arguments);
+        QCOMPARE(dry.status, status);
+        QCOMPARE(run.status, status);
+        const auto planned = Reported(dry.out);
+        QCOMPARE(planned.size(), 3);
+        // The card's names, learned before planning: ASCII in the dry run as in the run.
+        for (const auto& [target, what] : planned)
+            QVERIFY2(!target.contains(QString::fromUtf8("É")) && target.contains(card + "/music/"), qPrintable(target));
+        QVERIFY(planned.value(lib + QString::fromUtf8("/Émile Café/Crème.wav")).first.endsWith("/music/Emile Cafe/Creme.mp3"));
+        if (status == 3) {
+            QVERIFY2(dry.out.endsWith("; it does not fit\n"), dry.out.constData());
+            QVERIFY2(run.err.contains("not enough room"), run.err.constData());
+            QCOMPARE(Tree(card), onCard);
+            return;
+        }
+        QVERIFY2(dry.out.contains("; it fits\n"), dry.out.constData());
+        const auto made = Reported(run.out);
+        QCOMPARE(made.keys(), planned.keys());
+        int written = 0;
+        for (const QString& source : planned.keys()) {
+            QCOMPARE(made[source].first, planned[source].first);
+            QCOMPARE(made[source].second, planned[source].second == "would convert" ? QStringLiteral("done") : planned[source].second);
+            written += made[source].second == "done" ? 1 : 0;
+        }
+        QCOMPARE(written, converted);
+    }
+
+    // A card pulled mid-batch: the file that finds it gone fails with the documented reason,
+    // no further file starts, and nothing (output, folder, playlist) is written under the bare
+    // mount point afterwards, whichever way the outputs are laid out.
+    void aCardPulledMidBatch_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::newRow("one folder, on the card itself") << "one-folder";
+        QTest::newRow("album folders") << "keep-folders";
+    }
+    void aCardPulledMidBatch()
+    {
+        QFETCH(QString, layout);
+        const QString card = Card(QStringLiteral("pulled"), 4);
+        if (card.isEmpty())
+            QSKIP("cannot mount a FAT image here (needs mkfs.vfat and fusefat)");
+        const QString lib = Library();
+        QFile playlist(lib + "/Album/road.m3u");
+        QVERIFY(playlist.open(QIODevice::WriteOnly));
+        playlist.write("one.wav\ntwo.wav\n");
+        playlist.close();
+        // The card goes just before the second file's encoder starts, after the batch last
+        // looked at it.
+        const QString count = Path("count");
+        const QString program = WrappedEncoder(QStringLiteral("n=$(cat '%1' 2>/dev/null || echo 0); echo $((n+1)) > '%1'; "
+                                                              "[ $n = 1 ] && fusermount -u -z '%2'")
+                                                   .arg(count, card));
+        QVERIFY(!program.isEmpty());
+        const QString saved = app_;
+        app_ = program;
+        const Run run = Vardune({"--convert", lib, "--output", card, "--layout", layout, "--jobs", "1"});
+        app_ = saved;
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.out.contains(": failed: the output folder can no longer be written\n"), run.out.constData());
+        QVERIFY2(run.out.contains("; stopped: the output folder can no longer be written; 1 not converted\n"), run.out.constData());
+        QCOMPARE(run.out.count(": done\n"), 1);
+        QVERIFY(!run.out.contains("Playlist"));
+        // The mount point is bare: the internal disk's folder, which nothing was written to.
+        QVERIFY(QStorageInfo(card).rootPath() != card);
+        QCOMPARE(QDir(card).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot), QStringList {});
+    }
+
+    // --fit on a card too small for the quality: every file at the highest bitrate at which
+    // all fit. The dry run says which, the run writes them all, they fit, and what was written
+    // is within 1 % of the forecast at that bitrate.
+    void fitOnACardTooSmallForTheQuality()
+    {
+        const QString card = Card(QStringLiteral("fit"), 4);
+        if (card.isEmpty())
+            QSKIP("cannot mount a FAT image here (needs mkfs.vfat and fusefat)");
+        const QString lib = Path("lib");
+        QDir().mkpath(lib);
+        QStringList sources;
+        for (int i = 0; i < 4; ++i) {
+            sources << lib + QStringLiteral("/track%1.wav").arg(i);
+            QVERIFY(WriteToneWav(sources.last(), 30.0, 300 + 50 * i));
+        }
+        const qint64 room = FreeOn(card);
+        const QStringList arguments {"--convert", lib, "--output", card, "--quality", "320"};
+        QCOMPARE(Vardune(arguments + QStringList {"--dry-run"}).status, 3);
+        const Run dry = Vardune(arguments + QStringList {"--dry-run", "--fit"});
+        QCOMPARE(dry.status, 0);
+        const auto fitAt = QRegularExpression(QStringLiteral("; it fits at (\\d+) kbit/s\n$")).match(QString::fromUtf8(dry.out));
+        QVERIFY2(fitAt.hasMatch(), dry.out.constData());
+        const int kbps = fitAt.captured(1).toInt();
+        QVERIFY(kbps < 320);
+        const Run run = Vardune(arguments + QStringList {"--fit"});
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.err.contains(QStringLiteral("the outputs fit at %1 kbit/s").arg(kbps).toUtf8()), run.err.constData());
+        QCOMPARE(run.out.count(": done\n"), 4);
+
+        // The forecast of each output, as the encoder reckons it for that bitrate.
+        QProcess facts;
+        facts.start(QStringLiteral(FASTENCC_PATH), {"--facts"});
+        for (const QString& source : sources)
+            facts.write(QFile::encodeName(source) + '\0');
+        facts.closeWriteChannel();
+        QVERIFY(facts.waitForFinished(60000));
+        double forecast = 0;
+        for (const QByteArray& line : facts.readAllStandardOutput().trimmed().split('\n'))
+            for (const auto& size : vardune::SizeForecast::Parse(line.toStdString()).sizes)
+                if (size.bitrate == kbps * 1000)
+                    forecast += size.stereo;
+        qint64 written = 0;
+        for (const QString& name : QDir(card).entryList({"*.MP3"}, QDir::Files))
+            written += QFileInfo(card + "/" + name).size();
+        QVERIFY2(written <= room && std::abs(written - forecast) <= 0.01 * written,
+                 qPrintable(QStringLiteral("%1 kbit/s: forecast %2, written %3, room %4").arg(kbps).arg(forecast).arg(written).arg(room)));
+        qInfo("fit at %d kbit/s: forecast %.0f bytes, written %lld, room %lld", kbps, forecast, written, room);
     }
 
     // A plan run through GNU parallel makes what --convert makes, and running it again

@@ -92,7 +92,7 @@ private slots:
         QCOMPARE(form.ComboBox1->count(), 4);
         QCOMPARE(QStringList({form.ComboBox1->itemText(0), form.ComboBox1->itemText(1), form.ComboBox1->itemText(2)}),
                  QStringList({"*.*", "*.MP3", "*.WAV"}));
-        QCOMPARE(form.ComboBox1->itemText(3), Module1::ToQt(vardune::MediaFolder::AudioPattern()));
+        QCOMPARE(form.ComboBox1->itemText(3), Module1::ToQt(vardune::MediaFolder::AudioChoice()));
         QCOMPARE(form.ComboBox1->currentText(), QStringLiteral("*.MP3"));
         QCOMPARE(form.ComboBox1->currentIndex(), 1);
         QCOMPARE(form.XListView1->NamePattern(), QStringLiteral("*.MP3"));
@@ -460,7 +460,7 @@ private slots:
             QCOMPARE(form.Geometry().tree.width, 4086.0f + 480);
             QCOMPARE(form.Geometry().tree.height, 1815.0f + 630);
             QCOMPARE(form.XTreeView1->height(), (1815 + 630) / 15);
-            QCOMPARE(form.ComboBox1->currentText(), Module1::ToQt(vardune::MediaFolder::AudioPattern()));
+            QCOMPARE(form.ComboBox1->currentText(), Module1::ToQt(vardune::MediaFolder::AudioChoice()));
             QCOMPARE(form.XListView1->NamePattern(), form.ComboBox1->currentText());
             form.showMaximized();
             QTRY_VERIFY(form.isMaximized());

@@ -19,6 +19,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <cmath>
+
 #include <sys/mount.h>
 
 using vardune::EntryState;
@@ -146,25 +148,29 @@ private slots:
         QVERIFY(QFileInfo(Module1::ToQt(Entry(0).targetPath)).size() <= QFileInfo(Path("s64.mp3")).size());
     }
 
-    // A batch that cannot fit asks first; No starts nothing, Yes converts in list order what
-    // fits and leaves the rest waiting.
+    // A batch that cannot fit asks first, offering the files that fit and every file at the
+    // highest bitrate that fits; No starts nothing. Yes converts in list order each file that
+    // still fits: the long one that does not is passed over, the short one after it goes.
     void aBatchThatCannotFitAsksFirst()
     {
         const QString small = SmallFolder("size=1m");
         if (small.isEmpty())
             QSKIP("cannot mount a 1 MB tmpfs for the output here (needs root with mount rights)");
-        QStringList sources;
-        for (int i = 1; i <= 5; ++i)
-            sources << Wav(QStringLiteral("long%1.wav").arg(i), 20.0);
+        const QStringList sources {Wav("long1.wav", 20.0), Wav("long2.wav", 20.0), Wav("long3.wav", 20.0),
+                                   Wav("longest.wav", 60.0), Wav("short.wav", 5.0)};
         Add(sources);
         form_->Text1->setText(small);
         QVERIFY2(ForecastText().endsWith(QStringLiteral("; 1.0 MB free")), qPrintable(form_->ForecastPanel->text()));
         const vardune::SizeForecast forecast = form_->Waiting->Forecast();
         const double freeBytes = *OutputVolume::FreeBytes(small);
         QVERIFY(forecast.Bytes() > freeBytes);
-        const QString question = QStringLiteral("The files need about %1; the output folder has %2 free. Convert the files that fit?")
+        const std::optional<int> fit = forecast.FittingBitrate(freeBytes);
+        QVERIFY(fit && *fit < 96000);
+        const QString question = QStringLiteral("The files need about %1; the output folder has %2 free. Convert the files "
+                                                "that fit? All of them fit at %3 kbit/s.")
                                      .arg(Module1::ToQt(vardune::BatchProgress::SizeText(forecast.Bytes())),
-                                          Module1::ToQt(vardune::BatchProgress::SizeText(freeBytes)));
+                                          Module1::ToQt(vardune::BatchProgress::SizeText(freeBytes)))
+                                     .arg(*fit / 1000);
 
         Module1::Test::SetNextMessageAnswer(QMessageBox::No);
         form_->StartVardo->trigger();
@@ -172,7 +178,8 @@ private slots:
         QCOMPARE(asked.size(), std::size_t(1));
         QCOMPARE(asked[0].text, question);
         QCOMPARE(asked[0].icon, QMessageBox::Question);
-        QCOMPARE(asked[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(asked[0].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll);
+        QCOMPARE(asked[0].buttonTexts.value(QMessageBox::YesToAll), QStringLiteral("All at %1 kbit/s").arg(*fit / 1000));
         QVERIFY(!BoardOpen());
         QVERIFY(form_->isEnabled());
         for (int row = 0; row < 5; ++row)
@@ -181,11 +188,72 @@ private slots:
         Module1::Test::SetNextMessageAnswer(QMessageBox::Yes);
         QVERIFY(RunBatch());
         QCOMPARE(Module1::Test::TakeAskedMessages().size(), std::size_t(1));
-        const int fit = static_cast<int>(forecast.FittingCount(freeBytes));
-        QCOMPARE(fit, 4);
+        QCOMPARE(forecast.Fitting(freeBytes).size(), std::size_t(4));
         for (int row = 0; row < 5; ++row)
-            QCOMPARE(Entry(row).state, row < fit ? EntryState::Done : EntryState::Waiting);
-        QCOMPARE(FilesIn(small).size(), fit);
+            QCOMPARE(Entry(row).state, row == 3 ? EntryState::Waiting : EntryState::Done);
+        QCOMPARE(FilesIn(small).size(), 4);
+    }
+
+    // In the window too, room is needed only for what will be written: an output folder not
+    // made yet shows the free space of the folder above it; a second batch of the same files
+    // onto a card now full counts no room for outputs up to date, asks nothing and converts
+    // nothing.
+    void aReRunOntoAFullCardAsksNothing()
+    {
+        const QString small = SmallFolder("size=1m");
+        if (small.isEmpty())
+            QSKIP("cannot mount a 1 MB tmpfs for the output here (needs root with mount rights)");
+        const QStringList sources {Wav("r1.wav", 10.0), Wav("r2.wav", 10.0)};
+        Add(sources);
+        form_->Text1->setText(small + "/music");
+        QVERIFY2(ForecastText().endsWith(QStringLiteral("; 1.0 MB free")), qPrintable(form_->ForecastPanel->text()));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Yes);  // the folder is made
+        QVERIFY(RunBatch());
+        QCOMPARE(Module1::Test::TakeAskedMessages().size(), std::size_t(1));
+        QCOMPARE(Entry(1).state, EntryState::Done);
+
+        QFile filler(small + "/another program's file");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(static_cast<int>(*OutputVolume::FreeBytes(small)) - 4096, 'f'));
+        filler.close();
+        Add(sources);
+        QTRY_VERIFY2(form_->ForecastPanel->text().startsWith(QStringLiteral("2 files waiting, all up to date; ")),
+                     qPrintable(form_->ForecastPanel->text()));
+        QVERIFY(RunBatch());
+        QVERIFY(Module1::Test::TakeAskedMessages().empty());
+        QCOMPARE(Entry(2).state, EntryState::Done);
+        QCOMPARE(Entry(3).state, EntryState::Done);
+        QVERIFY2(form_->StatusPanel->text().startsWith(QStringLiteral("0 done, 2 up to date")), qPrintable(form_->StatusPanel->text()));
+    }
+
+    // Filling the card: every file at the highest bitrate at which all of them fit. They all
+    // fit, and the forecast at that bitrate was within 1 % of what was written.
+    void fillingTheCardAtTheHighestBitrateThatFits()
+    {
+        const QString small = SmallFolder("size=1m");
+        if (small.isEmpty())
+            QSKIP("cannot mount a 1 MB tmpfs for the output here (needs root with mount rights)");
+        Add({Wav("a.wav", 40.0), Wav("b.wav", 40.0), Wav("c.wav", 30.0)});
+        form_->Text1->setText(small);
+        ForecastText();
+        const vardune::SizeForecast forecast = form_->Waiting->Forecast();
+        const double freeBytes = *OutputVolume::FreeBytes(small);
+        const std::optional<int> fit = forecast.FittingBitrate(freeBytes);
+        QVERIFY(forecast.Bytes() > freeBytes && fit);
+        Module1::Test::SetNextMessageAnswer(QMessageBox::YesToAll);
+        QVERIFY(RunBatch());
+        QCOMPARE(Module1::Test::TakeAskedMessages().size(), std::size_t(1));
+        qint64 written = 0;
+        for (int row = 0; row < 3; ++row) {
+            QCOMPARE(Entry(row).state, EntryState::Done);
+            written += QFileInfo(Module1::ToQt(Entry(row).targetPath)).size();
+        }
+        QVERIFY(written <= freeBytes);
+        QVERIFY2(std::abs(forecast.BytesAt(*fit) - written) <= 0.01 * written,
+                 qPrintable(QStringLiteral("forecast %1, written %2").arg(forecast.BytesAt(*fit)).arg(written)));
+        // The window keeps its quality: only that batch was at the other bitrate.
+        QCOMPARE(Module1::settings().profile.bitrate, 0);
+        QCOMPARE(Module1::settings().profile.quality, std::string("1- CD Quality"));
     }
 
     // The forecast fitted, but something else took the room meanwhile: the file that hits the

@@ -8,6 +8,8 @@
 #include "vardolistview.h"
 #include "vardolistactions.h"
 
+#include "mediafolder.h"
+
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QProcess>
@@ -580,6 +582,25 @@ private slots:
         QCOMPARE(all.size(), std::size_t(1));
         QCOMPARE(all[0].text, "2 media files were added from " + dir_->path()
                                   + "/mixed. 1 other file was left out: Vardune converts only audio files (MP3, WAV, FLAC, Ogg, AIFF).");
+
+        // The type box chose MP3 only: the audio files of other types are counted, and the
+        // choice that takes them named.
+        QDir(dir_->path()).mkpath("typed/sub");
+        for (const char* name : {"typed/a.mp3", "typed/b.wav", "typed/sub/c.flac", "typed/notes.txt"})
+            Make(name, 6);
+        form_->ComboBox1->setCurrentText("*.MP3");
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->ListActions->AddFolderEntries(dir_->path() + "/typed");
+        const auto typed = Asked();
+        QCOMPARE(typed.size(), std::size_t(1));
+        QCOMPARE(typed[0].text, "1 media file was added from " + dir_->path()
+                                    + "/typed. 2 files of other types were not added: choose All audio in Type to take them.");
+        form_->ComboBox1->setCurrentIndex(3);
+        QCOMPARE(form_->ComboBox1->currentText(), QStringLiteral("All audio (") + Module1::ToQt(vardune::MediaFolder::AudioPattern()) + ")");
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);  // a.mp3 is in the list already
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        form_->ListActions->AddFolderEntries(dir_->path() + "/typed");
+        QCOMPARE(Asked().back().text, "2 media files were added from " + dir_->path() + "/typed.");
     }
 
     void outputFolderFromThePickerReachesTheSettings()
