@@ -16,6 +16,8 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QAbstractButton>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -178,6 +180,15 @@ QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& reques
     QMessageBox box(request.icon, request.title, request.text, request.buttons, parent);
     if (request.defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(request.defaultButton);
+    if (!request.details.isEmpty()) {
+        box.setDetailedText(request.details);
+        // Open from the start: the list is what the question is about.
+        for (QAbstractButton* button : box.buttons())
+            if (box.buttonRole(button) == QMessageBox::ActionRole) {
+                QTimer::singleShot(0, button, &QAbstractButton::click);
+                break;
+            }
+    }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

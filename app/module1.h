@@ -59,6 +59,9 @@ struct MessageRequest {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    // A long list the text speaks of, every line of it, shown open below the text and
+    // scrolled there.
+    QString details = QString();
 };
 QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& request);
 

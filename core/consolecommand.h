@@ -26,6 +26,8 @@ struct ConsoleCommand {
     bool dryRun = false;
     bool json = false;
     bool useSettings = false;
+    // After the batch, remove what Tidy the Player removes by default (with dryRun: list it).
+    bool tidy = false;
 
     // Whether the arguments ask for a batch without the window (--convert or --plan).
     static bool Asked(int argc, const char* const argv[]);
