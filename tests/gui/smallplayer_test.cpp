@@ -69,9 +69,13 @@ private:
         return folder;
     }
 
+    // Every file in folder, hidden ones too (an encoder's unfinished copy would be), but the
+    // record of what Vardune wrote there.
     static QList<QFileInfo> FilesIn(const QString& folder)
     {
-        return QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        QList<QFileInfo> files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        files.removeIf([](const QFileInfo& file) { return file.fileName() == QLatin1String(".vardune-record"); });
+        return files;
     }
 
 private slots:
