@@ -221,6 +221,51 @@ private slots:
             QCOMPARE(Tree(Path("OUT")).size(), outputs);
     }
 
+    // Kept in step from cron: --tidy removes after the batch what Tidy removes by default, on
+    // a FAT card as a player holds one; with --dry-run it only lists; --json reports it.
+    void tidyKeepsAPlayerInStep()
+    {
+        const QString lib = Library();
+        const QString image = Path("card.img");
+        const QString card = Path("card");
+        QDir().mkpath(card);
+        QFile img(image);
+        QVERIFY(img.open(QIODevice::WriteOnly) && img.resize(16 * 1024 * 1024));
+        img.close();
+        if (QProcess::execute(QStringLiteral("mkfs.vfat"), {image}) != 0)
+            QSKIP("mkfs.vfat (dosfstools) is not installed");
+        if (QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", image, card}) != 0)
+            QSKIP("no fusefat to mount a FAT image");
+        mounts_ << card;
+        const QStringList convert = {"--convert", lib, "--output", card + "/music", "--layout", "keep-folders"};
+        QCOMPARE(Vardune(convert).status, 0);
+        const QString two = card + "/music/lib/Album/two.mp3";
+        QVERIFY(QFileInfo::exists(two));
+        QVERIFY(QFile::copy(two, card + "/music/copy.mp3"));  // the user's copy, marked too
+        QVERIFY(QFile::remove(lib + "/Album/two.wav"));
+
+        Run run = Vardune(convert + QStringList({"--tidy", "--dry-run"}));
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains("two.wav -> " + two.toUtf8() + ": would remove: its source is gone\n"), run.out.constData());
+        QVERIFY2(run.out.trimmed().endsWith("; 1 would be removed by tidying"), run.out.constData());
+        QVERIFY(QFileInfo::exists(two));
+
+        run = Vardune(convert + QStringList({"--tidy", "--json"}));
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains("\"output\":\"" + two.toUtf8() + "\",\"status\":\"removed\",\"reason\":\"its source is gone\"}"),
+                 run.out.constData());
+        QVERIFY2(run.out.contains("1 removed by tidying"), run.out.constData());
+        QVERIFY(!QFileInfo::exists(two));
+        QVERIFY(QFileInfo::exists(card + "/music/copy.mp3"));
+        QVERIFY(QFileInfo::exists(card + "/music/lib/Album/one.mp3"));
+
+        // Nothing left to remove; without --tidy nothing is ever removed.
+        run = Vardune(convert + QStringList({"--tidy"}));
+        QCOMPARE(run.status, 0);
+        QVERIFY2(!run.out.contains("tidying"), run.out.constData());
+        QCOMPARE(Vardune({"--plan", lib, "--output", card, "--tidy"}).status, 2);
+    }
+
     // A second run converts nothing: every output is up to date, and left as it is.
     void secondRunFindsEverythingUpToDate()
     {
