@@ -264,6 +264,26 @@ private slots:
         QCOMPARE(run.status, 0);
         QVERIFY2(!run.out.contains("tidying"), run.out.constData());
         QCOMPARE(Vardune({"--plan", lib, "--output", card, "--tidy"}).status, 2);
+
+        // A source on a disk that is not mounted is out of reach, not gone: its output stays.
+        const QString diskImage = Path("disk.img");
+        const QString disk = Path("disk");
+        QDir().mkpath(disk);
+        QFile diskFile(diskImage);
+        QVERIFY(diskFile.open(QIODevice::WriteOnly) && diskFile.resize(4 * 1024 * 1024));
+        diskFile.close();
+        QCOMPARE(QProcess::execute(QStringLiteral("mkfs.vfat"), {diskImage}), 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", diskImage, disk}), 0);
+        mounts_ << disk;
+        QVERIFY(WriteToneWav(disk + "/away.wav", 0.3));
+        QCOMPARE(Vardune({"--convert", disk + "/away.wav", "--output", card + "/music"}).status, 0);
+        QVERIFY(QFileInfo::exists(card + "/music/V_away.wav.MP3"));
+        QCOMPARE(QProcess::execute(QStringLiteral("fusermount"), {"-u", disk}), 0);
+        mounts_.removeAll(disk);
+        run = Vardune(convert + QStringList({"--tidy"}));
+        QCOMPARE(run.status, 0);
+        QVERIFY2(!run.out.contains("removed"), run.out.constData());
+        QVERIFY(QFileInfo::exists(card + "/music/V_away.wav.MP3"));
     }
 
     // A second run converts nothing: every output is up to date, and left as it is.
