@@ -1,90 +1,121 @@
 #include "encoderleftover.h"
 
+#include <cstring>
+
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
-
 namespace vardune {
 
 namespace {
 
+// The temporary file's own marker and the length of the random part after it.
 constexpr const char kMarker[] = ".fastencc-";
 constexpr const char kProbe[] = ".fastencc-probe-";
 constexpr std::size_t kRandomLength = 6;
 
-bool RandomLetters(const std::string& text)
+bool RandomPart(const std::string& name, std::size_t from)
 {
-    if (text.size() != kRandomLength)
+    if (name.size() != from + kRandomLength)
         return false;
-    for (const char c : text)
+    for (std::size_t i = from; i < name.size(); ++i) {
+        const char c = name[i];
         if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
             return false;
+    }
     return true;
 }
 
-// Opens the leftover with its lock held, or -1: the lock is taken only where no live encoder
-// holds it, and the name must still be the opened file's.
-int OpenUnheld(int dirfd, const std::string& name, std::time_t cutoff)
+// Judges name in folderFd as a leftover; removes it when remove is set. The file is held
+// under its lock while it is judged and removed, so no encoder takes it meanwhile.
+bool Judge(int folderFd, const std::string& name, std::time_t olderThan, bool remove)
 {
     if (!EncoderLeftover::IsTemporaryName(name))
-        return -1;
+        return false;
     // Writable where possible: over NFS an exclusive lock needs a descriptor open for writing.
-    int fd = openat(dirfd, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    int fd = ::openat(folderFd, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        fd = openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return -1;
+        return false;
     struct stat held {};
     struct stat named {};
-    const bool stale = fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_mtime < cutoff
-                       && flock(fd, LOCK_EX | LOCK_NB) == 0
-                       && fstatat(dirfd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
-                       && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
-    if (!stale) {
-        close(fd);
-        return -1;
+    const uid_t user = ::geteuid();
+    // Locked: no live writer. Still under this name: nobody renamed it meanwhile.
+    bool leftover = ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && (user == 0 || held.st_uid == user)
+        && held.st_mtime < olderThan && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+        && ::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev
+        && named.st_ino == held.st_ino;
+    if (leftover && remove)
+        leftover = ::unlinkat(folderFd, name.c_str(), 0) == 0;
+    ::close(fd);
+    return leftover;
+}
+
+// Calls each with the folder's descriptor and every name in it that has the temporary form.
+template <class Each>
+void ForEachTemporary(const std::string& folder, Each each)
+{
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return;
+    const int listFd = ::dup(folderFd);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0)
+            ::close(listFd);
+        ::close(folderFd);
+        return;
     }
-    return fd;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir))
+        if (EncoderLeftover::IsTemporaryName(entry->d_name))
+            names.emplace_back(entry->d_name);
+    ::closedir(dir);
+    for (const std::string& name : names)
+        each(folderFd, name);
+    ::close(folderFd);
 }
 
 } // namespace
 
 bool EncoderLeftover::IsTemporaryName(const std::string& name)
 {
-    if (name.size() < 1 + kRandomLength || name[0] != '.')
-        return false;
-    const std::string letters = name.substr(name.size() - kRandomLength);
-    const std::string before = name.substr(0, name.size() - kRandomLength);
-    if (!RandomLetters(letters))
-        return false;
-    if (before == kProbe)
-        return true;
     const std::size_t marker = sizeof kMarker - 1;
-    // ".NAME.fastencc-": the name may be cut to fit, even to nothing.
-    return before.size() >= 1 + marker && before.compare(before.size() - marker, marker, kMarker) == 0;
+    const std::size_t probe = sizeof kProbe - 1;
+    if (name.compare(0, probe, kProbe) == 0 && RandomPart(name, probe))
+        return true;
+    return name.size() >= 1 + marker + kRandomLength && name[0] == '.'
+        && name.compare(name.size() - kRandomLength - marker, marker, kMarker) == 0
+        && RandomPart(name, name.size() - kRandomLength);
 }
 
-bool EncoderLeftover::IsLeftover(int dirfd, const std::string& name, std::time_t cutoff)
+std::vector<std::string> EncoderLeftover::Find(const std::string& folder, std::time_t olderThan)
 {
-    const int fd = OpenUnheld(dirfd, name, cutoff);
-    if (fd < 0)
-        return false;
-    close(fd);
-    return true;
+    std::vector<std::string> found;
+    ForEachTemporary(folder, [&](int folderFd, const std::string& name) {
+        if (Judge(folderFd, name, olderThan, false))
+            found.push_back(name);
+    });
+    return found;
 }
 
-bool EncoderLeftover::Remove(int dirfd, const std::string& name, std::time_t cutoff)
+int EncoderLeftover::Clear(const std::string& folder, std::time_t olderThan)
 {
-    const int fd = OpenUnheld(dirfd, name, cutoff);
-    if (fd < 0)
-        return false;
-    // Removed while its lock is held: an encoder that starts on the name now cannot take it.
-    const bool removed = unlinkat(dirfd, name.c_str(), 0) == 0;
-    close(fd);
+    int removed = 0;
+    ForEachTemporary(folder, [&](int folderFd, const std::string& name) {
+        if (Judge(folderFd, name, olderThan, true))
+            ++removed;
+    });
     return removed;
+}
+
+bool EncoderLeftover::RemoveIfLeftover(int folderFd, const std::string& name, std::time_t olderThan)
+{
+    return Judge(folderFd, name, olderThan, true);
 }
 
 } // namespace vardune

@@ -154,10 +154,18 @@ PlayerTidy::Scan PlayerTidy::Look(const std::string& outputFolder, std::time_t l
     scan.opened = true;
     scan.device = tree.Device();
     scan.inode = tree.Inode();
-    tree.Walk([&](const std::string& folder, int dirfd, const std::string& name, unsigned char type) {
-        if (type == DT_REG && EncoderLeftover::IsTemporaryName(name) && EncoderLeftover::IsLeftover(dirfd, name, leftoverCutoff))
-            scan.unwanted.push_back({Join(folder, name), std::string(), Why::Leftover});
+    // The folders holding names of an encoder's temporary form; each is then judged (no encoder
+    // holds it, unchanged since the cutoff). Listing only: what is removed is judged again
+    // through the tree's descriptors.
+    std::set<std::string> temporaries;
+    tree.Walk([&](const std::string& folder, int, const std::string& name, unsigned char type) {
+        if (type == DT_REG && EncoderLeftover::IsTemporaryName(name))
+            temporaries.insert(folder);
     });
+    const std::string root = outputFolder.empty() || outputFolder.back() == '/' ? outputFolder : outputFolder + '/';
+    for (const std::string& folder : temporaries)
+        for (const std::string& name : EncoderLeftover::Find(folder.empty() ? root : root + folder, leftoverCutoff))
+            scan.unwanted.push_back({Join(folder, name), std::string(), Why::Leftover});
     const WrittenRecord::Contents record = WrittenRecord::Read(tree.Folder(std::string()));
     scan.record = record.state;
     if (record.state == WrittenRecord::State::Kept) {
@@ -209,7 +217,7 @@ PlayerTidy::Removal PlayerTidy::Remove(const std::string& outputFolder, const Sc
         std::string why;
         if (item.why == Why::Leftover) {
             const int dirfd = OutputTree::Valid(item.path) ? tree.Folder(OutputTree::FolderOf(item.path)) : -1;
-            if (dirfd >= 0 && EncoderLeftover::Remove(dirfd, OutputTree::NameOf(item.path), leftoverCutoff)) {
+            if (dirfd >= 0 && EncoderLeftover::RemoveIfLeftover(dirfd, OutputTree::NameOf(item.path), leftoverCutoff)) {
                 result.removed.push_back(item.path);
                 folders.push_back(OutputTree::FolderOf(item.path));
             } else {

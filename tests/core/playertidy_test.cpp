@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,6 +185,14 @@ TEST_F(PlayerTidyTest, WithoutARecordNothingIsOffered)
     const struct timespec times[2] = {{old, 0}, {old, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, (out + "/" + leftover).c_str(), times, 0), 0);
 
+    // One an encoder still writes (it holds its lock), and one changed just now: neither is a
+    // leftover.
+    const std::string held = "A/.02.mp3.fastencc-Hold00";
+    Write(out + "/" + held, "half");
+    ASSERT_EQ(utimensat(AT_FDCWD, (out + "/" + held).c_str(), times, 0), 0);
+    const int holder = open((out + "/" + held).c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    Write(out + "/A/.03.mp3.fastencc-Fresh0", "half");
     std::string record = Read(out + "/.vardune-record");
     record[record.size() - 5] ^= 1;
     Write(out + "/.vardune-record", record);
@@ -197,6 +206,9 @@ TEST_F(PlayerTidyTest, WithoutARecordNothingIsOffered)
     EXPECT_EQ(scan.record, WrittenRecord::State::Missing);
     EXPECT_EQ(tidy.Remove(out, scan, scan.unwanted, std::time(nullptr) - 60).removed, (std::vector<std::string>{leftover}));
     EXPECT_TRUE(fs::exists(out + "/A/01.mp3"));
+    EXPECT_TRUE(fs::exists(out + "/" + held));
+    EXPECT_TRUE(fs::exists(out + "/A/.03.mp3.fastencc-Fresh0"));
+    close(holder);
 }
 
 // A folder of the output tree swapped for a link between the listing and the removal leads

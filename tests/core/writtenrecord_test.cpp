@@ -1,6 +1,5 @@
-// The record of what Vardune wrote in an output folder, the leftovers of a killed encoder,
-// where a source lies, and the output folder walked through descriptors.
-#include "encoderleftover.h"
+// The record of what Vardune wrote in an output folder, where a source lies, and the output
+// folder walked through descriptors.
 #include "outputtree.h"
 #include "sourceplace.h"
 #include "writtenrecord.h"
@@ -219,45 +218,6 @@ TEST(WrittenRecordMatches, SizeAndTimeShiftedOnlyByWholeQuarterHours)
     folder.st_size = 100;
     folder.st_mtim.tv_sec = static_cast<time_t>(entry.seconds);
     EXPECT_FALSE(WrittenRecord::Matches(entry, folder));
-}
-
-TEST(EncoderLeftover, KnowsTheEncodersTemporaryNames)
-{
-    struct Case {
-        const char* name;
-        bool temporary;
-    } cases[] = {
-        {".01 Intro.mp3.fastencc-Ab3xYz", true}, {"..fastencc-abcdef", true}, {".fastencc-probe-ZZZZZZ", true},
-        {".x.fastencc-Ab3xY", false},            {".x.fastencc-Ab3xYz1", false}, {".x.fastencc-Ab3x.z", false},
-        {"x.fastencc-Ab3xYz", false},            {".fastencc-Ab3xYz", false},    {"01 Intro.mp3", false},
-        {".vardune-record", false},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(EncoderLeftover::IsTemporaryName(c.name), c.temporary) << c.name;
-}
-
-// Only a file no encoder holds, unchanged since before the cutoff, is a leftover.
-TEST_F(RecordTest, ALeftoverIsOneNoEncoderHolds)
-{
-    const std::string name = ".01.mp3.fastencc-Ab3xYz";
-    Write(dir + "/" + name, "half an output");
-    const std::time_t now = std::time(nullptr);
-    EXPECT_FALSE(EncoderLeftover::IsLeftover(fd, name, now - 60));  // written just now
-    const struct timespec old[2] = {{now - 3600, 0}, {now - 3600, 0}};
-    ASSERT_EQ(utimensat(fd, name.c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
-    // An encoder still writing holds its lock.
-    const int held = open((dir + "/" + name).c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_EQ(flock(held, LOCK_EX), 0);
-    EXPECT_FALSE(EncoderLeftover::Remove(fd, name, now - 60));
-    close(held);
-    EXPECT_TRUE(EncoderLeftover::IsLeftover(fd, name, now - 60));
-    EXPECT_TRUE(EncoderLeftover::Remove(fd, name, now - 60));
-    EXPECT_FALSE(fs::exists(dir + "/" + name));
-    // A link of that name is never followed nor taken for one.
-    Write(dir + "/target", "x");
-    fs::create_symlink(dir + "/target", dir + "/" + name);
-    EXPECT_FALSE(EncoderLeftover::Remove(fd, name, now + 60));
-    EXPECT_TRUE(fs::exists(dir + "/target"));
 }
 
 TEST_F(RecordTest, ASourceIsGoneOnlyWhereItsFileSystemStillIs)
