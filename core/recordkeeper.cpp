@@ -12,8 +12,10 @@ namespace vardune {
 
 namespace {
 
-// What waits before it is written: this many lines, or this long.
-constexpr std::size_t kPendingLines = 256;
+// What waits before it is written: this many lines, or this long. Each writing reads the
+// record through (its lines checked), so a re-run that records thousands of outputs found up to
+// date writes a few times, not once per file.
+constexpr std::size_t kPendingLines = 4096;
 constexpr auto kPendingTime = std::chrono::seconds(2);
 
 std::string FolderOfSource(const std::string& source)
@@ -31,8 +33,10 @@ RecordKeeper::RecordKeeper(const std::string& outputFolder)
 {
     if (tree_.IsOpen())
         known_ = WrittenRecord::Read(tree_.Folder(std::string()));
-    for (const auto& [path, entry] : known_.entries)
+    for (const auto& [path, entry] : known_.entries) {
         order_ = std::max(order_, entry.order);
+        bySource_[entry.source].insert(path);
+    }
 }
 
 RecordKeeper::~RecordKeeper()
@@ -53,9 +57,12 @@ void RecordKeeper::Wrote(WrittenRecord::Kind kind, const std::string& path, cons
     const std::string relative = Relative(path);
     if (relative.empty() || !tree_.IsOpen() || source.empty())
         return;
-    // Folders may have been removed and made again since: looked at afresh.
-    tree_.Forget();
-    const auto st = tree_.Stat(relative);
+    auto st = tree_.Stat(relative);
+    if (!st) {
+        // A folder may have been removed and made again since it was opened: afresh.
+        tree_.Forget();
+        st = tree_.Stat(relative);
+    }
     if (!st || !S_ISREG(st->st_mode))
         return;
     WrittenRecord::Entry entry;
@@ -80,7 +87,10 @@ void RecordKeeper::Wrote(WrittenRecord::Kind kind, const std::string& path, cons
         }
     }
     entry.order = ++order_;
+    if (known != known_.entries.end())
+        bySource_[known->second.source].erase(relative);
     known_.entries[relative] = entry;
+    bySource_[source].insert(relative);
     pending_.push_back({entry, false});
     if (pending_.size() >= kPendingLines || std::chrono::steady_clock::now() - flushed_ >= kPendingTime)
         Flush();
@@ -132,9 +142,11 @@ std::vector<std::string> RecordKeeper::Supersede(WrittenRecord::Kind kind, const
     if (relative.empty() || !tree_.IsOpen() || kind == WrittenRecord::Kind::Picture)
         return removed;
     std::vector<WrittenRecord::Entry> earlier;
-    for (const auto& [p, entry] : known_.entries)
-        if (entry.kind == kind && entry.source == source && p != relative)
-            earlier.push_back(entry);
+    if (const auto paths = bySource_.find(source); paths != bySource_.end())
+        for (const std::string& p : paths->second)
+            if (const auto entry = known_.entries.find(p);
+                p != relative && entry != known_.entries.end() && entry->second.kind == kind)
+                earlier.push_back(entry->second);
     if (earlier.empty())
         return removed;
     // The successor is recorded before its predecessor goes.
@@ -164,6 +176,7 @@ std::vector<std::string> RecordKeeper::Supersede(WrittenRecord::Kind kind, const
             continue;
         removed.push_back(entry.path);
         known_.entries.erase(entry.path);
+        bySource_[source].erase(entry.path);
         events.push_back({entry, true});
         folders.push_back(OutputTree::FolderOf(entry.path));
     }
@@ -173,7 +186,10 @@ std::vector<std::string> RecordKeeper::Supersede(WrittenRecord::Kind kind, const
         WrittenRecord::Entry entry;
         entry.path = picture;
         events.push_back({entry, true});
-        known_.entries.erase(picture);
+        if (const auto known = known_.entries.find(picture); known != known_.entries.end()) {
+            bySource_[known->second.source].erase(picture);
+            known_.entries.erase(known);
+        }
     }
     if (tree_.IsOpen())
         WrittenRecord::Append(tree_.Folder(std::string()), events);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ private:
     std::string folder_;  // with its separator
     OutputTree tree_;
     WrittenRecord::Contents known_;
+    std::map<std::string, std::set<std::string>> bySource_;  // the paths recorded for each source
     std::vector<WrittenRecord::Event> pending_;
     // Where each source folder's file system is mounted, looked at once per folder.
     std::map<std::string, std::optional<SourcePlace::Place>> places_;
