@@ -18,6 +18,8 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QAbstractButton>
+#include <QTimer>
 
 #include <cstdio>
 #include <ctime>
@@ -191,6 +193,15 @@ QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& reques
     for (auto text = request.buttonTexts.begin(); text != request.buttonTexts.end(); ++text)
         if (QAbstractButton* button = box.button(text.key()))
             button->setText(text.value());
+    if (!request.details.isEmpty()) {
+        box.setDetailedText(request.details);
+        // Open from the start: the list is what the question is about.
+        for (QAbstractButton* button : box.buttons())
+            if (box.buttonRole(button) == QMessageBox::ActionRole) {
+                QTimer::singleShot(0, button, &QAbstractButton::click);
+                break;
+            }
+    }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -69,6 +69,9 @@ struct MessageRequest {
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     // Buttons that say what they do instead of their standard words.
     QMap<QMessageBox::StandardButton, QString> buttonTexts = {};
+    // A long list the text speaks of, every line of it, shown open below the text and
+    // scrolled there.
+    QString details = QString();
 };
 QMessageBox::StandardButton MsgBox(QWidget* parent, const MessageRequest& request);
 

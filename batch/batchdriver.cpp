@@ -753,6 +753,7 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     if (position >= 0 && outcome.state == vardune::EntryState::Done) {
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
         outputs_[entry.sourcePath + entry.sourceName] = job.target;
+        KeepRecord(vardune::WrittenRecord::Kind::Output, job.target, RealPath(entry.sourcePath + entry.sourceName));
         if (main_->Writes())
             CarryFolderPicture(entry, job.target);
     }
@@ -768,9 +769,10 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
     if (layout_.Layout() == Kind::OneFolder || slash == std::string::npos || folderLost_)
         return;
     const std::string outputFolder = target.substr(0, slash + 1);
-    // Kept folders match a source folder only below the folder it was added from; names from
-    // tags that put outputs straight into the output folder mix albums there.
-    if (layout_.Layout() == Kind::KeepFolders ? entry.root.empty() : outputFolder == folder_)
+    // Kept folders match a source folder only below the folder it was added from; outputs
+    // straight in the output folder (names from tags, files added from a file view) may mix
+    // albums there.
+    if ((layout_.Layout() == Kind::KeepFolders && entry.root.empty()) || outputFolder == folder_)
         return;
     if (!picturedFolders_.insert(outputFolder).second || FolderLost())
         return;
@@ -799,7 +801,8 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
         ShrinkPicture(source, TextBridge::ToQt(output));
         return;
     }
-    WriteNew(output, bytes);
+    if (WriteNew(output, bytes))
+        KeepRecord(vardune::WrittenRecord::Kind::Picture, output, RealPath(entry.sourcePath + *picked));
 }
 
 void BatchDriver::ShrinkPicture(const QString& source, const QString& output)
@@ -811,9 +814,11 @@ void BatchDriver::ShrinkPicture(const QString& source, const QString& output)
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
     // A picture that cannot be decoded is left out, as a cover the encoder cannot read is.
-    const auto ended = [this, process] {
+    const auto ended = [this, process, source, output] {
         if (!pictures_.remove(process))
             return;
+        if (process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0)
+            KeepRecord(vardune::WrittenRecord::Kind::Picture, TextBridge::FromQt(output), RealPath(TextBridge::FromQt(source)));
         process->disconnect(this);
         process->deleteLater();
         Fill();
@@ -825,6 +830,16 @@ void BatchDriver::ShrinkPicture(const QString& source, const QString& output)
     });
     pictures_.insert(process);
     process->start();
+}
+
+void BatchDriver::KeepRecord(vardune::WrittenRecord::Kind kind, const std::string& path, const std::string& source)
+{
+    if (!main_ || !main_->Writes() || folder_.empty())
+        return;
+    if (!record_)
+        record_ = std::make_unique<vardune::RecordKeeper>(folder_);
+    record_->Wrote(kind, path, source);
+    replaced_ += record_->Supersede(kind, source, path).size();
 }
 
 QStringList BatchDriver::CarryPlaylists()
@@ -876,8 +891,10 @@ QStringList BatchDriver::CarryPlaylists()
         bool refused = false;
         if (!MakeFolders(folder_, path, why, refused) || !vardune::PlaylistCarrier::Write(path, carried.text, &error))
             said << QStringLiteral("Playlist %1: not written, %2").arg(name, TextBridge::ToQt(why.empty() ? error : why));
-        else
+        else {
             said << QStringLiteral("Playlist %1: %2").arg(name, TextBridge::ToQt(carried.Summary()));
+            KeepRecord(vardune::WrittenRecord::Kind::Playlist, path, RealPath(source.path));
+        }
     }
     return said;
 }
@@ -910,6 +927,10 @@ void BatchDriver::EndBatch()
         summary += QStringLiteral("; ") + playlists.join(QStringLiteral("; "));
     if (folderLost_)
         summary += QStringLiteral("; stopped: the output folder can no longer be written");
+    record_.reset();
+    if (replaced_ > 0)
+        summary += replaced_ == 1 ? QStringLiteral("; 1 earlier output removed")
+                                  : QStringLiteral("; %1 earlier outputs removed").arg(replaced_);
     if (!watched && tookUp)
         main_->TellDesktop(summary);
     emit Finished(summary);

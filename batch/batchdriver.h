@@ -8,6 +8,7 @@
 #include "loudnesslevel.h"
 #include "outputlayout.h"
 #include "planreader.h"
+#include "recordkeeper.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -19,6 +20,7 @@
 #include <ctime>
 #include <list>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 #include <set>
@@ -153,6 +155,10 @@ private:
     double PlayingTime(std::uint64_t entry) const;
     // Has the encoder fit a folder's cover into a player's size; the batch ends once it has.
     void ShrinkPicture(const QString& source, const QString& output);
+    // The output folder's record of what was written there (RecordKeeper): a file this batch
+    // put there, or found up to date where it planned it, from source; an output or playlist
+    // whose path changed replaces its predecessor, once whole. Nothing in a dry run.
+    void KeepRecord(vardune::WrittenRecord::Kind kind, const std::string& path, const std::string& source);
 
     // The host or the board, for as long as its object lives: null once it is gone.
     template <class T>
@@ -219,4 +225,7 @@ private:
     // What is measured of the batch's files: before the batch (the host's), then by its pass.
     std::map<std::uint64_t, std::optional<vardune::LoudnessLevel::Measure>> measures_;
     bool measuring_ = false;  // the gains are still to be worked out
+    // The record of the output folder the batch writes in, and the earlier outputs it removed.
+    std::unique_ptr<vardune::RecordKeeper> record_;
+    std::size_t replaced_ = 0;
 };

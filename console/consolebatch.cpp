@@ -1,5 +1,7 @@
 #include "consolebatch.h"
 
+#include "consoletidy.h"
+
 #include "batchdriver.h"
 #include "encoderpool.h"
 #include "forecastreader.h"
@@ -217,12 +219,13 @@ void ConsoleBatch::ListSources()
             const auto wanted = [](const std::string& name) {
                 return vardune::MediaFolder::IsAudioName(name) || vardune::PlaylistCarrier::IsPlaylist(name);
             };
-            const std::string root = vardune::BatchWalk::NormaliseOutputFolder(path);
+            // The folder keeps its own name below the output folder, as in the window.
+            const std::string root = vardune::OutputLayout::RootOfAddedFolder(path);
             for (const std::string& file : vardune::MediaFolder::Files(path, wanted)) {
                 if (vardune::PlaylistCarrier::IsPlaylist(file))
                     playlists_.push_back({file, root});
                 else
-                    AddFile(file, path);
+                    AddFile(file, root);
             }
         } else if (!info.exists()) {
             Report(given, std::string(), "failed", "no such file or folder", 0);
@@ -488,6 +491,15 @@ void ConsoleBatch::Finished(const QString& summary)
         if (left > 0)
             said += std::string("; ") + (interrupted_ && abandoned_ == 0 ? "stopped, " : "") + std::to_string(left)
                   + " not converted";
+    }
+    // Tidied once the batch has run its course, as the window's Tidy would by default.
+    if (command_.tidy && !interrupted_) {
+        bool kept = false;
+        const std::string tidied = ConsoleTidy(command_.sources, Module1::FromQt(outputFolder_)).Run(output_, command_.dryRun, kept);
+        if (!tidied.empty())
+            said += "; " + tidied;
+        if (kept && status == kAllDone)
+            status = kSomeFailed;
     }
     if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun)
         ConsoleOutput::Warn(said);

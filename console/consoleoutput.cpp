@@ -111,7 +111,7 @@ bool ConsoleOutput::Report(const std::string& source, const std::string& target,
     if (!reason.empty())
         text += ": " + Printable(reason);
     // On a terminal only what needs a look stays above the progress line.
-    if (form_ == Form::Terminal && status != "failed")
+    if (form_ == Form::Terminal && status != "failed" && status != "removed" && status != "would remove" && status != "kept")
         return false;
     Line(text);
     return true;

@@ -224,6 +224,9 @@ std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::strin
             if (!encoder || encoder->empty())
                 return fail("--encoder needs the encoder as the plan's hosts find it: a path, or fastencc for their PATH");
             command.encoder = *encoder;
+        } else if (name == "--tidy") {
+            if (!flag(command.tidy))
+                return fail("--tidy takes no value");
         } else {
             return fail("unknown option " + argument);
         }
@@ -236,6 +239,8 @@ std::optional<ConsoleCommand> ConsoleCommand::Parse(const std::vector<std::strin
         return fail("no output folder given (--output DIR)");
     if (!command.encoder.empty() && command.mode != Mode::Plan)
         return fail("--encoder goes with --plan: a batch here runs this machine's own encoder");
+    if (command.tidy && command.mode == Mode::Plan)
+        return fail("--tidy goes with --convert: a plan removes nothing");
     return command;
 }
 
@@ -262,8 +267,8 @@ const char* ConsoleCommand::Usage()
 {
     return "Usage: vardune --convert SOURCE... --output DIR [--quality cd|fm|tape|phone|KBPS] [--mono] [--fit]\n"
            "         [--layout one-folder|keep-folders|tags] [--pattern P] [--jobs N] [--level off|track|album]\n"
-           "         [--only-changed] [--dry-run] [--json] [--settings]\n"
-           "       vardune --plan SOURCE... --output DIR [the same options] [--encoder PROGRAM]\n"
+           "         [--only-changed] [--tidy] [--dry-run] [--json] [--settings]\n"
+           "       vardune --plan SOURCE... --output DIR [the same options but --tidy] [--encoder PROGRAM]\n"
            "       vardune [-platform P] [-display D] [-style S]...   (the window: Qt's options only)\n";
 }
 
@@ -299,8 +304,13 @@ const char* ConsoleCommand::Help()
            "      --only-changed   convert only what changed since the last run: outputs made\n"
            "                       from the same unchanged source with the same settings stay\n"
            "                       as they are (\"up to date\"), as in every batch\n"
+           "      --tidy           after converting, remove from DIR what Tidy the Player removes\n"
+           "                       by default: files the record in DIR proves Vardune wrote\n"
+           "                       there, whose sources are gone (not merely out of reach) or\n"
+           "                       that newer outputs replaced, and encoders' leftovers\n"
            "  -n, --dry-run        print each source and the output it would become, the\n"
-           "                       forecast and whether it fits; convert and write nothing\n"
+           "                       forecast and whether it fits (and, with --tidy, what would\n"
+           "                       be removed); convert, write and remove nothing\n"
            "      --json           one JSON object per file instead of lines of text\n"
            "      --settings       start from the window's settings file instead of the defaults\n"
            "      --encoder PROGRAM  (--plan) the encoder as the hosts that run the plan find\n"

@@ -33,6 +33,8 @@ struct ConsoleCommand {
     // The encoder as a plan's commands name it (--encoder): a path, or a bare name that the
     // hosts running the plan find on their PATH; empty: this machine's own encoder.
     std::string encoder;
+    // After the batch, remove what Tidy the Player removes by default (with dryRun: list it).
+    bool tidy = false;
 
     // What the arguments after the program's name ask for, before anything starts.
     enum class Request {

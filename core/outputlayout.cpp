@@ -360,4 +360,15 @@ OutputLayout::Kind OutputLayout::KindFromText(const std::string& text)
     return Kind::OneFolder;
 }
 
+std::string OutputLayout::RootOfAddedFolder(const std::string& folder)
+{
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return std::string();
+    return path.substr(0, slash + 1);
+}
+
 } // namespace vardune

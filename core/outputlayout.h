@@ -13,9 +13,12 @@ namespace vardune {
 // - One folder: every output lies in the output folder, named "V_" + its source's name
 //   (BatchWalk::OutputName), the rule the batch has always followed and the default.
 // - Keep the folders: the output's path below the output folder is its source's path below
-//   the folder the source was added from (its root); the name is the source's name with
-//   ".mp3" in place of its extension. A source that does not lie below its root (a file added
-//   on its own) gets its name alone.
+//   its root; the name is the source's name with ".mp3" in place of its extension. A folder
+//   added as a whole keeps its own name as the top level, as copying a folder does: its
+//   files' root is the folder above it (RootOfAddedFolder), so "Album A" added gives
+//   "Album A/01 Intro.mp3". Files added from the folder a file view shows have that folder
+//   as their root and go straight into the output folder. A source that does not lie below
+//   its root (a file added on its own) gets its name alone.
 // - Names from tags: a pattern over the source's tags makes the path, such as
 //   "{albumartist}/{album}/{disc-}{track:02} {title}"; ".mp3" is appended.
 //
@@ -71,7 +74,7 @@ public:
     // One source to plan an output for.
     struct Source {
         std::string path;  // the source file
-        std::string root;  // the folder it was added from; empty: it was added on its own
+        std::string root;  // the folder its path is kept below; empty: it was added on its own
         Tags tags;
     };
 
@@ -117,6 +120,10 @@ public:
     // are then named as the default pattern names them, and the stored text is kept for the
     // user to mend); nothing when it can, or when another layout is chosen.
     static std::optional<std::string> StoredPatternFault(const std::string& layout, const std::string& pattern);
+
+    // The root of the files of a folder added as a whole: the folder above it, with its
+    // separator ("/music/Album A" gives "/music/"); "/" for the top folder itself.
+    static std::string RootOfAddedFolder(const std::string& folder);
 
 private:
     // One piece of a parsed pattern: literal text (field empty), a folder break, or a field.

@@ -1,28 +1,22 @@
 #include "playertidy.h"
 
-#include "sourcemark.h"
+#include "encoderleftover.h"
+#include "outputtree.h"
+#include "playlistcarrier.h"
+#include "recordkeeper.h"
+#include "sourceplace.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
-#include <optional>
-#include <set>
+#include <map>
 
 namespace vardune {
 
 namespace {
-
-// Deeper trees than this are not walked: no music collection nests so far, and a hostile
-// tree costs no more.
-constexpr int kMaxDepth = 64;
 
 std::string Trimmed(std::string path)
 {
@@ -41,15 +35,6 @@ std::string Real(const std::string& path)
     return Trimmed(path);
 }
 
-bool IsMp3Name(const std::string& name)
-{
-    if (name.size() < 4)
-        return false;
-    std::string tail = name.substr(name.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return tail == ".mp3";
-}
-
 std::string Parent(const std::string& path)
 {
     const auto slash = path.rfind('/');
@@ -58,18 +43,66 @@ std::string Parent(const std::string& path)
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-// The mark of a regular file that is not a link, read without blocking on anything else.
-std::optional<std::string> MarkOf(const std::string& path)
+std::string Join(const std::string& folder, const std::string& name)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    return folder.empty() ? name : folder + '/' + name;
+}
+
+using Entry = WrittenRecord::Entry;
+
+// The record's outputs whose files stand as recorded, by source, in the order written.
+std::map<std::string, std::vector<const Entry*>> StandingOutputs(OutputTree& tree, const WrittenRecord::Contents& record)
+{
+    std::map<std::string, std::vector<const Entry*>> bySource;
+    for (const auto& [path, entry] : record.entries) {
+        if (entry.kind != WrittenRecord::Kind::Output)
+            continue;
+        const auto st = tree.Stat(path);
+        if (st && WrittenRecord::Matches(entry, *st))
+            bySource[entry.source].push_back(&entry);
+    }
+    for (auto& [source, entries] : bySource)
+        std::sort(entries.begin(), entries.end(), [](const Entry* a, const Entry* b) { return a->order < b->order; });
+    return bySource;
+}
+
+SourcePlace::Place PlaceOf(const Entry& entry)
+{
+    return {entry.mount, entry.fileSystem};
+}
+
+bool Marked(OutputTree& tree, const Entry& entry)
+{
+    const int fd = tree.OpenFile(entry.path);
     if (fd < 0)
-        return std::nullopt;
-    struct stat st {};
-    std::optional<std::string> value;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        value = SourceMark::Read(fd);
+        return false;
+    const bool marked = RecordKeeper::MarkedFrom(entry.kind, fd, entry.source);
     close(fd);
-    return value;
+    return marked;
+}
+
+std::string ReadFile(OutputTree& tree, const std::string& path, std::size_t limit, bool& ok)
+{
+    ok = false;
+    const int fd = tree.OpenFile(path);
+    if (fd < 0)
+        return std::string();
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0)
+            break;
+        if (n == 0) {
+            ok = true;
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+        if (bytes.size() > limit)
+            break;
+    }
+    close(fd);
+    return bytes;
 }
 
 } // namespace
@@ -84,10 +117,9 @@ PlayerTidy::PlayerTidy(const std::vector<std::string>& folders, const std::vecto
             files_.insert(Real(file));
 }
 
-bool PlayerTidy::Counts(const std::string& sourcePath) const
+bool PlayerTidy::InList(const std::string& sourcePath) const
 {
-    struct stat st {};
-    if (sourcePath.empty() || stat(sourcePath.c_str(), &st) != 0)
+    if (sourcePath.empty())
         return false;
     if (files_.count(sourcePath))
         return true;
@@ -98,111 +130,189 @@ bool PlayerTidy::Counts(const std::string& sourcePath) const
     return false;
 }
 
-std::vector<PlayerTidy::Stale> PlayerTidy::Scan(const std::string& outputFolder) const
+const char* PlayerTidy::WhyText(Why why)
 {
-    std::vector<Stale> stale;
-    const std::string root = Real(outputFolder);
-    if (root.empty())
-        return stale;
-    struct Pending {
-        std::string path;
-        int depth;
-    };
-    std::vector<Pending> folders{{root, 0}};
-    while (!folders.empty()) {
-        const Pending folder = folders.back();
-        folders.pop_back();
-        DIR* dir = opendir(folder.path.c_str());
-        if (!dir)
-            continue;
-        const std::string prefix = folder.path == "/" ? folder.path : folder.path + '/';
-        while (const dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            const std::string path = prefix + name;
-            struct stat st {};
-            if (lstat(path.c_str(), &st) != 0)
-                continue;
-            if (S_ISDIR(st.st_mode)) {
-                if (folder.depth + 1 < kMaxDepth)
-                    folders.push_back({path, folder.depth + 1});
-            } else if (S_ISREG(st.st_mode) && IsMp3Name(name)) {
-                const auto value = MarkOf(path);
-                if (!value)
-                    continue;
-                // A mark that names no source proves nothing about it: such a file stays.
-                const auto source = SourceMark::PathIn(*value);
-                if (source && !Counts(*source))
-                    stale.push_back({path, *source});
+    switch (why) {
+    case Why::SourceGone:
+        return "its source is gone";
+    case Why::Replaced:
+        return "replaced by a newer output of its source";
+    case Why::Leftover:
+        return "left unfinished by an encoder that was stopped";
+    case Why::NotInList:
+        return "its source is no longer in the Vardo list";
+    }
+    return "";
+}
+
+PlayerTidy::Scan PlayerTidy::Look(const std::string& outputFolder, std::time_t leftoverCutoff) const
+{
+    Scan scan;
+    OutputTree tree(outputFolder);
+    if (!tree.IsOpen())
+        return scan;
+    scan.opened = true;
+    scan.device = tree.Device();
+    scan.inode = tree.Inode();
+    // The folders holding names of an encoder's temporary form; each is then judged (no encoder
+    // holds it, unchanged since the cutoff). Listing only: what is removed is judged again
+    // through the tree's descriptors.
+    std::set<std::string> temporaries;
+    tree.Walk([&](const std::string& folder, int, const std::string& name, unsigned char type) {
+        if (type == DT_REG && EncoderLeftover::IsTemporaryName(name))
+            temporaries.insert(folder);
+    });
+    const std::string root = outputFolder.empty() || outputFolder.back() == '/' ? outputFolder : outputFolder + '/';
+    for (const std::string& folder : temporaries)
+        for (const std::string& name : EncoderLeftover::Find(folder.empty() ? root : root + folder, leftoverCutoff))
+            scan.unwanted.push_back({Join(folder, name), std::string(), Why::Leftover});
+    const WrittenRecord::Contents record = WrittenRecord::Read(tree.Folder(std::string()));
+    scan.record = record.state;
+    if (record.state == WrittenRecord::State::Kept) {
+        for (const auto& [source, entries] : StandingOutputs(tree, record)) {
+            // Every output of a source but its latest is replaced by it.
+            for (std::size_t i = 0; i + 1 < entries.size(); ++i)
+                if (Marked(tree, *entries[i]))
+                    scan.unwanted.push_back({entries[i]->path, source, Why::Replaced});
+            const Entry& latest = *entries.back();
+            switch (SourcePlace::Judge(source, PlaceOf(latest))) {
+            case SourcePlace::Standing::Gone:
+                if (Marked(tree, latest))
+                    scan.unwanted.push_back({latest.path, source, Why::SourceGone});
+                break;
+            case SourcePlace::Standing::Unreachable:
+                ++scan.unreachable;
+                break;
+            case SourcePlace::Standing::Present:
+                if (!InList(source) && Marked(tree, latest))
+                    scan.outOfList.push_back({latest.path, source, Why::NotInList});
+                break;
             }
         }
-        closedir(dir);
     }
-    std::sort(stale.begin(), stale.end(), [](const Stale& a, const Stale& b) { return a.output < b.output; });
-    return stale;
+    const auto byPath = [](const Item& a, const Item& b) { return a.path < b.path; };
+    std::sort(scan.unwanted.begin(), scan.unwanted.end(), byPath);
+    std::sort(scan.outOfList.begin(), scan.outOfList.end(), byPath);
+    return scan;
 }
 
-std::string PlayerTidy::Keeps(const std::string& path) const
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0)
-        return std::strerror(errno);
-    if (!S_ISREG(st.st_mode))
-        return "no longer a plain file";
-    const auto value = MarkOf(path);
-    if (!value)
-        return "no longer carries Vardune's mark";
-    const auto source = SourceMark::PathIn(*value);
-    if (!source)
-        return "its mark names no source";
-    if (Counts(*source))
-        return "its source is in the list again";
-    return std::string();
-}
-
-PlayerTidy::Removal PlayerTidy::Remove(const std::string& outputFolder, const std::vector<Stale>& listed) const
+PlayerTidy::Removal PlayerTidy::Remove(const std::string& outputFolder, const Scan& scan, const std::vector<Item>& chosen,
+                                       std::time_t leftoverCutoff) const
 {
     Removal result;
-    const std::string root = Real(outputFolder);
-    std::set<std::string> parents;
-    for (const Stale& file : listed) {
-        // Only what the scan found below the output folder is ever removed.
-        const std::string& path = file.output;
-        if (root.empty() || path.size() <= root.size() + 1 || path.compare(0, root.size(), root) != 0
-            || (root != "/" && path[root.size()] != '/')) {
-            result.kept.emplace_back(path, "not below the output folder");
+    OutputTree tree(outputFolder);
+    if (!tree.IsOpen() || !scan.opened || tree.Device() != scan.device || tree.Inode() != scan.inode) {
+        for (const Item& item : chosen)
+            result.kept.emplace_back(item.path, "the output folder is no longer the one looked at");
+        return result;
+    }
+    const WrittenRecord::Contents record = WrittenRecord::Read(tree.Folder(std::string()));
+    const bool kept = record.state == WrittenRecord::State::Kept;
+    const auto bySource = kept ? StandingOutputs(tree, record) : std::map<std::string, std::vector<const Entry*>>();
+    std::vector<WrittenRecord::Event> events;
+    std::set<std::string> removed;
+    std::vector<std::string> folders;
+
+    for (const Item& item : chosen) {
+        std::string why;
+        if (item.why == Why::Leftover) {
+            const int dirfd = OutputTree::Valid(item.path) ? tree.Folder(OutputTree::FolderOf(item.path)) : -1;
+            if (dirfd >= 0 && EncoderLeftover::RemoveIfLeftover(dirfd, OutputTree::NameOf(item.path), leftoverCutoff)) {
+                result.removed.push_back(item.path);
+                folders.push_back(OutputTree::FolderOf(item.path));
+            } else {
+                result.kept.emplace_back(item.path, "an encoder holds it, or it is no longer where it was");
+            }
             continue;
         }
-        std::string why = Keeps(path);
-        if (why.empty() && unlink(path.c_str()) != 0)
-            why = std::strerror(errno);
-        if (!why.empty()) {
-            result.kept.emplace_back(path, why);
+        const auto found = record.entries.find(item.path);
+        if (!kept || found == record.entries.end() || found->second.kind != WrittenRecord::Kind::Output
+            || found->second.source != item.source) {
+            result.kept.emplace_back(item.path, "the record no longer names it as Vardune's");
             continue;
         }
-        result.removed.push_back(path);
-        parents.insert(Parent(path));
-    }
-    // Deepest first, so a folder whose only content was an emptied folder goes too. rmdir
-    // removes nothing but an empty folder, so anything else found there keeps its folder.
-    std::vector<std::string> pending(parents.begin(), parents.end());
-    std::set<std::string> tried;
-    while (!pending.empty()) {
-        std::sort(pending.begin(), pending.end(), [](const std::string& a, const std::string& b) {
-            return std::count(a.begin(), a.end(), '/') < std::count(b.begin(), b.end(), '/');
-        });
-        const std::string folder = pending.back();
-        pending.pop_back();
-        if (folder == root || folder.size() <= root.size() || !tried.insert(folder).second)
+        const Entry& entry = found->second;
+        // Still unwanted for the reason it was listed.
+        const auto sameSource = bySource.find(entry.source);
+        const bool newer = sameSource != bySource.end() && sameSource->second.back()->order > entry.order;
+        const SourcePlace::Standing standing = SourcePlace::Judge(entry.source, PlaceOf(entry));
+        if (item.why == Why::Replaced && !newer)
+            why = "no newer output of its source stands now";
+        else if (item.why == Why::SourceGone && standing != SourcePlace::Standing::Gone)
+            why = standing == SourcePlace::Standing::Present ? "its source is back" : "its source is out of reach";
+        else if (item.why == Why::NotInList && (standing != SourcePlace::Standing::Present || InList(entry.source)))
+            why = "its source is in the list again, or out of reach";
+        if (why.empty()
+            && tree.RemoveFile(entry.path,
+                               [&](int fd, const struct stat& st, std::string& reason) {
+                                   if (!WrittenRecord::Matches(entry, st)) {
+                                       reason = "changed since Vardune wrote it";
+                                       return false;
+                                   }
+                                   if (!RecordKeeper::MarkedFrom(entry.kind, fd, entry.source)) {
+                                       reason = "no longer carries the mark of its source";
+                                       return false;
+                                   }
+                                   return true;
+                               },
+                               why)) {
+            result.removed.push_back(entry.path);
+            removed.insert(entry.path);
+            events.push_back({entry, true});
+            folders.push_back(OutputTree::FolderOf(entry.path));
             continue;
-        if (rmdir(folder.c_str()) != 0)
-            continue;
-        result.foldersRemoved.push_back(folder);
-        const std::string up = Parent(folder);
-        if (up.size() > root.size())
-            pending.push_back(up);
+        }
+        result.kept.emplace_back(item.path, why);
     }
+
+    // Playlists Vardune wrote that named a removed output: written again without it.
+    if (kept && !removed.empty()) {
+        for (const auto& [path, entry] : record.entries) {
+            if (entry.kind != WrittenRecord::Kind::Playlist)
+                continue;
+            const auto st = tree.Stat(path);
+            if (!st || !WrittenRecord::Matches(entry, *st) || !Marked(tree, entry))
+                continue;
+            bool read = false;
+            const std::string text = ReadFile(tree, path, PlaylistCarrier::kMaxBytes, read);
+            if (!read)
+                continue;
+            std::size_t left = 0;
+            const std::string without = PlaylistCarrier::Without(text, OutputTree::FolderOf(path), removed, left);
+            if (without == text)
+                continue;
+            std::string why;
+            if (left == 0) {
+                if (tree.RemoveFile(path, [&](int, const struct stat& now, std::string&) { return WrittenRecord::Matches(entry, now); }, why)) {
+                    result.playlistsRemoved.push_back(path);
+                    events.push_back({entry, true});
+                    folders.push_back(OutputTree::FolderOf(path));
+                }
+                continue;
+            }
+            if (!tree.Replace(path, without, why))
+                continue;
+            result.playlistsWritten.push_back(path);
+            if (const auto now = tree.Stat(path)) {
+                Entry rewritten = entry;
+                rewritten.size = static_cast<std::uint64_t>(now->st_size);
+                rewritten.seconds = now->st_mtim.tv_sec;
+                rewritten.nanoseconds = now->st_mtim.tv_nsec;
+                events.push_back({rewritten, false});
+            }
+        }
+    }
+
+    std::vector<std::string> pictures;
+    result.foldersRemoved = tree.RemoveEmptyFolders(folders, RecordKeeper::PicturesOf(tree, record), pictures);
+    for (const std::string& picture : pictures) {
+        result.picturesRemoved.push_back(picture);
+        Entry entry;
+        entry.path = picture;
+        events.push_back({entry, true});
+    }
+    if (kept)
+        WrittenRecord::Append(tree.Folder(std::string()), events);
     return result;
 }
 

@@ -523,4 +523,80 @@ bool PlaylistCarrier::MadeFrom(const std::string& path, const std::string& sourc
     return named && *named == RealPath(sourcePlaylist);
 }
 
+std::optional<std::string> PlaylistCarrier::MarkedSource(const std::string& head)
+{
+    const auto at = head.find(std::string("\n") + kMarkPrefix);
+    if (at == std::string::npos)
+        return std::nullopt;
+    const std::size_t start = at + 1 + std::strlen(kMarkPrefix);
+    const auto end = head.find_first_of("\r\n", start);
+    if (end == std::string::npos)
+        return std::nullopt;
+    return SourceMark::PathIn(head.substr(start, end - start));
+}
+
+std::string PlaylistCarrier::Without(const std::string& text, const std::string& playlistFolder,
+                                     const std::set<std::string>& removed, std::size_t& tracksLeft)
+{
+    tracksLeft = 0;
+    // The path below the output folder that a line names, "" when it climbs out of it.
+    const auto below = [&](const std::string& line) {
+        std::vector<std::string> levels;
+        std::size_t from = 0;
+        const std::string joined = playlistFolder.empty() ? line : playlistFolder + '/' + line;
+        while (from <= joined.size()) {
+            const std::size_t slash = joined.find('/', from);
+            const std::string level = joined.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
+            if (level == "..") {
+                if (levels.empty())
+                    return std::string();
+                levels.pop_back();
+            } else if (!level.empty() && level != ".") {
+                levels.push_back(level);
+            }
+            if (slash == std::string::npos)
+                break;
+            from = slash + 1;
+        }
+        std::string path;
+        for (const std::string& level : levels)
+            path += (path.empty() ? "" : "/") + level;
+        return path;
+    };
+    std::string out;
+    std::string pending;  // directives waiting for their track
+    bool tracks = false;  // past the header
+    std::size_t from = 0;
+    while (from < text.size()) {
+        const std::size_t end = text.find('\n', from);
+        const std::string line = text.substr(from, end == std::string::npos ? std::string::npos : end - from + 1);
+        from = end == std::string::npos ? text.size() : end + 1;
+        std::string bare = line;
+        while (!bare.empty() && (bare.back() == '\n' || bare.back() == '\r'))
+            bare.pop_back();
+        if (bare.compare(0, 3, kBom) == 0)
+            bare = bare.substr(3);
+        const bool header = !tracks && (bare.empty() || bare.compare(0, 7, "#EXTM3U") == 0
+                                        || bare.compare(0, std::strlen(kMarkPrefix), kMarkPrefix) == 0
+                                        || bare.compare(0, 10, "#PLAYLIST:") == 0);
+        if (header) {
+            out += line;
+            continue;
+        }
+        tracks = true;
+        if (bare.empty() || bare[0] == '#') {
+            pending += line;
+            continue;
+        }
+        if (bare[0] != '/' && removed.count(below(bare))) {
+            pending.clear();
+            continue;
+        }
+        out += pending + line;
+        pending.clear();
+        ++tracksLeft;
+    }
+    return out + pending;
+}
+
 } // namespace vardune

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,16 @@ public:
     static std::string MarkLine(const std::string& sourcePlaylist);
     // Whether the file at path is a playlist marked as made from sourcePlaylist.
     static bool MadeFrom(const std::string& path, const std::string& sourcePlaylist);
+    // The source playlist's real path that the mark in a written playlist's first bytes
+    // names, or nothing when it carries no mark.
+    static std::optional<std::string> MarkedSource(const std::string& head);
+
+    // A playlist this program wrote (text), lying in the folder playlistFolder below the
+    // output folder ("" for the output folder itself), without the tracks at the given paths
+    // below the output folder, each with the directives that go along with it; every other
+    // line stays as it is. tracksLeft counts the tracks it still names.
+    static std::string Without(const std::string& text, const std::string& playlistFolder,
+                               const std::set<std::string>& removed, std::size_t& tracksLeft);
 };
 
 } // namespace vardune

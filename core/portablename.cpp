@@ -1,6 +1,10 @@
 #include "portablename.h"
 
+#include <unicode/translit.h>
+#include <unicode/unistr.h>
+
 #include <cstdint>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 
@@ -19,69 +23,37 @@ std::size_t CharacterLength(unsigned char lead)
     return 1;
 }
 
-// ASCII for the Latin letters U+00C0 to U+017F.
-const char* const kLatin[] = {
-    "A", "A", "A", "A", "A", "A", "AE", "C", "E", "E", "E", "E", "I", "I", "I", "I", // U+00C0
-    "D", "N", "O", "O", "O", "O", "O", "x", "O", "U", "U", "U", "U", "Y", "TH", "ss", // U+00D0
-    "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i", "i", // U+00E0
-    "d", "n", "o", "o", "o", "o", "o", "-", "o", "u", "u", "u", "u", "y", "th", "y", // U+00F0
-    "A", "a", "A", "a", "A", "a", "C", "c", "C", "c", "C", "c", "C", "c", "D", "d", // U+0100
-    "D", "d", "E", "e", "E", "e", "E", "e", "E", "e", "E", "e", "G", "g", "G", "g", // U+0110
-    "G", "g", "G", "g", "H", "h", "H", "h", "I", "i", "I", "i", "I", "i", "I", "i", // U+0120
-    "I", "i", "IJ", "ij", "J", "j", "K", "k", "k", "L", "l", "L", "l", "L", "l", "L", // U+0130
-    "l", "L", "l", "N", "n", "N", "n", "N", "n", "n", "N", "n", "O", "o", "O", "o", // U+0140
-    "O", "o", "OE", "oe", "R", "r", "R", "r", "R", "r", "S", "s", "S", "s", "S", "s", // U+0150
-    "S", "s", "T", "t", "T", "t", "T", "t", "U", "u", "U", "u", "U", "u", "U", "u", // U+0160
-    "U", "u", "U", "u", "W", "w", "Y", "y", "Y", "Z", "z", "Z", "z", "Z", "z", "s", // U+0170
-};
-
-// The code point of the UTF-8 character at text[at], of the given length; -1 when broken.
-long CodePoint(const std::string& text, std::size_t at, std::size_t length)
+// The text in ASCII letters: every script written in Latin letters as ICU's transliterators
+// read it ("Any-Latin; Latin-ASCII": Песня -> Pesnya, Ελλάδα -> Ellada, 東京 -> dong jing,
+// とうきょう -> toukyou, Straße -> Strasse), then whatever is still beyond ASCII left out.
+// A transliterator is costly to make and is made once per thread, then only used.
+std::string Transliterated(const std::string& text)
 {
-    if (at + length > text.size())
-        return -1;
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    if (length == 1)
-        return byte(0) < 0x80 ? byte(0) : -1;
-    long value = byte(0) & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return -1;
-        value = value << 6 | (byte(i) & 0x3F);
-    }
-    return value;
-}
-
-// What an ASCII name writes for a character: its letters, or nothing.
-std::string AsciiFor(long c)
-{
-    if (c >= 0 && c < 0x80)
-        return std::string(1, static_cast<char>(c));
-    if (c >= 0xC0 && c < 0x180)
-        return kLatin[c - 0xC0];
-    switch (c) {
-    case 0xA0: case 0x2002: case 0x2003: case 0x2009:
-        return " ";
-    case 0x2010: case 0x2011: case 0x2012: case 0x2013: case 0x2014: case 0x2212:
-        return "-";
-    case 0x2018: case 0x2019: case 0x201A: case 0xB4:
-        return "'";
-    case 0x201C: case 0x201D: case 0x201E: case 0xAB: case 0xBB:
-        return "\"";
-    case 0x2026:
-        return "...";
-    default:
-        return {}; // combining accents (a name in decomposed form) and every other script
-    }
+    thread_local std::unique_ptr<icu::Transliterator> latin = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Transliterator> made(
+            icu::Transliterator::createInstance("Any-Latin; Latin-ASCII", UTRANS_FORWARD, status));
+        return U_SUCCESS(status) ? std::move(made) : nullptr;
+    }();
+    icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    if (latin)
+        latin->transliterate(unicode);
+    std::string out;
+    unicode.toUTF8String(out);
+    return out;
 }
 
 std::string AsciiLetters(const std::string& text)
 {
     std::string out;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t length = CharacterLength(static_cast<unsigned char>(text[at]));
-        out += AsciiFor(CodePoint(text, at, length));
-        at += length;
+    for (const char c : Transliterated(text)) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        // Control characters and all beyond ASCII go. A separator the transliteration wrote
+        // (½ -> 1/2) must not split the name: it becomes "_", as in any name part.
+        if (c == '/' || c == '\\')
+            out += '_';
+        else if (u >= 0x20 && u < 0x7F)
+            out += c;
     }
     // Left-out characters leave their blanks behind: one blank where there were several.
     std::string tidy;

@@ -20,10 +20,11 @@ public:
     // system: Linux file systems count bytes) and to kMaxUnits UTF-16 units only when units.
     static std::string Fit(const std::string& stem, const std::string& suffix, const std::string& extension,
                            std::size_t maxBytes, bool units);
-    // The name in ASCII, for a file system that refuses other characters: Latin letters lose
-    // their accents (Ü -> U, ø -> o, ß -> ss), other characters are left out. A name that keeps
-    // no letter that way (a title in another script) becomes its leading number, if any, and
-    // a short hash of the whole name ("01 3f9a2c71"), so that names stay apart.
+    // The name in ASCII, for a file system that refuses other characters: every script is
+    // written in Latin letters by ICU's "Any-Latin; Latin-ASCII" (Ü -> U, ß -> ss, Песня ->
+    // Pesnya, Ελλάδα -> Ellada, 東京 -> dong jing), and what has no such form is left out. A
+    // name that keeps no letter that way becomes its leading number, if any, and a short hash
+    // of the whole name ("01 3f9a2c71"), so that names stay apart.
     static std::string Ascii(const std::string& name);
     // UTF-16 units of a UTF-8 text (a character beyond U+FFFF takes two).
     static std::size_t Units(const std::string& text);

@@ -24,6 +24,8 @@
 #include <QThread>
 
 #include <algorithm>
+#include <ctime>
+#include <optional>
 #include <utility>
 
 VardoListActions::VardoListActions(const Controls& controls, QObject* parent)
@@ -232,7 +234,8 @@ void VardoListActions::AddFolder(const QString& folder, const std::function<bool
             ++otherTypes;
         return false;
     };
-    const std::string root = vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(folder));
+    // The folder keeps its own name below the output folder, as copying it would.
+    const std::string root = vardune::OutputLayout::RootOfAddedFolder(Module1::FromQt(QDir::cleanPath(folder)));
     for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(folder), wantedOrPlaylist)) {
         if (vardune::PlaylistCarrier::IsPlaylist(file)) {
             RememberPlaylist(file, root);
@@ -256,7 +259,7 @@ void VardoListActions::AddFolder(const QString& folder, const std::function<bool
             break;
         }
     }
-    c_.list->Append(taken, Module1::FromQt(folder));
+    c_.list->Append(taken, root);
     if (!taken.empty())
         ScrollToEnd();
     ShowRefused(duplicates, AddCheck::Duplicate);
@@ -365,69 +368,116 @@ void RunOffWindow(const std::function<void()>& work)
 
 } // namespace
 
+namespace {
+
+QString Files(std::size_t count)
+{
+    return count == 1 ? VardoListActions::tr("1 file") : VardoListActions::tr("%1 files").arg(count);
+}
+
+} // namespace
+
 void VardoListActions::TidyPlayer()
 {
     emit CommandBegun();
+    using Tidy = vardune::PlayerTidy;
     const QString title = QStringLiteral("Tidy the Player");
-    const auto say = [&](const QString& text, QMessageBox::Icon icon) {
-        Module1::MsgBox(c_.window, {text, title, icon, QMessageBox::Ok, QMessageBox::NoButton});
+    const auto say = [&](const QString& text, QMessageBox::Icon icon, const QString& details = QString()) {
+        Module1::MsgBox(c_.window, {text, title, icon, QMessageBox::Ok, QMessageBox::NoButton, details});
     };
     const std::string folder = Module1::FromQt(c_.outputFolder->text());
     if (folder.empty() || vardune::OutputFolder::Inspect(folder).state != vardune::OutputFolder::State::Ready) {
-        say(QStringLiteral("There is no output folder to tidy. Choose one with Output Path first."), QMessageBox::Information);
+        say(tr("There is no output folder to tidy. Choose one with Output Path first."), QMessageBox::Information);
         return;
     }
-    // A source counts while it stays among the list's folders and files.
+    // A source is in the list while it is one of its files or lies in the folder of one.
     std::vector<std::string> folders;
     std::vector<std::string> files;
-    // The list's folders are those its entries were added from, and each entry's own.
     for (const vardune::VardoEntry& e : c_.list->List().Entries()) {
-        if (!e.root.empty())
-            folders.push_back(e.root);
         folders.push_back(e.sourcePath);
         files.push_back(e.sourcePath + e.sourceName);
     }
-    // Resolving the list's folders reads the disk too: off the window, with the walk.
-    std::optional<vardune::PlayerTidy> tidy;
-    std::vector<vardune::PlayerTidy::Stale> stale;
+    // A temporary file an encoder still writes changes as it goes, and holds its lock.
+    const std::time_t cutoff = std::time(nullptr) - 60;
+    std::optional<Tidy> tidy;
+    Tidy::Scan scan;
+    // Resolving the list's folders and walking the output folder read the disk: off the window.
     RunOffWindow([&] {
         tidy.emplace(folders, files);
-        stale = tidy->Scan(folder);
+        scan = tidy->Look(folder, cutoff);
     });
-    if (stale.empty()) {
-        say(QStringLiteral("Nothing to tidy: every file Vardune made in the output folder comes from a source still in the Vardo list."),
+    const auto listed = [](const std::vector<Tidy::Item>& items) {
+        QString text;
+        for (const Tidy::Item& item : items)
+            text += Module1::ToQt(item.path) + QStringLiteral("  (") + tr(Tidy::WhyText(item.why)) + QStringLiteral(")\n");
+        return text;
+    };
+    QString unreachable;
+    if (scan.unreachable > 0)
+        unreachable = QStringLiteral("\n\n")
+                      + (scan.unreachable == 1 ? tr("1 file made from a source that cannot be reached now (a disk not mounted?) stays.")
+                                                 : tr("%1 files made from sources that cannot be reached now (a disk not mounted?) stay.")
+                                                       .arg(scan.unreachable));
+    QString record;
+    if (scan.record == vardune::WrittenRecord::State::Missing)
+        record = tr("The output folder holds no record of what Vardune wrote there, so none of its files can be proven "
+                    "Vardune's and none is removed. Each batch keeps that record from now on.");
+    else if (scan.record == vardune::WrittenRecord::State::Damaged)
+        record = tr("The record of what Vardune wrote in the output folder is damaged, so none of its files can be proven "
+                    "Vardune's and none is removed. The next batch begins a new record.");
+    else if (scan.record == vardune::WrittenRecord::State::Newer)
+        record = tr("The record of what Vardune wrote in the output folder comes from a later version of Vardune, so none "
+                    "of its files is removed here.");
+    if (scan.unwanted.empty() && scan.outOfList.empty()) {
+        say((record.isEmpty() ? tr("Nothing to tidy: every file Vardune made in the output folder comes from a source "
+                                   "still there, and none was replaced.")
+                              : record)
+                + unreachable,
             QMessageBox::Information);
         return;
     }
-    const QString root = QDir::cleanPath(QFileInfo(c_.outputFolder->text()).canonicalFilePath()) + QLatin1Char('/');
-    const auto shown = [&](const std::string& path) {
-        const QString text = Module1::ToQt(path);
-        return text.startsWith(root) ? text.mid(root.size()) : text;
-    };
-    constexpr std::size_t kShown = 10;
-    QString text = stale.size() == 1
-        ? QStringLiteral("This file in the output folder was made by Vardune from a source no longer in the Vardo list:\n")
-        : QStringLiteral("These %1 files in the output folder were made by Vardune from sources no longer in the Vardo list:\n").arg(stale.size());
-    for (std::size_t i = 0; i < stale.size() && i < kShown; ++i)
-        text += QStringLiteral("\n") + shown(stale[i].output);
-    if (stale.size() > kShown)
-        text += QStringLiteral("\n\u2026and %1 more.").arg(stale.size() - kShown);
-    text += stale.size() == 1 ? QStringLiteral("\n\nRemove it?") : QStringLiteral("\n\nRemove them?");
-    const auto answer = Module1::MsgBox(c_.window, {text, title, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No});
-    if (answer != QMessageBox::Yes)
-        return;
-    vardune::PlayerTidy::Removal result;
-    RunOffWindow([&] { result = tidy->Remove(folder, stale); });
-    QString done = result.removed.size() == 1 ? QStringLiteral("1 file removed.")
-                                                : QStringLiteral("%1 files removed.").arg(result.removed.size());
-    if (!result.kept.empty()) {
-        done += QStringLiteral("\n\n%1 kept:").arg(result.kept.size());
-        for (std::size_t i = 0; i < result.kept.size() && i < kShown; ++i)
-            done += QStringLiteral("\n") + shown(result.kept[i].first) + QStringLiteral(" (") + Module1::ToQt(result.kept[i].second) + QLatin1Char(')');
-        if (result.kept.size() > kShown)
-            done += QStringLiteral("\n\u2026and %1 more.").arg(result.kept.size() - kShown);
+    std::vector<Tidy::Item> chosen;
+    if (!scan.unwanted.empty()) {
+        const QString text = tr("%1 in the output folder, made by Vardune, no longer wanted: sources gone, outputs replaced by newer "
+                                "ones, or left unfinished by an encoder that was stopped (each listed under Details). Remove?")
+                                 .arg(Files(scan.unwanted.size()))
+                             + (record.isEmpty() ? QString() : QStringLiteral("\n\n") + record) + unreachable;
+        if (Module1::MsgBox(c_.window, {text, title, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                                        QMessageBox::No, listed(scan.unwanted)})
+            == QMessageBox::Yes)
+            chosen = scan.unwanted;
     }
-    say(done, result.kept.empty() ? QMessageBox::Information : QMessageBox::Warning);
+    // Outputs whose sources still exist go only on a word of their own, never by default.
+    if (!scan.outOfList.empty()) {
+        const QString text = tr("%1 in the output folder made by Vardune from sources that still exist but are no longer in the "
+                                "Vardo list (each listed under Details). Remove as well?")
+                                 .arg(Files(scan.outOfList.size()))
+                             + (scan.unwanted.empty() ? unreachable : QString());
+        if (Module1::MsgBox(c_.window, {text, title, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                                        QMessageBox::No, listed(scan.outOfList)})
+            == QMessageBox::Yes)
+            chosen.insert(chosen.end(), scan.outOfList.begin(), scan.outOfList.end());
+    }
+    if (chosen.empty())
+        return;
+    Tidy::Removal result;
+    RunOffWindow([&] { result = tidy->Remove(folder, scan, chosen, cutoff); });
+    QString done = tr("%1 removed.").arg(Files(result.removed.size()));
+    if (!result.foldersRemoved.empty())
+        done += QLatin1Char(' ') + (result.foldersRemoved.size() == 1 ? tr("1 folder left empty removed.")
+                                                                  : tr("%1 folders left empty removed.").arg(result.foldersRemoved.size()));
+    const std::size_t playlists = result.playlistsWritten.size() + result.playlistsRemoved.size();
+    if (playlists > 0)
+        done += QLatin1Char(' ') + (playlists == 1 ? tr("1 playlist written again without them.")
+                                               : tr("%1 playlists written again without them.").arg(playlists));
+    QString details;
+    for (const std::string& path : result.removed)
+        details += tr("removed: ") + Module1::ToQt(path) + QLatin1Char('\n');
+    for (const auto& [path, why] : result.kept)
+        details += tr("kept: ") + Module1::ToQt(path) + QStringLiteral(" (") + Module1::ToQt(why) + QStringLiteral(")\n");
+    if (!result.kept.empty())
+        done += QStringLiteral("\n\n") + tr("%1 kept: changed since listed (each under Details).").arg(Files(result.kept.size()));
+    say(done, result.kept.empty() ? QMessageBox::Information : QMessageBox::Warning, details);
 }
 
 void VardoListActions::RetrySelectedEntries()

@@ -16,6 +16,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/tdebuglistener.h>
+#include <taglib/textidentificationframe.h>
 #include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
@@ -29,9 +30,57 @@ namespace {
 using TagLib::PropertyMap;
 using TagLib::String;
 
-// The text the output carries, keyed as TagLib's property names.
-const char* const kCarriedKeys[] = {"TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "TRACKNUMBER",
-    "DISCNUMBER", "DATE", "GENRE", "COMMENT"};
+// Every text property TagLib reads is carried, keyed as TagLib's property names, but these:
+// they describe the source file, not the output, or are the program's own.
+// - ReplayGain: the source's loudness and peak; an output levelled gets its own.
+// - The mark: the output names its own source first.
+// - The encoder's settings (ID3 TSSE, Vorbis ENCODER), the source's length (TLEN) and file
+//   type (TFLT), and iTunes' gapless and loudness notes on the source (iTunSMPB, iTunNORM).
+bool leftOut(const String& key)
+{
+    static const char* const kLeftOut[] = {"VARDUNE_SOURCE", "ENCODING", "ENCODER", "LENGTH", "FILETYPE", "ITUNSMPB", "ITUNNORM",
+        "COMMENT:ITUNSMPB", "COMMENT:ITUNNORM", "COMMENT:ITUNPGAP"};
+    if (key.startsWith("REPLAYGAIN_"))
+        return true;
+    for (const char* k : kLeftOut)
+        if (key == k)
+            return true;
+    return false;
+}
+
+// Vorbis comment names some taggers write for what TagLib's keys call otherwise.
+String keyOf(String key)
+{
+    key = key.upper();
+    if (key == "DESCRIPTION")
+        return "COMMENT";
+    if (key == "YEAR")
+        return "DATE";
+    if (key == "ALBUM ARTIST")
+        return "ALBUMARTIST";
+    if (key == "ORGANIZATION")
+        return "LABEL";
+    if (key == "UNSYNCEDLYRICS")
+        return "LYRICS";
+    if (key == "TOTALTRACKS")
+        return "TRACKTOTAL";
+    if (key == "TOTALDISCS")
+        return "DISCTOTAL";
+    return key;
+}
+
+// Frames of ID3v2.4 that TagLib leaves out of an ID3v2.3 tag: their properties go as user
+// text frames (TXXX) named by the property, which TagLib and other readers read back as the
+// same property.
+bool onlyInId3v24(const String& key)
+{
+    static const char* const kKeys[] = {"MOOD", "PRODUCEDNOTICE", "RELEASEDATE", "TAGGINGDATE", "ARRANGER", "ENGINEER",
+        "PRODUCER", "DJMIXER", "MIXER"};
+    for (const char* k : kKeys)
+        if (key == k)
+            return true;
+    return key.startsWith("PERFORMER:");
+}
 
 // The tag's size field has 28 bits; what the text frames and padding take stays free.
 constexpr unsigned int kMaxPicture = 0x0FFFFFFF - (1u << 20);
@@ -67,17 +116,18 @@ public:
     void addProperties(const PropertyMap& map)
     {
         for (const auto& entry : map) {
-            String key = entry.first.upper();
-            if (key == "DESCRIPTION")
-                key = "COMMENT"; // what Vorbis comments call the comment
-            if (key == "YEAR")
-                key = "DATE";
-            bool carried = false;
-            for (const char* k : kCarriedKeys)
-                carried = carried || key == k;
-            if (carried && !entry.second.isEmpty() && !m_properties.contains(key))
+            const String key = keyOf(entry.first);
+            if (!leftOut(key) && !entry.second.isEmpty() && !entry.second.front().isEmpty() && !m_properties.contains(key))
                 m_properties.insert(key, entry.second);
         }
+    }
+
+    // Once every tag is read: a total kept apart (Vorbis TRACKTOTAL, DISCTOTAL) joins its
+    // number as ID3 writes it ("1/4").
+    void complete()
+    {
+        joinTotal("TRACKNUMBER", "TRACKTOTAL");
+        joinTotal("DISCNUMBER", "DISCTOTAL");
     }
 
     void addPicture(const Picture& picture)
@@ -185,7 +235,14 @@ private:
     TagLib::ByteVector renderTag(bool withPictureFrame) const
     {
         TagLib::ID3v2::Tag tag;
-        tag.setProperties(m_properties);
+        PropertyMap inFrames;
+        for (const auto& entry : m_properties)
+            if (!onlyInId3v24(entry.first))
+                inFrames.insert(entry.first, entry.second);
+        tag.setProperties(inFrames);
+        for (const auto& entry : m_properties)
+            if (onlyInId3v24(entry.first))
+                tag.addFrame(new TagLib::ID3v2::UserTextIdentificationFrame(entry.first, entry.second, String::UTF16));
         if (withPictureFrame) {
             auto* frame = new TagLib::ID3v2::AttachedPictureFrame;
             frame->setMimeType(m_picture->mimeType.isEmpty() ? String("image/jpeg") : m_picture->mimeType);
@@ -204,6 +261,19 @@ private:
         return bytes;
     }
 
+    void joinTotal(const String& numberKey, const String& totalKey)
+    {
+        if (!m_properties.contains(totalKey))
+            return;
+        const String total = m_properties[totalKey].front().stripWhiteSpace();
+        if (m_properties.contains(numberKey)) {
+            const String number = m_properties[numberKey].front().stripWhiteSpace();
+            if (number.find("/") < 0 && !total.isEmpty())
+                m_properties.replace(numberKey, TagLib::StringList(number + "/" + total));
+            m_properties.erase(totalKey);
+        }
+    }
+
     PropertyMap m_properties;
     std::unique_ptr<Picture> m_picture;
 };
@@ -220,7 +290,7 @@ void quietTagLib()
     TagLib::setDebugListener(&quiet);
 }
 
-void collect(TagLib::IOStream* stream, AudioSource::Container container, Collector& out)
+void collectTags(TagLib::IOStream* stream, AudioSource::Container container, Collector& out)
 {
     using Container = AudioSource::Container;
     switch (container) {
@@ -285,6 +355,12 @@ void collect(TagLib::IOStream* stream, AudioSource::Container container, Collect
     case Container::Other:
         return;
     }
+}
+
+void collect(TagLib::IOStream* stream, AudioSource::Container container, Collector& out)
+{
+    collectTags(stream, container, out);
+    out.complete();
 }
 
 // The size of the mark's frame for path: every profile has the same length, so that of any

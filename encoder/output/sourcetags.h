@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
-// The tags of a source as an output carries them: title, artist, album, album artist, track,
-// disc, year, genre, comment and the front cover, read from the source only (TagLib never
-// opens it for writing here) and rendered as an ID3v2.3 tag; and, for forecasts of many
+// The tags of a source as an output carries them: every text property TagLib reads from it
+// (title, artists, album, track and disc with their totals, dates, sort names, the compilation
+// flag, MusicBrainz identifiers...) but what describes the source file alone (its ReplayGain,
+// encoder settings, length), and the front cover; read from the source only (TagLib never
+// opens it for writing here) and rendered as an ID3v2.3 tag, where what only ID3v2.4 has a
+// frame for goes as a user text frame of the same name; and, for forecasts of many
 // files, the size of that tag with the mark an output puts first, and the texts output names
 // are made of. The conversion (TagCopier), the forecast and the loudness pass all read a
 // source's tags here, so that each finds the same.

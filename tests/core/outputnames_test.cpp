@@ -67,18 +67,24 @@ TEST(PortableName, AsciiNames)
         {"\xc3\x86r\xc3\xb8 \xe2\x80\x93 Stra\xc3\x9f" "e.flac", "AEro - Strasse.flac"},      // Ærø – Straße
         {"U\xcc\x88" "ber \xc5\x81\xc3\xb3" "d\xc5\xba.wav", "Uber Lodz.wav"},                // decomposed Ü, Łódź
         {"plain name.mp3", "plain name.mp3"},
-        {"01 Caf\xc3\xa9 \xe6\x9d\xb1\xe4\xba\xac.ogg", "01 Cafe.ogg"},                        // the Latin part stays
+        // Other scripts in Latin letters, as ICU writes them.
+        {"01 \xd0\x9f\xd0\xb5\xd1\x81\xd0\xbd\xd1\x8f.flac", "01 Pesna.flac"},              // Песня
+        {"\xce\x95\xce\xbb\xce\xbb\xce\xac\xce\xb4\xce\xb1.mp3", "Ellada.mp3"},             // Ελλάδα
+        {"03 \xe3\x81\xa8\xe3\x81\x86\xe3\x81\x8d\xe3\x82\x87\xe3\x81\x86.wav", "03 toukyou.wav"},  // とうきょう
+        {"01 Caf\xc3\xa9 \xe6\x9d\xb1\xe4\xba\xac.ogg", "01 Cafe dong jing.ogg"},              // Café 東京
+        // A separator the transliteration writes never splits the name.
+        {"x\xc2\xbdy.mp3", "x 1_2y.mp3"},                                                     // x½y
     };
     for (const auto& c : cases)
         EXPECT_EQ(PortableName::Ascii(c.name), c.ascii) << c.name;
 
-    // No Latin letter at all: the track number and a hash that keeps two titles apart.
-    const std::string tokyo = PortableName::Ascii("01 \xe6\x9d\xb1\xe4\xba\xac.flac");
-    const std::string osaka = PortableName::Ascii("01 \xe5\xa4\xa7\xe9\x98\xaa.flac");
-    EXPECT_TRUE(tokyo.size() == 16 && tokyo.compare(0, 3, "01 ") == 0 && tokyo.compare(11, 5, ".flac") == 0) << tokyo;
-    EXPECT_NE(tokyo, osaka);
-    EXPECT_EQ(PortableName::Ascii("01 \xe6\x9d\xb1\xe4\xba\xac.flac"), tokyo);
-    const std::string untitled = PortableName::Ascii("\xd0\x9f\xd0\xb5\xd1\x81\xd0\xbd\xd1\x8f");  // Песня
+    // Nothing readable comes out: the track number and a hash that keeps two titles apart.
+    const std::string notes = PortableName::Ascii("01 \xf0\x9f\x8e\xb5.flac");      // 01 🎵
+    const std::string moreNotes = PortableName::Ascii("01 \xf0\x9f\x8e\xb6.flac");  // 01 🎶
+    EXPECT_TRUE(notes.size() == 16 && notes.compare(0, 3, "01 ") == 0 && notes.compare(11, 5, ".flac") == 0) << notes;
+    EXPECT_NE(notes, moreNotes);
+    EXPECT_EQ(PortableName::Ascii("01 \xf0\x9f\x8e\xb5.flac"), notes);
+    const std::string untitled = PortableName::Ascii("\xe2\x99\xaa\xe2\x99\xab");  // ♪♫
     EXPECT_EQ(untitled.size(), 8u);
     EXPECT_EQ(untitled.find_first_not_of("0123456789abcdef"), std::string::npos) << untitled;
 }

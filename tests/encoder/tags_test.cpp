@@ -3,6 +3,8 @@
 
 #include "testsupport.h"
 
+#include "sourcemark.h"
+
 #include <sndfile.h>
 #include <taglib/apetag.h>
 #include <taglib/attachedpictureframe.h>
@@ -282,4 +284,87 @@ TEST(Facts, NamingTagsFollowTheSizes)
     EXPECT_EQ(rest.compare(0, 3, "ok\t"), 0) << rest;
     EXPECT_EQ(rest.find("tag:"), std::string::npos) << rest;
     EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'), 1);
+}
+
+// Every text property TagLib maps to ID3 frames travels whole from a Vorbis comment and from
+// an ID3v2.4 tag: totals joined to their numbers ("1/4"), the compilation flag, sort names,
+// credits and dates ID3v2.3 has no frame for (as user text frames of the same name). What
+// describes the source file alone stays behind.
+TEST(Tags, EveryTextPropertyTravels)
+{
+    const std::vector<std::pair<std::string, std::string>> carried = {
+        {"ALBUM", "Fixtures"}, {"ARTIST", "The Testers"}, {"ALBUMARTIST", "Various"}, {"TITLE", "Über — 雲"},
+        {"COMPILATION", "1"}, {"DATE", "1999-05-06"}, {"ORIGINALDATE", "1970"}, {"GENRE", "Jazz"}, {"COMPOSER", "Ann"},
+        {"LYRICIST", "Bo"}, {"CONDUCTOR", "Cy"}, {"REMIXER", "Di"}, {"LABEL", "Ed Records"}, {"BPM", "120"},
+        {"COPYRIGHT", "2000 Ed"}, {"ENCODEDBY", "Fay"}, {"ISRC", "USXXX0000001"}, {"MEDIA", "CD"},
+        {"ALBUMSORT", "Fixtures, The"}, {"ARTISTSORT", "Testers, The"}, {"TITLESORT", "Uber"},
+        {"ALBUMARTISTSORT", "Various"}, {"COMPOSERSORT", "Ann"}, {"SUBTITLE", "Live"}, {"CONTENTGROUP", "Group"},
+        {"LANGUAGE", "deu"}, {"MOOD", "Calm"}, {"RELEASEDATE", "2001-02-03"}, {"ARRANGER", "Gus"}, {"PRODUCER", "Hal"},
+        {"MUSICBRAINZ_ALBUMID", "0b2c4a9e-0000-4000-8000-000000000001"}, {"CATALOGNUMBER", "ED-001"},
+        {"COMMENT", "made by a test"}, {"LYRICS", "la la"}, {"DISCSUBTITLE", "Side A"}};
+    const std::vector<std::string> leftOut = {"REPLAYGAIN_TRACK_GAIN", "ENCODING"};
+    PropertyMap tags;
+    for (const auto& [key, value] : carried)
+        tags.insert(String(key), StringList(String(value, String::UTF8)));
+    tags.insert("REPLAYGAIN_TRACK_GAIN", StringList("-3.00 dB"));
+    tags.insert("VARDUNE_SOURCE", StringList("path=/elsewhere"));
+
+    struct Source {
+        const char* name;
+        std::function<void(const TempDir&, const std::string&)> make;
+    };
+    const Source sources[] = {
+        {"flac", [&](const TempDir&, const std::string& p) {
+             makeSndfile(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+             TagLib::FLAC::File f(p.c_str());
+             PropertyMap m = tags;
+             m.insert("TRACKNUMBER", StringList("1"));
+             m.insert("TRACKTOTAL", StringList("4"));
+             m.insert("DISCNUMBER", StringList("2"));
+             m.insert("TOTALDISCS", StringList("3"));  // as some taggers name it
+             m.insert("ENCODER", StringList("some encoder 1.0"));
+             f.xiphComment(true)->setProperties(m);
+             ASSERT_TRUE(f.save());
+         }},
+        {"mp3_id3v24", [&](const TempDir& d, const std::string& p) {
+             makeMp3(d, p);
+             TagLib::MPEG::File f(p.c_str());
+             PropertyMap m = tags;
+             m.insert("TRACKNUMBER", StringList("1/4"));
+             m.insert("DISCNUMBER", StringList("2/3"));
+             m.insert("ENCODING", StringList("LAME 3.100"));
+             f.ID3v2Tag(true)->setProperties(m);
+             ASSERT_TRUE(f.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4));
+         }},
+    };
+    for (const Source& s : sources) {
+        SCOPED_TRACE(s.name);
+        TempDir dir;
+        const std::string source = dir.path("source.any");
+        s.make(dir, source);
+        const RunResult r = runFastencc({source, dir.path("out.mp3")});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        TagLib::MPEG::File out(dir.path("out.mp3").c_str());
+        ASSERT_TRUE(out.hasID3v2Tag());
+        EXPECT_EQ(out.ID3v2Tag()->header()->majorVersion(), 3u);
+        const PropertyMap got = out.ID3v2Tag()->properties();
+        for (const auto& [key, value] : carried) {
+            ASSERT_TRUE(got.contains(key)) << key;
+            EXPECT_EQ(got[key].front().to8Bit(true), value) << key;
+        }
+        EXPECT_EQ(got["TRACKNUMBER"].front(), "1/4");
+        EXPECT_EQ(got["DISCNUMBER"].front(), "2/3");
+        EXPECT_EQ(out.ID3v2Tag()->frameList("TCMP").size(), 1u);
+        for (const std::string& key : leftOut)
+            EXPECT_FALSE(got.contains(key)) << key;
+        EXPECT_FALSE(got.contains("ENCODER"));
+        EXPECT_FALSE(got.contains("TRACKTOTAL"));
+        EXPECT_FALSE(got.contains("DISCTOTAL"));
+        // The mark is the output's own, alone, naming this source.
+        ASSERT_EQ(got["VARDUNE_SOURCE"].size(), 1u);
+        EXPECT_EQ(got["VARDUNE_SOURCE"].front().find("elsewhere"), -1);
+        const auto mark = vardune::SourceMark::ReadFile(dir.path("out.mp3"));
+        ASSERT_TRUE(mark);
+        EXPECT_NE(mark->find("source.any"), std::string::npos);
+    }
 }

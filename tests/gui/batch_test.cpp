@@ -365,8 +365,8 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QStringList>("expected");  // below out/, in list (path) order
         QTest::newRow("keep the folders") << "FOLDERS" << ""
-            << QStringList({"Alpha/Best Of/01.mp3", "Alpha/Best Of/02.mp3", "Beta/Live/01.mp3", "Beta/Live/02.mp3",
-                            "Beta/Live/03.mp3", "loose.mp3"});
+            << QStringList({"lib/Alpha/Best Of/01.mp3", "lib/Alpha/Best Of/02.mp3", "lib/Beta/Live/01.mp3",
+                            "lib/Beta/Live/02.mp3", "lib/Beta/Live/03.mp3", "lib/loose.mp3"});
         QTest::newRow("names from tags") << "TAGS" << ""
             << QStringList({"Alpha/Best Of/01 Intro.mp3", "Alpha/Best Of/02 Song_Two.mp3", "Beta/Live/01 Intro.mp3",
                             "Beta/Live/02 02.mp3", "Beta/Live/01 Intro (2).mp3", "Unknown Artist/Unknown Album/loose.mp3"});
@@ -395,7 +395,8 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         form_->ListActions->AddFolderEntries(Path("lib"));
         QCOMPARE(int(form_->ListModel->List().Count()), expected.size());
-        QCOMPARE(Entry(0).root, Module1::FromQt(Path("lib/")));
+        // The folder added keeps its own name: its files are kept below the folder above it.
+        QCOMPARE(Entry(0).root, Module1::FromQt(Path("")));
         // Before the batch, each row shows where its output will go, once its tags are read.
         form_->ShowStatusBarValue();
         const auto shown = [this](int row) { return form_->ListModel->index(row, 4).data().toString(); };
@@ -459,7 +460,7 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QDir().mkpath(Path("lib/B"));
         QVERIFY(WriteToneWav(Path("lib/A/1.wav"), 0.2));
         QVERIFY(WriteToneWav(Path("lib/B/2.wav"), 0.2));
-        Make("out/A", 3);  // a file where the folder A should be
+        Make("out/lib/A", 3);  // a file where the folder A should be
         Module1::settings().outputLayout = "FOLDERS";
         form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
@@ -467,9 +468,9 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QVERIFY(RunBatch());
         QCOMPARE(Entry(0).state, EntryState::Failed);
         QVERIFY2(QString::fromStdString(Entry(0).note).contains("a file of that name is in the way"), Entry(0).note.c_str());
-        QCOMPARE(QFileInfo(Path("out/A")).size(), qint64(3));
+        QCOMPARE(QFileInfo(Path("out/lib/A")).size(), qint64(3));
         QCOMPARE(Entry(1).state, EntryState::Done);
-        QVERIFY(QFile::exists(Path("out/B/2.mp3")));
+        QVERIFY(QFile::exists(Path("out/lib/B/2.mp3")));
     }
 
     void playlistsAndFolderPicturesGoAlong_data()
@@ -477,7 +478,7 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QTest::addColumn<QString>("layout");
         QTest::addColumn<QString>("playlist");  // where the carried playlist lies, below out/
         QTest::addColumn<bool>("pictures");     // whether folder pictures go along
-        QTest::newRow("keep the folders") << "FOLDERS" << QString::fromUtf8("Album/Straße.m3u8") << true;
+        QTest::newRow("keep the folders") << "FOLDERS" << QString::fromUtf8("lib/Album/Straße.m3u8") << true;
         QTest::newRow("one folder") << "ONEFOLDER" << QString::fromUtf8("V_Straße.m3u8") << false;
     }
 
@@ -505,7 +506,7 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QVERIFY(cover.save(Path("lib/Album/cover.jpg"), "JPEG"));
         QVERIFY(cover.save(Path("lib/B/folder.png"), "PNG"));
         // The user's own picture where B's would go.
-        Make("out/B/folder.png", 4);
+        Make("out/lib/B/folder.png", 4);
         QFile list(Path("lib/Album/Straße.m3u8"));
         QVERIFY(list.open(QIODevice::WriteOnly));
         list.write(("#EXTM3U\n#EXTINF:1,Intro\n01 Intro.wav\r\n" + Path("lib/Album/02 Café.wav") + "\ngone.wav\n").toUtf8());
@@ -540,12 +541,12 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         while (it.hasNext())
             pictureFiles << it.next().mid(Path("out/").size());
         pictureFiles.sort();
-        QCOMPARE(pictureFiles, pictures ? QStringList({"Album/folder.jpg", "B/folder.png", "C/folder.jpg"})
-                                        : QStringList({"B/folder.png"}));
-        QCOMPARE(QFileInfo(Path("out/B/folder.png")).size(), qint64(4));
+        QCOMPARE(pictureFiles, pictures ? QStringList({"lib/Album/folder.jpg", "lib/B/folder.png", "lib/C/folder.jpg"})
+                                        : QStringList({"lib/B/folder.png"}));
+        QCOMPARE(QFileInfo(Path("out/lib/B/folder.png")).size(), qint64(4));
         if (pictures) {
-            QCOMPARE(QImage(Path("out/Album/folder.jpg")).size(), QSize(64, 64));
-            QImageReader shrunk(Path("out/C/folder.jpg"));
+            QCOMPARE(QImage(Path("out/lib/Album/folder.jpg")).size(), QSize(64, 64));
+            QImageReader shrunk(Path("out/lib/C/folder.jpg"));
             QCOMPARE(shrunk.format(), QByteArray("jpeg"));
             QCOMPARE(shrunk.size(), QSize(600, 429));
         }
@@ -593,7 +594,7 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         form_->ListRetry->trigger();
         QVERIFY(RunBatch());
         QVERIFY2(form_->StatusPanel->text().endsWith("; Playlist all.m3u: 2 tracks written"), qPrintable(form_->StatusPanel->text()));
-        QFile written(Path("out/all.m3u"));
+        QFile written(Path("out/lib/all.m3u"));
         QVERIFY(written.open(QIODevice::ReadOnly));
         QStringList tracks;
         for (const QString& line : QString::fromUtf8(written.readAll()).split('\n', Qt::SkipEmptyParts))
@@ -679,7 +680,9 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QCOMPARE(Module1::ToQt(Entry(2).targetPath), intro);
         QVERIFY(QFileInfo(intro).lastModified() != firstOutput.lastModified());
         QVERIFY(form_->StatusPanel->text().startsWith(QStringLiteral("1 done, 1 up to date, 0 failed, ")));
-        QCOMPARE(QDir(Path("out")).entryList(QDir::Files | QDir::Hidden).size(), 4);
+        // Four outputs, no unfinished copy, and the record of what was written.
+        QCOMPARE(QDir(Path("out")).entryList(QDir::Files | QDir::Hidden).size(), 5);
+        QVERIFY(QFile::exists(Path("out/.vardune-record")));
         QCOMPARE(vardune::SourceMark::PathIn(*vardune::SourceMark::ReadFile(Module1::FromQt(intro))),
                  Module1::FromQt(QFileInfo(first).canonicalFilePath()));
     }

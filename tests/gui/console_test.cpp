@@ -81,13 +81,16 @@ private:
         return lib;
     }
 
-    // Every file below folder: its path below it, with its size and bytes.
+    // Every file below folder but the record of what was written there: its path below it,
+    // with its size and bytes.
     static QMap<QString, QByteArray> Tree(const QString& folder)
     {
         QMap<QString, QByteArray> files;
         QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
+            if (it.fileName() == QLatin1String(".vardune-record"))
+                continue;
             QFile file(path);
             file.open(QIODevice::ReadOnly);
             files.insert(QDir(folder).relativeFilePath(path), file.readAll());
@@ -187,8 +190,8 @@ private slots:
                                     << QStringList {"V_one.wav.MP3", "V_tone.wav.MP3", "V_two.wav.MP3", "V_Ärger.wav.MP3",
                                                     "V_ärger.wav (2).MP3"};
         QTest::newRow("keep-folders") << "keep-folders"
-                                      << QStringList {"Album/one.mp3", "Album/two.mp3", "Case/Ärger.mp3", "Case/ärger (2).mp3",
-                                                      "Loose/tone.mp3"};
+                                      << QStringList {"lib/Album/one.mp3", "lib/Album/two.mp3", "lib/Case/Ärger.mp3",
+                                                      "lib/Case/ärger (2).mp3", "lib/Loose/tone.mp3"};
         QTest::newRow("tags") << "tags"
                               << QStringList {"Ann/Road/01 First.mp3", "Ann/Road/02 Second.mp3",
                                               "Unknown Artist/Unknown Album/tone.mp3",
@@ -223,7 +226,7 @@ private slots:
         std::vector<std::pair<std::string, std::string>> files;
         for (const char* name : {"Album/one.wav", "Album/two.wav", "Case/Ärger.wav", "Case/ärger.wav", "Loose/tone.wav"})
             files.emplace_back(Module1::FromQt(lib + "/" + name), vardune::VardoList::GetFileSize(Module1::FromQt(lib + "/" + name)));
-        form_->ListModel->Append(files, Module1::FromQt(lib));
+        form_->ListModel->Append(files, vardune::OutputLayout::RootOfAddedFolder(Module1::FromQt(lib)));
         form_->Text1->setText(Path("window"));
         QDir().mkpath(Path("window"));
         QVERIFY(RunBatch());
@@ -274,6 +277,71 @@ private slots:
             QVERIFY(!QFileInfo::exists(Path("OUT")));
         else
             QCOMPARE(Tree(Path("OUT")).size(), outputs);
+    }
+
+    // Kept in step from cron: --tidy removes after the batch what Tidy removes by default, on
+    // a FAT card as a player holds one; with --dry-run it only lists; --json reports it.
+    void tidyKeepsAPlayerInStep()
+    {
+        const QString lib = Library();
+        const QString image = Path("card.img");
+        const QString card = Path("card");
+        QDir().mkpath(card);
+        QFile img(image);
+        QVERIFY(img.open(QIODevice::WriteOnly) && img.resize(16 * 1024 * 1024));
+        img.close();
+        if (QProcess::execute(QStringLiteral("mkfs.vfat"), {image}) != 0)
+            QSKIP("mkfs.vfat (dosfstools) is not installed");
+        if (QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", image, card}) != 0)
+            QSKIP("no fusefat to mount a FAT image");
+        mounts_ << card;
+        const QStringList convert = {"--convert", lib, "--output", card + "/music", "--layout", "keep-folders"};
+        QCOMPARE(Vardune(convert).status, 0);
+        const QString two = card + "/music/lib/Album/two.mp3";
+        QVERIFY(QFileInfo::exists(two));
+        QVERIFY(QFile::copy(two, card + "/music/copy.mp3"));  // the user's copy, marked too
+        QVERIFY(QFile::remove(lib + "/Album/two.wav"));
+
+        Run run = Vardune(convert + QStringList({"--tidy", "--dry-run"}));
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains("two.wav -> " + two.toUtf8() + ": would remove: its source is gone\n"), run.out.constData());
+        QVERIFY2(run.out.trimmed().endsWith("; 1 would be removed by tidying"), run.out.constData());
+        QVERIFY(QFileInfo::exists(two));
+
+        run = Vardune(convert + QStringList({"--tidy", "--json"}));
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.contains("\"output\":\"" + two.toUtf8() + "\",\"status\":\"removed\",\"reason\":\"its source is gone\"}"),
+                 run.out.constData());
+        QVERIFY2(run.out.contains("1 removed by tidying"), run.out.constData());
+        QVERIFY(!QFileInfo::exists(two));
+        QVERIFY(QFileInfo::exists(card + "/music/copy.mp3"));
+        QVERIFY(QFileInfo::exists(card + "/music/lib/Album/one.mp3"));
+
+        // Nothing left to remove; without --tidy nothing is ever removed.
+        run = Vardune(convert + QStringList({"--tidy"}));
+        QCOMPARE(run.status, 0);
+        QVERIFY2(!run.out.contains("tidying"), run.out.constData());
+        QCOMPARE(Vardune({"--plan", lib, "--output", card, "--tidy"}).status, 2);
+
+        // A source on a disk that is not mounted is out of reach, not gone: its output stays.
+        const QString diskImage = Path("disk.img");
+        const QString disk = Path("disk");
+        QDir().mkpath(disk);
+        QFile diskFile(diskImage);
+        QVERIFY(diskFile.open(QIODevice::WriteOnly) && diskFile.resize(4 * 1024 * 1024));
+        diskFile.close();
+        QCOMPARE(QProcess::execute(QStringLiteral("mkfs.vfat"), {diskImage}), 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", diskImage, disk}), 0);
+        mounts_ << disk;
+        QVERIFY(WriteToneWav(disk + "/away.wav", 0.3));
+        QCOMPARE(Vardune({"--convert", disk + "/away.wav", "--output", card + "/music"}).status, 0);
+        QVERIFY(QFileInfo::exists(card + "/music/V_away.wav.MP3"));
+        QCOMPARE(QProcess::execute(QStringLiteral("fusermount"), {"-u", disk}), 0);
+        mounts_.removeAll(disk);
+        run = Vardune(convert + QStringList({"--tidy"}));
+        QCOMPARE(run.status, 0);
+        QVERIFY2(!run.out.contains("removed"), run.out.constData());
+        QVERIFY(QFileInfo::exists(card + "/music/V_away.wav.MP3"));
     }
 
     // A second run converts nothing: every output is up to date, and left as it is.

@@ -239,11 +239,11 @@ private slots:
         QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "c.flac", "a.WAV"}));
         QCOMPARE(Column(form_->ListModel, 1), QStringList({dir_->path() + "/", folder + "/", folder + "/", folder + "/sub/"}));
         // A file dropped on its own has no folder it was added from; a dropped folder's files
-        // have that folder.
+        // are kept below the folder above it, so the folder keeps its name.
         QStringList roots;
         for (const auto& e : form_->ListModel->List().Entries())
             roots << Module1::ToQt(e.root);
-        QCOMPARE(roots, QStringList({"", folder + "/", folder + "/", folder + "/"}));
+        QCOMPARE(roots, QStringList({"", dir_->path() + "/", dir_->path() + "/", dir_->path() + "/"}));
         // A playlist dropped is no entry and no refused file: it goes along from its folder.
         QCOMPARE(int(form_->ListActions->Playlists().size()), 1);
         QCOMPARE(Module1::ToQt(form_->ListActions->Playlists()[0].path), playlist);
