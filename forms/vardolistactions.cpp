@@ -383,7 +383,7 @@ void VardoListActions::TidyPlayer()
     using Tidy = vardune::PlayerTidy;
     const QString title = QStringLiteral("Tidy the Player");
     const auto say = [&](const QString& text, QMessageBox::Icon icon, const QString& details = QString()) {
-        Module1::MsgBox(c_.window, {text, title, icon, QMessageBox::Ok, QMessageBox::NoButton, details});
+        Module1::MsgBox(c_.window, {text, title, icon, QMessageBox::Ok, QMessageBox::NoButton, {}, details});
     };
     const std::string folder = Module1::FromQt(c_.outputFolder->text());
     if (folder.empty() || vardune::OutputFolder::Inspect(folder).state != vardune::OutputFolder::State::Ready) {
@@ -443,7 +443,7 @@ void VardoListActions::TidyPlayer()
                                  .arg(Files(scan.unwanted.size()))
                              + (record.isEmpty() ? QString() : QStringLiteral("\n\n") + record) + unreachable;
         if (Module1::MsgBox(c_.window, {text, title, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
-                                        QMessageBox::No, listed(scan.unwanted)})
+                                        QMessageBox::No, {}, listed(scan.unwanted)})
             == QMessageBox::Yes)
             chosen = scan.unwanted;
     }
@@ -454,7 +454,7 @@ void VardoListActions::TidyPlayer()
                                  .arg(Files(scan.outOfList.size()))
                              + (scan.unwanted.empty() ? unreachable : QString());
         if (Module1::MsgBox(c_.window, {text, title, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
-                                        QMessageBox::No, listed(scan.outOfList)})
+                                        QMessageBox::No, {}, listed(scan.outOfList)})
             == QMessageBox::Yes)
             chosen.insert(chosen.end(), scan.outOfList.begin(), scan.outOfList.end());
     }
