@@ -21,6 +21,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <filesystem>
 #include <cerrno>
 #include <cstring>
 
@@ -322,8 +323,8 @@ void BatchDriver::Fill()
         }
         const vardune::VardoList& list = main_->BatchList()->List();
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(*id)));
-        const QString source = TextBridge::ToQt(entry.sourcePath + entry.sourceName);
-        board_->ShowSource(TextBridge::ToQt(vardune::BatchWalk::CounterText(walk_.Current())), source);
+        const std::string source = entry.sourcePath + entry.sourceName;
+        board_->ShowSource(TextBridge::ToQt(vardune::BatchWalk::CounterText(walk_.Current())), TextBridge::ShownPath(source));
 
         // The separator goes into the box itself, so the stored output folder keeps it.
         const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(TextBridge::FromQt(main_->OutputFolderText()));
@@ -375,7 +376,7 @@ void BatchDriver::Fill()
         }
 
         main_->BatchList()->SetConverting(*id, true);
-        if (MediaConvert(source, TextBridge::ToQt(target), *id) != 0)
+        if (MediaConvert(source, target, *id) != 0)
             Record({nullptr, *id, target}, -1, 0, QString());
     }
     ShowBatchProgress();
@@ -383,16 +384,15 @@ void BatchDriver::Fill()
         EndBatch();
 }
 
-int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry)
+int BatchDriver::MediaConvert(const std::string& Source, const std::string& Target, std::uint64_t entry)
 {
     const vardune::EncodingProfile& profile = profile_;
-    QStringList arguments;
-    for (const std::string& argument : vardune::EncoderCommand::Arguments(TextBridge::FromQt(Source), TextBridge::FromQt(Target), profile))
-        arguments << TextBridge::ToQt(argument);
+    // The paths go to the encoder byte for byte: a name need not be UTF-8.
+    std::vector<std::string> arguments = vardune::EncoderCommand::Arguments(Source, Target, profile);
     const auto level = levels_.find(entry);
     if (level != levels_.end())
         for (const std::string& argument : vardune::LoudnessLevel::Arguments(level->second))
-            arguments << TextBridge::ToQt(argument);
+            arguments.push_back(argument);
     const QString program = EncoderProgram::Path();
     // The cores it starts with: those the files after it cannot use. A file that may outlast
     // them is started so that it can take more as they end. A plan run elsewhere gives each
@@ -412,19 +412,16 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
     waitingSeconds_ = std::max(0.0, *waitingSeconds_ - seconds);
     // One encoder is asked for as two, then told to work on one: only so does it listen.
     const int startedWith = share.segmented ? std::max(2, share.threads) : 1;
-    arguments << QStringLiteral("-threads") << QString::number(startedWith);
+    arguments.push_back("-threads");
+    arguments.push_back(std::to_string(startedWith));
     if (main_->PlansOnly()) {
         // Run elsewhere: the name stays taken for the rest of the batch, as while it encodes.
-        std::vector<std::string> command;
-        for (const QString& argument : arguments)
-            command.push_back(TextBridge::FromQt(argument));
-        main_->Planned(entry, TextBridge::FromQt(Source), TextBridge::FromQt(Target), TextBridge::FromQt(program), command);
+        main_->Planned(entry, Source, Target, QFile::encodeName(program).toStdString(), arguments);
         return 0;
     }
 
     auto* process = new QProcess(this);
-    process->setProgram(program);
-    process->setArguments(arguments);
+    EncoderProgram::SetCommand(*process, arguments);
     // Its percent lines come on standard output; its error line says why a file failed. One
     // that can take more or fewer cores is told so on its standard input.
     if (!share.segmented)
@@ -441,7 +438,7 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         process->deleteLater();
         return -1;
     }
-    Job job {process, entry, TextBridge::FromQt(Target)};
+    Job job {process, entry, Target};
     clock_gettime(CLOCK_REALTIME, &job.started);
     job.threads = share.threads;
     job.segmented = share.segmented;
@@ -619,7 +616,7 @@ bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
     main_->Pool().Names().Take(target);
     if (board_)
         board_->ShowTarget(TextBridge::ToQt(target));
-    if (MediaConvert(TextBridge::ToQt(source), TextBridge::ToQt(target), job.entry) != 0) {
+    if (MediaConvert(source, target, job.entry) != 0) {
         Record({nullptr, job.entry, target}, -1, 0, QString());
         return true;
     }
@@ -776,17 +773,26 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
         return;
     if (!picturedFolders_.insert(outputFolder).second || FolderLost())
         return;
+    // The source folder's files by their bytes: its name, or a picture's, need not be UTF-8.
     std::vector<std::string> names;
-    for (const QString& name : QDir(TextBridge::ToQt(entry.sourcePath)).entryList(QDir::Files | QDir::Hidden))
-        names.push_back(TextBridge::FromQt(name));
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(entry.sourcePath, error), end; !error && it != end; it.increment(error))
+        if (std::error_code kind; it->is_regular_file(kind))
+            names.push_back(it->path().filename().string());
     const auto picked = vardune::FolderPicture::Pick(names);
     if (!picked)
         return;
-    const QString source = TextBridge::ToQt(entry.sourcePath + *picked);
+    const std::string source = entry.sourcePath + *picked;
     // A small JPEG or PNG, plainly so by its header, is copied as it is; anything else is the
     // encoder's to decode, by the rule it shrinks embedded covers with, away from the batch.
-    QFile file(source);
-    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.read(kMaxPictureBytes + 1) : QByteArray();
+    QByteArray bytes;
+    if (const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
+        QFile file;
+        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+            bytes = file.read(kMaxPictureBytes + 1);
+        else
+            ::close(fd);
+    }
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const auto header = vardune::PictureHeader::Read(data, static_cast<std::size_t>(bytes.size()));
     const bool small = bytes.size() <= kMaxPictureBytes
@@ -798,18 +804,17 @@ void BatchDriver::CarryFolderPicture(const vardune::VardoEntry& entry, const std
     if (lstat(output.c_str(), &st) == 0)
         return;
     if (!small) {
-        ShrinkPicture(source, TextBridge::ToQt(output));
+        ShrinkPicture(source, output);
         return;
     }
     if (WriteNew(output, bytes))
         KeepRecord(vardune::WrittenRecord::Kind::Picture, output, RealPath(entry.sourcePath + *picked));
 }
 
-void BatchDriver::ShrinkPicture(const QString& source, const QString& output)
+void BatchDriver::ShrinkPicture(const std::string& source, const std::string& output)
 {
     auto* process = new QProcess(this);
-    process->setProgram(EncoderProgram::Path());
-    process->setArguments({QStringLiteral("--picture"), source, output});
+    EncoderProgram::SetCommand(*process, {"--picture", source, output});
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
@@ -818,7 +823,7 @@ void BatchDriver::ShrinkPicture(const QString& source, const QString& output)
         if (!pictures_.remove(process))
             return;
         if (process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0)
-            KeepRecord(vardune::WrittenRecord::Kind::Picture, TextBridge::FromQt(output), RealPath(TextBridge::FromQt(source)));
+            KeepRecord(vardune::WrittenRecord::Kind::Picture, output, RealPath(source));
         process->disconnect(this);
         process->deleteLater();
         Fill();

@@ -49,8 +49,9 @@ public:
     void FollowPlan(vardune::PlanReader reader) { reader_ = std::move(reader); }
 
     // Starts the encoder for one file without waiting for it: 0 when it is on its way (its end
-    // or its failure to start arrives as a signal), -1 when it cannot be started at all.
-    int MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry);
+    // or its failure to start arrives as a signal), -1 when it cannot be started at all. The
+    // paths are bytes, as the file system names the files.
+    int MediaConvert(const std::string& Source, const std::string& Target, std::uint64_t entry);
 
     // An encoder found no room left in the output folder: the batch stopped for it.
     bool RoomRanOut() const { return roomRanOut_; }
@@ -154,7 +155,7 @@ private:
     // An entry's playing time as the encoder measured it, or as its size suggests.
     double PlayingTime(std::uint64_t entry) const;
     // Has the encoder fit a folder's cover into a player's size; the batch ends once it has.
-    void ShrinkPicture(const QString& source, const QString& output);
+    void ShrinkPicture(const std::string& source, const std::string& output);
     // The output folder's record of what was written there (RecordKeeper): a file this batch
     // put there, or found up to date where it planned it, from source; an output or playlist
     // whose path changed replaces its predecessor, once whole. Nothing in a dry run.

@@ -1,4 +1,6 @@
 #pragma once
+#include "pathtext.h"
+
 #include <QString>
 
 #include <string>
@@ -15,6 +17,13 @@ inline QString ToQt(const std::string& utf8)
 inline std::string FromQt(const QString& text)
 {
     return text.toUtf8().toStdString();
+}
+
+// A path to show: paths are bytes and are kept so, never made from what is shown; a byte that
+// is not UTF-8 shows as "\xE9" (vardune::PathText::Shown).
+inline QString ShownPath(const std::string& bytes)
+{
+    return ToQt(vardune::PathText::Shown(bytes));
 }
 
 } // namespace TextBridge

@@ -54,7 +54,7 @@ QVariant VardoListModel::data(const QModelIndex& index, int role) const
     if (role == PlannedRole)
         return planned;
     if (planned && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
-        const QString path = TextBridge::ToQt(planner_(e));
+        const QString path = TextBridge::ShownPath(planner_(e));
         if (role == Qt::ToolTipRole && !path.isEmpty())
             return QStringLiteral("Will be written to %1").arg(path);
         return path;
@@ -63,15 +63,16 @@ QVariant VardoListModel::data(const QModelIndex& index, int role) const
         return {};
     switch (index.column()) {
     case 0: return QStringLiteral("Media File");
-    case 1: return TextBridge::ToQt(e.sourcePath);
-    case 2: return TextBridge::ToQt(e.sourceName);
+    // Paths as bytes, shown as text: a byte that is not UTF-8 shows as "\xE9".
+    case 1: return TextBridge::ShownPath(e.sourcePath);
+    case 2: return TextBridge::ShownPath(e.sourceName);
     case 3: return TextBridge::ToQt(e.sourceSize);
     case 4:
         // The output path is written when the file is done; until then its row shows how far
         // its encoder is.
         if (e.converting)
             return QStringLiteral("Converting\u2026 %1%").arg(e.percent);
-        return TextBridge::ToQt(e.targetPath);
+        return TextBridge::ShownPath(e.targetPath);
     case 5: return TextBridge::ToQt(e.targetSize);
     case 6: return TextBridge::ToQt(e.rate);
     }

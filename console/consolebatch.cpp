@@ -17,6 +17,7 @@
 #include "outputlayout.h"
 #include "outputplan.h"
 #include "loudnesslevel.h"
+#include "pathtext.h"
 #include "playlistcarrier.h"
 #include "sizeforecast.h"
 #include "standardoutput.h"
@@ -25,6 +26,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
+
+#include <filesystem>
 
 #include <unistd.h>
 
@@ -120,6 +123,14 @@ const vardune::Settings& ConsoleBatch::BatchSettings() const
 
 void ConsoleBatch::Start()
 {
+    if (!vardune::PathText::IsUtf8(command_.output)) {
+        // The output folder is held as text on its way to the batch; a name that is not
+        // UTF-8 would name another folder there. Sources may be named by any bytes.
+        ConsoleOutput::Warn("the output folder " + ConsoleOutput::Printable(command_.output)
+                            + " cannot be used: its name is not UTF-8");
+        emit done(kSomeFailed);
+        return;
+    }
     ListSources();
     if (list_->List().Count() == 0) {
         Finished(QString());
@@ -212,10 +223,15 @@ void ConsoleBatch::Read(const std::vector<std::uint64_t>& entries)
 
 void ConsoleBatch::ListSources()
 {
+    namespace fs = std::filesystem;
     for (const std::string& given : command_.sources) {
-        const QFileInfo info(Module1::ToQt(given));
-        const std::string path = Module1::FromQt(QDir::cleanPath(info.absoluteFilePath()));
-        if (info.isDir()) {
+        // Taken by its bytes, as the shell gave it: a name that is not UTF-8 is a name too.
+        std::error_code error;
+        std::string path = fs::absolute(fs::path(given), error).lexically_normal().string();
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        const fs::file_status status = fs::status(path, error);
+        if (fs::is_directory(status)) {
             const auto wanted = [](const std::string& name) {
                 return vardune::MediaFolder::IsAudioName(name) || vardune::PlaylistCarrier::IsPlaylist(name);
             };
@@ -227,11 +243,11 @@ void ConsoleBatch::ListSources()
                 else
                     AddFile(file, root);
             }
-        } else if (!info.exists()) {
+        } else if (!fs::exists(status)) {
             Report(given, std::string(), "failed", "no such file or folder", 0);
             ++refused_;
         } else if (vardune::PlaylistCarrier::IsPlaylist(path)) {
-            playlists_.push_back({path, Module1::FromQt(info.absolutePath() + QLatin1Char('/'))});
+            playlists_.push_back({path, path.substr(0, path.rfind('/') + 1)});
         } else if (!vardune::MediaFolder::IsAudioName(vardune::VardoList::GetFileName(path))) {
             Report(given, std::string(), "failed", "not of an audio type the encoder reads", 0);
             ++refused_;
@@ -406,7 +422,7 @@ void ConsoleBatch::EntryRecorded(std::uint64_t entry, const std::string& target,
     if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun) {
         // A plan lists only what is left to encode; the rest is said apart from it.
         if (status == "failed")
-            ConsoleOutput::Warn(source + ": failed: " + outcome.note);
+            ConsoleOutput::Warn(ConsoleOutput::Printable(source) + ": failed: " + outcome.note);
         return;
     }
     Report(source, target, status, status == "failed" ? outcome.note : std::string(),
@@ -433,7 +449,7 @@ void ConsoleBatch::Report(const std::string& source, const std::string& target, 
 {
     if (command_.mode == vardune::ConsoleCommand::Mode::Plan && !command_.dryRun) {
         // A plan's standard output holds its records only: a source refused is said apart.
-        ConsoleOutput::Warn(source + ": " + status + (reason.empty() ? std::string() : ": " + reason));
+        ConsoleOutput::Warn(ConsoleOutput::Printable(source) + ": " + status + (reason.empty() ? std::string() : ": " + reason));
         return;
     }
     if (output_.Report(source, target, status, reason, bytes))

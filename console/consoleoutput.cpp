@@ -1,5 +1,6 @@
 #include "consoleoutput.h"
 
+#include "pathtext.h"
 #include "standardoutput.h"
 
 #include <cstdio>
@@ -8,25 +9,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The length of the UTF-8 sequence at text[at], or 0 when it is not a valid one.
-std::size_t Utf8Length(const std::string& text, std::size_t at)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                       : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (length == 0 || at + length > text.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i)
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return 0;
-    // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
-    if ((lead == 0xE0 && byte(at + 1) < 0xA0) || (lead == 0xED && byte(at + 1) > 0x9F)
-        || (lead == 0xF0 && byte(at + 1) < 0x90) || (lead == 0xF4 && byte(at + 1) > 0x8F))
-        return 0;
-    return length;
-}
 
 int TerminalWidth()
 {
@@ -46,7 +28,7 @@ ConsoleOutput::ConsoleOutput(Form form)
 
 std::string ConsoleOutput::Printable(const std::string& text)
 {
-    std::string shown = text;
+    std::string shown = vardune::PathText::Shown(text);
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             c = '?';
@@ -59,9 +41,12 @@ std::string ConsoleOutput::JsonText(const std::string& text)
     for (std::size_t at = 0; at < text.size();) {
         const char c = text[at];
         const auto byte = static_cast<unsigned char>(c);
-        const std::size_t length = Utf8Length(text, at);
+        const std::size_t length = vardune::PathText::SequenceAt(text, at);
         if (length == 0) {
-            json += "\\ufffd";
+            // Shown as the lines show it: "Caf\xE9.wav" names the byte that stands there.
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\\\x%02X", byte);
+            json += escaped;
             ++at;
             continue;
         }

@@ -43,9 +43,10 @@ public:
     static void Warn(const std::string& text);
 
     // A path or a reason as one line of text: a control character in a file name would break
-    // the line (or move a terminal's cursor), so it shows as "?".
+    // the line (or move a terminal's cursor), so it shows as "?"; a byte that is not UTF-8 (a
+    // name from an old archive may hold any) shows as "\xE9" (PathText::Shown).
     static std::string Printable(const std::string& text);
-    // A JSON string: a byte that is not UTF-8 (a file name may hold any) becomes U+FFFD.
+    // A JSON string: a byte that is not UTF-8 shows as in Printable ("Caf\\xE9.wav" in JSON).
     static std::string JsonText(const std::string& text);
     // A word for the shell: quoted unless it is made of characters no shell reads specially.
     static std::string ShellWord(const std::string& word);

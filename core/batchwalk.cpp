@@ -2,6 +2,7 @@
 
 #include "encodercommand.h"
 #include "numerictext.h"
+#include "pathtext.h"
 #include "portablename.h"
 #include "sourcemark.h"
 
@@ -53,7 +54,10 @@ std::optional<std::uint64_t> BatchWalk::Next(const VardoList& list)
 std::string BatchWalk::OutputPath(const std::string& folder, const std::string& name, const TakenNames& running,
                                   const NameRules& rules, const std::string& source)
 {
-    std::string output = OutputName(rules.ascii ? PortableName::Ascii(name) : name);
+    // A byte that is not UTF-8 (a name from an old archive) becomes "_": every output's name
+    // is text a card takes.
+    const std::string text = PathText::NameText(name);
+    std::string output = OutputName(rules.ascii ? PortableName::Ascii(text) : text);
     if (rules.portable)
         output = PortableName::Make(output);
     const auto dot = output.rfind('.');

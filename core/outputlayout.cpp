@@ -1,5 +1,6 @@
 #include "outputlayout.h"
 
+#include "pathtext.h"
 #include "portablename.h"
 
 #include <filesystem>
@@ -41,11 +42,12 @@ std::string Trimmed(const std::string& text)
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-// A value as one path part can hold it: no separator, no control character, and never a
-// name that stands for this folder or the one above.
+// A value as one path part can hold it: no separator, no control character, no byte that is
+// not UTF-8 (a source's name from an old archive), and never a name that stands for this
+// folder or the one above.
 std::string Contained(const std::string& value)
 {
-    std::string safe = value;
+    std::string safe = PathText::NameText(value);
     for (char& c : safe) {
         const auto u = static_cast<unsigned char>(c);
         if (c == '/' || c == '\\' || u < 0x20 || u == 0x7F)
@@ -277,7 +279,8 @@ OutputLayout::Plan OutputLayout::PlanFor(const Source& source, const BatchWalk::
     plan.extension = ".mp3";
     if (kind_ == Kind::OneFolder) {
         // The batch's own rule, as BatchWalk::OutputPath forms a name.
-        std::string output = BatchWalk::OutputName(rules.ascii ? PortableName::Ascii(name) : name);
+        const std::string text = PathText::NameText(name);
+        std::string output = BatchWalk::OutputName(rules.ascii ? PortableName::Ascii(text) : text);
         if (rules.portable)
             output = PortableName::Make(output);
         const auto dot = output.rfind('.');

@@ -1,5 +1,6 @@
 #include "playlistcarrier.h"
 
+#include "pathtext.h"
 #include "portablename.h"
 #include "sourcemark.h"
 
@@ -36,61 +37,13 @@ bool StartsWith(const std::string& text, const std::string& start)
     return text.compare(0, start.size(), start) == 0;
 }
 
-// The length of the UTF-8 sequence at i, or 0 when the bytes there are not one (overlong
-// forms, surrogates and values past U+10FFFF included).
-std::size_t SequenceAt(const std::string& text, std::size_t i)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80)
-        return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0;
-        if (lead == 0xED)
-            high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90;
-        if (lead == 0xF4)
-            high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size())
-        return 0;
-    if (byte(i + 1) < low || byte(i + 1) > high)
-        return 0;
-    for (std::size_t k = 2; k < length; ++k)
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF)
-            return 0;
-    return length;
-}
-
-bool ValidUtf8(const std::string& text)
-{
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = SequenceAt(text, i);
-        if (n == 0)
-            return false;
-        i += n;
-    }
-    return true;
-}
-
 // UTF-8 with every byte that starts no valid sequence as U+FFFD: what is written stays UTF-8.
 std::string Mended(const std::string& text)
 {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = SequenceAt(text, i);
+        const std::size_t n = PathText::SequenceAt(text, i);
         if (n == 0) {
             out += "\xEF\xBF\xBD";
             ++i;
@@ -281,7 +234,7 @@ PlaylistCarrier::Playlist PlaylistCarrier::Parse(const std::string& input, const
     const bool bom = StartsWith(bytes, kBom);
     if (bom)
         bytes.erase(0, 3);
-    const bool utf8 = Extension(path) == ".m3u8" || bom || ValidUtf8(bytes);
+    const bool utf8 = Extension(path) == ".m3u8" || bom || PathText::IsUtf8(bytes);
 
     std::vector<std::string> pending;
     std::size_t start = 0;

@@ -252,10 +252,10 @@ void VardoListActions::AddFolder(const QString& folder, const std::function<bool
             ++leftOut;
             break;
         case AddCheck::Duplicate:
-            duplicates << Module1::ToQt(file);
+            duplicates << TextBridge::ShownPath(file);
             break;
         case AddCheck::Invalid:
-            invalid << Module1::ToQt(file);
+            invalid << TextBridge::ShownPath(file);
             break;
         }
     }
@@ -495,7 +495,7 @@ void VardoListActions::RetrySelectedEntries()
     for (std::uint64_t id : failed)
         if (!c_.list->Retry(id)) {
             const vardune::VardoEntry& e = c_.list->List().At(static_cast<std::size_t>(c_.list->List().Find(id)));
-            refused << Module1::ToQt(e.sourcePath + e.sourceName);
+            refused << TextBridge::ShownPath(e.sourcePath + e.sourceName);
         }
     // A file that waits in another entry already is converted there.
     ShowRefused(refused, AddCheck::Duplicate);

@@ -175,17 +175,20 @@ TEST(VardoList, RetrySetsOnlyFailedEntriesWaitingAgainAndNeverTwiceForOneFile)
 
 TEST(VardoListFile, EntriesComeBackAsTheyWereWhateverTheirNamesHold)
 {
-    std::vector<VardoEntry> entries(3);
+    std::vector<VardoEntry> entries(4);
     entries[0] = {0, EntryState::Done, "/music/A\tB/", "01 Tab\there.mp3", " 1048576", "/out/V_01.mp3", " 400000", " 38%", ""};
     entries[1] = {0, EntryState::Failed, "/music/\xc3\x9cml\\aut/", "line\nbreak\r.wav", " 7", "", "", "",
                   "not an audio file: \\x"};
     entries[2] = {0, EntryState::Waiting, "/m/", "w.flac", " 9", "", "", "", ""};
     entries[2].converting = true;  // its encoder ran when the program closed: it waits again
+    // Named in Latin-1 by an old archive: bytes that are not UTF-8 come back as they were.
+    entries[3] = {0, EntryState::Waiting, "/m/été/", "Café.wav", " 5", "", "", "", ""};
+    entries[3].root = "/m/été/";
     entries[0].root = "/music/";   // added with its folder; the others on their own
     const auto back = VardoListFile::Parse(VardoListFile::Encode(entries));
     ASSERT_TRUE(back);
-    ASSERT_EQ(back->size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(back->size(), entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
         const VardoEntry& a = entries[i];
         const VardoEntry& b = (*back)[i];
         EXPECT_EQ(b.state, a.state);
@@ -195,7 +198,7 @@ TEST(VardoListFile, EntriesComeBackAsTheyWereWhateverTheirNamesHold)
     }
     // One line per entry: nothing inside a name can start a line of its own.
     const std::string text = VardoListFile::Encode(entries);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
     EXPECT_EQ(VardoListFile::Parse(VardoListFile::Encode({}))->size(), 0u);
 }
 

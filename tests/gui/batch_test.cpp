@@ -3,6 +3,7 @@
 #include "batchwindow.h"
 #include "digitaldisplay.h"
 #include "form1.h"
+#include "foldertreeview.h"
 #include "frmmonitor.h"
 #include "guitestmain.h"
 #include "testaudio.h"
@@ -625,6 +626,62 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QCOMPARE(targets, QStringList({"V_Track01.mp3", "V_Track01 (2).mp3", "V_Song.Mp3", "V_.mp3.MP3", "V_song.wav.MP3",
                                        "V_SONG (2).MP3", "V_track01 (3).MP3"}));
         QCOMPARE(form_->Text1->text(), Path("out/"));
+    }
+
+    // A folder from an old archive, its name and its file's in Latin-1: added through the
+    // folder tree's command, converted by the real encoder from the very bytes (the output's
+    // mark names them), shown with the odd bytes visible, its picture carried along, and kept
+    // by the list file across a restart.
+    void aLatin1NamedSourceThroughTheWindow()
+    {
+        RealEncoder();
+        QDir().mkpath(Path("lib/Old"));
+        QVERIFY(WriteToneWav(Path("lib/Old/cafe.wav"), 1.0));
+        QImage cover(64, 64, QImage::Format_RGB32);
+        cover.fill(Qt::darkRed);
+        QVERIFY(cover.save(Path("lib/Old/folder.jpg"), "JPEG"));
+        const std::string lib = Module1::FromQt(Path("lib/"));
+        QCOMPARE(::rename((lib + "Old/cafe.wav").c_str(), (lib + "Old/Caf\xe9.wav").c_str()), 0);
+        QCOMPARE(::rename((lib + "Old").c_str(), (lib + "\xc9t\xe9").c_str()), 0);
+        const std::string source = lib + "\xc9t\xe9/Caf\xe9.wav";
+        Module1::settings().outputLayout = "FOLDERS";
+        form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        emit form_->XTreeView1->AddFolderRequested(Path("lib"));
+        QCOMPARE(int(form_->ListModel->List().Count()), 1);
+        QCOMPARE(Entry(0).sourcePath + Entry(0).sourceName, source);
+        QCOMPARE(form_->ListModel->index(0, 1).data().toString(), Path("lib/\\xC9t\\xE9/"));
+        QCOMPARE(form_->ListModel->index(0, 2).data().toString(), QStringLiteral("Caf\\xE9.wav"));
+        // The plan shown before the batch is the path the batch writes: a name a card takes.
+        const QString output = Path("out/lib/_t_/Caf_.mp3");
+        form_->ShowStatusBarValue();
+        QTRY_COMPARE(form_->ListModel->index(0, 4).data().toString(), output);
+
+        QVERIFY(RunBatch());
+        QVERIFY2(Entry(0).state == EntryState::Done, qPrintable(form_->ListModel->index(0, 2).data(Qt::ToolTipRole).toString()));
+        QCOMPARE(Module1::ToQt(Entry(0).targetPath), output);
+        QVERIFY(vardune::SourceMark::MadeFrom(Entry(0).targetPath, source));
+        QCOMPARE(form_->ListModel->index(0, 4).data().toString(), output);
+        QVERIFY(QFileInfo::exists(Path("out/lib/_t_/folder.jpg")));
+
+        // The next start finds the entry by its bytes, done; added again, it is up to date.
+        form_->close();
+        delete form_;
+        Module1::Test::ReleaseInstanceLock();
+        form_ = new Form1;
+        form_->InitForm();
+        QCOMPARE(int(form_->ListModel->List().Count()), 1);
+        QCOMPARE(Entry(0).sourcePath + Entry(0).sourceName, source);
+        QCOMPARE(Entry(0).state, EntryState::Done);
+        QCOMPARE(Module1::ToQt(Entry(0).targetPath), output);
+        form_->Text1->setText(Path("out"));
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
+        emit form_->XTreeView1->AddFolderRequested(Path("lib"));
+        QCOMPARE(int(form_->ListModel->List().Count()), 2);
+        QVERIFY(RunBatch());
+        QCOMPARE(Entry(1).state, EntryState::Done);
+        QCOMPARE(Module1::ToQt(Entry(1).targetPath), output);
+        QVERIFY2(form_->StatusPanel->text().contains("1 up to date"), qPrintable(form_->StatusPanel->text()));
     }
 
     // Outputs are the user's: a later batch, in a later session, never replaces an output of

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
+
 // The main window as the batch tests start from it: fresh settings, an empty list, and an
 // output folder in a sandbox of its own. A test class takes it as a base next to QObject and
 // calls OpenMainWindow from its init slot and CloseMainWindow from its cleanup slot.
@@ -42,6 +44,9 @@ protected:
             if (qobject_cast<frmMonitor*>(window))
                 window->close();
         const bool closed = QTest::qWaitFor([] { return !BoardOpen(); }, 5000);
+        // By bytes: QDir passes over names that are not UTF-8, which some tests make.
+        std::error_code error;
+        std::filesystem::remove_all(QFile::encodeName(dir_->path()).toStdString(), error);
         delete dir_;
         dir_ = nullptr;
         Module1::Test::TakeAskedMessages();

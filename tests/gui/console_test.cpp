@@ -7,10 +7,13 @@
 #include "configtable.h"
 #include "outputlayout.h"
 #include "sizeforecast.h"
+#include "sourcemark.h"
 
 #include <QDateTime>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStorageInfo>
@@ -710,6 +713,67 @@ private slots:
         QCOMPARE(again.status, 0);
         QCOMPARE(again.out.size(), 0);
         QVERIFY2(again.err.contains("0 to convert, 3 up to date"), again.err.constData());
+    }
+
+    // A source from an old archive, named in Latin-1 (its folder too): converted from its very
+    // bytes (the output's mark names them), shown with the odd bytes visible on each line and
+    // in JSON, planned as a command that names the real file (bash runs the plan and the
+    // output appears), and the dry run says what the run does; named on its own or through
+    // its folder.
+    void aLatin1NamedSource_data()
+    {
+        QTest::addColumn<QString>("given");   // SRC: the file itself, LIB: the folder above it
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("output");  // below the output folder
+        QTest::newRow("the file, in one folder") << "\"$SRC\"" << "one-folder" << "V_Caf_.wav.MP3";
+        QTest::newRow("its folder, folders kept") << "\"$LIB\"" << "keep-folders" << "latin/_t_/Caf_.mp3";
+    }
+    void aLatin1NamedSource()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, layout);
+        QFETCH(QString, output);
+        const QString lib = Path("latin");
+        QDir().mkpath(lib + "/Old");
+        QVERIFY(WriteToneWav(lib + "/Old/cafe.wav", 1.0, 300));
+        const std::string bytes = Module1::FromQt(lib);
+        QCOMPARE(::rename((bytes + "/Old/cafe.wav").c_str(), (bytes + "/Old/Caf\xe9.wav").c_str()), 0);
+        QCOMPARE(::rename((bytes + "/Old").c_str(), (bytes + "/\xc9t\xe9").c_str()), 0);
+        const std::string source = bytes + "/\xc9t\xe9/Caf\xe9.wav";
+        const QByteArray shown = QFile::encodeName(lib) + "/\\xC9t\\xE9/Caf\\xE9.wav";
+        const QString shell = QStringLiteral("LIB='%1'; SRC=\"$LIB\"/$'\\xc9t\\xe9/Caf\\xe9.wav'; \"$VARDUNE\" %2 --layout %3 ")
+                                  .arg(lib, given, layout);
+        const auto run = [&](const QString& folder, const QString& more) {
+            return Vardune({}, shell + "--output '" + Path(folder) + "' " + more);
+        };
+
+        const Run dry = run("converted", "--convert --dry-run");
+        QVERIFY2(dry.status == 0, dry.err.constData());
+        const QByteArray line = shown + " -> " + QFile::encodeName(Path("converted/" + output));
+        QVERIFY2(dry.out.contains(line + ": would convert\n"), dry.out.constData());
+        const Run converted = run("converted", "--convert");
+        QVERIFY2(converted.status == 0, converted.err.constData());
+        QVERIFY2(converted.out.contains(line + ": done\n"), converted.out.constData());
+        QVERIFY(vardune::SourceMark::MadeFrom(Module1::FromQt(Path("converted/" + output)), source));
+
+        const Run json = run("converted", "--convert --json");
+        QCOMPARE(json.status, 0);
+        const QJsonObject first = QJsonDocument::fromJson(json.out.left(json.out.indexOf('\n'))).object();
+        QCOMPARE(first.value("source").toString().toUtf8(), shown);
+        QCOMPARE(first.value("status").toString(), QStringLiteral("up to date"));
+
+        // The plan's records hold the bytes themselves; bash runs each command as it stands.
+        const QString records = Path("plan.bin");
+        const Run plan = run("planned", "--plan > '" + records + "' && bash -c 'while IFS= read -r -d \"\" s && IFS= read -r -d \"\" o "
+                                        "&& IFS= read -r -d \"\" c; do bash -c \"$c\" >/dev/null || exit 1; done' < '" + records
+                                        + "' && cat '" + records + "'");
+        QVERIFY2(plan.status == 0, plan.err.constData());
+        const QList<QByteArray> record = plan.out.split('\0');
+        QCOMPARE(record.size(), 4);
+        QCOMPARE(record[0].toStdString(), source);
+        QCOMPARE(record[1], QFile::encodeName(Path("planned/" + output)));
+        QVERIFY(vardune::SourceMark::MadeFrom(Module1::FromQt(Path("planned/" + output)), source));
+        QCOMPARE(QFileInfo(Path("planned/" + output)).size(), QFileInfo(Path("converted/" + output)).size());
     }
 
     // Standard output that cannot be written (a full disk; /dev/full here) is a failure in
