@@ -227,9 +227,7 @@ void ConsoleBatch::ListSources()
     for (const std::string& given : command_.sources) {
         // Taken by its bytes, as the shell gave it: a name that is not UTF-8 is a name too.
         std::error_code error;
-        std::string path = fs::absolute(fs::path(given), error).lexically_normal().string();
-        while (path.size() > 1 && path.back() == '/')
-            path.pop_back();
+        const std::string path = vardune::PathText::Cleaned(fs::absolute(fs::path(given), error).string());
         const fs::file_status status = fs::status(path, error);
         if (fs::is_directory(status)) {
             const auto wanted = [](const std::string& name) {

@@ -1,6 +1,7 @@
 #include "pathtext.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace vardune {
 
@@ -84,6 +85,14 @@ std::string PathText::Shown(const std::string& bytes)
 std::string PathText::NameText(const std::string& bytes)
 {
     return Mend(bytes, [](unsigned char) { return std::string("_"); });
+}
+
+std::string PathText::Cleaned(const std::string& path)
+{
+    std::string cleaned = std::filesystem::path(path).lexically_normal().string();
+    while (cleaned.size() > 1 && cleaned.back() == '/')
+        cleaned.pop_back();
+    return cleaned;
 }
 
 } // namespace vardune

@@ -19,6 +19,9 @@ struct PathText {
     // A name for an output made from a source's name: every byte that is not UTF-8 becomes
     // "_", as a character a card refuses does, so every output's name is text a card takes.
     static std::string NameText(const std::string& bytes);
+    // The path with "." and ".." levels and doubled separators resolved by its text alone,
+    // and no separator at its end but for "/" itself: "/music/./a//b/" gives "/music/a/b".
+    static std::string Cleaned(const std::string& path);
 };
 
 } // namespace vardune

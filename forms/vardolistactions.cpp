@@ -10,6 +10,7 @@
 #include "namepattern.h"
 #include "numerictext.h"
 #include "outputfolder.h"
+#include "pathtext.h"
 #include "playertidy.h"
 #include "playlistcarrier.h"
 #include "vardolistfile.h"
@@ -27,6 +28,8 @@
 #include <ctime>
 #include <optional>
 #include <utility>
+
+#include <sys/stat.h>
 
 VardoListActions::VardoListActions(const Controls& controls, QObject* parent)
     : QObject(parent)
@@ -122,11 +125,11 @@ void VardoListActions::RestorePlaylists()
 void VardoListActions::AddSelectedEntries()
 {
     emit CommandBegun();
-    QStringList paths;
+    std::vector<std::string> paths;
     for (QString path = c_.files->FirstSelectedItem(); !path.isEmpty(); path = c_.files->NextSelectedItem())
-        paths << path;
+        paths.push_back(Module1::FromQt(path));
     // The files lie in the folder the file view shows: kept folders start there.
-    AddEntries(paths, c_.files->CurrentFolder());
+    AddEntries(paths, Module1::FromQt(c_.files->CurrentFolder()));
 }
 
 VardoListActions::AddCheck VardoListActions::CheckForAdd(const std::string& file, const std::unordered_set<std::string>& pending,
@@ -141,7 +144,7 @@ VardoListActions::AddCheck VardoListActions::CheckForAdd(const std::string& file
     return vardune::LeadingNumber(size) != 0 ? AddCheck::Taken : AddCheck::Invalid;
 }
 
-int VardoListActions::AddEntries(const QStringList& paths, const QString& root)
+int VardoListActions::AddEntries(const std::vector<std::string>& paths, const std::string& root)
 {
     int added = 0;
     // Accepted files are appended in runs, so adding thousands stays fast; a run is shown
@@ -150,23 +153,22 @@ int VardoListActions::AddEntries(const QStringList& paths, const QString& root)
     std::unordered_set<std::string> pendingPaths;
     // Files of other types are named together at the end: a drop of a whole album folder's
     // files brings its pictures and playlists too.
-    QStringList notAudio;
+    std::vector<std::string> notAudio;
     const auto flush = [&] {
         if (pending.empty())
             return;
-        c_.list->Append(pending, Module1::FromQt(root));
+        c_.list->Append(pending, root);
         added += static_cast<int>(pending.size());
         pending.clear();
         pendingPaths.clear();
         ScrollToEnd();
     };
-    for (const QString& path : paths) {
-        const std::string file = Module1::FromQt(path);
+    for (const std::string& file : paths) {
         // A playlist added itself goes along, from the folder its neighbours are added from,
         // or its own when dropped on its own.
-        if (vardune::PlaylistCarrier::IsPlaylist(file) && QFileInfo(path).isFile()) {
-            RememberPlaylist(file, root.isEmpty() ? Module1::FromQt(QFileInfo(path).absolutePath() + QLatin1Char('/'))
-                                                  : vardune::BatchWalk::NormaliseOutputFolder(Module1::FromQt(root)));
+        struct stat st {};
+        if (vardune::PlaylistCarrier::IsPlaylist(file) && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            RememberPlaylist(file, root.empty() ? file.substr(0, file.rfind('/') + 1) : vardune::BatchWalk::NormaliseOutputFolder(root));
             continue;
         }
         std::string size;
@@ -177,21 +179,24 @@ int VardoListActions::AddEntries(const QStringList& paths, const QString& root)
             continue;
         }
         if (check == AddCheck::NotAudio) {
-            notAudio << path;
+            notAudio.push_back(file);
             continue;
         }
         flush();
-        ShowRefused({path}, check);
+        ShowRefused({file}, check);
     }
     flush();
     ShowRefused(notAudio, AddCheck::NotAudio);
     return added;
 }
 
-void VardoListActions::ShowRefused(const QStringList& paths, AddCheck why)
+void VardoListActions::ShowRefused(const std::vector<std::string>& files, AddCheck why)
 {
-    if (paths.isEmpty())
+    if (files.empty())
         return;
+    QStringList paths;
+    for (const std::string& file : files)
+        paths << TextBridge::ShownPath(file);
     const bool duplicate = why == AddCheck::Duplicate;
     const bool notAudio = why == AddCheck::NotAudio;
     QString text;
@@ -218,11 +223,11 @@ void VardoListActions::ShowRefused(const QStringList& paths, AddCheck why)
     Module1::MsgBox(c_.window, {text, title, QMessageBox::Information, QMessageBox::Ok, QMessageBox::NoButton});
 }
 
-void VardoListActions::AddFolder(const QString& folder, const std::function<bool(const std::string&)>& wanted)
+void VardoListActions::AddFolder(const std::string& folder, const std::function<bool(const std::string&)>& wanted)
 {
     std::vector<std::pair<std::string, std::string>> taken;
     std::unordered_set<std::string> takenPaths;
-    QStringList duplicates, invalid;
+    std::vector<std::string> duplicates, invalid;
     int leftOut = 0;
     int playlists = 0;
     int otherTypes = 0;  // audio files the type box left out
@@ -235,8 +240,8 @@ void VardoListActions::AddFolder(const QString& folder, const std::function<bool
         return false;
     };
     // The folder keeps its own name below the output folder, as copying it would.
-    const std::string root = vardune::OutputLayout::RootOfAddedFolder(Module1::FromQt(QDir::cleanPath(folder)));
-    for (const std::string& file : vardune::MediaFolder::Files(Module1::FromQt(folder), wantedOrPlaylist)) {
+    const std::string root = vardune::OutputLayout::RootOfAddedFolder(vardune::PathText::Cleaned(folder));
+    for (const std::string& file : vardune::MediaFolder::Files(folder, wantedOrPlaylist)) {
         if (vardune::PlaylistCarrier::IsPlaylist(file)) {
             RememberPlaylist(file, root);
             ++playlists;
@@ -252,10 +257,10 @@ void VardoListActions::AddFolder(const QString& folder, const std::function<bool
             ++leftOut;
             break;
         case AddCheck::Duplicate:
-            duplicates << TextBridge::ShownPath(file);
+            duplicates.push_back(file);
             break;
         case AddCheck::Invalid:
-            invalid << TextBridge::ShownPath(file);
+            invalid.push_back(file);
             break;
         }
     }
@@ -267,7 +272,7 @@ void VardoListActions::AddFolder(const QString& folder, const std::function<bool
     const int added = static_cast<int>(taken.size());
     QString text = (added == 1 ? QStringLiteral("1 media file was added from ")
                                : QString::number(added) + QStringLiteral(" media files were added from "))
-        + QDir::toNativeSeparators(folder) + QLatin1Char('.');
+        + TextBridge::ShownPath(folder) + QLatin1Char('.');
     if (leftOut > 0)
         text += (leftOut == 1 ? QStringLiteral(" 1 other file was left out")
                               : QStringLiteral(" %1 other files were left out").arg(leftOut))
@@ -289,17 +294,19 @@ void VardoListActions::AddFolderEntries(const QString& folder)
 {
     emit CommandBegun();
     const std::vector<std::string> filters = vardune::NameFilters(Module1::FromQt(c_.type->currentText()));
-    AddFolder(folder, [filters](const std::string& name) { return vardune::MatchesNameFilters(name, filters); });
+    AddFolder(Module1::FromQt(folder), [filters](const std::string& name) { return vardune::MatchesNameFilters(name, filters); });
 }
 
-void VardoListActions::AddDroppedPaths(const QStringList& paths)
+void VardoListActions::AddDroppedPaths(const QByteArrayList& paths)
 {
     emit CommandBegun();
     // Dropped files go in together, in runs as Add takes them; each folder in its turn.
-    QStringList files;
-    for (const QString& path : paths) {
-        if (!QFileInfo(path).isDir()) {
-            files << path;
+    std::vector<std::string> files;
+    for (const QByteArray& dropped : paths) {
+        const std::string path = dropped.toStdString();
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            files.push_back(path);
             continue;
         }
         AddEntries(std::exchange(files, {}));

@@ -39,8 +39,9 @@ public:
     // Adds every file of the folder and its subfolders that matches the type box.
     void AddFolderEntries(const QString& folder);
     // Files and folders dropped from a file manager: a file goes through Add's checks, a
-    // folder gives its audio files as AddFolder takes them, whatever the type box shows.
-    void AddDroppedPaths(const QStringList& paths);
+    // folder gives its audio files as AddFolder takes them, whatever the type box shows. The
+    // paths are bytes: a name need not be UTF-8.
+    void AddDroppedPaths(const QByteArrayList& paths);
     bool IsDuplicatedEntry(const QString& path) const;
     void RemoveSelectedEntries();
     void ClearAllEntries();
@@ -72,7 +73,7 @@ private:
     // Checks each path and appends the good ones; each refused one gets its own message.
     // Returns how many were appended.
     // root: the folder they were added from (the file view's), or empty for files on their own.
-    int AddEntries(const QStringList& paths, const QString& root = QString());
+    int AddEntries(const std::vector<std::string>& paths, const std::string& root = std::string());
     // What Add's checks make of a file: taken (its size text in size), not of an audio type
     // the encoder reads, already waiting, or empty, missing or unreadable. pending holds the
     // paths taken but not yet appended.
@@ -82,8 +83,8 @@ private:
     // The wanted files of a folder and its subfolders, in path order, through Add's checks:
     // one message for those already waiting, one for the empty ones, one that says how many
     // were added and how many other files were left out.
-    void AddFolder(const QString& folder, const std::function<bool(const std::string&)>& wanted);
-    void ShowRefused(const QStringList& paths, AddCheck why);
+    void AddFolder(const std::string& folder, const std::function<bool(const std::string&)>& wanted);
+    void ShowRefused(const std::vector<std::string>& paths, AddCheck why);
     void ScrollToEnd();
 
     Controls c_;

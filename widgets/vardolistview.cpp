@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMimeData>
 
@@ -33,10 +34,13 @@ void VardoListView::dropEvent(QDropEvent* event)
         emit DroppedFromFileView();
         return;
     }
-    QStringList paths;
+    // A URL carries a path's bytes percent-encoded; its text would lose those that are not
+    // UTF-8 ("Caf%E9.wav").
+    QByteArrayList paths;
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile())
-            paths << url.toLocalFile();
+            paths << (url.host().isEmpty() ? QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1())
+                                           : QFile::encodeName(url.toLocalFile()));
     event->acceptProposedAction();
     if (!paths.isEmpty())
         emit DroppedFiles(paths);

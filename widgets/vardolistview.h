@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArrayList>
 #include <QTreeView>
 
 // The Vardo list in report style. Files dragged from the file view ask for the file view's
@@ -14,7 +15,8 @@ public:
 
 signals:
     void DroppedFromFileView();
-    void DroppedFiles(const QStringList& paths);
+    // The paths as bytes, as the file manager named them: a name need not be UTF-8.
+    void DroppedFiles(const QByteArrayList& paths);
     // The Delete key, as users remove what they have selected in a list.
     void DeletePressed();
     // The context menu is asked for on entry (the row under the pointer, or the current row

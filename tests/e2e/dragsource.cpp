@@ -43,8 +43,9 @@ int main(int argc, char* argv[])
     if (argc < 4)
         return 2;
     QList<QUrl> urls;
+    // By the paths' bytes, as a file manager offers them: a name need not be UTF-8.
     for (int i = 3; i < argc; ++i)
-        urls << QUrl::fromLocalFile(QString::fromLocal8Bit(argv[i]));
+        urls << QUrl::fromEncoded("file://" + QByteArray(argv[i]).toPercentEncoding("/"));
     DragSource source(urls);
     source.setGeometry(QString::fromLatin1(argv[1]).toInt(), QString::fromLatin1(argv[2]).toInt(), 120, 120);
     source.show();

@@ -23,13 +23,16 @@ eval "$(xdotool getwindowgeometry --shell "$win")"
 pass "the first start opens at ${WIDTH}x$HEIGHT on a 1600x1000 screen"
 
 # A folder dropped from another program gives its WAV and FLAC files and leaves its picture
-# out; the list outlives the program.
+# out, a file named in Latin-1 by an old archive comes by its very bytes; the list outlives
+# the program.
 album="$HOME/drop/album"
+latin1="$HOME/drop/"$'Caf\xe9.wav'
+printf 'RIFF' >"$latin1"
 mkdir -p "$album"
 printf 'RIFF' >"$album/01 intro.wav"
 printf 'fLaC' >"$album/02 song.flac"
 printf 'JFIF' >"$album/folder.jpg"
-"$3" 20 20 "$album" >"$E2E_WORK/drag.out" 2>>"$E2E_WORK/log" &
+"$3" 20 20 "$latin1" "$album" >"$E2E_WORK/drag.out" 2>>"$E2E_WORK/log" &
 E2E_PIDS+=("$!")
 for _ in $(seq 200); do grep -q ready "$E2E_WORK/drag.out" && break; sleep 0.05; done
 grep -q ready "$E2E_WORK/drag.out" || fail "the drag source did not come up"
@@ -48,8 +51,8 @@ sleep 0.3
 kill -TERM "$PID"
 wait_exit "$PID" || fail "SIGTERM: exit status $?"
 list="$HOME/.local/share/Vardune/VardoList.txt"
-entries() { grep -c -e $'\t01 intro.wav\t' -e $'\t02 song.flac\t' "$list"; }
-[ "$(entries)" = 2 ] || fail "the list kept is not the two audio files: $(cat "$list")"
+entries() { LC_ALL=C grep -c -e $'\t01 intro.wav\t' -e $'\t02 song.flac\t' -e "$HOME/drop/"$'\tCaf\xe9.wav\t' "$list"; }
+[ "$(entries)" = 3 ] || fail "the list kept is not the three audio files: $(cat -v "$list")"
 grep -q folder.jpg "$list" && fail "the picture entered the list"
 tree=$(ini_plain TREEHEI)
 ((tree >= 2700)) || fail "the folder tree is $tree twips tall at the first start"
@@ -58,8 +61,8 @@ wait_window "$PID" >/dev/null || fail "main window did not appear with the kept 
 sleep 0.3
 kill -TERM "$PID"
 wait_exit "$PID" || fail "SIGTERM: exit status $?"
-[ "$(entries)" = 2 ] || fail "the list did not come back at the next start: $(cat "$list")"
-pass "a dropped folder gives its audio files, and the list outlives the program"
+[ "$(entries)" = 3 ] || fail "the list did not come back at the next start: $(cat -v "$list")"
+pass "a dropped folder gives its audio files, a Latin-1 name comes by its bytes, and the list outlives the program"
 
 # The user moves and sizes the window; the next start puts it back there.
 rm -f "$INI"

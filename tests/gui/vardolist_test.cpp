@@ -73,6 +73,15 @@ void Choose(QMenu* menu, const char* name)
             QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(action).center());
 }
 
+// Paths as a drop hands them over: bytes.
+QByteArrayList Dropped(const QStringList& paths)
+{
+    QByteArrayList bytes;
+    for (const QString& path : paths)
+        bytes << QFile::encodeName(path);
+    return bytes;
+}
+
 } // namespace
 
 // A file manager on the session bus, as far as the program uses one: it keeps what it was
@@ -233,7 +242,7 @@ private slots:
         for (int i = 0; i < 5; ++i)
             Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         const QString playlist = Make("road.m3u8", 9);
-        emit form_->ListView1->DroppedFiles({good, picture, folder, dir_->path() + "/pipe.wav", good, playlist});
+        emit form_->ListView1->DroppedFiles(Dropped({good, picture, folder, dir_->path() + "/pipe.wav", good, playlist}));
         // Added once the drop is over, so no message holds the dragging program.
         QCOMPARE(form_->ListModel->rowCount(), 0);
         QTRY_COMPARE(Column(form_->ListModel, 2), QStringList({"good.wav", "b.mp3", "c.flac", "a.WAV"}));
@@ -264,7 +273,7 @@ private slots:
         // A folder dropped again adds nothing new: each of its files is a duplicate.
         for (int i = 0; i < 2; ++i)
             Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
-        emit form_->ListView1->DroppedFiles({folder + "/sub"});
+        emit form_->ListView1->DroppedFiles(Dropped({folder + "/sub"}));
         QCoreApplication::processEvents();
         QCOMPARE(form_->ListModel->rowCount(), 4);
         const auto again = Asked();
@@ -518,7 +527,7 @@ private slots:
         form_->XListView1->SetCurrentFolder(album);
         QTRY_VERIFY(Select({}));
         const auto addWaiting = [&] {
-            emit form_->ListView1->DroppedFiles({album + "/02 b.MP3"});
+            emit form_->ListView1->DroppedFiles(Dropped({album + "/02 b.MP3"}));
             QTRY_COMPARE(form_->ListModel->rowCount(), 1);
         };
         addWaiting();
