@@ -498,11 +498,11 @@ void VardoListActions::RetrySelectedEntries()
     }
     // In list order, so of two failed entries for one file the first waits again.
     std::sort(failed.begin(), failed.end());
-    QStringList refused;
+    std::vector<std::string> refused;
     for (std::uint64_t id : failed)
         if (!c_.list->Retry(id)) {
             const vardune::VardoEntry& e = c_.list->List().At(static_cast<std::size_t>(c_.list->List().Find(id)));
-            refused << TextBridge::ShownPath(e.sourcePath + e.sourceName);
+            refused.push_back(e.sourcePath + e.sourceName);
         }
     // A file that waits in another entry already is converted there.
     ShowRefused(refused, AddCheck::Duplicate);
