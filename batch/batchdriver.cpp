@@ -549,7 +549,9 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
     if (job == jobs_.end())
         return;
     QString errorLine;
-    const QStringList lines = QString::fromUtf8(process->readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // It names the source by its bytes: those that are not UTF-8 show as "\xE9", as in the list.
+    const QStringList lines = TextBridge::ShownPath(process->readAllStandardError().toStdString())
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     // The entry's tool tip says the gain applied after whatever else the encoder said last.
     QStringList said = lines;
     QString levelled;

@@ -678,6 +678,7 @@ n=$(cat "$1.out"); head -c "$n" /dev/zero > "$2")");
         QCOMPARE(Entry(0).state, EntryState::Done);
         QCOMPARE(Module1::ToQt(Entry(0).targetPath), output);
         form_->Text1->setText(Path("out"));
+        form_->ComboBox1->setCurrentText(QStringLiteral("*.wav"));
         Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         emit form_->XTreeView1->AddFolderRequested(Path("lib"));
         QCOMPARE(int(form_->ListModel->List().Count()), 2);

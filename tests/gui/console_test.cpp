@@ -20,6 +20,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <filesystem>
 #include <csignal>
 
 #include <fcntl.h>
@@ -775,6 +776,16 @@ private slots:
         QCOMPARE(record[1], QFile::encodeName(Path("planned/" + output)));
         QVERIFY(vardune::SourceMark::MadeFrom(Module1::FromQt(Path("planned/" + output)), source));
         QCOMPARE(QFileInfo(Path("planned/" + output)).size(), QFileInfo(Path("converted/" + output)).size());
+
+        // The output folder is held as text: one whose name is not UTF-8 is refused before
+        // anything is made, never swapped for another folder.
+        const Run odd = Vardune({}, shell + "--convert --output \"$LIB\"/$'out\\xe9'");
+        QCOMPARE(odd.status, 1);
+        QVERIFY2(odd.err.contains("cannot be used: its name is not UTF-8"), odd.err.constData());
+        // Nothing new beside the source's folder (which QDir, passing over its name, does not list).
+        QCOMPARE(QDir(lib).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+        QVERIFY(!QFileInfo::exists(lib + QString::fromUtf8("/out\xef\xbf\xbd")));
+        QVERIFY(!std::filesystem::exists(bytes + "/out\xe9"));
     }
 
     // Standard output that cannot be written (a full disk; /dev/full here) is a failure in
