@@ -27,8 +27,8 @@ pass "the first start opens at ${WIDTH}x$HEIGHT on a 1600x1000 screen"
 # the program.
 album="$HOME/drop/album"
 latin1="$HOME/drop/"$'Caf\xe9.wav'
-printf 'RIFF' >"$latin1"
 mkdir -p "$album"
+printf 'RIFF' >"$latin1"
 printf 'RIFF' >"$album/01 intro.wav"
 printf 'fLaC' >"$album/02 song.flac"
 printf 'JFIF' >"$album/folder.jpg"
