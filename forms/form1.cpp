@@ -44,6 +44,7 @@
 #include <QTreeView>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 // The designed client area: 10215 x 5835 twips.
@@ -306,6 +307,12 @@ void Form1::Form_Load()
     if (Module1::PrevInstance()) {
         if (splash_)
             splash_->hide();
+        // Files for the list go to the running copy's list; the message is for a start that
+        // brings nothing (or whose files the running copy did not take).
+        if (!givenPaths_.isEmpty() && InstanceChannel::Hand(Module1::InstanceFolder(), givenPaths_)) {
+            Module1::EndProcess();
+            return;
+        }
         Module1::MessageRequest refusal;
         refusal.text = QStringLiteral("Vardune is running now, you need not to start it again");
         refusal.title = QGuiApplication::applicationDisplayName();
@@ -316,7 +323,10 @@ void Form1::Form_Load()
         return;
     }
     loaded_ = true;
-    channel_ = new InstanceChannel(Module1::InstanceFolder(), [this] { ShowYourself(); }, this);
+    channel_ = new InstanceChannel(Module1::InstanceFolder(), [this](const QStringList& paths) {
+        ShowYourself();
+        AddGivenPaths(paths);
+    }, this);
     geometry_.tree.width = 0.4f * Frame().scaleWidth;
     geometry_.InitForm(Frame());
     ApplyGeometry();
@@ -348,6 +358,8 @@ void Form1::Form_Load()
     if (splash_)
         splash_->hide();
     Module1::helpFile() = Module1::ManualFile();
+    // The files given on the command line, once the window shows.
+    QTimer::singleShot(0, this, &Form1::AddGivenPathsWhenFree);
 }
 
 void Form1::SetSettingsAside(const std::string& why)
@@ -455,6 +467,30 @@ void Form1::ShowYourself()
         // Where the desktop still refuses, the task bar marks the window for the user.
         QApplication::alert(inCharge ? inCharge : this);
     });
+}
+
+void Form1::AddGivenPaths(const QStringList& paths)
+{
+    givenPaths_ += paths;
+    if (loaded_)
+        AddGivenPathsWhenFree();
+}
+
+void Form1::AddGivenPathsWhenFree()
+{
+    if (givenPaths_.isEmpty() || !loaded_ || unloading_ || quitting_ || givenWaiting_)
+        return;
+    // Not under a running batch's board, nor while a message waits for its answer: the files
+    // are added when that is over, with their own messages.
+    if (Batch->Board() || QApplication::activeModalWidget()) {
+        givenWaiting_ = true;
+        QTimer::singleShot(250, this, [this] {
+            givenWaiting_ = false;
+            AddGivenPathsWhenFree();
+        });
+        return;
+    }
+    ListActions->AddDroppedPaths(std::exchange(givenPaths_, {}));
 }
 
 void Form1::ShowStatusBarValue()

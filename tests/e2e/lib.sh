@@ -44,9 +44,9 @@ e2e_display() {
   export DISPLAY=":$(head -n1 "$E2E_WORK/display")"
 }
 
-# start_app: starts vardune in the background; its pid is in $PID.
+# start_app [ARG...]: starts vardune in the background with ARGs; its pid is in $PID.
 start_app() {
-  "$APP" >>"$E2E_WORK/log" 2>&1 &
+  "$APP" "$@" >>"$E2E_WORK/log" 2>&1 &
   PID=$!
   E2E_PIDS+=("$PID")
 }

@@ -35,7 +35,7 @@ for file in usr/bin/vardune usr/lib/vardune/fastencc usr/share/vardune/VarduneMa
 done
 [ "$(readlink "$root/usr/bin/fastencc")" = ../lib/vardune/fastencc ] || fail "no fastencc command in /usr/bin"
 desktop-file-validate "$root/usr/share/applications/vardune.desktop" >"$E2E_WORK/log" 2>&1 || fail "menu entry"
-grep -qx 'Exec=/usr/bin/vardune' "$root/usr/share/applications/vardune.desktop" || fail "menu entry's program"
+grep -qx 'Exec=/usr/bin/vardune %F' "$root/usr/share/applications/vardune.desktop" || fail "menu entry's program"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >"$E2E_WORK/log" 2>&1 || fail "metainfo"
 for page in vardune fastencc; do
   LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" \
