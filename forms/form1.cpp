@@ -37,6 +37,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -108,6 +109,14 @@ Form1::Form1(frmStartUp* splash, QWidget* parent)
     PlaceDockedBars();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    // The least window in which the tree, the file view, the list with its output strip and
+    // the status bar all keep room (the tree gives way to them: KeepPanesIn): three quarters of
+    // the designed width, and the bars, the strips and two panes down.
+    const vardune::MainGeometry designed = vardune::MainGeometry::Designed();
+    const float panes = std::max(2 * vardune::MainGeometry::kLeastPane + 80 + designed.picture2.height,
+                                 vardune::MainGeometry::kLeastPane + designed.picture1.height);
+    setMinimumSize(kClientWidth * 3 / 4, menuBar()->sizeHint().height() + Toolbar1->sizeHint().height()
+                                             + StatusBar1->sizeHint().height() + Twips::ToPixels(panes));
 }
 
 void Form1::CreateMenus()
@@ -415,6 +424,33 @@ void Form1::RequestUnload()
         Form_Unload();
 }
 
+void Form1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Its frame is known once the window shows: the place restored is fitted again with it.
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        QTimer::singleShot(0, this, &Form1::FitToScreen);
+    }
+}
+
+void Form1::FitToScreen()
+{
+    const QScreen* shown = screen();
+    if (!shown || isMaximized() || isFullScreen() || isMinimized())
+        return;
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    const QMargins margins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                           frame.bottom() - client.bottom());
+    const QRect free = shown->availableGeometry();
+    const auto fitted = vardune::WindowPlacement::Fitted({frame.x(), frame.y(), frame.width(), frame.height()},
+                                                         {free.x(), free.y(), free.width(), free.height()});
+    const QRect fittedFrame(fitted.left, fitted.top, fitted.width, fitted.height);
+    if (fittedFrame != frame)
+        setGeometry(fittedFrame.marginsRemoved(margins));
+}
+
 void Form1::closeEvent(QCloseEvent* event)
 {
     // The window stays until the program ends, which may wait for the files in progress.
@@ -617,6 +653,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Client && event->type() == QEvent::Resize) {
         PlaceDockedBars();
+        // The window made smaller than the panes the user left: the tree gives way (a splitter
+        // bar's drag keeps its own limits).
+        if (loaded_ && !isMinimized())
+            geometry_.KeepPanesIn(Frame());
         Form_Resize();
     }
     return QMainWindow::eventFilter(watched, event);
@@ -671,13 +711,27 @@ void Form1::RestorePlacement(const vardune::WindowPlacement& placement)
     if (placement.normal) {
         QRect normal(Twips::ToPixels(placement.normal->left), Twips::ToPixels(placement.normal->top),
                      Twips::ToPixels(placement.normal->width), Twips::ToPixels(placement.normal->height));
-        // A place no screen shows any more (a screen taken away): the size stays, centred.
-        bool seen = false;
-        for (const QScreen* screen : QGuiApplication::screens())
-            seen = seen || screen->availableGeometry().intersects(normal);
-        if (!seen)
-            if (const QScreen* screen = QGuiApplication::primaryScreen())
-                normal.moveCenter(screen->availableGeometry().center());
+        // The screen it lands on: the one that shows most of it. A place no screen shows any
+        // more (a screen taken away) comes back centred on the primary screen.
+        const QScreen* landing = nullptr;
+        qint64 shown = 0;
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            const QRect common = screen->availableGeometry().intersected(normal);
+            if (!common.isEmpty() && qint64(common.width()) * common.height() > shown) {
+                shown = qint64(common.width()) * common.height();
+                landing = screen;
+            }
+        }
+        if (!landing && (landing = QGuiApplication::primaryScreen()))
+            normal.moveCenter(landing->availableGeometry().center());
+        // Kept at another scale or on a larger screen: no larger than this screen's free area,
+        // and inside it, so that the title bar and the status bar can be reached.
+        if (landing) {
+            const QRect free = landing->availableGeometry();
+            const auto fitted = vardune::WindowPlacement::Fitted({normal.x(), normal.y(), normal.width(), normal.height()},
+                                                                 {free.x(), free.y(), free.width(), free.height()});
+            normal = QRect(fitted.left, fitted.top, fitted.width, fitted.height);
+        }
         setGeometry(normal);
     }
     if (placement.maximized)

@@ -130,6 +130,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -155,6 +156,9 @@ private:
     void SplitH_MouseMove(float x);
     void SplitV_MouseMove(float y);
     void AddGivenPathsWhenFree();
+    // The window, with the frame the desktop gives it, no larger than the free area of the
+    // screen it is on and inside it.
+    void FitToScreen();
 
     frmStartUp* splash_;
     QPointer<frmOption> options_;
@@ -163,6 +167,7 @@ private:
     InstanceChannel* channel_ = nullptr;
     QStringList givenPaths_;    // given, not yet added
     bool givenWaiting_ = false; // a later look for a free moment is due
+    bool shownOnce_ = false;
     std::uint64_t menuEntry_ = 0;  // the entry the list's menu was opened on, or 0
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
     EncoderPool* pool_;
