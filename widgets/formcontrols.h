@@ -1,6 +1,7 @@
 #pragma once
 #include <QColor>
 #include <QFont>
+#include <QPalette>
 #include <QRect>
 #include <QString>
 
@@ -19,5 +20,10 @@ QLabel* NewCaption(QWidget* parent, const char* name, const QString& text, QRect
 void FitCaption(QLabel* caption, int width);
 // A box that shows a picture unscaled from its top-left corner.
 QLabel* NewPictureBox(QWidget* parent, const char* name, QRect at);
+// The colours of a window that keeps its own light grey face whatever the desktop's theme:
+// from the given palette (its highlight and links), every colour that a text or a control on
+// that face needs, dark text on light grounds in each state, so that nothing on the window
+// takes a dark theme's light text onto the light face.
+QPalette FixedFacePalette(QPalette from, const QColor& face);
 // A glyph readout: a picture box on black.
 QLabel* NewReadout(QWidget* parent, const char* name, QRect at);
