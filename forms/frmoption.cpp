@@ -43,7 +43,7 @@ QString Fill(QComboBox* box, const std::array<std::string, N>& list, const std::
 } // namespace
 
 frmOption::frmOption(QWidget* main, Preview preview)
-    : SkinnedWindow(QStringLiteral("Vardune Options"), Twips::ToPixels(5175), Twips::ToPixels(8640))
+    : SkinnedWindow(QStringLiteral("Vardune Options"), Twips::ToPixels(5175), Twips::ToPixels(9240))
     , main_(main)
     , preview_(std::move(preview))
 {
@@ -66,9 +66,10 @@ frmOption::frmOption(QWidget* main, Preview preview)
     Combo3 = new ChoiceBox(Frame1);
     Combo3->setObjectName(QStringLiteral("Combo3"));
     Label4 = NewCaption(Frame1, "Label4", QStringLiteral("Effect I want:"), {}, QColor(0, 0, 192));
-    Command1 = new QPushButton(QStringLiteral("OK"), Frame1);
+    // OK and Cancel close the whole dialog: at its bottom, below every group.
+    Command1 = new QPushButton(QStringLiteral("OK"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
-    Command2 = new QPushButton(QStringLiteral("Cancel"), Frame1);
+    Command2 = new QPushButton(QStringLiteral("Cancel"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
 
     const struct {
@@ -78,15 +79,13 @@ frmOption::frmOption(QWidget* main, Preview preview)
         {Combo1, {120, 480, 2535, 315}},   {Label2, {120, 240, 2175, 315}},   {Picture3, {2760, 240, 1335, 1455}},
         {Combo2, {1680, 2160, 2535, 315}}, {Picture4, {240, 1080, 1395, 1455}}, {Label3, {1680, 1920, 2355, 315}},
         {Picture5, {2760, 2640, 1455, 1455}}, {Combo3, {120, 3000, 2535, 315}}, {Label4, {120, 2760, 2115, 315}},
-        {Command1, {240, 3600, 1095, 495}}, {Command2, {1440, 3600, 1095, 495}},
     };
     for (const auto& p : placed)
         p.control->setGeometry(Twips::ToRect(p.at));
-    // Tab order as the dialog is read: device, its picture, quality, channel, OK, Cancel.
+    // Tab order as the dialog is read: device, its picture, quality, channel, where outputs
+    // go, even loudness, OK, Cancel.
     QWidget::setTabOrder(Combo1, Combo2);
     QWidget::setTabOrder(Combo2, Combo3);
-    QWidget::setTabOrder(Combo3, Command1);
-    QWidget::setTabOrder(Command1, Command2);
 
     // Where outputs go: a group of its own below the profile's.
     Frame2 = new QWidget(this);
@@ -115,7 +114,18 @@ frmOption::frmOption(QWidget* main, Preview preview)
     };
     for (const auto& p : group)
         p.control->setGeometry(Twips::ToRect(p.at));
-    QWidget::setTabOrder(Command2, Option1);
+    // The pattern box shows a whole pattern, the default one at least, in the font it has here:
+    // the dialog grows wider for it where the face that stands in is wide.
+    const int patternWidth = Text1->fontMetrics().horizontalAdvance(Module1::ToQt(vardune::OutputLayout::kDefaultPattern))
+                             + Text1->fontMetrics().averageCharWidth() * 2 + 12;
+    const int growth = std::max(0, patternWidth - Text1->width());
+    if (growth > 0) {
+        setFixedSize(width() + growth, height());
+        Frame2->resize(Frame2->width() + growth, Frame2->height());
+        for (QWidget* wide : {static_cast<QWidget*>(Text1), static_cast<QWidget*>(Label6)})
+            wide->resize(wide->width() + growth, wide->height());
+    }
+    QWidget::setTabOrder(Combo3, Option1);
     QWidget::setTabOrder(Option1, Option2);
     QWidget::setTabOrder(Option2, Option3);
     QWidget::setTabOrder(Option3, Text1);
@@ -135,7 +145,16 @@ frmOption::frmOption(QWidget* main, Preview preview)
                                       "clipping; per album keeps the tracks of an album as loud as each other were"));
     Label7->setGeometry(Twips::ToRect({120, 150, 1700, 315}));
     Combo4->setGeometry(Twips::ToRect({1860, 135, 2355, 315}));
+    Frame3->resize(Frame2->width(), Frame3->height());
     QWidget::setTabOrder(Text1, Combo4);
+    // OK and Cancel at the bottom right, below the last group.
+    const QRect last = Frame3->geometry();
+    const QSize button = Twips::ToRect({0, 0, 1095, 495}).size();
+    const int gap = Twips::ToPixels(120);
+    Command2->setGeometry(last.right() + 1 - button.width(), last.bottom() + 1 + gap, button.width(), button.height());
+    Command1->setGeometry(Command2->x() - gap - button.width(), Command2->y(), button.width(), button.height());
+    QWidget::setTabOrder(Combo4, Command1);
+    QWidget::setTabOrder(Command1, Command2);
 
     ImageList1.resize(12);
     for (int i = 1; i <= 11; ++i)
