@@ -323,7 +323,10 @@ void BatchDriver::Fill()
         const vardune::VardoList& list = main_->BatchList()->List();
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(*id)));
         const QString source = TextBridge::ToQt(entry.sourcePath + entry.sourceName);
-        board_->ShowSource(TextBridge::ToQt(vardune::BatchWalk::CounterText(walk_.Current())), source);
+        const QString number = TextBridge::ToQt(vardune::BatchWalk::CounterText(walk_.Current()));
+        board_->ShowSource(number, source);
+        shown_ = *id;
+        numbers_[*id] = number;
 
         // The separator goes into the box itself, so the stored output folder keeps it.
         const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(TextBridge::FromQt(main_->OutputFolderText()));
@@ -442,6 +445,7 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         return -1;
     }
     Job job {process, entry, TextBridge::FromQt(Target)};
+    job.source = Source;
     clock_gettime(CLOCK_REALTIME, &job.started);
     job.threads = share.threads;
     job.segmented = share.segmented;
@@ -586,7 +590,22 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
     // Not deleted here: this handler runs inside the process object's own signal.
     process->deleteLater();
     Fill();
+    ShowConverting();
     EncoderEnded();
+}
+
+void BatchDriver::ShowConverting()
+{
+    if (!board_ || jobs_.empty())
+        return;
+    for (const Job& job : jobs_)
+        if (job.entry == shown_)
+            return;
+    const Job& longest = jobs_.front();
+    shown_ = longest.entry;
+    const auto number = numbers_.find(longest.entry);
+    board_->ShowSource(number == numbers_.end() ? QString() : number->second, longest.source);
+    board_->ShowTarget(TextBridge::ToQt(longest.target));
 }
 
 bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
@@ -723,6 +742,7 @@ void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)
     process->disconnect(this);
     process->deleteLater();
     Fill();
+    ShowConverting();
     EncoderEnded();
 }
 

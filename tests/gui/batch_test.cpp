@@ -216,9 +216,15 @@ private slots:
         QVERIFY(!mp3.read(4096).contains("REPLAYGAIN"));
         QVERIFY(QFileInfo(Module1::ToQt(Entry(0).targetPath)).size() < levelledSize);
 
-        // Nothing waiting: nothing to measure, and the batch ends as it always did.
+        // Nothing waiting: nothing to measure; Vardo says so, and opens no board.
         Module1::settings().evenLoudness = "album";
+        Module1::Test::TakeAskedMessages();
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         QVERIFY(RunBatch(10));
+        const auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].title, QStringLiteral("Nothing to Convert"));
+        QVERIFY(asked[0].text.startsWith(QStringLiteral("Nothing is waiting in the Vardo list")));
         Module1::settings().evenLoudness.clear();
     }
 
@@ -813,8 +819,20 @@ cat "$1" > "$2")").arg(dir_->path(), printed));
         }
         QCOMPARE(board->PicFile2->pixmap().toImage(), Readout(board, "007"));
         QCOMPARE(Entry(3).state, EntryState::Waiting);  // started, not ended
-        for (int i : {4, 7, 6})
-            Open(QString("%1.mp3").arg(i));
+        // With nothing left to start, the board shows a file that still converts (the one
+        // converting longest), not the last one started, which has ended.
+        const struct {
+            int opens;
+            int shown;
+        } ends[] = {{7, 4}, {4, 6}};
+        for (const auto& end : ends) {
+            Open(QString("%1.mp3").arg(end.opens));
+            QTRY_COMPARE_WITH_TIMEOUT(Entry(end.opens - 1).state, EntryState::Done, 5000);
+            QTRY_VERIFY(board->Label1->text().endsWith(QString("/%1.mp3").arg(end.shown)));
+            QVERIFY(board->Label2->text().endsWith(QString("/V_%1.mp3").arg(end.shown)));
+            QCOMPARE(board->PicFile2->pixmap().toImage(), Readout(board, QString("00%1").arg(end.shown)));
+        }
+        Open("6.mp3");
         QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 5000);
         for (int row = 0; row < 7; ++row) {
             const auto& e = Entry(row);
