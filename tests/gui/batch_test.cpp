@@ -845,6 +845,30 @@ cat "$1" > "$2")").arg(dir_->path(), printed));
         }
     }
 
+    // The board's Exit has the keys: Space stops the batch from the keyboard; Escape stops
+    // nothing by accident.
+    void aBatchStopsFromTheKeyboard()
+    {
+        Module1::settings().jobs = "1";
+        GatedEncoder();
+        Add(Sources(2));
+        form_->StartVardo->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(Started(2), QStringList({"1"}), 5000);
+        frmMonitor* board = OpenBoard();
+        QVERIFY(board);
+        QCOMPARE(board->focusWidget(), static_cast<QWidget*>(board->Command2));
+        QTest::keyClick(board->Command2, Qt::Key_Escape);
+        QTest::qWait(100);
+        QVERIFY(BoardOpen());
+        QTest::keyClick(board->Command2, Qt::Key_Space);
+        QTRY_VERIFY(!BoardOpen());
+        Open("1.mp3");
+        QTRY_COMPARE_WITH_TIMEOUT(Entry(0).state, EntryState::Done, 5000);
+        QTest::qWait(300);
+        QCOMPARE(Started(2), QStringList({"1"}));
+        QCOMPARE(Entry(1).state, EntryState::Waiting);
+    }
+
     void exitAndClosingWithSeveralInProgress()
     {
         Module1::settings().jobs = "3";
@@ -1162,9 +1186,14 @@ printf xx > "$2")").arg(gate, gate2));
         QTest::mouseClick(form_->Toolbar1->widgetForAction(form_->Toolbar1->actions().at(0)), Qt::LeftButton);
         QCOMPARE(form_->StatusPanel->text(), profile);
 
-        // A batch that took up no file leaves the profile line as it is.
+        // Vardo with no file waiting says so, and leaves the profile line as it is.
+        Module1::Test::TakeAskedMessages();
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         QVERIFY(RunBatch());
         QCOMPARE(form_->StatusPanel->text(), profile);
+        const auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].title, QStringLiteral("Nothing to Convert"));
 
         // Retry sets the failed entry waiting; once its cause is gone the next batch converts it.
         FakeEncoder(R"(head -c 1000 /dev/zero > "$2")");
