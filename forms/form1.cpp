@@ -144,6 +144,11 @@ void Form1::CreateMenus()
     ActiveHelp = MenuItem(help, "ActiveHelp", QStringLiteral("&Help"));
     About = MenuItem(help, "About", QStringLiteral("&About"));
 
+    // The desktop's standard keys: F1 for the manual, Ctrl+Q to quit (as Exit, asking first
+    // while a batch runs).
+    ActiveHelp->setShortcut(QKeySequence::HelpContents);
+    // Ctrl+Q itself: the desktop's own binding for quitting is empty under some themes.
+    Exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(Exit, &QAction::triggered, this, &Form1::RequestUnload);
     connect(OutputPath, &QAction::triggered, this, &Form1::SelectOutputPath);
     connect(Options, &QAction::triggered, this, &Form1::ShowOptions);

@@ -83,6 +83,13 @@ void VardoListView::dropEvent(QDropEvent* event)
 
 void VardoListView::keyPressEvent(QKeyEvent* event)
 {
+    // Shift+F10 opens the menu as the Menu key does.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint());
+        contextMenuEvent(&menu);
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Delete && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         emit DeletePressed();
         event->accept();

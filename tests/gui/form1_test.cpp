@@ -6,6 +6,7 @@
 #include "form1.h"
 #include "frmstartup.h"
 #include "guitestmain.h"
+#include "helpwindow.h"
 #include "mediafolder.h"
 #include "module1.h"
 #include "splitterbar.h"
@@ -579,6 +580,37 @@ private slots:
         QVERIFY(form.StatusBar1->isVisible() && form.StatusBar1->geometry().bottom() == client.bottom());
         QVERIFY(form.XListView1->height() >= 90 && form.ListView1->width() >= 90);
         QVERIFY(form.SplitH->geometry().left() > form.XTreeView1->geometry().right());
+    }
+
+    // The desktop's standard keys: F1 opens the manual, Shift+F10 opens the list's and the
+    // tree's menus as the Menu key does, Ctrl+Q quits as Exit does.
+    void standardKeys()
+    {
+        Form1 form;
+        form.InitForm();
+        form.show();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTest::keyClick(&form, Qt::Key_F1);
+        HelpWindow* help = nullptr;
+        QTRY_VERIFY((help = Open<HelpWindow>()) != nullptr);
+        delete help;
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+
+        for (QWidget* pane : std::initializer_list<QWidget*>{form.ListView1, form.XTreeView1}) {
+            pane->setFocus();
+            if (pane == form.XTreeView1)
+                form.XTreeView1->setCurrentIndex(form.XTreeView1->model()->index(0, 0));
+            QTest::keyClick(pane, Qt::Key_F10, Qt::ShiftModifier);
+            QTRY_VERIFY2(QApplication::activePopupWidget() != nullptr, qPrintable(pane->objectName()));
+            QApplication::activePopupWidget()->close();
+            QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+        }
+
+        QCOMPARE(ended_, 0);
+        QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(ended_, 1);
     }
 
     void aClickInATallTreeHighlightsTheFolderItShows()
