@@ -54,13 +54,7 @@ main=$(wait_window "$first")
 xdotool windowfocus --sync "$main" key --clearmodifiers alt+h
 sleep 0.3
 xdotool key --clearmodifiers h
-help=""
-for _ in $(seq 100); do
-  help=$(xdotool search --all --onlyvisible --pid "$first" --name '^Vardune Help$' 2>/dev/null | head -n1) || true
-  [ -n "$help" ] && break
-  sleep 0.05
-done
-[ -n "$help" ] || fail "Help > Help showed no help window"
+help=$(wait_named "$first" '^Vardune Help$') || fail "Help > Help showed no help window"
 sleep 0.3
 above "$help" "$main" || fail "the help window is not over the main window to begin with"
 expect_refused raising "$first"
@@ -91,13 +85,7 @@ handing=$!
 E2E_PIDS+=("$handing")
 wait_exit "$handing" || fail "the copy with files: exit status $?"
 [ -z "$(xdotool search --all --onlyvisible --pid "$handing" --name . 2>/dev/null)" ] || fail "the copy with files showed a window"
-box=""
-for _ in $(seq 200); do
-  box=$(xdotool search --all --onlyvisible --pid "$first" --name '^Folder Added$' 2>/dev/null | head -n1) || true
-  [ -n "$box" ] && break
-  sleep 0.05
-done
-[ -n "$box" ] || fail "the running copy said nothing of the folder handed over"
+box=$(wait_named "$first" '^Folder Added$') || fail "the running copy said nothing of the folder handed over"
 for _ in $(seq 100); do above "$box" "$main" && break; sleep 0.05; done
 above "$box" "$main" || fail "the running copy's message is not in front"
 xdotool windowfocus --sync "$box" key --clearmodifiers Return
