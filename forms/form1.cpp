@@ -206,6 +206,7 @@ void Form1::CreateToolbar()
 void Form1::CreatePanes()
 {
     XTreeView1 = new FolderTreeView(Client);
+    XTreeView1->setAccessibleName(tr("Folders"));
     XTreeView1->setObjectName(QStringLiteral("XTreeView1"));
 
     SplitV = new SplitterBar(Qt::Horizontal, Client);
@@ -223,6 +224,7 @@ void Form1::CreatePanes()
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
 
     XListView1 = new FileListView(Client);
+    XListView1->setAccessibleName(tr("Files of the folder"));
     XListView1->setObjectName(QStringLiteral("XListView1"));
 
     SplitH = new SplitterBar(Qt::Vertical, Client);
@@ -232,6 +234,7 @@ void Form1::CreatePanes()
     connect(SplitH, &SplitterBar::MouseMove, this, &Form1::SplitH_MouseMove);
 
     ListView1 = new VardoListView(Client);
+    ListView1->setAccessibleName(tr("Vardo list"));
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setRootIsDecorated(false);
     ListView1->setUniformRowHeights(true);
@@ -255,6 +258,7 @@ void Form1::CreatePanes()
     Picture1 = new QWidget(Client);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Command1 = new QToolButton(Picture1);
+    Command1->setAccessibleName(tr("Choose the output folder"));
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setIcon(QIcon(QStringLiteral(":/icons/folder.svg")));
     Command1->setIconSize(QSize(32, 32));
@@ -262,6 +266,7 @@ void Form1::CreatePanes()
     Command1->setGeometry(Twips::ToRect({0, 0, 675, 675}));
     connect(Command1, &QToolButton::clicked, this, &Form1::SelectOutputPath);
     Text1 = new QLineEdit(Picture1);
+    Text1->setAccessibleName(tr("Output folder"));
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setToolTip(QStringLiteral("Output path"));
 

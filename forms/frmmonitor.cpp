@@ -92,6 +92,7 @@ void frmMonitor::Form_Load()
 void frmMonitor::DisplayDigital(QLabel* DisplayPic, const QString& Strin)
 {
     ::DisplayDigital(DisplayPic, Strin, Picture1);
+    NameReadout(DisplayPic, DisplayPic == PicFile1 ? Label6 : Label5, Strin);
 }
 
 qint16 frmMonitor::SetProgressPic(qint16 iValue)

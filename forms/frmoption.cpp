@@ -99,6 +99,7 @@ frmOption::frmOption(QWidget* main, Preview preview)
     Option3 = new QRadioButton(QStringLiteral("Names from tags:"), Frame2);
     Option3->setObjectName(QStringLiteral("Option3"));
     Text1 = new QLineEdit(Frame2);
+    Text1->setAccessibleName(tr("Name pattern"));
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setPlaceholderText(Module1::ToQt(vardune::OutputLayout::kDefaultPattern));
     Label6 = new QLabel(Frame2);

@@ -76,6 +76,14 @@ QLabel* NewReadout(QWidget* parent, const char* name, QRect at)
     return readout;
 }
 
+void NameReadout(QLabel* readout, const QLabel* caption, const QString& shown)
+{
+    QString words = caption->text().trimmed();
+    if (words.endsWith(QLatin1Char(':')))
+        words.chop(1);
+    readout->setAccessibleName(words + QStringLiteral(": ") + shown);
+}
+
 void FitCaption(QLabel* caption, int width)
 {
     QFont font = caption->font();

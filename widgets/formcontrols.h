@@ -14,6 +14,9 @@ class QWidget;
 QFont SansSerif(qreal points, bool bold);
 // A bold "MS Sans Serif" 9.75 pt caption in the given colour, on a transparent background.
 QLabel* NewCaption(QWidget* parent, const char* name, const QString& text, QRect at, const QColor& colour);
+// A readout's name for a screen reader: its caption's words and what its glyphs show now
+// ("Current: 003").
+void NameReadout(QLabel* readout, const QLabel* caption, const QString& shown);
 // Makes a caption's whole text fit within width pixels from its left edge: where the face
 // that stands in is wider than the designed one, the text is set a little smaller rather
 // than run under the control beside it.

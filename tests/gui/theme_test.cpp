@@ -1,9 +1,4 @@
-#include "form1.h"
-#include "frmabout.h"
-#include "frmmonitor.h"
-#include "frmoption.h"
-#include "frmstartup.h"
-#include "frmupdate.h"
+#include "everywindow.h"
 #include "guitestmain.h"
 #include "module1.h"
 
@@ -16,9 +11,7 @@
 #include <QStyleFactory>
 #include <QStyleOptionButton>
 
-#include <functional>
 #include <map>
-#include <memory>
 
 // Every window on a light and on a dark desktop theme, as the user sees it: each text of a
 // label, a radio button or a check box, read off the window's own pixels, stands out clearly
@@ -90,11 +83,6 @@ QRect TextArea(QWidget* control, QWidget* window)
     return QRect(control->mapTo(window, area.topLeft()), area.size());
 }
 
-struct Window {
-    const char* name;
-    std::function<std::unique_ptr<QWidget>()> make;
-};
-
 } // namespace
 
 class ThemeTest : public QObject {
@@ -118,21 +106,9 @@ private slots:
         QFETCH(bool, dark);
         const QPalette before = QApplication::palette();
         QApplication::setPalette(dark ? DarkPalette() : QApplication::style()->standardPalette());
-        const std::vector<Window> windows = {
-            {"main", [] {
-                 Module1::Test::ReleaseInstanceLock();
-                 auto form = std::make_unique<Form1>();
-                 form->InitForm();
-                 return std::unique_ptr<QWidget>(std::move(form));
-             }},
-            {"options", [] { return std::make_unique<frmOption>(nullptr, frmOption::Preview{}); }},
-            {"status-board", [] { return std::make_unique<frmMonitor>(nullptr); }},
-            {"version-check", [] { return std::make_unique<frmUpdate>(); }},
-            {"about", [] { return std::make_unique<frmAbout>(nullptr); }},
-            {"splash", [] { return std::make_unique<frmStartUp>(); }},
-        };
+        const std::vector<EveryWindow::Window> windows = EveryWindow::All();
         const QString shots = qEnvironmentVariable("VARDUNE_SCREENSHOTS");
-        for (const Window& w : windows) {
+        for (const EveryWindow::Window& w : windows) {
             std::unique_ptr<QWidget> window = w.make();
             window->show();
             QVERIFY(QTest::qWaitForWindowExposed(window.get()));
