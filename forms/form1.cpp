@@ -221,6 +221,9 @@ void Form1::CreatePanes()
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(Twips::ToRect({60, 60, 735, 375}));
     ComboBox1 = new ChoiceBox(Picture2);
+    // A screen reader names the box by what it is for, not by the text it shows.
+    ComboBox1->setAccessibleName(tr("Type"));
+    ComboBox1->lineEdit()->setAccessibleName(ComboBox1->accessibleName());
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
 
     XListView1 = new FileListView(Client);

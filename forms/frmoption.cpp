@@ -82,6 +82,12 @@ frmOption::frmOption(QWidget* main, Preview preview)
     };
     for (const auto& p : placed)
         p.control->setGeometry(Twips::ToRect(p.at));
+    // A screen reader names each box by its caption, not by the text it shows.
+    Combo1->setAccessibleName(tr("My Potable Player"));
+    Combo2->setAccessibleName(tr("Quality I Prefer"));
+    Combo3->setAccessibleName(tr("Effect I want"));
+    for (ChoiceBox* box : {Combo2, Combo3})
+        box->lineEdit()->setAccessibleName(box->accessibleName());
     // Tab order as the dialog is read: device, its picture, quality, channel, where outputs
     // go, even loudness, OK, Cancel.
     QWidget::setTabOrder(Combo1, Combo2);
@@ -140,6 +146,7 @@ frmOption::frmOption(QWidget* main, Preview preview)
     Frame3->setGeometry(Twips::ToRect({360, 7440, 4335, 600}));
     Label7 = NewCaption(Frame3, "Label7", QStringLiteral("Even loudness:"), {}, QColor(0, 0, 192));
     Combo4 = new QComboBox(Frame3);
+    Combo4->setAccessibleName(tr("Even loudness"));
     Combo4->setObjectName(QStringLiteral("Combo4"));
     Combo4->addItems({QStringLiteral("Off"), QStringLiteral("Per track"), QStringLiteral("Per album")});
     Combo4->setToolTip(QStringLiteral("Brings every output to the same loudness (ReplayGain's -18 LUFS) without "
