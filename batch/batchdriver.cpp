@@ -781,7 +781,12 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     if (position >= 0 && outcome.state == vardune::EntryState::Done) {
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
         outputs_[entry.sourcePath + entry.sourceName] = job.target;
-        KeepRecord(vardune::WrittenRecord::Kind::Output, job.target, RealPath(entry.sourcePath + entry.sourceName));
+        // The source's real path as the plan's reader resolves it: by its folder's, known
+        // already, and the one look at the file the batch took (a re-run over ten thousand
+        // files resolves a hundred folders, not every path's every level).
+        const std::string sourcePath = entry.sourcePath + entry.sourceName;
+        const auto resolved = reader_.Source(sourcePath);
+        KeepRecord(vardune::WrittenRecord::Kind::Output, job.target, resolved ? resolved->path : RealPath(sourcePath));
         if (main_->Writes())
             CarryFolderPicture(entry, job.target);
     }
