@@ -1,28 +1,78 @@
 #include "instancechannel.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 
-InstanceChannel::InstanceChannel(const QString& folder, std::function<void()> knocked, QObject* parent)
+namespace {
+
+// The running copy's answer once it has the paths.
+constexpr char kTaken = '\n';
+// How long a hand-over may take before the running copy gives up on it.
+constexpr int kPatience = 10000;
+const char* const kBuffer = "vardune.buffer";
+const char* const kDone = "vardune.done";
+
+} // namespace
+
+InstanceChannel::InstanceChannel(const QString& folder, std::function<void(const QStringList&)> arrived, QObject* parent)
     : QObject(parent)
     , server_(new QLocalServer(this))
-    , knocked_(std::move(knocked))
+    , arrived_(std::move(arrived))
 {
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     // The caller holds the instance lock, so a socket left there belongs to a copy that died.
     QLocalServer::removeServer(SocketPath(folder));
     server_->listen(SocketPath(folder));
     connect(server_, &QLocalServer::newConnection, this, [this] {
-        bool knock = false;
         while (QLocalSocket* socket = server_->nextPendingConnection()) {
-            knock = true;
-            // Nothing is read: the connection itself is the whole message.
-            socket->abort();
-            socket->deleteLater();
+            // A copy that connects and says nothing knocks; one that stops half-way is dropped.
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { Read(socket); });
+            connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+                const bool knock = socket->property(kBuffer).toByteArray().isEmpty() && !socket->property(kDone).toBool();
+                socket->setProperty(kDone, true);
+                socket->deleteLater();
+                if (knock && arrived_)
+                    arrived_({});
+            });
+            QTimer::singleShot(kPatience, socket, [socket] {
+                socket->setProperty(kDone, true);
+                socket->abort();
+            });
+            Read(socket);
         }
-        if (knock && knocked_)
-            knocked_();
     });
+}
+
+void InstanceChannel::Read(QLocalSocket* socket)
+{
+    if (socket->property(kDone).toBool())
+        return;
+    QByteArray buffer = socket->property(kBuffer).toByteArray() + socket->readAll();
+    if (buffer.size() > kLongest) {
+        socket->setProperty(kDone, true);
+        socket->abort();
+        return;
+    }
+    socket->setProperty(kBuffer, buffer);
+    // The end: an empty record, i.e. a NUL at the start or two in a row.
+    if (!(buffer == QByteArray(1, '\0') || buffer.endsWith(QByteArray(2, '\0'))))
+        return;
+    socket->setProperty(kDone, true);
+    QStringList paths;
+    for (const QByteArray& record : buffer.split('\0')) {
+        const QString path = QFile::decodeName(record);
+        // A relative path would be read against this copy's folder, not the sender's.
+        if (!record.isEmpty() && QDir::isAbsolutePath(path))
+            paths << QDir::cleanPath(path);
+    }
+    socket->write(&kTaken, 1);
+    socket->flush();
+    socket->disconnectFromServer();
+    if (arrived_)
+        arrived_(paths);
 }
 
 bool InstanceChannel::IsListening() const
@@ -43,4 +93,29 @@ bool InstanceChannel::Knock(const QString& folder)
         return false;
     socket.disconnectFromServer();
     return true;
+}
+
+bool InstanceChannel::Hand(const QString& folder, const QStringList& paths)
+{
+    QByteArray message;
+    for (const QString& path : paths) {
+        if (path.isEmpty())
+            continue;
+        message += QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
+        message += '\0';
+    }
+    message += '\0';
+    QLocalSocket socket;
+    socket.connectToServer(SocketPath(folder));
+    if (!socket.waitForConnected(1000))
+        return false;
+    socket.write(message);
+    while (socket.bytesToWrite() > 0)
+        if (!socket.waitForBytesWritten(kPatience))
+            return false;
+    while (socket.bytesAvailable() == 0)
+        if (!socket.waitForReadyRead(kPatience))
+            return false;
+    char answer = 0;
+    return socket.getChar(&answer) && answer == kTaken;
 }

@@ -8,6 +8,8 @@
 #include "standardoutput.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QIcon>
 
 #include <cstdio>
@@ -35,7 +37,8 @@ int Answer(const std::string& text)
 int main(int argc, char* argv[])
 {
     std::string error;
-    switch (vardune::ConsoleCommand::Classify(std::vector<std::string>(argv + 1, argv + argc), error)) {
+    std::vector<std::string> files;
+    switch (vardune::ConsoleCommand::Classify(std::vector<std::string>(argv + 1, argv + argc), error, &files)) {
     case vardune::ConsoleCommand::Request::Help:
         return Answer(vardune::ConsoleCommand::Help());
     case vardune::ConsoleCommand::Request::Version:
@@ -62,6 +65,11 @@ int main(int argc, char* argv[])
     QApplication::processEvents();
 
     Form1 form(&splash);
+    // Files and folders named (a file manager's "Open With"), as this folder reads them.
+    QStringList given;
+    for (const std::string& file : files)
+        given << QDir::cleanPath(QDir::current().absoluteFilePath(QFile::decodeName(QByteArray::fromStdString(file))));
+    form.AddGivenPaths(given);
     ShutdownSignals shutdownSignals;
     QObject::connect(&shutdownSignals, &ShutdownSignals::Received, &form, &Form1::Form_Unload);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, &Form1::Form_Unload);

@@ -332,7 +332,10 @@ void BatchDriver::Fill()
         const vardune::VardoList& list = main_->BatchList()->List();
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(list.Find(*id)));
         const std::string source = entry.sourcePath + entry.sourceName;
-        board_->ShowSource(TextBridge::ToQt(vardune::BatchWalk::CounterText(walk_.Current())), TextBridge::ShownPath(source));
+        const QString number = TextBridge::ToQt(vardune::BatchWalk::CounterText(walk_.Current()));
+        board_->ShowSource(number, TextBridge::ShownPath(source));
+        shown_ = *id;
+        numbers_[*id] = number;
 
         // The separator goes into the box itself, so the stored output folder keeps it.
         const std::string folder = vardune::BatchWalk::NormaliseOutputFolder(TextBridge::FromQt(main_->OutputFolderText()));
@@ -447,6 +450,7 @@ int BatchDriver::MediaConvert(const std::string& Source, const std::string& Targ
         return -1;
     }
     Job job {process, entry, Target};
+    job.source = TextBridge::ShownPath(Source);
     clock_gettime(CLOCK_REALTIME, &job.started);
     job.threads = share.threads;
     job.segmented = share.segmented;
@@ -593,7 +597,22 @@ void BatchDriver::EncoderFinished(QProcess* process, int exitCode, QProcess::Exi
     // Not deleted here: this handler runs inside the process object's own signal.
     process->deleteLater();
     Fill();
+    ShowConverting();
     EncoderEnded();
+}
+
+void BatchDriver::ShowConverting()
+{
+    if (!board_ || jobs_.empty())
+        return;
+    for (const Job& job : jobs_)
+        if (job.entry == shown_)
+            return;
+    const Job& longest = jobs_.front();
+    shown_ = longest.entry;
+    const auto number = numbers_.find(longest.entry);
+    board_->ShowSource(number == numbers_.end() ? QString() : number->second, longest.source);
+    board_->ShowTarget(TextBridge::ToQt(longest.target));
 }
 
 bool BatchDriver::StartUnderAnotherName(const Job& job, int exitStatus)
@@ -730,6 +749,7 @@ void BatchDriver::EncoderError(QProcess* process, QProcess::ProcessError error)
     process->disconnect(this);
     process->deleteLater();
     Fill();
+    ShowConverting();
     EncoderEnded();
 }
 

@@ -19,6 +19,7 @@
 
 #include <ctime>
 #include <list>
+#include <unordered_map>
 #include <map>
 #include <memory>
 #include <optional>
@@ -90,6 +91,7 @@ private:
         bool segmented = false;  // it takes more or fewer cores when told
         double seconds = 0;      // its source's playing time, 0 when unknown
         timespec started {};     // when its encoder was started, by the wall clock
+        QString source {};       // as the board shows it
     };
 
     bool MayStart() const;
@@ -109,6 +111,9 @@ private:
     // batch always runs one of its own: it is never seen to wait on files the user ended, and
     // one encoder at a time stays the one-at-a-time batch.
     void Fill();
+    // The board shows a file that converts: when the file it shows has ended and no other was
+    // taken up since, the one converting longest.
+    void ShowConverting();
     std::list<Job>::iterator FindJob(const QProcess* process);
     // One of its encoders has ended: its place is free for any batch of the pool.
     void EncoderEnded();
@@ -186,6 +191,9 @@ private:
     QTimer* refresh_;
     QTimer* clockTick_;
     std::list<Job> jobs_;
+    // The entry the board shows, and each entry's number in the batch as the board shows it.
+    std::uint64_t shown_ = 0;
+    std::unordered_map<std::uint64_t, QString> numbers_;
     // The playing time of the files still to start, reckoned when the first one starts.
     std::optional<double> waitingSeconds_;
     int limit_ = 1;

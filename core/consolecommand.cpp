@@ -37,7 +37,8 @@ bool Among(const std::string& name, const char* const (&names)[N])
 
 } // namespace
 
-ConsoleCommand::Request ConsoleCommand::Classify(const std::vector<std::string>& arguments, std::string& error)
+ConsoleCommand::Request ConsoleCommand::Classify(const std::vector<std::string>& arguments, std::string& error,
+                                                 std::vector<std::string>* files)
 {
     for (const std::string& argument : arguments) {
         if (argument == "--")
@@ -53,17 +54,28 @@ ConsoleCommand::Request ConsoleCommand::Classify(const std::vector<std::string>&
         if (argument == "--convert" || argument == "--plan")
             return Request::Batch;
     }
-    // The window takes no files and no options of its own: only Qt's, which Qt takes in
-    // either "-name" or "--name" form, a value after them or (for some) after "=".
+    // The window takes Qt's options, which Qt takes in either "-name" or "--name" form, a value
+    // after them or (for some) after "="; and files and folders for its list (as a file
+    // manager's "Open With" hands them over). No option of its own.
+    std::vector<std::string> given;
+    bool optionsOver = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        std::string name = argument.size() > 1 && argument[0] == '-' ? argument.substr(argument[1] == '-' ? 2 : 1) : std::string();
+        if (optionsOver || argument.empty() || argument[0] != '-' || argument == "-") {
+            given.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsOver = true;
+            continue;
+        }
+        std::string name = argument.substr(argument[1] == '-' ? 2 : 1);
         const auto equals = name.find('=');
         const bool inlineValue = equals != std::string::npos;
         if (inlineValue)
             name.resize(equals);
         const bool valued = Among(name, kQtValued);
-        if (!name.empty() && !inlineValue && Among(name, kQtFlags))
+        if (!inlineValue && Among(name, kQtFlags))
             continue;
         if (valued && inlineValue)
             continue;
@@ -73,12 +85,13 @@ ConsoleCommand::Request ConsoleCommand::Classify(const std::vector<std::string>&
         }
         if (valued)
             error = argument + " needs a value";
-        else if (!name.empty())
-            error = argument + " is not an option of the window (a batch's options go with --convert or --plan)";
         else
-            error = "unexpected argument " + argument + " (the window takes no files: give --convert or --plan)";
+            error = argument + " is not an option of the window (a batch's options go with --convert or --plan; "
+                               "write ./" + argument + " for a file or folder of that name)";
         return Request::Usage;
     }
+    if (files)
+        *files = std::move(given);
     return Request::Window;
 }
 
@@ -269,7 +282,8 @@ const char* ConsoleCommand::Usage()
            "         [--layout one-folder|keep-folders|tags] [--pattern P] [--jobs N] [--level off|track|album]\n"
            "         [--only-changed] [--tidy] [--dry-run] [--json] [--settings]\n"
            "       vardune --plan SOURCE... --output DIR [the same options but --tidy] [--encoder PROGRAM]\n"
-           "       vardune [-platform P] [-display D] [-style S]...   (the window: Qt's options only)\n";
+           "       vardune [-platform P] [-display D] [-style S]... [FILE...]   (the window: Qt's options,\n"
+           "         and files and folders to add to its Vardo list)\n";
 }
 
 const char* ConsoleCommand::Help()
@@ -277,9 +291,11 @@ const char* ConsoleCommand::Help()
     return "Usage: vardune [--help | --version]\n"
            "       vardune --convert SOURCE... --output DIR [OPTION...]\n"
            "       vardune --plan SOURCE... --output DIR [OPTION...]\n"
+           "       vardune [FILE...]\n"
            "Vardune makes MP3 and WAV files smaller so that more of them fit on a portable player.\n"
-           "Without --convert or --plan it opens its window, where files are chosen; the\n"
-           "window takes Qt's own options only (-platform, -display, -style...).\n"
+           "Without --convert or --plan it opens its window, where files are chosen; files and\n"
+           "folders named add to its Vardo list (in the copy that runs already, if one does).\n"
+           "The window takes Qt's own options only (-platform, -display, -style...).\n"
            "\n"
            "  -h, --help           show this help and exit\n"
            "      --version        show the version and exit\n"

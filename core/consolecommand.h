@@ -38,13 +38,17 @@ struct ConsoleCommand {
 
     // What the arguments after the program's name ask for, before anything starts.
     enum class Request {
-        Window,   // the window, with Qt's own options (-platform, -display, -style...) only
+        Window,   // the window, with Qt's own options (-platform, -display, -style...) and the
+                  // files and folders to add to its Vardo list
         Batch,    // --convert or --plan: Parse reads the rest
         Help,
         Version,
         Usage,    // anything else: a usage error, why in error
     };
-    static Request Classify(const std::vector<std::string>& arguments, std::string& error);
+    // For the window, files gets the other arguments, as given: files and folders to add (all
+    // after "--", so that a file may be named like an option).
+    static Request Classify(const std::vector<std::string>& arguments, std::string& error,
+                            std::vector<std::string>* files = nullptr);
     // Reads the arguments after the program's name; nothing, with why in error, when they
     // are not a batch the command line can run.
     static std::optional<ConsoleCommand> Parse(const std::vector<std::string>& arguments, std::string& error);

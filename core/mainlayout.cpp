@@ -1,5 +1,7 @@
 #include "mainlayout.h"
 
+#include <algorithm>
+
 namespace vardune {
 
 namespace {
@@ -95,6 +97,16 @@ void MainGeometry::Resize(const LayoutFrame& f)
     picture1.left = list.left;
     if (SetSize(picture1.width, list.width))
         Picture1Resize();
+}
+
+void MainGeometry::KeepPanesIn(const LayoutFrame& f)
+{
+    const float widest = f.scaleWidth - splitH.width - kLeastPane;
+    if (tree.width > widest)
+        tree.width = std::max(widest, kLeastPane);
+    const float tallest = f.statusTop - (f.toolbarTop + f.toolbarHeight) - splitV.height - picture2.height - kLeastPane;
+    if (tree.height > tallest)
+        tree.height = std::max(tallest, kLeastPane);
 }
 
 void MainGeometry::Picture2Resize()

@@ -45,6 +45,11 @@ struct MainGeometry {
     bool InitForm(const LayoutFrame& frame);
     // The pass that runs on every resize and every mouse move over a splitter bar.
     void Resize(const LayoutFrame& frame);
+    // A window made smaller than the panes the user left: the tree gives way, as far as it
+    // can keep kLeastPane itself, so that the list keeps kLeastPane across and the file view
+    // kLeastPane down. Run before Resize.
+    void KeepPanesIn(const LayoutFrame& frame);
+    static constexpr float kLeastPane = 1500;
     // The strips place their own children when their width changes.
     void Picture2Resize();
     void Picture1Resize();

@@ -85,6 +85,18 @@ float WindowPlacement::FirstStartScale(float availableWidth, float availableHeig
     return std::max(scale, 1.0f);
 }
 
+WindowPlacement::Box WindowPlacement::Fitted(const Box& window, const Box& available)
+{
+    if (available.width <= 0 || available.height <= 0)
+        return window;
+    Box fitted = window;
+    fitted.width = std::min(window.width, available.width);
+    fitted.height = std::min(window.height, available.height);
+    fitted.left = std::clamp(window.left, available.left, available.left + available.width - fitted.width);
+    fitted.top = std::clamp(window.top, available.top, available.top + available.height - fitted.height);
+    return fitted;
+}
+
 WindowPlacement::Texts WindowPlacement::ToTexts() const
 {
     Texts texts;

@@ -34,6 +34,22 @@ struct WindowPlacement {
     // Any unit, as long as all four share it.
     static float FirstStartScale(float availableWidth, float availableHeight, float designedWidth,
                                  float designedHeight);
+
+    // A window's place on the desktop, in pixels.
+    struct Box {
+        int left = 0;
+        int top = 0;
+        int width = 0;
+        int height = 0;
+        bool operator==(const Box& other) const
+        {
+            return left == other.left && top == other.top && width == other.width && height == other.height;
+        }
+    };
+    // A restored window fitted to the free area of the screen it comes back on (kept at
+    // another scale, or on a larger screen): no larger than that area, and moved inside it,
+    // the least way. A window that fits stays as it was.
+    static Box Fitted(const Box& window, const Box& available);
 };
 
 } // namespace vardune

@@ -37,6 +37,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -44,6 +45,7 @@
 #include <QTreeView>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 // The designed client area: 10215 x 5835 twips.
@@ -107,6 +109,14 @@ Form1::Form1(frmStartUp* splash, QWidget* parent)
     PlaceDockedBars();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    // The least window in which the tree, the file view, the list with its output strip and
+    // the status bar all keep room (the tree gives way to them: KeepPanesIn): three quarters of
+    // the designed width, and the bars, the strips and two panes down.
+    const vardune::MainGeometry designed = vardune::MainGeometry::Designed();
+    const float panes = std::max(2 * vardune::MainGeometry::kLeastPane + 80 + designed.picture2.height,
+                                 vardune::MainGeometry::kLeastPane + designed.picture1.height);
+    setMinimumSize(kClientWidth * 3 / 4, menuBar()->sizeHint().height() + Toolbar1->sizeHint().height()
+                                             + StatusBar1->sizeHint().height() + Twips::ToPixels(panes));
 }
 
 void Form1::CreateMenus()
@@ -134,6 +144,11 @@ void Form1::CreateMenus()
     ActiveHelp = MenuItem(help, "ActiveHelp", QStringLiteral("&Help"));
     About = MenuItem(help, "About", QStringLiteral("&About"));
 
+    // The desktop's standard keys: F1 for the manual, Ctrl+Q to quit (as Exit, asking first
+    // while a batch runs).
+    ActiveHelp->setShortcut(QKeySequence::HelpContents);
+    // Ctrl+Q itself: the desktop's own binding for quitting is empty under some themes.
+    Exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(Exit, &QAction::triggered, this, &Form1::RequestUnload);
     connect(OutputPath, &QAction::triggered, this, &Form1::SelectOutputPath);
     connect(Options, &QAction::triggered, this, &Form1::ShowOptions);
@@ -191,6 +206,7 @@ void Form1::CreateToolbar()
 void Form1::CreatePanes()
 {
     XTreeView1 = new FolderTreeView(Client);
+    XTreeView1->setAccessibleName(tr("Folders"));
     XTreeView1->setObjectName(QStringLiteral("XTreeView1"));
 
     SplitV = new SplitterBar(Qt::Horizontal, Client);
@@ -205,9 +221,13 @@ void Form1::CreatePanes()
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(Twips::ToRect({60, 60, 735, 375}));
     ComboBox1 = new ChoiceBox(Picture2);
+    // A screen reader names the box by what it is for, not by the text it shows.
+    ComboBox1->setAccessibleName(tr("Type"));
+    ComboBox1->lineEdit()->setAccessibleName(ComboBox1->accessibleName());
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
 
     XListView1 = new FileListView(Client);
+    XListView1->setAccessibleName(tr("Files of the folder"));
     XListView1->setObjectName(QStringLiteral("XListView1"));
 
     SplitH = new SplitterBar(Qt::Vertical, Client);
@@ -217,6 +237,7 @@ void Form1::CreatePanes()
     connect(SplitH, &SplitterBar::MouseMove, this, &Form1::SplitH_MouseMove);
 
     ListView1 = new VardoListView(Client);
+    ListView1->setAccessibleName(tr("Vardo list"));
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setRootIsDecorated(false);
     ListView1->setUniformRowHeights(true);
@@ -240,6 +261,7 @@ void Form1::CreatePanes()
     Picture1 = new QWidget(Client);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Command1 = new QToolButton(Picture1);
+    Command1->setAccessibleName(tr("Choose the output folder"));
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setIcon(QIcon(QStringLiteral(":/icons/folder.svg")));
     Command1->setIconSize(QSize(32, 32));
@@ -247,6 +269,7 @@ void Form1::CreatePanes()
     Command1->setGeometry(Twips::ToRect({0, 0, 675, 675}));
     connect(Command1, &QToolButton::clicked, this, &Form1::SelectOutputPath);
     Text1 = new QLineEdit(Picture1);
+    Text1->setAccessibleName(tr("Output folder"));
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setToolTip(QStringLiteral("Output path"));
 
@@ -306,6 +329,12 @@ void Form1::Form_Load()
     if (Module1::PrevInstance()) {
         if (splash_)
             splash_->hide();
+        // Files for the list go to the running copy's list; the message is for a start that
+        // brings nothing (or whose files the running copy did not take).
+        if (!givenPaths_.isEmpty() && InstanceChannel::Hand(Module1::InstanceFolder(), givenPaths_)) {
+            Module1::EndProcess();
+            return;
+        }
         Module1::MessageRequest refusal;
         refusal.text = QStringLiteral("Vardune is running now, you need not to start it again");
         refusal.title = QGuiApplication::applicationDisplayName();
@@ -316,7 +345,10 @@ void Form1::Form_Load()
         return;
     }
     loaded_ = true;
-    channel_ = new InstanceChannel(Module1::InstanceFolder(), [this] { ShowYourself(); }, this);
+    channel_ = new InstanceChannel(Module1::InstanceFolder(), [this](const QStringList& paths) {
+        ShowYourself();
+        AddGivenPaths(paths);
+    }, this);
     geometry_.tree.width = 0.4f * Frame().scaleWidth;
     geometry_.InitForm(Frame());
     ApplyGeometry();
@@ -348,6 +380,8 @@ void Form1::Form_Load()
     if (splash_)
         splash_->hide();
     Module1::helpFile() = Module1::ManualFile();
+    // The files given on the command line, once the window shows.
+    QTimer::singleShot(0, this, &Form1::AddGivenPathsWhenFree);
 }
 
 void Form1::SetSettingsAside(const std::string& why)
@@ -403,6 +437,33 @@ void Form1::RequestUnload()
         Form_Unload();
 }
 
+void Form1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Its frame is known once the window shows: the place restored is fitted again with it.
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        QTimer::singleShot(0, this, &Form1::FitToScreen);
+    }
+}
+
+void Form1::FitToScreen()
+{
+    const QScreen* shown = screen();
+    if (!shown || isMaximized() || isFullScreen() || isMinimized())
+        return;
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    const QMargins margins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+                           frame.bottom() - client.bottom());
+    const QRect free = shown->availableGeometry();
+    const auto fitted = vardune::WindowPlacement::Fitted({frame.x(), frame.y(), frame.width(), frame.height()},
+                                                         {free.x(), free.y(), free.width(), free.height()});
+    const QRect fittedFrame(fitted.left, fitted.top, fitted.width, fitted.height);
+    if (fittedFrame != frame)
+        setGeometry(fittedFrame.marginsRemoved(margins));
+}
+
 void Form1::closeEvent(QCloseEvent* event)
 {
     // The window stays until the program ends, which may wait for the files in progress.
@@ -455,6 +516,30 @@ void Form1::ShowYourself()
         // Where the desktop still refuses, the task bar marks the window for the user.
         QApplication::alert(inCharge ? inCharge : this);
     });
+}
+
+void Form1::AddGivenPaths(const QStringList& paths)
+{
+    givenPaths_ += paths;
+    if (loaded_)
+        AddGivenPathsWhenFree();
+}
+
+void Form1::AddGivenPathsWhenFree()
+{
+    if (givenPaths_.isEmpty() || !loaded_ || unloading_ || quitting_ || givenWaiting_)
+        return;
+    // Not under a running batch's board, nor while a message waits for its answer: the files
+    // are added when that is over, with their own messages.
+    if (Batch->Board() || QApplication::activeModalWidget()) {
+        givenWaiting_ = true;
+        QTimer::singleShot(250, this, [this] {
+            givenWaiting_ = false;
+            AddGivenPathsWhenFree();
+        });
+        return;
+    }
+    ListActions->AddDroppedPaths(std::exchange(givenPaths_, {}));
 }
 
 void Form1::ShowStatusBarValue()
@@ -581,6 +666,10 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Client && event->type() == QEvent::Resize) {
         PlaceDockedBars();
+        // The window made smaller than the panes the user left: the tree gives way (a splitter
+        // bar's drag keeps its own limits).
+        if (loaded_ && !isMinimized())
+            geometry_.KeepPanesIn(Frame());
         Form_Resize();
     }
     return QMainWindow::eventFilter(watched, event);
@@ -635,13 +724,27 @@ void Form1::RestorePlacement(const vardune::WindowPlacement& placement)
     if (placement.normal) {
         QRect normal(Twips::ToPixels(placement.normal->left), Twips::ToPixels(placement.normal->top),
                      Twips::ToPixels(placement.normal->width), Twips::ToPixels(placement.normal->height));
-        // A place no screen shows any more (a screen taken away): the size stays, centred.
-        bool seen = false;
-        for (const QScreen* screen : QGuiApplication::screens())
-            seen = seen || screen->availableGeometry().intersects(normal);
-        if (!seen)
-            if (const QScreen* screen = QGuiApplication::primaryScreen())
-                normal.moveCenter(screen->availableGeometry().center());
+        // The screen it lands on: the one that shows most of it. A place no screen shows any
+        // more (a screen taken away) comes back centred on the primary screen.
+        const QScreen* landing = nullptr;
+        qint64 shown = 0;
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            const QRect common = screen->availableGeometry().intersected(normal);
+            if (!common.isEmpty() && qint64(common.width()) * common.height() > shown) {
+                shown = qint64(common.width()) * common.height();
+                landing = screen;
+            }
+        }
+        if (!landing && (landing = QGuiApplication::primaryScreen()))
+            normal.moveCenter(landing->availableGeometry().center());
+        // Kept at another scale or on a larger screen: no larger than this screen's free area,
+        // and inside it, so that the title bar and the status bar can be reached.
+        if (landing) {
+            const QRect free = landing->availableGeometry();
+            const auto fitted = vardune::WindowPlacement::Fitted({normal.x(), normal.y(), normal.width(), normal.height()},
+                                                                 {free.x(), free.y(), free.width(), free.height()});
+            normal = QRect(fitted.left, fitted.top, fitted.width, fitted.height);
+        }
         setGeometry(normal);
     }
     if (placement.maximized)

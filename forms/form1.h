@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -67,6 +68,11 @@ public:
     void BatchFinished(const QString& summary);
     // A second start asked: the window, and the window in charge of it, come to the front.
     void ShowYourself();
+    // Files and folders given on the command line, or handed over by a copy started with
+    // them: added to the Vardo list as a drop adds them, once the window is loaded and free
+    // (no batch and no message open). Given before the load, they go to the copy that runs
+    // already, if one does.
+    void AddGivenPaths(const QStringList& paths);
 
     const vardune::MainGeometry& Geometry() const { return geometry_; }
     vardune::LayoutFrame Frame() const;
@@ -124,6 +130,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -148,12 +155,19 @@ private:
     void XListView1_ItemEvent();
     void SplitH_MouseMove(float x);
     void SplitV_MouseMove(float y);
+    void AddGivenPathsWhenFree();
+    // The window, with the frame the desktop gives it, no larger than the free area of the
+    // screen it is on and inside it.
+    void FitToScreen();
 
     frmStartUp* splash_;
     QPointer<frmOption> options_;
     QPointer<frmAbout> about_;
     QPointer<frmUpdate> update_;
     InstanceChannel* channel_ = nullptr;
+    QStringList givenPaths_;    // given, not yet added
+    bool givenWaiting_ = false; // a later look for a free moment is due
+    bool shownOnce_ = false;
     std::uint64_t menuEntry_ = 0;  // the entry the list's menu was opened on, or 0
     vardune::MainGeometry geometry_ = vardune::MainGeometry::Designed();
     EncoderPool* pool_;

@@ -47,6 +47,9 @@ frmMonitor::frmMonitor(QWidget* main, qint16* animationStep)
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setGeometry(264, 232, 57, 25);
     connect(Command2, &QPushButton::clicked, this, &frmMonitor::Command2_Click);
+    // The board's one control has the keys: Space stops the batch from the keyboard, and no
+    // other key (Escape included) stops it by accident.
+    Command2->setFocus();
 
     // Several files convert at once, so the paths above tell only of the one started last;
     // this line tells of the whole batch. It takes the free strip above the bottom edge and
@@ -89,6 +92,7 @@ void frmMonitor::Form_Load()
 void frmMonitor::DisplayDigital(QLabel* DisplayPic, const QString& Strin)
 {
     ::DisplayDigital(DisplayPic, Strin, Picture1);
+    NameReadout(DisplayPic, DisplayPic == PicFile1 ? Label6 : Label5, Strin);
 }
 
 qint16 frmMonitor::SetProgressPic(qint16 iValue)

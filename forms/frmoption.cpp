@@ -43,7 +43,7 @@ QString Fill(QComboBox* box, const std::array<std::string, N>& list, const std::
 } // namespace
 
 frmOption::frmOption(QWidget* main, Preview preview)
-    : SkinnedWindow(QStringLiteral("Vardune Options"), Twips::ToPixels(5175), Twips::ToPixels(8640))
+    : SkinnedWindow(QStringLiteral("Vardune Options"), Twips::ToPixels(5175), Twips::ToPixels(9240))
     , main_(main)
     , preview_(std::move(preview))
 {
@@ -66,9 +66,10 @@ frmOption::frmOption(QWidget* main, Preview preview)
     Combo3 = new ChoiceBox(Frame1);
     Combo3->setObjectName(QStringLiteral("Combo3"));
     Label4 = NewCaption(Frame1, "Label4", QStringLiteral("Effect I want:"), {}, QColor(0, 0, 192));
-    Command1 = new QPushButton(QStringLiteral("OK"), Frame1);
+    // OK and Cancel close the whole dialog: at its bottom, below every group.
+    Command1 = new QPushButton(QStringLiteral("OK"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
-    Command2 = new QPushButton(QStringLiteral("Cancel"), Frame1);
+    Command2 = new QPushButton(QStringLiteral("Cancel"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
 
     const struct {
@@ -78,15 +79,19 @@ frmOption::frmOption(QWidget* main, Preview preview)
         {Combo1, {120, 480, 2535, 315}},   {Label2, {120, 240, 2175, 315}},   {Picture3, {2760, 240, 1335, 1455}},
         {Combo2, {1680, 2160, 2535, 315}}, {Picture4, {240, 1080, 1395, 1455}}, {Label3, {1680, 1920, 2355, 315}},
         {Picture5, {2760, 2640, 1455, 1455}}, {Combo3, {120, 3000, 2535, 315}}, {Label4, {120, 2760, 2115, 315}},
-        {Command1, {240, 3600, 1095, 495}}, {Command2, {1440, 3600, 1095, 495}},
     };
     for (const auto& p : placed)
         p.control->setGeometry(Twips::ToRect(p.at));
-    // Tab order as the dialog is read: device, its picture, quality, channel, OK, Cancel.
+    // A screen reader names each box by its caption, not by the text it shows.
+    Combo1->setAccessibleName(tr("My Potable Player"));
+    Combo2->setAccessibleName(tr("Quality I Prefer"));
+    Combo3->setAccessibleName(tr("Effect I want"));
+    for (ChoiceBox* box : {Combo2, Combo3})
+        box->lineEdit()->setAccessibleName(box->accessibleName());
+    // Tab order as the dialog is read: device, its picture, quality, channel, where outputs
+    // go, even loudness, OK, Cancel.
     QWidget::setTabOrder(Combo1, Combo2);
     QWidget::setTabOrder(Combo2, Combo3);
-    QWidget::setTabOrder(Combo3, Command1);
-    QWidget::setTabOrder(Command1, Command2);
 
     // Where outputs go: a group of its own below the profile's.
     Frame2 = new QWidget(this);
@@ -100,6 +105,7 @@ frmOption::frmOption(QWidget* main, Preview preview)
     Option3 = new QRadioButton(QStringLiteral("Names from tags:"), Frame2);
     Option3->setObjectName(QStringLiteral("Option3"));
     Text1 = new QLineEdit(Frame2);
+    Text1->setAccessibleName(tr("Name pattern"));
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setPlaceholderText(Module1::ToQt(vardune::OutputLayout::kDefaultPattern));
     Label6 = new QLabel(Frame2);
@@ -115,7 +121,18 @@ frmOption::frmOption(QWidget* main, Preview preview)
     };
     for (const auto& p : group)
         p.control->setGeometry(Twips::ToRect(p.at));
-    QWidget::setTabOrder(Command2, Option1);
+    // The pattern box shows a whole pattern, the default one at least, in the font it has here:
+    // the dialog grows wider for it where the face that stands in is wide.
+    const int patternWidth = Text1->fontMetrics().horizontalAdvance(Module1::ToQt(vardune::OutputLayout::kDefaultPattern))
+                             + Text1->fontMetrics().averageCharWidth() * 2 + 12;
+    const int growth = std::max(0, patternWidth - Text1->width());
+    if (growth > 0) {
+        setFixedSize(width() + growth, height());
+        Frame2->resize(Frame2->width() + growth, Frame2->height());
+        for (QWidget* wide : {static_cast<QWidget*>(Text1), static_cast<QWidget*>(Label6)})
+            wide->resize(wide->width() + growth, wide->height());
+    }
+    QWidget::setTabOrder(Combo3, Option1);
     QWidget::setTabOrder(Option1, Option2);
     QWidget::setTabOrder(Option2, Option3);
     QWidget::setTabOrder(Option3, Text1);
@@ -129,13 +146,23 @@ frmOption::frmOption(QWidget* main, Preview preview)
     Frame3->setGeometry(Twips::ToRect({360, 7440, 4335, 600}));
     Label7 = NewCaption(Frame3, "Label7", QStringLiteral("Even loudness:"), {}, QColor(0, 0, 192));
     Combo4 = new QComboBox(Frame3);
+    Combo4->setAccessibleName(tr("Even loudness"));
     Combo4->setObjectName(QStringLiteral("Combo4"));
     Combo4->addItems({QStringLiteral("Off"), QStringLiteral("Per track"), QStringLiteral("Per album")});
     Combo4->setToolTip(QStringLiteral("Brings every output to the same loudness (ReplayGain's -18 LUFS) without "
                                       "clipping; per album keeps the tracks of an album as loud as each other were"));
     Label7->setGeometry(Twips::ToRect({120, 150, 1700, 315}));
     Combo4->setGeometry(Twips::ToRect({1860, 135, 2355, 315}));
+    Frame3->resize(Frame2->width(), Frame3->height());
     QWidget::setTabOrder(Text1, Combo4);
+    // OK and Cancel at the bottom right, below the last group.
+    const QRect last = Frame3->geometry();
+    const QSize button = Twips::ToRect({0, 0, 1095, 495}).size();
+    const int gap = Twips::ToPixels(120);
+    Command2->setGeometry(last.right() + 1 - button.width(), last.bottom() + 1 + gap, button.width(), button.height());
+    Command1->setGeometry(Command2->x() - gap - button.width(), Command2->y(), button.width(), button.height());
+    QWidget::setTabOrder(Combo4, Command1);
+    QWidget::setTabOrder(Command1, Command2);
 
     ImageList1.resize(12);
     for (int i = 1; i <= 11; ++i)

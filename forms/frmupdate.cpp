@@ -93,6 +93,7 @@ void frmUpdate::Form_Load()
 void frmUpdate::DisplayDigital(QLabel* DisplayPic, const QString& Strin)
 {
     ::DisplayDigital(DisplayPic, Strin, Picture1);
+    NameReadout(DisplayPic, DisplayPic == picVer1 ? Label2 : Label3, Strin);
 }
 
 qint16 frmUpdate::SetProgressPic(qint16 iValue)

@@ -118,6 +118,17 @@ void WindowBatch::ShowStatusBoard()
     emit CommandBegun();
     // A board that was closed is gone even if its deletion is still pending: open a new one.
     if (!monitor_ || !monitor_->isVisible()) {
+        // A batch with nothing to convert would open and close the board without a word.
+        bool waiting = false;
+        for (const vardune::VardoEntry& e : list_->List().Entries())
+            waiting = waiting || (e.state == vardune::EntryState::Waiting && !e.converting);
+        if (!waiting) {
+            Module1::MsgBox(window_, {tr("Nothing is waiting in the Vardo list. Add files with Add New, or drop them "
+                                         "on the list, then press Vardo."),
+                                      tr("Nothing to Convert"), QMessageBox::Information, QMessageBox::Ok,
+                                      QMessageBox::NoButton});
+            return;
+        }
         // The folder first: its free room can only be measured once it is there.
         if (!OutputFolderReady())
             return;

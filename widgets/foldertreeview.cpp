@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QScrollBar>
 
@@ -75,6 +76,13 @@ void FolderTreeView::mousePressEvent(QMouseEvent* event)
 void FolderTreeView::keyPressEvent(QKeyEvent* event)
 {
     StopRevealing();
+    // Shift+F10 opens the menu as the Menu key does.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint());
+        contextMenuEvent(&menu);
+        event->accept();
+        return;
+    }
     QTreeView::keyPressEvent(event);
 }
 

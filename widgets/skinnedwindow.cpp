@@ -1,8 +1,10 @@
 #include "skinnedwindow.h"
 
+#include "formcontrols.h"
 #include "module1.h"
 #include "skinlayout.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
@@ -76,9 +78,8 @@ QLabel* SkinnedWindow::Piece(const char* name, bool stretched)
 
 void SkinnedWindow::SetFormSkin()
 {
-    QPalette grey = palette();
-    grey.setColor(QPalette::Window, QColor(207, 207, 207));
-    setPalette(grey);
+    // The skin's own grey face, with every colour its texts and controls need.
+    setPalette(FixedFacePalette(QApplication::palette(this), QColor(207, 207, 207)));
     setAutoFillBackground(true);
     setWindowTitle(lblTitle->text());
 

@@ -1,17 +1,56 @@
 #include "vardolistview.h"
 
 #include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QTimer>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMimeData>
 
+#include <algorithm>
+#include <iterator>
+
 VardoListView::VardoListView(QWidget* parent)
     : QTreeView(parent)
 {
     setAcceptDrops(true);
     setDropIndicatorShown(false);
+}
+
+void VardoListView::setModel(QAbstractItemModel* model)
+{
+    QTreeView::setModel(model);
+    if (!model)
+        return;
+    const auto due = [this] {
+        if (fitDue_)
+            return;
+        fitDue_ = true;
+        QTimer::singleShot(0, this, [this] {
+            fitDue_ = false;
+            FitColumnsToContents();
+        });
+    };
+    connect(model, &QAbstractItemModel::rowsInserted, this, due);
+    connect(model, &QAbstractItemModel::dataChanged, this, due);
+}
+
+void VardoListView::FitColumnsToContents()
+{
+    if (!model())
+        return;
+    for (int column = 1; column < model()->columnCount(); ++column) {
+        if (isColumnHidden(column))
+            continue;
+        const bool whole = std::find(std::begin(kWholeColumns), std::end(kWholeColumns), column) != std::end(kWholeColumns);
+        int wanted = std::max(sizeHintForColumn(column), header()->sectionSizeHint(column));
+        if (!whole)
+            wanted = std::min(wanted, viewport()->width() / 3);
+        if (wanted > columnWidth(column))
+            setColumnWidth(column, wanted);
+    }
 }
 
 void VardoListView::dragEnterEvent(QDragEnterEvent* event)
@@ -48,6 +87,13 @@ void VardoListView::dropEvent(QDropEvent* event)
 
 void VardoListView::keyPressEvent(QKeyEvent* event)
 {
+    // Shift+F10 opens the menu as the Menu key does.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint());
+        contextMenuEvent(&menu);
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Delete && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         emit DeletePressed();
         event->accept();

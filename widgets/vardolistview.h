@@ -9,6 +9,15 @@ class VardoListView : public QTreeView {
     Q_OBJECT
 public:
     explicit VardoListView(QWidget* parent = nullptr);
+    // Entries added, and outcomes written, fit the columns to their texts (once the adding is
+    // over).
+    void setModel(QAbstractItemModel* model) override;
+
+    // Widens the columns whose texts the entries in sight would cut: the sizes and the rate
+    // (kWholeColumns) to their whole text, the names and paths up to a third of the list's
+    // width. A column is never made narrower than the user left it.
+    void FitColumnsToContents();
+    static constexpr int kWholeColumns[] = {3, 5, 6};
 
     // Where drags of the program's own file view come from.
     void SetFileView(QWidget* fileView) { fileView_ = fileView; }
@@ -32,4 +41,5 @@ protected:
 
 private:
     QWidget* fileView_ = nullptr;
+    bool fitDue_ = false;  // a fit waits for the entries being added to be laid out
 };

@@ -356,3 +356,29 @@ TEST(WindowPlacement, AFirstStartUsesAboutTwoThirdsOfTheScreenInTheDesignedPropo
     EXPECT_EQ(std::lround(681 * WindowPlacement::FirstStartScale(1600, 1000, 681, 408)), 1067);
     EXPECT_EQ(std::lround(408 * WindowPlacement::FirstStartScale(1600, 1000, 681, 408)), 639);
 }
+
+// A restored window on the screen it lands on: no larger than the free area, moved inside it
+// the least way; one that fits stays where it was.
+TEST(WindowPlacement, ARestoredWindowIsFittedToTheScreen)
+{
+    using Box = WindowPlacement::Box;
+    const Box screen{0, 28, 1600, 972};  // a panel along the top
+    const struct {
+        Box kept, fitted;
+    } cases[] = {
+        {{532, 372, 2134, 1256}, {0, 28, 1600, 972}},    // kept at 2x, started at 1x
+        {{100, 100, 900, 600}, {100, 100, 900, 600}},    // fits: as it was
+        {{1400, 900, 900, 600}, {700, 400, 900, 600}},   // past the bottom right
+        {{-50, 0, 900, 600}, {0, 28, 900, 600}},         // under the panel, past the left
+        {{200, 50, 900, 2000}, {200, 28, 900, 972}},     // too tall only
+    };
+    for (const auto& c : cases) {
+        const Box got = WindowPlacement::Fitted(c.kept, screen);
+        EXPECT_TRUE(got == c.fitted) << c.kept.left << "," << c.kept.top << " " << c.kept.width << "x" << c.kept.height
+                                     << " -> " << got.left << "," << got.top << " " << got.width << "x" << got.height;
+    }
+    // A second screen to the right of the first.
+    EXPECT_TRUE(WindowPlacement::Fitted({3000, 100, 900, 600}, {1600, 0, 1280, 1024}) == (Box{1980, 100, 900, 600}));
+    // No screen known: the window as kept.
+    EXPECT_TRUE(WindowPlacement::Fitted({5, 6, 7, 8}, {}) == (Box{5, 6, 7, 8}));
+}

@@ -136,32 +136,39 @@ TEST(ConsoleCommand, EncoderForThePlansHosts)
     EXPECT_NE(error.find("--encoder goes with --plan"), std::string::npos) << error;
 }
 
-// What the arguments ask for before anything starts: the window takes Qt's own options
-// only; anything else, an option of a batch without --convert or --plan included, is a usage
-// error, so that no display is ever opened for it.
+// What the arguments ask for before anything starts: the window takes Qt's own options, and
+// files and folders for its list (after "--", whatever their names); any other option, an
+// option of a batch without --convert or --plan included, is a usage error, so that no display
+// is ever opened for it.
 TEST(ConsoleCommand, EachRequestIsKnownBeforeAnythingStarts)
 {
     using Request = ConsoleCommand::Request;
-    const std::vector<std::tuple<std::vector<std::string>, Request, std::string>> cases = {
-        {{}, Request::Window, ""},
-        {{"-platform", "offscreen"}, Request::Window, ""},
-        {{"--platform", "xcb", "-display", ":1", "-style=Fusion", "-reverse", "--qwindowtitle", "T"}, Request::Window, ""},
-        {{"--convert", "a.wav", "-o", "out"}, Request::Batch, ""},
-        {{"a.wav", "--plan"}, Request::Batch, ""},
-        {{"--convert", "--help"}, Request::Help, ""},
-        {{"-platform", "offscreen", "--version"}, Request::Version, ""},
-        {{"--", "--convert"}, Request::Usage, "unexpected argument --"},
-        {{"--dry-run"}, Request::Usage, "--dry-run is not an option of the window"},
-        {{"--unknown"}, Request::Usage, "--unknown is not an option of the window"},
-        {{"-x"}, Request::Usage, "-x is not an option of the window"},
-        {{"song.mp3"}, Request::Usage, "unexpected argument song.mp3 (the window takes no files"},
-        {{"-platform"}, Request::Usage, "-platform needs a value"},
-        {{"-style", "--dry-run"}, Request::Usage, "-style needs a value"},
-        {{"-reverse=yes"}, Request::Usage, "-reverse=yes is not an option of the window"},
+    using Files = std::vector<std::string>;
+    const std::vector<std::tuple<std::vector<std::string>, Request, std::string, Files>> cases = {
+        {{}, Request::Window, "", {}},
+        {{"-platform", "offscreen"}, Request::Window, "", {}},
+        {{"--platform", "xcb", "-display", ":1", "-style=Fusion", "-reverse", "--qwindowtitle", "T"}, Request::Window, "", {}},
+        {{"song.mp3", "-platform", "offscreen", "/music/Album", "-"}, Request::Window, "", {"song.mp3", "/music/Album", "-"}},
+        {{"-style", "fusion", "--", "--convert", "-x.wav"}, Request::Window, "", {"--convert", "-x.wav"}},
+        {{"--convert", "a.wav", "-o", "out"}, Request::Batch, "", {}},
+        {{"a.wav", "--plan"}, Request::Batch, "", {}},
+        {{"--convert", "--help"}, Request::Help, "", {}},
+        {{"-platform", "offscreen", "--version"}, Request::Version, "", {}},
+        {{"--dry-run"}, Request::Usage, "--dry-run is not an option of the window", {}},
+        {{"song.mp3", "--unknown"}, Request::Usage, "--unknown is not an option of the window", {}},
+        {{"-x.wav"}, Request::Usage, "write ./-x.wav for a file or folder of that name", {}},
+        {{"-platform"}, Request::Usage, "-platform needs a value", {}},
+        {{"-style", "--dry-run"}, Request::Usage, "-style needs a value", {}},
+        {{"-reverse=yes"}, Request::Usage, "-reverse=yes is not an option of the window", {}},
     };
-    for (const auto& [arguments, request, said] : cases) {
+    for (const auto& [arguments, request, said, files] : cases) {
+        const std::string first = arguments.empty() ? "" : arguments[0];
         std::string error;
-        EXPECT_EQ(ConsoleCommand::Classify(arguments, error), request) << (arguments.empty() ? "" : arguments[0]);
+        Files given = {"left from before"};
+        EXPECT_EQ(ConsoleCommand::Classify(arguments, error, &given), request) << first;
         EXPECT_NE(error.find(said), std::string::npos) << error;
+        if (request == Request::Window)
+            EXPECT_EQ(given, files) << first;
     }
 }
+

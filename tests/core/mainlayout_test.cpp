@@ -107,3 +107,29 @@ TEST(MainLayout, ATinyWindowKeepsThePreviousSizes)
     EXPECT_FLOAT_EQ(g.list.left, 4136);
     EXPECT_FLOAT_EQ(g.picture1.top, g.list.top + g.list.height);
 }
+
+// A window made smaller than the panes the user left: the tree gives way so that the list
+// and the file view keep their least room, as far as the tree can keep its own.
+TEST(MainLayout, TheTreeGivesWayInASmallWindow)
+{
+    MainGeometry g = Shown(DesignedFrame(15000, 9000));
+    g.tree.width = 12000;
+    g.tree.height = 6000;
+    const LayoutFrame small = DesignedFrame(7650, 5000);
+    g.KeepPanesIn(small);
+    g.Resize(small);
+    EXPECT_FLOAT_EQ(g.list.width, MainGeometry::kLeastPane);
+    EXPECT_FLOAT_EQ(g.list.left + g.list.width, 7650);
+    EXPECT_FLOAT_EQ(g.fileView.height, MainGeometry::kLeastPane);
+    EXPECT_FLOAT_EQ(g.fileView.top + g.fileView.height, small.statusTop);
+    // Panes that fit are the user's: left as they are.
+    MainGeometry kept = Shown(DesignedFrame());
+    const TwipsRect tree = kept.tree;
+    kept.KeepPanesIn(DesignedFrame());
+    EXPECT_FLOAT_EQ(kept.tree.width, tree.width);
+    EXPECT_FLOAT_EQ(kept.tree.height, tree.height);
+    // Too small for both: the tree keeps its least size too.
+    g.KeepPanesIn(DesignedFrame(2000, 2000));
+    EXPECT_FLOAT_EQ(g.tree.width, MainGeometry::kLeastPane);
+    EXPECT_FLOAT_EQ(g.tree.height, MainGeometry::kLeastPane);
+}

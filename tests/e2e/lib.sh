@@ -44,23 +44,29 @@ e2e_display() {
   export DISPLAY=":$(head -n1 "$E2E_WORK/display")"
 }
 
-# start_app: starts vardune in the background; its pid is in $PID.
+# start_app [ARG...]: starts vardune in the background with ARGs; its pid is in $PID.
 start_app() {
-  "$APP" >>"$E2E_WORK/log" 2>&1 &
+  "$APP" "$@" >>"$E2E_WORK/log" 2>&1 &
   PID=$!
   E2E_PIDS+=("$PID")
 }
 
-# wait_window PID: waits until PID shows a window titled Vardune; prints its id.
-wait_window() {
+# wait_named PID NAME: waits until PID shows a window whose name matches NAME (an extended
+# regular expression); prints its id.
+wait_named() {
   local id
   for _ in $(seq 200); do
-    id=$(xdotool search --all --onlyvisible --pid "$1" --name '^Vardune$' 2>/dev/null | head -n1) || true
+    id=$(xdotool search --all --onlyvisible --pid "$1" --name "$2" 2>/dev/null | head -n1) || true
     [ -n "$id" ] && { echo "$id"; return 0; }
     kill -0 "$1" 2>/dev/null || return 1
     sleep 0.05
   done
   return 1
+}
+
+# wait_window PID: waits until PID shows a window titled Vardune; prints its id.
+wait_window() {
+  wait_named "$1" '^Vardune$'
 }
 
 # wait_exit PID: waits up to 10 s for PID to end; fails the test with its status otherwise.

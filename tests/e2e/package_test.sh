@@ -21,6 +21,9 @@ for lib in libc6 libqt6widgets6 libmp3lame0 libmpg123-0 libsndfile1 libtag1v5 li
   [[ ", $depends," == *", $lib "* || ", $depends," == *", $lib,"* ]] || fail "Depends lacks $lib: $depends"
 done
 pass "the package depends on the libraries its binaries use: $depends"
+# Qt's Wayland plugin: the windows on a Wayland desktop without XWayland.
+recommends=$(dpkg-deb -f "$deb" Recommends)
+[[ ", $recommends," == *", qt6-wayland,"* ]] || fail "Recommends lacks qt6-wayland: $recommends"
 
 # Errors only: the warnings that remain are listed, with their reasons, in the README.
 lintian --fail-on error --tag-display-limit 0 "$deb" >"$E2E_WORK/log" 2>&1 || fail "lintian found errors"
@@ -35,8 +38,11 @@ for file in usr/bin/vardune usr/lib/vardune/fastencc usr/share/vardune/VarduneMa
 done
 [ "$(readlink "$root/usr/bin/fastencc")" = ../lib/vardune/fastencc ] || fail "no fastencc command in /usr/bin"
 desktop-file-validate "$root/usr/share/applications/vardune.desktop" >"$E2E_WORK/log" 2>&1 || fail "menu entry"
-grep -qx 'Exec=/usr/bin/vardune' "$root/usr/share/applications/vardune.desktop" || fail "menu entry's program"
+grep -qx 'Exec=/usr/bin/vardune %F' "$root/usr/share/applications/vardune.desktop" || fail "menu entry's program"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >"$E2E_WORK/log" 2>&1 || fail "metainfo"
+# A software centre fetches every address the metainfo names: none may point where nothing is
+# published (a screenshot is named only where one is given when building).
+grep -q '<screenshot' "$root"/usr/share/metainfo/*.metainfo.xml && fail "the metainfo names a screenshot nobody serves"
 for page in vardune fastencc; do
   LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" \
     >"$E2E_WORK/page" 2>"$E2E_WORK/log" || fail "man $page"

@@ -54,13 +54,7 @@ main=$(wait_window "$first")
 xdotool windowfocus --sync "$main" key --clearmodifiers alt+h
 sleep 0.3
 xdotool key --clearmodifiers h
-help=""
-for _ in $(seq 100); do
-  help=$(xdotool search --all --onlyvisible --pid "$first" --name '^Vardune Help$' 2>/dev/null | head -n1) || true
-  [ -n "$help" ] && break
-  sleep 0.05
-done
-[ -n "$help" ] || fail "Help > Help showed no help window"
+help=$(wait_named "$first" '^Vardune Help$') || fail "Help > Help showed no help window"
 sleep 0.3
 above "$help" "$main" || fail "the help window is not over the main window to begin with"
 expect_refused raising "$first"
@@ -69,6 +63,42 @@ above "$main" "$help" || fail "the running window did not come to the front: $(x
 for _ in $(seq 100); do [ "$(xdotool getwindowfocus)" = "$main" ] && break; sleep 0.05; done
 [ "$(xdotool getwindowfocus)" = "$main" ] || fail "the running window does not have the focus"
 pass "a second start brings the running window to the front"
+
+# Files named on the command line, as a file manager's "Open With" names them: the first
+# start adds them to its list; a copy started with files while one runs hands them over (a
+# relative path read in its own folder), says nothing and ends, and the running copy adds them
+# and comes to the front with its message about the folder.
+kill -9 "$first"
+wait "$first" 2>/dev/null || true
+open="$HOME/open folder"
+mkdir -p "$open/album"
+printf 'RIFF' >"$open/one.wav"
+printf 'fLaC' >"$open/album/two.flac"
+printf 'ID3' >"$open/three.mp3"
+list="$HOME/.local/share/Vardune/VardoList.txt"
+rm -f "$list"
+start_app "$open/one.wav"
+first=$PID
+main=$(wait_window "$first") || fail "main window did not appear with a file named"
+(cd "$open" && exec "$APP" album three.mp3 >>"$E2E_WORK/log" 2>&1) &
+handing=$!
+E2E_PIDS+=("$handing")
+wait_exit "$handing" || fail "the copy with files: exit status $?"
+[ -z "$(xdotool search --all --onlyvisible --pid "$handing" --name . 2>/dev/null)" ] || fail "the copy with files showed a window"
+box=$(wait_named "$first" '^Folder Added$') || fail "the running copy said nothing of the folder handed over"
+for _ in $(seq 100); do above "$box" "$main" && break; sleep 0.05; done
+above "$box" "$main" || fail "the running copy's message is not in front"
+xdotool windowfocus --sync "$box" key --clearmodifiers Return
+sleep 0.3
+kill -TERM "$first"
+wait_exit "$first" || fail "SIGTERM: exit status $?"
+for name in one.wav two.flac three.mp3; do
+  grep -q $'\t'"$name"$'\t' "$list" || fail "$name is not in the list kept: $(cat "$list")"
+done
+pass "files named at the start and handed to the running copy reach its Vardo list"
+start_app
+first=$PID
+wait_window "$first" >/dev/null || fail "main window did not appear"
 
 # A crashed instance does not block the next start; SIGINT and SIGHUP save like SIGTERM.
 kill -9 "$first"

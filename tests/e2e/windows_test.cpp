@@ -61,6 +61,9 @@ private:
     template <typename W>
     W* OpenBy(QAction* command)
     {
+        // Vardo opens the board for a file waiting (with nothing waiting it says so instead).
+        if (command == form_->StartVardo && form_->ListModel->rowCount() == 0)
+            form_->ListModel->Append({{Module1::FromQt(music_ + "/single.wav"), " 44"}});
         command->trigger();
         W* window = Open<W>();
         if (!window || !QTest::qWaitForWindowExposed(window))

@@ -39,13 +39,7 @@ grep -q ready "$E2E_WORK/drag.out" || fail "the drag source did not come up"
 tx=$((X + WIDTH * 3 / 4)) ty=$((Y + HEIGHT / 2))
 xdotool mousemove 80 80 sleep 0.3 mousedown 1 sleep 0.3 mousemove 100 100 sleep 0.3 \
   mousemove "$tx" "$ty" sleep 0.3 mousemove $((tx + 5)) "$ty" sleep 0.5 mouseup 1
-box=""
-for _ in $(seq 200); do
-  box=$(xdotool search --all --onlyvisible --pid "$PID" --name '^Folder Added$' 2>/dev/null | head -n1) || true
-  [ -n "$box" ] && break
-  sleep 0.05
-done
-[ -n "$box" ] || fail "the dropped folder brought no message"
+box=$(wait_named "$PID" '^Folder Added$') || fail "the dropped folder brought no message"
 xdotool windowfocus --sync "$box" key --clearmodifiers Return
 sleep 0.3
 kill -TERM "$PID"

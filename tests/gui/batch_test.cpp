@@ -217,9 +217,15 @@ private slots:
         QVERIFY(!mp3.read(4096).contains("REPLAYGAIN"));
         QVERIFY(QFileInfo(Module1::ToQt(Entry(0).targetPath)).size() < levelledSize);
 
-        // Nothing waiting: nothing to measure, and the batch ends as it always did.
+        // Nothing waiting: nothing to measure; Vardo says so, and opens no board.
         Module1::settings().evenLoudness = "album";
+        Module1::Test::TakeAskedMessages();
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         QVERIFY(RunBatch(10));
+        const auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].title, QStringLiteral("Nothing to Convert"));
+        QVERIFY(asked[0].text.startsWith(QStringLiteral("Nothing is waiting in the Vardo list")));
         Module1::settings().evenLoudness.clear();
     }
 
@@ -876,8 +882,20 @@ cat "$1" > "$2")").arg(dir_->path(), printed));
         }
         QCOMPARE(board->PicFile2->pixmap().toImage(), Readout(board, "007"));
         QCOMPARE(Entry(3).state, EntryState::Waiting);  // started, not ended
-        for (int i : {4, 7, 6})
-            Open(QString("%1.mp3").arg(i));
+        // With nothing left to start, the board shows a file that still converts (the one
+        // converting longest), not the last one started, which has ended.
+        const struct {
+            int opens;
+            int shown;
+        } ends[] = {{7, 4}, {4, 6}};
+        for (const auto& end : ends) {
+            Open(QString("%1.mp3").arg(end.opens));
+            QTRY_COMPARE_WITH_TIMEOUT(Entry(end.opens - 1).state, EntryState::Done, 5000);
+            QTRY_VERIFY(board->Label1->text().endsWith(QString("/%1.mp3").arg(end.shown)));
+            QVERIFY(board->Label2->text().endsWith(QString("/V_%1.mp3").arg(end.shown)));
+            QCOMPARE(board->PicFile2->pixmap().toImage(), Readout(board, QString("00%1").arg(end.shown)));
+        }
+        Open("6.mp3");
         QTRY_VERIFY_WITH_TIMEOUT(!BoardOpen(), 5000);
         for (int row = 0; row < 7; ++row) {
             const auto& e = Entry(row);
@@ -886,6 +904,30 @@ cat "$1" > "$2")").arg(dir_->path(), printed));
             QCOMPARE(e.targetSize, " " + std::to_string(10 * (row + 1)));
             QCOMPARE(QFileInfo(Module1::ToQt(e.targetPath)).size(), qint64(10 * (row + 1)));
         }
+    }
+
+    // The board's Exit has the keys: Space stops the batch from the keyboard; Escape stops
+    // nothing by accident.
+    void aBatchStopsFromTheKeyboard()
+    {
+        Module1::settings().jobs = "1";
+        GatedEncoder();
+        Add(Sources(2));
+        form_->StartVardo->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(Started(2), QStringList({"1"}), 5000);
+        frmMonitor* board = OpenBoard();
+        QVERIFY(board);
+        QCOMPARE(board->focusWidget(), static_cast<QWidget*>(board->Command2));
+        QTest::keyClick(board->Command2, Qt::Key_Escape);
+        QTest::qWait(100);
+        QVERIFY(BoardOpen());
+        QTest::keyClick(board->Command2, Qt::Key_Space);
+        QTRY_VERIFY(!BoardOpen());
+        Open("1.mp3");
+        QTRY_COMPARE_WITH_TIMEOUT(Entry(0).state, EntryState::Done, 5000);
+        QTest::qWait(300);
+        QCOMPARE(Started(2), QStringList({"1"}));
+        QCOMPARE(Entry(1).state, EntryState::Waiting);
     }
 
     void exitAndClosingWithSeveralInProgress()
@@ -1205,9 +1247,14 @@ printf xx > "$2")").arg(gate, gate2));
         QTest::mouseClick(form_->Toolbar1->widgetForAction(form_->Toolbar1->actions().at(0)), Qt::LeftButton);
         QCOMPARE(form_->StatusPanel->text(), profile);
 
-        // A batch that took up no file leaves the profile line as it is.
+        // Vardo with no file waiting says so, and leaves the profile line as it is.
+        Module1::Test::TakeAskedMessages();
+        Module1::Test::SetNextMessageAnswer(QMessageBox::Ok);
         QVERIFY(RunBatch());
         QCOMPARE(form_->StatusPanel->text(), profile);
+        const auto asked = Module1::Test::TakeAskedMessages();
+        QCOMPARE(asked.size(), std::size_t(1));
+        QCOMPARE(asked[0].title, QStringLiteral("Nothing to Convert"));
 
         // Retry sets the failed entry waiting; once its cause is gone the next batch converts it.
         FakeEncoder(R"(head -c 1000 /dev/zero > "$2")");

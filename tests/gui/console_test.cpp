@@ -844,16 +844,16 @@ private slots:
         QVERIFY2(run.err.contains(QStringLiteral("%1 not planned").arg(41 - records).toUtf8()), run.err.constData());
     }
 
-    // Without --convert or --plan, anything but Qt's own options is a usage error before any
-    // window (there is no display here: a window would abort), and a value never starts with
-    // "--".
+    // Without --convert or --plan, an option that is not Qt's own is a usage error before any
+    // window (there is no display here: a window would abort), files given beside it or not,
+    // and a value never starts with "--".
     void optionsOutsideABatch_data()
     {
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("said");
         QTest::newRow("dry run alone") << "--dry-run" << "vardune: --dry-run is not an option of the window";
         QTest::newRow("unknown") << "--unknown" << "vardune: --unknown is not an option of the window";
-        QTest::newRow("a file") << "LIB/Album/one.wav" << "vardune: unexpected argument";
+        QTest::newRow("a file, then an unknown option") << "LIB/Album/one.wav --unknown" << "vardune: --unknown is not an option of the window";
         QTest::newRow("Qt's option without its value") << "-platform" << "vardune: -platform needs a value";
         QTest::newRow("Qt's option, then another") << "-style --json" << "vardune: -style needs a value";
         QTest::newRow("output that is an option") << "--convert LIB --output --plan" << "--output needs a folder (\"--plan\" is an option";

@@ -6,6 +6,7 @@
 #include "form1.h"
 #include "frmstartup.h"
 #include "guitestmain.h"
+#include "helpwindow.h"
 #include "mediafolder.h"
 #include "module1.h"
 #include "splitterbar.h"
@@ -428,7 +429,7 @@ private slots:
             form.InitForm();
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
-            form.setGeometry(40, 50, 900, 600);
+            form.setGeometry(40, 50, 700, 600);
             // The "Media File" column widened by dragging its header's right edge.
             QHeaderView* header = form.ListView1->header();
             const int edge = header->sectionViewportPosition(2) + header->sectionSize(2) - 1;
@@ -454,7 +455,7 @@ private slots:
             form.InitForm();
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
-            QCOMPARE(form.geometry(), QRect(40, 50, 900, 600));
+            QCOMPARE(form.geometry(), QRect(40, 50, 700, 600));
             QCOMPARE(form.ListView1->columnWidth(2), 167 + 60);
             QCOMPARE(form.ListView1->columnWidth(3), 67);
             QCOMPARE(form.Geometry().tree.width, 4086.0f + 480);
@@ -473,8 +474,8 @@ private slots:
             QVERIFY(form.windowState() & Qt::WindowMaximized);
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
-            QTRY_VERIFY(form.geometry() != QRect(40, 50, 900, 600));
-            QCOMPARE(form.normalGeometry(), QRect(40, 50, 900, 600));
+            QTRY_VERIFY(form.geometry() != QRect(40, 50, 700, 600));
+            QCOMPARE(form.normalGeometry(), QRect(40, 50, 700, 600));
             // The tree keeps the width the user left it at; the list takes the rest.
             QCOMPARE(form.Geometry().tree.width, 4086.0f + 480);
             QCOMPARE(form.ListView1->geometry().right() + 1, form.Client->width());
@@ -492,6 +493,124 @@ private slots:
         form.InitForm();
         QCOMPARE(form.size(), QSize(600, 400));
         QCOMPARE(form.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
+    }
+
+    // A window kept larger than the screen it comes back on (kept at another scale, or on a
+    // larger screen), or partly off it, is fitted to the screen's free area, frame and all.
+    void aWindowKeptOffTheScreenComesBackOnIt_data()
+    {
+        const QRect free = QGuiApplication::primaryScreen()->availableGeometry();
+        QTest::addColumn<QRect>("kept");
+        QTest::addColumn<QString>("fitted");  // how its frame lies on the screen
+        QTest::newRow("kept at 2x scale") << QRect(532, 372, 2134, 1256) << "whole screen";
+        QTest::newRow("taller only") << QRect(30, 20, 600, free.height() + 300) << "full height";
+        QTest::newRow("past the bottom right") << QRect(free.right() - 100, free.bottom() - 50, 600, 400) << "bottom right";
+        QTest::newRow("above the top left") << QRect(free.left() - 90, free.top() - 40, 600, 400) << "top left";
+    }
+    void aWindowKeptOffTheScreenComesBackOnIt()
+    {
+        QFETCH(QRect, kept);
+        QFETCH(QString, fitted);
+        vardune::Settings stored;
+        stored.window.normal = vardune::TwipsRect{float(kept.x() * 15), float(kept.y() * 15), float(kept.width() * 15),
+                                                  float(kept.height() * 15)};
+        QVERIFY(vardune::WriteConfig(Module1::FromQt(ini_), stored));
+        Form1 form;
+        form.InitForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QRect free = form.screen()->availableGeometry();
+        QTRY_VERIFY2(free.contains(form.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                         .arg(form.frameGeometry().x())
+                                                                         .arg(form.frameGeometry().y())
+                                                                         .arg(form.frameGeometry().width())
+                                                                         .arg(form.frameGeometry().height())));
+        const QRect frame = form.frameGeometry();
+        if (fitted == "whole screen") {
+            QCOMPARE(frame, free);
+        } else if (fitted == "full height") {
+            QCOMPARE(frame.top(), free.top());
+            QCOMPARE(frame.height(), free.height());
+            QCOMPARE(form.geometry().left(), kept.left());
+            QCOMPARE(form.width(), kept.width());
+        } else {
+            QCOMPARE(form.size(), kept.size());
+            QCOMPARE(fitted == "top left" ? frame.topLeft() : frame.bottomRight(),
+                     fitted == "top left" ? free.topLeft() : free.bottomRight());
+        }
+        // The panes are laid out in the window as it came back.
+        QTRY_COMPARE(form.ListView1->geometry().right() + 1, form.Client->width());
+        QCOMPARE(form.XListView1->geometry().bottom() + 1, form.StatusBar1->y());
+    }
+
+    // However small the user makes the window, and however wide and tall the tree was left,
+    // the tree, the file view, the list with its output strip and the status bar keep room.
+    void theLeastWindowShowsEveryPane_data()
+    {
+        QTest::addColumn<bool>("largeTree");
+        QTest::newRow("designed tree") << false;
+        QTest::newRow("tree left large") << true;
+    }
+    void theLeastWindowShowsEveryPane()
+    {
+        QFETCH(bool, largeTree);
+        if (largeTree) {
+            vardune::Settings stored;
+            stored.window.normal = vardune::TwipsRect{0, 0, 780 * 15, 580 * 15};
+            stored.window.treeWidth = 650 * 15;
+            stored.window.treeHeight = 400 * 15;
+            QVERIFY(vardune::WriteConfig(Module1::FromQt(ini_), stored));
+        }
+        Form1 form;
+        form.InitForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.resize(320, 200);
+        QTRY_COMPARE(form.size(), form.minimumSize());
+        QTRY_COMPARE(form.Client->width(), form.minimumWidth());
+        QVERIFY(form.minimumWidth() <= 681 && form.minimumHeight() <= 480);
+        const QRect client = form.Client->rect();
+        for (QWidget* pane : std::initializer_list<QWidget*>{form.XTreeView1, form.XListView1, form.ListView1,
+                                                              form.Picture1, form.ComboBox1}) {
+            const QRect at(pane->mapTo(form.Client, QPoint(0, 0)), pane->size());
+            QVERIFY2(at.width() >= 60 && at.height() >= 20, qPrintable(pane->objectName()));
+            QVERIFY2(client.contains(at), qPrintable(pane->objectName()));
+            QVERIFY2(at.bottom() < form.StatusBar1->y(), qPrintable(pane->objectName()));
+        }
+        QVERIFY(form.StatusBar1->isVisible() && form.StatusBar1->geometry().bottom() == client.bottom());
+        QVERIFY(form.XListView1->height() >= 90 && form.ListView1->width() >= 90);
+        QVERIFY(form.SplitH->geometry().left() > form.XTreeView1->geometry().right());
+    }
+
+    // The desktop's standard keys: F1 opens the manual, Shift+F10 opens the list's and the
+    // tree's menus as the Menu key does, Ctrl+Q quits as Exit does.
+    void standardKeys()
+    {
+        Form1 form;
+        form.InitForm();
+        form.show();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QTest::keyClick(&form, Qt::Key_F1);
+        HelpWindow* help = nullptr;
+        QTRY_VERIFY((help = Open<HelpWindow>()) != nullptr);
+        delete help;
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+
+        for (QWidget* pane : std::initializer_list<QWidget*>{form.ListView1, form.XTreeView1}) {
+            pane->setFocus();
+            if (pane == form.XTreeView1)
+                form.XTreeView1->setCurrentIndex(form.XTreeView1->model()->index(0, 0));
+            QTest::keyClick(pane, Qt::Key_F10, Qt::ShiftModifier);
+            QTRY_VERIFY2(QApplication::activePopupWidget() != nullptr, qPrintable(pane->objectName()));
+            QApplication::activePopupWidget()->close();
+            QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+        }
+
+        QCOMPARE(ended_, 0);
+        QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(ended_, 1);
     }
 
     void aClickInATallTreeHighlightsTheFolderItShows()

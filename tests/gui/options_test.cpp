@@ -7,6 +7,7 @@
 #include "vardolistview.h"
 #include "guitestmain.h"
 #include "module1.h"
+#include "outputlayout.h"
 #include "vardolistmodel.h"
 
 #include <QComboBox>
@@ -88,9 +89,25 @@ private slots:
         QCOMPARE(Pictures(options), QList<int>({1, 5, 8}));
         QCOMPARE(options->Picture3->pixmap().toImage(), options->ImageList1[1].toImage());
         QCOMPARE(options->windowTitle(), QStringLiteral("Vardune Options"));
-        // The profile's group as it always was, where outputs go below it, even loudness below that.
-        QCOMPARE(options->size(), QSize(345, 576));
+        // The profile's group as it always was, where outputs go below it, even loudness below
+        // that, and OK and Cancel at the bottom right, above the frame's bottom edge.
+        QVERIFY(options->width() >= 345);
+        QCOMPARE(options->height(), 616);
         QCOMPARE(options->Frame1->geometry(), QRect(24, 40, 289, 281));
+        const QRect last = options->Frame3->geometry();
+        QVERIFY(options->Command1->y() > last.bottom());
+        QCOMPARE(options->Command2->y(), options->Command1->y());
+        QVERIFY(options->Command1->geometry().right() < options->Command2->x());
+        QCOMPARE(options->Command2->geometry().right(), last.right());
+        QVERIFY(options->Command1->geometry().bottom() < options->imgWindowBottom->y());
+        QCOMPARE(options->Frame2->geometry().right(), last.right());
+        // The pattern box shows the whole default pattern: from its start, its last character
+        // is in sight.
+        const QString pattern = Module1::ToQt(vardune::OutputLayout::kDefaultPattern);
+        options->Text1->setText(pattern);
+        options->Text1->setCursorPosition(0);
+        QCOMPARE(options->Text1->cursorPositionAt({options->Text1->width() - 4, options->Text1->height() / 2}),
+                 int(pattern.size()));
 
         Choose(options->Combo1, 4);
         QCOMPARE(Pictures(options), QList<int>({10, 5, 8}));

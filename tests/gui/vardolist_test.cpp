@@ -169,6 +169,29 @@ private slots:
         QCOMPARE(form_->ListModel->List().At(0).root, Module1::FromQt(dir_->path() + "/"));
     }
 
+    // The columns fit what the entries show as they are added: a size whole, a long name as
+    // far as a third of the list's width; a column the user made wider stays so.
+    void columnsFitTheEntriesAsTheyAreAdded()
+    {
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_));
+        form_->resize(1200, 700);
+        QTRY_VERIFY(form_->ListView1->viewport()->width() > 800);
+        const QString big = Make("big.wav", 1);
+        QVERIFY(QFile::resize(big, Q_INT64_C(28911234567)));
+        const QString longName = Make(QString(70, 'n') + ".wav", 10);
+        form_->ListView1->setColumnWidth(4, 400);
+        const int sizeBefore = form_->ListView1->columnWidth(3);
+        form_->ListActions->AddDroppedPaths({big, longName});
+        QCOMPARE(form_->ListModel->rowCount(), 2);
+        VardoListView* view = form_->ListView1;
+        QTRY_VERIFY(view->columnWidth(3) > sizeBefore);
+        const QFontMetrics metrics(view->font());
+        QVERIFY(view->columnWidth(3) > metrics.horizontalAdvance(form_->ListModel->index(0, 3).data().toString()));
+        QCOMPARE(view->columnWidth(2), view->viewport()->width() / 3);
+        QCOMPARE(view->columnWidth(4), 400);
+    }
+
     void refusedFilesGetTheirOwnMessageAndTheOthersAreAdded()
     {
         Make("1.mp3", 10);

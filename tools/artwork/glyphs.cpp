@@ -1,8 +1,9 @@
 // The display's glyph strip: 18 cells of a slanted seven-segment display, 14 x 20 each.
 //
 // Every figure comes from one pixel map naming the segment each pixel belongs to, so a lit
-// and an unlit figure have exactly the same shape. Unlit segments stay faintly visible as a
-// checker of two greys, like the dark cells of a real display.
+// and an unlit figure have exactly the same shape. Unlit segments stay a faint trace, a checker
+// of two dark cyan-greys, like the dark cells of a real display: the lit figure reads at a
+// glance.
 
 #include "artwork.h"
 
@@ -18,7 +19,7 @@ constexpr int kCellHeight = 20;
 constexpr int kCells = 18;
 
 // Colour table of the strip.
-enum Ink : uint { Black = 0, Cyan = 1, DimGrey = 2, LightGrey = 3 };
+enum Ink : uint { Black = 0, Cyan = 1, UnlitDark = 2, UnlitLight = 3 };
 
 // The upright figure, 8 x 18; letters are the segments (a top, b upper right, c lower right,
 // d bottom, e lower left, f upper left, g middle). Strokes are two pixels thick, and segments
@@ -63,7 +64,7 @@ int slant(int figureRow)
 
 uint unlitInk(int x, int y)
 {
-    return ((x + y) & 1) ? DimGrey : LightGrey;
+    return ((x + y) & 1) ? UnlitDark : UnlitLight;
 }
 
 // Draws the pixels of `map` whose letter is in `lit` in cyan and those in `unlit` as unlit.
@@ -101,8 +102,7 @@ std::string othersThan(const std::string& lit)
 bool WriteGlyphStrip(const QString& resourcesDir)
 {
     QImage strip(kCells * kCellWidth, kCellHeight, QImage::Format_Indexed8);
-    strip.setColorTable({qRgb(0, 0, 0), qRgb(0, 255, 255), qRgb(102, 102, 102),
-                         qRgb(153, 153, 153)});
+    strip.setColorTable({qRgb(0, 0, 0), qRgb(0, 255, 255), qRgb(18, 34, 38), qRgb(26, 48, 52)});
     strip.fill(Black);
 
     const char* const digits[10] = {"abcdef", "bc",    "abdeg", "abcdg",   "bcfg",
