@@ -167,8 +167,9 @@ TEST(ConsoleCommand, EachRequestIsKnownBeforeAnythingStarts)
         Files given = {"left from before"};
         EXPECT_EQ(ConsoleCommand::Classify(arguments, error, &given), request) << first;
         EXPECT_NE(error.find(said), std::string::npos) << error;
-        if (request == Request::Window)
+        if (request == Request::Window) {
             EXPECT_EQ(given, files) << first;
+        }
     }
 }
 
