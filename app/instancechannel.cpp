@@ -6,6 +6,8 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#include <filesystem>
+
 namespace {
 
 // The running copy's answer once it has the paths.
@@ -17,7 +19,7 @@ const char* const kDone = "vardune.done";
 
 } // namespace
 
-InstanceChannel::InstanceChannel(const QString& folder, std::function<void(const QStringList&)> arrived, QObject* parent)
+InstanceChannel::InstanceChannel(const QString& folder, std::function<void(const QByteArrayList&)> arrived, QObject* parent)
     : QObject(parent)
     , server_(new QLocalServer(this))
     , arrived_(std::move(arrived))
@@ -61,12 +63,12 @@ void InstanceChannel::Read(QLocalSocket* socket)
     if (!(buffer == QByteArray(1, '\0') || buffer.endsWith(QByteArray(2, '\0'))))
         return;
     socket->setProperty(kDone, true);
-    QStringList paths;
+    QByteArrayList paths;
     for (const QByteArray& record : buffer.split('\0')) {
-        const QString path = QFile::decodeName(record);
-        // A relative path would be read against this copy's folder, not the sender's.
-        if (!record.isEmpty() && QDir::isAbsolutePath(path))
-            paths << QDir::cleanPath(path);
+        // A relative path would be read against this copy's folder, not the sender's. Paths
+        // stay the bytes the file system names them by.
+        if (record.startsWith('/'))
+            paths << QByteArray::fromStdString(std::filesystem::path(record.toStdString()).lexically_normal().string());
     }
     socket->write(&kTaken, 1);
     socket->flush();
@@ -95,13 +97,13 @@ bool InstanceChannel::Knock(const QString& folder)
     return true;
 }
 
-bool InstanceChannel::Hand(const QString& folder, const QStringList& paths)
+bool InstanceChannel::Hand(const QString& folder, const QByteArrayList& paths)
 {
     QByteArray message;
-    for (const QString& path : paths) {
-        if (path.isEmpty())
+    for (const QByteArray& path : paths) {
+        if (!path.startsWith('/') || path.contains('\0'))
             continue;
-        message += QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
+        message += path;
         message += '\0';
     }
     message += '\0';

@@ -18,14 +18,14 @@ class InstanceChannel : public QObject {
 public:
     // Listens in folder (the folder of the instance lock) and calls arrived for each knock
     // (with no paths) and each hand-over (with its paths).
-    InstanceChannel(const QString& folder, std::function<void(const QStringList&)> arrived, QObject* parent = nullptr);
+    InstanceChannel(const QString& folder, std::function<void(const QByteArrayList&)> arrived, QObject* parent = nullptr);
 
     // Knocks at the running copy's socket in folder, waiting a moment at most; false when
     // nobody listens.
     static bool Knock(const QString& folder);
-    // Hands paths (made absolute here, as the running copy works in another folder) to the
-    // running copy; true once it said it has them.
-    static bool Hand(const QString& folder, const QStringList& paths);
+    // Hands paths, absolute (the running copy works in another folder) and as the file system
+    // names them (bytes), to the running copy; true once it said it has them.
+    static bool Hand(const QString& folder, const QByteArrayList& paths);
     static QString SocketPath(const QString& folder);
 
     // The longest hand-over read; a longer one is dropped whole.
@@ -37,5 +37,5 @@ private:
     void Read(QLocalSocket* socket);
 
     QLocalServer* server_;
-    std::function<void(const QStringList&)> arrived_;
+    std::function<void(const QByteArrayList&)> arrived_;
 };

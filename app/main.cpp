@@ -13,6 +13,7 @@
 #include <QIcon>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -65,10 +66,15 @@ int main(int argc, char* argv[])
     QApplication::processEvents();
 
     Form1 form(&splash);
-    // Files and folders named (a file manager's "Open With"), as this folder reads them.
-    QStringList given;
-    for (const std::string& file : files)
-        given << QDir::cleanPath(QDir::current().absoluteFilePath(QFile::decodeName(QByteArray::fromStdString(file))));
+    // Files and folders named (a file manager's "Open With"), as this folder reads them, by
+    // the bytes the file system names them by.
+    QByteArrayList given;
+    for (const std::string& file : files) {
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+        if (!error)
+            given << QByteArray::fromStdString(absolute.lexically_normal().string());
+    }
     form.AddGivenPaths(given);
     ShutdownSignals shutdownSignals;
     QObject::connect(&shutdownSignals, &ShutdownSignals::Received, &form, &Form1::Form_Unload);

@@ -345,7 +345,7 @@ void Form1::Form_Load()
         return;
     }
     loaded_ = true;
-    channel_ = new InstanceChannel(Module1::InstanceFolder(), [this](const QStringList& paths) {
+    channel_ = new InstanceChannel(Module1::InstanceFolder(), [this](const QByteArrayList& paths) {
         ShowYourself();
         AddGivenPaths(paths);
     }, this);
@@ -518,7 +518,7 @@ void Form1::ShowYourself()
     });
 }
 
-void Form1::AddGivenPaths(const QStringList& paths)
+void Form1::AddGivenPaths(const QByteArrayList& paths)
 {
     givenPaths_ += paths;
     if (loaded_)

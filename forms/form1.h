@@ -72,7 +72,7 @@ public:
     // them: added to the Vardo list as a drop adds them, once the window is loaded and free
     // (no batch and no message open). Given before the load, they go to the copy that runs
     // already, if one does.
-    void AddGivenPaths(const QStringList& paths);
+    void AddGivenPaths(const QByteArrayList& paths);
 
     const vardune::MainGeometry& Geometry() const { return geometry_; }
     vardune::LayoutFrame Frame() const;
@@ -165,7 +165,7 @@ private:
     QPointer<frmAbout> about_;
     QPointer<frmUpdate> update_;
     InstanceChannel* channel_ = nullptr;
-    QStringList givenPaths_;    // given, not yet added
+    QByteArrayList givenPaths_;    // given, not yet added
     bool givenWaiting_ = false; // a later look for a free moment is due
     bool shownOnce_ = false;
     std::uint64_t menuEntry_ = 0;  // the entry the list's menu was opened on, or 0

@@ -78,7 +78,7 @@ void FolderTreeView::keyPressEvent(QKeyEvent* event)
     StopRevealing();
     // Shift+F10 opens the menu as the Menu key does.
     if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
-        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint());
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), viewport()->mapToGlobal(QPoint()));
         contextMenuEvent(&menu);
         event->accept();
         return;

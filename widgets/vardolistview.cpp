@@ -89,7 +89,7 @@ void VardoListView::keyPressEvent(QKeyEvent* event)
 {
     // Shift+F10 opens the menu as the Menu key does.
     if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
-        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint());
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), viewport()->mapToGlobal(QPoint()));
         contextMenuEvent(&menu);
         event->accept();
         return;

@@ -182,7 +182,7 @@ private slots:
         const QString longName = Make(QString(70, 'n') + ".wav", 10);
         form_->ListView1->setColumnWidth(4, 400);
         const int sizeBefore = form_->ListView1->columnWidth(3);
-        form_->ListActions->AddDroppedPaths({big, longName});
+        form_->ListActions->AddDroppedPaths({QFile::encodeName(big), QFile::encodeName(longName)});
         QCOMPARE(form_->ListModel->rowCount(), 2);
         VardoListView* view = form_->ListView1;
         QTRY_VERIFY(view->columnWidth(3) > sizeBefore);
