@@ -422,11 +422,14 @@ int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std:
         return 0;
     }
 
+    // One that can take more or fewer cores is told so on its standard input, and told that it
+    // is (a plan's commands never are: their standard input is the engine's that runs them).
+    if (share.segmented)
+        arguments << QStringLiteral("-threads-stdin");
     auto* process = new QProcess(this);
     process->setProgram(program);
     process->setArguments(arguments);
-    // Its percent lines come on standard output; its error line says why a file failed. One
-    // that can take more or fewer cores is told so on its standard input.
+    // Its percent lines come on standard output; its error line says why a file failed.
     if (!share.segmented)
         process->setStandardInputFile(QProcess::nullDevice());
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process] { ReadProgress(process); });

@@ -228,9 +228,10 @@ Converter::Encoded Converter::encode(double gain, double tagGain, double surveye
     std::unique_ptr<Mp3Writer> single;
     std::unique_ptr<SegmentedMp3Writer> segmented;
     if (threads > 1)
-        // The caller may hand out more or fewer processors as the file goes: lines on standard
-        // input, read between segments.
-        segmented = std::make_unique<SegmentedMp3Writer>(out, lameRate, channels, settings, threads, 0);
+        // A caller that said so hands out more or fewer processors as the file goes: lines on
+        // standard input, read between segments.
+        segmented = std::make_unique<SegmentedMp3Writer>(out, lameRate, channels, settings, threads,
+            m_options.threadsFromStdin ? STDIN_FILENO : -1);
     else
         single = std::make_unique<Mp3Writer>(out, lameRate, channels, settings);
     const int outputKbps = single ? single->outputBitrateKbps() : segmented->outputBitrateKbps();

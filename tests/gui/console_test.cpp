@@ -477,7 +477,7 @@ private slots:
         const QList<QByteArray> started = argsFile.readAll().trimmed().split('\n');
         QCOMPARE(started.size(), 4);
         for (const QByteArray& line : started)
-            QVERIFY2(line.endsWith(line.contains("long.wav") ? "-threads 2" : "-threads 1"), line.constData());
+            QVERIFY2(line.endsWith(line.contains("long.wav") ? "-threads 2 -threads-stdin" : "-threads 1"), line.constData());
         QFile linesFile(lines);
         QVERIFY(linesFile.open(QIODevice::ReadOnly));
         QCOMPARE(linesFile.readAll(), QByteArray("threads 1\nthreads 2\n"));
@@ -491,7 +491,7 @@ private slots:
         app_ = saved;
         QCOMPARE(alone.status, 0);
         QVERIFY(argsFile.open(QIODevice::ReadOnly));
-        QVERIFY(argsFile.readAll().trimmed().endsWith("-threads 2"));
+        QVERIFY(argsFile.readAll().trimmed().endsWith("-threads 2 -threads-stdin"));
         QVERIFY(linesFile.open(QIODevice::ReadOnly));
         QCOMPARE(linesFile.readAll(), QByteArray());
         // The same bytes, whatever cores it had.
@@ -705,6 +705,8 @@ private slots:
         QVERIFY2(refused.err.contains("nothere.wav: failed: no such file or folder"), refused.err.constData());
         QCOMPARE(int(refused.out.count('\0')), 3);
         QVERIFY2(refused.out.startsWith(QFile::encodeName(lib + "/Loose/tone.wav") + '\0'), refused.out.constData());
+        // Its command leaves standard input to whatever runs it.
+        QVERIFY2(!refused.out.contains("-threads-stdin"), refused.out.constData());
         // Run again: everything is up to date, nothing is planned.
         const Run again = Vardune({"--plan", lib, "--output", Path("planned"), "--layout", "tags"});
         QCOMPARE(again.status, 0);
