@@ -4,6 +4,7 @@
 #include "numerictext.h"
 #include "portablename.h"
 #include "sourcemark.h"
+#include "statedlength.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,7 +92,7 @@ bool BatchWalk::UpToDate(const std::string& output, const std::string& source, c
     if (profile.empty())
         return false;
     const auto mark = SourceMark::ReadFile(output);
-    const auto now = mark ? SourceMark::Of(source) : std::nullopt;
+    const auto now = mark && StatedLength::WholeFile(output) ? SourceMark::Of(source) : std::nullopt;
     return now && SourceMark::UpToDate(*mark, *now, profile);
 }
 

@@ -1,6 +1,10 @@
 #include "planreader.h"
 
+#include "statedlength.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -22,8 +26,18 @@ const PlanReader::Output& PlanReader::At(const std::string& output)
         output_.there = true;
         output_.regular = S_ISREG(st.st_mode);
         output_.bytes = static_cast<double>(st.st_size);
-        if (output_.regular)
-            output_.mark = SourceMark::ReadFile(output);
+        if (output_.regular) {
+            // Never blocks on a FIFO or a device put there since the look above.
+            const int fd = open(output.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            struct stat opened {};
+            if (fd >= 0 && fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode)) {
+                output_.bytes = static_cast<double>(opened.st_size);
+                output_.mark = SourceMark::Read(fd, static_cast<std::uint64_t>(opened.st_size));
+                output_.whole = output_.mark && StatedLength::Whole(fd, static_cast<std::uint64_t>(opened.st_size));
+            }
+            if (fd >= 0)
+                close(fd);
+        }
     }
     if (keepAll_)
         keptOutputs_[output] = output_;
@@ -109,7 +123,7 @@ bool PlanReader::UpToDate(const std::string& output, const std::string& source, 
     if (profile.empty())
         return false;
     const Output& at = At(output);
-    const auto now = at.mark ? Source(source) : std::nullopt;
+    const auto now = at.mark && at.whole ? Source(source) : std::nullopt;
     return now && SourceMark::UpToDate(*at.mark, *now, profile);
 }
 
@@ -120,7 +134,9 @@ SizeForecast::Standing PlanReader::Look(const std::string& output, const std::st
     if (!at.regular || !MadeFrom(output, source))
         return standing;
     standing.bytes = at.bytes;
-    standing.profile = SourceMark::MadeWith(*At(output).mark, *Source(source)).value_or(std::string());
+    // One cut short is ours to replace, but made again whatever its profile.
+    if (at.whole)
+        standing.profile = SourceMark::MadeWith(*At(output).mark, *Source(source)).value_or(std::string());
     return standing;
 }
 

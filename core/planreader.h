@@ -22,6 +22,7 @@ public:
         bool regular = false;  // a regular file
         double bytes = 0;
         std::optional<std::string> mark;  // its mark, as SourceMark::ReadFile gives it
+        bool whole = false;  // a marked file as long as it says (StatedLength::Whole)
     };
     const Output& At(const std::string& output);
     // The source as it stands now, as SourceMark::Of gives it.

@@ -22,6 +22,7 @@
 
 #include "loudnesslevel.h"
 #include "sourcemark.h"
+#include "statedlength.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,12 +109,14 @@ void Converter::run()
     m_target = AtomicFile::resolveTarget(m_options.target);
     checkTargetIsNotSource();
     const auto mark = AtomicFile::checkReplaceable(m_target, m_options.source);
-    // An output made from this very source, unchanged since, with the same settings, is not
-    // made again: a second batch over a whole library reads one tag per file and decodes
-    // nothing. -reencode asks for a new output whatever stands there.
+    // An output made from this very source, unchanged since, with the same settings, and whole,
+    // is not made again: a second batch over a whole library reads one tag and the first frame
+    // per file and decodes nothing. One cut short is made again. -reencode asks for a new
+    // output whatever stands there.
     if (mark && !m_options.reencode) {
         const auto source = vardune::SourceMark::Of(m_options.source);
-        if (source && vardune::SourceMark::UpToDate(*mark, *source, m_options.profile())) {
+        if (source && vardune::SourceMark::UpToDate(*mark, *source, m_options.profile())
+            && vardune::StatedLength::WholeFile(m_target)) {
             m_notes.push_back(kUpToDateNote);
             return;
         }

@@ -359,6 +359,47 @@ private slots:
         QCOMPARE(QFileInfo(Path("out/V_one.wav.MP3")).lastModified(), written);
     }
 
+    // An output cut short after it was written (a card pulled while it was copied there) keeps
+    // its mark but is not up to date: the dry run and the plan say it is to be converted, and
+    // the run makes it again where it stands, whole, and is then up to date again.
+    void aCutOutputIsMadeAgain_data()
+    {
+        QTest::addColumn<qint64>("keep");  // bytes left of the output; negative: that many cut off
+        QTest::newRow("cut to 1,000 bytes") << qint64(1000);
+        QTest::newRow("its last byte cut off") << qint64(-1);
+    }
+    void aCutOutputIsMadeAgain()
+    {
+        QFETCH(qint64, keep);
+        const QString lib = Library();
+        const QStringList convert {"--convert", lib, "--output", Path("out")};
+        QCOMPARE(Vardune(convert).status, 0);
+        const auto first = Tree(Path("out"));
+        const QString cut = Path("out/V_one.wav.MP3");
+        QVERIFY(QFile::resize(cut, keep > 0 ? keep : QFileInfo(cut).size() + keep));
+        const auto damaged = Tree(Path("out"));
+
+        const Run dry = Vardune(convert + QStringList {"--dry-run"});
+        QCOMPARE(dry.status, 0);
+        QCOMPARE(Reported(dry.out).value(lib + "/Album/one.wav"), qMakePair(cut, QStringLiteral("would convert")));
+        QVERIFY2(dry.out.contains("1 to convert, 2 up to date"), dry.out.constData());
+        QCOMPARE(Tree(Path("out")), damaged);
+        const Run plan = Vardune({"--plan", lib, "--output", Path("out")});
+        QCOMPARE(plan.status, 0);
+        QCOMPARE(int(plan.out.count('\0')), 3);
+        QVERIFY2(plan.out.startsWith(QFile::encodeName(lib + "/Album/one.wav") + '\0'), plan.out.constData());
+
+        const Run run = Vardune(convert);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(Reported(run.out).value(lib + "/Album/one.wav"), qMakePair(cut, QStringLiteral("done")));
+        QCOMPARE(run.out.count(": up to date\n"), 2);
+        const auto made = Tree(Path("out"));
+        QCOMPARE(made.keys(), first.keys());  // made again where it stood: no "(2)"
+        QCOMPARE(made.value("V_one.wav.MP3").size(), first.value("V_one.wav.MP3").size());
+        const Run again = Vardune(convert);
+        QVERIFY2(again.out.endsWith("0 done, 3 up to date, 0 failed, 0 B saved\n"), again.out.constData());
+    }
+
     // Outputs that do not fit: nothing starts, nothing is left half-written, exit status 3.
     void fullFolderStopsBeforeWriting()
     {
