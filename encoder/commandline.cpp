@@ -71,8 +71,8 @@ std::string mp3BitrateList()
 const char* CommandLine::usage()
 {
     return "usage: fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode] [-threads N] [-threads-stdin] [-gain DB] [-peak P]"
-           " [-rg-track DB,P] [-rg-album DB,P]  (BITS an MP3 bitrate from 8000 to 320000, default 128000; N from 0 to 64, 0 one per"
-           " processor; DB from -40 to 40)";
+           " [-rg-track DB,P] [-rg-album DB,P] (BITS an MP3 bitrate, 8000 to 320000, default 128000; N 0 to 64, 0 one per"
+           " processor; DB -40 to 40)";
 }
 
 int CommandLine::encoderThreads() const
