@@ -366,6 +366,15 @@ void BatchDriver::Fill()
 
         // The name is taken from here until its encoder has ended, for every batch.
         main_->Pool().Names().Take(target);
+        // One made from this source before it moved is up to date too, but its mark is to be
+        // named after the source's new path: by the encoder, which writes nothing else. A plan
+        // and a dry run only say it is up to date.
+        if (upToDate && !main_->PlansOnly() && reader_.Moved(target, entry.sourcePath + entry.sourceName)) {
+            main_->BatchList()->SetConverting(*id, true);
+            if (MediaConvert(source, TextBridge::ToQt(target), *id) != 0)
+                Record({nullptr, *id, target}, -1, 0, QString());
+            continue;
+        }
         if (upToDate) {
             // Its size as just looked at: a re-run over ten thousand outputs looks once.
             Record({nullptr, *id, target}, 0, 0,

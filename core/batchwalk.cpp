@@ -93,7 +93,7 @@ bool BatchWalk::UpToDate(const std::string& output, const std::string& source, c
         return false;
     const auto mark = SourceMark::ReadFile(output);
     const auto now = mark && StatedLength::WholeFile(output) ? SourceMark::Of(source) : std::nullopt;
-    return now && SourceMark::UpToDate(*mark, *now, profile);
+    return now && SourceMark::UpToDate(SourceMark::For(*mark, *now, [&] { return SourceMark::Content(now->path); }), *now, profile);
 }
 
 std::size_t BatchWalk::NameMax(const std::string& folder)

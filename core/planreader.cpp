@@ -110,21 +110,44 @@ bool PlanReader::SomeoneElses(const std::string& output, const std::string& sour
     return At(output).there && !MadeFrom(output, source);
 }
 
-bool PlanReader::MadeFrom(const std::string& output, const std::string& source)
+std::optional<std::string> PlanReader::MarkFor(const std::string& output, const std::string& source)
 {
     const Output& at = At(output);
-    const auto marked = at.mark ? SourceMark::PathIn(*at.mark) : std::nullopt;
+    if (!at.mark)
+        return std::nullopt;
+    const std::string mark = *at.mark;
+    const auto now = Source(source);
+    if (!now)
+        return std::nullopt;
+    return SourceMark::For(mark, *now, [this, path = now->path] {
+        auto known = contents_.find(path);
+        if (known == contents_.end())
+            known = contents_.emplace(path, SourceMark::Content(path)).first;
+        return known->second;
+    });
+}
+
+bool PlanReader::MadeFrom(const std::string& output, const std::string& source)
+{
+    const auto mark = MarkFor(output, source);
+    const auto marked = mark ? SourceMark::PathIn(*mark) : std::nullopt;
     const auto now = marked ? Source(source) : std::nullopt;
     return now && *marked == now->path;
 }
 
+bool PlanReader::Moved(const std::string& output, const std::string& source)
+{
+    const auto mark = MarkFor(output, source);
+    return mark && At(output).mark && *mark != *At(output).mark;
+}
+
 bool PlanReader::UpToDate(const std::string& output, const std::string& source, const std::string& profile)
 {
-    if (profile.empty())
+    if (profile.empty() || !At(output).whole)
         return false;
-    const Output& at = At(output);
-    const auto now = at.mark && at.whole ? Source(source) : std::nullopt;
-    return now && SourceMark::UpToDate(*at.mark, *now, profile);
+    const auto mark = MarkFor(output, source);
+    const auto now = mark ? Source(source) : std::nullopt;
+    return now && SourceMark::UpToDate(*mark, *now, profile);
 }
 
 SizeForecast::Standing PlanReader::Look(const std::string& output, const std::string& source)
@@ -136,7 +159,7 @@ SizeForecast::Standing PlanReader::Look(const std::string& output, const std::st
     standing.bytes = at.bytes;
     // One cut short is ours to replace, but made again whatever its profile.
     if (at.whole)
-        standing.profile = SourceMark::MadeWith(*At(output).mark, *Source(source)).value_or(std::string());
+        standing.profile = SourceMark::MadeWith(*MarkFor(output, source), *Source(source)).value_or(std::string());
     return standing;
 }
 

@@ -41,9 +41,18 @@ public:
     bool MadeFrom(const std::string& output, const std::string& source);
     bool UpToDate(const std::string& output, const std::string& source, const std::string& profile);
     SizeForecast::Standing Look(const std::string& output, const std::string& source);
+    // Whether the output's mark names source moved there (SourceMark::Moved): it is the
+    // source's own, and its mark is to be named after the source's new path.
+    bool Moved(const std::string& output, const std::string& source);
 
 private:
     std::optional<SourceMark::Source> Resolve(const std::string& path);
+    // The output's mark as it holds for the source now (SourceMark::For); nothing without a
+    // mark or a source.
+    std::optional<std::string> MarkFor(const std::string& output, const std::string& source);
+
+    // Each source's fingerprint, read once (only for a mark that may name it moved).
+    std::unordered_map<std::string, std::string> contents_;
 
     std::unordered_map<std::string, std::string> folders_;  // a source folder -> its real path
     std::optional<std::string> outputPath_;

@@ -8,6 +8,7 @@
 #include "mpeg/granulegain.h"
 #include "mpeg/mpegdetector.h"
 #include "output/atomicfile.h"
+#include "output/markrename.h"
 #include "output/mp3writer.h"
 #include "output/segmentedmp3writer.h"
 #include "output/sourcetags.h"
@@ -113,10 +114,19 @@ void Converter::run()
     // is not made again: a second batch over a whole library reads one tag and the first frame
     // per file and decodes nothing. One cut short is made again. -reencode asks for a new
     // output whatever stands there.
+    // One made from the same source before it was moved (the same size, time and content) is
+    // up to date too: its mark is named after the source's new path, nothing else changes.
     if (mark && !m_options.reencode) {
         const auto source = vardune::SourceMark::Of(m_options.source);
-        if (source && vardune::SourceMark::UpToDate(*mark, *source, m_options.profile())
+        const std::string holds = source
+            ? vardune::SourceMark::For(*mark, *source, [&] { return vardune::SourceMark::Content(source->path); })
+            : *mark;
+        if (source && vardune::SourceMark::UpToDate(holds, *source, m_options.profile())
             && vardune::StatedLength::WholeFile(m_target)) {
+            // Where it cannot be written now (its folder full), it stays as it is: still up to
+            // date, known by its content next time too.
+            if (holds != *mark)
+                MarkRename::apply(m_target, m_options.source, *mark, holds);
             m_notes.push_back(kUpToDateNote);
             return;
         }

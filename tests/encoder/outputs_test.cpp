@@ -345,6 +345,59 @@ TEST(Outputs, ACopyUpToDateIsNotCopiedAgain)
     EXPECT_EQ(identity(dir.path("out.mp3")), before);
 }
 
+// A source moved (its folder renamed), unchanged: its output is up to date, and its mark now
+// names the new path, nothing else changed (every byte after the tag, the mode). A mark naming
+// another path without the source's content (written before it was recorded), or a file of
+// the same size and time but other bytes, is still another source's: never replaced.
+TEST(Outputs, AMovedSourcesOutputIsUpToDateAndRenamed)
+{
+    const std::string upToDate = "fastencc: up to date: not converted again";
+    TempDir dir;
+    std::filesystem::create_directory(dir.path("old"));
+    WavSpec spec;
+    spec.seconds = 3.0;
+    writeWav(dir.path("old/in.wav"), spec);
+    const std::string out = dir.path("out.mp3");
+    ASSERT_EQ(runFastencc({dir.path("old/in.wav"), out, "-br", "96000"}).exitCode, 0);
+    ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+    const std::string before = readFile(out);
+    const std::string mark = *SourceMark::ReadFile(out);
+    ASSERT_EQ(SourceMark::Field(mark, "content")->size(), 16u);
+    std::filesystem::rename(dir.path("old"), dir.path("new"));
+    const std::string source = dir.path("new/in.wav");
+
+    const RunResult moved = runFastencc({source, out, "-br", "96000"});
+    EXPECT_EQ(moved.exitCode, 0) << moved.err;
+    EXPECT_EQ(moved.errLines(), std::vector<std::string>{upToDate});
+    const std::string after = readFile(out);
+    EXPECT_EQ(withoutId3v2(after), withoutId3v2(before));
+    EXPECT_EQ(SourceMark::ReadFile(out), SourceMark::Renamed(mark, realPath(source)));
+    struct stat st {};
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_FALSE(hasTemporary(dir));
+    const auto renamed = identity(out);
+    EXPECT_EQ(runFastencc({source, out, "-br", "96000"}).errLines(), std::vector<std::string>{upToDate});
+    EXPECT_EQ(identity(out), renamed);
+
+    // Not the same source: the same size and time, a byte changed in its middle; or a mark
+    // that recorded no content.
+    std::string otherBytes = readFile(source);
+    otherBytes[otherBytes.size() / 2] = static_cast<char>(otherBytes[otherBytes.size() / 2] ^ 1);
+    writeFile(dir.path("other.wav"), otherBytes);
+    struct stat sourceStat {};
+    ASSERT_EQ(stat(source.c_str(), &sourceStat), 0);
+    const struct timespec sourceTimes[2] = {sourceStat.st_mtim, sourceStat.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, dir.path("other.wav").c_str(), sourceTimes, 0), 0);
+    const RunResult other = runFastencc({dir.path("other.wav"), out, "-br", "96000"});
+    EXPECT_EQ(other.exitCode, 4) << other.err;
+    EXPECT_EQ(readFile(out), after);
+    const std::string oldStyle = SourceMark::Renamed(SourceMark::Value(*SourceMark::Of(source), "br096000,mono0"), "/elsewhere/in.wav");
+    writeFile(out, tagOf(SourceMark::Frame(oldStyle)) + withoutId3v2(after));
+    const RunResult older = runFastencc({source, out, "-br", "96000"});
+    EXPECT_EQ(older.exitCode, 4) << older.err;
+}
+
 // Up to date needs the output whole too: as long as its Info frame says, on every road an
 // output is written by (one encoder, segments, our own Info frame at a low bitrate, a copy, a
 // levelled copy, a copy of an MP3 whose Info frame counted wrong). Cut short after the fact,

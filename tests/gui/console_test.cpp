@@ -7,6 +7,7 @@
 #include "configtable.h"
 #include "outputlayout.h"
 #include "sizeforecast.h"
+#include "sourcemark.h"
 
 #include <QDateTime>
 #include <QDirIterator>
@@ -398,6 +399,61 @@ private slots:
         QCOMPARE(made.value("V_one.wav.MP3").size(), first.value("V_one.wav.MP3").size());
         const Run again = Vardune(convert);
         QVERIFY2(again.out.endsWith("0 done, 3 up to date, 0 failed, 0 B saved\n"), again.out.constData());
+    }
+
+    // A library moved, its files unchanged: the dry run and the plan find every output up to
+    // date, and the run makes nothing again (no "(2)"): each output keeps its sound, its mark
+    // and the folder's record learn the source's new path, and Tidy afterwards finds every
+    // source there.
+    void aMovedLibraryIsUpToDate()
+    {
+        const auto markedPath = [](const QByteArray& output) {
+            const auto mark = vardune::SourceMark::Find(output.left(int(vardune::SourceMark::kSearchedBytes)).toStdString());
+            const auto path = mark ? vardune::SourceMark::PathIn(*mark) : std::nullopt;
+            return path ? QString::fromStdString(*path) : QString();
+        };
+        const auto sound = [](const QByteArray& output) {
+            int tag = 10;
+            for (int i = 6; i < 10; ++i)
+                tag += (static_cast<unsigned char>(output[i]) & 0x7F) << (7 * (9 - i));
+            return output.mid(tag);
+        };
+        const QString lib = Library();
+        QCOMPARE(Vardune({"--convert", lib, "--output", Path("out")}).status, 0);
+        const auto first = Tree(Path("out"));
+        const QString moved = Path("moved");
+        QVERIFY(QDir().rename(lib, moved));
+        const QStringList convert {"--convert", moved, "--output", Path("out")};
+
+        const Run dry = Vardune(convert + QStringList {"--dry-run"});
+        QCOMPARE(dry.status, 0);
+        QVERIFY2(dry.out.contains("0 to convert, 3 up to date"), dry.out.constData());
+        const Run plan = Vardune({"--plan", moved, "--output", Path("out")});
+        QCOMPARE(plan.status, 0);
+        QCOMPARE(plan.out.size(), 0);
+        QVERIFY2(plan.err.contains("0 to convert, 3 up to date"), plan.err.constData());
+
+        const Run run = Vardune(convert + QStringList {"--tidy"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out.count(": up to date\n"), 3);
+        QVERIFY2(!run.out.contains("removed"), run.out.constData());
+        const auto after = Tree(Path("out"));
+        QCOMPARE(after.keys(), first.keys());
+        for (const QString& name : first.keys()) {
+            if (!name.endsWith(".MP3"))
+                continue;
+            QCOMPARE(sound(after[name]), sound(first[name]));
+            QVERIFY2(markedPath(first[name]).startsWith(lib + "/"), qPrintable(markedPath(first[name])));
+            QVERIFY2(markedPath(after[name]).startsWith(moved + "/"), qPrintable(markedPath(after[name])));
+        }
+        QFile record(Path("out/.vardune-record"));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const QByteArray recorded = record.readAll();
+        QVERIFY2(recorded.contains(QFile::encodeName(moved + "/Album/one.wav")), recorded.constData());
+        // Renamed once: the next batch finds them up to date where they stand.
+        const Run again = Vardune(convert);
+        QVERIFY2(again.out.endsWith("0 done, 3 up to date, 0 failed, 0 B saved\n"), again.out.constData());
+        QCOMPARE(Tree(Path("out")), after);
     }
 
     // Outputs that do not fit: nothing starts, nothing is left half-written, exit status 3.
