@@ -2,6 +2,7 @@
 
 #include "common/encodeerror.h"
 #include "common/filedescriptor.h"
+#include "common/positionalread.h"
 #include "output/atomicfile.h"
 
 #include "sourcemark.h"
@@ -10,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -18,21 +19,6 @@ namespace {
 // The tags the encoder writes are small (texts and a cover fitted to a player): a larger one is
 // not rewritten.
 constexpr std::uint32_t kLargestTag = 16 * 1024 * 1024;
-
-bool readAll(int fd, void* into, std::size_t size, off_t offset)
-{
-    auto* bytes = static_cast<char*>(into);
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = pread(fd, bytes + got, size - got, offset + static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -46,7 +32,7 @@ bool MarkRename::apply(const std::string& target, const std::string& source, con
             return false;
         // ID3v2.3, as the encoder writes it: no unsynchronisation, no extended header.
         std::string header(10, '\0');
-        if (!readAll(file.get(), header.data(), header.size(), 0) || header.compare(0, 4, std::string("ID3\x03", 4)) != 0
+        if (!ReadAt(file.get(), 0, header.data(), header.size()) || header.compare(0, 4, std::string("ID3\x03", 4)) != 0
             || header[5] != 0)
             return false;
         std::uint32_t tagSize = 0;
@@ -58,7 +44,7 @@ bool MarkRename::apply(const std::string& target, const std::string& source, con
         if (tagSize > kLargestTag || static_cast<std::uint64_t>(st.st_size) < 10u + tagSize)
             return false;
         std::string tag(tagSize, '\0');
-        if (!readAll(file.get(), tag.data(), tag.size(), 10))
+        if (!ReadAt(file.get(), 10, tag.data(), tag.size()))
             return false;
         // The mark's frame, found by its whole content.
         const std::string frame = vardune::SourceMark::Frame(value);
@@ -78,7 +64,7 @@ bool MarkRename::apply(const std::string& target, const std::string& source, con
         std::vector<char> chunk(1 << 20);
         for (off_t offset = 10 + static_cast<off_t>(tagSize); offset < st.st_size;) {
             const std::size_t n = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(chunk.size()), st.st_size - offset));
-            if (!readAll(file.get(), chunk.data(), n, offset))
+            if (!ReadAt(file.get(), offset, chunk.data(), n))
                 return false;  // cut meanwhile: the temporary file goes
             out.write(chunk.data(), n);
             offset += static_cast<off_t>(n);
