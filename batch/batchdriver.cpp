@@ -179,9 +179,7 @@ void BatchDriver::VardoMediaFile()
     // every output as its forecast and a dry run did.
     names_ = OutputVolume::NameRules(main_->OutputFolderText());
     layout_ = vardune::OutputLayout::FromSettings(main_->BatchSettings().outputLayout, main_->BatchSettings().namePattern);
-    profile_ = main_->BatchSettings().profile;
-    if (board_ && board_->ChosenBitrate() > 0)
-        profile_.bitrate = board_->ChosenBitrate();
+    startQuality_ = main_->BatchSettings().profile.quality;
     // The folder's device: a card pulled mid-batch leaves the bare mount point, on another
     // disk, where nothing may be written.
     folder_ = vardune::BatchWalk::NormaliseOutputFolder(TextBridge::FromQt(main_->OutputFolderText()));
@@ -299,12 +297,22 @@ void BatchDriver::WaitForTags()
     Fill();
 }
 
+vardune::EncodingProfile BatchDriver::Profile() const
+{
+    // A choice confirmed in Options during the batch reaches the next file; the bitrate chosen
+    // to make the selection fit holds while the quality stays the one the batch began with.
+    vardune::EncodingProfile profile = main_->BatchSettings().profile;
+    if (board_ && board_->ChosenBitrate() > 0 && profile.quality == startQuality_)
+        profile.bitrate = board_->ChosenBitrate();
+    return profile;
+}
+
 void BatchDriver::Fill()
 {
     // Encoders that cannot be started fail their entries one after the other, here, without
     // waiting for anything, and outputs up to date are done so too. A long run of those gives
     // the event loop its turn every few dozen milliseconds, so the window and the board follow.
-    const std::string markProfile = vardune::EncoderCommand::MarkProfile(profile_);
+    const std::string markProfile = vardune::EncoderCommand::MarkProfile(Profile());
     QElapsedTimer slice;
     slice.start();
     // A file waiting to start takes a core back from an encoder that was lent more than one.
@@ -394,7 +402,7 @@ void BatchDriver::Fill()
 
 int BatchDriver::MediaConvert(const QString& Source, const QString& Target, std::uint64_t entry)
 {
-    const vardune::EncodingProfile& profile = profile_;
+    const vardune::EncodingProfile profile = Profile();
     QStringList arguments;
     for (const std::string& argument : vardune::EncoderCommand::Arguments(TextBridge::FromQt(Source), TextBridge::FromQt(Target), profile))
         arguments << TextBridge::ToQt(argument);
@@ -765,7 +773,12 @@ void BatchDriver::Record(const Job& job, int started, int exitStatus, const QStr
     if (position >= 0 && outcome.state == vardune::EntryState::Done) {
         const vardune::VardoEntry& entry = list.At(static_cast<std::size_t>(position));
         outputs_[entry.sourcePath + entry.sourceName] = job.target;
-        KeepRecord(vardune::WrittenRecord::Kind::Output, job.target, RealPath(entry.sourcePath + entry.sourceName));
+        // The source's real path as the plan's reader resolves it: by its folder's, known
+        // already, and the one look at the file the batch took (a re-run over ten thousand
+        // files resolves a hundred folders, not every path's every level).
+        const std::string sourcePath = entry.sourcePath + entry.sourceName;
+        const auto resolved = reader_.Source(sourcePath);
+        KeepRecord(vardune::WrittenRecord::Kind::Output, job.target, resolved ? resolved->path : RealPath(sourcePath));
         if (main_->Writes())
             CarryFolderPicture(entry, job.target);
     }

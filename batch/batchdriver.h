@@ -199,7 +199,9 @@ private:
     vardune::OutputLayout layout_;
     // What outputs are made with: the settings' profile when the batch started, at the
     // bitrate the user chose for it where one was (a card filled).
-    vardune::EncodingProfile profile_;
+    std::string startQuality_;
+    // The profile the next file is converted by.
+    vardune::EncodingProfile Profile() const;
     // The output folder's device when the batch started (a batch that writes).
     std::optional<std::uint64_t> device_;
     bool folderLost_ = false;

@@ -248,7 +248,7 @@ TEST_F(RecordTest, ASourceOnADiskNotMountedIsOutOfReach)
     const std::string disk = dir + "/disk";
     fs::create_directories(disk);
     if (std::system(("mkfs.vfat -C " + image + " 4096 > /dev/null 2>&1").c_str()) != 0
-        || std::system(("fusefat -o rw+ " + image + " " + disk + " > /dev/null 2>&1").c_str()) != 0)
+        || std::system(("fusefat -o rw+ " + image + " " + disk + " > /dev/null 2>&1 && mountpoint -q " + disk).c_str()) != 0)
         GTEST_SKIP() << "no mkfs.vfat or fusefat here";
     Write(disk + "/Album/01.wav", "source");
     const auto place = SourcePlace::Of(disk + "/Album");
@@ -261,7 +261,7 @@ TEST_F(RecordTest, ASourceOnADiskNotMountedIsOutOfReach)
     ASSERT_EQ(std::system(("fusermount -u " + disk).c_str()), 0);
     EXPECT_EQ(SourcePlace::Judge(disk + "/Album/01.wav", *place), SourcePlace::Standing::Unreachable);
     // Mounted again, it is the same file system.
-    ASSERT_EQ(std::system(("fusefat -o rw+ " + image + " " + disk + " > /dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(std::system(("fusefat -o rw+ " + image + " " + disk + " > /dev/null 2>&1 && mountpoint -q " + disk).c_str()), 0);
     EXPECT_EQ(SourcePlace::Judge(disk + "/Album/01.wav", *place), SourcePlace::Standing::Present);
     std::system(("fusermount -u " + disk).c_str());
 }

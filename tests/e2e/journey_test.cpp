@@ -2,6 +2,7 @@
 // collect files, refuse the empty one, choose the output folder and the options, run the
 // batch, close, and find everything again at the next start.
 #include "choicebox.h"
+#include "fatcard.h"
 #include "filelistview.h"
 #include "foldertreeview.h"
 #include "form1.h"
@@ -240,7 +241,7 @@ private slots:
         if (QProcess::execute(QStringLiteral("mkfs.vfat"), {image}) != 0)
             QSKIP("mkfs.vfat (dosfstools) is not installed");
         if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop", image, card}) == 0
-            || QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", image, card}) == 0)
+            || MountFat(image, card) == 0)
             card_ = card;
         else
             QSKIP("cannot mount a FAT image here: no loop mount (needs root and the vfat driver) and no fusefat");

@@ -55,6 +55,14 @@ if [ "$(id -u)" -eq 0 ]; then
   chown -R nobody "$user_home"
   become=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 fi
+# The plain user may not enter the checkout (a private folder, or /root): the sanitizers'
+# suppressions it names are copied where that user can read them.
+leak_options=${LSAN_OPTIONS:-}
+if [[ $leak_options =~ suppressions=([^:]*) ]]; then
+  cp "${BASH_REMATCH[1]}" "$E2E_WORK/lsan.supp"
+  chmod 644 "$E2E_WORK/lsan.supp"
+  leak_options=${leak_options/"${BASH_REMATCH[1]}"/"$E2E_WORK/lsan.supp"}
+fi
 # run_as WHO HOME PROGRAM ARGS...: WHO is user (the plain user) or owner (who owns the root).
 run_as() {
   local who=$1 home=$2; shift 2
@@ -62,7 +70,7 @@ run_as() {
   [ "$who" = user ] && prefix=("${become[@]}")
   exec "${prefix[@]}" env -i HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/run" \
     DISPLAY="${DISPLAY:-}" PATH=/usr/bin:/bin ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
-    LSAN_OPTIONS="${LSAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" "$@"
+    LSAN_OPTIONS="$leak_options" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" "$@"
 }
 
 for request in "vardune --version" "fastencc --version" "vardune --help" "fastencc --help"; do

@@ -183,7 +183,7 @@ TEST(Outputs, AnAsciiOnlyFatCard)
     std::string how;
     if (std::system(("mount -o loop,iocharset=ascii " + image + " " + card + " > /dev/null 2>&1").c_str()) == 0)
         how = "the kernel's vfat with iocharset=ascii";
-    else if (std::system(("fusefat -o rw+ " + image + " " + card + " > /dev/null 2>&1").c_str()) == 0)
+    else if (std::system(("fusefat -o rw+ " + image + " " + card + " > /dev/null 2>&1 && mountpoint -q " + card).c_str()) == 0)
         how = "fusefat";
     else
         GTEST_SKIP() << "cannot mount a FAT image here: no loop mount (needs root and the vfat driver) and no fusefat";

@@ -2,6 +2,7 @@
 // the question before a batch that cannot fit, a folder that fills up anyway, copied MP3s,
 // and names on a real FAT file system.
 #include "batchwindow.h"
+#include "fatcard.h"
 #include "form1.h"
 #include "frmmonitor.h"
 #include "guitestmain.h"
@@ -302,7 +303,7 @@ private slots:
             QSKIP("mkfs.vfat (dosfstools) is not installed");
         if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop", image, card}) == 0)
             mounts_ << card;
-        else if (QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", image, card}) == 0)
+        else if (MountFat(image, card) == 0)
             mounts_ << card;
         else
             QSKIP("cannot mount a FAT image here: no loop mount (needs root and the vfat driver) and no fusefat");
@@ -342,7 +343,7 @@ private slots:
         if (QProcess::execute(QStringLiteral("mkfs.vfat"), {image}) == 0) {
             if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop,iocharset=ascii", image, card}) == 0)
                 how = QStringLiteral("a FAT image mounted with iocharset=ascii");
-            else if (QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", image, card}) == 0)
+            else if (MountFat(image, card) == 0)
                 how = QStringLiteral("a FAT image mounted by fusefat");
         }
         if (how.isEmpty()) {
@@ -394,7 +395,7 @@ private slots:
         if (QProcess::execute(QStringLiteral("mkfs.vfat"), {image}) != 0)
             QSKIP("mkfs.vfat (dosfstools) is not installed");
         if (QProcess::execute(QStringLiteral("mount"), {"-o", "loop,iocharset=ascii", image, card}) == 0
-            || QProcess::execute(QStringLiteral("fusefat"), {"-o", "rw+", image, card}) == 0)
+            || MountFat(image, card) == 0)
             mounts_ << card;
         else
             QSKIP("cannot mount a FAT image here: no loop mount (needs root and the vfat driver) and no fusefat");

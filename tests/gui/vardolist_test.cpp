@@ -547,7 +547,9 @@ private slots:
         QCOMPARE(asked[1].title, QStringLiteral("Invalid File Name"));
         QCOMPARE(asked[1].text, "Invalid file name: " + album + "/CD 2/Bonus/empty.mp3 or file size is 0 byte.");
         QCOMPARE(asked[2].title, QStringLiteral("Folder Added"));
-        QCOMPARE(asked[2].text, "3 media files were added from " + album + ".");
+        // The WAV file the Type box left out is named.
+        QCOMPARE(asked[2].text, "3 media files were added from " + album
+                                    + ". 1 file of another type was not added: choose All audio in Type to take it.");
 
         // Many refused at once: one message each for the waiting and for the empty ones, naming
         // the first ten and counting the rest.
