@@ -187,12 +187,16 @@ std::string SourceMark::Content(const std::string& sourcePath)
 
 bool SourceMark::Moved(const std::string& value, const Source& source, const std::function<std::string()>& content)
 {
+    // The path first: an output looked at where it was made (every one of a re-run) is known
+    // by it at once.
     const auto path = PathIn(value);
+    if (!path || *path == source.path)
+        return false;
     const auto size = Field(value, "size");
     const auto time = Field(value, "mtime");
     const auto recorded = Field(value, "content");
-    if (!path || *path == source.path || !size || *size != std::to_string(source.size) || !time || *time != TimeText(source)
-        || !recorded || recorded->size() != 16)
+    if (!size || *size != std::to_string(source.size) || !time || *time != TimeText(source) || !recorded
+        || recorded->size() != 16)
         return false;
     const std::string now = content ? content() : std::string();
     return !now.empty() && now == *recorded;
