@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every benchmark in one run, so the figures belong together: start-up, the Vardo list at
 # scale, the forecast of a collection, output paths planned for a collection, a whole batch
-# against a shell loop, a second batch over outputs up to date, Tidy the Player over 10,000
+# against a shell loop, a second batch over outputs up to date, a re-run of 10,000 files from
+# the command line, Tidy the Player over 10,000
 # outputs, the encoder against ffmpeg and
 # lame, and the sound of its resampling
 # against LAME's own.
@@ -18,6 +19,7 @@ echo "== output paths";      "$here/layout.sh" "$build"
 echo "== a whole batch";     "$here/batch.sh" "$build" 2>/dev/null | grep -v 'does not support'
 echo "== even loudness";     "$here/level.sh" "$build" 2>/dev/null | grep -v 'does not support'
 echo "== outputs up to date"; "$here/uptodate.sh" "$build" 2>/dev/null | grep -v 'does not support'
+echo "== a re-run from the command line"; "$here/rerun.sh" "$build"
 echo "== tidy the player";   CARD=0 "$here/tidy.sh" "$build"
 echo "== the encoder";       "$here/encoder.sh"
 echo "== resampling";        "$here/resampler.sh" "$build"

@@ -20,7 +20,8 @@ if [ "${CARD:-1}" = 1 ] && command -v fusefat >/dev/null && command -v mkfs.vfat
     mkdir -p "$work/card"
     truncate -s 512M "$work/card.img"
     mkfs.vfat -F 32 "$work/card.img" >/dev/null
-    if fusefat -o rw+ "$work/card.img" "$work/card" >/dev/null 2>&1; then
+    # fusefat says success even where FUSE refused it: only a mount point is a card.
+    if fusefat -o rw+ "$work/card.img" "$work/card" >/dev/null 2>&1 && mountpoint -q "$work/card"; then
         echo "FAT card by fusefat, load $(cut -d' ' -f1-3 /proc/loadavg):"
         "$build/bin/tidy_bench" "$work/card/bench" "${CARD_FILES:-1000}" "${CARD_ORPHANS:-10}" "${RUNS:-5}"
     fi

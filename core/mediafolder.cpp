@@ -36,20 +36,22 @@ void Walk(const fs::path& folder, const Wanted& wanted, std::set<fs::path>& walk
     const fs::path real = fs::canonical(folder, ec);
     if (ec || !walked.insert(real).second)
         return;
-    std::vector<std::pair<std::string, fs::path>> entries;
+    std::vector<std::pair<std::string, fs::directory_entry>> entries;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-        entries.emplace_back(it->path().filename().string(), it->path());
+        entries.emplace_back(it->path().filename().string(), *it);
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return NameBefore(a.first, b.first); });
-    for (const auto& [name, path] : entries) {
+    for (const auto& [name, entry] : entries) {
+        // The type the folder listing gave; a link (or a file system that gives none) is
+        // looked at, followed. A folder of ten thousand files is not looked at file by file.
         std::error_code statusError;
-        const fs::file_status status = fs::status(path, statusError);
+        const bool folder = entry.is_directory(statusError);
         if (statusError)
             continue;
-        if (fs::is_directory(status))
-            Walk(path, wanted, walked, files);
-        else if (fs::is_regular_file(status) && wanted(name))
-            files.push_back(path.string());
+        if (folder)
+            Walk(entry.path(), wanted, walked, files);
+        else if (wanted(name) && entry.is_regular_file(statusError) && !statusError)
+            files.push_back(entry.path().string());
     }
 }
 

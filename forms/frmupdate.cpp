@@ -119,6 +119,9 @@ void frmUpdate::Timer2_Timer()
     bodyComplete_ = false;
     deadline_->start(requestTimeout);
     reply_ = network_->get(request);
+    // Qt's network thread reads no further ahead than the start the check needs, however
+    // fast a server sends and however long this window waits for its turn.
+    reply_->setReadBufferSize(static_cast<qint64>(vardune::VersionCheck::kReadLimit));
     connect(reply_, &QNetworkReply::readyRead, this, &frmUpdate::FetchRead);
     connect(reply_, &QNetworkReply::finished, this, &frmUpdate::FetchFinished);
 }
