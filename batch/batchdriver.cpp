@@ -378,6 +378,15 @@ void BatchDriver::Fill()
 
         // The name is taken from here until its encoder has ended, for every batch.
         main_->Pool().Names().Take(target);
+        // One made from this source before it moved is up to date too, but its mark is to be
+        // named after the source's new path: by the encoder, which writes nothing else. A plan
+        // and a dry run only say it is up to date.
+        if (upToDate && !main_->PlansOnly() && reader_.Moved(target, entry.sourcePath + entry.sourceName)) {
+            main_->BatchList()->SetConverting(*id, true);
+            if (MediaConvert(source, TextBridge::ToQt(target), *id) != 0)
+                Record({nullptr, *id, target}, -1, 0, QString());
+            continue;
+        }
         if (upToDate) {
             // Its size as just looked at: a re-run over ten thousand outputs looks once.
             Record({nullptr, *id, target}, 0, 0,
@@ -431,10 +440,13 @@ int BatchDriver::MediaConvert(const std::string& Source, const std::string& Targ
         return 0;
     }
 
+    // One that can take more or fewer cores is told so on its standard input, and told that it
+    // is (a plan's commands never are: their standard input is the engine's that runs them).
+    if (share.segmented)
+        arguments.push_back("-threads-stdin");
     auto* process = new QProcess(this);
     EncoderProgram::SetCommand(*process, arguments);
-    // Its percent lines come on standard output; its error line says why a file failed. One
-    // that can take more or fewer cores is told so on its standard input.
+    // Its percent lines come on standard output; its error line says why a file failed.
     if (!share.segmented)
         process->setStandardInputFile(QProcess::nullDevice());
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process] { ReadProgress(process); });

@@ -5,6 +5,7 @@
 #include "pathtext.h"
 #include "portablename.h"
 #include "sourcemark.h"
+#include "statedlength.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,8 +96,8 @@ bool BatchWalk::UpToDate(const std::string& output, const std::string& source, c
     if (profile.empty())
         return false;
     const auto mark = SourceMark::ReadFile(output);
-    const auto now = mark ? SourceMark::Of(source) : std::nullopt;
-    return now && SourceMark::UpToDate(*mark, *now, profile);
+    const auto now = mark && StatedLength::WholeFile(output) ? SourceMark::Of(source) : std::nullopt;
+    return now && SourceMark::UpToDate(SourceMark::For(*mark, *now, [&] { return SourceMark::Content(now->path); }), *now, profile);
 }
 
 std::size_t BatchWalk::NameMax(const std::string& folder)

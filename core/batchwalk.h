@@ -54,8 +54,9 @@ public:
         return OutputPath(folder, name, running, rules);
     }
     // Whether the file at output was made from source, unchanged since, with this profile
-    // (SourceMark::UpToDate): the encoder would leave it as it is, so it need not be started.
-    // Only the output's first bytes are read. An empty profile is never up to date.
+    // (SourceMark::UpToDate), and whole (StatedLength::Whole): the encoder would leave it as it
+    // is, so it need not be started. Only the output's first bytes are read. An empty profile
+    // is never up to date.
     static bool UpToDate(const std::string& output, const std::string& source, const std::string& profile);
     // The output path for a place planned below the output folder (folder, ending with its
     // separator): folder + relative(1), else folder + relative(2), relative(3)... (relative

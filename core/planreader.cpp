@@ -1,6 +1,10 @@
 #include "planreader.h"
 
+#include "statedlength.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -22,8 +26,18 @@ const PlanReader::Output& PlanReader::At(const std::string& output)
         output_.there = true;
         output_.regular = S_ISREG(st.st_mode);
         output_.bytes = static_cast<double>(st.st_size);
-        if (output_.regular)
-            output_.mark = SourceMark::ReadFile(output);
+        if (output_.regular) {
+            // Never blocks on a FIFO or a device put there since the look above.
+            const int fd = open(output.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            struct stat opened {};
+            if (fd >= 0 && fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode)) {
+                output_.bytes = static_cast<double>(opened.st_size);
+                output_.mark = SourceMark::Read(fd, static_cast<std::uint64_t>(opened.st_size));
+                output_.whole = output_.mark && StatedLength::Whole(fd, static_cast<std::uint64_t>(opened.st_size));
+            }
+            if (fd >= 0)
+                close(fd);
+        }
     }
     if (keepAll_)
         keptOutputs_[output] = output_;
@@ -96,21 +110,44 @@ bool PlanReader::SomeoneElses(const std::string& output, const std::string& sour
     return At(output).there && !MadeFrom(output, source);
 }
 
-bool PlanReader::MadeFrom(const std::string& output, const std::string& source)
+std::optional<std::string> PlanReader::MarkFor(const std::string& output, const std::string& source)
 {
     const Output& at = At(output);
-    const auto marked = at.mark ? SourceMark::PathIn(*at.mark) : std::nullopt;
+    if (!at.mark)
+        return std::nullopt;
+    const std::string mark = *at.mark;
+    const auto now = Source(source);
+    if (!now)
+        return std::nullopt;
+    return SourceMark::For(mark, *now, [this, path = now->path] {
+        auto known = contents_.find(path);
+        if (known == contents_.end())
+            known = contents_.emplace(path, SourceMark::Content(path)).first;
+        return known->second;
+    });
+}
+
+bool PlanReader::MadeFrom(const std::string& output, const std::string& source)
+{
+    const auto mark = MarkFor(output, source);
+    const auto marked = mark ? SourceMark::PathIn(*mark) : std::nullopt;
     const auto now = marked ? Source(source) : std::nullopt;
     return now && *marked == now->path;
 }
 
+bool PlanReader::Moved(const std::string& output, const std::string& source)
+{
+    const auto mark = MarkFor(output, source);
+    return mark && At(output).mark && *mark != *At(output).mark;
+}
+
 bool PlanReader::UpToDate(const std::string& output, const std::string& source, const std::string& profile)
 {
-    if (profile.empty())
+    if (profile.empty() || !At(output).whole)
         return false;
-    const Output& at = At(output);
-    const auto now = at.mark ? Source(source) : std::nullopt;
-    return now && SourceMark::UpToDate(*at.mark, *now, profile);
+    const auto mark = MarkFor(output, source);
+    const auto now = mark ? Source(source) : std::nullopt;
+    return now && SourceMark::UpToDate(*mark, *now, profile);
 }
 
 SizeForecast::Standing PlanReader::Look(const std::string& output, const std::string& source)
@@ -120,7 +157,9 @@ SizeForecast::Standing PlanReader::Look(const std::string& output, const std::st
     if (!at.regular || !MadeFrom(output, source))
         return standing;
     standing.bytes = at.bytes;
-    standing.profile = SourceMark::MadeWith(*At(output).mark, *Source(source)).value_or(std::string());
+    // One cut short is ours to replace, but made again whatever its profile.
+    if (at.whole)
+        standing.profile = SourceMark::MadeWith(*MarkFor(output, source), *Source(source)).value_or(std::string());
     return standing;
 }
 

@@ -22,6 +22,7 @@ public:
         bool regular = false;  // a regular file
         double bytes = 0;
         std::optional<std::string> mark;  // its mark, as SourceMark::ReadFile gives it
+        bool whole = false;  // a marked file as long as it says (StatedLength::Whole)
     };
     const Output& At(const std::string& output);
     // The source as it stands now, as SourceMark::Of gives it.
@@ -40,9 +41,18 @@ public:
     bool MadeFrom(const std::string& output, const std::string& source);
     bool UpToDate(const std::string& output, const std::string& source, const std::string& profile);
     SizeForecast::Standing Look(const std::string& output, const std::string& source);
+    // Whether the output's mark names source moved there (SourceMark::Moved): it is the
+    // source's own, and its mark is to be named after the source's new path.
+    bool Moved(const std::string& output, const std::string& source);
 
 private:
     std::optional<SourceMark::Source> Resolve(const std::string& path);
+    // The output's mark as it holds for the source now (SourceMark::For); nothing without a
+    // mark or a source.
+    std::optional<std::string> MarkFor(const std::string& output, const std::string& source);
+
+    // Each source's fingerprint, read once (only for a mark that may name it moved).
+    std::unordered_map<std::string, std::string> contents_;
 
     std::unordered_map<std::string, std::string> folders_;  // a source folder -> its real path
     std::optional<std::string> outputPath_;

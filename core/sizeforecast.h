@@ -46,7 +46,8 @@ public:
     // is unchanged since, the profile that output was made with (its mark's).
     struct Standing {
         double bytes = 0;     // 0: no output of this source stands there, the output is new
-        std::string profile;  // empty: the source has changed, or the output is not its own
+        std::string profile;  // empty: the source has changed, the output is not its own or
+                              // is cut short
     };
 
     // levelling: even loudness is on, so an output of the same profile may still be made

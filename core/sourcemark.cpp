@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace vardune {
 
@@ -122,10 +123,106 @@ std::optional<SourceMark::Source> SourceMark::Of(const std::string& sourcePath)
     return source;
 }
 
-std::string SourceMark::Value(const Source& source, const std::string& profile)
+std::string SourceMark::Value(const Source& source, const std::string& profile, const std::string& content)
 {
     return "path=" + Escape(source.path) + ";size=" + std::to_string(source.size) + ";mtime=" + TimeText(source)
-        + (profile.empty() ? std::string() : ";profile=" + Escape(profile));
+        + (profile.empty() ? std::string() : ";profile=" + Escape(profile))
+        + (content.empty() ? std::string() : ";content=" + Escape(content));
+}
+
+std::string SourceMark::Content(const std::string& sourcePath)
+{
+    const int fd = open(sourcePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::string();
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return std::string();
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t hash = 14695981039346656037ULL;
+    const auto mix = [&hash](const unsigned char* bytes, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            hash ^= bytes[i];
+            hash *= 1099511628211ULL;
+        }
+    };
+    unsigned char sizeBytes[8];
+    for (int i = 0; i < 8; ++i)
+        sizeBytes[i] = static_cast<unsigned char>(size >> (8 * i));
+    mix(sizeBytes, sizeof sizeBytes);
+    // The start, the middle and the end; a file of three blocks or less is read whole.
+    const std::uint64_t block = kContentBlock;
+    const std::uint64_t starts[] = {0, size > 3 * block ? size / 2 - block / 2 : block,
+                                    size > 3 * block ? size - block : 2 * block};
+    bool read = true;
+    std::vector<unsigned char> bytes(kContentBlock);
+    for (const std::uint64_t start : starts) {
+        if (start >= size)
+            break;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(block, size - start));
+        std::size_t got = 0;
+        while (got < want) {
+            const ssize_t n = pread(fd, bytes.data() + got, want - got, static_cast<off_t>(start + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        if (got != want) {
+            read = false;
+            break;
+        }
+        mix(bytes.data(), got);
+    }
+    close(fd);
+    if (!read)
+        return std::string();
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+bool SourceMark::Moved(const std::string& value, const Source& source, const std::function<std::string()>& content)
+{
+    // The path first: an output looked at where it was made (every one of a re-run) is known
+    // by it at once.
+    const auto path = PathIn(value);
+    if (!path || *path == source.path)
+        return false;
+    const auto size = Field(value, "size");
+    const auto time = Field(value, "mtime");
+    const auto recorded = Field(value, "content");
+    if (!size || *size != std::to_string(source.size) || !time || *time != TimeText(source) || !recorded
+        || recorded->size() != 16)
+        return false;
+    const std::string now = content ? content() : std::string();
+    return !now.empty() && now == *recorded;
+}
+
+std::string SourceMark::Renamed(const std::string& value, const std::string& path)
+{
+    std::string renamed;
+    std::size_t at = 0;
+    bool named = false;
+    while (at <= value.size()) {
+        const std::size_t end = std::min(value.find(';', at), value.size());
+        std::string field = value.substr(at, end - at);
+        if (!named && field.compare(0, 5, "path=") == 0) {
+            field = "path=" + Escape(path);
+            named = true;
+        }
+        renamed += (at == 0 ? "" : ";") + field;
+        at = end + 1;
+    }
+    return named ? renamed : "path=" + Escape(path) + (value.empty() ? "" : ";" + value);
+}
+
+std::string SourceMark::For(const std::string& value, const Source& source, const std::function<std::string()>& content)
+{
+    return Moved(value, source, content) ? Renamed(value, source.path) : value;
 }
 
 std::string SourceMark::Profile(int bitrate, bool mono)
@@ -278,7 +375,8 @@ bool SourceMark::MadeFrom(const std::string& output, const std::string& sourcePa
         return false;
     const auto marked = PathIn(*value);
     const auto source = Of(sourcePath);
-    return marked && source && *marked == source->path;
+    return marked && source
+        && (*marked == source->path || Moved(*value, *source, [&] { return Content(source->path); }));
 }
 
 } // namespace vardune

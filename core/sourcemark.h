@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,10 @@ namespace vardune {
 // (";profile=br096000,mono0"). Fields are found by name and unknown ones are passed over, so a
 // later field reads in every version; a mark without a profile (written before the profile
 // was recorded) says nothing of how the output sounds, and such an output is never up to date.
+// Last comes a fingerprint of the source's content (";content=0123456789abcdef", Content): an
+// output whose mark names another path, but a source of the same size, time and content, was
+// made from this very source before it was moved (a library moved, a link repointed). Marks
+// written before the fingerprint was recorded name their source by its path alone.
 class SourceMark {
 public:
     static constexpr const char* kDescription = "VARDUNE_SOURCE";
@@ -32,8 +37,25 @@ public:
 
     // The source as it stands now (real path, size, time), or nothing when it cannot be read.
     static std::optional<Source> Of(const std::string& sourcePath);
-    // The mark's value; the profile field is left out when profile is empty.
-    static std::string Value(const Source& source, const std::string& profile = std::string());
+    // The mark's value; the profile field is left out when profile is empty, and the content
+    // field when content is.
+    static std::string Value(const Source& source, const std::string& profile = std::string(),
+                             const std::string& content = std::string());
+    // A short fingerprint of a source's content, to know the same file at another path: 16 hex
+    // digits of a 64-bit FNV-1a hash of its size and of kContentBlock bytes at its start, its
+    // middle and its end (all of it when it is smaller). Three small reads whatever the file's
+    // size; empty when it cannot be read.
+    static constexpr std::size_t kContentBlock = 4096;
+    static std::string Content(const std::string& sourcePath);
+    // Whether a mark names this very source moved there: another path, but the same size, time
+    // and content (content() gives the source's fingerprint now; it is asked only when all else
+    // agrees). A mark without a fingerprint never does.
+    static bool Moved(const std::string& value, const Source& source, const std::function<std::string()>& content);
+    // The mark's value naming path as its source, every other field as it was.
+    static std::string Renamed(const std::string& value, const std::string& path);
+    // The mark as it holds for source: named after it where it names the same source moved
+    // (Moved), as it is otherwise.
+    static std::string For(const std::string& value, const Source& source, const std::function<std::string()>& content);
     // The settings that change the sound of an output, as the mark records them: the bitrate
     // asked (not the one a small source keeps it to) and mono, "br096000,mono0". Every profile
     // has the same length, so the mark's size, and an output's size forecast before the
@@ -62,7 +84,8 @@ public:
     // The same, from a file of fileBytes: no more is asked for than it holds.
     static std::optional<std::string> Read(int fd, std::uint64_t fileBytes);
     static std::optional<std::string> ReadFile(const std::string& path);
-    // Whether the file at output carries a mark naming sourcePath (compared by real path).
+    // Whether the file at output carries a mark naming sourcePath (compared by real path), or
+    // the same source moved (Moved).
     static bool MadeFrom(const std::string& output, const std::string& sourcePath);
     // The mark in the first bytes of a file, as Read finds it there.
     static std::optional<std::string> Find(const std::string& head);

@@ -18,8 +18,8 @@ const int kMp3Bitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144
 
 bool isOption(const std::string& a)
 {
-    return a == "-dm" || a == "-br" || a == "-reencode" || a == "-threads" || a == "-gain" || a == "-peak" || a == "-rg-track"
-        || a == "-rg-album";
+    return a == "-dm" || a == "-br" || a == "-reencode" || a == "-threads" || a == "-threads-stdin" || a == "-gain"
+        || a == "-peak" || a == "-rg-track" || a == "-rg-album";
 }
 
 // A decimal number: an optional sign (signed), up to intDigits digits, then up to
@@ -70,9 +70,9 @@ std::string mp3BitrateList()
 
 const char* CommandLine::usage()
 {
-    return "usage: fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode] [-threads N] [-gain DB] [-peak P] [-rg-track DB,P]"
-           " [-rg-album DB,P]  (BITS an MP3 bitrate from 8000 to 320000, default 128000; N from 0 to 64, 0 one per"
-           " processor; DB from -40 to 40)";
+    return "usage: fastencc SOURCE TARGET [-dm] [-br BITS] [-reencode] [-threads N] [-threads-stdin] [-gain DB] [-peak P]"
+           " [-rg-track DB,P] [-rg-album DB,P] (BITS an MP3 bitrate, 8000 to 320000, default 128000; N 0 to 64, 0 one per"
+           " processor; DB -40 to 40)";
 }
 
 int CommandLine::encoderThreads() const
@@ -140,6 +140,8 @@ std::optional<CommandLine> CommandLine::parse(const std::vector<std::string>& ar
             cl.mono = true;
         } else if (a == "-reencode") {
             cl.reencode = true;
+        } else if (a == "-threads-stdin") {
+            cl.threadsFromStdin = true;
         } else if (a == "-threads") {
             if (i + 1 >= args.size()) {
                 error = "-threads needs a number";

@@ -25,6 +25,10 @@ public:
     // Encoders working on one source at once, each on its own segment: 1 is one encoder, 0
     // one per processor the process may run on.
     int threads = 0;
+    // Lines "threads N" on standard input change the number between segments: only when the
+    // caller says so. Standard input is otherwise someone else's (a shell loop's list of files,
+    // a terminal) and is never read.
+    bool threadsFromStdin = false;
 
     // threads with 0 resolved to the processors this process may run on.
     int encoderThreads() const;

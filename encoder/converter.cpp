@@ -8,6 +8,7 @@
 #include "mpeg/granulegain.h"
 #include "mpeg/mpegdetector.h"
 #include "output/atomicfile.h"
+#include "output/markrename.h"
 #include "output/mp3writer.h"
 #include "output/segmentedmp3writer.h"
 #include "output/sourcetags.h"
@@ -22,6 +23,7 @@
 
 #include "loudnesslevel.h"
 #include "sourcemark.h"
+#include "statedlength.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,12 +110,23 @@ void Converter::run()
     m_target = AtomicFile::resolveTarget(m_options.target);
     checkTargetIsNotSource();
     const auto mark = AtomicFile::checkReplaceable(m_target, m_options.source);
-    // An output made from this very source, unchanged since, with the same settings, is not
-    // made again: a second batch over a whole library reads one tag per file and decodes
-    // nothing. -reencode asks for a new output whatever stands there.
+    // An output made from this very source, unchanged since, with the same settings, and whole,
+    // is not made again: a second batch over a whole library reads one tag and the first frame
+    // per file and decodes nothing. One cut short is made again. -reencode asks for a new
+    // output whatever stands there.
+    // One made from the same source before it was moved (the same size, time and content) is
+    // up to date too: its mark is named after the source's new path, nothing else changes.
     if (mark && !m_options.reencode) {
         const auto source = vardune::SourceMark::Of(m_options.source);
-        if (source && vardune::SourceMark::UpToDate(*mark, *source, m_options.profile())) {
+        const std::string holds = source
+            ? vardune::SourceMark::For(*mark, *source, [&] { return vardune::SourceMark::Content(source->path); })
+            : *mark;
+        if (source && vardune::SourceMark::UpToDate(holds, *source, m_options.profile())
+            && vardune::StatedLength::WholeFile(m_target)) {
+            // Where it cannot be written now (its folder full), it stays as it is: still up to
+            // date, known by its content next time too.
+            if (holds != *mark)
+                MarkRename::apply(m_target, m_options.source, *mark, holds);
             m_notes.push_back(kUpToDateNote);
             return;
         }
@@ -228,9 +241,10 @@ Converter::Encoded Converter::encode(double gain, double tagGain, double surveye
     std::unique_ptr<Mp3Writer> single;
     std::unique_ptr<SegmentedMp3Writer> segmented;
     if (threads > 1)
-        // The caller may hand out more or fewer processors as the file goes: lines on standard
-        // input, read between segments.
-        segmented = std::make_unique<SegmentedMp3Writer>(out, lameRate, channels, settings, threads, 0);
+        // A caller that said so hands out more or fewer processors as the file goes: lines on
+        // standard input, read between segments.
+        segmented = std::make_unique<SegmentedMp3Writer>(out, lameRate, channels, settings, threads,
+            m_options.threadsFromStdin ? STDIN_FILENO : -1);
     else
         single = std::make_unique<Mp3Writer>(out, lameRate, channels, settings);
     const int outputKbps = single ? single->outputBitrateKbps() : segmented->outputBitrateKbps();

@@ -4,6 +4,7 @@
 #include "common/filedescriptor.h"
 #include "facts/loudnessmeter.h"
 #include "mpeg/granulegain.h"
+#include "mpeg/infoframe.h"
 #include "mpeg/mpegdetector.h"
 #include "mpeg/mpegframechain.h"
 #include "mpeg/mpegsurvey.h"
@@ -72,7 +73,13 @@ bool StreamCopy::copyIfSmall(const CommandLine& options, const std::string& targ
         while (chain.next(frame, length, afterGap)) {
             copied += static_cast<std::int64_t>(length);
             same = same && !afterGap && !chain.partStart();
-            if (steps != 0 && !(first && isInfoFrame(frame, length, chain.header()))) {
+            if (first && isInfoFrame(frame, length, chain.header())) {
+                // The copy is judged whole by the byte count its Info frame states: it states
+                // what the copy holds, whatever the source's said.
+                levelled.assign(frame, frame + length);
+                InfoFrame::setStreamBytes(levelled.data(), length, chain.header(), static_cast<std::uint32_t>(survey.streamBytes));
+                out.write(levelled.data(), length);
+            } else if (steps != 0) {
                 levelled.assign(frame, frame + length);
                 same = same && GranuleGain::apply(levelled.data(), length, chain.header(), steps);
                 out.write(levelled.data(), length);

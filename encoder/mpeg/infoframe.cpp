@@ -98,6 +98,31 @@ void InfoFrame::restate(std::uint8_t* frame, std::size_t size, std::uint32_t fra
     putBigEndian16(lame + kTagCrc, crc16(frame, lameAt + kTagCrc));
 }
 
+bool InfoFrame::setStreamBytes(std::uint8_t* frame, std::size_t size, const MpegHeader& header, std::uint32_t streamBytes)
+{
+    const std::size_t infoAt = static_cast<std::size_t>(header.sideInfoEnd() + (header.hasCrc() ? 2 : 0));
+    if (infoAt + 8 > size || (std::memcmp(frame + infoAt, "Xing", 4) != 0 && std::memcmp(frame + infoAt, "Info", 4) != 0))
+        return false;
+    const std::uint8_t* f = frame + infoAt + 4;
+    const std::uint32_t flags = (std::uint32_t(f[0]) << 24) | (std::uint32_t(f[1]) << 16) | (std::uint32_t(f[2]) << 8) | f[3];
+    const std::size_t bytesAt = infoAt + 8 + ((flags & 1) ? 4 : 0);
+    if (!(flags & 2) || bytesAt + 4 > size)
+        return false;
+    std::uint8_t* p = frame + bytesAt;
+    const std::uint32_t stated = (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
+    if (stated == streamBytes)
+        return false;
+    // LAME's tag follows the four Xing fields; its CRC covers the frame up to itself.
+    const std::size_t lameAt = infoAt + kLamePart;
+    const bool lameTag = flags == 0x0F && lameAt + kTagCrc + 2 <= size && std::memcmp(frame + lameAt, "LAME", 4) == 0;
+    const bool crcRight = lameTag
+        && crc16(frame, lameAt + kTagCrc) == ((std::uint16_t(frame[lameAt + kTagCrc]) << 8) | frame[lameAt + kTagCrc + 1]);
+    putBigEndian32(p, streamBytes);
+    if (crcRight)
+        putBigEndian16(frame + lameAt + kTagCrc, crc16(frame, lameAt + kTagCrc));
+    return true;
+}
+
 bool InfoFrame::fitsInFrame(const MpegHeader& header, int bitrateIndex)
 {
     return bitrateIndex > 0 && header.frameLengthAt(bitrateIndex) >= header.sideInfoEnd() + kTagLength;

@@ -47,6 +47,12 @@ public:
     static void restate(std::uint8_t* frame, std::size_t size, std::uint32_t frames, std::uint32_t streamBytes,
         std::uint16_t musicCrc);
 
+    // Sets the byte count (Info frame included) that a Xing/Info frame with this header states,
+    // where it states one and another, and the LAME tag's CRC with it where that was right
+    // before: an output's length is judged by it (a copy keeps its source's frame, whose count
+    // may be wrong). Returns whether the frame changed; anything else is left alone.
+    static bool setStreamBytes(std::uint8_t* frame, std::size_t size, const MpegHeader& header, std::uint32_t streamBytes);
+
     // CRC-16 (polynomial 0x8005, reflected) as the LAME tag uses it.
     static std::uint16_t crc16(const std::uint8_t* data, std::size_t size, std::uint16_t crc = 0);
 };

@@ -104,11 +104,17 @@ std::string randomLetters(std::size_t count)
     return text;
 }
 
-// Whether a mark names the source; no mark, or no source, does not.
+// Whether a mark names the source (its real path), or the same source before it was moved
+// there; no mark, or no source, does not.
 bool namesSource(const std::optional<std::string>& value, const std::string& source)
 {
     const auto marked = value ? vardune::SourceMark::PathIn(*value) : std::nullopt;
-    return !source.empty() && marked && *marked == source;
+    if (source.empty() || !marked)
+        return false;
+    if (*marked == source)
+        return true;
+    const auto now = vardune::SourceMark::Of(source);
+    return now && vardune::SourceMark::Moved(*value, *now, [&] { return vardune::SourceMark::Content(source); });
 }
 
 // Whether the open file was made from the source (by its mark); an unreadable file or one

@@ -364,11 +364,17 @@ void collect(TagLib::IOStream* stream, AudioSource::Container container, Collect
 }
 
 // The size of the mark's frame for path: every profile has the same length, so that of any
-// bitrate stands for the one an output will be made with.
+// bitrate stands for the one an output will be made with, and so has every fingerprint of the
+// content, which is not read for this (a forecast over a library reads each source's start
+// only).
 std::size_t markFrameSize(const std::string& path)
 {
     constexpr int kAnyBitrate = 128000;
-    return SourceTags::markFrameFor(path, vardune::SourceMark::Profile(kAnyBitrate, false)).size();
+    const auto source = vardune::SourceMark::Of(path);
+    const std::string anyContent(16, '0');
+    return source ? vardune::SourceMark::Frame(vardune::SourceMark::Value(*source, vardune::SourceMark::Profile(kAnyBitrate, false), anyContent))
+                        .size()
+                  : 0;
 }
 
 } // namespace
@@ -389,7 +395,10 @@ std::vector<TagLib::ByteVector> SourceTags::id3v2Of(const std::string& path, Aud
 std::string SourceTags::markFrameFor(const std::string& path, const std::string& profile)
 {
     const auto source = vardune::SourceMark::Of(path);
-    return source ? vardune::SourceMark::Frame(vardune::SourceMark::Value(*source, profile)) : std::string();
+    // With the fingerprint of the source's content, by which the output is known as its own
+    // after the source has moved.
+    return source ? vardune::SourceMark::Frame(vardune::SourceMark::Value(*source, profile, vardune::SourceMark::Content(source->path)))
+                  : std::string();
 }
 
 std::size_t SourceTags::markBytesFor(const std::string& path, std::size_t tagBytes)

@@ -344,3 +344,121 @@ TEST(Outputs, ACopyUpToDateIsNotCopiedAgain)
     EXPECT_EQ(again.errLines(), std::vector<std::string>{"fastencc: up to date: not converted again"});
     EXPECT_EQ(identity(dir.path("out.mp3")), before);
 }
+
+// A source moved (its folder renamed), unchanged: its output is up to date, and its mark now
+// names the new path, nothing else changed (every byte after the tag, the mode). A mark naming
+// another path without the source's content (written before it was recorded), or a file of
+// the same size and time but other bytes, is still another source's: never replaced.
+TEST(Outputs, AMovedSourcesOutputIsUpToDateAndRenamed)
+{
+    const std::string upToDate = "fastencc: up to date: not converted again";
+    TempDir dir;
+    std::filesystem::create_directory(dir.path("old"));
+    WavSpec spec;
+    spec.seconds = 3.0;
+    writeWav(dir.path("old/in.wav"), spec);
+    const std::string out = dir.path("out.mp3");
+    ASSERT_EQ(runFastencc({dir.path("old/in.wav"), out, "-br", "96000"}).exitCode, 0);
+    ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+    const std::string before = readFile(out);
+    const std::string mark = *SourceMark::ReadFile(out);
+    ASSERT_EQ(SourceMark::Field(mark, "content")->size(), 16u);
+    std::filesystem::rename(dir.path("old"), dir.path("new"));
+    const std::string source = dir.path("new/in.wav");
+
+    const RunResult moved = runFastencc({source, out, "-br", "96000"});
+    EXPECT_EQ(moved.exitCode, 0) << moved.err;
+    EXPECT_EQ(moved.errLines(), std::vector<std::string>{upToDate});
+    const std::string after = readFile(out);
+    EXPECT_EQ(withoutId3v2(after), withoutId3v2(before));
+    EXPECT_EQ(SourceMark::ReadFile(out), SourceMark::Renamed(mark, realPath(source)));
+    struct stat st {};
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_FALSE(hasTemporary(dir));
+    const auto renamed = identity(out);
+    EXPECT_EQ(runFastencc({source, out, "-br", "96000"}).errLines(), std::vector<std::string>{upToDate});
+    EXPECT_EQ(identity(out), renamed);
+
+    // Not the same source: the same size and time, a byte changed in its middle; or a mark
+    // that recorded no content.
+    std::string otherBytes = readFile(source);
+    otherBytes[otherBytes.size() / 2] = static_cast<char>(otherBytes[otherBytes.size() / 2] ^ 1);
+    writeFile(dir.path("other.wav"), otherBytes);
+    struct stat sourceStat {};
+    ASSERT_EQ(stat(source.c_str(), &sourceStat), 0);
+    const struct timespec sourceTimes[2] = {sourceStat.st_mtim, sourceStat.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, dir.path("other.wav").c_str(), sourceTimes, 0), 0);
+    const RunResult other = runFastencc({dir.path("other.wav"), out, "-br", "96000"});
+    EXPECT_EQ(other.exitCode, 4) << other.err;
+    EXPECT_EQ(readFile(out), after);
+    const std::string oldStyle = SourceMark::Renamed(SourceMark::Value(*SourceMark::Of(source), "br096000,mono0"), "/elsewhere/in.wav");
+    writeFile(out, tagOf(SourceMark::Frame(oldStyle)) + withoutId3v2(after));
+    const RunResult older = runFastencc({source, out, "-br", "96000"});
+    EXPECT_EQ(older.exitCode, 4) << older.err;
+}
+
+// Up to date needs the output whole too: as long as its Info frame says, on every road an
+// output is written by (one encoder, segments, our own Info frame at a low bitrate, a copy, a
+// levelled copy, a copy of an MP3 whose Info frame counted wrong). Cut short after the fact,
+// it is still its source's own: made again where it stands, and whole again.
+TEST(Outputs, AnOutputCutShortIsMadeAgain)
+{
+    const std::string upToDate = "fastencc: up to date: not converted again";
+    TempDir dir;
+    WavSpec shortWav;
+    shortWav.seconds = 3.0;
+    writeWav(dir.path("short.wav"), shortWav);
+    WavSpec longWav;
+    longWav.seconds = 30.0;
+    writeWav(dir.path("long.wav"), longWav);
+    const std::string mp3 = makeMp3(dir, 3.0);
+    writeFile(dir.path("small.mp3"), mp3);
+    // The same MP3, its Info frame counting a frame more than the stream holds.
+    std::string miscounted = mp3;
+    const std::size_t info = miscounted.find("Info", mp3.size() - withoutId3v2(mp3).size());
+    ASSERT_NE(info, std::string::npos);
+    const std::size_t countAt = info + 12;
+    std::uint32_t stated = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        stated = (stated << 8) | static_cast<unsigned char>(miscounted[countAt + i]);
+    ASSERT_EQ(stated, withoutId3v2(mp3).size());
+    stated += 417;
+    for (std::size_t i = 0; i < 4; ++i)
+        miscounted[countAt + i] = static_cast<char>(stated >> (24 - 8 * i));
+    writeFile(dir.path("miscounted.mp3"), miscounted);
+
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        double seconds;
+    } roads[] = {
+        {"one encoder", {dir.path("short.wav"), dir.path("one.mp3"), "-threads", "1"}, 3.0},
+        {"segments", {dir.path("long.wav"), dir.path("segments.mp3"), "-threads", "2"}, 30.0},
+        {"our own Info frame", {dir.path("short.wav"), dir.path("low.mp3"), "-br", "8000", "-dm"}, 3.0},
+        {"a copy", {dir.path("small.mp3"), dir.path("copy.mp3"), "-br", "320000"}, 3.0},
+        {"a levelled copy", {dir.path("small.mp3"), dir.path("levelled.mp3"), "-br", "320000", "-gain", "-3"}, 3.0},
+        {"a copy of a miscounted MP3", {dir.path("miscounted.mp3"), dir.path("recounted.mp3"), "-br", "320000"}, 3.0},
+    };
+    for (const auto& road : roads) {
+        SCOPED_TRACE(road.what);
+        const std::string& out = road.args[1];
+        const RunResult first = runFastencc(road.args);
+        ASSERT_EQ(first.exitCode, 0) << first.err;
+        const std::string whole = readFile(out);
+        EXPECT_EQ(runFastencc(road.args).errLines(), std::vector<std::string>{upToDate});
+        for (const std::size_t keep : {std::size_t {1000}, whole.size() - 1}) {
+            SCOPED_TRACE(keep);
+            ASSERT_EQ(truncate(out.c_str(), static_cast<off_t>(keep)), 0);
+            const RunResult again = runFastencc(road.args);
+            EXPECT_EQ(again.exitCode, 0) << again.err;
+            EXPECT_EQ(again.err.find("up to date"), std::string::npos) << again.err;
+            EXPECT_EQ(readFile(out).size(), whole.size());
+            const Decoded d = decodeMp3(out);
+            EXPECT_TRUE(d.ok);
+            EXPECT_NEAR(d.seconds(), road.seconds, 0.05);
+            EXPECT_EQ(runFastencc(road.args).errLines(), std::vector<std::string>{upToDate});
+        }
+        EXPECT_FALSE(hasTemporary(dir));
+    }
+}

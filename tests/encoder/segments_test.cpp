@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -406,10 +407,61 @@ TEST(Segments, ThreadLinesOnStandardInput)
     for (const char* input : {"lines.txt", "binary.txt"}) {
         RunOptions options;
         options.standardInput = dir.path(input);
-        const RunResult r = runFastencc({dir.path("in.wav"), dir.path("out.mp3"), "-threads", "2", "-reencode"}, options);
+        const RunResult r = runFastencc({dir.path("in.wav"), dir.path("out.mp3"), "-threads", "2", "-threads-stdin", "-reencode"},
+            options);
         ASSERT_EQ(r.exitCode, 0) << input << ": " << r.err;
         const StreamCheck many = checkReservoir(readFile(dir.path("out.mp3")));
         EXPECT_TRUE(many.faults.empty()) << input << ": " << many.faults.front();
         EXPECT_EQ(many.audioFrames, one.audioFrames) << input;
+    }
+}
+
+// Standard input is read only when the caller says so: told, the encoder takes the cores a
+// line hands it; not told, the same line changes nothing (it is someone else's).
+TEST(Segments, StandardInputIsReadOnlyWhenAsked)
+{
+    TempDir dir;
+    writePcmWav(dir.path("in.wav"), 44100, 2, testPcm(60.0));
+    writeFile(dir.path("lines.txt"), "threads 6\n");
+    const auto threadsAtHalfway = [&](bool told) {
+        std::size_t tasks = 0;
+        RunOptions options;
+        options.standardInput = dir.path("lines.txt");
+        options.killAtPercent = 50;
+        options.atPercent = [&](int pid) {
+            const std::string folder = "/proc/" + std::to_string(pid) + "/task";
+            for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator(folder))
+                ++tasks;
+        };
+        std::vector<std::string> args {dir.path("in.wav"), dir.path("out.mp3"), "-threads", "2", "-reencode"};
+        if (told)
+            args.push_back("-threads-stdin");
+        const RunResult r = runFastencc(args, options);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_FALSE(r.endedBeforeStop);
+        return tasks;
+    };
+    const std::size_t told = threadsAtHalfway(true);
+    const std::size_t notTold = threadsAtHalfway(false);
+    EXPECT_GE(told, notTold + 4) << "six encoders against two";
+}
+
+// The commonest shell loop: each fastencc leaves the loop's list alone, whatever its threads.
+TEST(Segments, AShellLoopKeepsItsList)
+{
+    for (const std::string threads : {"", " -threads 2", " -threads 0"}) {
+        SCOPED_TRACE(threads);
+        TempDir dir;
+        for (const char* name : {"a.wav", "b.wav", "c.wav"})
+            writePcmWav(dir.path(name), 44100, 2, testPcm(30.0));
+        std::filesystem::create_directory(dir.path("out"));
+        const std::string script = "cd '" + dir.root() + "' && printf '%s\\n' a.wav b.wav c.wav | while read f; do '"
+            + FASTENCC_PATH + "' \"$f\" \"out/$f.mp3\"" + threads + " > /dev/null || exit 1; done";
+        ASSERT_EQ(std::system(script.c_str()), 0);
+        for (const char* name : {"out/a.wav.mp3", "out/b.wav.mp3", "out/c.wav.mp3"}) {
+            const Decoded d = decodeMp3(dir.path(name));
+            EXPECT_TRUE(d.ok) << name;
+            EXPECT_NEAR(d.seconds(), 30.0, 0.01) << name;
+        }
     }
 }

@@ -364,6 +364,102 @@ private slots:
         QCOMPARE(QFileInfo(Path("out/V_one.wav.MP3")).lastModified(), written);
     }
 
+    // An output cut short after it was written (a card pulled while it was copied there) keeps
+    // its mark but is not up to date: the dry run and the plan say it is to be converted, and
+    // the run makes it again where it stands, whole, and is then up to date again.
+    void aCutOutputIsMadeAgain_data()
+    {
+        QTest::addColumn<qint64>("keep");  // bytes left of the output; negative: that many cut off
+        QTest::newRow("cut to 1,000 bytes") << qint64(1000);
+        QTest::newRow("its last byte cut off") << qint64(-1);
+    }
+    void aCutOutputIsMadeAgain()
+    {
+        QFETCH(qint64, keep);
+        const QString lib = Library();
+        const QStringList convert {"--convert", lib, "--output", Path("out")};
+        QCOMPARE(Vardune(convert).status, 0);
+        const auto first = Tree(Path("out"));
+        const QString cut = Path("out/V_one.wav.MP3");
+        QVERIFY(QFile::resize(cut, keep > 0 ? keep : QFileInfo(cut).size() + keep));
+        const auto damaged = Tree(Path("out"));
+
+        const Run dry = Vardune(convert + QStringList {"--dry-run"});
+        QCOMPARE(dry.status, 0);
+        QCOMPARE(Reported(dry.out).value(lib + "/Album/one.wav"), qMakePair(cut, QStringLiteral("would convert")));
+        QVERIFY2(dry.out.contains("1 to convert, 2 up to date"), dry.out.constData());
+        QCOMPARE(Tree(Path("out")), damaged);
+        const Run plan = Vardune({"--plan", lib, "--output", Path("out")});
+        QCOMPARE(plan.status, 0);
+        QCOMPARE(int(plan.out.count('\0')), 3);
+        QVERIFY2(plan.out.startsWith(QFile::encodeName(lib + "/Album/one.wav") + '\0'), plan.out.constData());
+
+        const Run run = Vardune(convert);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(Reported(run.out).value(lib + "/Album/one.wav"), qMakePair(cut, QStringLiteral("done")));
+        QCOMPARE(run.out.count(": up to date\n"), 2);
+        const auto made = Tree(Path("out"));
+        QCOMPARE(made.keys(), first.keys());  // made again where it stood: no "(2)"
+        QCOMPARE(made.value("V_one.wav.MP3").size(), first.value("V_one.wav.MP3").size());
+        const Run again = Vardune(convert);
+        QVERIFY2(again.out.endsWith("0 done, 3 up to date, 0 failed, 0 B saved\n"), again.out.constData());
+    }
+
+    // A library moved, its files unchanged: the dry run and the plan find every output up to
+    // date, and the run makes nothing again (no "(2)"): each output keeps its sound, its mark
+    // and the folder's record learn the source's new path, and Tidy afterwards finds every
+    // source there.
+    void aMovedLibraryIsUpToDate()
+    {
+        const auto markedPath = [](const QByteArray& output) {
+            const auto mark = vardune::SourceMark::Find(output.left(int(vardune::SourceMark::kSearchedBytes)).toStdString());
+            const auto path = mark ? vardune::SourceMark::PathIn(*mark) : std::nullopt;
+            return path ? QString::fromStdString(*path) : QString();
+        };
+        const auto sound = [](const QByteArray& output) {
+            int tag = 10;
+            for (int i = 6; i < 10; ++i)
+                tag += (static_cast<unsigned char>(output[i]) & 0x7F) << (7 * (9 - i));
+            return output.mid(tag);
+        };
+        const QString lib = Library();
+        QCOMPARE(Vardune({"--convert", lib, "--output", Path("out")}).status, 0);
+        const auto first = Tree(Path("out"));
+        const QString moved = Path("moved");
+        QVERIFY(QDir().rename(lib, moved));
+        const QStringList convert {"--convert", moved, "--output", Path("out")};
+
+        const Run dry = Vardune(convert + QStringList {"--dry-run"});
+        QCOMPARE(dry.status, 0);
+        QVERIFY2(dry.out.contains("0 to convert, 3 up to date"), dry.out.constData());
+        const Run plan = Vardune({"--plan", moved, "--output", Path("out")});
+        QCOMPARE(plan.status, 0);
+        QCOMPARE(plan.out.size(), 0);
+        QVERIFY2(plan.err.contains("0 to convert, 3 up to date"), plan.err.constData());
+
+        const Run run = Vardune(convert + QStringList {"--tidy"});
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out.count(": up to date\n"), 3);
+        QVERIFY2(!run.out.contains("removed"), run.out.constData());
+        const auto after = Tree(Path("out"));
+        QCOMPARE(after.keys(), first.keys());
+        for (const QString& name : first.keys()) {
+            if (!name.endsWith(".MP3"))
+                continue;
+            QCOMPARE(sound(after[name]), sound(first[name]));
+            QVERIFY2(markedPath(first[name]).startsWith(lib + "/"), qPrintable(markedPath(first[name])));
+            QVERIFY2(markedPath(after[name]).startsWith(moved + "/"), qPrintable(markedPath(after[name])));
+        }
+        QFile record(Path("out/.vardune-record"));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const QByteArray recorded = record.readAll();
+        QVERIFY2(recorded.contains(QFile::encodeName(moved + "/Album/one.wav")), recorded.constData());
+        // Renamed once: the next batch finds them up to date where they stand.
+        const Run again = Vardune(convert);
+        QVERIFY2(again.out.endsWith("0 done, 3 up to date, 0 failed, 0 B saved\n"), again.out.constData());
+        QCOMPARE(Tree(Path("out")), after);
+    }
+
     // Outputs that do not fit: nothing starts, nothing is left half-written, exit status 3.
     void fullFolderStopsBeforeWriting()
     {
@@ -482,7 +578,7 @@ private slots:
         const QList<QByteArray> started = argsFile.readAll().trimmed().split('\n');
         QCOMPARE(started.size(), 4);
         for (const QByteArray& line : started)
-            QVERIFY2(line.endsWith(line.contains("long.wav") ? "-threads 2" : "-threads 1"), line.constData());
+            QVERIFY2(line.endsWith(line.contains("long.wav") ? "-threads 2 -threads-stdin" : "-threads 1"), line.constData());
         QFile linesFile(lines);
         QVERIFY(linesFile.open(QIODevice::ReadOnly));
         QCOMPARE(linesFile.readAll(), QByteArray("threads 1\nthreads 2\n"));
@@ -496,7 +592,7 @@ private slots:
         app_ = saved;
         QCOMPARE(alone.status, 0);
         QVERIFY(argsFile.open(QIODevice::ReadOnly));
-        QVERIFY(argsFile.readAll().trimmed().endsWith("-threads 2"));
+        QVERIFY(argsFile.readAll().trimmed().endsWith("-threads 2 -threads-stdin"));
         QVERIFY(linesFile.open(QIODevice::ReadOnly));
         QCOMPARE(linesFile.readAll(), QByteArray());
         // The same bytes, whatever cores it had.
@@ -711,6 +807,8 @@ private slots:
         QVERIFY2(refused.err.contains("nothere.wav: failed: no such file or folder"), refused.err.constData());
         QCOMPARE(int(refused.out.count('\0')), 3);
         QVERIFY2(refused.out.startsWith(QFile::encodeName(lib + "/Loose/tone.wav") + '\0'), refused.out.constData());
+        // Its command leaves standard input to whatever runs it.
+        QVERIFY2(!refused.out.contains("-threads-stdin"), refused.out.constData());
         // Run again: everything is up to date, nothing is planned.
         const Run again = Vardune({"--plan", lib, "--output", Path("planned"), "--layout", "tags"});
         QCOMPARE(again.status, 0);
