@@ -383,7 +383,7 @@ void BatchDriver::Fill()
         // and a dry run only say it is up to date.
         if (upToDate && !main_->PlansOnly() && reader_.Moved(target, entry.sourcePath + entry.sourceName)) {
             main_->BatchList()->SetConverting(*id, true);
-            if (MediaConvert(source, TextBridge::ToQt(target), *id) != 0)
+            if (MediaConvert(source, target, *id) != 0)
                 Record({nullptr, *id, target}, -1, 0, QString());
             continue;
         }
