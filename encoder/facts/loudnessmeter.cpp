@@ -128,7 +128,8 @@ vardune::LoudnessLevel::Measure LoudnessMeter::result()
 std::string LoudnessMeter::lineFor(const std::string& path, const Shape& shape)
 {
     std::unique_ptr<LoudnessMeter> meter;
-    const PeakTap* tap = nullptr;
+    // The peak as the tap saw it, read while the source chain that owns the tap still stands.
+    double peak = 0;
     AudioSource::Container container = AudioSource::Container::Other;
     try {
         std::unique_ptr<AudioSource> source = SourceOpener::open(path);
@@ -139,7 +140,7 @@ std::string LoudnessMeter::lineFor(const std::string& path, const Shape& shape)
         if (source->sampleRate() < 1000 || source->sampleRate() > 768000)
             return "error\t" + EncodeError::printable(path) + " has no usable sample rate";
         auto tapped = std::make_unique<PeakTap>(std::move(source));
-        tap = tapped.get();
+        const PeakTap* tap = tapped.get();
         source = std::move(tapped);
         bool fold = false;
         if (shape.bitrate > 0 && !(container == AudioSource::Container::Mpeg && copiedAsItIs(path, shape))) {
@@ -177,11 +178,12 @@ std::string LoudnessMeter::lineFor(const std::string& path, const Shape& shape)
             // Damage the decoder cannot pass: what was decoded before it is measured, as the
             // conversion encodes what it decoded.
         }
+        peak = tap->peak();
     } catch (const std::exception& e) {
         return SourceRecords::errorLine(e);
     }
     vardune::LoudnessLevel::Measure measure = meter->result();
-    measure.peak = tap->peak();
+    measure.peak = peak;
     // The album tag tells a caller which sources level together; a tag that cannot be read
     // leaves the source an album of its own.
     try {
