@@ -79,6 +79,12 @@ private:
             return; // the library stays loaded: it cannot be unloaded once initialised
         // Its worker threads are stopped before the process ends, not torn down under it.
         std::atexit(shutdown);
+        // A picture it cannot use is said in fastencc's one line; the library's own warnings
+        // about its tiles would be lines of their own wherever standard error is kept.
+        guint (*logHandler)(const gchar*, GLogLevelFlags, GLogFunc, gpointer) = nullptr;
+        if (bind(library, "g_log_set_handler", logHandler))
+            logHandler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO),
+                       [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
         concurrency(1);        // a batch runs one encoder per core already
         cacheMax(0);           // every picture is seen once
         blockUntrusted(TRUE);  // no loader that is not made for hostile files
